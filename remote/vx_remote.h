@@ -1,0 +1,71 @@
+// The console's remote link to the proxy server's ONC RPC service: server instances, remote
+// commands, file transfer, password encryption, probes. Every failure is recorded (vx_err.h)
+// before a function returns; nothing is shown.
+#pragma once
+
+#include <cstddef>
+#include <cstdio>
+#include <rpc/rpc.h>
+
+#include "vx_xdr.h"
+
+// Remote-procedure library start-up; 0 when ready (libtirpc needs nothing).
+int rpc_nt_init();
+
+// Sets the current program number: VXPROG_MAIN for a nonzero flag, VXPROG_ALT for zero.
+void vxSelectProgram(int flag);
+unsigned long vxCurrentProgram();
+
+// Procedure 5 at `program` (one client attempt): the instance program number, 0 on failure.
+unsigned long vxAskServer(const char* host, unsigned long program);
+
+// Procedure 9 at the instance; a failed call is silent, a client that cannot be made is recorded.
+void vxReleaseServer(const char* host, unsigned long instance);
+
+// A string-argument procedure with a vx_reply result (4, 30, 31): the reply's value, or -1.
+int vxServerCall(const char* host, const char* argument, unsigned long program,
+                 unsigned long procedure);
+
+// Procedure 29: crypt(3) of the password with the two-character salt, on the server.
+// out receives the NUL-ended result (outSize bytes at most). 0 or -1.
+int vxCryptProg(const char* host, const char* password, const char* salt, char* out,
+                size_t outSize, unsigned long program);
+int vxRemoteCrypt(const char* host, const char* password, const char* salt, char* out,
+                  size_t outSize);
+
+// Error reporters (see the recorder in vx_err.h).
+int vxCreateError(const char* subject);             // -> 111
+int vxCallError(CLIENT* client, const char* subject);  // -> the RPC status
+int vxReplyError(const vx_reply* reply);            // -> the reply's code (0: no error)
+
+// The last decoded reply (message and text stay valid until the next operation).
+const vx_reply& vxLastReply();
+
+// Remote commands: the command's result on the server, or -1 (link failure or server error).
+int vxRemoteExec(const char* host, const char* command);
+int vxRemoteExecProg(const char* host, const char* command, unsigned long program);
+int vxExec(const char* host, const char* command, unsigned long instance);
+
+// Fetch a server file into a local file: 0; the server's error code (2: no such file) or the
+// local write's errno; -1 on link or local open failure.
+int vxGetRemoteFile(const char* host, const char* remotePath, const char* localPath);
+int vxReceiveFile(const char* host, const char* remotePath, const char* localPath,
+                  unsigned long instance);
+
+// Upload a local file as a new server file: 0; the server's code or the local read's errno; -1.
+int vxPutRemoteFile(const char* host, const char* localPath, const char* remotePath);
+int vxSendFile(const char* host, const char* localPath, const char* remotePath,
+               unsigned long instance);
+
+// ICMP echo from this machine: count requests (100000 when count <= 0), one line per reply to
+// out; the number of lost requests, or -1 on an error.
+int fnPing(const char* host, FILE* out, int count);
+
+// Server-side ping of target, its output fetched into localPath: 0 or -1.
+int vxRemotePing(const char* host, const char* target, const char* localPath);
+int vxPingProc(const char* host, const char* target, unsigned long instance,
+               const char* localPath);
+
+// Interface byte counters of the server ("name tx rx" triples); out gets at most outSize-1 bytes.
+int vxNetCounters(const char* host, char* out, size_t outSize);
+int vxNetCountersProg(const char* host, char* out, size_t outSize, unsigned long program);
