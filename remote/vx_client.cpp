@@ -1,0 +1,261 @@
+// RPC client of the proxy server's service: client creation, the error reporters, server
+// instances, string procedures and password encryption on the server.
+#include "vx_remote.h"
+#include "vx_client.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstring>
+#include <netdb.h>
+#include <time.h>
+
+#include "vx_err.h"
+
+namespace vxremote {
+
+namespace {
+
+// Calls wait for the server's answer for as long as the connection lasts.
+constexpr struct timeval CALL_TIMEOUT = {1000000, 0};
+
+// Client send and receive buffers match the block size, so a block travels in one record.
+constexpr u_int CLIENT_BUFFER = 300000;
+
+unsigned long g_program = VXPROG_MAIN;
+
+char g_message[VX_STRING_MAX + 1]; // reply message: an XDR string of at most 128 bytes
+char g_text[VX_STRING_MAX + 1];    // reply text result, same limit
+vx_reply g_reply = {0, 0, 0, 0, 0, g_message, g_text};
+
+char g_blockData[VX_BLOCK_MAX]; // the one block buffer of the process, both directions
+vx_block g_block = {0, 0, g_blockData};
+
+// Skips the leading blanks and colons of an RPC library text and cuts its trailing newline, then
+// appends " (subject)" and " !".
+void trimRpcText(char* out, size_t size, const char* libraryText, const char* subject) {
+    const char* start = libraryText ? libraryText : "";
+    while (*start == ' ' || *start == ':')
+        ++start;
+    size_t length = strcspn(start, "\n");
+    // A cut here is the recorder's own: it keeps the first 255 characters of any text.
+    if (subject)
+        vxFormat(out, size, "%.*s (%s) !", static_cast<int>(length), start, subject);
+    else
+        vxFormat(out, size, "%.*s !", static_cast<int>(length), start);
+}
+
+int rpcSeverity(int code) {
+    int severity = vxErrorSeverity(code, VX_KIND_RPC);
+    return severity < 0 ? 2 : severity;
+}
+
+void sleepMs(int ms) {
+    struct timespec pause = {ms / 1000, (ms % 1000) * 1000000L};
+    while (nanosleep(&pause, &pause) != 0 && errno == EINTR) {
+    }
+}
+
+} // namespace
+
+void RpcClient::reset(CLIENT* client) {
+    if (m_client) clnt_destroy(m_client);
+    m_client = client;
+}
+
+enum clnt_stat RpcClient::call(unsigned long procedure, xdrproc_t argFilter, const void* argument,
+                               xdrproc_t resultFilter, void* result) {
+    return clnt_call(m_client, procedure, argFilter, const_cast<void*>(argument), resultFilter,
+                     result, CALL_TIMEOUT);
+}
+
+bool resolveHost(const char* host, struct in_addr* address, const char* subject) {
+    errno = 0;
+    struct hostent* entry = host && *host ? gethostbyname(host) : nullptr;
+    if (entry && entry->h_addrtype == AF_INET && entry->h_length == sizeof *address &&
+        entry->h_addr_list[0]) {
+        memcpy(address, entry->h_addr_list[0], sizeof *address);
+        return true;
+    }
+    // The resolver reports through h_errno; errno only means something for its internal errors.
+    if (entry == nullptr && h_errno == NETDB_INTERNAL && errno != 0) {
+        vxSysError(subject);
+        return false;
+    }
+    char text[400];
+    vxFormat(text, sizeof text, "%s (%s) !", hstrerror(entry ? HOST_NOT_FOUND : h_errno),
+             subject ? subject : "");
+    int severity = vxErrorSeverity(EHOSTUNREACH, VX_KIND_OS);
+    vxSetError(EHOSTUNREACH, severity < 0 ? 3 : severity, VX_KIND_OS, text);
+    return false;
+}
+
+bool openClient(RpcClient& client, const char* host, unsigned long program, int attempts,
+                const char* createSubject) {
+    struct in_addr address;
+    if (!resolveHost(host, &address, host)) return false;
+    for (int attempt = 1; attempt <= attempts; ++attempt) {
+        if (attempt > 1) sleepMs(RETRY_PAUSE_MS);
+        // Port 0 makes the client ask the portmapper; the library writes the port it found into
+        // the address, so every attempt starts from a fresh one.
+        struct sockaddr_in server = {};
+        server.sin_family = AF_INET;
+        server.sin_addr = address;
+        server.sin_port = 0;
+        int socket = RPC_ANYSOCK;
+        CLIENT* made =
+            clnttcp_create(&server, program, VXVERS, &socket, CLIENT_BUFFER, CLIENT_BUFFER);
+        if (made) {
+            // The socket is the client's: clnt_destroy closes it.
+            clnt_control(made, CLSET_FD_CLOSE, nullptr);
+            client.reset(made);
+            return true;
+        }
+    }
+    vxCreateError(createSubject);
+    return false;
+}
+
+ProgramSubject::ProgramSubject(const char* host, unsigned long program) {
+    vxFormat(text, sizeof text, "%s: %d", host ? host : "", static_cast<int>(program));
+}
+
+vx_reply* replyForDecode() {
+    g_reply.message = g_message;
+    g_reply.text = g_text;
+    return &g_reply;
+}
+
+vx_block* blockForDecode() {
+    g_block.data = g_blockData;
+    return &g_block;
+}
+
+char* blockBuffer() {
+    return g_blockData;
+}
+
+} // namespace vxremote
+
+using namespace vxremote;
+
+int rpc_nt_init() {
+    return 0;
+}
+
+void vxSelectProgram(int flag) {
+    g_program = flag ? VXPROG_MAIN : VXPROG_ALT;
+}
+
+unsigned long vxCurrentProgram() {
+    return g_program;
+}
+
+const vx_reply& vxLastReply() {
+    return g_reply;
+}
+
+int vxCreateError(const char* subject) {
+    char text[VX_ERROR_TEXT_MAX + 1];
+    trimRpcText(text, sizeof text, clnt_spcreateerror(""), subject);
+    vxSetError(111, rpcSeverity(111), VX_KIND_RPC, text);
+    return 111;
+}
+
+int vxCallError(CLIENT* client, const char* subject) {
+    struct rpc_err error = {};
+    clnt_geterr(client, &error);
+    char text[VX_ERROR_TEXT_MAX + 1];
+    trimRpcText(text, sizeof text, clnt_sperror(client, ""), subject);
+    int status = static_cast<int>(error.re_status);
+    vxSetError(status, rpcSeverity(status), VX_KIND_RPC, text);
+    return status;
+}
+
+int vxReplyError(const vx_reply* reply) {
+    if (reply->code == 0) return 0;
+    vxSetError(reply->code, reply->severity, reply->kind, reply->message);
+    return reply->code;
+}
+
+unsigned long vxAskServer(const char* host, unsigned long program) {
+    RpcClient client;
+    if (!openClient(client, host, program, ONE_ATTEMPT, host)) return 0;
+    vx_instance instance = {0, 0};
+    if (client.call(vxRPC_ASK, filter(xdrNothing), nullptr, filter(xdr_vxinstance), &instance) !=
+        RPC_SUCCESS) {
+        vxCallError(client.get(), "Asking for server:clnt_call");
+        return 0;
+    }
+    if (instance.program <= 0) {
+        char text[300];
+        vxFormat(text, sizeof text, "No server instance (%s) !", host);
+        vxSetError(110, vxErrorSeverity(110, VX_KIND_LIB), VX_KIND_LIB, text);
+        return 0;
+    }
+    return static_cast<unsigned long>(instance.program);
+}
+
+void vxReleaseServer(const char* host, unsigned long instance) {
+    RpcClient client;
+    if (!openClient(client, host, instance, RETRY_ATTEMPTS, ProgramSubject(host, instance).text))
+        return;
+    // The release has no result; its failure is not reported (the server drops idle instances).
+    client.call(vxRPC_RELEASE, filter(xdrNothing), nullptr, filter(xdrNothing), nullptr);
+}
+
+int vxServerCall(const char* host, const char* argument, unsigned long program,
+                 unsigned long procedure) {
+    RpcClient client;
+    if (!openClient(client, host, program, RETRY_ATTEMPTS, ProgramSubject(host, program).text))
+        return -1;
+    const char* text = argument ? argument : "";
+    vx_reply* reply = replyForDecode();
+    if (client.call(procedure, filter(xdr_vxstring), &text, filter(xdr_vxreply), reply) !=
+        RPC_SUCCESS) {
+        char subject[40];
+        vxFormat(subject, sizeof subject, "clnt_call (%d function)", static_cast<int>(procedure));
+        vxCallError(client.get(), subject);
+        return -1;
+    }
+    if (vxReplyError(reply) != 0) return -1;
+    return reply->value;
+}
+
+int vxCryptProg(const char* host, const char* password, const char* salt, char* out, size_t outSize,
+                unsigned long program) {
+    // The argument is the two-character salt immediately followed by the password, kept below
+    // 128 characters so that it is one XDR string of the service.
+    char argument[VX_STRING_MAX];
+    if (!salt || strnlen(salt, 2) < 2 || !password ||
+        !vxFormat(argument, sizeof argument, "%.2s%s", salt, password)) {
+        vxSetError(22, 2, VX_KIND_LIB, "Invalid argument in vxCryptProg");
+        return -1;
+    }
+    RpcClient client;
+    if (!openClient(client, host, program, RETRY_ATTEMPTS, ProgramSubject(host, program).text))
+        return -1;
+    const char* text = argument;
+    vx_block* block = blockForDecode();
+    if (client.call(vxRPC_CRYPT, filter(xdr_vxstring), &text, filter(xdr_vxblock), block) !=
+        RPC_SUCCESS) {
+        vxCallError(client.get(), "clnt_call (29 function)");
+        return -1;
+    }
+    if (block->status != 0) {
+        vxSetError(104, 2, VX_KIND_LIB, "Encryption error on server");
+        return -1;
+    }
+    size_t length = static_cast<size_t>(block->length);
+    if (!out || length >= outSize) {
+        vxSetError(22, 2, VX_KIND_LIB, "Encrypted password too long in vxCryptProg");
+        return -1;
+    }
+    memcpy(out, block->data, length);
+    out[length] = '\0';
+    return 0;
+}
+
+int vxRemoteCrypt(const char* host, const char* password, const char* salt, char* out,
+                  size_t outSize) {
+    return vxCryptProg(host, password, salt, out, outSize, g_program);
+}
