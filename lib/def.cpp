@@ -228,24 +228,22 @@ int vxSystem(const char* command) {
         vxSetError(22, 2, VX_KIND_LIB, command);
         return 1;
     }
-    char line[VX_COMMAND_MAX + 3];  // the command, " &" for a background run, NUL
+    char line[VX_COMMAND_MAX + 1];
     vxCopy(line, sizeof line, command);
     vxTrimRight(line);
     size_t len = strlen(line);
     bool background = len > 0 && line[len - 1] == '&';
-    if (background) {
-        // The shell starts the command in the background and ends at once, so no child is
-        // left for this process to reap.
-        line[len - 1] = '\0';
-        vxTrimRight(line);
-        strcat(line, " &");
-    }
+    if (background) line[len - 1] = '\0';
     char ppid[32];
     snprintf(ppid, sizeof ppid, "vxPPID=%d", static_cast<int>(getpid()));
     PutEnv(ppid);
 
     pid_t pid = 0;
-    const char* argv[] = {"/bin/sh", "-c", line, nullptr};
+    // A background command runs in a shell that an outer shell starts with "&" and leaves at
+    // once, so no child is left for this process to reap.
+    const char* foreground[] = {"/bin/sh", "-c", line, nullptr};
+    const char* detached[] = {"/bin/sh", "-c", "/bin/sh -c \"$0\" &", line, nullptr};
+    const char** argv = background ? detached : foreground;
     int rc = posix_spawn(&pid, "/bin/sh", nullptr, nullptr, const_cast<char**>(argv), environ);
     if (rc != 0) {
         vxWinError(rc, command);

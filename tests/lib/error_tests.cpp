@@ -1,0 +1,109 @@
+// Tests of the error recorder, its severity table and the formatted file write.
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "vx_err.h"
+
+namespace {
+
+std::string readAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+TEST(ErrorRecorder, KeepsLastErrorAndCutsLongTexts) {
+    vxSetError(101, 4, 8, "first");
+    vxSetError(22, 2, 8, std::string(300, 'x').c_str());
+    const VxError& e = vxLastError();
+    EXPECT_EQ(e.code, 22);
+    EXPECT_EQ(e.severity, 2);
+    EXPECT_EQ(e.kind, 8);
+    EXPECT_EQ(std::string(e.text), std::string(255, 'x'));
+}
+
+TEST(ErrorRecorder, HandlerSeesErrorAndItsResultIsReturned) {
+    static int seenCode;
+    static std::string seenText;
+    VxErrorHandler previous = vxSetErrorHandler([](int code, int, int, const char* text) {
+        seenCode = code;
+        seenText = text;
+        return 42;
+    });
+    EXPECT_EQ(vxSetError(110, 5, 8, "Object not found"), 42);
+    EXPECT_EQ(seenCode, 110);
+    EXPECT_EQ(seenText, "Object not found");
+    vxSetErrorHandler(previous);
+    EXPECT_EQ(vxSetError(110, 5, 8, "again"), 0);
+}
+
+TEST(ErrorTable, SeveritiesByCodeAndKind) {
+    EXPECT_EQ(vxErrorSeverity(2, 1), 5);
+    EXPECT_EQ(vxErrorSeverity(2, 7), 4);
+    EXPECT_EQ(vxErrorSeverity(111, 7), -1);
+    EXPECT_EQ(vxErrorSeverity(28, 1), 2);
+    EXPECT_EQ(vxErrorSeverity(100, 5), 6);
+    EXPECT_EQ(vxErrorSeverity(-1226, 5), 4);
+    EXPECT_EQ(vxErrorSeverity(107, 8), 5);
+    EXPECT_EQ(vxErrorSeverity(0, 1), -1);  // the end marker is no row
+    EXPECT_STREQ(vxErrorStandardText(2, 1), "The object does not exeist !");
+    EXPECT_STREQ(vxErrorStandardText(109, 8), "Time out");
+    EXPECT_EQ(vxErrorStandardText(6, 1), nullptr);
+}
+
+TEST(SystemErrors, TextSubjectAndSeverity) {
+    FILE* f = fopen("/nonexistent-orvelan-dir/file", "r");
+    ASSERT_EQ(f, nullptr);
+    vxSysError("/nonexistent-orvelan-dir/file");
+    EXPECT_EQ(vxLastError().code, 2);
+    EXPECT_EQ(vxLastError().severity, 5);
+    EXPECT_EQ(vxLastError().kind, 1);
+    EXPECT_STREQ(vxLastError().text, "No such file or directory (/nonexistent-orvelan-dir/file) !");
+
+    vxWinError(EMFILE, nullptr);  // 24: severity 2 from the table
+    EXPECT_EQ(vxLastError().severity, 2);
+    EXPECT_STREQ(vxLastError().text, "Too many open files !");
+
+    vxWinError(EPIPE, "x");  // no table row: severity 3
+    EXPECT_EQ(vxLastError().severity, 3);
+
+    vxSetError(7, 7, 7, "unchanged");
+    errno = 0;
+    EXPECT_EQ(vxSysError("nothing"), 0);
+    vxWinError(0, "nothing");
+    EXPECT_STREQ(vxLastError().text, "unchanged");
+}
+
+TEST(PrintToFile, ReplacesOrAppendsAndReportsOpenFailure) {
+    auto dir = std::filesystem::temp_directory_path() / ("vxprint-" + std::to_string(getpid()));
+    std::filesystem::create_directories(dir);
+    std::string path = (dir / "attandance.txt").string();
+    EXPECT_EQ(vxPrintToFile(path.c_str(), 1, "%02d:%02d - %s\n", 8, 0, "16:30"), 14);
+    EXPECT_EQ(vxPrintToFile(path.c_str(), 0, "%d\n", 7), 2);
+    EXPECT_EQ(readAll(path), "08:00 - 16:30\n7\n");
+    EXPECT_EQ(vxPrintToFile(path.c_str(), 1, "x"), 1);
+    EXPECT_EQ(readAll(path), "x");
+
+    std::string bad = (dir / "missing" / "f").string();
+    EXPECT_EQ(vxPrintToFile(bad.c_str(), 1, "x"), -1);
+    EXPECT_EQ(vxLastError().code, 2);
+    EXPECT_EQ(std::string(vxLastError().text),
+              "No such file or directory (vxPrintToFile: " + bad + ") !");
+    std::filesystem::remove_all(dir);
+}
+
+TEST(FixedBuffers, FormatAndCopyReportWhatDoesNotFit) {
+    char buf[6];  // strlen("12345") + 1
+    EXPECT_TRUE(vxCopy(buf, sizeof buf, "12345"));
+    EXPECT_STREQ(buf, "12345");
+    EXPECT_FALSE(vxCopy(buf, sizeof buf, "123456"));
+    EXPECT_STREQ(buf, "12345");  // untouched
+    EXPECT_TRUE(vxFormat(buf, sizeof buf, "%d", 12345));
+    EXPECT_FALSE(vxFormat(buf, sizeof buf, "%d", 123456));
+}
+
+}  // namespace

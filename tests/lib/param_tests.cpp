@@ -1,0 +1,202 @@
+// Tests of the parameter table and its sources, environment expansion, PutEnv and local commands.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <unistd.h>
+
+#include "def.h"
+#include "vx_err.h"
+#include "vx_reg.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class ParamTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        dir = fs::temp_directory_path() /
+              ("vxparam-" + std::to_string(getpid()) + "-" +
+               ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::create_directories(dir);
+        setenv("ORVELAN_REGISTRY", (dir / "registry.reg").c_str(), 1);
+        vxResetParams();
+        vxClearError();
+    }
+    void TearDown() override {
+        unsetenv("ORVELAN_REGISTRY");
+        fs::remove_all(dir);
+    }
+    std::string write(const std::string& name, const std::string& content) {
+        std::string path = (dir / name).string();
+        std::ofstream(path, std::ios::binary) << content;
+        return path;
+    }
+    fs::path dir;
+};
+
+TEST_F(ParamTest, FileEntriesFirstOccurrenceWins) {
+    std::string file = write("orvelan.cnf",
+                             "MainPasswdFile /l/apache/etc/empasswd two more\r\n"
+                             "single\n"
+                             "\n"
+                             "USERPROC \"./kaka -v\"\n"
+                             "MainPasswdFile /other\n");
+    EXPECT_EQ(vxLoadParamFile(file.c_str()), 0);
+    EXPECT_STREQ(vxGetParam("MainPasswdFile"), "/l/apache/etc/empasswd");
+    EXPECT_STREQ(vxGetParam("USERPROC"), "./kaka -v");
+    EXPECT_EQ(vxGetParam("single"), nullptr);
+    EXPECT_EQ(vxLastError().code, 107);
+    EXPECT_EQ(vxLastError().severity, 5);
+    EXPECT_STREQ(vxLastError().text, "No parameter single in parameter file !");
+    EXPECT_EQ(vxGetParam("mainpasswdfile"), nullptr);  // case-sensitive
+
+    // A second load appends; names already there keep their first value.
+    std::string second = write("second", "MainPasswdFile /late\nGROUPLISTFIL /l/g\n");
+    EXPECT_EQ(vxLoadParamFile(second.c_str()), 0);
+    EXPECT_STREQ(vxGetParam("MainPasswdFile"), "/l/apache/etc/empasswd");
+    EXPECT_STREQ(vxGetParam("GROUPLISTFIL"), "/l/g");
+}
+
+TEST_F(ParamTest, ExpansionJoinsWithoutDoubleSlash) {
+    char out[VX_PARAM_VALUE_MAX + 1];
+    setenv("VXT_HOME", "/home/admin/", 1);
+    EXPECT_EQ(vxExpandEnv("$VXT_HOME/etc", out), 0);
+    EXPECT_STREQ(out, "/home/admin/etc");
+    setenv("VXT_A", "/a", 1);
+    setenv("VXT_B", "b", 1);
+    EXPECT_EQ(vxExpandEnv("x$VXT_A/$VXT_B/y", out), 0);
+    EXPECT_STREQ(out, "x/a/b/y");
+    EXPECT_EQ(vxExpandEnv("plain", out), 0);
+    EXPECT_STREQ(out, "plain");
+    unsetenv("VXT_MISSING");
+    EXPECT_EQ(vxExpandEnv("$VXT_MISSING/etc", out), -1);
+    setenv("VXT_LONG", std::string(70, 'L').c_str(), 1);
+    EXPECT_EQ(vxExpandEnv("$VXT_LONG/0123456789", out), -2);
+    EXPECT_EQ(vxExpandEnv(std::string(80, 'v').c_str(), out), -2);
+    EXPECT_EQ(vxExpandEnv(std::string(79, 'v').c_str(), out), 0);
+}
+
+TEST_F(ParamTest, MissingVariableStopsTheLoadAndKeepsEarlierEntries) {
+    unsetenv("VXT_UNSET");
+    std::string file = write("p", "first 1\nPath $VXT_UNSET/etc\nlast 3\n");
+    EXPECT_EQ(vxLoadParamFile(file.c_str()), -4);
+    EXPECT_EQ(vxLastError().code, 102);
+    EXPECT_STREQ(vxLastError().text, "Missing environment variable: $VXT_UNSET/etc");
+    EXPECT_STREQ(vxGetParam("first"), "1");
+    EXPECT_EQ(vxGetParam("last"), nullptr);
+}
+
+TEST_F(ParamTest, SourcesEnvironmentVariableAndMissingFile) {
+    std::string file = write("byenv.cnf", "ProxyServerName proxy1\n");
+    setenv("VXT_PARAMFILE", file.c_str(), 1);
+    EXPECT_EQ(vxLoadParamFile("VXT_PARAMFILE"), 0);
+    EXPECT_STREQ(vxGetParam("ProxyServerName"), "proxy1");
+    unsetenv("VXT_PARAMFILE");
+
+    std::string missing = (dir / "nope.cnf").string();
+    EXPECT_EQ(vxLoadParamFile(missing.c_str()), -1);
+    EXPECT_EQ(vxLastError().code, 2);
+    EXPECT_EQ(std::string(vxLastError().text), "No such file or directory (" + missing + ") !");
+}
+
+TEST_F(ParamTest, RegistryModeReadsOnceThenAnswersFromTheTable) {
+    const char* root = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Tarnwell\\Varrow Remote Administrator";
+    std::string setup = std::string(root) + "\\Setup";
+    ASSERT_EQ(vxWriteRegistryKey(nullptr, 0, (setup + "\\ProxyServerName").c_str(), "localhost",
+                                 REG_SZ),
+              1);
+    EXPECT_EQ(vxLoadParamFile(setup.c_str()), 0);
+    EXPECT_STREQ(vxGetParam("ProxyServerName"), "localhost");
+    // A later change in the registry is not seen: the value is served from the table.
+    ASSERT_EQ(vxWriteRegistryKey(nullptr, 0, (setup + "\\ProxyServerName").c_str(), "other",
+                                 REG_SZ),
+              0);
+    EXPECT_STREQ(vxGetParam("ProxyServerName"), "localhost");
+    EXPECT_EQ(vxGetParam("LanServerForPing"), nullptr);
+    EXPECT_STREQ(vxLastError().text, "No parameter LanServerForPing in parameter file !");
+
+    // A registry value that names a file: the file is the parameter source.
+    std::string file = write("fromreg.cnf", "USERLISTFIL /l/apache/etc/users\n");
+    std::string pointer = "HKEY_CURRENT_USER\\Software\\Orvelan\\ParamFile";
+    ASSERT_EQ(vxWriteRegistryKey(nullptr, 0, pointer.c_str(), file.c_str(), REG_SZ), 1);
+    EXPECT_EQ(vxLoadParamFile(pointer.c_str()), 0);
+    EXPECT_STREQ(vxGetParam("USERLISTFIL"), "/l/apache/etc/users");
+}
+
+TEST_F(ParamTest, BoundsOfTableAndPoolAreEnforced) {
+    std::string many;
+    for (int i = 0; i < 300; ++i) many += "k" + std::to_string(i) + " v\n";
+    std::string file = write("many", many);
+    EXPECT_EQ(vxLoadParamFile(file.c_str()), -4);
+    EXPECT_EQ(vxLastError().code, 102);
+    EXPECT_STREQ(vxLastError().text, "Parameter table full (256 entries, 8192 bytes): k256");
+    EXPECT_STREQ(vxGetParam("k255"), "v");
+    EXPECT_EQ(vxGetParam("k256"), nullptr);
+
+    vxResetParams();
+    std::string big;  // 120 entries of about 78 bytes exceed the 8192-byte pool
+    for (int i = 0; i < 120; ++i) big += "n" + std::to_string(i) + " " + std::string(70, 'x') + "\n";
+    EXPECT_EQ(vxLoadParamFile(write("big", big).c_str()), -4);
+    EXPECT_NE(vxGetParam("n100"), nullptr);
+    EXPECT_EQ(vxGetParam("n119"), nullptr);
+
+    vxResetParams();
+    EXPECT_EQ(vxLoadParamFile(write("long", "v " + std::string(80, 'y') + "\n").c_str()), -4);
+    EXPECT_EQ(std::string(vxLastError().text),
+              "Parameter value longer than 79 characters: " + std::string(80, 'y'));
+}
+
+TEST(PutEnvTest, SetsReplacesAndRefuses) {
+    PutEnv("VXT_PUT = one");
+    EXPECT_STREQ(getenv("VXT_PUT "), " one");  // the text is handed over unchanged
+    PutEnv("VXT_PUT2=first");
+    PutEnv("VXT_PUT2=a longer second value");
+    EXPECT_STREQ(getenv("VXT_PUT2"), "a longer second value");
+    PutEnv("VXT_PUT2=x");
+    EXPECT_STREQ(getenv("VXT_PUT2"), "x");
+    vxClearError();
+    PutEnv("no equals sign");
+    EXPECT_EQ(vxLastError().code, 22);
+    EXPECT_STREQ(vxLastError().text, "Invalid argument in PutEnv");
+    // The pool is bounded: filling it is an error, never an overrun.
+    std::string big(1000, 'z');
+    for (int i = 0; i < 4; ++i) PutEnv(("VXT_BIG" + std::to_string(i) + "=" + big).c_str());
+    EXPECT_STREQ(vxLastError().text, "Environment pool full in PutEnv");
+    EXPECT_STREQ(getenv("VXT_PUT2"), "x");
+}
+
+TEST(SystemTest, ExitCodesBackgroundAndParentId) {
+    EXPECT_EQ(vxSystem(nullptr), 1);
+    EXPECT_EQ(vxSystem(""), 1);
+    EXPECT_EQ(vxSystem("true"), 0);
+    EXPECT_EQ(vxSystem("exit 7"), 7);
+    EXPECT_EQ(vxSystem("exit 255"), 255);
+    EXPECT_EQ(vxSystem("kill -9 $$"), 128 + 9);
+
+    std::string tooLong = "echo " + std::string(260, 'a');
+    vxClearError();
+    EXPECT_EQ(vxSystem(tooLong.c_str()), 1);
+    EXPECT_EQ(vxLastError().code, 22);
+    EXPECT_EQ(std::string(vxLastError().text), tooLong.substr(0, 255));
+
+    std::string out = (fs::temp_directory_path() / ("vxppid-" + std::to_string(getpid()))).string();
+    EXPECT_EQ(vxSystem(("echo $vxPPID > " + out).c_str()), 0);
+    std::string pid;
+    std::ifstream(out) >> pid;
+    EXPECT_EQ(pid, std::to_string(getpid()));
+    fs::remove(out);
+
+    // A background command returns at once, before it has finished.
+    EXPECT_EQ(vxSystem(("sleep 2; touch " + out + " &  ").c_str()), 0);
+    EXPECT_FALSE(fs::exists(out));
+    for (int i = 0; i < 200 && !fs::exists(out); ++i) usleep(50000);
+    EXPECT_TRUE(fs::exists(out));
+    fs::remove(out);
+    EXPECT_EQ(vxWaitProcess(999999), -1);
+}
+
+}  // namespace

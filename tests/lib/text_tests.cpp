@@ -1,0 +1,207 @@
+// Tests of the line reader, the splitters, the string routines and the date-time adder.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "arit.h"
+#include "txt0.h"
+#include "vx_err.h"
+
+namespace {
+
+// A stream over the given bytes.
+FILE* streamOf(const std::string& bytes) {
+    FILE* f = tmpfile();
+    fwrite(bytes.data(), 1, bytes.size(), f);
+    rewind(f);
+    return f;
+}
+
+std::vector<std::string> listOf(char** words) {
+    std::vector<std::string> out;
+    for (; *words; ++words) out.emplace_back(*words);
+    return out;
+}
+
+using Words = std::vector<std::string>;
+
+TEST(LineReader, WordsQuotesAndLineEnds) {
+    FILE* f = streamOf("MainPasswdFile /l/apache/etc/empasswd two more\r\n"
+                       "  \t \n"
+                       "\n"
+                       "name \"a quoted value\" x\n"
+                       "\"open quote runs to the end\n"
+                       "last line without newline");
+    char buf[VX_LINE_BUFFER];
+    char* words[8];
+    int count = -1;
+    EXPECT_EQ(vxReadTextLine(f, buf, words, 8, sizeof buf, &count), 0);
+    EXPECT_EQ(listOf(words), (Words{"MainPasswdFile", "/l/apache/etc/empasswd", "two", "more"}));
+    EXPECT_EQ(count, 4);
+    EXPECT_EQ(vxReadTextLine(f, buf, words, 8, sizeof buf, &count), 0);
+    EXPECT_EQ(count, 0);
+    EXPECT_EQ(words[0], nullptr);
+    EXPECT_EQ(vxReadTextLine(f, buf, words, 8, sizeof buf, &count), 0);
+    EXPECT_EQ(count, 0);
+    EXPECT_EQ(vxReadTextLine(f, buf, words, 8, sizeof buf, &count), 0);
+    EXPECT_EQ(listOf(words), (Words{"name", "a quoted value", "x"}));
+    EXPECT_EQ(vxReadTextLine(f, buf, words, 8, sizeof buf, &count), 0);
+    EXPECT_EQ(listOf(words), (Words{"open quote runs to the end"}));
+    EXPECT_EQ(vxReadTextLine(f, buf, words, 8, sizeof buf, &count), 0);
+    EXPECT_EQ(listOf(words), (Words{"last", "line", "without", "newline"}));
+    EXPECT_EQ(vxReadTextLine(f, buf, words, 8, sizeof buf, &count), -1);
+    fclose(f);
+}
+
+TEST(LineReader, LineLongerThanBufferAndExactFit) {
+    std::string longLine(5000, 'a');
+    FILE* f = streamOf(longLine + "\n" + std::string(4094, 'b') + "\nend\n");
+    char* words[4];
+    vxClearError();
+    EXPECT_EQ(vxReadLine(f, words, 4), -1);  // -6 from the reader
+    EXPECT_EQ(vxLastError().code, 12);
+    EXPECT_STREQ(vxLastError().text, "Text line too long");
+    // The rest of the long line is read as a line of its own.
+    EXPECT_EQ(vxReadLine(f, words, 4), 1);
+    EXPECT_EQ(strlen(words[0]), 5000u - 4095u);
+    // 4094 characters and the newline fill the 4096-byte buffer exactly.
+    EXPECT_EQ(vxReadLine(f, words, 4), 1);
+    EXPECT_EQ(strlen(words[0]), 4094u);
+    EXPECT_EQ(vxReadLine(f, words, 4), 1);
+    EXPECT_STREQ(words[0], "end");
+    fclose(f);
+
+    char buf[VX_LINE_BUFFER];
+    int count = 0;
+    f = streamOf(std::string(5000, 'c'));
+    EXPECT_EQ(vxReadTextLine(f, buf, words, 4, sizeof buf, &count), -6);
+    fclose(f);
+}
+
+TEST(LineReader, WordListStopsAtItsCapacity) {
+    FILE* f = streamOf("a b c d e f\n");
+    char* words[3];
+    EXPECT_EQ(vxReadLine(f, words, 3), 2);
+    EXPECT_EQ(listOf(words), (Words{"a", "b"}));
+    fclose(f);
+}
+
+TEST(Splitters, ColonRecordsWithEmptyFields) {
+    char* words[10];
+    char a[] = "kovacs::P:x:";
+    EXPECT_EQ(vxSplitEvery(a, ':', ':', words, 10), 4);
+    EXPECT_EQ(listOf(words), (Words{"kovacs", "", "P", "x"}));
+    char b[] = "kovacs::P:x:";
+    EXPECT_EQ(vxSplitRuns(b, ':', ':', words, 10), 3);
+    EXPECT_EQ(listOf(words), (Words{"kovacs", "P", "x"}));
+    char c[] = ":lead";
+    EXPECT_EQ(vxSplitEvery(c, ':', ':', words, 10), 2);
+    EXPECT_EQ(listOf(words), (Words{"", "lead"}));
+    char d[] = "";
+    EXPECT_EQ(vxSplitEvery(d, ':', ':', words, 10), 0);
+    EXPECT_EQ(words[0], nullptr);
+}
+
+TEST(Splitters, SingleQuotesGroupInEverySplitter) {
+    char* words[10];
+    char a[] = "name:'a:b:c':tail";
+    EXPECT_EQ(vxSplitEvery(a, ':', ':', words, 10), 3);
+    EXPECT_EQ(listOf(words), (Words{"name", "a:b:c", "tail"}));
+    char b[] = "x::'':y";
+    EXPECT_EQ(vxSplitRuns(b, ':', ':', words, 10), 3);
+    EXPECT_EQ(listOf(words), (Words{"x", "", "y"}));
+    char c[] = "orvelan 'two words' \t third";
+    EXPECT_EQ(vxSplitWords(c, 0x21, 0xFF, words, 10), 3);
+    EXPECT_EQ(listOf(words), (Words{"orvelan", "two words", "third"}));
+    char d[] = "ab'cd ef'gh";  // a quote ends the current word
+    EXPECT_EQ(vxSplitWords(d, 0x21, 0xFF, words, 10), 3);
+    EXPECT_EQ(listOf(words), (Words{"ab", "cd ef", "gh"}));
+}
+
+TEST(Splitters, StopAtCapacityAndLeaveTheRest) {
+    char* words[3];
+    char a[] = "a:b:c:d";
+    EXPECT_EQ(vxSplitEvery(a, ':', ':', words, 3), 2);
+    EXPECT_EQ(listOf(words), (Words{"a", "b"}));
+    EXPECT_STREQ(a + 4, "c:d");  // not cut further
+    char b[] = "one two three";
+    EXPECT_EQ(vxSplitWords(b, 0x21, 0xFF, words, 3), 2);
+    EXPECT_EQ(words[2], nullptr);
+    char* one[1];
+    char c[] = "x y";
+    EXPECT_EQ(vxSplitWords(c, 0x21, 0xFF, one, 1), 0);
+    EXPECT_EQ(one[0], nullptr);
+}
+
+TEST(StringRoutines, TrimFindLastPool) {
+    char blanks[] = "    ";
+    vxTrimRight(blanks);
+    EXPECT_STREQ(blanks, "");
+    char text[] = "Kovács János  ";
+    vxTrimRight(text);
+    EXPECT_STREQ(text, "Kovács János");
+    char empty[] = "";
+    vxTrimRight(empty);
+    EXPECT_STREQ(empty, "");
+
+    const char path[] = "/l/apache/etc/users";
+    EXPECT_EQ(vxLastChar(path, '/'), path + 13);
+    EXPECT_EQ(vxLastChar(path, ':'), nullptr);
+
+    const char block[] = {'a', 'b', '\0', 'c', 'd', 'e'};
+    EXPECT_EQ(vxFindString(block, "cd", sizeof block), block + 3);
+    EXPECT_EQ(vxFindString(block, "", sizeof block), block);
+    EXPECT_EQ(vxFindString(block, "de", 5), nullptr);  // only within the block's size
+    EXPECT_EQ(vxFindString(block, "abcdefg", sizeof block), nullptr);
+
+    char pool[8];
+    char* next = pool;
+    EXPECT_TRUE(vxPoolFits("abc", next, pool + sizeof pool));
+    char* first = vxPoolString("abc", &next);
+    char* second = vxPoolString("de", &next);
+    EXPECT_STREQ(first, "abc");
+    EXPECT_STREQ(second, "de");
+    EXPECT_EQ(next, pool + 7);
+    EXPECT_TRUE(vxPoolFits("", next, pool + sizeof pool));
+    EXPECT_FALSE(vxPoolFits("f", next, pool + sizeof pool));
+}
+
+TEST(AddMinutes, CarriesAcrossDaysMonthsAndYears) {
+    VxDateTime out{};
+    VxDateTime leap{2024, 2, 28, 23, 30, 17};
+    vxAddMinutes(&out, &leap, 1500);
+    EXPECT_EQ(out.year, 2024);
+    EXPECT_EQ(out.month, 3);
+    EXPECT_EQ(out.day, 1);  // 25 hours, through 29 February
+    EXPECT_EQ(out.hour, 0);
+    EXPECT_EQ(out.minute, 30);
+    EXPECT_EQ(out.second, 17);
+    VxDateTime leap2{2024, 2, 28, 23, 30, 0};
+    vxAddMinutes(&out, &leap2, 1500 + 24 * 60);
+    EXPECT_EQ(out.month, 3);
+    EXPECT_EQ(out.day, 2);
+    EXPECT_EQ(out.hour, 0);
+    EXPECT_EQ(out.minute, 30);
+    VxDateTime plain{2023, 2, 28, 23, 30, 0};
+    vxAddMinutes(&out, &plain, 30);
+    EXPECT_EQ(out.month, 3);
+    EXPECT_EQ(out.day, 1);
+    EXPECT_EQ(out.hour, 0);
+    EXPECT_EQ(out.minute, 0);
+    VxDateTime newYear{2023, 12, 31, 22, 59, 0};
+    vxAddMinutes(&out, &newYear, 61);
+    EXPECT_EQ(out.year, 2024);
+    EXPECT_EQ(out.month, 1);
+    EXPECT_EQ(out.day, 1);
+    EXPECT_EQ(out.hour, 0);
+    EXPECT_EQ(out.minute, 0);
+    VxDateTime same{2023, 5, 5, 5, 5, 5};
+    vxAddMinutes(&out, &same, 0);
+    EXPECT_EQ(out.day, 5);
+    EXPECT_EQ(out.minute, 5);
+}
+
+}  // namespace
