@@ -1,0 +1,122 @@
+// The checkout lock protocol and the load / commit / release workers shared by every list.
+#include "server_data.h"
+
+#include <sys/stat.h>
+
+#include "sd_text.h"
+#include "vx_err.h"
+#include "vx_remote.h"
+
+namespace {
+
+// Formats "<command> <path>" and the lock name; false (recorded) for a path no shell may see.
+bool buildCommand(char* command, char* lockName, const char* verb, const char* remotePath) {
+    if (const char* problem = sdShellPathProblem(remotePath)) {
+        sdRefuse(-1, remotePath, problem);
+        return false;
+    }
+    vxFormat(command, 256, "%s %s", verb, remotePath);
+    if (lockName) vxFormat(lockName, 256, "%s._vx_lck_", remotePath);
+    return true;
+}
+
+bool localExists(const char* path) {
+    struct stat st;
+    return stat(path, &st) == 0;
+}
+
+} // namespace
+
+int ServerData::CheckoutFile(const char* host, const char* remotePath, const char* localPath) {
+    char command[256], lockName[256];
+    if (!buildCommand(command, lockName, "./cpout", remotePath)) return -1;
+    int rc = vxRemoteExec(host, command);
+    if (rc == -1) return -3; // held by another console (a dead link looks the same)
+    if (rc != 0) return -1;
+    int fetched = vxGetRemoteFile(host, lockName, localPath);
+    if (fetched == 0) return 1;
+    sdRemove(localPath); // a failed fetch must not leave a copy that claims the lock
+    buildCommand(command, nullptr, "./cpin2", remotePath);
+    vxRemoteExec(host, command);
+    return fetched == 2 ? 0 : -1;
+}
+
+int ServerData::CheckinFile(const char* host, const char* remotePath, const char* localPath) {
+    char command[256], lockName[256];
+    if (!buildCommand(command, lockName, "./cpin", remotePath)) return -1;
+    int sent = vxPutRemoteFile(host, localPath, lockName);
+    if (sent != 0) return sent == 2 ? 0 : -1;
+    return vxRemoteExec(host, command) == 0 ? 1 : -1;
+}
+
+int ServerData::ReleaseFile(const char* host, const char* remotePath, const char* localPath) {
+    if (localPath && !localExists(localPath)) return 0;
+    char command[256];
+    if (!buildCommand(command, nullptr, "./cpin2", remotePath)) return -1;
+    if (vxRemoteExec(host, command) != 0) return -1;
+    if (localPath) sdRemove(localPath);
+    return 1;
+}
+
+int ServerData::RestoreFile(const char* host, const char* remotePath) {
+    char command[256];
+    if (buildCommand(command, nullptr, "./cprestore", remotePath)) vxRemoteExec(host, command);
+    return 0;
+}
+
+// Checks out files[0..n) in order; results[i] gets each result. On a negative result the files
+// already held are released (last first) and that result is returned; else 1.
+int ServerData::CheckoutAll(const ListFile* files, int n, int* results) {
+    for (int i = 0; i < n; i++) {
+        results[i] = CheckoutFile(host, files[i].remote, files[i].local);
+        if (results[i] < 0) {
+            for (int j = i - 1; j >= 0; j--)
+                ReleaseFile(host, files[j].remote, files[j].local);
+            return results[i];
+        }
+    }
+    return 1;
+}
+
+// Writes and checks in files[0..n) in order, runs the post-save command, then releases them in
+// order; a failing command restores every file in check-in order and keeps the locks (-1).
+int ServerData::CommitAll(const ListFile* files, int n, const char* procKey,
+                          const char* procDefault,
+                          int (*write)(const ServerData&, FILE*, int which)) {
+    struct Ctx {
+        const ServerData* sd;
+        int which;
+        int (*write)(const ServerData&, FILE*, int);
+    };
+    for (int i = 0; i < n; i++) {
+        Ctx ctx{this, i, write};
+        auto writer = [](FILE* f, const void* c) {
+            auto* x = static_cast<const Ctx*>(c);
+            return x->write(*x->sd, f, x->which) == 0;
+        };
+        if (sdWriteLocalFile(files[i].local, writer, &ctx) != 0) return -2;
+        int rc = CheckinFile(host, files[i].remote, files[i].local);
+        if (rc < 0) return rc;
+    }
+    if (vxRemoteExec(host, sdParam(procKey, procDefault)) != 0) {
+        for (int i = 0; i < n; i++)
+            RestoreFile(host, files[i].remote);
+        return -1;
+    }
+    return ReleaseAll(files, n) < 0 ? -1 : 1;
+}
+
+// Releases files[0..n) in order; -1 at the first failure, else 0.
+int ServerData::ReleaseAll(const ListFile* files, int n) {
+    for (int i = 0; i < n; i++)
+        if (ReleaseFile(host, files[i].remote, files[i].local) < 0) return -1;
+    return 0;
+}
+
+// Read-only fetch of a server file into its local copy: 1 fetched; 0 no such file; -1.
+int ServerData::FetchForViewing(const char* remote, const char* local) {
+    int rc = vxGetRemoteFile(host, remote, local);
+    if (rc == 0) return 1;
+    sdRemove(local);
+    return rc == 2 ? 0 : -1;
+}

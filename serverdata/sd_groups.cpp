@@ -1,0 +1,105 @@
+// The group list file: loading, saving, releasing, exporting and importing the group table.
+#include "server_data.h"
+
+#include <cstring>
+
+#include "sd_text.h"
+#include "txt0.h"
+#include "vx_err.h"
+
+namespace {
+
+constexpr const char* GROUPS_LOCAL = "vx_groups.txt";
+
+ListFile groupFile() {
+    return {sdParam("GROUPLISTFIL", "/l/apache/etc/groups"), GROUPS_LOCAL};
+}
+
+// The group list line: name, kind (empty becomes "d"), permit path (empty becomes the derived one)
+// in double quotes.
+int writeGroups(const ServerData& sd, FILE* f, int) {
+    for (int i = 0; i < sd.groupCount; i++) {
+        const GroupRecord& g = sd.groups[i];
+        const char* kind = g.kind[0] ? g.kind : "d";
+        char derived[256];
+        const char* path = g.permitPath;
+        if (!path[0])
+            path = sd.DerivePermitPath(g.name, kind, derived, sizeof derived) ? derived : "";
+        if (std::fprintf(f, "%s %s \"%s\"\r\n", g.name, kind, path) < 0) return -1;
+    }
+    return 0;
+}
+
+} // namespace
+
+// Appends the groups of a group list or import file (lines of name, kind, permit path); a name
+// already in the table is skipped. 0, or -1 (recorded) for a refused line or a full table.
+int ServerData::ReadGroupList(FILE* in, bool importing) {
+    char line[VX_LINE_BUFFER];
+    char* f[4];
+    int count, rc;
+    const char* what = importing ? "group import" : GROUPS_LOCAL;
+    while ((rc = vxReadTextLine(in, line, f, 4, sizeof line, &count)) == 0) {
+        if (count == 0 || FindGroup(f[0]) >= 0) continue;
+        if (AddGroup(f[0], count > 1 ? f[1] : "d", count > 2 ? f[2] : "") < 0) return -1;
+    }
+    if (rc == -1) return 0;
+    if (rc == -6) sdRefuse(-1, what, "line too long");
+    return -1;
+}
+
+int ServerData::LoadGroups(bool forEditing) {
+    ListFile file = groupFile();
+    int rc = forEditing ? CheckoutFile(host, file.remote, file.local)
+                        : FetchForViewing(file.remote, file.local);
+    if (rc < 0) return forEditing ? rc : -1;
+    groupCount = 0;
+    if (rc == 0) return 1;
+    FILE* in = std::fopen(GROUPS_LOCAL, "rb");
+    if (!in) {
+        vxSysError(GROUPS_LOCAL);
+        if (forEditing) ReleaseAll(&file, 1);
+        return -2;
+    }
+    rc = ReadGroupList(in, false);
+    std::fclose(in);
+    if (!forEditing)
+        sdRemove(GROUPS_LOCAL);
+    else if (rc < 0)
+        ReleaseAll(&file, 1);
+    return rc < 0 ? -2 : 1;
+}
+
+int ServerData::SaveGroups() {
+    SortGroups();
+    ListFile file = groupFile();
+    return CommitAll(&file, 1, "GROUPPROC", "grouppen", writeGroups);
+}
+
+int ServerData::ReleaseGroups() {
+    ListFile file = groupFile();
+    return ReleaseAll(&file, 1);
+}
+
+int ServerData::ExportGroups(const char* fileName) {
+    auto write = [](FILE* f, const void* c) {
+        const ServerData& sd = *static_cast<const ServerData*>(c);
+        for (int i = 0; i < sd.groupCount; i++)
+            if (std::fprintf(f, "%s %s\r\n", sd.groups[i].name,
+                             sd.groups[i].kind[0] ? sd.groups[i].kind : "d") < 0)
+                return false;
+        return true;
+    };
+    return sdWriteLocalFile(fileName, write, this) == 0 ? 1 : -2;
+}
+
+int ServerData::ImportGroups(const char* fileName) {
+    FILE* in = std::fopen(fileName, "rb");
+    if (!in) {
+        vxSysError(fileName);
+        return -2;
+    }
+    int rc = ReadGroupList(in, true);
+    std::fclose(in);
+    return rc < 0 ? -4 : 1;
+}

@@ -1,0 +1,159 @@
+// Text rules of the server's list files, safe local file writing and bounded line reading.
+#include "sd_text.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "def.h"
+#include "vx_err.h"
+
+namespace {
+
+bool isControl(unsigned char c) {
+    return c < 0x20 || c == 0x7F;
+}
+
+// Bytes a shell (or the permit and list formats) would read as more than text.
+bool isShellSpecial(unsigned char c) {
+    return c != 0 && std::strchr(" \"'`$\\;&|<>(){}[]*?!#~^", c);
+}
+
+} // namespace
+
+const char* sdUserFieldProblem(const char* text, size_t capacity) {
+    size_t n = std::strlen(text);
+    if (n >= capacity) return "text too long";
+    for (size_t i = 0; i < n; i++) {
+        unsigned char c = text[i];
+        if (c == ':') return "':' is not allowed";
+        if (c == '\'') return "a single quote is not allowed";
+        if (isControl(c)) return "control characters and line ends are not allowed";
+    }
+    return nullptr;
+}
+
+const char* sdUserRecordProblem(const UserRecord& u) {
+    if (u.name[0] == '\0') return "empty user name";
+    const struct {
+        const char* text;
+        size_t size;
+    } fields[] = {{u.name, sizeof u.name},           {u.password, sizeof u.password},
+                  {u.fullName, sizeof u.fullName},   {u.phone, sizeof u.phone},
+                  {u.workPhone, sizeof u.workPhone}, {u.room, sizeof u.room},
+                  {u.comment, sizeof u.comment},     {u.mailName, sizeof u.mailName}};
+    for (const auto& f : fields) {
+        if (std::memchr(f.text, 0, f.size) == nullptr) return "text too long";
+        if (const char* p = sdUserFieldProblem(f.text, f.size)) return p;
+    }
+    return nullptr;
+}
+
+const char* sdGroupNameProblem(const char* name) {
+    size_t n = std::strlen(name);
+    if (n == 0) return "empty group name";
+    if (n > 31) return "group name longer than 31 bytes";
+    for (size_t i = 0; i < n; i++) {
+        unsigned char c = name[i];
+        if (isControl(c)) return "control characters are not allowed in a group name";
+        if (c == '/' || c == ':' || isShellSpecial(c))
+            return "blanks, '/', ':', quotes and shell metacharacters are not allowed in a group "
+                   "name";
+    }
+    return nullptr;
+}
+
+const char* sdKindProblem(const char* kind) {
+    size_t n = std::strlen(kind);
+    if (n == 0 || n > 7) return "list kind must be 1 to 7 characters";
+    for (size_t i = 0; i < n; i++) {
+        unsigned char c = kind[i];
+        if (c <= 0x20 || c == 0x7F || c == '"' || c == '\'') return "bad character in list kind";
+    }
+    return nullptr;
+}
+
+const char* sdShellPathProblem(const char* path) {
+    size_t n = std::strlen(path);
+    if (n == 0) return "empty path";
+    if (n > 255 - std::strlen("./cprestore ") || n > 255 - std::strlen("._vx_lck_"))
+        return "path too long";
+    if (path[0] == '-') return "path must not begin with '-'";
+    for (size_t i = 0; i < n; i++) {
+        unsigned char c = path[i];
+        if (isControl(c) || isShellSpecial(c))
+            return "blanks, quotes, control characters and shell metacharacters are not allowed "
+                   "in a server path";
+    }
+    return nullptr;
+}
+
+const char* sdUrlProblem(const char* url) {
+    size_t n = std::strlen(url);
+    if (n == 0) return "empty URL";
+    if (n >= SD_URL_IMPORT_MAX) return "URL longer than 499 characters";
+    for (size_t i = 0; i < n; i++)
+        if (static_cast<unsigned char>(url[i]) <= 0x20 || url[i] == 0x7F)
+            return "blanks and control characters are not allowed in a URL";
+    return nullptr;
+}
+
+int sdRefuse(int result, const char* what, const char* reason) {
+    char text[VX_ERROR_TEXT_MAX + 1];
+    vxFormat(text, sizeof text, "%s: %s", what, reason);
+    vxSetError(22, 2, VX_KIND_LIB, text);
+    return result;
+}
+
+int sdWriteLocalFile(const char* path, bool (*write)(FILE*, const void*), const void* context,
+                     unsigned mode) {
+    char tmp[512];
+    if (!vxFormat(tmp, sizeof tmp, "%s.tmp", path)) return sdRefuse(-2, path, "name too long");
+    int fd = open(tmp, O_WRONLY | O_CREAT | O_TRUNC, mode);
+    FILE* f = fd < 0 ? nullptr : fdopen(fd, "wb");
+    if (!f) {
+        if (fd >= 0) close(fd);
+        vxSysError(tmp);
+        return -2;
+    }
+    bool ok = write(f, context) && std::fflush(f) == 0 && fsync(fileno(f)) == 0;
+    int savedErrno = errno;
+    ok = (std::fclose(f) == 0) && ok;
+    if (!ok || std::rename(tmp, path) != 0) {
+        if (ok) savedErrno = errno;
+        unlink(tmp);
+        errno = savedErrno ? savedErrno : EIO;
+        vxSysError(path);
+        return -2;
+    }
+    return 0;
+}
+
+int sdReadLine(FILE* in, char* buf, int size, const char* fileName) {
+    if (!std::fgets(buf, size, in)) {
+        if (std::ferror(in)) {
+            vxSysError(fileName);
+            return -1;
+        }
+        return 0;
+    }
+    size_t n = std::strlen(buf);
+    if (n > 0 && buf[n - 1] != '\n' && !std::feof(in)) {
+        char text[VX_ERROR_TEXT_MAX + 1];
+        vxFormat(text, sizeof text, "%s: line longer than %d characters", fileName, size - 1);
+        vxSetError(12, 2, VX_KIND_LIB, text);
+        return -1;
+    }
+    return 1;
+}
+
+const char* sdParam(const char* key, const char* fallback) {
+    const char* v = vxGetParam(key);
+    return v ? v : fallback;
+}
+
+void sdRemove(const char* path) {
+    unlink(path);
+}

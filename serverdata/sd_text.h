@@ -1,0 +1,52 @@
+// Text rules of the server's list files: what a field may hold, local file writing that never
+// leaves a half-written file, bounded line reading, and parameter lookups with defaults.
+#pragma once
+
+#include <cstddef>
+#include <cstdio>
+
+#include "server_data.h"
+
+// Refusals. Each returns nullptr when the text may be stored, else the reason (English text,
+// also recorded with vxSetError by the callers that refuse).
+
+// A user field: no ':' (field separator), no single quote (the splitters' quote), no control
+// character (line ends included), and shorter than its capacity.
+const char* sdUserFieldProblem(const char* text, size_t capacity);
+// A whole user record; the name must also be non-empty.
+const char* sdUserRecordProblem(const UserRecord& user);
+// A group name: 1 to 31 bytes, no blank, '/', quote, control character, ':' or shell
+// metacharacter.
+const char* sdGroupNameProblem(const char* name);
+// A list kind: 1 to 7 word bytes without quotes.
+const char* sdKindProblem(const char* kind);
+// A path that is sent to a server command line: only bytes that no shell interprets.
+const char* sdShellPathProblem(const char* path);
+// A URL entry: 1 to 500 bytes, no blank or control character.
+const char* sdUrlProblem(const char* url);
+
+// Records a refusal (code 22, library kind) as "<what>: <reason>" and returns `result`.
+int sdRefuse(int result, const char* what, const char* reason);
+
+// Writes a local file completely through `write` into "<path>.tmp" (mode: permission bits) and
+// renames it over path. write returns false on failure. 0, or -2 with the error recorded.
+int sdWriteLocalFile(const char* path, bool (*write)(FILE*, const void*), const void* context,
+                     unsigned mode = 0644);
+
+// Reads one line of at most `size`-1 bytes (its newline included; a last line may lack it).
+// 1 a line; 0 end of file; -1 read error or a line that does not fit (recorded).
+int sdReadLine(FILE* in, char* buf, int size, const char* fileName);
+
+// The parameter's value, or the default when the parameter table has none.
+const char* sdParam(const char* key, const char* fallback);
+
+// Deletes a local file; a missing file is no failure.
+void sdRemove(const char* path);
+
+// Byte-wise ascending comparison (unsigned bytes).
+inline bool sdLess(const char* a, const char* b);
+
+#include <cstring>
+inline bool sdLess(const char* a, const char* b) {
+    return std::strcmp(a, b) < 0;
+}
