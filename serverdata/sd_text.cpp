@@ -102,7 +102,7 @@ const char* sdUrlProblem(const char* url) {
 
 int sdRefuse(int result, const char* what, const char* reason) {
     char text[VX_ERROR_TEXT_MAX + 1];
-    vxFormat(text, sizeof text, "%s: %s", what, reason);
+    vxFormat(text, sizeof text, "%.80s: %s", what, reason); // the reason always fits
     vxSetError(22, 2, VX_KIND_LIB, text);
     return result;
 }

@@ -25,7 +25,8 @@ const char* sdShellPathProblem(const char* path);
 // A URL entry: 1 to 500 bytes, no blank or control character.
 const char* sdUrlProblem(const char* url);
 
-// Records a refusal (code 22, library kind) as "<what>: <reason>" and returns `result`.
+// Records a refusal (code 22, library kind) as "<what>: <reason>" (what cut to 80 bytes) and
+// returns `result`.
 int sdRefuse(int result, const char* what, const char* reason);
 
 // Writes a local file completely through `write` into "<path>.tmp" (mode: permission bits) and

@@ -1,0 +1,283 @@
+// Tests of the data layer that need no server: export and import formats, refusals of text that
+// would corrupt a list file or reach a server command, table bounds, and "setup.bin".
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "line_speeds.h"
+#include "sd_fixture.h"
+
+namespace {
+
+using FilesTest = DataDirTest;
+
+UserRecord fullUser(const char* name, int group, int p, int e, int s) {
+    UserRecord u = DataDirTest::user(name);
+    u.group = group, u.proxy = p, u.mail = e, u.super = s;
+    return u;
+}
+
+TEST_F(FilesTest, ExportUsersWritesEveryRightCombinationAndBlankDetails) {
+    ASSERT_EQ(serverData.AddGroup("staff", "d", ""), 0);
+    ASSERT_EQ(serverData.AddGroup("guests", "a", ""), 1);
+    UserRecord anna = fullUser("anna", 0, 1, 1, 1);
+    std::strcpy(anna.password, "wjABCDEFGHIJK");
+    std::strcpy(anna.fullName, "Kiss Anna");
+    std::strcpy(anna.phone, "123");
+    std::strcpy(anna.room, "12");
+    std::strcpy(anna.workPhone, "456");
+    std::strcpy(anna.comment, "boss");
+    std::strcpy(anna.mailName, "anna.kiss"); // not exported
+    ASSERT_EQ(serverData.AddUser(anna), 0);
+    ASSERT_EQ(serverData.AddUser(fullUser("bela", -1, 0, 0, 0)), 1);
+    ASSERT_EQ(serverData.AddUser(fullUser("cecil", 1, 0, 1, 0)), 2);
+    ASSERT_EQ(serverData.AddUser(fullUser("dora", 7, 1, 0, 1)), 3); // group not in the table
+    EXPECT_EQ(serverData.ExportUsers("users.exp"), 1);
+    EXPECT_EQ(get("users.exp"), "anna:staff:wjABCDEFGHIJK:p:e:s:Kiss Anna :123 :12 :456 :boss \r\n"
+                                "bela:::::: : : : : \r\n"
+                                "cecil:guests:::e:: : : : : \r\n"
+                                "dora:::p::s: : : : : \r\n");
+    EXPECT_FALSE(exists("users.exp.tmp"));
+
+    // Read back into an empty table: the same records, empty values stay empty.
+    userTable.count = 0;
+    EXPECT_EQ(serverData.ImportUsers("users.exp"), 1);
+    ASSERT_EQ(userTable.count, 4);
+    const UserRecord& a = userTable.users[0];
+    EXPECT_STREQ(a.name, "anna");
+    EXPECT_EQ(a.group, 0);
+    EXPECT_STREQ(a.password, "wjABCDEFGHIJK");
+    EXPECT_EQ(a.proxy + a.mail + a.super, 3);
+    EXPECT_STREQ(a.fullName, "Kiss Anna");
+    EXPECT_STREQ(a.phone, "123");
+    EXPECT_STREQ(a.room, "12");
+    EXPECT_STREQ(a.workPhone, "456");
+    EXPECT_STREQ(a.comment, "boss");
+    EXPECT_STREQ(a.mailName, "");
+    EXPECT_STREQ(userTable.users[1].fullName, "");
+    EXPECT_EQ(userTable.users[2].mail, 1);
+    EXPECT_EQ(userTable.users[2].proxy, 0);
+    EXPECT_EQ(userTable.users[3].group, -1);
+    EXPECT_EQ(userTable.users[3].super, 1);
+}
+
+TEST_F(FilesTest, ImportUsersMapsFieldsSkipsKnownNamesAndStopsAtBadLines) {
+    serverData.AddGroup("staff", "d", "");
+    ASSERT_EQ(serverData.AddUser(user("old")), 0);
+    put("imp.txt", "eva:staff:pw:s:p::Eva Full:1:2:3:4\n"
+                   "old:staff:changed::::\n"
+                   "lonely\n"
+                   "\n"
+                   "fred:nogroup\r\n"
+                   "a:b:c:d:e:f:g:h:i:j:k:l\n"
+                   "never:staff\n");
+    EXPECT_EQ(serverData.ImportUsers("imp.txt"), -4);
+    EXPECT_STREQ(vxLastError().text, "imp.txt: more than 11 fields");
+    ASSERT_EQ(userTable.count, 3);
+    const UserRecord& eva = userTable.users[1];
+    EXPECT_STREQ(eva.name, "eva");
+    EXPECT_EQ(eva.group, 0);
+    EXPECT_EQ(eva.super, 1);
+    EXPECT_EQ(eva.proxy, 1);
+    EXPECT_EQ(eva.mail, 0);
+    EXPECT_STREQ(eva.fullName, "Eva Full");
+    EXPECT_STREQ(eva.phone, "1");
+    EXPECT_STREQ(eva.room, "2");
+    EXPECT_STREQ(eva.workPhone, "3");
+    EXPECT_STREQ(eva.comment, "4");
+    EXPECT_STREQ(userTable.users[0].password, ""); // the known name was skipped
+    EXPECT_STREQ(userTable.users[2].name, "fred");
+    EXPECT_EQ(userTable.users[2].group, -1);
+    EXPECT_EQ(serverData.usersModified, 1);
+
+    put("long.txt", "ok:staff\nx:" + std::string(129, 'g') + "\n");
+    EXPECT_EQ(serverData.ImportUsers("long.txt"), -4);
+    EXPECT_STREQ(vxLastError().text, "long.txt: field too long");
+    EXPECT_EQ(userTable.count, 4);
+}
+
+TEST_F(FilesTest, UserTextThatWouldCorruptTheListsIsRefusedEverywhere) {
+    // A quoted stretch would carry a colon into the name.
+    put("quote.txt", "'a:b':staff\n");
+    EXPECT_EQ(serverData.ImportUsers("quote.txt"), -4);
+    EXPECT_STREQ(vxLastError().text, "a:b: ':' is not allowed");
+    put("cap.txt", "frank:g:pw:p:e:s:Frank:" + std::string(40, '1') + "\n");
+    EXPECT_EQ(serverData.ImportUsers("cap.txt"), -4);
+    EXPECT_STREQ(vxLastError().text, "frank: field too long for its member");
+    put("tab.txt", "gus:g:pw::::Gus\tTab\n");
+    EXPECT_EQ(serverData.ImportUsers("tab.txt"), -4);
+    EXPECT_STREQ(vxLastError().text, "gus: control characters and line ends are not allowed");
+    EXPECT_EQ(userTable.count, 0);
+
+    UserRecord u = user("a:b");
+    EXPECT_EQ(serverData.AddUser(u), -1);
+    EXPECT_STREQ(vxLastError().text, "a:b: ':' is not allowed");
+    u = user("ok");
+    std::strcpy(u.comment, "two\r\nlines");
+    EXPECT_EQ(serverData.AddUser(u), -1);
+    EXPECT_STREQ(vxLastError().text, "ok: control characters and line ends are not allowed");
+    u = user("ok");
+    std::strcpy(u.mailName, "o'k");
+    EXPECT_EQ(serverData.AddUser(u), -1);
+    EXPECT_STREQ(vxLastError().text, "ok: a single quote is not allowed");
+    EXPECT_EQ(serverData.AddUser(user("")), -1);
+    EXPECT_STREQ(vxLastError().text, ": empty user name");
+    ASSERT_EQ(serverData.AddUser(user("ok")), 0);
+    ASSERT_EQ(serverData.AddUser(user("other")), 1);
+    EXPECT_EQ(serverData.SetUser(1, user("ok")), -1);
+    EXPECT_STREQ(vxLastError().text, "ok: user already exists");
+    EXPECT_EQ(serverData.SetUser(1, user("renamed")), 1);
+    EXPECT_STREQ(userTable.users[1].name, "renamed");
+}
+
+TEST_F(FilesTest, UserTableStopsAtOneThousand) {
+    std::string text;
+    for (int i = 0; i <= SD_MAX_USERS; i++)
+        text += "u" + std::to_string(1000 + i) + ":g\n";
+    put("many.txt", text);
+    EXPECT_EQ(serverData.ImportUsers("many.txt"), -4);
+    EXPECT_EQ(userTable.count, 1000);
+    EXPECT_STREQ(userTable.users[999].name, "u1999");
+    EXPECT_STREQ(vxLastError().text, "u2000: user table full (at most 1000 users)");
+}
+
+TEST_F(FilesTest, GroupsImportDerivesPermitPathsAndExportsNameAndKind) {
+    params("PERMITDIR /srv/permit\n");
+    put("groups.imp", "staff\r\n"
+                      "guests a\r\n"
+                      "lab d \"/l/custom/lab.txt\"\r\n"
+                      "staff a\r\n"
+                      "\r\n");
+    EXPECT_EQ(serverData.ImportGroups("groups.imp"), 1);
+    ASSERT_EQ(serverData.groupCount, 3);
+    EXPECT_STREQ(serverData.groups[0].kind, "d");
+    EXPECT_STREQ(serverData.groups[0].permitPath, "/srv/permit/staff.deny");
+    EXPECT_STREQ(serverData.groups[1].permitPath, "/srv/permit/guests.allow");
+    EXPECT_STREQ(serverData.groups[2].permitPath, "/l/custom/lab.txt");
+    EXPECT_EQ(serverData.ExportGroups("groups.exp"), 1);
+    EXPECT_EQ(get("groups.exp"), "staff d\r\nguests a\r\nlab d\r\n");
+}
+
+TEST_F(FilesTest, GroupNamesAndPathsThatReachFilesOrShellsAreRefused) {
+    const char* names =
+        "blanks, '/', ':', quotes and shell metacharacters are not allowed in a group name";
+    struct {
+        const char* line;
+        const char* message;
+    } cases[] = {
+        {"\"a b\" d\n", "a b"}, {"../etc d\n", "../etc"}, {"a;rm d\n", "a;rm"},
+        {"a$(x) d\n", "a$(x)"}, {"a'b d\n", "a'b"},       {"a:b d\n", "a:b"},
+        {"a`b` d\n", "a`b`"},
+    };
+    for (const auto& c : cases) {
+        put("bad.imp", c.line);
+        EXPECT_EQ(serverData.ImportGroups("bad.imp"), -4) << c.line;
+        EXPECT_EQ(std::string(vxLastError().text), std::string(c.message) + ": " + names);
+    }
+    put("long.imp", std::string(32, 'g') + "\n");
+    EXPECT_EQ(serverData.ImportGroups("long.imp"), -4);
+    EXPECT_STREQ(vxLastError().text,
+                 "gggggggggggggggggggggggggggggggg: group name longer than 31 bytes");
+    put("path.imp", "ok d \"/l/a b;reboot\"\n");
+    EXPECT_EQ(serverData.ImportGroups("path.imp"), -4);
+    EXPECT_STREQ(vxLastError().text, "/l/a b;reboot: blanks, quotes, control characters and "
+                                     "shell metacharacters are not allowed in a server path");
+    put("kind.imp", "ok deny-list\n");
+    EXPECT_EQ(serverData.ImportGroups("kind.imp"), -4);
+    EXPECT_STREQ(vxLastError().text, "ok: list kind must be 1 to 7 characters");
+    EXPECT_EQ(serverData.groupCount, 0);
+    EXPECT_EQ(serverData.AddGroup("x\ty", "d", ""), -1);
+    EXPECT_STREQ(vxLastError().text, "x\ty: control characters are not allowed in a group name");
+}
+
+TEST_F(FilesTest, GroupTableStopsAt128AndDeletingMovesUsersAlong) {
+    std::string text;
+    for (int i = 0; i <= SD_MAX_GROUPS; i++)
+        text += "g" + std::to_string(100 + i) + "\n";
+    put("many.imp", text);
+    EXPECT_EQ(serverData.ImportGroups("many.imp"), -4);
+    EXPECT_EQ(serverData.groupCount, 128);
+    EXPECT_STREQ(vxLastError().text, "g228: group table full (at most 128 groups)");
+
+    UserRecord a = user("a"), b = user("b");
+    a.group = 1, b.group = 5;
+    serverData.AddUser(a);
+    serverData.AddUser(b);
+    serverData.currentGroup = 5;
+    serverData.DeleteGroup(1);
+    EXPECT_EQ(userTable.users[0].group, -1);
+    EXPECT_EQ(userTable.users[1].group, 4);
+    EXPECT_EQ(serverData.currentGroup, 4);
+    EXPECT_STREQ(serverData.groups[4].name, "g105");
+}
+
+TEST_F(FilesTest, UrlImportTrimsSkipsDuplicatesAndExportsCrLf) {
+    put("urls.imp", "b.example.com\r\na.example.com   \n\n   \nb.example.com\nlast.org");
+    EXPECT_EQ(serverData.ImportUrls("urls.imp"), 1);
+    ASSERT_EQ(serverData.urlCount, 3);
+    EXPECT_STREQ(serverData.urls[1], "a.example.com");
+    EXPECT_EQ(serverData.ExportUrls("urls.exp"), 1);
+    EXPECT_EQ(get("urls.exp"), "b.example.com\r\na.example.com\r\nlast.org\r\n");
+
+    put("edge.imp", std::string(499, 'x') + "\n" + std::string(500, 'y') + "\nafter\n");
+    EXPECT_EQ(serverData.ImportUrls("edge.imp"), -4);
+    EXPECT_STREQ(vxLastError().text, "edge.imp: line longer than 500 characters");
+    EXPECT_EQ(serverData.urlCount, 4);
+    put("blank.imp", "a b.com\n");
+    EXPECT_EQ(serverData.ImportUrls("blank.imp"), -4);
+    EXPECT_STREQ(vxLastError().text,
+                 "a b.com: blanks and control characters are not allowed in a URL");
+    EXPECT_EQ(serverData.ImportUrls("missing.imp"), -2);
+    EXPECT_STREQ(vxLastError().text, "No such file or directory (missing.imp) !");
+}
+
+TEST_F(FilesTest, UrlTableStopsAtItsCountAndAtThePool) {
+    std::string text;
+    for (int i = 0; i <= SD_MAX_URLS; i++)
+        text += "h" + std::to_string(10000 + i) + ".hu\n";
+    put("many.imp", text);
+    EXPECT_EQ(serverData.ImportUrls("many.imp"), -4);
+    EXPECT_EQ(serverData.urlCount, 1024);
+    EXPECT_STREQ(vxLastError().text, "h11024.hu: URL table full (at most 1024 URLs)");
+
+    serverData.ClearUrls();
+    text.clear();
+    for (int i = 0; i < 70; i++)
+        text += std::to_string(10 + i) + std::string(488, 'u') + "\n";
+    put("big.imp", text);
+    EXPECT_EQ(serverData.ImportUrls("big.imp"), -4);
+    EXPECT_EQ(serverData.urlCount, 66); // 66 * 491 bytes fit below 32758, a 67th does not
+    EXPECT_EQ(std::string(vxLastError().text),
+              "76" + std::string(78, 'u') + ": URL pool full (32758 bytes)");
+}
+
+TEST_F(FilesTest, LineSpeedsDefaultsAndFileBitForBit) {
+    LineSpeeds s{};
+    EXPECT_EQ(ReadLineSpeeds(s), 1);
+    DefaultLineSpeeds(s);
+    EXPECT_EQ(s.internetIn, 128);
+    EXPECT_EQ(s.lanIn, 10000);
+    EXPECT_EQ(s.intranetIn, 128);
+    EXPECT_EQ(s.internetOut, 128);
+    EXPECT_EQ(s.lanOut, 10000);
+    EXPECT_EQ(s.intranetOut, 128);
+    EXPECT_EQ(s.internetTotal, 0);
+    s.intranetTotal = 0.1;
+    EXPECT_EQ(WriteLineSpeeds(s), 0);
+    std::string bytes = get("setup.bin");
+    ASSERT_EQ(bytes.size(), 72u);
+    EXPECT_EQ(bytes.substr(0, 8), std::string("\0\0\0\0\0\0\x60\x40", 8));              // 128.0
+    EXPECT_EQ(bytes.substr(8, 8), std::string("\0\0\0\0\0\x88\xc3\x40", 8));            // 10000.0
+    EXPECT_EQ(bytes.substr(64, 8), std::string("\x9a\x99\x99\x99\x99\x99\xb9\x3f", 8)); // 0.1
+    LineSpeeds back{};
+    EXPECT_EQ(ReadLineSpeeds(back), 0);
+    EXPECT_EQ(std::memcmp(&back, &s, sizeof s), 0);
+
+    put("setup.bin", bytes.substr(0, 40)); // a short file is no settings file
+    LineSpeeds untouched = back;
+    EXPECT_EQ(ReadLineSpeeds(untouched), 1);
+    EXPECT_EQ(std::memcmp(&untouched, &back, sizeof back), 0);
+}
+
+} // namespace

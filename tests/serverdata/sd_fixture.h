@@ -1,0 +1,66 @@
+// Test fixture of the data layer: a fresh working directory per test, the registry store and the
+// parameter table emptied, the process-wide tables reset.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <unistd.h>
+
+#include "def.h"
+#include "server_data.h"
+#include "vx_err.h"
+
+class DataDirTest : public ::testing::Test {
+  public:
+    static UserRecord user(const char* name) {
+        UserRecord u{};
+        std::snprintf(u.name, sizeof u.name, "%s", name);
+        u.group = -1;
+        return u;
+    }
+
+  protected:
+    void SetUp() override {
+        home = std::filesystem::current_path();
+        dir = std::filesystem::temp_directory_path() /
+              ("vxdata-" + std::to_string(getpid()) + "-" +
+               ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        std::filesystem::remove_all(dir);
+        std::filesystem::create_directories(dir);
+        std::filesystem::current_path(dir);
+        setenv("ORVELAN_REGISTRY", (dir / "registry.reg").c_str(), 1);
+        vxResetParams();
+        vxClearError();
+        serverData.Reset();
+    }
+    void TearDown() override {
+        std::filesystem::current_path(home);
+        unsetenv("ORVELAN_REGISTRY");
+        std::filesystem::remove_all(dir);
+    }
+    // Writes a file (relative names land in the working directory) and returns its path.
+    static std::string put(const std::string& path, const std::string& content) {
+        std::ofstream(path, std::ios::binary) << content;
+        return path;
+    }
+    static std::string get(const std::string& path) {
+        std::ifstream in(path, std::ios::binary);
+        std::ostringstream s;
+        s << in.rdbuf();
+        return s.str();
+    }
+    static bool exists(const std::string& path) { return std::filesystem::exists(path); }
+    // Loads parameters from a text (a fresh parameter file per call).
+    void params(const std::string& text) {
+        std::string file = (dir / ("params" + std::to_string(++paramFiles))).string();
+        put(file, text);
+        ASSERT_EQ(vxLoadParamFile(file.c_str()), 0);
+    }
+    std::filesystem::path home, dir;
+    int paramFiles = 0;
+};
