@@ -1,0 +1,204 @@
+// File access of the reference server confined to its root.
+#include "vxd_fs.h"
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <linux/openat2.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+namespace {
+
+// Copies text into a fixed buffer; false when it does not fit.
+bool copyText(char* out, size_t size, const char* text) {
+    size_t n = strlen(text);
+    if (n >= size) return false;
+    memcpy(out, text, n + 1);
+    return true;
+}
+
+// True when a path relative to the root (no leading '/') has a ".." component.
+bool hasDotDot(const char* rel) {
+    const char* p = rel;
+    while (*p) {
+        const char* end = strchr(p, '/');
+        size_t len = end ? static_cast<size_t>(end - p) : strlen(p);
+        if (len == 2 && p[0] == '.' && p[1] == '.') return true;
+        if (!end) break;
+        p = end + 1;
+    }
+    return false;
+}
+
+int openBeneath(int dirFd, const char* rel, int flags, mode_t mode) {
+    open_how how{};
+    how.flags = static_cast<unsigned long long>(flags | O_CLOEXEC);
+    how.mode = (flags & (O_CREAT | O_TMPFILE)) ? mode : 0;
+    how.resolve = RESOLVE_BENEATH | RESOLVE_NO_MAGICLINKS;
+    long fd = syscall(SYS_openat2, dirFd, rel, &how, sizeof how);
+    if (fd >= 0) return static_cast<int>(fd);
+    // A symlink or ".." leading out of the root.
+    return errno == EXDEV ? -EACCES : -errno;
+}
+
+// Sets root->workRel and workPath from a canonical working directory inside the root.
+int setWorkDir(VxdRoot* root, const char* workCanon) {
+    size_t n = strlen(root->rootPath);
+    bool atRoot = strcmp(workCanon, root->rootPath) == 0;
+    bool inside = strncmp(workCanon, root->rootPath, n) == 0 &&
+                  (workCanon[n] == '/' || (n == 1 && root->rootPath[0] == '/'));
+    if (!atRoot && !inside) return EACCES;
+    if (!copyText(root->workPath, sizeof root->workPath, workCanon)) return ENAMETOOLONG;
+    const char* rel = atRoot ? "." : workCanon + (n == 1 ? 1 : n + 1);
+    if (!copyText(root->workRel, sizeof root->workRel, rel)) return ENAMETOOLONG;
+    return 0;
+}
+
+int openRootDir(VxdRoot* root, const char* rootDir) {
+    if (!rootDir || !*rootDir) return EINVAL;
+    char canon[PATH_MAX];
+    if (!realpath(rootDir, canon)) return errno;
+    strcpy(root->rootPath, canon);
+    int fd = open(canon, O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return errno;
+    root->rootFd = fd;
+    return 0;
+}
+
+std::atomic<unsigned> g_tempCounter{0};
+
+} // namespace
+
+int vxdOpenRoot(VxdRoot* root, const char* rootDir, const char* workRel) {
+    int rc = openRootDir(root, rootDir);
+    if (rc) return rc;
+    strcpy(root->workRel, ".");
+    strcpy(root->workPath, root->rootPath);
+    if (!workRel || !*workRel) workRel = ".";
+    // The working directory is named relative to the root; "/x" means the same as "x".
+    while (*workRel == '/')
+        workRel++;
+    if (!*workRel) workRel = ".";
+    if (hasDotDot(workRel)) return EACCES;
+    int fd = openBeneath(root->rootFd, workRel, O_PATH | O_DIRECTORY, 0);
+    if (fd < 0) return -fd;
+    char proc[64], canon[PATH_MAX];
+    snprintf(proc, sizeof proc, "/proc/self/fd/%d", fd);
+    ssize_t len = readlink(proc, canon, sizeof canon - 1);
+    int err = len < 0 ? errno : 0;
+    close(fd);
+    if (err) return err;
+    canon[len] = '\0';
+    return setWorkDir(root, canon);
+}
+
+int vxdOpenRootFromEnv(VxdRoot* root) {
+    int rc = openRootDir(root, getenv("VXD_ROOT"));
+    if (rc) return rc;
+    char cwd[PATH_MAX];
+    if (!getcwd(cwd, sizeof cwd)) return errno;
+    return setWorkDir(root, cwd);
+}
+
+int vxdRelative(const VxdRoot& root, const char* path, char* out, size_t size) {
+    if (!path || !*path) return EINVAL;
+    int n;
+    if (path[0] == '/') {
+        while (*path == '/')
+            path++;
+        n = snprintf(out, size, "%s", *path ? path : ".");
+    } else if (strcmp(root.workRel, ".") == 0) {
+        n = snprintf(out, size, "%s", path);
+    } else {
+        n = snprintf(out, size, "%s/%s", root.workRel, path);
+    }
+    if (n < 0 || static_cast<size_t>(n) >= size) return ENAMETOOLONG;
+    return hasDotDot(out) ? EACCES : 0;
+}
+
+int vxdOpen(const VxdRoot& root, const char* path, int flags, mode_t mode) {
+    char rel[PATH_MAX];
+    int rc = vxdRelative(root, path, rel, sizeof rel);
+    if (rc) return -rc;
+    return openBeneath(root.rootFd, rel, flags, mode);
+}
+
+int vxdOpenParent(const VxdRoot& root, const char* path, char* name, size_t nameSize) {
+    char rel[PATH_MAX];
+    int rc = vxdRelative(root, path, rel, sizeof rel);
+    if (rc) return -rc;
+    size_t len = strlen(rel);
+    while (len > 1 && rel[len - 1] == '/')
+        rel[--len] = '\0';
+    char* slash = strrchr(rel, '/');
+    const char* last = slash ? slash + 1 : rel;
+    if (!*last || strcmp(last, ".") == 0) return -EINVAL;
+    if (!copyText(name, nameSize, last)) return -ENAMETOOLONG;
+    if (slash) {
+        *slash = '\0';
+        if (!*rel) strcpy(rel, ".");
+    } else {
+        strcpy(rel, ".");
+    }
+    return openBeneath(root.rootFd, rel, O_PATH | O_DIRECTORY, 0);
+}
+
+int vxdCreateTemp(int dirFd, char* tmpName, size_t tmpSize, mode_t mode) {
+    for (int attempt = 0; attempt < 100; attempt++) {
+        int n = snprintf(tmpName, tmpSize, ".vxtmp.%d.%u", static_cast<int>(getpid()),
+                         g_tempCounter.fetch_add(1));
+        if (n < 0 || static_cast<size_t>(n) >= tmpSize) return -ENAMETOOLONG;
+        int fd = openat(dirFd, tmpName, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+        if (fd >= 0) return fd;
+        if (errno != EEXIST) return -errno;
+    }
+    return -EEXIST;
+}
+
+int vxdWriteAll(int fd, const void* data, size_t size) {
+    const char* p = static_cast<const char*>(data);
+    while (size > 0) {
+        ssize_t n = write(fd, p, size);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return errno;
+        }
+        p += n;
+        size -= static_cast<size_t>(n);
+    }
+    return 0;
+}
+
+int vxdReplaceFrom(int srcFd, int dirFd, const char* name, mode_t mode) {
+    char tmp[64]; // ".vxtmp." + pid + "." + counter
+    int fd = vxdCreateTemp(dirFd, tmp, sizeof tmp, mode);
+    if (fd < 0) return -fd;
+    int err = 0;
+    static char buf[65536];
+    for (;;) {
+        ssize_t n = read(srcFd, buf, sizeof buf);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) err = errno;
+        if (n <= 0) break;
+        err = vxdWriteAll(fd, buf, static_cast<size_t>(n));
+        if (err) break;
+    }
+    if (!err && fchmod(fd, mode) != 0) err = errno;
+    if (!err && fsync(fd) != 0) err = errno;
+    if (close(fd) != 0 && !err) err = errno;
+    if (!err && renameat(dirFd, tmp, dirFd, name) != 0) err = errno;
+    if (err) unlinkat(dirFd, tmp, 0);
+    return err;
+}
+
+void vxdErrorText(int code, const char* subject, char* out, size_t size) {
+    if (subject && *subject)
+        snprintf(out, size, "%s (%s) !", strerror(code), subject);
+    else
+        snprintf(out, size, "%s !", strerror(code));
+}

@@ -1,0 +1,51 @@
+// File access of the reference server confined to its root: path mapping, opening beneath the
+// root, and whole-file replacement by temporary file and rename.
+#pragma once
+
+#include <climits>
+#include <cstddef>
+#include <sys/types.h>
+
+// The server's file tree: every path a client names lies below rootPath.
+struct VxdRoot {
+    int rootFd = -1;         // directory descriptor of the root
+    char rootPath[PATH_MAX]; // canonical root path
+    char workRel[PATH_MAX];  // working directory relative to the root ("." for the root itself)
+    char workPath[PATH_MAX]; // canonical working directory
+};
+
+// Opens the root (made canonical) and the working directory workRel below it, which must be an
+// existing directory inside the root. Returns 0 or an errno value (EACCES when workRel escapes).
+int vxdOpenRoot(VxdRoot* root, const char* rootDir, const char* workRel);
+
+// As vxdOpenRoot for the server programs: the root from $VXD_ROOT, the working directory is the
+// current directory, which must lie inside the root. EINVAL when $VXD_ROOT is not set.
+int vxdOpenRootFromEnv(VxdRoot* root);
+
+// Maps a client path to a path relative to the root: absolute paths start at the root, relative
+// ones at the working directory. Returns 0, EINVAL (empty), EACCES (a ".." component) or
+// ENAMETOOLONG (does not fit into size bytes).
+int vxdRelative(const VxdRoot& root, const char* path, char* out, size_t size);
+
+// Opens a client path beneath the root (symlinks may not lead out of it: EACCES).
+// Returns a descriptor, or -errno.
+int vxdOpen(const VxdRoot& root, const char* path, int flags, mode_t mode);
+
+// Opens the directory that holds a client path and copies its last component into name
+// (nameSize bytes). Returns a directory descriptor, or -errno (EINVAL for a path naming no entry).
+int vxdOpenParent(const VxdRoot& root, const char* path, char* name, size_t nameSize);
+
+// Creates a new temporary file in dirFd; its name goes to tmpName (tmpSize bytes).
+// Returns a descriptor, or -errno.
+int vxdCreateTemp(int dirFd, char* tmpName, size_t tmpSize, mode_t mode);
+
+// Writes all bytes to fd (retrying short writes). Returns 0 or an errno value.
+int vxdWriteAll(int fd, const void* data, size_t size);
+
+// Replaces dirFd/name with the content of srcFd (read from its current offset) atomically: a
+// temporary file in the same directory, synced, then renamed over name. Returns 0 or an errno
+// value; on failure name is untouched and no temporary file is left.
+int vxdReplaceFrom(int srcFd, int dirFd, const char* name, mode_t mode);
+
+// Formats "<strerror> (<subject>) !" into out (cut to size - 1 bytes).
+void vxdErrorText(int code, const char* subject, char* out, size_t size);

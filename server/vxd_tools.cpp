@@ -1,0 +1,223 @@
+// The server programs of the checkout lock protocol and the log tail.
+#include "vxd_tools.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// A data file as its directory and the names of the files kept beside it.
+struct DataFile {
+    int dirFd = -1;
+    char name[NAME_MAX + 1];
+    char lock[NAME_MAX + 1];
+    char prev[NAME_MAX + 1];
+    char none[NAME_MAX + 1];
+    ~DataFile() {
+        if (dirFd >= 0) close(dirFd);
+    }
+};
+
+int openDataFile(const VxdRoot& root, const char* path, DataFile* file) {
+    int fd = vxdOpenParent(root, path, file->name, sizeof file->name);
+    if (fd < 0) return -fd;
+    file->dirFd = fd;
+    const char* base = file->name;
+    int a = snprintf(file->lock, sizeof file->lock, "%s%s", base, VXD_LOCK_SUFFIX);
+    int b = snprintf(file->prev, sizeof file->prev, "%s%s", base, VXD_PREV_SUFFIX);
+    int c = snprintf(file->none, sizeof file->none, "%s%s", base, VXD_NONE_SUFFIX);
+    if (a >= static_cast<int>(sizeof file->lock) || b >= static_cast<int>(sizeof file->prev) ||
+        c >= static_cast<int>(sizeof file->none))
+        return ENAMETOOLONG;
+    return 0;
+}
+
+// Opens an entry of the data file's directory for reading (never through a symlink).
+int openEntry(const DataFile& file, const char* name) {
+    return openat(file.dirFd, name, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+}
+
+mode_t fileMode(int fd, mode_t fallback) {
+    struct stat st;
+    if (fstat(fd, &st) != 0) return fallback;
+    return st.st_mode & 07777;
+}
+
+int fail(const char* what, const char* path, int err) {
+    fprintf(stderr, "%s: %s: %s\n", what, path, strerror(err));
+    return VXD_EXIT_FAILED;
+}
+
+} // namespace
+
+int vxdCheckout(const VxdRoot& root, const char* path) {
+    DataFile file;
+    int err = openDataFile(root, path, &file);
+    if (err) return fail("cpout", path, err);
+    // Creating the lock copy exclusively is the lock itself.
+    int lock =
+        openat(file.dirFd, file.lock, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (lock < 0 && errno == EEXIST) {
+        fprintf(stderr, "cpout: %s: checked out already\n", path);
+        return VXD_EXIT_HELD;
+    }
+    if (lock < 0) return fail("cpout", path, errno);
+    int src = vxdOpen(root, path, O_RDONLY, 0);
+    if (src < 0) {
+        close(lock);
+        unlinkat(file.dirFd, file.lock, 0);
+        // No file yet: nothing to check out; the console starts an empty list.
+        return src == -ENOENT ? VXD_EXIT_OK : fail("cpout", path, -src);
+    }
+    static char buf[65536];
+    err = 0;
+    for (;;) {
+        ssize_t n = read(src, buf, sizeof buf);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) err = errno;
+        if (n <= 0) break;
+        if ((err = vxdWriteAll(lock, buf, static_cast<size_t>(n)))) break;
+    }
+    if (!err && fchmod(lock, fileMode(src, 0644)) != 0) err = errno;
+    if (!err && fsync(lock) != 0) err = errno;
+    if (close(lock) != 0 && !err) err = errno;
+    close(src);
+    if (err) {
+        unlinkat(file.dirFd, file.lock, 0);
+        return fail("cpout", path, err);
+    }
+    return VXD_EXIT_OK;
+}
+
+int vxdCheckin(const VxdRoot& root, const char* path) {
+    DataFile file;
+    int err = openDataFile(root, path, &file);
+    if (err) return fail("cpin", path, err);
+    int lock = openEntry(file, file.lock);
+    if (lock < 0) return fail("cpin", path, errno);
+    mode_t mode = 0644;
+    int cur = vxdOpen(root, path, O_RDONLY, 0);
+    if (cur >= 0) {
+        mode = fileMode(cur, mode);
+        err = vxdReplaceFrom(cur, file.dirFd, file.prev, mode);
+        close(cur);
+        if (!err && unlinkat(file.dirFd, file.none, 0) != 0 && errno != ENOENT) err = errno;
+    } else if (cur == -ENOENT) {
+        int marker =
+            openat(file.dirFd, file.none, O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+        err = marker < 0 ? errno : 0;
+        if (marker >= 0) close(marker);
+        if (!err && unlinkat(file.dirFd, file.prev, 0) != 0 && errno != ENOENT) err = errno;
+    } else {
+        err = -cur;
+    }
+    if (!err) err = vxdReplaceFrom(lock, file.dirFd, file.name, mode);
+    close(lock);
+    return err ? fail("cpin", path, err) : VXD_EXIT_OK;
+}
+
+int vxdDropLock(const VxdRoot& root, const char* path) {
+    DataFile file;
+    int err = openDataFile(root, path, &file);
+    if (err) return fail("cpin2", path, err);
+    if (unlinkat(file.dirFd, file.lock, 0) != 0 && errno != ENOENT)
+        return fail("cpin2", path, errno);
+    return VXD_EXIT_OK;
+}
+
+int vxdRestore(const VxdRoot& root, const char* path) {
+    DataFile file;
+    int err = openDataFile(root, path, &file);
+    if (err) return fail("cprestore", path, err);
+    int prev = openEntry(file, file.prev);
+    if (prev >= 0) {
+        err = vxdReplaceFrom(prev, file.dirFd, file.name, fileMode(prev, 0644));
+        close(prev);
+        return err ? fail("cprestore", path, err) : VXD_EXIT_OK;
+    }
+    if (errno != ENOENT) return fail("cprestore", path, errno);
+    if (faccessat(file.dirFd, file.none, F_OK, AT_SYMLINK_NOFOLLOW) != 0)
+        return fail("cprestore", path, ENOENT);
+    // The file did not exist before the last check-in.
+    if (unlinkat(file.dirFd, file.name, 0) != 0 && errno != ENOENT)
+        return fail("cprestore", path, errno);
+    return VXD_EXIT_OK;
+}
+
+namespace {
+
+constexpr long kTailMaxLines = 100000;
+
+// Offset where the last `lines` lines of fd (size bytes) begin; a final line end does not start
+// another line. -errno on a read error.
+off_t tailStart(int fd, off_t size, long lines) {
+    static char buf[65536];
+    off_t pos = size;
+    long seen = 0;
+    bool first = true;
+    while (pos > 0) {
+        size_t chunk = pos < static_cast<off_t>(sizeof buf) ? static_cast<size_t>(pos) : sizeof buf;
+        pos -= static_cast<off_t>(chunk);
+        ssize_t n = pread(fd, buf, chunk, pos);
+        if (n != static_cast<ssize_t>(chunk)) return n < 0 ? -errno : -EIO;
+        for (size_t i = chunk; i-- > 0;) {
+            if (buf[i] != '\n') continue;
+            if (first && pos + static_cast<off_t>(i) == size - 1) continue;
+            if (++seen == lines) return pos + static_cast<off_t>(i) + 1;
+        }
+        first = false;
+    }
+    return 0;
+}
+
+} // namespace
+
+int vxdTail(const VxdRoot& root, const char* file, const char* count) {
+    char* end = nullptr;
+    errno = 0;
+    long lines = strtol(count, &end, 10);
+    if (errno || end == count || *end || lines < 1 || lines > kTailMaxLines) {
+        fprintf(stderr, "vxtail: bad line count: %s\n", count);
+        return VXD_EXIT_FAILED;
+    }
+    int fd = vxdOpen(root, file, O_RDONLY, 0);
+    if (fd < 0) return fail("vxtail", file, -fd);
+    struct stat st;
+    int err = fstat(fd, &st) != 0 ? errno : (S_ISREG(st.st_mode) ? 0 : EINVAL);
+    off_t start = err ? 0 : tailStart(fd, st.st_size, lines);
+    if (start < 0) err = static_cast<int>(-start);
+    if (!err && lseek(fd, start, SEEK_SET) < 0) err = errno;
+    int work = err ? -1 : vxdOpen(root, ".", O_PATH | O_DIRECTORY, 0);
+    if (!err && work < 0) err = -work;
+    if (!err) err = vxdReplaceFrom(fd, work, "vxtail.tmp", 0644);
+    if (work >= 0) close(work);
+    close(fd);
+    return err ? fail("vxtail", file, err) : VXD_EXIT_OK;
+}
+
+int vxdToolMain(const char* name, int argc, char** argv, int (*run)(const VxdRoot&, const char*)) {
+    if (argc != 2) {
+        fprintf(stderr, "usage: %s PATH\n", name);
+        return VXD_EXIT_FAILED;
+    }
+    VxdRoot root;
+    int err = vxdOpenRootFromEnv(&root);
+    if (err) return fail(name, "VXD_ROOT", err);
+    return run(root, argv[1]);
+}
+
+int vxdTailMain(int argc, char** argv) {
+    if (argc != 3) {
+        fprintf(stderr, "usage: vxtail FILE LINES\n");
+        return VXD_EXIT_FAILED;
+    }
+    VxdRoot root;
+    int err = vxdOpenRootFromEnv(&root);
+    if (err) return fail("vxtail", "VXD_ROOT", err);
+    return vxdTail(root, argv[1], argv[2]);
+}

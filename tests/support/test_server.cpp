@@ -1,0 +1,237 @@
+// A real reference server (rpcbind + vxd on a temporary root) for end-to-end tests.
+#include "test_server.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <netinet/in.h>
+#include <rpc/pmap_clnt.h>
+#include <rpc/rpc.h>
+#include <spawn.h>
+#include <sstream>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#ifndef ORVELAN_SERVER_BIN_DIR
+#error "ORVELAN_SERVER_BIN_DIR must name the directory of the built vxd"
+#endif
+
+extern char** environ;
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr unsigned long kMainProgram = 0x48000003;
+constexpr int kWaitStepMs = 20;
+constexpr int kStartWaitSteps = 500; // 10 s for vxd or rpcbind to come up
+constexpr int kStopWaitSteps = 250;  // 5 s for vxd to exit after SIGTERM
+
+void sleepMs(int ms) {
+    usleep(static_cast<useconds_t>(ms) * 1000);
+}
+
+std::string slurp(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
+
+// Runs argv (no shell) and waits; returns the exit status, or -1.
+int runWait(const std::vector<std::string>& args) {
+    std::vector<char*> argv;
+    for (const std::string& a : args)
+        argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    pid_t pid;
+    if (posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) return -1;
+    int status = 0;
+    if (waitpid(pid, &status, 0) < 0) return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+} // namespace
+
+std::string testServerBinDir() {
+    const char* env = getenv("ORVELAN_SERVER_BIN_DIR");
+    return env && *env ? env : ORVELAN_SERVER_BIN_DIR;
+}
+
+unsigned short testRegisteredPort(unsigned long program) {
+    sockaddr_in sin{};
+    sin.sin_family = AF_INET;
+    sin.sin_port = htons(PMAPPORT);
+    sin.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return pmap_getport(&sin, program, 1, IPPROTO_TCP);
+}
+
+bool ensureRpcbind(std::string* error) {
+    const unsigned long portmapper = 100000;
+    if (testRegisteredPort(portmapper) != 0) return true;
+    if (geteuid() != 0) {
+        *error = "rpcbind is not running on 127.0.0.1 and only root can start it";
+        return false;
+    }
+    mkdir("/run/rpcbind", 0755);
+    if (runWait({"rpcbind", "-w"}) != 0 && runWait({"rpcbind"}) != 0) {
+        *error = "rpcbind could not be started";
+        return false;
+    }
+    for (int i = 0; i < kStartWaitSteps; i++) {
+        if (testRegisteredPort(portmapper) != 0) return true;
+        sleepMs(kWaitStepMs);
+    }
+    *error = "rpcbind was started but does not answer on 127.0.0.1";
+    return false;
+}
+
+TestServer::TestServer(TestServerOptions options) : m_options(std::move(options)) {
+    char base[] = "/tmp/orvelan-vxd-XXXXXX";
+    if (!mkdtemp(base)) {
+        fail(std::string("mkdtemp: ") + strerror(errno));
+        return;
+    }
+    m_base = base;
+    m_root = m_base + "/root";
+    m_workdir = m_root + "/" + m_options.workdir;
+    std::error_code ec;
+    fs::create_directories(m_workdir, ec);
+    if (ec) {
+        fail("cannot create " + m_workdir + ": " + ec.message());
+        return;
+    }
+    if (!installPrograms()) return;
+    if (m_options.start) start();
+}
+
+TestServer::~TestServer() {
+    stop();
+    if (!m_base.empty()) {
+        std::error_code ec;
+        fs::remove_all(m_base, ec);
+    }
+}
+
+bool TestServer::fail(const std::string& text) {
+    m_error = text;
+    return false;
+}
+
+bool TestServer::installPrograms() {
+    const std::string bin = testServerBinDir();
+    for (const char* prog : {"cpout", "cpin", "cpin2", "cprestore", "vxtail"}) {
+        std::error_code ec;
+        fs::copy_file(bin + "/" + prog, m_workdir + "/" + prog,
+                      fs::copy_options::overwrite_existing, ec);
+        if (ec) return fail(std::string("cannot install ") + prog + ": " + ec.message());
+        fs::permissions(m_workdir + "/" + prog, fs::perms(0755), ec);
+    }
+    return true;
+}
+
+std::string TestServer::stderrText() const {
+    return slurp(m_base + "/vxd.err");
+}
+
+bool TestServer::start() {
+    if (m_pid > 0) return true;
+    if (m_base.empty()) return false;
+    if (!ensureRpcbind(&m_error)) return false;
+    const std::string pidFile = m_base + "/vxd.pid";
+    unlink(pidFile.c_str());
+    std::vector<std::string> args = {testServerBinDir() + "/vxd",
+                                     "--root",
+                                     m_root,
+                                     "--workdir",
+                                     m_options.workdir,
+                                     "--replace",
+                                     "--idle",
+                                     std::to_string(m_options.idleSeconds),
+                                     "--pidfile",
+                                     pidFile};
+    args.insert(args.end(), m_options.extraArgs.begin(), m_options.extraArgs.end());
+    std::vector<char*> argv;
+    for (const std::string& a : args)
+        argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    const std::string errFile = m_base + "/vxd.err";
+    posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&fa, 1, errFile.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+    posix_spawn_file_actions_adddup2(&fa, 1, 2);
+    pid_t pid;
+    int rc = posix_spawn(&pid, argv[0], &fa, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&fa);
+    if (rc != 0) return fail(std::string("cannot start vxd: ") + strerror(rc));
+    m_pid = pid;
+    // vxd writes its pid file once both program numbers are registered.
+    for (int i = 0; i < kStartWaitSteps; i++) {
+        int status;
+        if (waitpid(m_pid, &status, WNOHANG) == m_pid) {
+            m_pid = -1;
+            return fail("vxd exited at start: " + stderrText());
+        }
+        if (access(pidFile.c_str(), F_OK) == 0 && testRegisteredPort(kMainProgram) != 0) {
+            m_error.clear();
+            return true;
+        }
+        sleepMs(kWaitStepMs);
+    }
+    stop();
+    return fail("vxd did not register program 0x48000003 in time: " + stderrText());
+}
+
+void TestServer::stop() {
+    if (m_pid <= 0) return;
+    kill(m_pid, SIGTERM);
+    int status;
+    bool gone = false;
+    for (int i = 0; i < kStopWaitSteps && !gone; i++) {
+        if (waitpid(m_pid, &status, WNOHANG) == m_pid)
+            gone = true;
+        else
+            sleepMs(kWaitStepMs);
+    }
+    if (!gone) {
+        kill(m_pid, SIGKILL);
+        waitpid(m_pid, &status, 0);
+    }
+    m_pid = -1;
+}
+
+bool TestServer::restart() {
+    stop();
+    return start();
+}
+
+std::string TestServer::local(const std::string& serverPath) const {
+    if (!serverPath.empty() && serverPath[0] == '/') return m_root + serverPath;
+    return m_workdir + "/" + serverPath;
+}
+
+bool TestServer::writeFile(const std::string& serverPath, const std::string& content) const {
+    const fs::path path = local(serverPath);
+    std::error_code ec;
+    fs::create_directories(path.parent_path(), ec);
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << content;
+    out.close();
+    return static_cast<bool>(out);
+}
+
+std::string TestServer::readFile(const std::string& serverPath) const {
+    return slurp(local(serverPath));
+}
+
+bool TestServer::exists(const std::string& serverPath) const {
+    struct stat st;
+    return lstat(local(serverPath).c_str(), &st) == 0;
+}

@@ -1,0 +1,71 @@
+// A real reference server for end-to-end tests: rpcbind (started when missing) and a vxd on a
+// temporary root of its own, with the server programs installed in its working directory.
+#pragma once
+
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+struct TestServerOptions {
+    std::string workdir = "srv";        // working directory below the root
+    int idleSeconds = 600;              // vxd --idle
+    std::vector<std::string> extraArgs; // more vxd options
+    bool start = true;                  // start vxd in the constructor
+};
+
+// Usage: TestServer server; ASSERT_TRUE(server.running()) << server.error();
+// The destructor stops vxd and removes the temporary root.
+class TestServer {
+  public:
+    explicit TestServer(TestServerOptions options = {});
+    ~TestServer();
+    TestServer(const TestServer&) = delete;
+    TestServer& operator=(const TestServer&) = delete;
+
+    bool running() const { return m_pid > 0; }
+    const std::string& error() const { return m_error; }
+
+    // Starts vxd (with --replace) and waits until program 0x48000003 is registered.
+    bool start();
+    // Stops vxd (SIGTERM, waiting for its exit); afterwards nothing answers at the program.
+    void stop();
+    bool restart();
+
+    pid_t pid() const { return m_pid; }
+    static const char* host() { return "127.0.0.1"; }
+    const std::string& root() const { return m_root; }       // local path of the server root
+    const std::string& workdir() const { return m_workdir; } // local path of the working dir
+    std::string workdirServerPath() const { return "/" + m_options.workdir; }
+
+    // Local path of a server path: absolute ones lie under root(), relative ones in workdir().
+    std::string local(const std::string& serverPath) const;
+    // Writes a server file (creating its directories); false on failure.
+    bool writeFile(const std::string& serverPath, const std::string& content) const;
+    // Content of a server file; empty when it cannot be read (see exists).
+    std::string readFile(const std::string& serverPath) const;
+    bool exists(const std::string& serverPath) const;
+    // The daemon log "tcp_srvr.log" and vxd's own stderr output.
+    std::string logText() const { return readFile("tcp_srvr.log"); }
+    std::string stderrText() const;
+
+  private:
+    bool fail(const std::string& text);
+    bool installPrograms();
+
+    TestServerOptions m_options;
+    std::string m_base; // temporary directory holding root/ and vxd's pid and stderr files
+    std::string m_root;
+    std::string m_workdir;
+    pid_t m_pid = -1;
+    std::string m_error;
+};
+
+// Makes sure rpcbind answers on 127.0.0.1 (starting it as root when it does not); false with a
+// reason in error otherwise.
+bool ensureRpcbind(std::string* error);
+
+// Port registered with the local rpcbind for (program, version 1, TCP); 0 when none.
+unsigned short testRegisteredPort(unsigned long program);
+
+// Directory of the built vxd and server programs.
+std::string testServerBinDir();
