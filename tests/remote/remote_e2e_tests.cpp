@@ -1,0 +1,244 @@
+// End-to-end tests of the remote link against a real rpcbind and vxd: commands, transfers,
+// encryption, counters, the server-side ping and the failure paths of the link.
+#include <chrono>
+#include <crypt.h>
+#include <cstdio>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <regex>
+#include <set>
+#include <sstream>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "test_server.h"
+#include "vx_err.h"
+#include "vx_remote.h"
+
+namespace {
+
+const char* const HOST = TestServer::host();
+
+std::string readLocal(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
+
+bool localExists(const std::string& path) {
+    struct stat st;
+    return lstat(path.c_str(), &st) == 0;
+}
+
+// Bytes that differ from position to position, so a misplaced block shows.
+std::string patterned(size_t size) {
+    std::string data(size, '\0');
+    uint32_t x = 2463534242u;
+    for (size_t i = 0; i < size; ++i) {
+        x ^= x << 13;
+        x ^= x >> 17;
+        x ^= x << 5;
+        data[i] = static_cast<char>(x);
+    }
+    return data;
+}
+
+class RemoteLink : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(m_server.running()) << m_server.error();
+        char dir[] = "/tmp/orvelan-remote-XXXXXX";
+        ASSERT_NE(mkdtemp(dir), nullptr);
+        m_local = dir;
+        ASSERT_TRUE(m_server.writeFile("/data/.keep", ""));
+        vxSelectProgram(1);
+        vxClearError();
+    }
+    void TearDown() override { std::system(("rm -rf '" + m_local + "'").c_str()); }
+
+    std::string localPath(const char* name) const { return m_local + "/" + name; }
+
+    // Instances that vxd handed out and those it released, read from its daemon log.
+    void instancesFromLog(std::set<std::string>& asked, std::set<std::string>& released) const {
+        std::istringstream log(m_server.logText());
+        std::regex ask(" 5 ASK -> (0x[0-9a-f]{8})"), release("instance (0x[0-9a-f]{8}) released");
+        std::smatch match;
+        for (std::string line; std::getline(log, line);) {
+            if (std::regex_search(line, match, ask)) asked.insert(match[1]);
+            if (std::regex_search(line, match, release)) released.insert(match[1]);
+        }
+    }
+    // Every instance asked for was released and is gone from rpcbind. The server logs and
+    // unregisters a release just after its reply, so this waits for it (5 s at most).
+    void expectAllInstancesReleased() const {
+        std::set<std::string> asked, released;
+        for (int wait = 0; wait < 250; ++wait) {
+            asked.clear();
+            released.clear();
+            instancesFromLog(asked, released);
+            if (asked == released) break;
+            usleep(20000);
+        }
+        EXPECT_FALSE(asked.empty());
+        EXPECT_EQ(asked, released);
+        for (const std::string& number : asked)
+            EXPECT_EQ(testRegisteredPort(std::stoul(number, nullptr, 16)), 0) << number;
+    }
+
+    TestServer m_server;
+    std::string m_local;
+};
+
+TEST_F(RemoteLink, TransfersKeepEveryByteAtBlockBoundaries) {
+    for (size_t size : {size_t{0}, size_t{1}, size_t{300000}, size_t{300001}, size_t{3000000}}) {
+        SCOPED_TRACE("size " + std::to_string(size));
+        const std::string data = patterned(size);
+        const std::string up = localPath("up.bin"), down = localPath("down.bin");
+        std::ofstream(up, std::ios::binary) << data;
+
+        ASSERT_EQ(vxPutRemoteFile(HOST, up.c_str(), "/data/file.bin"), 0) << vxLastError().text;
+        EXPECT_TRUE(m_server.readFile("/data/file.bin") == data);
+
+        ASSERT_EQ(vxGetRemoteFile(HOST, "/data/file.bin", down.c_str()), 0) << vxLastError().text;
+        EXPECT_TRUE(readLocal(down) == data);
+        struct stat st;
+        ASSERT_EQ(stat(down.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 0777, 0600u);
+    }
+    expectAllInstancesReleased();
+}
+
+TEST_F(RemoteLink, FetchReplacesExistingLocalFile) {
+    ASSERT_TRUE(m_server.writeFile("new.txt", "short"));
+    const std::string down = localPath("old.txt");
+    std::ofstream(down, std::ios::binary) << std::string(1000, 'o');
+    chmod(down.c_str(), 0644);
+    ASSERT_EQ(vxGetRemoteFile(HOST, "new.txt", down.c_str()), 0) << vxLastError().text;
+    EXPECT_EQ(readLocal(down), "short");
+    struct stat st;
+    ASSERT_EQ(stat(down.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+}
+
+TEST_F(RemoteLink, MissingServerFileGivesItsCodeAndNoLocalFile) {
+    const std::string down = localPath("never.txt");
+    EXPECT_EQ(vxGetRemoteFile(HOST, "/no/such/file", down.c_str()), 2);
+    EXPECT_FALSE(localExists(down));
+    // The server's error is recorded as it was sent.
+    EXPECT_EQ(vxLastError().code, 2);
+    EXPECT_EQ(vxLastError().kind, 1);
+    EXPECT_EQ(vxLastError().severity, 5);
+    EXPECT_STREQ(vxLastError().text, vxLastReply().message);
+    EXPECT_NE(std::string(vxLastError().text).find("No such file or directory"), std::string::npos)
+        << vxLastError().text;
+    expectAllInstancesReleased();
+}
+
+TEST_F(RemoteLink, MissingLocalDirectoryFailsAndReleasesInstance) {
+    ASSERT_TRUE(m_server.writeFile("there.txt", "data"));
+    const std::string down = localPath("missing-dir/there.txt");
+    EXPECT_EQ(vxGetRemoteFile(HOST, "there.txt", down.c_str()), -1);
+    EXPECT_EQ(vxLastError().code, ENOENT);
+    EXPECT_EQ(vxLastError().kind, 1);
+    EXPECT_EQ(std::string(vxLastError().text), "No such file or directory (" + down + ") !");
+    expectAllInstancesReleased();
+}
+
+TEST_F(RemoteLink, UploadOfMissingLocalFileFails) {
+    const std::string up = localPath("absent.bin");
+    EXPECT_EQ(vxPutRemoteFile(HOST, up.c_str(), "/data/absent.bin"), -1);
+    EXPECT_EQ(vxLastError().code, ENOENT);
+    EXPECT_EQ(std::string(vxLastError().text), "No such file or directory (" + up + ") !");
+    EXPECT_FALSE(m_server.exists("/data/absent.bin"));
+    expectAllInstancesReleased();
+}
+
+TEST_F(RemoteLink, ExecReturnsCommandResult) {
+    EXPECT_EQ(vxRemoteExec(HOST, "true"), 0);
+    EXPECT_EQ(vxRemoteExec(HOST, "exit 7"), 7);
+    EXPECT_EQ(vxRemoteExec(HOST, "exit 255"), -1); // indistinguishable from a failed link
+    EXPECT_EQ(vxRemoteExec(HOST, "echo hello > out.txt"), 0);
+    EXPECT_EQ(m_server.readFile("out.txt"), "hello\n");
+    expectAllInstancesReleased();
+}
+
+TEST_F(RemoteLink, OverlongCommandFailsToEncode) {
+    const std::string command = "echo " + std::string(124, 'x'); // 129 bytes
+    EXPECT_EQ(vxRemoteExec(HOST, command.c_str()), -1);
+    EXPECT_EQ(vxLastError().code, RPC_CANTENCODEARGS);
+    EXPECT_EQ(vxLastError().severity, 4);
+    EXPECT_EQ(vxLastError().kind, 7);
+    EXPECT_STREQ(vxLastError().text, "RPC: Can't encode arguments (clnt_call (4 function)) !");
+    // Exactly 128 bytes still travel.
+    EXPECT_EQ(vxRemoteExec(HOST, command.substr(0, 128).c_str()), 0);
+    expectAllInstancesReleased();
+}
+
+TEST_F(RemoteLink, CryptAgreesWithLocalCrypt) {
+    char out[VX_STRING_MAX + 1];
+    ASSERT_EQ(vxRemoteCrypt(HOST, "titok123", "ab", out, sizeof out), 0) << vxLastError().text;
+    EXPECT_STREQ(out, crypt("titok123", "ab"));
+    // Only the first two characters of the salt count (callers pass a stored password).
+    ASSERT_EQ(vxRemoteCrypt(HOST, "titok123", out, out, sizeof out), 0);
+    EXPECT_STREQ(out, crypt("titok123", "ab"));
+
+    char small[4];
+    EXPECT_EQ(vxRemoteCrypt(HOST, "titok123", "ab", small, sizeof small), -1);
+    EXPECT_EQ(vxLastError().code, 22);
+    EXPECT_EQ(vxRemoteCrypt(HOST, std::string(126, 'p').c_str(), "ab", out, sizeof out), -1);
+    EXPECT_STREQ(vxLastError().text, "Invalid argument in vxCryptProg");
+}
+
+TEST_F(RemoteLink, NetCountersGiveNameAndTwoCounters) {
+    char counters[VX_STRING_MAX + 1];
+    EXPECT_EQ(vxNetCounters(HOST, counters, sizeof counters), 0);
+    EXPECT_TRUE(std::regex_search(counters, std::regex("(^| )lo [0-9]+ [0-9]+"))) << counters;
+}
+
+TEST_F(RemoteLink, RemotePingFetchesServerOutput) {
+    const std::string out = localPath("ping.txt");
+    ASSERT_EQ(vxRemotePing(HOST, "127.0.0.1", out.c_str()), 0) << vxLastError().text;
+    EXPECT_EQ(readLocal(out), m_server.readFile("__vxPingFil.txt"));
+    EXPECT_NE(readLocal(out).find("127.0.0.1"), std::string::npos) << readLocal(out);
+    // A target the server refuses to ping: no file is fetched.
+    const std::string refused = localPath("refused.txt");
+    EXPECT_EQ(vxRemotePing(HOST, "-f;rm", refused.c_str()), -1);
+    EXPECT_FALSE(localExists(refused));
+    expectAllInstancesReleased();
+}
+
+TEST_F(RemoteLink, StoppedServerRefusesAtOnceOrAfterRetries) {
+    // An instance number of the stopped server: nobody serves it any more, even when another
+    // vxd on this machine has taken over the main program number meanwhile.
+    const unsigned long instance = vxAskServer(HOST, VXPROG_MAIN);
+    ASSERT_NE(instance, 0u) << vxLastError().text;
+    m_server.stop();
+    const std::string subject = std::to_string(static_cast<int>(instance));
+
+    auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(vxAskServer(HOST, instance), 0u);
+    auto asked = std::chrono::steady_clock::now();
+    EXPECT_EQ(vxLastError().code, 111);
+    EXPECT_EQ(vxLastError().kind, 7);
+    EXPECT_EQ(vxLastError().severity, 2);
+    EXPECT_STREQ(vxLastError().text, "RPC: Program not registered (127.0.0.1) !");
+
+    EXPECT_EQ(vxExec(HOST, "true", instance), -1);
+    auto called = std::chrono::steady_clock::now();
+    EXPECT_EQ(vxLastError().code, 111);
+    EXPECT_EQ(std::string(vxLastError().text),
+              "RPC: Program not registered (127.0.0.1: " + subject + ") !");
+    // 101 pauses of 20 ms lie between the attempts: the retrying call takes at least 2 s and
+    // the single attempt less than that.
+    EXPECT_GE(called - asked, std::chrono::milliseconds(2020));
+    EXPECT_LT(asked - started, called - asked);
+
+    const std::string down = localPath("x");
+    EXPECT_EQ(vxReceiveFile(HOST, "x", down.c_str(), instance), -1);
+    EXPECT_STREQ(vxLastError().text, "RPC: Program not registered (127.0.0.1) !");
+    EXPECT_FALSE(localExists(down));
+}
+
+} // namespace
