@@ -1,0 +1,200 @@
+// End-to-end tests of orvelanctl against a real rpcbind and reference server: every subcommand's
+// effect on the server's files, its messages and its exit status.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "test_server.h"
+#include "vx_reg.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kSetup =
+    "HKEY_LOCAL_MACHINE\\SOFTWARE\\Tarnwell\\Varrow Remote Administrator\\Setup\\";
+
+struct CtlRun {
+    int status;
+    std::string out, err;
+};
+
+class OrvelanctlTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(server.running()) << server.error();
+        dir = fs::temp_directory_path() / ("vxctl-" + std::to_string(getpid()) + "-" +
+                                           ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(dir);
+        fs::create_directories(dir / "work");
+        setenv("ORVELAN_REGISTRY", (dir / "registry.reg").c_str(), 1);
+        ASSERT_EQ(vxWriteRegistryKey(nullptr, 0, (kSetup + "Set").c_str(), "X", REG_SZ), 1);
+        ASSERT_EQ(vxWriteRegistryKey(nullptr, 0, (kSetup + "ProxyServerName").c_str(),
+                                     TestServer::host(), REG_SZ),
+                  1);
+        ASSERT_TRUE(server.writeFile("orvelan.cnf", "USERPROC kaka\nGROUPPROC grouppen\n"));
+    }
+    void TearDown() override {
+        unsetenv("ORVELAN_REGISTRY");
+        fs::remove_all(dir);
+    }
+
+    // Runs orvelanctl in the test's working directory with the given standard input.
+    CtlRun ctl(const std::string& args, const std::string& input = "") {
+        std::ofstream(dir / "in", std::ios::binary) << input;
+        std::string command = "cd '" + (dir / "work").string() + "' && '" ORVELANCTL "' " + args +
+                              " <'" + (dir / "in").string() + "' >'" + (dir / "out").string() +
+                              "' 2>'" + (dir / "err").string() + "'";
+        int raw = std::system(command.c_str());
+        return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, read(dir / "out"), read(dir / "err")};
+    }
+    static std::string read(const fs::path& path) {
+        std::ifstream in(path, std::ios::binary);
+        std::ostringstream s;
+        s << in.rdbuf();
+        return s.str();
+    }
+    std::string write(const std::string& name, const std::string& content) {
+        std::ofstream(dir / "work" / name, std::ios::binary) << content;
+        return name;
+    }
+
+    TestServer server;
+    fs::path dir;
+};
+
+TEST_F(OrvelanctlTest, GroupsImportSavesRunsGrouppenAndListsBack) {
+    write("groups.txt", "staff d\r\nguests a\n");
+    CtlRun r = ctl("groups import groups.txt");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "OK !\n");
+    EXPECT_EQ(server.readFile("/l/apache/etc/groups"),
+              "guests a \"/l/apache/etc/permit/guests.allow\"\r\n"
+              "staff d \"/l/apache/etc/permit/staff.deny\"\r\n");
+    EXPECT_FALSE(server.exists("/l/apache/etc/groups._vx_lck_"));  // released
+    EXPECT_FALSE(fs::exists(dir / "work" / "vx_groups.txt"));
+    // The post-save command built the proxy configuration.
+    EXPECT_NE(server.readFile("/etc/squid/orvelan/orvelan.conf").find("acl orvelan_g_staff"),
+              std::string::npos);
+
+    r = ctl("groups list");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "guests a\r\nstaff d\r\n");
+    r = ctl("groups export exported.txt");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(read(dir / "work" / "exported.txt"), "guests a\r\nstaff d\r\n");
+}
+
+TEST_F(OrvelanctlTest, UsersImportRoundTripsByteForByte) {
+    ASSERT_TRUE(server.writeFile("/l/apache/etc/groups",
+                                 "staff d \"/l/apache/etc/permit/staff.deny\"\r\n"));
+    // Windows-1250 bytes: "Kovács János", "megjegyzés".
+    const std::string line =
+        "kovacs:staff:wjAbCdEfGhIjK:p:e::Kov\xe1" "cs J\xe1nos :123 :12 :456 :megjegyz\xe9s \r\n";
+    write("users.txt", line + "nagy:::::s:Nagy Anna : : : : \r\n");
+    CtlRun r = ctl("users import users.txt");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(server.readFile("/l/apache/etc/users"),
+              "kovacs:staff:wjAbCdEfGhIjK:p:e:::\r\n"
+              "nagy::::::s::\r\n");
+    EXPECT_EQ(server.readFile("/l/apache/etc/userdata"),
+              "kovacs :Kov\xe1" "cs J\xe1nos :123 :12 :456 :megjegyz\xe9s \r\n"
+              "nagy :Nagy Anna : : : : \r\n");
+    EXPECT_EQ(server.readFile("/etc/squid/orvelan/passwd"), "kovacs:wjAbCdEfGhIjK\n");
+
+    r = ctl("users export back.txt");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(read(dir / "work" / "back.txt"), line + "nagy::::::s:Nagy Anna : : : : \r\n");
+    r = ctl("--utf8 users list");
+    EXPECT_NE(r.out.find("Kovács János"), std::string::npos) << r.out;
+}
+
+TEST_F(OrvelanctlTest, RefusedInputAndConcurrentUseChangeNothing) {
+    const std::string groups = "staff d \"/l/apache/etc/permit/staff.deny\"\r\n";
+    ASSERT_TRUE(server.writeFile("/l/apache/etc/groups", groups));
+    write("bad.txt", "ok d\nbad;rm d\n");
+    CtlRun r = ctl("groups import bad.txt");
+    EXPECT_EQ(r.status, 4) << r.out << r.err;
+    EXPECT_EQ(server.readFile("/l/apache/etc/groups"), groups);
+    EXPECT_FALSE(server.exists("/l/apache/etc/groups._vx_lck_"));
+
+    // Another console holds the group list.
+    r = ctl("exec ./cpout /l/apache/etc/groups");
+    ASSERT_EQ(r.status, 0) << r.err;
+    write("good.txt", "other a\n");
+    r = ctl("groups import good.txt");
+    EXPECT_EQ(r.status, 3);
+    EXPECT_EQ(r.err, "Konkurens használat !\n");
+    EXPECT_EQ(server.readFile("/l/apache/etc/groups"), groups);
+    EXPECT_TRUE(server.exists("/l/apache/etc/groups._vx_lck_"));  // the other console's lock stays
+}
+
+TEST_F(OrvelanctlTest, UrlsOfAGroup) {
+    ASSERT_TRUE(server.writeFile("/l/apache/etc/groups", "guests a\r\n"));
+    write("urls.txt", "www.example.org\nintranet.local/wiki\n\nwww.example.org\n");
+    CtlRun r = ctl("urls import urls.txt guests");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(server.readFile("/l/apache/etc/permit/guests.allow"),
+              "intranet.local/wiki\nwww.example.org\n");
+    r = ctl("urls list guests");
+    EXPECT_EQ(r.out, "intranet.local/wiki\r\nwww.example.org\r\n");
+    r = ctl("urls list nosuchgroup");
+    EXPECT_EQ(r.status, 64);
+    EXPECT_EQ(r.err, "orvelanctl: no group named nosuchgroup on the server\n");
+}
+
+TEST_F(OrvelanctlTest, ConsolePasswordsFromStandardInput) {
+    CtlRun r = ctl("passwd check admin", "\n");  // no password file: the empty password passes
+    EXPECT_EQ(r.status, 0) << r.err;
+    r = ctl("passwd set admin", "titok\n");
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::string stored = server.readFile("/l/apache/etc/ampasswd");
+    EXPECT_EQ(stored.substr(0, 2), "wj");
+    EXPECT_EQ(stored.find('\n'), std::string::npos);
+    EXPECT_EQ(ctl("passwd check admin", "titok\n").status, 0);
+    r = ctl("passwd check 1", "rossz\n");
+    EXPECT_EQ(r.status, 5);
+    EXPECT_EQ(r.err, "Hibás jelszó !\n");
+    EXPECT_EQ(ctl("passwd check user", "titok\n").status, 5);  // user level: no file, not empty
+    EXPECT_EQ(ctl("passwd check 2", "x\n").status, 64);
+}
+
+TEST_F(OrvelanctlTest, HoursExecAndTransfers) {
+    CtlRun r = ctl("hours set 8:00 16:30");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(server.readFile("attandance.txt"), "08:00 - 16:30\r\n");
+    r = ctl("hours get");
+    EXPECT_EQ(r.out, "08:00 - 16:30\n");
+    EXPECT_EQ(ctl("hours set 8 16:30").status, 64);
+
+    r = ctl("exec 'exit 3'");
+    EXPECT_EQ(r.status, 5);
+    EXPECT_EQ(r.out, "3\n");
+    write("up.bin", std::string("\0\1\2 bytes", 9));
+    EXPECT_EQ(ctl("put up.bin /tmp/up.bin").status, 0);
+    EXPECT_EQ(server.readFile("/tmp/up.bin"), std::string("\0\1\2 bytes", 9));
+    EXPECT_EQ(ctl("get /tmp/up.bin down.bin").status, 0);
+    EXPECT_EQ(read(dir / "work" / "down.bin"), std::string("\0\1\2 bytes", 9));
+    r = ctl("get /nonexistent x.bin");
+    EXPECT_EQ(r.status, 5);
+    EXPECT_FALSE(fs::exists(dir / "work" / "x.bin"));
+}
+
+TEST_F(OrvelanctlTest, StartupChecksDecideBeforeAnyCommand) {
+    ASSERT_EQ(vxWriteRegistryKey(nullptr, 0, (kSetup + "Set").c_str(), "x", REG_SZ), 0);
+    CtlRun r = ctl("groups list");
+    EXPECT_EQ(r.status, 6);
+    EXPECT_EQ(r.err.rfind("orvelanctl: no server", 0), 0u) << r.err;
+    EXPECT_EQ(ctl("frobnicate").status, 64);
+    r = ctl("--help");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.out.find("users import FILE"), std::string::npos);
+}
+
+}  // namespace

@@ -1,0 +1,412 @@
+// orvelanctl: administers the proxy server from the command line through the console's own data
+// layer and remote link, so that what the console does can be scripted.
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <iconv.h>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+#include "def.h"
+#include "line_speeds.h"
+#include "server_data.h"
+#include "startup.h"
+#include "vx_err.h"
+#include "vx_remote.h"
+
+namespace {
+
+// Exit statuses: one per outcome of the data layer, so scripts can tell them apart.
+enum Exit {
+    EXIT_OK = 0,
+    EXIT_SERVER = 1,     // -1 "Hiba a proxy szerveren !"
+    EXIT_LOCAL = 2,      // -2 "Lokális file kezelési hiba !"
+    EXIT_CONCURRENT = 3, // -3 "Konkurens használat !"
+    EXIT_MALFORMED = 4,  // -4 an import stopped at a bad line
+    EXIT_REFUSED = 5,    // a password was refused, a remote command ended nonzero, a ping lost
+    EXIT_NOSERVER = 6,   // start-up left the console without a server
+    EXIT_USAGE = 64,
+};
+
+const char kHelp[] =
+    "usage: orvelanctl [options] COMMAND [ARGS]\n"
+    "\n"
+    "Administers the proxy server named by the parameter source, as the console does: the same\n"
+    "start-up checks (set mark, \"ProxyServerName\", ping, the server's \"orvelan.cnf\"), the same\n"
+    "files, formats and checkout locks. Working copies are made in the working directory.\n"
+    "\n"
+    "options:\n"
+    "  -s, --source SOURCE  parameter source (a registry key path, an environment variable that\n"
+    "                       holds a file name, or a file name); default: the registry key\n"
+    "                       HKEY_LOCAL_MACHINE\\SOFTWARE\\Tarnwell\\Varrow Remote Administrator\\Setup\n"
+    "  -C, --workdir DIR    work in DIR (working copies, \"orvelan.cnf\", \"setup.bin\")\n"
+    "  -u, --utf8           show list output converted from Windows-1250 to UTF-8\n"
+    "  -h, --help           this text\n"
+    "\n"
+    "commands:\n"
+    "  exec COMMAND...            run a command line on the server; prints its result\n"
+    "  get REMOTE LOCAL           fetch a server file\n"
+    "  put LOCAL REMOTE           upload a local file as a new server file\n"
+    "  ping [COUNT]               ICMP echo to the server from here (default 1 request)\n"
+    "  remote-ping TARGET         the server pings TARGET; prints the server's output\n"
+    "  counters                   the server's interface byte counters\n"
+    "  users list                 the users, one export line each\n"
+    "  users export FILE          write the users' export file\n"
+    "  users import FILE          check out, import, save (with \"USERPROC\") and release\n"
+    "  groups list|export FILE|import FILE        the same for the user groups (\"GROUPPROC\")\n"
+    "  urls list|export FILE|import FILE GROUP    the URL list of GROUP (\"PROXYPROC\")\n"
+    "  passwd check LEVEL         check a console password read from standard input\n"
+    "  passwd set LEVEL           set a console password read from standard input\n"
+    "                             (LEVEL: 0 or user, 1 or admin)\n"
+    "  hours get                  the working hours, as \"08:00 - 16:30\"\n"
+    "  hours set HH:MM HH:MM      set the working hours\n"
+    "  release                    drop every checkout lock this working directory holds\n"
+    "\n"
+    "exit status: 0 done; 1 server or link failure; 2 local file failure; 3 concurrent use;\n"
+    "4 malformed import file; 5 refused (wrong password, command or ping failed); 6 no server\n"
+    "(start-up checks failed); 64 usage error.\n";
+
+bool g_utf8 = false;
+
+int usage(const char* why) {
+    fprintf(stderr, "orvelanctl: %s\nTry 'orvelanctl --help'.\n", why);
+    return EXIT_USAGE;
+}
+
+// Maps a result of the data layer to its message and exit status.
+int report(int result) {
+    switch (result) {
+    case 1:
+    case 0:
+        puts("OK !");
+        return EXIT_OK;
+    case -1:
+        fprintf(stderr, "Hiba a proxy szerveren !\n");
+        break;
+    case -2:
+        fprintf(stderr, "Lokális file kezelési hiba !\n");
+        break;
+    case -3:
+        fprintf(stderr, "Konkurens használat !\n");
+        break;
+    case -4:
+        fprintf(stderr, "Hibás import file !\n");
+        break;
+    default:
+        fprintf(stderr, "Hiba (%d) !\n", result);
+        return EXIT_SERVER;
+    }
+    if (vxLastError().code != 0) fprintf(stderr, "  %s\n", vxLastError().text);
+    return -result;
+}
+
+// Writes server bytes to standard output, converted to UTF-8 when asked.
+void emit(const char* bytes, size_t size) {
+    if (!g_utf8) {
+        fwrite(bytes, 1, size, stdout);
+        return;
+    }
+    iconv_t cd = iconv_open("UTF-8", "CP1250");
+    std::string out(size * 3 + 4, '\0');
+    char* in = const_cast<char*>(bytes);
+    char* o = out.data();
+    size_t inLeft = size, outLeft = out.size();
+    if (cd == reinterpret_cast<iconv_t>(-1) ||
+        iconv(cd, &in, &inLeft, &o, &outLeft) == static_cast<size_t>(-1)) {
+        fwrite(bytes, 1, size, stdout);
+    } else {
+        fwrite(out.data(), 1, out.size() - outLeft, stdout);
+    }
+    if (cd != reinterpret_cast<iconv_t>(-1)) iconv_close(cd);
+}
+
+// Copies a local file to standard output; false when it cannot be read.
+bool emitFile(const char* path) {
+    FILE* f = fopen(path, "rb");
+    if (!f) return false;
+    std::string text;
+    char buf[65536];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, n);
+    fclose(f);
+    emit(text.data(), text.size());
+    return true;
+}
+
+// "list" prints what "export" would write, through a temporary file of the working directory.
+template <typename Export> int listVia(Export exportTo) {
+    char name[] = "orvelanctl-list-XXXXXX";
+    int fd = mkstemp(name);
+    if (fd < 0) return report(-2);
+    close(fd);
+    int rc = exportTo(name);
+    if (rc == 1) emitFile(name);
+    unlink(name);
+    return rc == 1 ? EXIT_OK : report(rc);
+}
+
+int readLevel(const char* text, int* level) {
+    if (!strcmp(text, "0") || !strcmp(text, "user")) *level = 0;
+    else if (!strcmp(text, "1") || !strcmp(text, "admin")) *level = 1;
+    else return -1;
+    return 0;
+}
+
+// The password from standard input: the first line, without its line end.
+bool readPassword(std::string& out) {
+    char buf[258];  // 255 characters, a line end and the NUL
+    if (!fgets(buf, sizeof buf, stdin)) {
+        buf[0] = '\0';
+        if (ferror(stdin)) return false;
+    }
+    buf[strcspn(buf, "\r\n")] = '\0';
+    out = buf;
+    return out.size() <= 255;
+}
+
+int cmdExec(int argc, char** argv) {
+    if (argc < 1) return usage("exec needs a command line");
+    std::string line;
+    for (int i = 0; i < argc; ++i) line += (i ? " " : "") + std::string(argv[i]);
+    int rc = vxRemoteExec(serverData.host, line.c_str());
+    printf("%d\n", rc);
+    if (rc == -1 && vxLastError().code != 0) fprintf(stderr, "%s\n", vxLastError().text);
+    return rc == 0 ? EXIT_OK : EXIT_REFUSED;
+}
+
+int cmdTransfer(bool fetch, int argc, char** argv) {
+    if (argc != 2) return usage(fetch ? "get needs REMOTE LOCAL" : "put needs LOCAL REMOTE");
+    int rc = fetch ? vxGetRemoteFile(serverData.host, argv[0], argv[1])
+                   : vxPutRemoteFile(serverData.host, argv[0], argv[1]);
+    if (rc == 0) return EXIT_OK;
+    fprintf(stderr, "%s (%d)\n", vxLastError().text, rc);
+    return rc == -1 ? EXIT_SERVER : EXIT_REFUSED;
+}
+
+int cmdPing(int argc, char** argv) {
+    int count = argc > 0 ? atoi(argv[0]) : 1;
+    if (count < 1 || count > 1000) return usage("ping COUNT must be 1 to 1000");
+    int lost = fnPing(serverData.host, stdout, count);
+    if (lost < 0) fprintf(stderr, "%s\n", vxLastError().text);
+    return lost == 0 ? EXIT_OK : lost < 0 ? EXIT_SERVER : EXIT_REFUSED;
+}
+
+int cmdRemotePing(int argc, char** argv) {
+    if (argc != 1) return usage("remote-ping needs TARGET");
+    if (vxRemotePing(serverData.host, argv[0], "ping.txt") != 0) {
+        fprintf(stderr, "Hiba a proxy szerveren !\n  %s\n", vxLastError().text);
+        return EXIT_SERVER;
+    }
+    emitFile("ping.txt");
+    return EXIT_OK;
+}
+
+int cmdCounters() {
+    char text[VX_STRING_MAX + 1] = {};
+    vxClearError();
+    vxNetCounters(serverData.host, text, sizeof text);
+    if (vxLastError().code != 0) {
+        fprintf(stderr, "Hiba a proxy szerveren !\n  %s\n", vxLastError().text);
+        return EXIT_SERVER;
+    }
+    printf("%s\n", text);
+    return EXIT_OK;
+}
+
+int cmdUsers(int argc, char** argv) {
+    if (argc < 1) return usage("users needs list, export or import");
+    std::string op = argv[0];
+    int rc = serverData.LoadGroups(false);
+    if (rc < 0) return report(rc);
+    if (op == "list" || op == "export") {
+        if (op == "export" && argc != 2) return usage("users export needs FILE");
+        if ((rc = serverData.LoadUsers(false)) < 0) return report(rc);
+        if (op == "list") return listVia([](const char* f) { return serverData.ExportUsers(f); });
+        return report(serverData.ExportUsers(argv[1]));
+    }
+    if (op != "import" || argc != 2) return usage("users import needs FILE");
+    if ((rc = serverData.LoadUsers(true)) < 0) return report(rc);
+    rc = serverData.ImportUsers(argv[1]);
+    if (rc < 0) {
+        serverData.ReleaseUsers();
+        return report(rc);
+    }
+    serverData.usersModified = 1;
+    rc = serverData.SaveUsers();
+    if (rc < 0) serverData.ReleaseUsers();
+    return report(rc);
+}
+
+int cmdGroups(int argc, char** argv) {
+    if (argc < 1) return usage("groups needs list, export or import");
+    std::string op = argv[0];
+    if (op == "list" || op == "export") {
+        if (op == "export" && argc != 2) return usage("groups export needs FILE");
+        int rc = serverData.LoadGroups(false);
+        if (rc < 0) return report(rc);
+        if (op == "list") return listVia([](const char* f) { return serverData.ExportGroups(f); });
+        return report(serverData.ExportGroups(argv[1]));
+    }
+    if (op != "import" || argc != 2) return usage("groups import needs FILE");
+    int rc = serverData.LoadGroups(true);
+    if (rc < 0) return report(rc);
+    if ((rc = serverData.ImportGroups(argv[1])) < 0) {
+        serverData.ReleaseGroups();
+        return report(rc);
+    }
+    rc = serverData.SaveGroups();
+    if (rc < 0) serverData.ReleaseGroups();
+    return report(rc);
+}
+
+int cmdUrls(int argc, char** argv) {
+    if (argc < 2) return usage("urls needs list GROUP, export FILE GROUP or import FILE GROUP");
+    std::string op = argv[0];
+    bool withFile = op == "export" || op == "import";
+    if ((op != "list" && !withFile) || argc != (withFile ? 3 : 2))
+        return usage("urls needs list GROUP, export FILE GROUP or import FILE GROUP");
+    const char* group = argv[argc - 1];
+    int rc = serverData.LoadGroups(false);
+    if (rc < 0) return report(rc);
+    serverData.currentGroup = serverData.FindGroup(group);
+    if (serverData.currentGroup < 0) {
+        fprintf(stderr, "orvelanctl: no group named %s on the server\n", group);
+        return EXIT_USAGE;
+    }
+    if (op != "import") {
+        if ((rc = serverData.LoadUrls(false)) < 0) return report(rc);
+        if (op == "list") return listVia([](const char* f) { return serverData.ExportUrls(f); });
+        return report(serverData.ExportUrls(argv[1]));
+    }
+    if ((rc = serverData.LoadUrls(true)) < 0) return report(rc);
+    if ((rc = serverData.ImportUrls(argv[1])) < 0) {
+        serverData.ReleaseUrls();
+        return report(rc);
+    }
+    serverData.urlsModified = 1;
+    rc = serverData.SaveUrls();
+    if (rc < 0) serverData.ReleaseUrls();
+    return report(rc);
+}
+
+int cmdPasswd(int argc, char** argv) {
+    int level = 0;
+    if (argc != 2 || readLevel(argv[1], &level) != 0)
+        return usage("passwd needs check LEVEL or set LEVEL (LEVEL: 0, user, 1, admin)");
+    std::string password;
+    if (!readPassword(password)) {
+        fprintf(stderr, "orvelanctl: the password must be one line of at most 255 characters\n");
+        return EXIT_USAGE;
+    }
+    if (!strcmp(argv[0], "check")) {
+        serverData.SelectedLevel = level;
+        int rc = serverData.CheckConsolePassword(password.c_str());
+        if (rc == 0) {
+            fprintf(stderr, "Hibás jelszó !\n");
+            return EXIT_REFUSED;
+        }
+        return report(rc);
+    }
+    if (strcmp(argv[0], "set") != 0) return usage("passwd needs check or set");
+    return report(serverData.ChangeConsolePassword(nullptr, password.c_str(), level));
+}
+
+// "HH:MM" into its two texts; false when it is not that shape.
+bool splitTime(const char* text, std::string& hour, std::string& minute) {
+    const char* colon = strchr(text, ':');
+    if (!colon || colon == text || !colon[1] || strlen(text) > 5) return false;
+    for (const char* p = text; *p; ++p)
+        if (p != colon && (*p < '0' || *p > '9')) return false;
+    hour.assign(text, colon);
+    minute = colon + 1;
+    return true;
+}
+
+int cmdHours(int argc, char** argv) {
+    if (argc == 1 && !strcmp(argv[0], "get")) {
+        int sh, sm, eh, em;
+        int rc = serverData.LoadWorkingHours(&sh, &sm, &eh, &em);
+        printf("%02d:%02d - %02d:%02d\n", sh, sm, eh, em);
+        if (rc != 0) fprintf(stderr, "(defaults: no working hours on the server)\n");
+        return rc == 0 ? EXIT_OK : EXIT_SERVER;
+    }
+    std::string sh, sm, eh, em;
+    if (argc != 3 || strcmp(argv[0], "set") != 0 || !splitTime(argv[1], sh, sm) ||
+        !splitTime(argv[2], eh, em))
+        return usage("hours needs get, or set HH:MM HH:MM");
+    int rc = serverData.SaveWorkingHours(sh.c_str(), sm.c_str(), eh.c_str(), em.c_str());
+    return report(rc == 0 ? 1 : rc);
+}
+
+int cmdRelease() {
+    int rc = serverData.LoadGroups(false);  // the permit files are named by the groups
+    int users = serverData.ReleaseUsers();
+    int groups = serverData.ReleaseGroups();
+    int urls = rc < 0 ? 0 : serverData.ReleaseUrls();
+    if (rc < 0) return report(rc);
+    return report(users < 0 || groups < 0 || urls < 0 ? -1 : 1);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const char* source = nullptr;
+    int i = 1;
+    for (; i < argc && argv[i][0] == '-'; ++i) {
+        std::string opt = argv[i];
+        if (opt == "-h" || opt == "--help") {
+            fputs(kHelp, stdout);
+            return EXIT_OK;
+        } else if ((opt == "-s" || opt == "--source") && i + 1 < argc) {
+            source = argv[++i];
+        } else if ((opt == "-C" || opt == "--workdir") && i + 1 < argc) {
+            if (chdir(argv[++i]) != 0) {
+                fprintf(stderr, "orvelanctl: %s: %s\n", argv[i], strerror(errno));
+                return EXIT_USAGE;
+            }
+        } else if (opt == "-u" || opt == "--utf8") {
+            g_utf8 = true;
+        } else {
+            return usage(("unknown option " + opt).c_str());
+        }
+    }
+    if (i >= argc) return usage("no command given");
+    std::string command = argv[i++];
+    int rest = argc - i;
+    char** args = argv + i;
+
+    static const char* const kCommands[] = {"exec", "get", "put", "ping", "remote-ping",
+                                            "counters", "users", "groups", "urls", "passwd",
+                                            "hours", "release"};
+    bool known = false;
+    for (const char* c : kCommands) known = known || command == c;
+    if (!known) return usage(("unknown command " + command).c_str());
+
+    // The start-up splits its command line into words; quotes keep a source with blanks whole.
+    std::string line;
+    if (source) line = strpbrk(source, " \t") ? "'" + std::string(source) + "'" : source;
+    StartupResult start = RunStartup(line.c_str());
+    if (start.messageText) fprintf(stderr, "%s: %s\n", start.messageTitle, start.messageText);
+    if (start.exitCode >= 0) return start.exitCode;
+    if (start.noServer) {
+        fprintf(stderr, "orvelanctl: no server: the start-up checks failed");
+        if (vxLastError().code != 0) fprintf(stderr, " (%s)", vxLastError().text);
+        fprintf(stderr, "\n");
+        return EXIT_NOSERVER;
+    }
+
+    if (command == "exec") return cmdExec(rest, args);
+    if (command == "get") return cmdTransfer(true, rest, args);
+    if (command == "put") return cmdTransfer(false, rest, args);
+    if (command == "ping") return cmdPing(rest, args);
+    if (command == "remote-ping") return cmdRemotePing(rest, args);
+    if (command == "counters") return cmdCounters();
+    if (command == "users") return cmdUsers(rest, args);
+    if (command == "groups") return cmdGroups(rest, args);
+    if (command == "urls") return cmdUrls(rest, args);
+    if (command == "passwd") return cmdPasswd(rest, args);
+    if (command == "hours") return cmdHours(rest, args);
+    return cmdRelease();
+}
