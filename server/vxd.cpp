@@ -17,8 +17,8 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <rpc/pmap_clnt.h>
-#include <rpc/rpc_com.h>
 #include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/random.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -62,6 +62,7 @@ struct Options {
     const char* pidFile = nullptr;
     long idle = 600;
     bool replace = false;
+    bool exitWithParent = false;
     AllowRule allow[kMaxAllow];
     int allowCount = 0;
 };
@@ -619,8 +620,9 @@ void dispatch(svc_req* rq, SVCXPRT* xprt) {
     case vxRPC_RELEASE:
         logRequest(client, rq, "");
         svc_getargs(xprt, xdrProc(xdr_void), nullptr);
-        svc_sendreply(xprt, xdrProc(xdr_void), nullptr);
+        // Unregistered before the answer, so a client sees the number gone once it returns.
         releaseInstance(in, "released");
+        svc_sendreply(xprt, xdrProc(xdr_void), nullptr);
         return;
     case vxRPC_WRITE: {
         vx_block block{};
@@ -729,8 +731,9 @@ bool parseCidr(const char* text, AllowRule* rule) {
 }
 
 void usage() {
-    fprintf(stderr, "usage: vxd --root DIR [--workdir REL] [--listen ADDR] [--allow CIDR]...\n"
-                    "           [--idle SECONDS] [--replace] [--pidfile FILE]\n");
+    fprintf(stderr,
+            "usage: vxd --root DIR [--workdir REL] [--listen ADDR] [--allow CIDR]...\n"
+            "           [--idle SECONDS] [--replace] [--pidfile FILE] [--exit-with-parent]\n");
 }
 
 bool parseOptions(int argc, char** argv) {
@@ -743,6 +746,8 @@ bool parseOptions(int argc, char** argv) {
         };
         if (strcmp(a, "--replace") == 0) {
             g_opt.replace = true;
+        } else if (strcmp(a, "--exit-with-parent") == 0) {
+            g_opt.exitWithParent = true;
         } else if (strcmp(a, "--foreground") == 0) {
             // vxd always runs in the foreground; scripts/vxd-start puts it in the background.
         } else if (strcmp(a, "--root") == 0) {
@@ -893,16 +898,19 @@ int main(int argc, char** argv) {
         fprintf(stderr, "vxd: %s: %s\n", g_root.workPath, strerror(errno));
         return 2;
     }
+    // Tests start vxd this way, so that a test that dies leaves no service behind.
+    if (g_opt.exitWithParent) {
+        prctl(PR_SET_PDEATHSIG, SIGTERM);
+        if (getppid() == 1) return 1;
+    }
     signal(SIGPIPE, SIG_IGN);
     struct sigaction sa {};
     sa.sa_handler = onSignal;
     sigaction(SIGTERM, &sa, nullptr);
     sigaction(SIGINT, &sa, nullptr);
 
-    // Bounded records and non-blocking connections: a client cannot make the service wait or
-    // buffer more than one block.
-    int maxRecord = VX_BLOCK_MAX + 4096;
-    rpc_control(RPC_SVC_CONNMAXREC_SET, &maxRecord);
+    // Connections stay in libtirpc's blocking mode: its non-blocking mode (RPC_SVC_CONNMAXREC_SET)
+    // cannot receive a record of a full 300000-byte block. XDR bounds every argument anyway.
     int fd = listenSocket();
     if (fd < 0) return 1;
     g_listener = svc_vc_create(fd, VX_BLOCK_MAX + 4096, VX_BLOCK_MAX + 4096);

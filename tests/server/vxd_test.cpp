@@ -113,7 +113,7 @@ TEST_F(VxdTest, PathsStayUnderTheRoot) {
         {"/l/apache/up/etc/passwd", 13, "Permission denied (/l/apache/up/etc/passwd) !"},
         {"/l/none", 2, "No such file or directory (/l/none) !"},
         {"/l", 21, "Is a directory (/l) !"},
-        {"", 22, "Invalid argument () !"},
+        {"", 22, "Invalid argument !"},
     };
     for (const Case& k : cases) {
         Reply r = callReply(c, vxRPC_FILOPEN_RDONLY, k.path);
@@ -122,7 +122,8 @@ TEST_F(VxdTest, PathsStayUnderTheRoot) {
         EXPECT_EQ(std::string(r.message), k.message) << k.path;
         if (k.code) {
             EXPECT_EQ(r.r.kind, 1) << k.path;
-            EXPECT_EQ(r.r.severity, k.code == 22 ? 3 : 5) << k.path;
+            // Severities from the error table; codes without a row have 3.
+            EXPECT_EQ(r.r.severity, k.code == 13 || k.code == 2 ? 5 : 3) << k.path;
         }
     }
     // Writing through an escaping link is refused too, and nothing is created outside.
@@ -169,11 +170,14 @@ TEST_F(VxdTest, FilesTravelInBlocks) {
     std::string big;
     for (int i = 0; i < 300005; i++)
         big.push_back(static_cast<char>(i % 251));
+    ASSERT_TRUE(server.writeFile("/l/keep", ""));
     upload(inst, "/l/big.bin", big);
-    EXPECT_EQ(server.readFile("/l/big.bin"), big);
+    // Whole-content comparisons without printing 300 KB on a failure.
+    EXPECT_TRUE(server.readFile("/l/big.bin") == big);
     std::string back;
     EXPECT_EQ(download(inst, "/l/big.bin", &back), (std::vector<int>{300000, 5}));
-    EXPECT_EQ(back, big);
+    EXPECT_EQ(back.size(), big.size());
+    EXPECT_TRUE(back == big);
 
     upload(inst, "exact.bin", std::string(VX_BLOCK_MAX, 'e'));
     back.clear();

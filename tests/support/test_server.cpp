@@ -126,7 +126,7 @@ bool TestServer::fail(const std::string& text) {
 
 bool TestServer::installPrograms() {
     const std::string bin = testServerBinDir();
-    for (const char* prog : {"cpout", "cpin", "cpin2", "cprestore", "vxtail"}) {
+    for (const char* prog : {"cpout", "cpin", "cpin2", "cprestore", "vxtail", "kaka", "grouppen"}) {
         std::error_code ec;
         fs::copy_file(bin + "/" + prog, m_workdir + "/" + prog,
                       fs::copy_options::overwrite_existing, ec);
@@ -152,6 +152,7 @@ bool TestServer::start() {
                                      "--workdir",
                                      m_options.workdir,
                                      "--replace",
+                                     "--exit-with-parent",
                                      "--idle",
                                      std::to_string(m_options.idleSeconds),
                                      "--pidfile",
