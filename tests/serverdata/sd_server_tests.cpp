@@ -1,0 +1,314 @@
+// End-to-end tests of the data layer against the reference server: the lock protocol between two
+// consoles, the list files byte for byte, passwords through the server's crypt, working hours.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "console_password.h"
+#include "demo_root.h"
+#include "sd_fixture.h"
+#include "vx_remote.h"
+
+namespace {
+
+class ServerTest : public DataDirTest {
+  protected:
+    void SetUp() override {
+        DataDirTest::SetUp();
+        ASSERT_TRUE(server.running()) << server.error();
+        ASSERT_TRUE(buildDemoRoot(server, options()));
+        ASSERT_TRUE(connectConsole(server));
+    }
+    virtual DemoRootOptions options() { return {}; }
+    // Switches to the working directory of console 1 or 2.
+    void console(int n) {
+        auto d = dir / ("console" + std::to_string(n));
+        std::filesystem::create_directories(d);
+        std::filesystem::current_path(d);
+    }
+    // Commands the server ran since the last call.
+    std::string newCommands() {
+        std::string all = serverCommands(server);
+        std::string fresh = all.substr(seen);
+        seen = all.size();
+        return fresh;
+    }
+    TestServer server;
+    size_t seen = 0;
+};
+
+constexpr const char* USERS = "/l/apache/etc/users";
+constexpr const char* USERDATA = "/l/apache/etc/userdata";
+constexpr const char* GROUPS = "/l/apache/etc/groups";
+
+TEST_F(ServerTest, SecondConsoleGetsConcurrentUseAndReleasesAreIdempotent) {
+    server.writeFile(GROUPS, "staff d \"/l/apache/etc/permit/staff.deny\"\r\n");
+    newCommands();
+    console(1);
+    EXPECT_EQ(serverData.CheckoutFile(serverData.host, GROUPS, "vx_groups.txt"), 1);
+    EXPECT_EQ(get("vx_groups.txt"), "staff d \"/l/apache/etc/permit/staff.deny\"\r\n");
+    console(2);
+    EXPECT_EQ(serverData.LoadGroups(true), -3);
+    EXPECT_FALSE(exists("vx_groups.txt"));
+    console(1);
+    EXPECT_EQ(serverData.ReleaseFile(serverData.host, GROUPS, "vx_groups.txt"), 1);
+    EXPECT_FALSE(exists("vx_groups.txt"));
+    EXPECT_EQ(serverData.ReleaseFile(serverData.host, GROUPS, "vx_groups.txt"), 0);
+    EXPECT_EQ(newCommands(), "./cpout /l/apache/etc/groups\n"
+                             "./cpout /l/apache/etc/groups\n"
+                             "./cpin2 /l/apache/etc/groups\n");
+    console(2);
+    EXPECT_EQ(serverData.LoadGroups(true), 1);
+    EXPECT_EQ(serverData.groupCount, 1);
+    EXPECT_EQ(serverData.ReleaseGroups(), 0);
+}
+
+TEST_F(ServerTest, CheckoutOfAMissingFileDropsTheLockAndKeepsNoCopy) {
+    newCommands();
+    EXPECT_EQ(serverData.CheckoutFile(serverData.host, "/l/apache/etc/none", "none.txt"), 0);
+    EXPECT_FALSE(exists("none.txt"));
+    EXPECT_EQ(serverData.ReleaseFile(serverData.host, "/l/apache/etc/none", "none.txt"), 0);
+    EXPECT_EQ(newCommands(), "./cpout /l/apache/etc/none\n./cpin2 /l/apache/etc/none\n");
+    EXPECT_FALSE(server.exists("/l/apache/etc/none._vx_lck_"));
+
+    // No user list on the server: editing starts empty and the first save creates both files.
+    EXPECT_EQ(serverData.LoadUsers(true), 1);
+    EXPECT_EQ(userTable.count, 0);
+    UserRecord u = user("zoe");
+    std::strcpy(u.fullName, "Zoe");
+    ASSERT_EQ(serverData.AddUser(u), 0);
+    EXPECT_EQ(serverData.SaveUsers(), 1);
+    EXPECT_EQ(server.readFile(USERS), "zoe:::::::\r\n");
+    EXPECT_EQ(server.readFile(USERDATA), "zoe :Zoe : : : : \r\n");
+}
+
+TEST_F(ServerTest, UserFilesRoundTripByteForByte) {
+    server.writeFile(GROUPS, "staff d\nguests a\n");
+    server.writeFile(USERS, "dora:staff:wjXYZ:s:p::dora.m:\n"
+                            "anna:guests:wjABC:p:e:s:anna:\r\n"
+                            "cecil:gone:::e:::\n"
+                            "bela:staff::::::\n");
+    server.writeFile(USERDATA, "anna :Kiss Anna :123 :12 :456 :boss \r\n"
+                               "bela : : :7 : : \n"
+                               "nobody :x :y :z :w :v \n");
+    ASSERT_EQ(serverData.LoadGroups(false), 1);
+    EXPECT_FALSE(exists("vx_groups.txt"));
+    ASSERT_EQ(serverData.LoadUsers(true), 1);
+    ASSERT_EQ(userTable.count, 4);
+    EXPECT_EQ(userTable.users[0].super + userTable.users[0].proxy, 2);
+    EXPECT_EQ(userTable.users[2].group, -1);
+    EXPECT_STREQ(userTable.users[3].room, "7");
+    EXPECT_STREQ(userTable.users[3].fullName, "");
+    serverData.usersModified = 1;
+    newCommands();
+    EXPECT_EQ(serverData.SaveUsers(), 1);
+    EXPECT_EQ(server.readFile(USERS), "anna:guests:wjABC:p:e:s:anna:\r\n"
+                                      "bela:staff::::::\r\n"
+                                      "cecil::::e:::\r\n"
+                                      "dora:staff:wjXYZ:p::s:dora.m:\r\n");
+    EXPECT_EQ(server.readFile(USERDATA), "anna :Kiss Anna :123 :12 :456 :boss \r\n"
+                                         "bela : : :7 : : \r\n"
+                                         "cecil : : : : : \r\n"
+                                         "dora : : : : : \r\n");
+    EXPECT_EQ(newCommands(), "./cpin /l/apache/etc/users\n./cpin /l/apache/etc/userdata\n"
+                             "./post_ok\n"
+                             "./cpin2 /l/apache/etc/users\n./cpin2 /l/apache/etc/userdata\n");
+    EXPECT_FALSE(exists("vx_users.txt"));
+    EXPECT_FALSE(exists("vx_userdata.txt"));
+    EXPECT_EQ(serverData.usersModified, 0);
+
+    // Viewing takes no lock and leaves no local copy.
+    EXPECT_EQ(serverData.LoadUsers(false), 1);
+    EXPECT_EQ(userTable.count, 4);
+    EXPECT_FALSE(exists("vx_users.txt"));
+    EXPECT_EQ(newCommands(), "");
+}
+
+TEST_F(ServerTest, SavingWithoutChangesSendsNoFile) {
+    server.writeFile(USERS, "anna::::::\n");
+    ASSERT_EQ(serverData.LoadUsers(true), 1);
+    std::string before = server.logText();
+    newCommands();
+    EXPECT_EQ(serverData.SaveUsers(), 0); // (no user data file: its checkout held nothing)
+    EXPECT_EQ(newCommands(), "./cpin2 /l/apache/etc/users\n");
+    EXPECT_EQ(server.logText().substr(before.size()).find("FILOPEN_NEW"), std::string::npos);
+    EXPECT_EQ(server.readFile(USERS), "anna::::::\n");
+}
+
+class FailingProcTest : public ServerTest {
+    DemoRootOptions options() override {
+        DemoRootOptions o;
+        o.userProc = o.groupProc = o.proxyProc = "./post_fail";
+        return o;
+    }
+};
+
+TEST_F(FailingProcTest, FailingPostSaveRestoresEachFileInOrderAndKeepsTheLocks) {
+    server.writeFile(USERS, "anna::::::\n");
+    server.writeFile(USERDATA, "anna :A : : : : \n");
+    console(1);
+    ASSERT_EQ(serverData.LoadUsers(true), 1);
+    ASSERT_EQ(serverData.AddUser(user("bela")), 1);
+    newCommands();
+    EXPECT_EQ(serverData.SaveUsers(), -1);
+    EXPECT_EQ(newCommands(), "./cpin /l/apache/etc/users\n./cpin /l/apache/etc/userdata\n"
+                             "./post_fail\n"
+                             "./cprestore /l/apache/etc/users\n"
+                             "./cprestore /l/apache/etc/userdata\n");
+    EXPECT_EQ(server.readFile(USERS), "anna::::::\n");
+    EXPECT_EQ(server.readFile(USERDATA), "anna :A : : : : \n");
+    EXPECT_TRUE(server.exists("/l/apache/etc/users._vx_lck_"));
+    EXPECT_TRUE(exists("vx_users.txt"));
+    console(2);
+    EXPECT_EQ(serverData.LoadUsers(true), -3);
+    console(1);
+    EXPECT_EQ(serverData.ReleaseUsers(), 0);
+    EXPECT_FALSE(server.exists("/l/apache/etc/users._vx_lck_"));
+    EXPECT_FALSE(server.exists("/l/apache/etc/userdata._vx_lck_"));
+
+    // The group list the same way: one restore, the list stays held.
+    server.writeFile(GROUPS, "staff\n");
+    ASSERT_EQ(serverData.LoadGroups(true), 1);
+    newCommands();
+    EXPECT_EQ(serverData.SaveGroups(), -1);
+    EXPECT_EQ(newCommands(), "./cpin /l/apache/etc/groups\n./post_fail\n"
+                             "./cprestore /l/apache/etc/groups\n");
+    EXPECT_EQ(server.readFile(GROUPS), "staff\n");
+    EXPECT_EQ(serverData.ReleaseGroups(), 0);
+}
+
+class PermitDirTest : public ServerTest {
+    DemoRootOptions options() override {
+        DemoRootOptions o;
+        o.permitDir = "/l/perm";
+        return o;
+    }
+};
+
+TEST_F(PermitDirTest, GroupsDerivePathsAndSortingKeepsUsersInTheirGroups) {
+    server.writeFile(GROUPS, "staff\r\nguests a\r\nlab d \"/l/custom/lab\"\r\n");
+    server.writeFile(USERS, "anna:staff:::::\n");
+    ASSERT_EQ(serverData.LoadGroups(true), 1);
+    ASSERT_EQ(serverData.LoadUsers(false), 1);
+    ASSERT_EQ(userTable.users[0].group, 0);
+    newCommands();
+    EXPECT_EQ(serverData.SaveGroups(), 1);
+    EXPECT_EQ(server.readFile(GROUPS), "guests a \"/l/perm/guests.allow\"\r\n"
+                                       "lab d \"/l/custom/lab\"\r\n"
+                                       "staff d \"/l/perm/staff.deny\"\r\n");
+    EXPECT_EQ(newCommands(), "./cpin /l/apache/etc/groups\n./post_ok\n"
+                             "./cpin2 /l/apache/etc/groups\n");
+    EXPECT_EQ(userTable.users[0].group, 2);
+    EXPECT_STREQ(serverData.groups[userTable.users[0].group].name, "staff");
+}
+
+TEST_F(PermitDirTest, PermitFilesAreWrittenInByteOrderWithLineFeeds) {
+    server.writeFile(GROUPS, "staff\nguests a\n");
+    server.writeFile("/l/perm/guests.allow", "b.com a.com\n\xe1rv.hu\nZ.org\n");
+    ASSERT_EQ(serverData.LoadGroups(false), 1);
+    serverData.currentGroup = serverData.FindGroup("guests");
+    ASSERT_EQ(serverData.LoadUrls(true), 1);
+    ASSERT_EQ(serverData.urlCount, 4);
+    EXPECT_STREQ(serverData.urls[1], "a.com");
+    ASSERT_EQ(serverData.AddUrl("c.com"), 4);
+    newCommands();
+    EXPECT_EQ(serverData.SaveUrls(), 1);
+    EXPECT_EQ(server.readFile("/l/perm/guests.allow"), "Z.org\na.com\nb.com\nc.com\n\xe1rv.hu\n");
+    EXPECT_EQ(newCommands(),
+              "./cpin /l/perm/guests.allow\n./post_ok\n./cpin2 /l/perm/guests.allow\n");
+
+    // Releasing after editing one group's list releases exactly that file.
+    ASSERT_EQ(serverData.LoadUrls(true), 1);
+    newCommands();
+    EXPECT_EQ(serverData.ReleaseUrls(), 0);
+    EXPECT_EQ(newCommands(), "./cpin2 /l/perm/guests.allow\n");
+    serverData.currentGroup = serverData.FindGroup("staff"); // no permit file yet
+    EXPECT_EQ(serverData.LoadUrls(false), 1);
+    EXPECT_EQ(serverData.urlCount, 0);
+}
+
+TEST_F(ServerTest, ConsolePasswordsThroughTheServersCrypt) {
+    // No password file: only the empty password passes; the first change creates it directly.
+    EXPECT_EQ(serverData.CheckConsolePassword(""), 1);
+    EXPECT_EQ(serverData.CheckConsolePassword("x"), 0);
+    EXPECT_EQ(serverData.ChangeConsolePassword(nullptr, "secret", 0), 1);
+    char expected[256];
+    ASSERT_EQ(vxRemoteCrypt(serverData.host, "secret", "wj", expected, sizeof expected), 0);
+    EXPECT_EQ(server.readFile("/l/apache/etc/empasswd"), expected);
+    EXPECT_EQ(std::string(expected).substr(0, 2), "wj");
+    EXPECT_EQ(serverData.CheckConsolePassword("secret"), 1);
+    EXPECT_EQ(serverData.CheckConsolePassword("Secret"), 0);
+
+    // Another salt with CR LF, at the administrator level.
+    char other[256];
+    ASSERT_EQ(vxRemoteCrypt(serverData.host, "adm", "ab", other, sizeof other), 0);
+    server.writeFile("/l/apache/etc/ampasswd", std::string(other) + "\r\n");
+    serverData.SelectedLevel = 1;
+    EXPECT_EQ(serverData.CheckConsolePassword("adm"), 1);
+    EXPECT_EQ(serverData.ChangeConsolePassword("wrong", "new", 1), 0);
+    EXPECT_EQ(server.readFile("/l/apache/etc/ampasswd"), std::string(other) + "\r\n");
+    EXPECT_FALSE(server.exists("/l/apache/etc/ampasswd._vx_lck_"));
+    EXPECT_EQ(serverData.ChangeConsolePassword("adm", "new", 1), 1);
+    EXPECT_EQ(server.readFile("/l/apache/etc/ampasswd").substr(0, 2), "wj");
+    EXPECT_FALSE(server.exists("/l/apache/etc/ampasswd._vx_lck_"));
+    EXPECT_EQ(serverData.CheckConsolePassword("new"), 1);
+
+    // A user's password: the old one must match the stored salt's encryption.
+    char stored[256];
+    std::strcpy(stored, other);
+    EXPECT_EQ(serverData.ChangePassword("bad", "pw", stored, sizeof stored), 0);
+    EXPECT_STREQ(stored, other);
+    EXPECT_EQ(serverData.ChangePassword("adm", "pw", stored, sizeof stored), 1);
+    ASSERT_EQ(vxRemoteCrypt(serverData.host, "pw", "wj", expected, sizeof expected), 0);
+    EXPECT_STREQ(stored, expected);
+}
+
+TEST_F(ServerTest, GroupsPagePasswordCommandTellsWhatToShow) {
+    params("ProxyServerName 127.0.0.1\n");
+    ConsoleMessage m = ChangeConsolePasswordCommand("", "a", "b");
+    EXPECT_EQ(m.messageBox, 1);
+    EXPECT_STREQ(m.text, "Az ellenorzo password megadasa hibas!");
+    EXPECT_STREQ(m.title, "Hiba !!!");
+    // The command needs an existing file; the lock is dropped again.
+    m = ChangeConsolePasswordCommand("", "first", "first");
+    EXPECT_EQ(m.messageBox, 0);
+    EXPECT_STREQ(m.text, "Távoli file olvasási hiba !");
+    EXPECT_FALSE(server.exists("/l/apache/etc/empasswd._vx_lck_"));
+    char old[256];
+    ASSERT_EQ(vxRemoteCrypt(serverData.host, "old", "ab", old, sizeof old), 0);
+    server.writeFile("/l/apache/etc/empasswd", std::string(old) + "\n");
+    m = ChangeConsolePasswordCommand("old", "first", "first");
+    EXPECT_STREQ(m.text, "");
+    std::string stored = server.readFile("/l/apache/etc/empasswd");
+    char expected[256]; // the stored salt is kept
+    ASSERT_EQ(vxRemoteCrypt(serverData.host, "first", "ab", expected, sizeof expected), 0);
+    EXPECT_EQ(stored, expected);
+    m = ChangeConsolePasswordCommand("wrong", "x", "x");
+    EXPECT_STREQ(m.text, "Hibás jelszó !");
+    EXPECT_EQ(server.readFile("/l/apache/etc/empasswd"), stored);
+    EXPECT_FALSE(server.exists("/l/apache/etc/empasswd._vx_lck_"));
+    console(2); // another console holds the file
+    ASSERT_EQ(serverData.CheckoutFile(serverData.host, "/l/apache/etc/empasswd", "empasswd.txt"),
+              1);
+    m = ChangeConsolePasswordCommand("first", "x", "x");
+    EXPECT_STREQ(m.text, "Konkurens használat !");
+    EXPECT_EQ(serverData.ReleaseFile(serverData.host, "/l/apache/etc/empasswd", "empasswd.txt"), 1);
+    EXPECT_STREQ(ChangeConsolePasswordCommand("first", "x", "x").text, "");
+    EXPECT_FALSE(exists("emmodpasswd.txt"));
+}
+
+TEST_F(ServerTest, WorkingHoursFile) {
+    EXPECT_EQ(serverData.SaveWorkingHours("8", " 0", "16", "30x"), 0);
+    EXPECT_EQ(server.readFile("attandance.txt"), "08:00 - 16:30\r\n");
+    server.writeFile("attandance.txt", "8:5 - 16:30\n");
+    int v[4] = {};
+    EXPECT_EQ(serverData.LoadWorkingHours(&v[0], &v[1], &v[2], &v[3]), 0);
+    EXPECT_EQ(v[0] * 1000000 + v[1] * 10000 + v[2] * 100 + v[3], 8051630);
+    server.stop();
+    std::memset(v, 0, sizeof v);
+    EXPECT_EQ(serverData.LoadWorkingHours(&v[0], &v[1], &v[2], &v[3]), -1);
+    EXPECT_EQ(v[0] * 1000000 + v[1] * 10000 + v[2] * 100 + v[3], 8001630);
+}
+
+} // namespace
