@@ -41,7 +41,7 @@ bool buildDemoRoot(const TestServer& server, const DemoRootOptions& o) {
 }
 
 bool connectConsole(const TestServer& server) {
-    std::strcpy(serverData.host, TestServer::host());
+    std::strcpy(serverData.host, server.host());
     return vxGetRemoteFile(serverData.host, "orvelan.cnf", "orvelan.cnf") == 0 &&
            vxLoadParamFile("orvelan.cnf") == 0;
 }
