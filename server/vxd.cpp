@@ -380,14 +380,8 @@ vx_reply procExec(const char* command) {
 
 vx_reply procOpenRead(Instance* in, const char* path) {
     closeFile(in, false);
-    int fd = vxdOpen(g_root, path, O_RDONLY, 0);
+    int fd = vxdOpenRegular(g_root, path);
     if (fd < 0) return errorReply(-fd, path);
-    struct stat st;
-    if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
-        int err = S_ISDIR(st.st_mode) ? EISDIR : errno;
-        close(fd);
-        return errorReply(err, path);
-    }
     in->fd = fd;
     snprintf(in->path, sizeof in->path, "%s", path);
     return emptyReply();

@@ -128,6 +128,19 @@ int vxdOpen(const VxdRoot& root, const char* path, int flags, mode_t mode) {
     return openBeneath(root.rootFd, rel, flags, mode);
 }
 
+int vxdOpenRegular(const VxdRoot& root, const char* path) {
+    int fd = vxdOpen(root, path, O_RDONLY | O_NONBLOCK, 0);
+    if (fd < 0) return fd;
+    struct stat st;
+    int err = fstat(fd, &st) != 0 ? errno : 0;
+    if (!err && !S_ISREG(st.st_mode)) err = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+    if (err) {
+        close(fd);
+        return -err;
+    }
+    return fd;
+}
+
 int vxdOpenParent(const VxdRoot& root, const char* path, char* name, size_t nameSize) {
     char rel[PATH_MAX];
     int rc = vxdRelative(root, path, rel, sizeof rel);

@@ -31,6 +31,10 @@ int vxdRelative(const VxdRoot& root, const char* path, char* out, size_t size);
 // Returns a descriptor, or -errno.
 int vxdOpen(const VxdRoot& root, const char* path, int flags, mode_t mode);
 
+// Opens a regular file beneath the root for reading, without blocking on a FIFO or device.
+// Returns a descriptor, or -errno (-EISDIR for a directory, -EINVAL for other non-regular files).
+int vxdOpenRegular(const VxdRoot& root, const char* path);
+
 // Opens the directory that holds a client path and copies its last component into name
 // (nameSize bytes). Returns a directory descriptor, or -errno (EINVAL for a path naming no entry).
 int vxdOpenParent(const VxdRoot& root, const char* path, char* name, size_t nameSize);

@@ -39,7 +39,7 @@ int openDataFile(const VxdRoot& root, const char* path, DataFile* file) {
 
 // Opens an entry of the data file's directory for reading (never through a symlink).
 int openEntry(const DataFile& file, const char* name) {
-    return openat(file.dirFd, name, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    return openat(file.dirFd, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
 }
 
 mode_t fileMode(int fd, mode_t fallback) {
@@ -67,7 +67,7 @@ int vxdCheckout(const VxdRoot& root, const char* path) {
         return VXD_EXIT_HELD;
     }
     if (lock < 0) return fail("cpout", path, errno);
-    int src = vxdOpen(root, path, O_RDONLY, 0);
+    int src = vxdOpenRegular(root, path);
     if (src < 0) {
         close(lock);
         unlinkat(file.dirFd, file.lock, 0);
@@ -101,7 +101,7 @@ int vxdCheckin(const VxdRoot& root, const char* path) {
     int lock = openEntry(file, file.lock);
     if (lock < 0) return fail("cpin", path, errno);
     mode_t mode = 0644;
-    int cur = vxdOpen(root, path, O_RDONLY, 0);
+    int cur = vxdOpenRegular(root, path);
     if (cur >= 0) {
         mode = fileMode(cur, mode);
         err = vxdReplaceFrom(cur, file.dirFd, file.prev, mode);
@@ -185,10 +185,10 @@ int vxdTail(const VxdRoot& root, const char* file, const char* count) {
         fprintf(stderr, "vxtail: bad line count: %s\n", count);
         return VXD_EXIT_FAILED;
     }
-    int fd = vxdOpen(root, file, O_RDONLY, 0);
+    int fd = vxdOpenRegular(root, file);
     if (fd < 0) return fail("vxtail", file, -fd);
     struct stat st;
-    int err = fstat(fd, &st) != 0 ? errno : (S_ISREG(st.st_mode) ? 0 : EINVAL);
+    int err = fstat(fd, &st) != 0 ? errno : 0;
     off_t start = err ? 0 : tailStart(fd, st.st_size, lines);
     if (start < 0) err = static_cast<int>(-start);
     if (!err && lseek(fd, start, SEEK_SET) < 0) err = errno;
