@@ -96,6 +96,8 @@ TEST_F(VxdTest, ExecReturnsSignedExitStatusInWorkdir) {
 TEST_F(VxdTest, PathsStayUnderTheRoot) {
     server.writeFile("/l/apache/etc/users", "alice\n");
     symlink("/etc", server.local("/l/outside").c_str());
+    // Opening a FIFO for reading would block the whole service.
+    mkfifo(server.local("/l/fifo").c_str(), 0644);
     symlink("../../..", server.local("/l/apache/up").c_str());
     unsigned long inst = askInstance();
     ASSERT_NE(inst, 0u);
@@ -113,6 +115,7 @@ TEST_F(VxdTest, PathsStayUnderTheRoot) {
         {"/l/apache/up/etc/passwd", 13, "Permission denied (/l/apache/up/etc/passwd) !"},
         {"/l/none", 2, "No such file or directory (/l/none) !"},
         {"/l", 21, "Is a directory (/l) !"},
+        {"/l/fifo", 22, "Invalid argument (/l/fifo) !"},
         {"", 22, "Invalid argument !"},
     };
     for (const Case& k : cases) {
@@ -302,6 +305,8 @@ TEST_F(VxdTest, VxtailWritesLastLines) {
     EXPECT_EQ(remoteExec("./vxtail /var/log/tty12 0").r.value, 1);
     EXPECT_EQ(remoteExec("./vxtail /var/log/tty12 5x").r.value, 1);
     EXPECT_EQ(remoteExec("./vxtail /../etc/passwd 5").r.value, 1);
+    mkfifo(server.local("/var/log/fifo").c_str(), 0644);
+    EXPECT_EQ(remoteExec("./vxtail /var/log/fifo 5").r.value, 1);
 }
 
 TEST_F(VxdTest, CryptMatchesCrypt3) {
