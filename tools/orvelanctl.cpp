@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <iconv.h>
 #include <string>
 #include <unistd.h>
@@ -43,6 +44,7 @@ const char kHelp[] =
     "                       HKEY_LOCAL_MACHINE\\SOFTWARE\\Tarnwell\\Varrow Remote Administrator\\Setup\n"
     "  -C, --workdir DIR    work in DIR (working copies, \"orvelan.cnf\", \"setup.bin\")\n"
     "  -u, --utf8           show list output converted from Windows-1250 to UTF-8\n"
+    "  -v, --verbose        show the start-up's ping replies\n"
     "  -h, --help           this text\n"
     "\n"
     "commands:\n"
@@ -69,6 +71,7 @@ const char kHelp[] =
     "(start-up checks failed); 64 usage error.\n";
 
 bool g_utf8 = false;
+bool g_verbose = false;
 
 int usage(const char* why) {
     fprintf(stderr, "orvelanctl: %s\nTry 'orvelanctl --help'.\n", why);
@@ -98,7 +101,10 @@ int report(int result) {
         fprintf(stderr, "Hiba (%d) !\n", result);
         return EXIT_SERVER;
     }
-    if (vxLastError().code != 0) fprintf(stderr, "  %s\n", vxLastError().text);
+    // The detail of the failure, unless the last record is only a parameter that fell back to
+    // its default.
+    if (vxLastError().code != 0 && vxLastError().code != 107)
+        fprintf(stderr, "  %s\n", vxLastError().text);
     return -result;
 }
 
@@ -341,11 +347,13 @@ int cmdHours(int argc, char** argv) {
 }
 
 int cmdRelease() {
-    int rc = serverData.LoadGroups(false);  // the permit files are named by the groups
+    // Users and groups first: a read-only load of the group list would replace the working copy
+    // that marks a held group lock.
     int users = serverData.ReleaseUsers();
     int groups = serverData.ReleaseGroups();
-    int urls = rc < 0 ? 0 : serverData.ReleaseUrls();
+    int rc = serverData.LoadGroups(false);  // the permit files are named by the groups
     if (rc < 0) return report(rc);
+    int urls = serverData.ReleaseUrls();
     return report(users < 0 || groups < 0 || urls < 0 ? -1 : 1);
 }
 
@@ -366,6 +374,8 @@ int main(int argc, char** argv) {
                 fprintf(stderr, "orvelanctl: %s: %s\n", argv[i], strerror(errno));
                 return EXIT_USAGE;
             }
+        } else if (opt == "-v" || opt == "--verbose") {
+            g_verbose = true;
         } else if (opt == "-u" || opt == "--utf8") {
             g_utf8 = true;
         } else {
@@ -387,7 +397,23 @@ int main(int argc, char** argv) {
     // The start-up splits its command line into words; quotes keep a source with blanks whole.
     std::string line;
     if (source) line = strpbrk(source, " \t") ? "'" + std::string(source) + "'" : source;
+    // The start-up pings write a line per reply to standard error; only -v shows them.
+    int savedStderr = -1;
+    if (!g_verbose) {
+        fflush(stderr);
+        savedStderr = dup(2);
+        int null = open("/dev/null", O_WRONLY);
+        if (null >= 0) {
+            dup2(null, 2);
+            close(null);
+        }
+    }
     StartupResult start = RunStartup(line.c_str());
+    if (savedStderr >= 0) {
+        fflush(stderr);
+        dup2(savedStderr, 2);
+        close(savedStderr);
+    }
     if (start.messageText) fprintf(stderr, "%s: %s\n", start.messageTitle, start.messageText);
     if (start.exitCode >= 0) return start.exitCode;
     if (start.noServer) {

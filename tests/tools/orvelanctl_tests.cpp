@@ -39,6 +39,8 @@ class OrvelanctlTest : public ::testing::Test {
                                      TestServer::host(), REG_SZ),
                   1);
         ASSERT_TRUE(server.writeFile("orvelan.cnf", "USERPROC kaka\nGROUPPROC grouppen\n"));
+        // The server's list directories exist on a real installation.
+        ASSERT_TRUE(server.writeFile("/l/apache/etc/permit/README", "permit lists\n"));
     }
     void TearDown() override {
         unsetenv("ORVELAN_REGISTRY");
@@ -102,7 +104,7 @@ TEST_F(OrvelanctlTest, UsersImportRoundTripsByteForByte) {
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(server.readFile("/l/apache/etc/users"),
               "kovacs:staff:wjAbCdEfGhIjK:p:e:::\r\n"
-              "nagy::::::s::\r\n");
+              "nagy:::::s::\r\n");
     EXPECT_EQ(server.readFile("/l/apache/etc/userdata"),
               "kovacs :Kov\xe1" "cs J\xe1nos :123 :12 :456 :megjegyz\xe9s \r\n"
               "nagy :Nagy Anna : : : : \r\n");
@@ -110,7 +112,7 @@ TEST_F(OrvelanctlTest, UsersImportRoundTripsByteForByte) {
 
     r = ctl("users export back.txt");
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(read(dir / "work" / "back.txt"), line + "nagy::::::s:Nagy Anna : : : : \r\n");
+    EXPECT_EQ(read(dir / "work" / "back.txt"), line + "nagy:::::s:Nagy Anna : : : : \r\n");
     r = ctl("--utf8 users list");
     EXPECT_NE(r.out.find("Kovács János"), std::string::npos) << r.out;
 }
@@ -133,6 +135,24 @@ TEST_F(OrvelanctlTest, RefusedInputAndConcurrentUseChangeNothing) {
     EXPECT_EQ(r.err, "Konkurens használat !\n");
     EXPECT_EQ(server.readFile("/l/apache/etc/groups"), groups);
     EXPECT_TRUE(server.exists("/l/apache/etc/groups._vx_lck_"));  // the other console's lock stays
+}
+
+TEST_F(OrvelanctlTest, ReleaseDropsTheLocksThisDirectoryHolds) {
+    ASSERT_TRUE(server.writeFile("/l/apache/etc/groups", "staff d\r\n"));
+    ASSERT_TRUE(server.writeFile("/l/apache/etc/users", "a:staff::p:::\r\n"));
+    // This working directory holds the group list and the user list, as a console that died
+    // while editing would leave them.
+    for (const char* file : {"groups", "users"}) {
+        std::string path = std::string("/l/apache/etc/") + file;
+        ASSERT_EQ(ctl("exec ./cpout " + path).status, 0);
+        ASSERT_EQ(ctl("get " + path + "._vx_lck_ vx_" + file + ".txt").status, 0);
+    }
+    CtlRun r = ctl("release");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_FALSE(server.exists("/l/apache/etc/groups._vx_lck_"));
+    EXPECT_FALSE(server.exists("/l/apache/etc/users._vx_lck_"));
+    EXPECT_FALSE(fs::exists(dir / "work" / "vx_groups.txt"));
+    EXPECT_FALSE(fs::exists(dir / "work" / "vx_users.txt"));
 }
 
 TEST_F(OrvelanctlTest, UrlsOfAGroup) {
@@ -177,9 +197,9 @@ TEST_F(OrvelanctlTest, HoursExecAndTransfers) {
     EXPECT_EQ(r.status, 5);
     EXPECT_EQ(r.out, "3\n");
     write("up.bin", std::string("\0\1\2 bytes", 9));
-    EXPECT_EQ(ctl("put up.bin /tmp/up.bin").status, 0);
-    EXPECT_EQ(server.readFile("/tmp/up.bin"), std::string("\0\1\2 bytes", 9));
-    EXPECT_EQ(ctl("get /tmp/up.bin down.bin").status, 0);
+    EXPECT_EQ(ctl("put up.bin /l/up.bin").status, 0);
+    EXPECT_EQ(server.readFile("/l/up.bin"), std::string("\0\1\2 bytes", 9));
+    EXPECT_EQ(ctl("get /l/up.bin down.bin").status, 0);
     EXPECT_EQ(read(dir / "work" / "down.bin"), std::string("\0\1\2 bytes", 9));
     r = ctl("get /nonexistent x.bin");
     EXPECT_EQ(r.status, 5);
