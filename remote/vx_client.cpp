@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <cstring>
 #include <netdb.h>
+#include <pthread.h>
+#include <csignal>
 #include <time.h>
 
 #include "vx_err.h"
@@ -64,8 +66,27 @@ void RpcClient::reset(CLIENT* client) {
 
 enum clnt_stat RpcClient::call(unsigned long procedure, xdrproc_t argFilter, const void* argument,
                                xdrproc_t resultFilter, void* result) {
-    return clnt_call(m_client, procedure, argFilter, const_cast<void*>(argument), resultFilter,
-                     result, CALL_TIMEOUT);
+    // A server that goes away mid-call would raise SIGPIPE on the client's next write and end
+    // the console: the signal is held during the call and a SIGPIPE it raised is taken back, so
+    // the call fails with its RPC status instead.
+    sigset_t pipeOnly, previous, pending;
+    sigemptyset(&pipeOnly);
+    sigaddset(&pipeOnly, SIGPIPE);
+    sigpending(&pending);
+    const bool wasPending = sigismember(&pending, SIGPIPE) == 1;
+    pthread_sigmask(SIG_BLOCK, &pipeOnly, &previous);
+    enum clnt_stat status = clnt_call(m_client, procedure, argFilter, const_cast<void*>(argument),
+                                      resultFilter, result, CALL_TIMEOUT);
+    sigpending(&pending);
+    if (!wasPending && sigismember(&pending, SIGPIPE) == 1) {
+        const struct timespec now = {0, 0};
+        int savedErrno = errno;
+        while (sigtimedwait(&pipeOnly, nullptr, &now) < 0 && errno == EINTR) {
+        }
+        errno = savedErrno;
+    }
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    return status;
 }
 
 bool resolveHost(const char* host, struct in_addr* address, const char* subject) {

@@ -9,7 +9,10 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <csignal>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 #include "test_server.h"
@@ -207,6 +210,39 @@ TEST_F(RemoteLink, RemotePingFetchesServerOutput) {
     EXPECT_EQ(vxRemotePing(HOST, "-f;rm", refused.c_str()), -1);
     EXPECT_FALSE(localExists(refused));
     expectAllInstancesReleased();
+}
+
+TEST_F(RemoteLink, ServerDyingMidUploadFailsTheCall) {
+    // The local file is a pipe, so the server can be killed between two blocks for certain.
+    const std::string pipe = localPath("pipe");
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+    const pid_t vxd = m_server.pid();
+    std::thread feeder([&] {
+        int fd = open(pipe.c_str(), O_WRONLY);
+        const std::string block(VX_BLOCK_MAX, 'b');
+        bool ok = fd >= 0 && write(fd, block.data(), block.size()) == ssize_t(block.size());
+        // Wait (10 s at most) until the server took the first block, then kill it.
+        for (int wait = 0; ok && wait < 1000; ++wait) {
+            if (m_server.logText().find(" 10 WRITE 300000 bytes") != std::string::npos) break;
+            usleep(10000);
+        }
+        usleep(100000);
+        kill(vxd, SIGKILL);
+        if (ok) ok = write(fd, block.data(), block.size()) == ssize_t(block.size());
+        if (fd >= 0) close(fd);
+    });
+    // The building block, so that the release (which cannot reach the dead server and records
+    // that) does not replace the error of the write.
+    const unsigned long instance = vxAskServer(HOST, VXPROG_MAIN);
+    ASSERT_NE(instance, 0u);
+    EXPECT_EQ(vxSendFile(HOST, pipe.c_str(), "/data/cut.bin", instance), -1);
+    feeder.join();
+    EXPECT_EQ(vxLastError().kind, 7);
+    EXPECT_TRUE(std::regex_match(vxLastError().text,
+                                 std::regex("RPC: Unable to (send|receive); errno = [A-Za-z ]+ "
+                                            "\\(clnt_call: vxRPC_WRITE\\) !")))
+        << vxLastError().text;
+    EXPECT_FALSE(m_server.exists("/data/cut.bin"));
 }
 
 TEST_F(RemoteLink, StoppedServerRefusesAtOnceOrAfterRetries) {
