@@ -120,14 +120,17 @@ int receiveBlocks(RpcClient& client, const char* remotePath, const char* localPa
     }
 }
 
-// Sends fd to the open server file: 0, the server's code or errno. linkFailed is set (and the
-// failure recorded) when a call fails.
-int sendBlocks(RpcClient& client, const char* localPath, int fd, bool& linkFailed) {
+// Sends fd to the open server file: 0, the server's code or errno. stopped is set when the
+// server file must not be closed (the failure is recorded): after a failed call, and after a
+// local read error, so that the server discards the partial file at the release instead of
+// installing it.
+int sendBlocks(RpcClient& client, const char* localPath, int fd, bool& stopped) {
     for (;;) {
         ssize_t got = readFull(fd, blockBuffer(), VX_BLOCK_MAX);
         if (got < 0) {
             int error = errno;
             vxSysError(localPath);
+            stopped = true;
             return error;
         }
         vx_block block = {static_cast<int32_t>(got), 0, blockBuffer()};
@@ -135,7 +138,7 @@ int sendBlocks(RpcClient& client, const char* localPath, int fd, bool& linkFaile
         if (client.call(vxRPC_WRITE, filter(xdr_vxblock), &block, filter(xdr_vxreply), reply) !=
             RPC_SUCCESS) {
             vxCallError(client.get(), "clnt_call: vxRPC_WRITE");
-            linkFailed = true;
+            stopped = true;
             return -1;
         }
         if (int code = vxReplyError(reply); code != 0) {
@@ -219,9 +222,9 @@ int vxSendFile(const char* host, const char* localPath, const char* remotePath,
         vxSysError(localPath);
         return -1;
     }
-    bool linkFailed = false;
-    int result = sendBlocks(client, localPath, local.fd(), linkFailed);
-    if (linkFailed) return -1;
+    bool stopped = false;
+    int result = sendBlocks(client, localPath, local.fd(), stopped);
+    if (stopped) return result;
     local.close();
     if (replyCall(client, vxRPC_FILCLOS, remotePath) != RPC_SUCCESS) {
         vxCallError(client.get(), "clnt_call vxRPC_FILCLOS");

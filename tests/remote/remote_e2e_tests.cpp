@@ -158,6 +158,16 @@ TEST_F(RemoteLink, UploadOfMissingLocalFileFails) {
     expectAllInstancesReleased();
 }
 
+TEST_F(RemoteLink, LocalReadErrorLeavesServerFileUntouched) {
+    ASSERT_TRUE(m_server.writeFile("/data/kept.txt", "old"));
+    // A directory opens for reading, and its first read fails.
+    EXPECT_EQ(vxPutRemoteFile(HOST, m_local.c_str(), "/data/kept.txt"), EISDIR);
+    EXPECT_EQ(vxLastError().code, EISDIR);
+    EXPECT_EQ(std::string(vxLastError().text), "Is a directory (" + m_local + ") !");
+    EXPECT_EQ(m_server.readFile("/data/kept.txt"), "old");
+    expectAllInstancesReleased();
+}
+
 TEST_F(RemoteLink, ExecReturnsCommandResult) {
     EXPECT_EQ(vxRemoteExec(HOST, "true"), 0);
     EXPECT_EQ(vxRemoteExec(HOST, "exit 7"), 7);
