@@ -230,6 +230,9 @@ int vxSendFile(const char* host, const char* localPath, const char* remotePath,
         vxCallError(client.get(), "clnt_call vxRPC_FILCLOS");
         return -1;
     }
+    // The server installs the uploaded file when it closes it, so the close's reply tells
+    // whether the upload took effect.
+    if (int code = vxReplyError(replyForDecode()); code != 0 && result == 0) result = code;
     return result;
 }
 

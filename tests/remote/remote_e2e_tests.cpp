@@ -168,6 +168,27 @@ TEST_F(RemoteLink, LocalReadErrorLeavesServerFileUntouched) {
     expectAllInstancesReleased();
 }
 
+TEST_F(RemoteLink, UploadThatCannotBeInstalledReportsTheServerError) {
+    // While the upload waits on a pipe, a directory takes the target's name: the server cannot
+    // install the file at the close.
+    const std::string pipe = localPath("pipe");
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+    std::thread feeder([&] {
+        int fd = open(pipe.c_str(), O_WRONLY);
+        mkdir(m_server.local("/data/target").c_str(), 0755);
+        if (fd >= 0) {
+            EXPECT_EQ(write(fd, "abc", 3), 3);
+            close(fd);
+        }
+    });
+    EXPECT_EQ(vxPutRemoteFile(HOST, pipe.c_str(), "/data/target"), EISDIR);
+    feeder.join();
+    EXPECT_EQ(vxLastError().code, EISDIR);
+    EXPECT_EQ(vxLastError().kind, 1);
+    EXPECT_STREQ(vxLastError().text, vxLastReply().message);
+    expectAllInstancesReleased();
+}
+
 TEST_F(RemoteLink, ExecReturnsCommandResult) {
     EXPECT_EQ(vxRemoteExec(HOST, "true"), 0);
     EXPECT_EQ(vxRemoteExec(HOST, "exit 7"), 7);
