@@ -1,0 +1,12 @@
+// Wait cursor for the length of a scope, over the application's override-cursor stack.
+#include "waitcursor.h"
+
+#include <QApplication>
+#include <QCursor>
+
+WaitCursor::WaitCursor() {
+    QApplication::setOverrideCursor(QCursor(Qt::WaitCursor));
+}
+WaitCursor::~WaitCursor() {
+    QApplication::restoreOverrideCursor();
+}
