@@ -93,6 +93,7 @@ class MainWindow : public QWidget, public CommandTarget {
     QTreeWidgetItem* m_groupNodes[GROUP_COUNT] = {};
     int m_pageCounts[GROUP_COUNT] = {};
     int m_currentGroup = 0, m_currentPage = 0;
+    bool m_startRan = false;
     bool m_loaded = false;
     bool m_released = false;
 };

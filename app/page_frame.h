@@ -23,6 +23,8 @@ void SetupHelpButton(RoundButton* button, const QIcon& icon);
 void SetupPrintButton(RoundButton* button, const QIcon& icon);
 // "&Frissít" at (490, 385) 120 x 40, icon left, white text, RGB(0, 128, 0).
 void SetupRefreshButton(RoundButton* button, const QIcon& icon);
+// Sets both radii of a rounded button whatever its radii were before.
+void SetRoundButtonRadii(RoundButton* button, int outerRadius, int innerRadius);
 // Any other action button: text centred, shading coefficient 10.0, moved to the given place.
 void SetupActionButton(RoundButton* button, int x, int y, int w, int h, const QString& text,
                        QColor textColour, QColor buttonColour, int outerRadius, int innerRadius);
@@ -121,6 +123,12 @@ class TextInputDialog : public QDialog {
 
     void accept() override;
     void reject() override;
+
+    // Shows the dialog modally; a queued answer is taken instead without showing anything.
+    int exec() override;
+    // Test seam: queues the answer of the next dialog (OK with the text typed, or Cancel).
+    static void queueAnswer(bool ok, const QString& typed = {});
+    static void clearAnswers();
 
   protected:
     void showEvent(QShowEvent* event) override;

@@ -47,6 +47,20 @@ class PasswordDialog : public QDialog {
     void accept() override;
     void reject() override;
 
+    // Shows the dialog modally; a queued answer is taken instead without showing anything: its
+    // texts are typed into the fields of the mode and OK (through the same checks) or Cancel
+    // is pressed.
+    int exec() override;
+
+    // Test seam: queues the answer of the next dialog (old, new, confirmation; mode 2 uses the
+    // confirmation as its one password).
+    static void queueAnswer(bool ok, const QString& oldText, const QString& newText,
+                            const QString& confirmText);
+    static void queuePassword(const QString& password) { queueAnswer(true, {}, {}, password); }
+    static void queueCancel() { queueAnswer(false, {}, {}, {}); }
+    static int queuedAnswers();
+    static void clearAnswers();
+
   protected:
     void showEvent(QShowEvent* event) override;
 

@@ -1,0 +1,83 @@
+// The LogOn page: level switch, logon button and picture; the logon against the password files.
+#include "logon_page.h"
+
+#include <QCheckBox>
+
+#include "commands.h"
+#include "messagebox.h"
+#include "page_frame.h"
+#include "password_dialog.h"
+#include "resources.h"
+#include "buttons.h"
+#include "server_data.h"
+#include "startup.h"
+#include "waitcursor.h"
+
+LogOnPage::LogOnPage(QWidget* parent)
+    : Page(parent), m_switch(new QCheckBox(QStringLiteral("ADMINISTRATOR"), this)),
+      m_button(new RoundButton(this)), m_picture(new RoundButton(this)) {
+    setFont(QFont(QStringLiteral("MS Sans Serif"), 8));
+    // Template place (164, 231), 92 x 14 dialog units of an 8-point "MS Sans Serif" dialog.
+    m_switch->setObjectName(QStringLiteral("switch%1").arg(SWITCH_ID));
+    m_switch->setGeometry(246, 375, 138, 23);
+    m_switch->setLayoutDirection(Qt::RightToLeft); // text left of the box
+    connect(m_switch, &QCheckBox::clicked, this, &LogOnPage::levelChanged);
+
+    m_button->setObjectName(QStringLiteral("button%1").arg(BUTTON_ID));
+    SetupActionButton(m_button, 230, 280, 180, 45, QStringLiteral("Belépés a rendszerbe"),
+                      Qt::black, QColor(230, 90, 80), 8, 4);
+    m_button->setFocusPolicy(Qt::NoFocus);
+    connect(m_button, &RoundButton::clicked, this, &LogOnPage::logOn);
+
+    m_picture->setObjectName(QStringLiteral("picture%1").arg(PICTURE_ID));
+    m_picture->LoadBitmap(orvelanBitmap(RES_LOGON_PICTURE));
+    m_picture->SetButtonColor(QColor(128, 128, 128));
+    SetRoundButtonRadii(m_picture, 4, 2);
+    m_picture->SetShadingCoefficient(10.0);
+    m_picture->SetContentMargins(-5, 0);
+    m_picture->setGeometry(90, 20, 446, 230);
+    m_picture->setFocusPolicy(Qt::NoFocus);
+    m_picture->setEnabled(false);
+
+    serverData.SelectedLevel = m_switch->isChecked() ? 1 : 0;
+}
+
+void LogOnPage::command(int, quintptr) {}
+
+void LogOnPage::levelChanged() {
+    serverData.SelectedLevel = m_switch->isChecked() ? 1 : 0;
+    if (serverData.SelectedLevel == 0) serverData.GrantedLevel = 0;
+}
+
+void LogOnPage::logOn() {
+    PasswordDialog dialog(this);
+    dialog.setMode(PasswordDialog::EnterPassword);
+    if (dialog.exec() != QDialog::Accepted) {
+        m_loggedOn = false;
+        return;
+    }
+    QByteArray typed = dialog.confirmationBytes();
+    int rc = -1;
+    if (!noServer) { // in the no-server state the server is never asked
+        WaitCursor wait;
+        rc = serverData.CheckConsolePassword(typed.constData());
+    }
+    switch (rc) {
+    case 1:
+        serverData.GrantedLevel = serverData.SelectedLevel;
+        sendToMain(CMD_SHOW_PAGE, showPageParam(0, 1));
+        m_loggedOn = true;
+        break;
+    case 0:
+        MessageBox::warning(this, QStringLiteral("Orvelan"), QStringLiteral("Hibás jelszó !"));
+        break;
+    case -2:
+        MessageBox::warning(this, QStringLiteral("Orvelan"),
+                            QStringLiteral("Lokális file kezelési hiba !"));
+        break;
+    default:
+        MessageBox::warning(this, QStringLiteral("Orvelan"),
+                            QStringLiteral("Hiba a proxy szerveren !"));
+        break;
+    }
+}

@@ -1,0 +1,35 @@
+// The console's entry: start-up checks, their message, then the main window until it closes.
+#include <QApplication>
+
+#include <string>
+
+#include "main_window.h"
+#include "startup.h"
+#include "startup_window.h"
+
+#ifdef ORVELAN_HAVE_PAGES
+#include "pages.h"
+#endif
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Orvelan"));
+
+    // The command line after the program name, as one text (Qt's own options already removed).
+    std::string commandLine;
+    for (int i = 1; i < argc; ++i) {
+        if (i > 1) commandLine += ' ';
+        commandLine += argv[i];
+    }
+    int exitCode = ShowStartupOutcome(RunStartup(commandLine.c_str()));
+    if (exitCode >= 0) return exitCode;
+
+#ifdef ORVELAN_HAVE_PAGES
+    PageFactory factory = createPage;
+#else
+    PageFactory factory; // frame-only pages
+#endif
+    MainWindow window(factory);
+    window.show();
+    return app.exec();
+}

@@ -1,0 +1,396 @@
+// The main window: start picture, start-up load, page tree, group pictures and page switching.
+#include "main_window.h"
+
+#include <QBitmap>
+#include <QCloseEvent>
+#include <QHeaderView>
+#include <QMouseEvent>
+#include <QTimer>
+#include <QTreeWidget>
+
+#include "commands.h"
+#include "help_window.h"
+#include "line_speeds.h"
+#include "logon_page.h"
+#include "messagebox.h"
+#include "placeholder_page.h"
+#include "resources.h"
+#include "server_data.h"
+#include "startup.h"
+#include "vx_reg.h"
+#include "vx_err.h"
+#include "waitcursor.h"
+
+namespace {
+
+const QString APP_NAME = QStringLiteral("Orvelan");
+
+struct PageInfo {
+    const char* label; // tree label, trailing blanks included
+    int selectedImage; // image of the strip shown while the node is selected
+    const char* title; // window title part
+};
+
+struct GroupInfo {
+    const char* label;
+    int pictureId; // the picture shown when the group node is chosen
+    int pageCount;
+    PageInfo pages[MainWindow::MAX_PAGES];
+};
+
+const GroupInfo GROUPS[3] = {
+    {"Rendszer    ",
+     1114,
+     5,
+     {{"LogOn", 1, "Rendszer / LogOn"},
+      {"Hálózat", 2, "Rendszer / Hálózat"},
+      {"Rendszer log", 3, "Rendszer / Rendszer log"},
+      {"Deamon log", 4, "Rendszer / Deamon log"},
+      {"Setup", 5, "Rendszer / Setup"}}},
+    {"Szerkesztök   ",
+     1116,
+     3,
+     {{"Felh.-i csoport", 1, "Szerkesztök / Felhasználói csoportok"},
+      {"Felhasználók", 2, "Szerkesztök / Felhasználók"},
+      {"URL kontroll", 3, "Szerkesztök / URL kontroll"}}},
+    {"Statisztikák ",
+     1117,
+     3,
+     {{"Szelekció", 1, "Statisztikák / Szelekció"},
+      {"Táblázat", 2, "Statisztikák / Táblázat"},
+      {"Grafikon", 3, "Statisztikák / Grafikon"}}},
+};
+
+// Picture controls 1114 to 1119 and their bitmaps.
+constexpr int PICTURE_BITMAPS[6] = {185, 188, 186, 187, 189, 190};
+
+// The order in which the pages are created.
+constexpr int CREATION_ORDER[11][2] = {{0, 0}, {0, 1}, {0, 2}, {0, 3}, {0, 4}, {1, 2},
+                                       {1, 1}, {1, 0}, {2, 0}, {2, 1}, {2, 2}};
+
+// Image `index` of the tree's strip, light grey transparent.
+QPixmap stripImage(const QPixmap& strip, int index) {
+    QPixmap image = strip.copy(index * 16, 0, 16, 16);
+    image.setMask(image.createMaskFromColor(QColor(192, 192, 192), Qt::MaskInColor));
+    return image;
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------------------------
+
+GroupPicture::GroupPicture(int controlId, int bitmapId, QWidget* parent)
+    : QLabel(parent), m_controlId(controlId) {
+    setObjectName(QStringLiteral("picture%1").arg(controlId));
+    setPixmap(orvelanBitmap(bitmapId));
+    setAlignment(Qt::AlignLeft | Qt::AlignTop);
+}
+
+void GroupPicture::mousePressEvent(QMouseEvent* event) {
+    if (event->button() == Qt::LeftButton) emit clicked(m_controlId);
+    QLabel::mousePressEvent(event);
+}
+
+// ---------------------------------------------------------------------------------------------
+
+QString MainWindow::pageTitle(int group, int page) {
+    if (group < 0 || group >= 3 || page < 0 || page >= GROUPS[group].pageCount) return {};
+    return QString::fromUtf8(GROUPS[group].pages[page].title);
+}
+
+QString MainWindow::levelName(int level) {
+    return level == 1 ? QStringLiteral("Adminisztrátor") : QStringLiteral("User");
+}
+
+MainWindow::MainWindow(PageFactory factory, int startDelayMs)
+    : QWidget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                           Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                           Qt::WindowCloseButtonHint),
+      m_factory(std::move(factory)), m_startTimer(new QTimer(this)), m_tree(new QTreeWidget(this)) {
+    setWindowTitle(QStringLiteral("Orvelan --- Logon"));
+    setWindowIcon(orvelanIcon(RES_APP_ICON));
+    setFont(QFont(QStringLiteral("System"), 8));
+    setFixedSize(800, 480);
+    move(10, 10);
+    markSwallowsEnterEscape(this);
+
+    m_tree->setObjectName(QStringLiteral("tree%1").arg(TREE_ID));
+    m_tree->setGeometry(2, 10, 160, height() - 40);
+    m_tree->setHeaderHidden(true);
+    m_tree->setRootIsDecorated(true);
+    m_tree->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_tree->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
+    m_tree->hide();
+    connect(m_tree, &QTreeWidget::itemSelectionChanged, this, &MainWindow::treeSelectionChanged);
+
+    for (int i = 0; i < 6; ++i) {
+        m_pictures[i] = new GroupPicture(PICTURE_FIRST_ID + i, PICTURE_BITMAPS[i], this);
+        m_pictures[i]->setGeometry(pageArea());
+        m_pictures[i]->setVisible(i == 0);
+        connect(m_pictures[i], &GroupPicture::clicked, this, &MainWindow::pictureClicked);
+    }
+
+    m_startTimer->setSingleShot(true);
+    m_startTimer->setInterval(startDelayMs);
+    connect(m_startTimer, &QTimer::timeout, this, &MainWindow::startupLoad);
+    if (startDelayMs >= 0) m_startTimer->start();
+}
+
+MainWindow::~MainWindow() = default;
+
+QRect MainWindow::pageArea() const {
+    return QRect(164, 2, width() - 166, height() - 4);
+}
+
+GroupPicture* MainWindow::picture(int controlId) const {
+    int i = controlId - PICTURE_FIRST_ID;
+    return i >= 0 && i < 6 ? m_pictures[i] : nullptr;
+}
+
+Page* MainWindow::page(int group, int page) const {
+    if (group < 0 || group >= GROUP_COUNT || page < 0 || page >= MAX_PAGES) return nullptr;
+    return m_pages[group][page];
+}
+
+LogOnPage* MainWindow::logOnPage() const {
+    return static_cast<LogOnPage*>(m_pages[0][0]);
+}
+
+QTreeWidgetItem* MainWindow::groupNode(int group) const {
+    return group >= 0 && group < GROUP_COUNT ? m_groupNodes[group] : nullptr;
+}
+
+QTreeWidgetItem* MainWindow::pageNode(int group, int page) const {
+    if (group < 0 || group >= GROUP_COUNT || page < 0 || page >= MAX_PAGES) return nullptr;
+    return m_pageNodes[group][page];
+}
+
+int MainWindow::pageCount(int group) const {
+    return group >= 0 && group < GROUP_COUNT ? m_pageCounts[group] : 0;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Start-up load
+
+bool MainWindow::loadServerLists() {
+    WaitCursor wait;
+    serverData.ReleaseUsers();
+    serverData.ReleaseGroups();
+    int rc = serverData.LoadGroups(false);
+    if (rc == SD_CONCURRENT) {
+        MessageBox::warning(this, APP_NAME, QStringLiteral("Konkurens használat (csoportok)"));
+        return false;
+    }
+    if (rc == SD_LOCAL) {
+        MessageBox::warning(this, APP_NAME,
+                            QStringLiteral("Lokális file olvasási hiba (csoportok) !"));
+        return false;
+    }
+    rc = serverData.LoadUsers(false);
+    if (rc == SD_CONCURRENT) {
+        MessageBox::warning(this, APP_NAME, QStringLiteral("Konkurens használat (userek)"));
+        return false;
+    }
+    if (rc == SD_LOCAL) {
+        MessageBox::warning(this, APP_NAME,
+                            QStringLiteral("Lokális file olvasási hiba (userek) !"));
+        return false;
+    }
+    serverData.ReleaseUrls();
+    return true;
+}
+
+void MainWindow::startupLoad() {
+    m_startTimer->stop();
+    if (m_startRan) return;
+    m_startRan = true;
+    serverData.currentGroup = -1;
+    if (!noServer) {
+        char path[512], mark[256] = "";
+        vxFormat(path, sizeof path, "%s\\Setup\\Set", ORVELAN_REGISTRY_ROOT);
+        if (vxReadRegistryKey(nullptr, 0, path, mark, sizeof mark) < 0) {
+            noServer = 1;
+        } else if (!loadServerLists()) {
+            m_tree->show(); // stays empty: the console can only be closed
+            return;
+        }
+    }
+    if (ReadLineSpeeds(lineSpeeds) != 0) {
+        if (!noServer)
+            MessageBox::warning(this, APP_NAME,
+                                QStringLiteral("Setup file behívási hiba!, Default setup!!"));
+        DefaultLineSpeeds(lineSpeeds);
+    }
+    buildTree();
+    createPages();
+    if (noServer) command(CMD_SHOW_PAGE, showPageParam(0, 4));
+    m_currentGroup = 0;
+    m_currentPage = noServer ? 4 : 0;
+    picture(PICTURE_FIRST_ID)->hide();
+    m_tree->show();
+    ShowPage(0, noServer ? 4 : 0);
+    m_loaded = true;
+}
+
+void MainWindow::buildTree() {
+    m_tree->setGeometry(2, 10, 160, height() - 40);
+    QPixmap strip = orvelanBitmap(RES_TREE_STRIP);
+    QPixmap normal = stripImage(strip, 0);
+    QSignalBlocker block(m_tree); // building the tree is no choice of the user's
+    for (int g = 0; g < 3; ++g) {
+        const GroupInfo& info = GROUPS[g];
+        auto* groupItem = new QTreeWidgetItem(m_tree, {QString::fromUtf8(info.label)});
+        QIcon groupIcon(normal);
+        groupIcon.addPixmap(stripImage(strip, 1), QIcon::Selected);
+        groupItem->setIcon(0, groupIcon);
+        m_groupNodes[g] = groupItem;
+        m_pageCounts[g] = info.pageCount;
+        for (int p = 0; p < info.pageCount; ++p) {
+            auto* item = new QTreeWidgetItem(groupItem, {QString::fromUtf8(info.pages[p].label)});
+            QIcon icon(normal);
+            icon.addPixmap(stripImage(strip, info.pages[p].selectedImage), QIcon::Selected);
+            item->setIcon(0, icon);
+            m_pageNodes[g][p] = item;
+        }
+    }
+    m_tree->expandAll();
+}
+
+void MainWindow::createPages() {
+    for (const auto& at : CREATION_ORDER) {
+        int g = at[0], p = at[1];
+        Page* created = nullptr;
+        if (g == 0 && p == 0)
+            created = new LogOnPage(this);
+        else if (m_factory)
+            created = m_factory(g, p, this);
+        if (!created) created = createPlaceholderPage(g, p, this);
+        created->hide();
+        created->setGeometry(pageArea());
+        m_pages[g][p] = created;
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Pages and the tree
+
+void MainWindow::ShowPage(int group, int page) {
+    if (group < 0 || group >= GROUP_COUNT || page >= m_pageCounts[group]) return;
+    for (int g = 0; g < GROUP_COUNT; ++g) {
+        for (int p = 0; p < MAX_PAGES; ++p) {
+            Page* slot = m_pages[g][p];
+            if (!slot) continue;
+            if (page < 0 || g != group || p != page) {
+                slot->hide();
+                continue;
+            }
+            if (g != m_currentGroup || p != m_currentPage) {
+                if (Page* current = this->page(m_currentGroup, m_currentPage))
+                    current->command(CMD_PAGE_HIDDEN);
+            }
+            slot->command(CMD_PAGE_SHOWN);
+            m_currentGroup = g;
+            m_currentPage = p;
+            slot->show();
+            slot->repaint();
+            setWindowTitle(QStringLiteral("%1 -- %2 jogosultság")
+                               .arg(pageTitle(g, p), levelName(serverData.SelectedLevel)));
+        }
+    }
+}
+
+void MainWindow::showOnlyPicture(int controlId) {
+    for (GroupPicture* p : m_pictures)
+        p->setVisible(p->controlId() == controlId);
+}
+
+void MainWindow::treeSelectionChanged() {
+    WaitCursor wait;
+    LogOnPage* logOn = logOnPage();
+    if (!logOn || !logOn->loggedOn()) {
+        ShowPage(0, noServer ? 4 : 0);
+        return;
+    }
+    QList<QTreeWidgetItem*> selected = m_tree->selectedItems();
+    if (selected.isEmpty()) return;
+    QTreeWidgetItem* item = selected.first();
+    for (int g = 0; g < GROUP_COUNT; ++g) {
+        if (item == m_groupNodes[g]) {
+            ShowPage(g, -1);
+            for (GroupPicture* p : m_pictures)
+                p->hide();
+            picture(GROUPS[g].pictureId)->show();
+            return;
+        }
+        for (int p = 0; p < m_pageCounts[g]; ++p) {
+            if (item != m_pageNodes[g][p]) continue;
+            for (GroupPicture* pic : m_pictures)
+                pic->hide();
+            ShowPage(g, p);
+            m_tree->setCurrentItem(item);
+            return;
+        }
+    }
+}
+
+void MainWindow::pictureClicked(int controlId) {
+    // 1114 and 1115 swap with each other, so do 1117 and 1119; 1116 and 1118 stay.
+    int partner = 0;
+    switch (controlId) {
+    case 1114:
+        partner = 1115;
+        break;
+    case 1115:
+        partner = 1114;
+        break;
+    case 1117:
+        partner = 1119;
+        break;
+    case 1119:
+        partner = 1117;
+        break;
+    default:
+        return;
+    }
+    picture(controlId)->hide();
+    picture(partner)->show();
+}
+
+void MainWindow::command(int id, quintptr param) {
+    switch (id) {
+    case CMD_SHOW_PAGE: {
+        int group = static_cast<int>(param & 0xFFFF), page = static_cast<int>(param >> 16);
+        if (QTreeWidgetItem* node = pageNode(group, page)) m_tree->setCurrentItem(node);
+        ShowPage(group, page);
+        break;
+    }
+    case CMD_LOCK_TREE:
+        m_tree->setEnabled(false);
+        break;
+    case CMD_UNLOCK_TREE:
+        m_tree->setEnabled(true);
+        break;
+    default:
+        break;
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Closing
+
+void MainWindow::releaseLists() {
+    if (m_released) return;
+    m_released = true;
+    // In the no-server state nothing may reach the server, releases included.
+    if (noServer) return;
+    WaitCursor wait;
+    serverData.ReleaseUsers();
+    serverData.ReleaseGroups();
+    serverData.ReleaseUrls();
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+    releaseLists();
+    HelpWindow::closeHelp();
+    event->accept();
+}

@@ -1,0 +1,15 @@
+// The window side of the start-up: its message box and exit code.
+#include "startup_window.h"
+
+#include <QString>
+
+#include "messagebox.h"
+#include "startup.h"
+
+int ShowStartupOutcome(const StartupResult& result) {
+    if (result.messageText)
+        MessageBox::information(
+            nullptr, QString::fromUtf8(result.messageTitle ? result.messageTitle : "Orvelan"),
+            QString::fromUtf8(result.messageText));
+    return result.exitCode >= 0 ? result.exitCode : -1;
+}
