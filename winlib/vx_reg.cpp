@@ -374,6 +374,26 @@ int32_t toInteger(const char* text) {
     return static_cast<int32_t>(strtol(text, nullptr, 10));
 }
 
+// The common start of a read and a write: the path split and its root resolved (the
+// performance-data root cannot be written), no remote machine, the store loaded. False with the
+// failure recorded.
+bool openStore(const char* machine, VxHKey root, const char* path, bool forWrite, RegPath& rp,
+               Store& store) {
+    if (!splitPath(root, path, rp) || (forWrite && rp.root == HKEY_PERFORMANCE_DATA)) {
+        recordInvalid();
+        return false;
+    }
+    if (machine && *machine) {
+        recordFailure(ECONNREFUSED, rp.belowRoot, "RegConnectRegistry");
+        return false;
+    }
+    if (int err = loadStore(store)) {
+        if (err > 0) recordFailure(err, rp.belowRoot, "RegOpenKey");
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 const char* vxRegistryFile() {
@@ -407,19 +427,8 @@ VxHKey vxRegRoot(VxHKey root, const char* path, const char** keyPath) {
 int vxReadRegistryKey(const char* machine, VxHKey root, const char* path, char* out,
                       size_t outSize) {
     RegPath rp;
-    if (!splitPath(root, path, rp)) {
-        recordInvalid();
-        return -1;
-    }
-    if (machine && *machine) {
-        recordFailure(ECONNREFUSED, rp.belowRoot, "RegConnectRegistry");
-        return -1;
-    }
     Store store;
-    if (int err = loadStore(store)) {
-        if (err > 0) recordFailure(err, rp.belowRoot, "RegOpenKey");
-        return -1;
-    }
+    if (!openStore(machine, root, path, false, rp, store)) return -1;
     Key* key = store.find(rp.keyPath);
     Value* value = key ? findValue(*key, rp.valueName) : nullptr;
     if (!value) {
@@ -463,19 +472,8 @@ int vxReadRegistryKey(const char* machine, VxHKey root, const char* path, char* 
 int vxWriteRegistryKey(const char* machine, VxHKey root, const char* path, const char* value,
                        int type) {
     RegPath rp;
-    if (!splitPath(root, path, rp) || rp.root == HKEY_PERFORMANCE_DATA) {
-        recordInvalid();
-        return -1;
-    }
-    if (machine && *machine) {
-        recordFailure(ECONNREFUSED, rp.belowRoot, "RegConnectRegistry");
-        return -1;
-    }
     Store store;
-    if (int err = loadStore(store)) {
-        if (err > 0) recordFailure(err, rp.belowRoot, "RegOpenKey");
-        return -1;
-    }
+    if (!openStore(machine, root, path, true, rp, store)) return -1;
     Key* key = store.find(rp.keyPath);
     if (!key) {
         store.keys.push_back({rp.keyPath, {}});
