@@ -1,0 +1,176 @@
+// The main window and the LogOn page against the reference server: the start-up load, logon at
+// both levels, wrong passwords, cancel, the level switch, and the releases on closing.
+#include "app_fixture.h"
+#include "app_recording_page.h"
+
+#include <QCheckBox>
+#include <QTest>
+#include <QTreeWidget>
+
+#include "demo_root.h"
+#include "logon_page.h"
+#include "vx_reg.h"
+
+namespace {
+
+class LogOnTest : public AppTest {
+  protected:
+    void SetUp() override {
+        AppTest::SetUp();
+        ASSERT_TRUE(server.running()) << server.error();
+        ASSERT_TRUE(buildDemoRoot(server));
+        ASSERT_TRUE(connectConsole(server));
+        std::string mark = std::string(ORVELAN_REGISTRY_ROOT) + "\\Setup\\Set";
+        ASSERT_GE(vxWriteRegistryKey(nullptr, 0, mark.c_str(), "X", REG_SZ), 0);
+        // The console passwords, set the way the Setup page sets them.
+        ASSERT_EQ(serverData.ChangeConsolePassword("", "titok", 0), 1);
+        ASSERT_EQ(serverData.ChangeConsolePassword("", "F\xF5n\xF6k", 1),
+                  1); // "Főnök" in Windows-1250
+        ASSERT_TRUE(server.writeFile("/l/apache/etc/groups", "diak:d:\r\ntanar:a:\r\n"));
+        ASSERT_TRUE(server.writeFile("/l/apache/etc/users", ""));
+        ASSERT_TRUE(server.writeFile("/l/apache/etc/userdata", ""));
+    }
+    // A loaded main window showing the LogOn page.
+    void open(MainWindow& w) {
+        w.show();
+        w.startupLoad();
+        ASSERT_TRUE(w.loaded());
+        logOn = w.logOnPage();
+    }
+    void clickSwitch() { logOn->levelSwitch()->click(); }
+
+    TestServer server;
+    LogOnPage* logOn = nullptr;
+};
+
+TEST_F(LogOnTest, StartupLoadReadsTheListsAndOpensLogOn) {
+    MainWindow w(recordingFactory(), -1);
+    open(w);
+    EXPECT_EQ(noServer, 0);
+    EXPECT_EQ(shownTexts(), "Setup file behívási hiba!, Default setup!!");
+    EXPECT_EQ(serverData.groupCount, 2);
+    EXPECT_STREQ(serverData.groups[0].name, "diak");
+    EXPECT_EQ(w.currentPage(), 0);
+    EXPECT_EQ(w.windowTitle(), "Rendszer / LogOn -- User jogosultság");
+    EXPECT_TRUE(w.picture(1114)->isHidden());
+
+    // Before a logon every choice leads back to the LogOn page.
+    for (QTreeWidgetItem* node : {w.pageNode(1, 2), w.groupNode(1), w.pageNode(0, 4)}) {
+        w.tree()->setCurrentItem(node);
+        EXPECT_EQ(w.currentPage(), 0);
+        EXPECT_EQ(w.currentGroup(), 0);
+        EXPECT_TRUE(w.picture(1116)->isHidden());
+        EXPECT_TRUE(w.page(0, 0)->isVisibleTo(&w));
+    }
+}
+
+TEST_F(LogOnTest, UserLogonWrongPasswordAndCancel) {
+    MainWindow w(recordingFactory(), -1);
+    open(w);
+    shownTexts();
+
+    PasswordDialog::queuePassword("rossz");
+    logOn->logOn();
+    EXPECT_EQ(MessageBox::lastShown().title, "Orvelan");
+    EXPECT_EQ(shownTexts(), "Hibás jelszó !");
+    EXPECT_FALSE(logOn->loggedOn());
+    EXPECT_EQ(w.currentPage(), 0);
+
+    clearLogs(w);
+    PasswordDialog::queuePassword("titok");
+    logOn->logOn();
+    EXPECT_EQ(shownTexts(), "");
+    EXPECT_TRUE(logOn->loggedOn());
+    EXPECT_EQ(serverData.GrantedLevel, 0);
+    EXPECT_EQ(w.currentGroup(), 0);
+    EXPECT_EQ(w.currentPage(), 1);
+    EXPECT_EQ(w.tree()->currentItem(), w.pageNode(0, 1));
+    EXPECT_EQ(w.windowTitle(), "Rendszer / Hálózat -- User jogosultság");
+    EXPECT_EQ(recorder(w, 0, 1)->log.last(), "view");
+
+    // Logged on, the tree works: a group node shows its picture, a page node hides it again.
+    w.tree()->setCurrentItem(w.groupNode(1));
+    EXPECT_FALSE(w.picture(1116)->isHidden());
+    EXPECT_TRUE(w.page(0, 1)->isHidden());
+    EXPECT_EQ(w.windowTitle(), "Rendszer / Hálózat -- User jogosultság");
+    w.tree()->setCurrentItem(w.groupNode(2));
+    EXPECT_FALSE(w.picture(1117)->isHidden());
+    EXPECT_TRUE(w.picture(1116)->isHidden());
+    QTest::mouseClick(w.picture(1117), Qt::LeftButton);
+    EXPECT_FALSE(w.picture(1119)->isHidden());
+    w.tree()->setCurrentItem(w.pageNode(1, 1));
+    EXPECT_TRUE(w.picture(1119)->isHidden());
+    EXPECT_FALSE(w.page(1, 1)->isHidden());
+    EXPECT_EQ(w.windowTitle(), "Szerkesztök / Felhasználók -- User jogosultság");
+
+    // Choosing the current page again (through its group node) sends only CMD_PAGE_SHOWN, and
+    // so does CMD_SHOW_PAGE for the current page.
+    clearLogs(w);
+    w.tree()->setCurrentItem(w.groupNode(1));
+    w.tree()->setCurrentItem(w.pageNode(1, 1));
+    EXPECT_EQ(recorder(w, 1, 1)->log, QStringList({"1125", "view"}));
+    w.command(CMD_SHOW_PAGE, showPageParam(1, 1));
+    EXPECT_EQ(recorder(w, 1, 1)->log, QStringList({"1125", "view", "1125", "view"}));
+
+    // A wrong attempt while logged on keeps the logon; a cancelled prompt logs off.
+    PasswordDialog::queuePassword("titok2");
+    logOn->logOn();
+    EXPECT_EQ(shownTexts(), "Hibás jelszó !");
+    EXPECT_TRUE(logOn->loggedOn());
+    PasswordDialog::queueCancel();
+    logOn->logOn();
+    EXPECT_EQ(shownTexts(), "");
+    EXPECT_FALSE(logOn->loggedOn());
+    w.tree()->setCurrentItem(w.pageNode(2, 2));
+    EXPECT_EQ(w.currentPage(), 0);
+    EXPECT_EQ(w.currentGroup(), 0);
+}
+
+TEST_F(LogOnTest, AdministratorLevelEnablesEditingUntilTheSwitchGoesOff) {
+    MainWindow w(recordingFactory(), -1);
+    open(w);
+    PasswordDialog::queuePassword("titok");
+    logOn->logOn();
+    ASSERT_TRUE(logOn->loggedOn());
+
+    // Switch on: the administrator password is needed; the user password no longer passes.
+    w.ShowPage(0, 0);
+    clickSwitch();
+    EXPECT_EQ(serverData.SelectedLevel, 1);
+    EXPECT_EQ(serverData.GrantedLevel, 0);
+    EXPECT_EQ(w.windowTitle(), "Rendszer / LogOn -- User jogosultság");
+    PasswordDialog::queuePassword("titok");
+    logOn->logOn();
+    EXPECT_EQ(shownTexts(), "Setup file behívási hiba!, Default setup!!|Hibás jelszó !");
+    EXPECT_EQ(serverData.GrantedLevel, 0);
+    EXPECT_TRUE(logOn->loggedOn()); // still logged on at user level
+
+    clearLogs(w);
+    PasswordDialog::queuePassword(QString::fromUtf8("Főnök"));
+    logOn->logOn();
+    EXPECT_EQ(serverData.GrantedLevel, 1);
+    EXPECT_EQ(w.windowTitle(), "Rendszer / Hálózat -- Adminisztrátor jogosultság");
+    EXPECT_EQ(recorder(w, 0, 1)->log, QStringList({"1125", "edit"}));
+
+    // Switch off: editing ends at the next page change, without a new logon.
+    w.ShowPage(0, 0);
+    clickSwitch();
+    EXPECT_EQ(serverData.SelectedLevel, 0);
+    EXPECT_EQ(serverData.GrantedLevel, 0);
+    EXPECT_EQ(w.windowTitle(), "Rendszer / LogOn -- Adminisztrátor jogosultság");
+    clearLogs(w);
+    w.tree()->setCurrentItem(w.pageNode(1, 0));
+    EXPECT_EQ(recorder(w, 1, 0)->log, QStringList({"1125", "view"}));
+    EXPECT_EQ(w.windowTitle(), "Szerkesztök / Felhasználói csoportok -- User jogosultság");
+}
+
+TEST_F(LogOnTest, ClosingReleasesThisConsolesLocks) {
+    MainWindow w(recordingFactory(), -1);
+    open(w);
+    ASSERT_EQ(serverData.LoadGroups(true), 1); // checked out, as an editor page would
+    EXPECT_TRUE(server.exists("/l/apache/etc/groups._vx_lck_"));
+    w.close();
+    EXPECT_FALSE(server.exists("/l/apache/etc/groups._vx_lck_"));
+}
+
+} // namespace

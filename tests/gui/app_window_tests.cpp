@@ -1,0 +1,247 @@
+// The main window without a server: the start picture, the no-server state, the page tree's
+// rules, ShowPage, the group pictures and the Enter/Escape filter.
+#include "app_fixture.h"
+#include "app_recording_page.h"
+
+#include <QCloseEvent>
+#include <QLineEdit>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTreeWidget>
+
+#include <QCheckBox>
+
+#include "buttons.h"
+#include "line_speeds.h"
+#include "logon_page.h"
+
+namespace {
+
+class WindowTest : public AppTest {
+  protected:
+    void SetUp() override {
+        AppTest::SetUp();
+        lineSpeeds = {};
+    }
+    // Current page and the visible pages, as "group,page".
+    static QString visiblePages(const MainWindow& w) {
+        QStringList shown;
+        for (int g = 0; g < 3; ++g)
+            for (int p = 0; p < w.pageCount(g); ++p)
+                if (w.page(g, p)->isVisibleTo(&w)) shown << QStringLiteral("%1,%2").arg(g).arg(p);
+        return shown.join(QLatin1Char(' '));
+    }
+    static QString visiblePictures(const MainWindow& w) {
+        QStringList shown;
+        for (int id = 1114; id <= 1119; ++id)
+            if (w.picture(id)->isVisibleTo(&w)) shown << QString::number(id);
+        return shown.join(QLatin1Char(' '));
+    }
+};
+
+TEST_F(WindowTest, FirstSecondShowsOnlyTheStartPicture) {
+    MainWindow w(recordingFactory(), -1);
+    EXPECT_EQ(w.windowTitle(), "Orvelan --- Logon");
+    EXPECT_EQ(w.size(), QSize(800, 480));
+    EXPECT_EQ(w.pos(), QPoint(10, 10));
+    EXPECT_EQ(w.minimumSize(), w.maximumSize());
+    EXPECT_FALSE(w.windowFlags() & Qt::WindowMaximizeButtonHint);
+    EXPECT_TRUE(w.tree()->isHidden());
+    EXPECT_EQ(visiblePictures(w), "1114");
+    EXPECT_EQ(w.pageArea(), QRect(164, 2, 634, 476));
+    for (int id = 1114; id <= 1119; ++id)
+        EXPECT_EQ(w.picture(id)->geometry(), w.pageArea());
+    EXPECT_EQ(w.page(0, 0), nullptr);
+    // Nothing to show yet: ShowPage changes nothing.
+    w.ShowPage(0, 0);
+    EXPECT_EQ(w.windowTitle(), "Orvelan --- Logon");
+
+    // 1114 and 1115 swap on a click, so do 1117 and 1119; 1116 stays.
+    QTest::mouseClick(w.picture(1114), Qt::LeftButton);
+    EXPECT_EQ(visiblePictures(w), "1115");
+    QTest::mouseClick(w.picture(1115), Qt::LeftButton);
+    EXPECT_EQ(visiblePictures(w), "1114");
+}
+
+TEST_F(WindowTest, TheStartTimerRunsTheLoadOnce) {
+    noServer = 1;
+    MainWindow w(recordingFactory(), 0);
+    QTRY_VERIFY_WITH_TIMEOUT(w.loaded(), 10000);
+    EXPECT_EQ(w.currentPage(), 4);
+    w.startupLoad(); // a second run does nothing
+    EXPECT_EQ(w.tree()->topLevelItemCount(), 3);
+}
+
+TEST_F(WindowTest, NoServerStateOpensSetupAndEveryTreeClickReturnsThere) {
+    noServer = 1;
+    MainWindow w(recordingFactory(), -1);
+    w.show();
+    w.startupLoad();
+    ASSERT_TRUE(w.loaded());
+    // No settings file: the defaults, without a message in this state.
+    EXPECT_EQ(shownTexts(), "");
+    EXPECT_EQ(lineSpeeds.internetIn, 128.0);
+    EXPECT_EQ(lineSpeeds.lanIn, 10000.0);
+    EXPECT_EQ(serverData.currentGroup, -1);
+
+    EXPECT_FALSE(w.tree()->isHidden());
+    EXPECT_EQ(w.tree()->geometry(), QRect(2, 10, 160, 440));
+    EXPECT_EQ(w.currentGroup(), 0);
+    EXPECT_EQ(w.currentPage(), 4);
+    EXPECT_EQ(visiblePages(w), "0,4");
+    EXPECT_EQ(visiblePictures(w), "");
+    EXPECT_EQ(w.windowTitle(), "Rendszer / Setup -- User jogosultság");
+    EXPECT_EQ(w.tree()->currentItem(), w.pageNode(0, 4));
+
+    // The tree as the table gives it.
+    QStringList labels;
+    for (int g = 0; g < 3; ++g) {
+        labels << w.groupNode(g)->text(0);
+        for (int p = 0; p < w.pageCount(g); ++p)
+            labels << w.pageNode(g, p)->text(0);
+    }
+    EXPECT_EQ(labels.join('|'), "Rendszer    |LogOn|Hálózat|Rendszer log|Deamon log|Setup|"
+                                "Szerkesztök   |Felh.-i csoport|Felhasználók|URL kontroll|"
+                                "Statisztikák |Szelekció|Táblázat|Grafikon");
+    EXPECT_EQ(w.pageCount(3), 0);
+    for (int g = 0; g < 3; ++g)
+        for (int p = 0; p < w.pageCount(g); ++p)
+            EXPECT_EQ(w.page(g, p)->geometry(), w.pageArea());
+
+    for (QTreeWidgetItem* node : {w.pageNode(1, 1), w.groupNode(2), w.pageNode(0, 0)}) {
+        w.tree()->setCurrentItem(node);
+        EXPECT_EQ(visiblePages(w), "0,4") << node->text(0).toStdString();
+        EXPECT_EQ(visiblePictures(w), "") << node->text(0).toStdString();
+        EXPECT_EQ(w.tree()->currentItem(), node); // the clicked node stays highlighted
+    }
+}
+
+TEST_F(WindowTest, UnreadableSetMarkAtTheLoadMeansNoServer) {
+    MainWindow w(recordingFactory(), -1);
+    w.startupLoad();
+    EXPECT_EQ(noServer, 1);
+    EXPECT_EQ(w.currentPage(), 4);
+    EXPECT_EQ(shownTexts(), "");
+}
+
+TEST_F(WindowTest, ShowPageIgnoresAddressesOutsideTheTree) {
+    noServer = 1;
+    MainWindow w(recordingFactory(), -1);
+    w.startupLoad();
+    w.ShowPage(1, 0);
+    clearLogs(w);
+    const QString title = w.windowTitle();
+    for (auto [g, p] : {std::pair{4, 0}, {-1, 0}, {0, 5}, {1, 3}, {2, 3}, {3, 0}, {0, 6}}) {
+        w.ShowPage(g, p);
+        EXPECT_EQ(visiblePages(w), "1,0") << g << "," << p;
+    }
+    EXPECT_EQ(w.windowTitle(), title);
+    EXPECT_EQ(recorder(w, 1, 0)->log, QStringList());
+
+    // Page -1 hides every page and leaves the title alone.
+    w.ShowPage(2, -1);
+    EXPECT_EQ(visiblePages(w), "");
+    EXPECT_EQ(w.windowTitle(), title);
+    EXPECT_EQ(w.currentPage(), 0);
+}
+
+TEST_F(WindowTest, ShowingTheCurrentPageAgainSendsOnlyShown) {
+    noServer = 1;
+    MainWindow w(recordingFactory(), -1);
+    w.startupLoad();
+    clearLogs(w);
+    w.ShowPage(2, 1);
+    EXPECT_EQ(recorder(w, 0, 4)->log, QStringList({"1124"}));
+    EXPECT_EQ(recorder(w, 2, 1)->log, QStringList({"1125", "view"}));
+    EXPECT_EQ(w.windowTitle(), "Statisztikák / Táblázat -- User jogosultság");
+    clearLogs(w);
+    w.ShowPage(2, 1);
+    EXPECT_EQ(recorder(w, 2, 1)->log, QStringList({"1125", "view"}));
+    EXPECT_EQ(recorder(w, 0, 4)->log, QStringList());
+
+    // The title's level word follows the switch when a page is shown, not before.
+    serverData.SelectedLevel = 1;
+    EXPECT_EQ(w.windowTitle(), "Statisztikák / Táblázat -- User jogosultság");
+    w.ShowPage(1, 2);
+    EXPECT_EQ(w.windowTitle(), "Szerkesztök / URL kontroll -- Adminisztrátor jogosultság");
+}
+
+TEST_F(WindowTest, PagesLockAndUnlockTheTree) {
+    noServer = 1;
+    MainWindow w(recordingFactory(), -1);
+    w.show();
+    w.startupLoad();
+    recorder(w, 0, 4)->send(CMD_LOCK_TREE);
+    EXPECT_FALSE(w.tree()->isEnabled());
+    QTreeWidgetItem* node = w.pageNode(2, 0);
+    QTest::mouseClick(w.tree()->viewport(), Qt::LeftButton, {},
+                      w.tree()->visualItemRect(node).center());
+    EXPECT_EQ(w.tree()->currentItem(), w.pageNode(0, 4));
+    recorder(w, 0, 4)->send(CMD_UNLOCK_TREE);
+    EXPECT_TRUE(w.tree()->isEnabled());
+    QTest::mouseClick(w.tree()->viewport(), Qt::LeftButton, {},
+                      w.tree()->visualItemRect(node).center());
+    EXPECT_EQ(w.tree()->currentItem(), node);
+}
+
+TEST_F(WindowTest, EnterAndEscapeAreSwallowedOutsideTheSetupPage) {
+    noServer = 1;
+    MainWindow w(recordingFactory(), -1);
+    w.show();
+    w.startupLoad();
+    QLineEdit setupField(w.page(0, 4));
+    setupField.show();
+    QSignalSpy setupEnter(&setupField, &QLineEdit::returnPressed);
+    QTest::keyClick(&setupField, Qt::Key_Return);
+    EXPECT_EQ(setupEnter.count(), 1);
+    w.ShowPage(2, 0);
+    QLineEdit field(w.page(2, 0));
+    field.show();
+    QSignalSpy enter(&field, &QLineEdit::returnPressed);
+    QTest::keyClick(&field, Qt::Key_Return);
+    QTest::keyClick(&field, Qt::Key_Escape);
+    EXPECT_EQ(enter.count(), 0);
+    QTest::keyClick(w.tree(), Qt::Key_Escape);
+    EXPECT_TRUE(w.isVisible());
+}
+
+TEST_F(WindowTest, ClosingClosesTheHelpWindow) {
+    noServer = 1;
+    MainWindow w(recordingFactory(), -1);
+    w.show();
+    w.startupLoad();
+    HelpWindow::showContext(HELP_SETUP);
+    ASSERT_NE(HelpWindow::instance(), nullptr);
+    w.close();
+    EXPECT_EQ(HelpWindow::instance(), nullptr);
+}
+
+TEST_F(WindowTest, LogOnPageLooksAsDesigned) {
+    noServer = 1;
+    MainWindow w(recordingFactory(), -1);
+    w.startupLoad();
+    LogOnPage* logOn = w.logOnPage();
+    ASSERT_NE(logOn, nullptr);
+    EXPECT_EQ(logOn->levelSwitch()->text(), "ADMINISTRATOR");
+    EXPECT_FALSE(logOn->levelSwitch()->isChecked());
+    EXPECT_EQ(logOn->logOnButton()->text(), "Belépés a rendszerbe");
+    EXPECT_EQ(logOn->logOnButton()->geometry(), QRect(230, 280, 180, 45));
+    EXPECT_EQ(logOn->logOnButton()->GetButtonColor(), QColor(230, 90, 80));
+    EXPECT_EQ(logOn->logOnButton()->GetOuterRadius(), 8);
+    EXPECT_EQ(logOn->logOnButton()->GetInnerRadius(), 4);
+    EXPECT_EQ(logOn->pictureButton()->geometry(), QRect(90, 20, 446, 230));
+    EXPECT_FALSE(logOn->pictureButton()->isEnabled());
+    EXPECT_EQ(logOn->pictureButton()->GetOuterRadius(), 4);
+    EXPECT_EQ(logOn->pictureButton()->GetInnerRadius(), 2);
+    EXPECT_EQ(logOn->pictureButton()->GetButtonColor(), QColor(128, 128, 128));
+    EXPECT_FALSE(logOn->loggedOn());
+    EXPECT_EQ(serverData.SelectedLevel, 0);
+
+    // In the no-server state the logon never reaches a server.
+    PasswordDialog::queuePassword("");
+    logOn->logOn();
+    EXPECT_FALSE(logOn->loggedOn());
+    EXPECT_EQ(shownTexts(), "Hiba a proxy szerveren !");
+}
+
+} // namespace

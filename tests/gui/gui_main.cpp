@@ -1,0 +1,29 @@
+// Shared main of the GUI test programs: offscreen QApplication, seams that never wait on a person.
+#include "filedialog.h"
+#include "messagebox.h"
+
+#include <QApplication>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+// Every test starts with no recorded boxes or dialogs and no queued answers.
+class SeamReset : public ::testing::EmptyTestEventListener {
+    void OnTestStart(const ::testing::TestInfo&) override {
+        MessageBox::clearShown();
+        FileDialog::clearRequests();
+    }
+};
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    MessageBox::setTestMode(true);
+    FileDialog::setTestMode(true);
+    ::testing::InitGoogleTest(&argc, argv);
+    ::testing::UnitTest::GetInstance()->listeners().Append(new SeamReset);
+    return RUN_ALL_TESTS();
+}

@@ -1,0 +1,165 @@
+// CVCF1 spreadsheet (rows, selection, formats, printing to PDF) and the CChartfx chart.
+#include "chartfx.h"
+#include "vcf1.h"
+
+#include <QBarCategoryAxis>
+#include <QBarSeries>
+#include <QBarSet>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QValueAxis>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+// The text of a PDF file, as pdftotext reads it.
+QString pdfText(const QString& file) {
+    QProcess p;
+    p.start(QStringLiteral("pdftotext"), {QStringLiteral("-layout"), file, QStringLiteral("-")});
+    if (!p.waitForFinished(30000)) return QStringLiteral("<pdftotext did not finish>");
+    return QString::fromUtf8(p.readAllStandardOutput());
+}
+
+} // namespace
+
+TEST(CVCF1, EditorSheetSetUp) {
+    CVCF1 sheet;
+    sheet.SetupEditorSheet(1, 12, {8200}, 280, QFont(QStringLiteral("Arial"), 10),
+                           CVCF1::ColorFromColorRef(0xFF0000));
+    EXPECT_EQ(sheet.GetMaxRow(), 12);
+    EXPECT_EQ(sheet.GetMaxCol(), 1);
+    EXPECT_EQ(sheet.GetColWidthTwips(1), 8205);  // 547 pixels
+    EXPECT_EQ(sheet.GetRowHeightTwips(12), 285); // 19 pixels
+    EXPECT_EQ(sheet.GetSelStartRow(), 1);
+    EXPECT_EQ(sheet.GetSelEndRow(), 1);
+    EXPECT_EQ(sheet.GetTextColorRC(7, 1), QColor(0, 0, 255));
+    EXPECT_EQ(sheet.GetFontRC(7, 1).family(), QStringLiteral("Arial"));
+    EXPECT_EQ(sheet.GetFontRC(7, 1).pointSize(), 10);
+    EXPECT_FALSE(sheet.IsCellEditable(7, 1)); // locked and protected
+    sheet.SetEnableProtection(false);
+    EXPECT_TRUE(sheet.IsCellEditable(7, 1));
+}
+
+TEST(CVCF1, RowsInsertDeleteAndSelection) {
+    CVCF1 sheet;
+    sheet.SetupEditorSheet(2, 12, {}, 280, QFont(QStringLiteral("Arial"), 10), QColor(0, 0, 255));
+    sheet.SetTextRC(1, 1, QStringLiteral("a"));
+    sheet.SetTextRC(2, 1, QStringLiteral("b"));
+    sheet.SetTextRC(3, 1, QStringLiteral("c"));
+    sheet.SetTextRC(3, 2, QStringLiteral("c2"));
+
+    ASSERT_TRUE(sheet.SetSelection(3, 2, 2, 1)); // corners in any order
+    EXPECT_EQ(sheet.GetSelStartRow(), 2);
+    EXPECT_EQ(sheet.GetSelEndRow(), 3);
+    EXPECT_FALSE(sheet.SetSelection(0, 1, 1, 1));
+    EXPECT_FALSE(sheet.SetSelection(1, 1, 13, 1));
+    EXPECT_EQ(sheet.GetSelStartRow(), 2);
+
+    sheet.SetRepaint(false);
+    ASSERT_TRUE(sheet.InsertRange(2, 1, 2, 2, CVCF1::ShiftRows));
+    sheet.SetRepaint(true);
+    EXPECT_EQ(sheet.GetMaxRow(), 13);
+    EXPECT_EQ(sheet.GetTextRC(2, 1), QString());
+    EXPECT_EQ(sheet.GetTextRC(3, 1), QStringLiteral("b"));
+    EXPECT_EQ(sheet.GetTextRC(4, 2), QStringLiteral("c2"));
+    sheet.SetTextRC(2, 1, QStringLiteral("new"));
+    EXPECT_EQ(sheet.GetTextColorRC(2, 1), QColor(0, 0, 255)); // the sheet's format
+
+    ASSERT_TRUE(sheet.DeleteRange(2, 1, 3, 2, CVCF1::ShiftRows));
+    EXPECT_EQ(sheet.GetMaxRow(), 11);
+    EXPECT_EQ(sheet.GetTextRC(1, 1), QStringLiteral("a"));
+    EXPECT_EQ(sheet.GetTextRC(2, 1), QStringLiteral("c"));
+    EXPECT_FALSE(sheet.DeleteRange(11, 1, 12, 1, CVCF1::ShiftRows));
+    EXPECT_FALSE(sheet.InsertRange(1, 1, 1, 1, 9));
+    EXPECT_EQ(sheet.GetMaxRow(), 11);
+
+    EXPECT_FALSE(sheet.SetMaxRow(-1));
+    EXPECT_TRUE(sheet.SetTextRC(20, 1, QStringLiteral("far"))); // grows the sheet
+    EXPECT_EQ(sheet.GetMaxRow(), 20);
+    EXPECT_FALSE(sheet.SetTextRC(0, 1, QStringLiteral("x")));
+    EXPECT_EQ(sheet.GetTextRC(99, 1), QString());
+
+    sheet.ClearSheet();
+    EXPECT_EQ(sheet.GetMaxRow(), 20);
+    EXPECT_EQ(sheet.GetTextRC(1, 1), QString());
+}
+
+TEST(CVCF1, HeaderCodesExpand) {
+    const QDateTime when(QDate(2024, 3, 9), QTime(14, 5));
+    const CVCF1::HeaderParts h =
+        CVCF1::ExpandHeaderCodes(QStringLiteral("&L&D &T &C Táblázat&R&P / &N"), 2, 5, when);
+    EXPECT_EQ(h.left, QStringLiteral("2024.03.09 14:05 "));
+    EXPECT_EQ(h.center, QStringLiteral(" Táblázat"));
+    EXPECT_EQ(h.right, QStringLiteral("2 / 5"));
+    const CVCF1::HeaderParts f = CVCF1::ExpandHeaderCodes(QStringLiteral("A && B&Bx&"), 1, 1, when);
+    EXPECT_EQ(f.center, QStringLiteral("A & Bx&"));
+}
+
+TEST(CVCF1, PrintsTheAreaWithHeaderAndFooterToPdf) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    CVCF1 sheet;
+    sheet.SetMaxCol(1);
+    sheet.SetMaxRow(5);
+    sheet.SetColWidthTwips(1, 6000);
+    sheet.SetTextRC(1, 1, QStringLiteral("első sor"));
+    sheet.SetTextRC(2, 1, QStringLiteral("második sor"));
+    sheet.SetTextRC(5, 1, QStringLiteral("kívül"));
+    sheet.SetPrintHeader(QStringLiteral("&L&D &T &C Táblázat&R&P / &N"));
+    sheet.SetPrintFooter(QStringLiteral("&L&D &T &CLábléc szöveg"));
+    sheet.SetSelection(1, 1, 3, 1);
+    sheet.SetPrintAreaFromSelection();
+    sheet.SetPrintMargins(1.0, 1.0, 1.0, 1.0);
+    ASSERT_TRUE(sheet.SetPrintScale(100, false, 1, 1));
+    const QString file = dir.filePath(QStringLiteral("sheet.pdf"));
+    sheet.SetPrintToFile(file);
+    ASSERT_TRUE(sheet.FilePrint(true)); // to the file, no dialog
+
+    const QString text = pdfText(file);
+    EXPECT_TRUE(text.contains(QStringLiteral("Táblázat"))) << text.toStdString();
+    // The page number and count at the right (pdftotext may drop the blanks around "/").
+    EXPECT_TRUE(text.contains(QRegularExpression(QStringLiteral("1 ?/ ?1\\s*\\n"))))
+        << text.toStdString();
+    EXPECT_TRUE(text.contains(QStringLiteral("Lábléc szöveg"))) << text.toStdString();
+    EXPECT_TRUE(text.contains(QStringLiteral("második sor"))) << text.toStdString();
+    EXPECT_FALSE(text.contains(QStringLiteral("kívül"))) << text.toStdString();
+    EXPECT_TRUE(text.contains(QDate::currentDate().toString(QStringLiteral("yyyy.MM.dd"))));
+}
+
+TEST(CChartfx, PointsLabelsRangeAndTitles) {
+    CChartfx chart;
+    chart.resize(600, 400);
+    ASSERT_TRUE(chart.SetRange(0, 1000));
+    EXPECT_FALSE(chart.SetRange(5, 5));
+    EXPECT_FALSE(chart.SetRange(10, 1));
+    EXPECT_DOUBLE_EQ(chart.valueAxis()->min(), 0);
+    EXPECT_DOUBLE_EQ(chart.valueAxis()->max(), 1000);
+
+    chart.SetTitles(QStringLiteral("Byte"), QStringLiteral("2024.03.01 - 2024.03.31"),
+                    QStringLiteral("Összesen: 1860 Byte"));
+    chart.SetPoints({100, 760, 1000},
+                    {QStringLiteral("H"), QStringLiteral("K"), QStringLiteral("K")});
+    chart.Refresh();
+    EXPECT_EQ(chart.valueAxis()->titleText(), QStringLiteral("Byte"));
+    EXPECT_EQ(chart.chart()->title(), QStringLiteral("2024.03.01 - 2024.03.31"));
+    EXPECT_EQ(chart.GetTotalLine(), QStringLiteral("Összesen: 1860 Byte"));
+    ASSERT_EQ(chart.series()->count(), 1);
+    QBarSet* set = chart.series()->barSets().first();
+    ASSERT_EQ(set->count(), 3);
+    EXPECT_DOUBLE_EQ(set->at(1), 760);
+    EXPECT_EQ(chart.labelAxis()->categories().size(), 3);
+    EXPECT_EQ(chart.GetLabels(),
+              QStringList({QStringLiteral("H"), QStringLiteral("K"), QStringLiteral("K")}));
+    EXPECT_EQ(chart.labelAxis()->labelsAngle(), 0);
+
+    QList<double> many;
+    QStringList labels;
+    for (int i = 1; i <= 13; ++i)
+        many << i, labels << QString::number(i);
+    chart.SetPoints(many, labels);
+    EXPECT_EQ(set->count(), 13);
+    EXPECT_EQ(chart.labelAxis()->labelsAngle(), -90);
+    EXPECT_EQ(chart.GetValues().last(), 13.0);
+}

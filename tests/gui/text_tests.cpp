@@ -1,0 +1,101 @@
+// Windows-1250 codec, the message-box and file-dialog seams and the wait cursor.
+#include "cp1250.h"
+#include "filedialog.h"
+#include "messagebox.h"
+#include "waitcursor.h"
+
+#include <QApplication>
+
+#include <gtest/gtest.h>
+
+TEST(Cp1250, HungarianTextRoundTrips) {
+    const QString name = QStringLiteral("Kovács Jánosné őrző űr");
+    std::string bytes;
+    ASSERT_TRUE(toCp1250(name, bytes));
+    EXPECT_EQ(bytes, std::string("Kov\xE1"
+                                 "cs J\xE1nosn\xE9 \xF5rz\xF5 \xFBr"));
+    EXPECT_EQ(fromCp1250(bytes), name);
+    EXPECT_EQ(fromCp1250(bytes.c_str()), name);
+    EXPECT_EQ(fromCp1250(static_cast<const char*>(nullptr)), QString());
+
+    ASSERT_TRUE(toCp1250(QStringLiteral("€"), bytes));
+    EXPECT_EQ(bytes, std::string("\x80"));
+}
+
+TEST(Cp1250, EveryByteComesBackUnchanged) {
+    std::string all;
+    for (int b = 0; b < 256; ++b)
+        all.push_back(char(b));
+    const QString text = fromCp1250(all);
+    ASSERT_EQ(text.size(), 256);
+    EXPECT_EQ(text[0x81], QChar(0x81));  // undefined in Windows-1250, kept as is
+    EXPECT_EQ(text[0x8A], QChar(0x160)); // Š
+    std::string back;
+    ASSERT_TRUE(toCp1250(text, back));
+    EXPECT_EQ(back, all);
+}
+
+TEST(Cp1250, UnrepresentableInputIsRefused) {
+    std::string out = "kept";
+    qsizetype bad = -1;
+    EXPECT_FALSE(toCp1250(QStringLiteral("año"), out, &bad));
+    EXPECT_EQ(bad, 1);
+    EXPECT_EQ(out, "kept");
+    EXPECT_FALSE(toCp1250(QStringLiteral("ab中"), out, &bad));
+    EXPECT_EQ(bad, 2);
+    EXPECT_FALSE(toCp1250(QString::fromUcs4(U"\U0001F600"), out, &bad));
+    EXPECT_EQ(bad, 0);
+    EXPECT_EQ(out, "kept");
+}
+
+TEST(MessageBoxSeam, QueuedAnswersAndRecord) {
+    MessageBox::setNextAnswer(MessageBox::Cancel);
+    EXPECT_EQ(MessageBox::question(nullptr, QStringLiteral("Orvelan"), QStringLiteral("Mentsem?"),
+                                   MessageBox::OkCancel),
+              MessageBox::Cancel);
+    EXPECT_EQ(MessageBox::lastShown().kind, MessageBox::Question);
+    EXPECT_EQ(MessageBox::lastShown().title, QStringLiteral("Orvelan"));
+    EXPECT_EQ(MessageBox::lastShown().text, QStringLiteral("Mentsem?"));
+    EXPECT_EQ(MessageBox::lastShown().buttons, MessageBox::OkCancel);
+    // Unanswered in test mode: the first button, without a dialog.
+    EXPECT_EQ(MessageBox::warning(nullptr, QStringLiteral("W"), QStringLiteral("x")),
+              MessageBox::Ok);
+    EXPECT_EQ(MessageBox::question(nullptr, QStringLiteral("Q"), QStringLiteral("y")),
+              MessageBox::Yes);
+    EXPECT_EQ(MessageBox::shown().size(), 3);
+    MessageBox::clearShown();
+    EXPECT_EQ(MessageBox::lastShown().title, QString());
+}
+
+TEST(FileDialogSeam, QueuedNamesAndRecord) {
+    FileDialog::setNextFileName(QStringLiteral("/tmp/lista.txt"));
+    EXPECT_EQ(FileDialog::getOpenFileName(nullptr, QStringLiteral("Open a File"), QString(),
+                                          QStringLiteral("Text files (*.txt)")),
+              QStringLiteral("/tmp/lista.txt"));
+    EXPECT_FALSE(FileDialog::lastRequest().save);
+    EXPECT_EQ(FileDialog::lastRequest().caption, QStringLiteral("Open a File"));
+    EXPECT_EQ(FileDialog::lastRequest().filter, QStringLiteral("Text files (*.txt)"));
+    FileDialog::setNextFileName(QString()); // cancelled
+    EXPECT_EQ(FileDialog::getSaveFileName(nullptr, QStringLiteral("Save a File"),
+                                          QStringLiteral("old.txt"), QString()),
+              QString());
+    EXPECT_TRUE(FileDialog::lastRequest().save);
+    EXPECT_EQ(FileDialog::lastRequest().dir, QStringLiteral("old.txt"));
+    EXPECT_EQ(FileDialog::getOpenFileName(nullptr, QString(), QString(), QString()), QString());
+    EXPECT_EQ(FileDialog::requests().size(), 3);
+}
+
+TEST(WaitCursor, NestsAndRestores) {
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+    {
+        WaitCursor outer;
+        {
+            WaitCursor inner;
+            ASSERT_NE(QApplication::overrideCursor(), nullptr);
+            EXPECT_EQ(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
+        }
+        ASSERT_NE(QApplication::overrideCursor(), nullptr);
+        EXPECT_EQ(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
+    }
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+}
