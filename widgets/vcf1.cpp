@@ -22,6 +22,7 @@ CVCF1::CVCF1(QWidget* parent) : QTableWidget(parent) {
     verticalHeader()->setMinimumSectionSize(0);
     horizontalHeader()->setMinimumSectionSize(0);
     verticalHeader()->setDefaultSectionSize(19);
+    setItemPrototype(new QTableWidgetItem);
 }
 
 QTableWidgetItem* CVCF1::cell(long row, long col) {

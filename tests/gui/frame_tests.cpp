@@ -55,7 +55,7 @@ TEST(CzCThreeDPanel, HoldsAStatusLineBelowItsTitle) {
     EXPECT_EQ(label->parentWidget(), panel);
     EXPECT_EQ(label->geometry(), panel->ContentRect());
     EXPECT_GT(panel->ContentRect().top(), 3); // the title band is above the content
-    page.show();  // a hidden panel follows its new size when shown
+    page.show();                              // a hidden panel follows its new size when shown
     panel->resize(400, 60);
     EXPECT_EQ(label->geometry(), panel->ContentRect());
     EXPECT_EQ(panel->GetTitle(), QStringLiteral("Üzenetek"));

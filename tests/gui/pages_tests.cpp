@@ -57,7 +57,8 @@ std::string rightButton(QWidget* page) {
 
 QStringList groupCaptions(QWidget* page) {
     QStringList captions;
-    for (CzCExtGroup* g : page->findChildren<CzCExtGroup*>()) captions << g->GetCaption();
+    for (CzCExtGroup* g : page->findChildren<CzCExtGroup*>())
+        captions << g->GetCaption();
     captions.sort();
     return captions;
 }
@@ -77,8 +78,8 @@ TEST_F(PagesTest, FactoryGivesEveryPageButLogOnWithItsHelpContext) {
         EXPECT_EQ(page->helpContext(), spec.help);
     }
     // LogOn is the main window's own; addresses outside the tree give nothing.
-    for (auto [g, p] : {std::pair{0, 0}, {0, 5}, {1, 3}, {2, 3}, {3, 0}, {-1, 0}, {0, -1},
-                        {0, 17}, {1, 16}})
+    for (auto [g, p] :
+         {std::pair{0, 0}, {0, 5}, {1, 3}, {2, 3}, {3, 0}, {-1, 0}, {0, -1}, {0, 17}, {1, 16}})
         EXPECT_EQ(createPage(g, p, &owner), nullptr) << g << "," << p;
 }
 
@@ -147,8 +148,8 @@ TEST_F(PagesTest, StatusLinesAndGroupFrames) {
     UsersPage users(&owner);
     UserGroupsPage groups(&owner);
     UrlControlPage urls(&owner);
-    for (EditorPage* editor : {static_cast<EditorPage*>(&users),
-                               static_cast<EditorPage*>(&groups), static_cast<EditorPage*>(&urls)}) {
+    for (EditorPage* editor : {static_cast<EditorPage*>(&users), static_cast<EditorPage*>(&groups),
+                               static_cast<EditorPage*>(&urls)}) {
         ASSERT_NE(editor->messagePanel(), nullptr);
         EXPECT_EQ(editor->messagePanel()->GetTitle(), QStringLiteral("Üzenetek"));
         EXPECT_EQ(editor->messagePanel()->GetWidget(), editor->statusLabel());
@@ -213,10 +214,10 @@ TEST_F(PagesTest, MainWindowTakesEveryPageFromTheFactory) {
 }
 
 TEST_F(PagesTest, ArtworkIsBuiltInAtItsSizes) {
-    const std::pair<int, QSize> sizes[] = {
-        {128, {32, 32}},   {147, {24, 24}},   {150, {24, 24}},   {180, {24, 24}},
-        {178, {96, 16}},   {169, {392, 163}}, {185, {640, 470}}, {186, {640, 470}},
-        {187, {640, 470}}, {188, {640, 470}}, {189, {640, 480}}, {190, {640, 470}}};
+    const std::pair<int, QSize> sizes[] = {{128, {32, 32}},   {147, {24, 24}},   {150, {24, 24}},
+                                           {180, {24, 24}},   {178, {96, 16}},   {169, {392, 163}},
+                                           {185, {640, 470}}, {186, {640, 470}}, {187, {640, 470}},
+                                           {188, {640, 470}}, {189, {640, 480}}, {190, {640, 470}}};
     for (const auto& [id, size] : sizes) {
         EXPECT_TRUE(orvelanResourceExists(id)) << id;
         QImage image(QStringLiteral(":/res/%1.png").arg(id));
@@ -224,7 +225,8 @@ TEST_F(PagesTest, ArtworkIsBuiltInAtItsSizes) {
     }
     // The tree strip: light grey around six different figures.
     QImage strip(QStringLiteral(":/res/178.png"));
-    for (int i = 0; i < 6; ++i) EXPECT_EQ(strip.pixelColor(i * 16, 15), QColor(192, 192, 192));
+    for (int i = 0; i < 6; ++i)
+        EXPECT_EQ(strip.pixelColor(i * 16, 15), QColor(192, 192, 192));
     EXPECT_NE(strip.copy(0, 0, 16, 16), strip.copy(16, 0, 16, 16));
     // Icons draw on a transparent ground.
     for (int id : {147, 150, 180})
