@@ -1,0 +1,52 @@
+// The editor pages' frames: panels, sheets, the message panel, help and print.
+#include "editor_page.h"
+
+#include "commands.h"
+#include "page_frame.h"
+#include "panels.h"
+#include "vcf1.h"
+
+EditorPage::EditorPage(int helpContext, QWidget* parent) : FramePage(helpContext, parent) {}
+
+void EditorPage::addSheet(const QString& title, const QRect& geometry, int cols, int rows) {
+    m_sheetPanel = addPanel(title, geometry);
+    m_sheetPanel->setObjectName(QStringLiteral("sheetPanel"));
+    m_sheet = new CVCF1(this);
+    m_sheet->setObjectName(QStringLiteral("sheet"));
+    m_sheet->SetMaxCol(cols);
+    m_sheet->SetMaxRow(rows);
+    m_sheetPanel->SetWidget(m_sheet);
+}
+
+void EditorPage::addMessagesAndButtons(const QRect& geometry) {
+    m_messagePanel = addPanel(QStringLiteral("Üzenetek"), geometry);
+    m_messagePanel->setObjectName(QStringLiteral("messagePanel"));
+    addStatusLabel(QRect(), QString(), false, m_messagePanel);
+    addHelpButton();
+    addPrintButton();
+}
+
+UserGroupsPage::UserGroupsPage(QWidget* parent) : EditorPage(HELP_USER_GROUPS, parent) {
+    addSheet(QStringLiteral("Felhasználói csoportok"), QRect(5, 5, 445, 300), 2, 11);
+    // The column header panels sit in the sheet panel's title band.
+    auto* nameHeader = addPanel(QStringLiteral("Csoport név"), QRect(10, 28, 200, 20));
+    auto* kindHeader = addPanel(QStringLiteral("Engedélyezö lista"), QRect(212, 28, 200, 20));
+    nameHeader->setObjectName(QStringLiteral("nameHeader"));
+    kindHeader->setObjectName(QStringLiteral("kindHeader"));
+    addMessagesAndButtons(QRect(5, 310, 445, 65));
+}
+
+UsersPage::UsersPage(QWidget* parent) : EditorPage(HELP_USERS, parent) {
+    addSheet(QStringLiteral("        Név                       Csoport       P  M  S "),
+             QRect(5, 5, 300, 370), 5, 12);
+    m_dataPanel = addPanel(QStringLiteral("A felhasználó adatok"), QRect(310, 5, 295, 200));
+    m_dataPanel->setObjectName(QStringLiteral("dataPanel"));
+    addMessagesAndButtons(QRect(310, 290, 295, 85));
+}
+
+UrlControlPage::UrlControlPage(QWidget* parent) : EditorPage(HELP_URL_CONTROL, parent) {
+    addSheet(QStringLiteral("URL nevek"), QRect(5, 5, 300, 370), 1, 12);
+    m_groupPanel = addPanel(QStringLiteral("Csoport kiválasztás"), QRect(310, 5, 295, 90));
+    m_groupPanel->setObjectName(QStringLiteral("groupPanel"));
+    addMessagesAndButtons(QRect(310, 290, 295, 85));
+}

@@ -1,0 +1,56 @@
+// The frame shared by the console's pages.
+#include "frame_page.h"
+
+#include "buttons.h"
+#include "page_frame.h"
+#include "panels.h"
+#include "resources.h"
+
+FramePage::FramePage(int helpContext, QWidget* parent) : Page(parent), m_helpContext(helpContext) {}
+
+void FramePage::addHelpButton() {
+    m_help = new RoundButton(this);
+    m_help->setObjectName(QStringLiteral("button%1").arg(ID_HELP_BUTTON));
+    SetupHelpButton(m_help, orvelanIcon(RES_HELP_ICON));
+    connect(m_help, &RoundButton::clicked, this, &Page::showHelp);
+}
+
+void FramePage::addPrintButton() {
+    m_print = new RoundButton(this);
+    m_print->setObjectName(QStringLiteral("button%1").arg(ID_PRINT_BUTTON));
+    SetupPrintButton(m_print, orvelanIcon(RES_PRINT_ICON));
+    connect(m_print, &RoundButton::clicked, this, &FramePage::printRequested);
+}
+
+void FramePage::addRefreshButton(bool visible) {
+    m_refresh = new RoundButton(this);
+    m_refresh->setObjectName(QStringLiteral("button%1").arg(ID_REFRESH_BUTTON));
+    SetupRefreshButton(m_refresh, orvelanIcon(RES_REFRESH_ICON));
+    // Hidden explicitly, it stays hidden when the page is shown.
+    if (!visible) m_refresh->hide();
+    connect(m_refresh, &RoundButton::clicked, this, &FramePage::refreshRequested);
+}
+
+CzCExtGroup* FramePage::addGroup(const QString& caption, const QRect& geometry, int captionFlag) {
+    auto* group = new CzCExtGroup(caption, geometry, this);
+    if (captionFlag >= 0) SetGroupCaptionFont(group, captionFlag);
+    return group;
+}
+
+CzCThreeDPanel* FramePage::addPanel(const QString& title, const QRect& geometry) {
+    return new CzCThreeDPanel(title, geometry, this);
+}
+
+StatusLabel* FramePage::addStatusLabel(const QRect& geometry, const QString& text, bool bold,
+                                       CzCThreeDPanel* panel) {
+    m_status = new StatusLabel(this);
+    m_status->setObjectName(QStringLiteral("statusLabel"));
+    SetupStatusLabel(m_status);
+    if (!bold) m_status->setFontSpec(QStringLiteral("Arial"), 16, 400);
+    m_status->setStatusText(text);
+    if (panel)
+        panel->SetWidget(m_status);
+    else
+        m_status->setGeometry(geometry);
+    return m_status;
+}

@@ -1,0 +1,147 @@
+// orvelan_screenshot: runs the console's start-up and main window as the console does, logs on,
+// and saves a PNG of the window on every page and of each dialog, so a person can look at what
+// the console shows without clicking through it.
+//
+// usage: orvelan_screenshot OUTDIR [PASSWORD]
+//   PASSWORD  the administrator's console password (default: $ORVELAN_DEMO_ADMIN_PASSWORD);
+//             with none the pages are visited without a logon (they then all show LogOn).
+// Message boxes are not shown but written to standard error. Exit status: 0 all pictures saved,
+// 1 a picture could not be saved, 2 usage.
+#include <QApplication>
+#include <QCheckBox>
+#include <QDir>
+#include <QTreeWidget>
+
+#include <cstdio>
+#include <string>
+
+#include "commands.h"
+#include "help_window.h"
+#include "logon_page.h"
+#include "main_window.h"
+#include "messagebox.h"
+#include "page_frame.h"
+#include "pages.h"
+#include "password_dialog.h"
+#include "startup.h"
+#include "startup_window.h"
+
+namespace {
+
+QDir outDir;
+int failures = 0;
+
+void settle() {
+    for (int i = 0; i < 5; ++i)
+        QApplication::processEvents();
+}
+
+void save(QWidget* widget, const QString& name) {
+    settle();
+    QString path = outDir.filePath(name + QStringLiteral(".png"));
+    if (!widget->grab().save(path)) {
+        fprintf(stderr, "orvelan_screenshot: cannot write %s\n", qPrintable(path));
+        ++failures;
+        return;
+    }
+    printf("%s\n", qPrintable(path));
+}
+
+void reportBoxes() {
+    for (const MessageBox::Shown& box : MessageBox::shown())
+        fprintf(stderr, "orvelan_screenshot: message box \"%s\": %s\n", qPrintable(box.title),
+                qPrintable(box.text));
+    MessageBox::clearShown();
+}
+
+// The address of a page as a file name part: "g-p-title".
+QString pageName(int group, int page) {
+    QString title = MainWindow::pageTitle(group, page);
+    title.replace(QStringLiteral(" / "), QStringLiteral("-"));
+    title.replace(QLatin1Char(' '), QLatin1Char('_'));
+    return QStringLiteral("page-%1-%2-%3").arg(group).arg(page).arg(title);
+}
+
+void saveDialogs(QWidget* owner) {
+    const char* modes[3] = {"new", "change", "enter"};
+    for (int mode = 0; mode < 3; ++mode) {
+        PasswordDialog dialog(owner);
+        dialog.setMode(mode);
+        dialog.show();
+        dialog.layOut();
+        save(&dialog, QStringLiteral("dialog-password-%1-%2").arg(mode).arg(modes[mode]));
+        dialog.hide();
+    }
+    TextInputDialog input(owner);
+    input.setTitle(QStringLiteral("Uj lista elem:"));
+    input.setText(QStringLiteral("www.example.hu"));
+    input.show();
+    save(&input, QStringLiteral("dialog-text-input"));
+    input.hide();
+    for (int context : {HELP_NONE, HELP_NETWORK, HELP_USERS, HELP_STAT_CHART}) {
+        HelpWindow* help = HelpWindow::showContext(context);
+        save(help, QStringLiteral("help-%1").arg(help->anchor()));
+    }
+    HelpWindow::closeHelp();
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Orvelan"));
+    if (argc < 2 || argc > 3) {
+        fprintf(stderr, "usage: orvelan_screenshot OUTDIR [PASSWORD]\n");
+        return 2;
+    }
+    outDir = QDir(QString::fromLocal8Bit(argv[1]));
+    if (!outDir.mkpath(QStringLiteral("."))) {
+        fprintf(stderr, "orvelan_screenshot: cannot create %s\n", argv[1]);
+        return 1;
+    }
+    QString password = argc == 3 ? QString::fromLocal8Bit(argv[2])
+                                 : qEnvironmentVariable("ORVELAN_DEMO_ADMIN_PASSWORD");
+    MessageBox::setTestMode(true);
+
+    // The start-up as main.cpp runs it; its message would only be logged here.
+    ShowStartupOutcome(RunStartup(""));
+    reportBoxes();
+
+    MainWindow window(createPage, -1);
+    window.show();
+    save(&window, QStringLiteral("00-start"));
+    window.startupLoad();
+    reportBoxes();
+    save(&window, QStringLiteral("01-logon"));
+
+    // The group pictures, before and after their partner swap.
+    QTreeWidget* tree = window.tree();
+    LogOnPage* logOn = window.logOnPage();
+    if (!password.isEmpty() && logOn) {
+        logOn->levelSwitch()->setChecked(true);
+        logOn->levelChanged();
+        PasswordDialog::queuePassword(password);
+        logOn->logOn();
+        reportBoxes();
+        if (!logOn->loggedOn()) fprintf(stderr, "orvelan_screenshot: the logon failed\n");
+    }
+    for (int g = 0; g < 3; ++g) {
+        tree->setCurrentItem(window.groupNode(g));
+        save(&window, QStringLiteral("group-%1").arg(g));
+        if (g != 1) {
+            int shownId = g == 0 ? MainWindow::PICTURE_FIRST_ID : MainWindow::PICTURE_FIRST_ID + 3;
+            emit window.picture(shownId)->clicked(shownId);
+            save(&window, QStringLiteral("group-%1-partner").arg(g));
+        }
+    }
+    for (int g = 0; g < 3; ++g) {
+        for (int p = 0; p < window.pageCount(g); ++p) {
+            window.command(CMD_SHOW_PAGE, showPageParam(g, p));
+            reportBoxes();
+            save(&window, pageName(g, p));
+        }
+    }
+    saveDialogs(&window);
+    window.close();
+    return failures == 0 ? 0 : 1;
+}
