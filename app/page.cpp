@@ -19,9 +19,7 @@ class EnterEscapeFilter : public QObject {
   public:
     using QObject::QObject;
     bool eventFilter(QObject* watched, QEvent* event) override {
-        if (event->type() != QEvent::KeyPress && event->type() != QEvent::KeyRelease &&
-            event->type() != QEvent::ShortcutOverride)
-            return false;
+        if (event->type() != QEvent::KeyPress && event->type() != QEvent::KeyRelease) return false;
         int key = static_cast<QKeyEvent*>(event)->key();
         if (key != Qt::Key_Return && key != Qt::Key_Enter && key != Qt::Key_Escape) return false;
         if (!watched->isWidgetType()) return false;

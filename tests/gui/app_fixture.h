@@ -8,6 +8,7 @@
 #include <QDir>
 
 #include <filesystem>
+#include <ostream>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -22,6 +23,11 @@
 #include "server_data.h"
 #include "startup.h"
 #include "vx_err.h"
+
+// Failures show texts as text.
+inline void PrintTo(const QString& text, std::ostream* out) {
+    *out << '"' << text.toStdString() << '"';
+}
 
 class AppTest : public ::testing::Test {
   protected:

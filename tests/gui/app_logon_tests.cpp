@@ -26,7 +26,7 @@ class LogOnTest : public AppTest {
         ASSERT_EQ(serverData.ChangeConsolePassword("", "titok", 0), 1);
         ASSERT_EQ(serverData.ChangeConsolePassword("", "F\xF5n\xF6k", 1),
                   1); // "Főnök" in Windows-1250
-        ASSERT_TRUE(server.writeFile("/l/apache/etc/groups", "diak:d:\r\ntanar:a:\r\n"));
+        ASSERT_TRUE(server.writeFile("/l/apache/etc/groups", "diak d\r\ntanar a\r\n"));
         ASSERT_TRUE(server.writeFile("/l/apache/etc/users", ""));
         ASSERT_TRUE(server.writeFile("/l/apache/etc/userdata", ""));
     }
@@ -34,7 +34,7 @@ class LogOnTest : public AppTest {
     void open(MainWindow& w) {
         w.show();
         w.startupLoad();
-        ASSERT_TRUE(w.loaded());
+        ASSERT_TRUE(w.loaded()) << shownTexts().toStdString() << ": " << vxLastError().text;
         logOn = w.logOnPage();
     }
     void clickSwitch() { logOn->levelSwitch()->click(); }
