@@ -54,12 +54,17 @@ void reportBoxes() {
     MessageBox::clearShown();
 }
 
-// The address of a page as a file name part: "g-p-title".
+// The address of a page as an ASCII file name: "page-g-p-Title" ("Rendszer / Hálózat" gives
+// "page-0-1-Rendszer-Halozat").
 QString pageName(int group, int page) {
-    QString title = MainWindow::pageTitle(group, page);
+    QString title = MainWindow::pageTitle(group, page).normalized(QString::NormalizationForm_D);
     title.replace(QStringLiteral(" / "), QStringLiteral("-"));
-    title.replace(QLatin1Char(' '), QLatin1Char('_'));
-    return QStringLiteral("page-%1-%2-%3").arg(group).arg(page).arg(title);
+    QString ascii;
+    for (QChar c : title) {
+        if (c.isMark()) continue;
+        ascii += c == QLatin1Char(' ') ? QLatin1Char('_') : c;
+    }
+    return QStringLiteral("page-%1-%2-%3").arg(group).arg(page).arg(ascii);
 }
 
 void saveDialogs(QWidget* owner) {

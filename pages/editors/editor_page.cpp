@@ -8,14 +8,20 @@
 
 EditorPage::EditorPage(int helpContext, QWidget* parent) : FramePage(helpContext, parent) {}
 
-void EditorPage::addSheet(const QString& title, const QRect& geometry, int cols, int rows) {
+void EditorPage::addSheet(const QString& title, const QRect& geometry, int cols, int rows,
+                          const QRect& sheetGeometry) {
     m_sheetPanel = addPanel(title, geometry);
     m_sheetPanel->setObjectName(QStringLiteral("sheetPanel"));
     m_sheet = new CVCF1(this);
     m_sheet->setObjectName(QStringLiteral("sheet"));
     m_sheet->SetMaxCol(cols);
     m_sheet->SetMaxRow(rows);
-    m_sheetPanel->SetWidget(m_sheet);
+    if (sheetGeometry.isValid()) {
+        m_sheet->setGeometry(sheetGeometry);
+        m_sheet->raise();
+    } else {
+        m_sheetPanel->SetWidget(m_sheet);
+    }
 }
 
 void EditorPage::addMessagesAndButtons(const QRect& geometry) {
@@ -27,10 +33,11 @@ void EditorPage::addMessagesAndButtons(const QRect& geometry) {
 }
 
 UserGroupsPage::UserGroupsPage(QWidget* parent) : EditorPage(HELP_USER_GROUPS, parent) {
-    addSheet(QStringLiteral("Felhasználói csoportok"), QRect(5, 5, 445, 300), 2, 11);
-    // The column header panels sit in the sheet panel's title band.
-    auto* nameHeader = addPanel(QStringLiteral("Csoport név"), QRect(10, 28, 200, 20));
-    auto* kindHeader = addPanel(QStringLiteral("Engedélyezö lista"), QRect(212, 28, 200, 20));
+    // The column header panels stand between the panel's title band and the sheet.
+    addSheet(QStringLiteral("Felhasználói csoportok"), QRect(5, 5, 445, 300), 2, 11,
+             QRect(10, 50, 435, 250));
+    auto* nameHeader = addPanel(QStringLiteral("Csoport név"), QRect(10, 27, 216, 22));
+    auto* kindHeader = addPanel(QStringLiteral("Engedélyezö lista"), QRect(228, 27, 217, 22));
     nameHeader->setObjectName(QStringLiteral("nameHeader"));
     kindHeader->setObjectName(QStringLiteral("kindHeader"));
     addMessagesAndButtons(QRect(5, 310, 445, 65));

@@ -16,8 +16,10 @@ class EditorPage : public FramePage {
 
   protected:
     EditorPage(int helpContext, QWidget* parent);
-    // The panel around the sheet, with the sheet filling it (cols columns, rows rows).
-    void addSheet(const QString& title, const QRect& geometry, int cols, int rows);
+    // The panel around the sheet, with the sheet filling it (cols columns, rows rows); with a
+    // valid sheetGeometry the sheet is placed there instead, leaving room for column heads.
+    void addSheet(const QString& title, const QRect& geometry, int cols, int rows,
+                  const QRect& sheetGeometry = QRect());
     // The "Üzenetek" panel with the status line (normal weight), then help and print.
     void addMessagesAndButtons(const QRect& geometry);
 

@@ -12,7 +12,7 @@ LogPage::LogPage(Log log, QWidget* parent)
     m_group = addGroup(log == SystemLog ? QStringLiteral("Rendszerlog adatok")
                                         : QStringLiteral("Daemon log file"),
                        QRect(5, 10, 600, 355));
-    // One column of fixed-pitch lines, no headings, read-only.
+    // One column of fixed-pitch lines, no headings, read-only, room for 10,000 lines.
     m_grid = new GridCtrl(this);
     m_grid->setObjectName(QStringLiteral("logGrid"));
     m_grid->setGeometry(10, 40, 590, 318);
@@ -20,7 +20,7 @@ LogPage::LogPage(Log log, QWidget* parent)
     m_grid->SetColWidth(0, 473);
     m_grid->SetSH_Width(0);
     m_grid->SetTH_Height(0);
-    m_grid->SetNumberRows(1);
+    m_grid->SetNumberRows(10000);
     m_grid->SetDefRowHeight(16);
     m_grid->setFont(QFont(QStringLiteral("Fixedsys"), 10));
     addHelpButton();

@@ -12,6 +12,8 @@ SetupPage::SetupPage(QWidget* parent) : FramePage(HELP_SETUP, parent) {
     m_servers = addGroup(QStringLiteral("Szerverek"), QRect(5, 10, 295, 210), 1);
     m_speeds =
         addGroup(QStringLiteral("Ĺtviteli sebesség [ Kbit / sec ]"), QRect(299, 10, 296, 210), 1);
+    // The common caption size would run this caption past its frame.
+    m_speeds->SetCaptionFontSize(14);
     m_messages = addGroup(QStringLiteral("Üzenetek"), QRect(5, 293, 590, 75), 1);
     addStatusLabel(QRect(10, 320, 580, 40),
                    QStringLiteral("Elöször a hívja be a szerver beállításait!"));

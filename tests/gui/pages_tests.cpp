@@ -155,8 +155,10 @@ TEST_F(PagesTest, StatusLinesAndGroupFrames) {
         EXPECT_EQ(editor->messagePanel()->GetWidget(), editor->statusLabel());
         EXPECT_EQ(editor->statusLabel()->font().weight(), QFont::Normal);
         EXPECT_EQ(editor->statusLabel()->text(), QString());
-        EXPECT_EQ(editor->sheetPanel()->GetWidget(), editor->sheet());
     }
+    EXPECT_EQ(users.sheetPanel()->GetWidget(), users.sheet());
+    EXPECT_EQ(urls.sheetPanel()->GetWidget(), urls.sheet());
+    EXPECT_EQ(groups.sheet()->geometry(), QRect(10, 50, 435, 250));
     EXPECT_EQ(users.sheetPanel()->GetTitle(),
               QStringLiteral("        Név                       Csoport       P  M  S "));
     EXPECT_EQ(users.sheet()->GetMaxCol(), 5);
@@ -178,6 +180,7 @@ TEST_F(PagesTest, ContentWidgetsSitInTheirGroups) {
         EXPECT_EQ(log->grid()->GetNumberCols(), 1);
         EXPECT_EQ(log->grid()->GetColWidth(0), 473);
         EXPECT_EQ(log->grid()->GetTH_Height(), 0);
+        EXPECT_EQ(log->grid()->GetNumberRows(), 10000);
     }
     TablePage table(&owner);
     EXPECT_EQ(table.group()->GetCaption(), QStringLiteral("Táblázat:"));
