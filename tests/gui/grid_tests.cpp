@@ -2,6 +2,7 @@
 #include "gridctrl.h"
 #include "messagebox.h"
 
+#include <QComboBox>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -229,4 +230,25 @@ TEST(GridCtrl, HintWindowShowsTheCellPosition) {
     EXPECT_TRUE(grid.hintWindow()->isVisible());
     grid.ShowHintAt(QPoint(390, 290)); // below the last row: no cell, no hint
     EXPECT_FALSE(grid.hintWindow()->isVisible());
+}
+
+TEST(GridCtrl, DropListCellsEditWithTheirChoices) {
+    GridCtrl grid;
+    grid.resize(300, 200);
+    grid.SetNumberCols(1);
+    grid.SetNumberRows(1);
+    GridCell list;
+    list.cellType = GridCellType::DropList;
+    list.choices = QStringList{QStringLiteral("Engedélyezö lista"), QStringLiteral("Tiltó lista")};
+    list.SetText(QStringLiteral("Tiltó lista"));
+    ASSERT_TRUE(grid.SetCell(0, 0, list));
+    grid.show();
+    grid.edit(grid.model()->index(0, 0));
+    auto* box = grid.viewport()->findChild<QComboBox*>();
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(box->count(), 2);
+    EXPECT_EQ(box->currentText(), QStringLiteral("Tiltó lista"));
+    box->setCurrentIndex(0);
+    grid.itemDelegate()->setModelData(box, grid.model(), grid.model()->index(0, 0));
+    EXPECT_EQ(grid.QuickGetText(0, 0), QStringLiteral("Engedélyezö lista"));
 }
