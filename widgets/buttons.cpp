@@ -273,7 +273,7 @@ QImage RoundButton::renderShape(const QSize& size, bool pressed) const {
             dy = py < 0 ? -dy : dy;
             const double alpha = std::clamp(rim - dist + 0.5, 0.0, 1.0);
             if (alpha <= 0) continue;
-            double f = 1.0, spec = 0.0;
+            double f = 1.0, specular = 0.0;
             if (dist > 0 && rim > 0) {
                 const double t = std::min(dist / rim, 1.0);
                 const double s = steep * t / std::sqrt(std::max(1.0 - t * t, 1e-3));
@@ -283,11 +283,11 @@ QImage RoundButton::renderShape(const QSize& size, bool pressed) const {
                 f = std::max(1.0 + coef * (dot - lz), darkest);
                 const double rz = 2 * dot * nz - lz;
                 if (rz > lz && lz < 1.0)
-                    spec = highlight * std::pow((rz - lz) / (1 - lz), exponent);
+                    specular = highlight * std::pow((rz - lz) / (1 - lz), exponent);
             }
             auto shade = [&](double c) {
                 c = f <= 1.0 ? c * f : c + (1.0 - c) * std::min(f - 1.0, 1.0);
-                return std::clamp(c + spec, 0.0, 1.0);
+                return std::clamp(c + specular, 0.0, 1.0);
             };
             double r = shade(br), g = shade(bg), b = shade(bb);
             const double edge = std::clamp(dist - (rim - 1.0), 0.0, 1.0); // outline, last pixel
