@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # The demo installation shared by scripts/demo and scripts/screenshot: the build, a reference
 # server root with realistic sample data, the console's registry store and its passwords.
 # Sourced, not run. Every step is idempotent: a second run reuses what the first one made.
@@ -26,10 +27,10 @@ demo_fail() {
 # extra targets given).
 demo_build_all() {
   "$demo_repo/scripts/setup"
-  if [ ! -f "$demo_build/build.ninja" ]; then
-    cmake -S "$demo_repo" -B "$demo_build" -G Ninja -DORVELAN_GUI=ON >/dev/null ||
-      demo_fail "cmake could not configure $demo_build"
-  fi
+  # Configured every time: cheap when nothing changed, and it turns the console on in a build
+  # directory that was configured without it.
+  cmake -S "$demo_repo" -B "$demo_build" -G Ninja -DORVELAN_GUI=ON >/dev/null ||
+    demo_fail "cmake could not configure $demo_build"
   cmake --build "$demo_build" --target orvelan vxd_all orvelanctl "$@" ||
     demo_fail "the build failed"
 }
@@ -194,7 +195,9 @@ demo_start_server() {
 }
 
 demo_stop_server() {
-  [ -s "$demo_root/.vxd.pid" ] && "$demo_repo/scripts/vxd-stop" "$demo_root" || true
+  if [ -s "$demo_root/.vxd.pid" ]; then
+    "$demo_repo/scripts/vxd-stop" "$demo_root" || true
+  fi
 }
 
 # Sets the two console passwords on the server through orvelanctl (from standard input).
