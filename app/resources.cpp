@@ -63,5 +63,9 @@ QPixmap orvelanBitmap(int resourceId) {
 }
 
 QIcon orvelanIcon(int resourceId) {
-    return QIcon(orvelanBitmap(resourceId));
+    QIcon icon(orvelanBitmap(resourceId));
+    // The application icon also comes large, for window managers that show it big.
+    const QString large = QStringLiteral(":/res/%1-256.png").arg(resourceId);
+    if (QFile::exists(large)) icon.addFile(large);
+    return icon;
 }

@@ -64,6 +64,20 @@ TEST_F(LogOnTest, StartupLoadReadsTheListsAndOpensLogOn) {
     }
 }
 
+TEST_F(LogOnTest, UnreadableGroupListStopsTheLoadWithAnEmptyTree) {
+    ASSERT_TRUE(server.writeFile("/l/apache/etc/groups", "diak d\r\nrm;x d\r\n"));
+    MainWindow w(recordingFactory(), -1);
+    w.show();
+    w.startupLoad();
+    EXPECT_EQ(shownTexts(), "Lokális file olvasási hiba (csoportok) !");
+    EXPECT_FALSE(w.loaded());
+    EXPECT_FALSE(w.tree()->isHidden());
+    EXPECT_EQ(w.tree()->topLevelItemCount(), 0);
+    EXPECT_EQ(w.page(0, 0), nullptr);
+    EXPECT_FALSE(w.picture(1114)->isHidden());
+    EXPECT_EQ(w.windowTitle(), "Orvelan --- Logon");
+}
+
 TEST_F(LogOnTest, UserLogonWrongPasswordAndCancel) {
     MainWindow w(recordingFactory(), -1);
     open(w);

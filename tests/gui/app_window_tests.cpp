@@ -14,6 +14,7 @@
 #include "buttons.h"
 #include "line_speeds.h"
 #include "logon_page.h"
+#include "startup_window.h"
 
 namespace {
 
@@ -242,6 +243,20 @@ TEST_F(WindowTest, LogOnPageLooksAsDesigned) {
     logOn->logOn();
     EXPECT_FALSE(logOn->loggedOn());
     EXPECT_EQ(shownTexts(), "Hiba a proxy szerveren !");
+}
+
+TEST_F(WindowTest, StartupOutcomeIsShownBeforeTheWindow) {
+    // Without a set mark the start-up is silent and the main window runs.
+    EXPECT_EQ(ShowStartupOutcome(RunStartup("")), -1);
+    EXPECT_EQ(noServer, 1);
+    EXPECT_EQ(shownTexts(), "");
+
+    EXPECT_EQ(ShowStartupOutcome({"Hiba a proxy szerveren !!", "ERROR !", -1, 1}), -1);
+    EXPECT_EQ(MessageBox::lastShown().title, "ERROR !");
+    EXPECT_EQ(MessageBox::lastShown().buttons, MessageBox::OkOnly);
+    EXPECT_EQ(shownTexts(), "Hiba a proxy szerveren !!");
+    EXPECT_EQ(ShowStartupOutcome({"RPC inicializációs hiba !", "ERROR !", 3, 0}), 3);
+    EXPECT_EQ(shownTexts(), "RPC inicializációs hiba !");
 }
 
 } // namespace
