@@ -206,6 +206,22 @@ TEST_F(OrvelanctlTest, HoursExecAndTransfers) {
     EXPECT_FALSE(fs::exists(dir / "work" / "x.bin"));
 }
 
+TEST_F(OrvelanctlTest, ProbesOfTheServerAndFromHere) {
+    CtlRun r = ctl("ping 1");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("from 127.0.0.1: icmp_seq = 0."), std::string::npos) << r.out;
+    r = ctl("remote-ping 127.0.0.1");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("127.0.0.1"), std::string::npos) << r.out;
+    r = ctl("remote-ping '127.0.0.1;touch x'");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_FALSE(server.exists("x"));
+    r = ctl("counters");
+    EXPECT_EQ(r.status, 0) << r.err;
+    // "name transmitted received" triples; the loopback interface is always there.
+    EXPECT_TRUE(r.out.rfind("lo ", 0) == 0 || r.out.find(" lo ") != std::string::npos) << r.out;
+}
+
 TEST_F(OrvelanctlTest, StartupChecksDecideBeforeAnyCommand) {
     ASSERT_EQ(vxWriteRegistryKey(nullptr, 0, (kSetup + "Set").c_str(), "x", REG_SZ), 0);
     CtlRun r = ctl("groups list");
