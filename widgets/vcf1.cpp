@@ -106,40 +106,33 @@ QList<QTableWidgetSelectionRange> CVCF1::selectionOrCurrent() const {
     return ranges;
 }
 
-long CVCF1::GetSelStartRow() const {
-    const auto ranges = selectionOrCurrent();
+// A bound of the selection (or of the current cell), counted from 1; 0 when there is none.
+static long selectionBound(const QList<QTableWidgetSelectionRange>& ranges, bool rows, bool last) {
     if (ranges.isEmpty()) return 0;
-    int top = ranges.first().topRow();
+    auto edge = [&](const QTableWidgetSelectionRange& r) {
+        return rows ? (last ? r.bottomRow() : r.topRow())
+                    : (last ? r.rightColumn() : r.leftColumn());
+    };
+    int bound = edge(ranges.first());
     for (const auto& r : ranges)
-        top = std::min(top, r.topRow());
-    return top + 1;
+        bound = last ? std::max(bound, edge(r)) : std::min(bound, edge(r));
+    return bound + 1;
+}
+
+long CVCF1::GetSelStartRow() const {
+    return selectionBound(selectionOrCurrent(), true, false);
 }
 
 long CVCF1::GetSelEndRow() const {
-    const auto ranges = selectionOrCurrent();
-    if (ranges.isEmpty()) return 0;
-    int bottom = ranges.first().bottomRow();
-    for (const auto& r : ranges)
-        bottom = std::max(bottom, r.bottomRow());
-    return bottom + 1;
+    return selectionBound(selectionOrCurrent(), true, true);
 }
 
 long CVCF1::GetSelStartCol() const {
-    const auto ranges = selectionOrCurrent();
-    if (ranges.isEmpty()) return 0;
-    int left = ranges.first().leftColumn();
-    for (const auto& r : ranges)
-        left = std::min(left, r.leftColumn());
-    return left + 1;
+    return selectionBound(selectionOrCurrent(), false, false);
 }
 
 long CVCF1::GetSelEndCol() const {
-    const auto ranges = selectionOrCurrent();
-    if (ranges.isEmpty()) return 0;
-    int right = ranges.first().rightColumn();
-    for (const auto& r : ranges)
-        right = std::max(right, r.rightColumn());
-    return right + 1;
+    return selectionBound(selectionOrCurrent(), false, true);
 }
 
 bool CVCF1::InsertRange(long row1, long col1, long row2, long col2, int mode) {
