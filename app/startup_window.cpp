@@ -8,8 +8,8 @@
 
 int ShowStartupOutcome(const StartupResult& result) {
     if (result.messageText)
-        MessageBox::information(
-            nullptr, QString::fromUtf8(result.messageTitle ? result.messageTitle : "Orvelan"),
-            QString::fromUtf8(result.messageText));
+        MessageBox::plain(nullptr,
+                          QString::fromUtf8(result.messageTitle ? result.messageTitle : "Orvelan"),
+                          QString::fromUtf8(result.messageText));
     return result.exitCode >= 0 ? result.exitCode : -1;
 }

@@ -65,7 +65,8 @@ MessageBox::Button MessageBox::show(Kind kind, QWidget* parent, const QString& t
         record.answer = firstButton(buttons);
     } else {
         static const QMessageBox::Icon icons[] = {QMessageBox::Information, QMessageBox::Question,
-                                                  QMessageBox::Warning, QMessageBox::Critical};
+                                                  QMessageBox::Warning, QMessageBox::Critical,
+                                                  QMessageBox::NoIcon};
         QMessageBox box(icons[kind], title, text, standardButtons(buttons), parent);
         record.answer = fromStandard(box.exec(), buttons);
     }
@@ -112,4 +113,9 @@ QList<MessageBox::Shown> MessageBox::shown() {
 void MessageBox::clearShown() {
     state().shown.clear();
     state().answers.clear();
+}
+
+MessageBox::Button MessageBox::plain(QWidget* parent, const QString& title, const QString& text,
+                                     Buttons buttons) {
+    return show(Plain, parent, title, text, buttons);
 }

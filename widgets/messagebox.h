@@ -12,7 +12,7 @@ class MessageBox {
     enum Button { NoButton = 0, Ok = 1, Cancel = 2, Yes = 6, No = 7 };
     // Button sets a box can offer.
     enum Buttons { OkOnly, OkCancel, YesNo, YesNoCancel };
-    enum Kind { Information, Question, Warning, Critical };
+    enum Kind { Information, Question, Warning, Critical, Plain };
 
     // One box as it was asked for.
     struct Shown {
@@ -35,6 +35,9 @@ class MessageBox {
                           Buttons buttons = OkOnly);
     static Button critical(QWidget* parent, const QString& title, const QString& text,
                            Buttons buttons = OkOnly);
+    // A box without an icon.
+    static Button plain(QWidget* parent, const QString& title, const QString& text,
+                        Buttons buttons = OkOnly);
 
     // Queues the answer of the next box (answers are used in the order queued).
     static void setNextAnswer(Button answer);

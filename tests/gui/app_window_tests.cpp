@@ -254,6 +254,7 @@ TEST_F(WindowTest, StartupOutcomeIsShownBeforeTheWindow) {
     EXPECT_EQ(ShowStartupOutcome({"Hiba a proxy szerveren !!", "ERROR !", -1, 1}), -1);
     EXPECT_EQ(MessageBox::lastShown().title, "ERROR !");
     EXPECT_EQ(MessageBox::lastShown().buttons, MessageBox::OkOnly);
+    EXPECT_EQ(MessageBox::lastShown().kind, MessageBox::Plain);  // no icon
     EXPECT_EQ(shownTexts(), "Hiba a proxy szerveren !!");
     EXPECT_EQ(ShowStartupOutcome({"RPC inicializációs hiba !", "ERROR !", 3, 0}), 3);
     EXPECT_EQ(shownTexts(), "RPC inicializációs hiba !");
