@@ -27,11 +27,11 @@ namespace {
 
 // The ten pages of the factory: address, help context, and the frame's print and refresh
 // buttons ("-" none, "print", "refresh", "hidden refresh").
-struct PageSpec {
+struct PageEntry {
     int group, page, help;
     const char* right;
 };
-const PageSpec PAGES[10] = {
+const PageEntry PAGES[10] = {
     {0, 1, HELP_NETWORK, "hidden refresh"}, {0, 2, HELP_SYSTEM_LOG, "refresh"},
     {0, 3, HELP_DAEMON_LOG, "refresh"},     {0, 4, HELP_SETUP, "-"},
     {1, 0, HELP_USER_GROUPS, "print"},      {1, 1, HELP_USERS, "print"},
@@ -69,13 +69,13 @@ class PagesTest : public AppTest {
 };
 
 TEST_F(PagesTest, FactoryGivesEveryPageButLogOnWithItsHelpContext) {
-    for (const PageSpec& spec : PAGES) {
-        SCOPED_TRACE(testing::Message() << spec.group << "," << spec.page);
-        Page* page = createPage(spec.group, spec.page, &owner);
+    for (const PageEntry& entry : PAGES) {
+        SCOPED_TRACE(testing::Message() << entry.group << "," << entry.page);
+        Page* page = createPage(entry.group, entry.page, &owner);
         ASSERT_NE(page, nullptr);
         EXPECT_EQ(page->parentWidget(), &owner);
         EXPECT_TRUE(page->isHidden());
-        EXPECT_EQ(page->helpContext(), spec.help);
+        EXPECT_EQ(page->helpContext(), entry.help);
     }
     // LogOn is the main window's own; addresses outside the tree give nothing.
     for (auto [g, p] :
@@ -84,30 +84,30 @@ TEST_F(PagesTest, FactoryGivesEveryPageButLogOnWithItsHelpContext) {
 }
 
 TEST_F(PagesTest, FrameButtonsFollowThePageTable) {
-    for (const PageSpec& spec : PAGES) {
-        SCOPED_TRACE(testing::Message() << spec.group << "," << spec.page);
-        Page* page = createPage(spec.group, spec.page, &owner);
+    for (const PageEntry& entry : PAGES) {
+        SCOPED_TRACE(testing::Message() << entry.group << "," << entry.page);
+        Page* page = createPage(entry.group, entry.page, &owner);
         QList<RoundButton*> help = buttonsWithText(page, QStringLiteral("&Súgó"));
         ASSERT_EQ(help.size(), 1);
         EXPECT_FALSE(help[0]->isHidden());
         EXPECT_EQ(help[0]->geometry(), QRect(5, 385, 100, 40));
         EXPECT_EQ(help[0]->objectName(), QStringLiteral("button1012"));
-        EXPECT_EQ(rightButton(page), spec.right);
+        EXPECT_EQ(rightButton(page), entry.right);
         for (RoundButton* b : buttonsWithText(page, QStringLiteral("&Nyomtat")))
             EXPECT_EQ(b->geometry(), QRect(490, 385, 120, 40));
         for (RoundButton* b : buttonsWithText(page, QStringLiteral("&Frissít")))
             EXPECT_EQ(b->geometry(), QRect(490, 385, 120, 40));
         // The frame's only buttons: no page has its content yet.
         EXPECT_EQ(page->findChildren<RoundButton*>().size(),
-                  std::string(spec.right) == "-" ? 1 : 2);
+                  std::string(entry.right) == "-" ? 1 : 2);
     }
 }
 
 TEST_F(PagesTest, OnlySetupLetsEnterAndEscapeThrough) {
-    for (const PageSpec& spec : PAGES) {
-        Page* page = createPage(spec.group, spec.page, &owner);
-        EXPECT_EQ(page->swallowsEnterEscape(), spec.help != HELP_SETUP)
-            << spec.group << "," << spec.page;
+    for (const PageEntry& entry : PAGES) {
+        Page* page = createPage(entry.group, entry.page, &owner);
+        EXPECT_EQ(page->swallowsEnterEscape(), entry.help != HELP_SETUP)
+            << entry.group << "," << entry.page;
     }
 }
 
@@ -209,8 +209,8 @@ TEST_F(PagesTest, MainWindowTakesEveryPageFromTheFactory) {
     EXPECT_NE(dynamic_cast<SelectionPage*>(window.page(2, 0)), nullptr);
     EXPECT_NE(dynamic_cast<TablePage*>(window.page(2, 1)), nullptr);
     EXPECT_NE(dynamic_cast<ChartPage*>(window.page(2, 2)), nullptr);
-    for (const PageSpec& spec : PAGES)
-        EXPECT_EQ(window.page(spec.group, spec.page)->geometry(), QRect(164, 2, 634, 476));
+    for (const PageEntry& entry : PAGES)
+        EXPECT_EQ(window.page(entry.group, entry.page)->geometry(), QRect(164, 2, 634, 476));
     EXPECT_EQ(window.currentPage(), 4);
     EXPECT_TRUE(window.page(0, 4)->isVisibleTo(&window));
     EXPECT_EQ(window.windowTitle(), QStringLiteral("Rendszer / Setup -- User jogosultság"));
