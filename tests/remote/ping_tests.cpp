@@ -23,11 +23,8 @@ namespace {
 
 constexpr int NAMESPACE_UNAVAILABLE = 77; // child exit status: no namespace could be made
 
-// Pings host into a temporary file; returns fnPing's result and the text written.
-int pingInto(const char* host, int count, std::string& text) {
-    FILE* out = tmpfile();
-    if (!out) return -100;
-    int result = fnPing(host, out, count);
+// The whole content of a temporary stream, which is closed.
+std::string readAndClose(FILE* out) {
     rewind(out);
     std::ostringstream collected;
     char buffer[512];
@@ -35,7 +32,15 @@ int pingInto(const char* host, int count, std::string& text) {
     while ((n = fread(buffer, 1, sizeof buffer, out)) > 0)
         collected.write(buffer, n);
     fclose(out);
-    text = collected.str();
+    return collected.str();
+}
+
+// Pings host into a temporary file; returns fnPing's result and the text written.
+int pingInto(const char* host, int count, std::string& text) {
+    FILE* out = tmpfile();
+    if (!out) return -100;
+    int result = fnPing(host, out, count);
+    text = readAndClose(out);
     return result;
 }
 
@@ -72,14 +77,7 @@ template <class Body> int inOwnNetworkNamespace(Body body, std::string& text) {
     }
     int status = 0;
     waitpid(child, &status, 0);
-    rewind(out);
-    std::ostringstream collected;
-    char buffer[512];
-    size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, out)) > 0)
-        collected.write(buffer, n);
-    fclose(out);
-    text = collected.str();
+    text = readAndClose(out);
     return WIFEXITED(status) ? static_cast<signed char>(WEXITSTATUS(status)) : -101;
 }
 
