@@ -3,12 +3,12 @@
 
 #include <QCheckBox>
 
+#include "buttons.h"
 #include "commands.h"
 #include "messagebox.h"
 #include "page_frame.h"
 #include "password_dialog.h"
 #include "resources.h"
-#include "buttons.h"
 #include "server_data.h"
 #include "startup.h"
 #include "waitcursor.h"

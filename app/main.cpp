@@ -1,7 +1,7 @@
 // The console's entry: start-up checks, their message, then the main window until it closes.
-#include <QApplication>
-
 #include <string>
+
+#include <QApplication>
 
 #include "main_window.h"
 #include "startup.h"

@@ -17,8 +17,8 @@
 #include "resources.h"
 #include "server_data.h"
 #include "startup.h"
-#include "vx_reg.h"
 #include "vx_err.h"
+#include "vx_reg.h"
 #include "waitcursor.h"
 
 namespace {

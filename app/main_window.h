@@ -1,11 +1,11 @@
 // The console's only top-level window: the page tree, the group pictures and the page area.
 #pragma once
 
+#include <functional>
+
 #include <QLabel>
 #include <QString>
 #include <QWidget>
-
-#include <functional>
 
 #include "page.h"
 

@@ -1,7 +1,6 @@
 // The page frame's buttons, group captions and the printing of a spreadsheet range.
-#include "page_frame.h"
-
 #include "buttons.h"
+#include "page_frame.h"
 #include "panels.h"
 #include "vcf1.h"
 

@@ -1,11 +1,11 @@
 // The password dialog: three masked fields laid out by mode, read into at most 255 characters.
 #include "password_dialog.h"
 
+#include <string>
+
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-
-#include <string>
 
 #include "cp1250.h"
 #include "messagebox.h"

@@ -3,11 +3,11 @@
 
 #include <QLabel>
 
+#include "buttons.h"
 #include "commands.h"
 #include "main_window.h"
 #include "page_frame.h"
 #include "resources.h"
-#include "buttons.h"
 
 namespace {
 

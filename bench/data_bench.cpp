@@ -29,8 +29,8 @@ struct Series {
     std::vector<double> ms;
     void print() {
         std::sort(ms.begin(), ms.end());
-        printf("%-28s median %8.1f ms   slowest %8.1f ms   (%zu rounds)\n", name,
-               ms[ms.size() / 2], ms.back(), ms.size());
+        printf("%-28s median %8.1f ms   slowest %8.1f ms   (%zu rounds)\n", name, ms[ms.size() / 2],
+               ms.back(), ms.size());
     }
 };
 
@@ -45,7 +45,7 @@ template <typename F> void timed(Series& s, F call, int expected) {
     }
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv) {
     int rounds = argc > 1 ? atoi(argv[1]) : 5;
@@ -69,7 +69,8 @@ int main(int argc, char** argv) {
                 std::to_string(1000 + u) + " :" + std::to_string(100 + u % 50) +
                 " :1234 :megjegyz\xe9s \r\n";
     }
-    for (int i = 0; i < 1024; ++i) urls += "www.site" + std::to_string(10000 + i) + ".example.com\n";
+    for (int i = 0; i < 1024; ++i)
+        urls += "www.site" + std::to_string(10000 + i) + ".example.com\n";
     server.writeFile("/l/apache/etc/groups", groups);
     server.writeFile("/l/apache/etc/users", users);
     server.writeFile("/l/apache/etc/userdata", data);
@@ -88,21 +89,25 @@ int main(int argc, char** argv) {
     Series loadUsers{"LoadUsers (edit, 1000)", {}}, saveUsers{"SaveUsers (1000, kaka)", {}};
     Series loadUrls{"LoadUrls (edit, 1024)", {}}, saveUrls{"SaveUrls (1024, kaka)", {}};
     for (int r = 0; r < rounds; ++r) {
-        timed(loadUsers, [] { return serverData.LoadUsers(true); }, 1);
+        timed(
+            loadUsers, [] { return serverData.LoadUsers(true); }, 1);
         if (userTable.count != 1000) {
             fprintf(stderr, "data_bench: %d users loaded\n", userTable.count);
             return 1;
         }
         serverData.usersModified = 1;
-        timed(saveUsers, [] { return serverData.SaveUsers(); }, 1);
+        timed(
+            saveUsers, [] { return serverData.SaveUsers(); }, 1);
         serverData.currentGroup = serverData.FindGroup("group0");
-        timed(loadUrls, [] { return serverData.LoadUrls(true); }, 1);
+        timed(
+            loadUrls, [] { return serverData.LoadUrls(true); }, 1);
         if (serverData.urlCount != 1024) {
             fprintf(stderr, "data_bench: %d URLs loaded\n", serverData.urlCount);
             return 1;
         }
         serverData.urlsModified = 1;
-        timed(saveUrls, [] { return serverData.SaveUrls(); }, 1);
+        timed(
+            saveUrls, [] { return serverData.SaveUrls(); }, 1);
     }
     printf("Data layer against the reference server on loopback:\n");
     loadUsers.print();

@@ -44,7 +44,7 @@ struct EnvSlot {
 struct EnvPool {
     char bytes[VX_ENV_POOL];
     size_t used = 0;
-    EnvSlot slots[VX_ENV_POOL / 2];  // a slot holds at least "a=" and its NUL
+    EnvSlot slots[VX_ENV_POOL / 2]; // a slot holds at least "a=" and its NUL
     int slotCount = 0;
 };
 
@@ -130,7 +130,7 @@ int loadParamFile(const char* fileName) {
     return result;
 }
 
-}  // namespace
+} // namespace
 
 int vxLoadParamFile(const char* source) {
     if (g_params.count == 0) g_params.poolNext = g_params.pool;
@@ -152,8 +152,7 @@ const char* vxGetParam(const char* name) {
         char path[VX_REG_BASE_MAX + 130];
         char value[128];
         if (vxFormat(path, sizeof path, "%s\\%s", g_params.registryBase, name) &&
-            vxReadRegistryKey(nullptr, 0, path, value, sizeof value) >= 0 &&
-            addParam(name, value))
+            vxReadRegistryKey(nullptr, 0, path, value, sizeof value) >= 0 && addParam(name, value))
             return g_params.entries[g_params.count - 1].value;
     }
     char text[200];
@@ -199,7 +198,8 @@ void PutEnv(const char* assignment) {
         return;
     }
     size_t nameLen = static_cast<size_t>(eq - assignment);
-    while (nameLen > 0 && assignment[nameLen - 1] == ' ') --nameLen;
+    while (nameLen > 0 && assignment[nameLen - 1] == ' ')
+        --nameLen;
     size_t textLen = strlen(assignment) + 1;
 
     EnvSlot* slot = nullptr;

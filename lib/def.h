@@ -4,12 +4,12 @@
 
 #include <sys/types.h>
 
-constexpr int VX_PARAM_ENTRIES = 256;     // entries of the parameter table
-constexpr int VX_PARAM_POOL = 8192;       // bytes of names and values
-constexpr int VX_PARAM_VALUE_MAX = 79;    // characters of an expanded value
-constexpr int VX_ENV_POOL = 2048;         // bytes of name=value texts kept for the environment
-constexpr int VX_REG_BASE_MAX = 255;      // characters of the registry base path
-constexpr int VX_COMMAND_MAX = 255;       // characters of a local command line
+constexpr int VX_PARAM_ENTRIES = 256;  // entries of the parameter table
+constexpr int VX_PARAM_POOL = 8192;    // bytes of names and values
+constexpr int VX_PARAM_VALUE_MAX = 79; // characters of an expanded value
+constexpr int VX_ENV_POOL = 2048;      // bytes of name=value texts kept for the environment
+constexpr int VX_REG_BASE_MAX = 255;   // characters of the registry base path
+constexpr int VX_COMMAND_MAX = 255;    // characters of a local command line
 
 // Loads a parameter source and appends its entries (a name that is already there keeps its first
 // value). A source beginning with "HKEY_LOCAL_MACHINE" switches registry mode on (nothing is read

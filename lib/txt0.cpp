@@ -10,7 +10,9 @@ namespace {
 
 char g_lineBuffer[VX_LINE_BUFFER];
 
-bool isWordByte(unsigned char c) { return c >= 0x21; }
+bool isWordByte(unsigned char c) {
+    return c >= 0x21;
+}
 
 // Splits a line that ends at its first newline (or NUL) into words; returns the count.
 int splitLine(char* p, char** words, int maxWords) {
@@ -26,11 +28,13 @@ int splitLine(char* p, char** words, int maxWords) {
             words[count++] = p;
             // A quoted word runs to the closing quote; a control character or the line's end
             // also ends it.
-            while (*p && *p != '"' && static_cast<unsigned char>(*p) >= 0x20) ++p;
+            while (*p && *p != '"' && static_cast<unsigned char>(*p) >= 0x20)
+                ++p;
             if (*p == '"') *p++ = '\0';
         } else {
             words[count++] = p;
-            while (isWordByte(static_cast<unsigned char>(*p))) ++p;
+            while (isWordByte(static_cast<unsigned char>(*p)))
+                ++p;
         }
     }
     if (*p == '\n') *p = '\0';
@@ -73,7 +77,7 @@ int split(char* s, int low, int high, char** words, int maxWords, SplitMode mode
             *p = '\0';
             if (mode == SplitMode::Every && fieldPending) {
                 if (count >= maxWords - 1) break;
-                words[count++] = p;  // an empty field
+                words[count++] = p; // an empty field
             }
             inWord = false;
             fieldPending = mode == SplitMode::Every;
@@ -90,7 +94,7 @@ int split(char* s, int low, int high, char** words, int maxWords, SplitMode mode
     return count;
 }
 
-}  // namespace
+} // namespace
 
 int vxReadTextLine(FILE* stream, char* buf, char** words, int maxWords, int size, int* count) {
     *count = 0;
@@ -105,7 +109,7 @@ int vxReadTextLine(FILE* stream, char* buf, char** words, int maxWords, int size
     size_t len = strlen(buf);
     if (len == 0 || buf[len - 1] != '\n') {
         if (feof(stream) && len + 1 < static_cast<size_t>(size)) {
-            buf[len] = '\n';  // a last line without newline counts as complete
+            buf[len] = '\n'; // a last line without newline counts as complete
         } else {
             vxSetError(12, 2, VX_KIND_LIB, "Text line too long");
             return -6;
@@ -138,12 +142,17 @@ int vxSplitEvery(char* s, int low, int high, char** words, int maxWords) {
 
 void vxTrimRight(char* text) {
     size_t n = strlen(text);
-    while (n > 0 && text[n - 1] == ' ') text[--n] = '\0';
+    while (n > 0 && text[n - 1] == ' ')
+        text[--n] = '\0';
 }
 
-char* vxLastChar(char* text, int c) { return strrchr(text, c); }
+char* vxLastChar(char* text, int c) {
+    return strrchr(text, c);
+}
 
-const char* vxLastChar(const char* text, int c) { return strrchr(text, c); }
+const char* vxLastChar(const char* text, int c) {
+    return strrchr(text, c);
+}
 
 const char* vxFindString(const char* block, const char* text, size_t size) {
     size_t n = strlen(text);

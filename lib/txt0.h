@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdio>
 
-constexpr int VX_LINE_BUFFER = 4096;  // the library's line buffer (vxReadLine)
+constexpr int VX_LINE_BUFFER = 4096; // the library's line buffer (vxReadLine)
 
 // Reads one line of at most size-1 bytes (newline included) into buf and splits it into words:
 // runs of bytes 0x21..0xFF; a word that starts with a double quote runs to the closing quote.

@@ -84,7 +84,7 @@ const ErrorRow* findRow(int code, int kind) {
     return nullptr;
 }
 
-}  // namespace
+} // namespace
 
 int vxSetError(int code, int severity, int kind, const char* text) {
     g_error.code = code;
@@ -99,9 +99,13 @@ int vxSetError(int code, int severity, int kind, const char* text) {
     return g_handler ? g_handler(code, severity, kind, g_error.text) : 0;
 }
 
-const VxError& vxLastError() { return g_error; }
+const VxError& vxLastError() {
+    return g_error;
+}
 
-void vxClearError() { g_error = VxError{}; }
+void vxClearError() {
+    g_error = VxError{};
+}
 
 VxErrorHandler vxSetErrorHandler(VxErrorHandler handler) {
     VxErrorHandler previous = g_handler;
@@ -129,9 +133,13 @@ static int recordSystemError(int code, const char* subject) {
     return vxSetError(code, severity < 0 ? 3 : severity, VX_KIND_OS, text);
 }
 
-int vxSysError(const char* subject) { return recordSystemError(errno, subject); }
+int vxSysError(const char* subject) {
+    return recordSystemError(errno, subject);
+}
 
-void vxWinError(int code, const char* subject) { recordSystemError(code, subject); }
+void vxWinError(int code, const char* subject) {
+    recordSystemError(code, subject);
+}
 
 int vxPrintToFile(const char* path, int mode, const char* format, ...) {
     FILE* f = fopen(path, mode == 1 ? "w+" : "a");

@@ -5,13 +5,13 @@
 
 // Kinds of recorded errors.
 enum VxErrorKind {
-    VX_KIND_OS = 1,   // operating-system error numbers (errno), also the server's for transfers
-    VX_KIND_DB = 5,   // status codes of a database interface (table rows only)
-    VX_KIND_RPC = 7,  // RPC library status codes, and 111 for a client that cannot be created
-    VX_KIND_LIB = 8,  // the library's own errors
+    VX_KIND_OS = 1,  // operating-system error numbers (errno), also the server's for transfers
+    VX_KIND_DB = 5,  // status codes of a database interface (table rows only)
+    VX_KIND_RPC = 7, // RPC library status codes, and 111 for a client that cannot be created
+    VX_KIND_LIB = 8, // the library's own errors
 };
 
-constexpr int VX_ERROR_TEXT_MAX = 255;  // longer texts are cut to their first 255 characters
+constexpr int VX_ERROR_TEXT_MAX = 255; // longer texts are cut to their first 255 characters
 
 struct VxError {
     int code = 0;
@@ -52,8 +52,10 @@ void vxWinError(int code, const char* subject);
 int vxPrintToFile(const char* path, int mode, const char* format, ...)
     __attribute__((format(printf, 3, 4)));
 
-// Formats into a fixed buffer; returns false (and leaves a cut, NUL-ended text) when it did not fit.
-bool vxFormat(char* out, size_t size, const char* format, ...) __attribute__((format(printf, 3, 4)));
+// Formats into a fixed buffer; returns false (and leaves a cut, NUL-ended text) when it did not
+// fit.
+bool vxFormat(char* out, size_t size, const char* format, ...)
+    __attribute__((format(printf, 3, 4)));
 
 // Copies a NUL-ended text into a fixed buffer; false (nothing copied) when it does not fit.
 bool vxCopy(char* out, size_t size, const char* text);

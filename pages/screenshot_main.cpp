@@ -7,13 +7,13 @@
 //             with none the pages are visited without a logon (they then all show LogOn).
 // Message boxes are not shown but written to standard error. Exit status: 0 all pictures saved,
 // 1 a picture could not be saved, 2 usage.
+#include <cstdio>
+#include <string>
+
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
 #include <QTreeWidget>
-
-#include <cstdio>
-#include <string>
 
 #include "commands.h"
 #include "help_window.h"

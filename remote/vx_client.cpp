@@ -1,17 +1,17 @@
 // RPC client of the proxy server's service: client creation, the error reporters, server
 // instances, string procedures and password encryption on the server.
-#include "vx_remote.h"
 #include "vx_client.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <netdb.h>
 #include <pthread.h>
-#include <csignal>
 #include <time.h>
 
 #include "vx_err.h"
+#include "vx_remote.h"
 
 namespace vxremote {
 

@@ -1,7 +1,4 @@
 // Network probes: ICMP echo from this machine, ping run by the server, interface counters.
-#include "vx_remote.h"
-#include "vx_client.h"
-
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstdarg>
@@ -13,7 +10,9 @@
 #include <time.h>
 #include <unistd.h>
 
+#include "vx_client.h"
 #include "vx_err.h"
+#include "vx_remote.h"
 
 using namespace vxremote;
 

@@ -28,15 +28,15 @@ int vxServerCall(const char* host, const char* argument, unsigned long program,
 
 // Procedure 29: crypt(3) of the password with the two-character salt, on the server.
 // out receives the NUL-ended result (outSize bytes at most). 0 or -1.
-int vxCryptProg(const char* host, const char* password, const char* salt, char* out,
-                size_t outSize, unsigned long program);
+int vxCryptProg(const char* host, const char* password, const char* salt, char* out, size_t outSize,
+                unsigned long program);
 int vxRemoteCrypt(const char* host, const char* password, const char* salt, char* out,
                   size_t outSize);
 
 // Error reporters (see the recorder in vx_err.h).
-int vxCreateError(const char* subject);             // -> 111
-int vxCallError(CLIENT* client, const char* subject);  // -> the RPC status
-int vxReplyError(const vx_reply* reply);            // -> the reply's code (0: no error)
+int vxCreateError(const char* subject);               // -> 111
+int vxCallError(CLIENT* client, const char* subject); // -> the RPC status
+int vxReplyError(const vx_reply* reply);              // -> the reply's code (0: no error)
 
 // The last decoded reply (message and text stay valid until the next operation).
 const vx_reply& vxLastReply();
@@ -63,8 +63,7 @@ int fnPing(const char* host, FILE* out, int count);
 
 // Server-side ping of target, its output fetched into localPath: 0 or -1.
 int vxRemotePing(const char* host, const char* target, const char* localPath);
-int vxPingProc(const char* host, const char* target, unsigned long instance,
-               const char* localPath);
+int vxPingProc(const char* host, const char* target, unsigned long instance, const char* localPath);
 
 // Interface byte counters of the server ("name tx rx" triples); out gets at most outSize-1 bytes.
 int vxNetCounters(const char* host, char* out, size_t outSize);

@@ -1,14 +1,13 @@
 // Remote commands and file transfer: each operation holds one server instance from the ask to
 // the release, and files travel as raw bytes in blocks of 300000 bytes.
-#include "vx_remote.h"
-#include "vx_client.h"
-
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "vx_client.h"
 #include "vx_err.h"
+#include "vx_remote.h"
 
 using namespace vxremote;
 

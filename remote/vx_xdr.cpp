@@ -1,7 +1,9 @@
 // XDR filters of the proxy server's ONC RPC records.
 #include "vx_xdr.h"
 
-bool_t xdr_vxstring(XDR* xdrs, char** text) { return xdr_string(xdrs, text, VX_STRING_MAX); }
+bool_t xdr_vxstring(XDR* xdrs, char** text) {
+    return xdr_string(xdrs, text, VX_STRING_MAX);
+}
 
 bool_t xdr_vxreply(XDR* xdrs, vx_reply* reply) {
     return xdr_int32_t(xdrs, &reply->value) && xdr_int32_t(xdrs, &reply->aux) &&

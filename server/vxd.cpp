@@ -1,9 +1,5 @@
 // vxd: the reference proxy server's ONC RPC service (programs 0x48000003 and 0x49000003,
 // version 1, TCP), with per-operation server instances, confined to one root directory.
-#include "vx_xdr.h"
-#include "vxd_fs.h"
-#include "vx_err.h"
-
 #include <arpa/inet.h>
 #include <cerrno>
 #include <crypt.h>
@@ -24,6 +20,10 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include "vx_err.h"
+#include "vx_xdr.h"
+#include "vxd_fs.h"
 
 extern char** environ;
 

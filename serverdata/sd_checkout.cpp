@@ -1,9 +1,8 @@
 // The checkout lock protocol and the load / commit / release workers shared by every list.
-#include "server_data.h"
-
 #include <sys/stat.h>
 
 #include "sd_text.h"
+#include "server_data.h"
 #include "vx_err.h"
 #include "vx_remote.h"
 
@@ -27,40 +26,40 @@ bool localExists(const char* path) {
 
 } // namespace
 
-int ServerData::CheckoutFile(const char* host, const char* remotePath, const char* localPath) {
+int ServerData::CheckoutFile(const char* server, const char* remotePath, const char* localPath) {
     char command[256], lockName[256];
     if (!buildCommand(command, lockName, "./cpout", remotePath)) return -1;
-    int rc = vxRemoteExec(host, command);
+    int rc = vxRemoteExec(server, command);
     if (rc == -1) return -3; // held by another console (a dead link looks the same)
     if (rc != 0) return -1;
-    int fetched = vxGetRemoteFile(host, lockName, localPath);
+    int fetched = vxGetRemoteFile(server, lockName, localPath);
     if (fetched == 0) return 1;
     sdRemove(localPath); // a failed fetch must not leave a copy that claims the lock
     buildCommand(command, nullptr, "./cpin2", remotePath);
-    vxRemoteExec(host, command);
+    vxRemoteExec(server, command);
     return fetched == 2 ? 0 : -1;
 }
 
-int ServerData::CheckinFile(const char* host, const char* remotePath, const char* localPath) {
+int ServerData::CheckinFile(const char* server, const char* remotePath, const char* localPath) {
     char command[256], lockName[256];
     if (!buildCommand(command, lockName, "./cpin", remotePath)) return -1;
-    int sent = vxPutRemoteFile(host, localPath, lockName);
+    int sent = vxPutRemoteFile(server, localPath, lockName);
     if (sent != 0) return sent == 2 ? 0 : -1;
-    return vxRemoteExec(host, command) == 0 ? 1 : -1;
+    return vxRemoteExec(server, command) == 0 ? 1 : -1;
 }
 
-int ServerData::ReleaseFile(const char* host, const char* remotePath, const char* localPath) {
+int ServerData::ReleaseFile(const char* server, const char* remotePath, const char* localPath) {
     if (localPath && !localExists(localPath)) return 0;
     char command[256];
     if (!buildCommand(command, nullptr, "./cpin2", remotePath)) return -1;
-    if (vxRemoteExec(host, command) != 0) return -1;
+    if (vxRemoteExec(server, command) != 0) return -1;
     if (localPath) sdRemove(localPath);
     return 1;
 }
 
-int ServerData::RestoreFile(const char* host, const char* remotePath) {
+int ServerData::RestoreFile(const char* server, const char* remotePath) {
     char command[256];
-    if (buildCommand(command, nullptr, "./cprestore", remotePath)) vxRemoteExec(host, command);
+    if (buildCommand(command, nullptr, "./cprestore", remotePath)) vxRemoteExec(server, command);
     return 0;
 }
 

@@ -1,9 +1,8 @@
 // The console password change command of the groups page.
-#include "console_password.h"
-
 #include <cstdio>
 #include <cstring>
 
+#include "console_password.h"
 #include "def.h"
 #include "sd_text.h"
 #include "vx_err.h"

@@ -1,9 +1,8 @@
 // The group list file: loading, saving, releasing, exporting and importing the group table.
-#include "server_data.h"
-
 #include <cstring>
 
 #include "sd_text.h"
+#include "server_data.h"
 #include "txt0.h"
 #include "vx_err.h"
 

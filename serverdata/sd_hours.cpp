@@ -1,11 +1,10 @@
 // The working hours file "attandance.txt": one line "HH:MM - HH:MM".
-#include "server_data.h"
-
 #include <cctype>
 #include <climits>
 #include <cstdio>
 
 #include "sd_text.h"
+#include "server_data.h"
 #include "vx_err.h"
 #include "vx_remote.h"
 

@@ -1,12 +1,11 @@
 // Console password files and password changes through the server's crypt.
-#include "server_data.h"
-#include "console_password.h"
-
 #include <cstring>
 #include <sys/stat.h>
 
+#include "console_password.h"
 #include "def.h"
 #include "sd_text.h"
+#include "server_data.h"
 #include "vx_err.h"
 #include "vx_remote.h"
 

@@ -1,10 +1,9 @@
 // The process-wide ServerData object and the checked editing of its tables.
-#include "server_data.h"
-
 #include <algorithm>
 #include <cstring>
 
 #include "sd_text.h"
+#include "server_data.h"
 #include "vx_err.h"
 
 ServerData serverData;

@@ -1,11 +1,10 @@
 // The permit files: loading, saving, releasing, exporting and importing the URL list of the
 // current group.
-#include "server_data.h"
-
 #include <algorithm>
 #include <cstring>
 
 #include "sd_text.h"
+#include "server_data.h"
 #include "txt0.h"
 #include "vx_err.h"
 #include "vx_remote.h"

@@ -1,11 +1,10 @@
 // The user list and user data files: their line formats, and loading, saving, releasing,
 // exporting and importing the user table.
-#include "server_data.h"
-
 #include <algorithm>
 #include <cstring>
 
 #include "sd_text.h"
+#include "server_data.h"
 #include "txt0.h"
 #include "vx_err.h"
 

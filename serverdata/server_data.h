@@ -88,10 +88,10 @@ class ServerData {
     // Lock protocol. Checkout: 1 fetched; 0 no such server file (lock dropped, no local copy);
     // -1 server failure; -3 held by another console. Checkin: 1; 0 upload reported "no such
     // file"; -1. Release: 1 released; 0 no local copy (nothing sent); -1. Restore: always 0.
-    int CheckoutFile(const char* host, const char* remotePath, const char* localPath);
-    int CheckinFile(const char* host, const char* remotePath, const char* localPath);
-    int ReleaseFile(const char* host, const char* remotePath, const char* localPath);
-    int RestoreFile(const char* host, const char* remotePath);
+    int CheckoutFile(const char* server, const char* remotePath, const char* localPath);
+    int CheckinFile(const char* server, const char* remotePath, const char* localPath);
+    int ReleaseFile(const char* server, const char* remotePath, const char* localPath);
+    int RestoreFile(const char* server, const char* remotePath);
 
     // Users (the group table must be loaded first). Load: 1; -1; -2; -3. Save: 1; 0 nothing
     // changed (released only); -1 server failure or failed post-save command (files stay

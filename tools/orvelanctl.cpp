@@ -35,13 +35,15 @@ const char kHelp[] =
     "usage: orvelanctl [options] COMMAND [ARGS]\n"
     "\n"
     "Administers the proxy server named by the parameter source, as the console does: the same\n"
-    "start-up checks (set mark, \"ProxyServerName\", ping, the server's \"orvelan.cnf\"), the same\n"
+    "start-up checks (set mark, \"ProxyServerName\", ping, the server's \"orvelan.cnf\"), the "
+    "same\n"
     "files, formats and checkout locks. Working copies are made in the working directory.\n"
     "\n"
     "options:\n"
     "  -s, --source SOURCE  parameter source (a registry key path, an environment variable that\n"
     "                       holds a file name, or a file name); default: the registry key\n"
-    "                       HKEY_LOCAL_MACHINE\\SOFTWARE\\Tarnwell\\Varrow Remote Administrator\\Setup\n"
+    "                       HKEY_LOCAL_MACHINE\\SOFTWARE\\Tarnwell\\Varrow Remote "
+    "Administrator\\Setup\n"
     "  -C, --workdir DIR    work in DIR (working copies, \"orvelan.cnf\", \"setup.bin\")\n"
     "  -u, --utf8           show list output converted from Windows-1250 to UTF-8\n"
     "  -v, --verbose        show the start-up's ping replies\n"
@@ -135,7 +137,8 @@ bool emitFile(const char* path) {
     std::string text;
     char buf[65536];
     size_t n;
-    while ((n = fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, n);
+    while ((n = fread(buf, 1, sizeof buf, f)) > 0)
+        text.append(buf, n);
     fclose(f);
     emit(text.data(), text.size());
     return true;
@@ -154,15 +157,18 @@ template <typename Export> int listVia(Export exportTo) {
 }
 
 int readLevel(const char* text, int* level) {
-    if (!strcmp(text, "0") || !strcmp(text, "user")) *level = 0;
-    else if (!strcmp(text, "1") || !strcmp(text, "admin")) *level = 1;
-    else return -1;
+    if (!strcmp(text, "0") || !strcmp(text, "user"))
+        *level = 0;
+    else if (!strcmp(text, "1") || !strcmp(text, "admin"))
+        *level = 1;
+    else
+        return -1;
     return 0;
 }
 
 // The password from standard input: the first line, without its line end.
 bool readPassword(std::string& out) {
-    char buf[258];  // 255 characters, a line end and the NUL
+    char buf[258]; // 255 characters, a line end and the NUL
     if (!fgets(buf, sizeof buf, stdin)) {
         buf[0] = '\0';
         if (ferror(stdin)) return false;
@@ -175,7 +181,8 @@ bool readPassword(std::string& out) {
 int cmdExec(int argc, char** argv) {
     if (argc < 1) return usage("exec needs a command line");
     std::string line;
-    for (int i = 0; i < argc; ++i) line += (i ? " " : "") + std::string(argv[i]);
+    for (int i = 0; i < argc; ++i)
+        line += (i ? " " : "") + std::string(argv[i]);
     int rc = vxRemoteExec(serverData.host, line.c_str());
     printf("%d\n", rc);
     if (rc == -1 && vxLastError().code != 0) fprintf(stderr, "%s\n", vxLastError().text);
@@ -351,13 +358,13 @@ int cmdRelease() {
     // that marks a held group lock.
     int users = serverData.ReleaseUsers();
     int groups = serverData.ReleaseGroups();
-    int rc = serverData.LoadGroups(false);  // the permit files are named by the groups
+    int rc = serverData.LoadGroups(false); // the permit files are named by the groups
     if (rc < 0) return report(rc);
     int urls = serverData.ReleaseUrls();
     return report(users < 0 || groups < 0 || urls < 0 ? -1 : 1);
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv) {
     const char* source = nullptr;
@@ -387,11 +394,12 @@ int main(int argc, char** argv) {
     int rest = argc - i;
     char** args = argv + i;
 
-    static const char* const kCommands[] = {"exec", "get", "put", "ping", "remote-ping",
-                                            "counters", "users", "groups", "urls", "passwd",
-                                            "hours", "release"};
+    static const char* const kCommands[] = {"exec",        "get",      "put",   "ping",
+                                            "remote-ping", "counters", "users", "groups",
+                                            "urls",        "passwd",   "hours", "release"};
     bool known = false;
-    for (const char* c : kCommands) known = known || command == c;
+    for (const char* c : kCommands)
+        known = known || command == c;
     if (!known) return usage(("unknown command " + command).c_str());
 
     // The start-up splits its command line into words; quotes keep a source with blanks whole.

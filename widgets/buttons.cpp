@@ -1,14 +1,14 @@
 // COXBitmapButton and RoundButton drawing: image and text placement, and the lit rounded rim.
 #include "buttons.h"
 
+#include <algorithm>
+#include <cmath>
+
 #include <QApplication>
 #include <QIcon>
 #include <QPainter>
 #include <QStyle>
 #include <QStyleOption>
-
-#include <algorithm>
-#include <cmath>
 
 namespace {
 constexpr int kInsetX = 6, kInsetY = 3; // the button's own inset around image and text

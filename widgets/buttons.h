@@ -1,12 +1,12 @@
 // COXBitmapButton and RoundButton: the console's image buttons and its rounded action buttons.
 #pragma once
 
+#include <array>
+
 #include <QColor>
 #include <QImage>
 #include <QPixmap>
 #include <QPushButton>
-
-#include <array>
 
 // A push button showing an image beside its text: the image at the left of the text, both placed
 // together by the horizontal alignment and each centred by the vertical alignment.

@@ -1,6 +1,8 @@
 // CChartfx: series, axes, titles and printing of the statistics chart.
 #include "chartfx.h"
 
+#include <cmath>
+
 #include <QBarCategoryAxis>
 #include <QBarSeries>
 #include <QBarSet>
@@ -9,8 +11,6 @@
 #include <QPainter>
 #include <QPrinter>
 #include <QValueAxis>
-
-#include <cmath>
 
 namespace {
 constexpr int kUprightLabelsAbove = 12; // more points than this: labels turned upright

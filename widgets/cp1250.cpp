@@ -1,11 +1,11 @@
 // Windows-1250 conversion through iconv ("CP1250"), done once into a 256-entry table.
 #include "cp1250.h"
 
-#include <QHash>
-
 #include <array>
 #include <cstring>
 #include <iconv.h>
+
+#include <QHash>
 
 namespace {
 

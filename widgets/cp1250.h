@@ -1,10 +1,10 @@
 // Windows-1250 text at the widget boundary: server bytes to QString for display and back for input.
 #pragma once
 
-#include <QString>
-
 #include <string>
 #include <string_view>
+
+#include <QString>
 
 // Converts Windows-1250 bytes to Unicode. Every byte converts: the five bytes that Windows-1250
 // leaves undefined (0x81, 0x83, 0x88, 0x90, 0x98) become the control characters of the same value

@@ -1,7 +1,8 @@
 // GridCtrl: model, view, hint window and find dialog of the console's scrolling grid.
 #include "gridctrl.h"
 
-#include "messagebox.h"
+#include <cstdio>
+#include <cstdlib>
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -20,8 +21,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
-#include <cstdio>
-#include <cstdlib>
+#include "messagebox.h"
 
 // ---- GridCell ----
 

@@ -1,6 +1,9 @@
 // GridCtrl: the scrolling grid of the log, statistics-table and users pages.
 #pragma once
 
+#include <optional>
+#include <vector>
+
 #include <QAbstractTableModel>
 #include <QColor>
 #include <QDialog>
@@ -8,9 +11,6 @@
 #include <QHash>
 #include <QStringList>
 #include <QTableView>
-
-#include <optional>
-#include <vector>
 
 class QLabel;
 class QLineEdit;

@@ -1,13 +1,13 @@
 // CVCF1: cells, selection, row and column edits, formats and printing of the spreadsheet.
 #include "vcf1.h"
 
+#include <algorithm>
+#include <cmath>
+
 #include <QHeaderView>
 #include <QPainter>
 #include <QPrintDialog>
 #include <QPrinter>
-
-#include <algorithm>
-#include <cmath>
 
 namespace {
 constexpr int kUnlockedRole = Qt::UserRole + 1; // true: the cell stays editable under protection

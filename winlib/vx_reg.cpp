@@ -16,7 +16,7 @@
 
 namespace {
 
-constexpr size_t kStoreMax = 8 * 1024 * 1024;  // a store file beyond this is refused
+constexpr size_t kStoreMax = 8 * 1024 * 1024; // a store file beyond this is refused
 
 struct RootName {
     const char* name;
@@ -41,13 +41,13 @@ const char* rootName(VxHKey key) {
 }
 
 struct Value {
-    std::string name;  // empty for the default value "@"
+    std::string name; // empty for the default value "@"
     int type;
-    std::string data;  // raw bytes: strings without their NUL, DWORDs as four bytes
+    std::string data; // raw bytes: strings without their NUL, DWORDs as four bytes
 };
 
 struct Key {
-    std::string path;  // "ROOT\key\path"
+    std::string path; // "ROOT\key\path"
     std::vector<Value> values;
 };
 
@@ -103,13 +103,15 @@ bool parseQuoted(std::string_view line, size_t& pos, std::string& out) {
 bool parseHexBytes(std::string_view text, std::string& out) {
     size_t pos = 0;
     while (pos < text.size()) {
-        while (pos < text.size() && (text[pos] == ' ' || text[pos] == '\t')) ++pos;
+        while (pos < text.size() && (text[pos] == ' ' || text[pos] == '\t'))
+            ++pos;
         if (pos == text.size()) break;
         if (pos + 1 >= text.size() || hexDigit(text[pos]) < 0 || hexDigit(text[pos + 1]) < 0)
             return false;
         out += static_cast<char>(hexDigit(text[pos]) * 16 + hexDigit(text[pos + 1]));
         pos += 2;
-        while (pos < text.size() && (text[pos] == ' ' || text[pos] == '\t')) ++pos;
+        while (pos < text.size() && (text[pos] == ' ' || text[pos] == '\t'))
+            ++pos;
         if (pos < text.size() && text[pos] != ',') return false;
         ++pos;
     }
@@ -120,8 +122,8 @@ bool parseData(std::string_view text, Value& v) {
     size_t pos = 0;
     if (text.starts_with("\"")) {
         v.type = REG_SZ;
-        return parseQuoted(text, pos, v.data) && text.substr(pos).find_first_not_of(" \t") ==
-                                                     std::string_view::npos;
+        return parseQuoted(text, pos, v.data) &&
+               text.substr(pos).find_first_not_of(" \t") == std::string_view::npos;
     }
     if (text.starts_with("dword:")) {
         std::string_view digits = text.substr(6);
@@ -171,8 +173,8 @@ bool parseStore(const std::string& text, Store& store, int* badLine) {
             ++lineNo;
             if (!physical.empty() && physical.back() == '\r') physical.remove_suffix(1);
             line.append(physical.begin(), physical.end());
-            bool continues = !line.empty() && line.back() == '\\' &&
-                             line.find("=hex") != std::string::npos;
+            bool continues =
+                !line.empty() && line.back() == '\\' && line.find("=hex") != std::string::npos;
             if (!continues) break;
             line.pop_back();
             if (pos >= text.size()) break;
@@ -342,8 +344,8 @@ int saveStore(const Store& store) {
 // --- Path handling -------------------------------------------------------------------------
 
 struct RegPath {
-    std::string keyPath;    // "ROOT\key\path" as kept in the store
-    std::string belowRoot;  // the key path below the root, for messages
+    std::string keyPath;   // "ROOT\key\path" as kept in the store
+    std::string belowRoot; // the key path below the root, for messages
     std::string valueName;
     VxHKey root;
 };
@@ -362,7 +364,9 @@ bool splitPath(VxHKey root, const char* path, RegPath& out) {
     return true;
 }
 
-void recordInvalid() { vxSetError(22, 5, VX_KIND_LIB, "Invalid argument in vxReadRegistryKey"); }
+void recordInvalid() {
+    vxSetError(22, 5, VX_KIND_LIB, "Invalid argument in vxReadRegistryKey");
+}
 
 void recordFailure(int code, const std::string& belowRoot, const char* call) {
     char subject[400];
@@ -394,7 +398,7 @@ bool openStore(const char* machine, VxHKey root, const char* path, bool forWrite
     return true;
 }
 
-}  // namespace
+} // namespace
 
 const char* vxRegistryFile() {
     if (const char* env = getenv("ORVELAN_REGISTRY"); env && *env) {

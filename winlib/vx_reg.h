@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-using VxHKey = uintptr_t;  // a predefined root key; 0 stands for none
+using VxHKey = uintptr_t; // a predefined root key; 0 stands for none
 
 constexpr VxHKey HKEY_CLASSES_ROOT = 0x80000000;
 constexpr VxHKey HKEY_CURRENT_USER = 0x80000001;
@@ -28,7 +28,7 @@ enum VxRegType {
     REG_MULTI_SZ = 7,
 };
 
-constexpr size_t VX_REG_VALUE_MAX = 32768;  // bytes of one value's data
+constexpr size_t VX_REG_VALUE_MAX = 32768; // bytes of one value's data
 
 // The store file in use.
 const char* vxRegistryFile();

@@ -3,12 +3,11 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <ostream>
+#include <string>
 
 #include <QApplication>
 #include <QDir>
-
-#include <ostream>
-#include <string>
 
 #include "filedialog.h"
 #include "help_window.h"

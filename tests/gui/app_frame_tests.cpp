@@ -1,15 +1,14 @@
 // The page frame and the common dialogs: password and text input dialogs, status label, file
 // dialogs, header codes, help window, the page base and its Enter/Escape filter.
-#include "app_fixture.h"
-
 #include <QLabel>
 #include <QLineEdit>
+#include <QPrinter>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTextBrowser>
-#include <QPrinter>
 
+#include "app_fixture.h"
 #include "buttons.h"
 #include "commands.h"
 #include "page.h"

@@ -1,12 +1,11 @@
 // The main window and the LogOn page against the reference server: the start-up load, logon at
 // both levels, wrong passwords, cancel, the level switch, and the releases on closing.
-#include "app_fixture.h"
-#include "app_recording_page.h"
-
 #include <QCheckBox>
 #include <QTest>
 #include <QTreeWidget>
 
+#include "app_fixture.h"
+#include "app_recording_page.h"
 #include "demo_root.h"
 #include "logon_page.h"
 #include "vx_reg.h"

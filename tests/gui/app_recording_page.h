@@ -9,7 +9,8 @@
 
 class RecordingPage : public Page {
   public:
-    RecordingPage(int group, int page, QWidget* parent) : Page(parent), group(group), page(page) {
+    RecordingPage(int groupIndex, int pageIndex, QWidget* parent)
+        : Page(parent), group(groupIndex), page(pageIndex) {
         if (group == 0 && page == 4) setSwallowEnterEscape(false); // the Setup page
     }
     void command(int id, quintptr param = 0) override {

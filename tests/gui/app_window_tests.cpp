@@ -1,16 +1,14 @@
 // The main window without a server: the start picture, the no-server state, the page tree's
 // rules, ShowPage, the group pictures and the Enter/Escape filter.
-#include "app_fixture.h"
-#include "app_recording_page.h"
-
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QLineEdit>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTreeWidget>
 
-#include <QCheckBox>
-
+#include "app_fixture.h"
+#include "app_recording_page.h"
 #include "buttons.h"
 #include "line_speeds.h"
 #include "logon_page.h"
@@ -254,7 +252,7 @@ TEST_F(WindowTest, StartupOutcomeIsShownBeforeTheWindow) {
     EXPECT_EQ(ShowStartupOutcome({"Hiba a proxy szerveren !!", "ERROR !", -1, 1}), -1);
     EXPECT_EQ(MessageBox::lastShown().title, "ERROR !");
     EXPECT_EQ(MessageBox::lastShown().buttons, MessageBox::OkOnly);
-    EXPECT_EQ(MessageBox::lastShown().kind, MessageBox::Plain);  // no icon
+    EXPECT_EQ(MessageBox::lastShown().kind, MessageBox::Plain); // no icon
     EXPECT_EQ(shownTexts(), "Hiba a proxy szerveren !!");
     EXPECT_EQ(ShowStartupOutcome({"RPC inicializációs hiba !", "ERROR !", 3, 0}), 3);
     EXPECT_EQ(shownTexts(), "RPC inicializációs hiba !");

@@ -1,11 +1,11 @@
 // Group frame, 3-D panel, image button and round button: the rules of their properties.
-#include "buttons.h"
-#include "panels.h"
+#include <gtest/gtest.h>
 
 #include <QIcon>
 #include <QLabel>
 
-#include <gtest/gtest.h>
+#include "buttons.h"
+#include "panels.h"
 
 TEST(CzCExtGroup, CaptionIsCutAt127Characters) {
     QWidget page;

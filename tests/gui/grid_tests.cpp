@@ -1,6 +1,5 @@
 // GridCtrl: limits, many rows, numbers, read-only cells, headings, find dialog and hint window.
-#include "gridctrl.h"
-#include "messagebox.h"
+#include <gtest/gtest.h>
 
 #include <QComboBox>
 #include <QHeaderView>
@@ -8,7 +7,8 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-#include <gtest/gtest.h>
+#include "gridctrl.h"
+#include "messagebox.h"
 
 TEST(GridCtrl, RefusedLimitsLeaveTheGridUnchanged) {
     GridCtrl grid;

@@ -1,10 +1,10 @@
 // Shared main of the GUI test programs: offscreen QApplication, seams that never wait on a person.
-#include "filedialog.h"
-#include "messagebox.h"
+#include <gtest/gtest.h>
 
 #include <QApplication>
 
-#include <gtest/gtest.h>
+#include "filedialog.h"
+#include "messagebox.h"
 
 namespace {
 

@@ -1,27 +1,25 @@
 // The pages' frames: the factory, help contexts, the frame buttons, status lines, group frames
 // and content widgets, the Enter/Escape rule, the pages inside the main window, the artwork and
 // the help document.
-#include "app_fixture.h"
-
 #include <QFile>
 #include <QTextBrowser>
 
+#include "app_fixture.h"
 #include "buttons.h"
 #include "chartfx.h"
 #include "commands.h"
+#include "editors/editor_page.h"
 #include "gridctrl.h"
 #include "line_speeds.h"
 #include "main_window.h"
 #include "pages.h"
 #include "panels.h"
 #include "resources.h"
-#include "vcf1.h"
-
-#include "editors/editor_page.h"
 #include "stats/stats_pages.h"
 #include "system/log_page.h"
 #include "system/network_page.h"
 #include "system/setup_page.h"
+#include "vcf1.h"
 
 namespace {
 

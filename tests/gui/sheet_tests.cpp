@@ -1,6 +1,5 @@
 // CVCF1 spreadsheet (rows, selection, formats, printing to PDF) and the CChartfx chart.
-#include "chartfx.h"
-#include "vcf1.h"
+#include <gtest/gtest.h>
 
 #include <QBarCategoryAxis>
 #include <QBarSeries>
@@ -10,7 +9,8 @@
 #include <QTemporaryDir>
 #include <QValueAxis>
 
-#include <gtest/gtest.h>
+#include "chartfx.h"
+#include "vcf1.h"
 
 namespace {
 

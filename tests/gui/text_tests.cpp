@@ -1,12 +1,12 @@
 // Windows-1250 codec, the message-box and file-dialog seams and the wait cursor.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+
 #include "cp1250.h"
 #include "filedialog.h"
 #include "messagebox.h"
 #include "waitcursor.h"
-
-#include <QApplication>
-
-#include <gtest/gtest.h>
 
 TEST(Cp1250, HungarianTextRoundTrips) {
     const QString name = QStringLiteral("Kovács Jánosné őrző űr");

@@ -1,10 +1,9 @@
 // Tests of the error recorder, its severity table and the formatted file write.
-#include <gtest/gtest.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <gtest/gtest.h>
 #include <string>
 
 #include "vx_err.h"
@@ -49,7 +48,7 @@ TEST(ErrorTable, SeveritiesByCodeAndKind) {
     EXPECT_EQ(vxErrorSeverity(100, 5), 6);
     EXPECT_EQ(vxErrorSeverity(-1226, 5), 4);
     EXPECT_EQ(vxErrorSeverity(107, 8), 5);
-    EXPECT_EQ(vxErrorSeverity(0, 1), -1);  // the end marker is no row
+    EXPECT_EQ(vxErrorSeverity(0, 1), -1); // the end marker is no row
     EXPECT_STREQ(vxErrorStandardText(2, 1), "The object does not exeist !");
     EXPECT_STREQ(vxErrorStandardText(109, 8), "Time out");
     EXPECT_EQ(vxErrorStandardText(6, 1), nullptr);
@@ -64,11 +63,11 @@ TEST(SystemErrors, TextSubjectAndSeverity) {
     EXPECT_EQ(vxLastError().kind, 1);
     EXPECT_STREQ(vxLastError().text, "No such file or directory (/nonexistent-orvelan-dir/file) !");
 
-    vxWinError(EMFILE, nullptr);  // 24: severity 2 from the table
+    vxWinError(EMFILE, nullptr); // 24: severity 2 from the table
     EXPECT_EQ(vxLastError().severity, 2);
     EXPECT_STREQ(vxLastError().text, "Too many open files !");
 
-    vxWinError(EPIPE, "x");  // no table row: severity 3
+    vxWinError(EPIPE, "x"); // no table row: severity 3
     EXPECT_EQ(vxLastError().severity, 3);
 
     vxSetError(7, 7, 7, "unchanged");
@@ -97,13 +96,13 @@ TEST(PrintToFile, ReplacesOrAppendsAndReportsOpenFailure) {
 }
 
 TEST(FixedBuffers, FormatAndCopyReportWhatDoesNotFit) {
-    char buf[6];  // strlen("12345") + 1
+    char buf[6]; // strlen("12345") + 1
     EXPECT_TRUE(vxCopy(buf, sizeof buf, "12345"));
     EXPECT_STREQ(buf, "12345");
     EXPECT_FALSE(vxCopy(buf, sizeof buf, "123456"));
-    EXPECT_STREQ(buf, "12345");  // untouched
+    EXPECT_STREQ(buf, "12345"); // untouched
     EXPECT_TRUE(vxFormat(buf, sizeof buf, "%d", 12345));
     EXPECT_FALSE(vxFormat(buf, sizeof buf, "%d", 123456));
 }
 
-}  // namespace
+} // namespace

@@ -1,9 +1,8 @@
 // Tests of the parameter table and its sources, environment expansion, PutEnv and local commands.
-#include <gtest/gtest.h>
-
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <gtest/gtest.h>
 #include <string>
 #include <unistd.h>
 
@@ -39,12 +38,11 @@ class ParamTest : public ::testing::Test {
 };
 
 TEST_F(ParamTest, FileEntriesFirstOccurrenceWins) {
-    std::string file = write("orvelan.cnf",
-                             "MainPasswdFile /l/apache/etc/empasswd two more\r\n"
-                             "single\n"
-                             "\n"
-                             "USERPROC \"./kaka -v\"\n"
-                             "MainPasswdFile /other\n");
+    std::string file = write("orvelan.cnf", "MainPasswdFile /l/apache/etc/empasswd two more\r\n"
+                                            "single\n"
+                                            "\n"
+                                            "USERPROC \"./kaka -v\"\n"
+                                            "MainPasswdFile /other\n");
     EXPECT_EQ(vxLoadParamFile(file.c_str()), 0);
     EXPECT_STREQ(vxGetParam("MainPasswdFile"), "/l/apache/etc/empasswd");
     EXPECT_STREQ(vxGetParam("USERPROC"), "./kaka -v");
@@ -52,7 +50,7 @@ TEST_F(ParamTest, FileEntriesFirstOccurrenceWins) {
     EXPECT_EQ(vxLastError().code, 107);
     EXPECT_EQ(vxLastError().severity, 5);
     EXPECT_STREQ(vxLastError().text, "No parameter single in parameter file !");
-    EXPECT_EQ(vxGetParam("mainpasswdfile"), nullptr);  // case-sensitive
+    EXPECT_EQ(vxGetParam("mainpasswdfile"), nullptr); // case-sensitive
 
     // A second load appends; names already there keep their first value.
     std::string second = write("second", "MainPasswdFile /late\nGROUPLISTFIL /l/g\n");
@@ -106,15 +104,14 @@ TEST_F(ParamTest, SourcesEnvironmentVariableAndMissingFile) {
 TEST_F(ParamTest, RegistryModeReadsOnceThenAnswersFromTheTable) {
     const char* root = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Tarnwell\\Varrow Remote Administrator";
     std::string setup = std::string(root) + "\\Setup";
-    ASSERT_EQ(vxWriteRegistryKey(nullptr, 0, (setup + "\\ProxyServerName").c_str(), "localhost",
-                                 REG_SZ),
-              1);
+    ASSERT_EQ(
+        vxWriteRegistryKey(nullptr, 0, (setup + "\\ProxyServerName").c_str(), "localhost", REG_SZ),
+        1);
     EXPECT_EQ(vxLoadParamFile(setup.c_str()), 0);
     EXPECT_STREQ(vxGetParam("ProxyServerName"), "localhost");
     // A later change in the registry is not seen: the value is served from the table.
-    ASSERT_EQ(vxWriteRegistryKey(nullptr, 0, (setup + "\\ProxyServerName").c_str(), "other",
-                                 REG_SZ),
-              0);
+    ASSERT_EQ(
+        vxWriteRegistryKey(nullptr, 0, (setup + "\\ProxyServerName").c_str(), "other", REG_SZ), 0);
     EXPECT_STREQ(vxGetParam("ProxyServerName"), "localhost");
     EXPECT_EQ(vxGetParam("LanServerForPing"), nullptr);
     EXPECT_STREQ(vxLastError().text, "No parameter LanServerForPing in parameter file !");
@@ -129,7 +126,8 @@ TEST_F(ParamTest, RegistryModeReadsOnceThenAnswersFromTheTable) {
 
 TEST_F(ParamTest, BoundsOfTableAndPoolAreEnforced) {
     std::string many;
-    for (int i = 0; i < 300; ++i) many += "k" + std::to_string(i) + " v\n";
+    for (int i = 0; i < 300; ++i)
+        many += "k" + std::to_string(i) + " v\n";
     std::string file = write("many", many);
     EXPECT_EQ(vxLoadParamFile(file.c_str()), -4);
     EXPECT_EQ(vxLastError().code, 102);
@@ -138,8 +136,9 @@ TEST_F(ParamTest, BoundsOfTableAndPoolAreEnforced) {
     EXPECT_EQ(vxGetParam("k256"), nullptr);
 
     vxResetParams();
-    std::string big;  // 120 entries of about 78 bytes exceed the 8192-byte pool
-    for (int i = 0; i < 120; ++i) big += "n" + std::to_string(i) + " " + std::string(70, 'x') + "\n";
+    std::string big; // 120 entries of about 78 bytes exceed the 8192-byte pool
+    for (int i = 0; i < 120; ++i)
+        big += "n" + std::to_string(i) + " " + std::string(70, 'x') + "\n";
     EXPECT_EQ(vxLoadParamFile(write("big", big).c_str()), -4);
     EXPECT_NE(vxGetParam("n100"), nullptr);
     EXPECT_EQ(vxGetParam("n119"), nullptr);
@@ -152,7 +151,7 @@ TEST_F(ParamTest, BoundsOfTableAndPoolAreEnforced) {
 
 TEST(PutEnvTest, SetsReplacesAndRefuses) {
     PutEnv("VXT_PUT = one");
-    EXPECT_STREQ(getenv("VXT_PUT "), " one");  // the text is handed over unchanged
+    EXPECT_STREQ(getenv("VXT_PUT "), " one"); // the text is handed over unchanged
     PutEnv("VXT_PUT2=first");
     PutEnv("VXT_PUT2=a longer second value");
     EXPECT_STREQ(getenv("VXT_PUT2"), "a longer second value");
@@ -164,7 +163,8 @@ TEST(PutEnvTest, SetsReplacesAndRefuses) {
     EXPECT_STREQ(vxLastError().text, "Invalid argument in PutEnv");
     // The pool is bounded: filling it is an error, never an overrun.
     std::string big(1000, 'z');
-    for (int i = 0; i < 4; ++i) PutEnv(("VXT_BIG" + std::to_string(i) + "=" + big).c_str());
+    for (int i = 0; i < 4; ++i)
+        PutEnv(("VXT_BIG" + std::to_string(i) + "=" + big).c_str());
     EXPECT_STREQ(vxLastError().text, "Environment pool full in PutEnv");
     EXPECT_STREQ(getenv("VXT_PUT2"), "x");
 }
@@ -193,10 +193,11 @@ TEST(SystemTest, ExitCodesBackgroundAndParentId) {
     // A background command returns at once, before it has finished.
     EXPECT_EQ(vxSystem(("sleep 2; touch " + out + " &  ").c_str()), 0);
     EXPECT_FALSE(fs::exists(out));
-    for (int i = 0; i < 200 && !fs::exists(out); ++i) usleep(50000);
+    for (int i = 0; i < 200 && !fs::exists(out); ++i)
+        usleep(50000);
     EXPECT_TRUE(fs::exists(out));
     fs::remove(out);
     EXPECT_EQ(vxWaitProcess(999999), -1);
 }
 
-}  // namespace
+} // namespace

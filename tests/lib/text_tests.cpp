@@ -1,8 +1,7 @@
 // Tests of the line reader, the splitters, the string routines and the date-time adder.
-#include <gtest/gtest.h>
-
 #include <cstdio>
 #include <cstring>
+#include <gtest/gtest.h>
 #include <string>
 #include <vector>
 
@@ -22,7 +21,8 @@ FILE* streamOf(const std::string& bytes) {
 
 std::vector<std::string> listOf(char** words) {
     std::vector<std::string> out;
-    for (; *words; ++words) out.emplace_back(*words);
+    for (; *words; ++words)
+        out.emplace_back(*words);
     return out;
 }
 
@@ -61,7 +61,7 @@ TEST(LineReader, LineLongerThanBufferAndExactFit) {
     FILE* f = streamOf(longLine + "\n" + std::string(4094, 'b') + "\nend\n");
     char* words[4];
     vxClearError();
-    EXPECT_EQ(vxReadLine(f, words, 4), -1);  // -6 from the reader
+    EXPECT_EQ(vxReadLine(f, words, 4), -1); // -6 from the reader
     EXPECT_EQ(vxLastError().code, 12);
     EXPECT_STREQ(vxLastError().text, "Text line too long");
     // The rest of the long line is read as a line of its own.
@@ -116,7 +116,7 @@ TEST(Splitters, SingleQuotesGroupInEverySplitter) {
     char c[] = "orvelan 'two words' \t third";
     EXPECT_EQ(vxSplitWords(c, 0x21, 0xFF, words, 10), 3);
     EXPECT_EQ(listOf(words), (Words{"orvelan", "two words", "third"}));
-    char d[] = "ab'cd ef'gh";  // a quote ends the current word
+    char d[] = "ab'cd ef'gh"; // a quote ends the current word
     EXPECT_EQ(vxSplitWords(d, 0x21, 0xFF, words, 10), 3);
     EXPECT_EQ(listOf(words), (Words{"ab", "cd ef", "gh"}));
 }
@@ -126,7 +126,7 @@ TEST(Splitters, StopAtCapacityAndLeaveTheRest) {
     char a[] = "a:b:c:d";
     EXPECT_EQ(vxSplitEvery(a, ':', ':', words, 3), 2);
     EXPECT_EQ(listOf(words), (Words{"a", "b"}));
-    EXPECT_STREQ(a + 4, "c:d");  // not cut further
+    EXPECT_STREQ(a + 4, "c:d"); // not cut further
     char b[] = "one two three";
     EXPECT_EQ(vxSplitWords(b, 0x21, 0xFF, words, 3), 2);
     EXPECT_EQ(words[2], nullptr);
@@ -154,7 +154,7 @@ TEST(StringRoutines, TrimFindLastPool) {
     const char block[] = {'a', 'b', '\0', 'c', 'd', 'e'};
     EXPECT_EQ(vxFindString(block, "cd", sizeof block), block + 3);
     EXPECT_EQ(vxFindString(block, "", sizeof block), block);
-    EXPECT_EQ(vxFindString(block, "de", 5), nullptr);  // only within the block's size
+    EXPECT_EQ(vxFindString(block, "de", 5), nullptr); // only within the block's size
     EXPECT_EQ(vxFindString(block, "abcdefg", sizeof block), nullptr);
 
     char pool[8];
@@ -175,7 +175,7 @@ TEST(AddMinutes, CarriesAcrossDaysMonthsAndYears) {
     vxAddMinutes(&out, &leap, 1500);
     EXPECT_EQ(out.year, 2024);
     EXPECT_EQ(out.month, 3);
-    EXPECT_EQ(out.day, 1);  // 25 hours, through 29 February
+    EXPECT_EQ(out.day, 1); // 25 hours, through 29 February
     EXPECT_EQ(out.hour, 0);
     EXPECT_EQ(out.minute, 30);
     EXPECT_EQ(out.second, 17);
@@ -204,4 +204,4 @@ TEST(AddMinutes, CarriesAcrossDaysMonthsAndYears) {
     EXPECT_EQ(out.minute, 5);
 }
 
-}  // namespace
+} // namespace

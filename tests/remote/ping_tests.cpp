@@ -90,7 +90,8 @@ TEST(Ping, LoopbackAnswersEachRequestInOrder) {
     // Another process pinging loopback at the same time (other tests run in parallel) shows up
     // on a raw socket as replies with a foreign identifier; they are neither answers nor losses.
     const std::string foreign = "someone else's packet!\n";
-    for (size_t at; (at = text.find(foreign)) != std::string::npos;) text.erase(at, foreign.size());
+    for (size_t at; (at = text.find(foreign)) != std::string::npos;)
+        text.erase(at, foreign.size());
     // Raw sockets count the 20-byte IP header in; datagram sockets hand over the ICMP part.
     std::regex lines("(64|44) bytes from 127\\.0\\.0\\.1: icmp_seq = 0\\.  time: [0-9]+ ms \n"
                      "(64|44) bytes from 127\\.0\\.0\\.1: icmp_seq = 1\\.  time: [0-9]+ ms \n");

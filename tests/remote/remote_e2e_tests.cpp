@@ -2,15 +2,15 @@
 // encryption, counters, the server-side ping and the failure paths of the link.
 #include <chrono>
 #include <crypt.h>
+#include <csignal>
 #include <cstdio>
+#include <fcntl.h>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <regex>
 #include <set>
 #include <sstream>
 #include <string>
-#include <csignal>
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>

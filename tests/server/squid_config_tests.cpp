@@ -1,8 +1,7 @@
 // Tests of the Squid configuration that the post-save commands build from the proxy's lists.
-#include <gtest/gtest.h>
-
 #include <filesystem>
 #include <fstream>
+#include <gtest/gtest.h>
 #include <sstream>
 #include <string>
 #include <unistd.h>
@@ -61,7 +60,7 @@ TEST_F(SquidConfigTest, ListsBecomePasswordAclAndRuleFiles) {
     EXPECT_EQ(get("etc/squid/orvelan/groups/guests.users"), "nagy\n");
     EXPECT_EQ(get("etc/squid/orvelan/groups/staff.urls"),
               "bad\\.example\\.org/a\\?b\nwww\\.face\\.com\n");
-    EXPECT_EQ(get("etc/squid/orvelan/groups/guests.urls"), "");  // no permit file yet
+    EXPECT_EQ(get("etc/squid/orvelan/groups/guests.urls"), ""); // no permit file yet
     std::string conf = get("etc/squid/orvelan/orvelan.conf");
     EXPECT_NE(conf.find("http_access deny orvelan_g_staff orvelan_s_staff\n"
                         "http_access allow orvelan_g_staff\n"),
@@ -107,4 +106,4 @@ TEST_F(SquidConfigTest, DirectoryFromTheServerParameters) {
     EXPECT_EQ(get("opt/proxy/conf/passwd"), "a:wjA\n");
 }
 
-}  // namespace
+} // namespace

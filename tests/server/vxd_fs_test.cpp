@@ -1,12 +1,12 @@
 // Unit tests of the reference server's root confinement (path mapping, opening beneath the root).
-#include "vxd_fs.h"
-
 #include <cerrno>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <unistd.h>
+
+#include "vxd_fs.h"
 
 namespace fs = std::filesystem;
 

@@ -1,7 +1,4 @@
 // End-to-end tests of the reference server: vxd over a real rpcbind, the lock programs, the tail.
-#include "raw_client.h"
-#include "test_server.h"
-
 #include <crypt.h>
 #include <fcntl.h>
 #include <filesystem>
@@ -12,6 +9,9 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include "raw_client.h"
+#include "test_server.h"
 
 namespace {
 

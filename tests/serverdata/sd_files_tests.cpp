@@ -1,8 +1,7 @@
 // Tests of the data layer that need no server: export and import formats, refusals of text that
 // would corrupt a list file or reach a server command, table bounds, and "setup.bin".
-#include <gtest/gtest.h>
-
 #include <cstring>
+#include <gtest/gtest.h>
 #include <string>
 
 #include "line_speeds.h"

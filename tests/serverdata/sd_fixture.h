@@ -2,11 +2,10 @@
 // parameter table emptied, the process-wide tables reset.
 #pragma once
 
-#include <gtest/gtest.h>
-
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <gtest/gtest.h>
 #include <sstream>
 #include <string>
 #include <unistd.h>

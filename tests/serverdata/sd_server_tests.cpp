@@ -1,8 +1,7 @@
 // End-to-end tests of the data layer against the reference server: the lock protocol between two
 // consoles, the list files byte for byte, passwords through the server's crypt, working hours.
-#include <gtest/gtest.h>
-
 #include <cstring>
+#include <gtest/gtest.h>
 #include <string>
 
 #include "console_password.h"

@@ -1,6 +1,5 @@
 // Tests of the start-up sequence: the set mark, the parameter source, the server's answers.
 #include <gtest/gtest.h>
-
 #include <string>
 
 #include "demo_root.h"

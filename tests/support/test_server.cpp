@@ -14,6 +14,7 @@
 #include <rpc/rpc.h>
 #include <spawn.h>
 #include <sstream>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -57,6 +58,24 @@ int runWait(const std::vector<std::string>& args) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+// Program 0x48000003 is one per machine, so every test server of this machine takes one lock
+// file: CTest's RESOURCE_LOCK orders the tests of one run, this orders separate runs (two build
+// trees tested at once). Held per process while any of its test servers exists.
+int g_machineLockFd = -1;
+int g_machineLockUsers = 0;
+
+void takeMachineLock() {
+    if (g_machineLockUsers++ > 0) return;
+    g_machineLockFd = open("/tmp/orvelan-vxd-tests.lock", O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    if (g_machineLockFd >= 0) flock(g_machineLockFd, LOCK_EX);
+}
+
+void dropMachineLock() {
+    if (--g_machineLockUsers > 0) return;
+    if (g_machineLockFd >= 0) close(g_machineLockFd);
+    g_machineLockFd = -1;
+}
+
 } // namespace
 
 std::string testServerBinDir() {
@@ -93,6 +112,7 @@ bool ensureRpcbind(std::string* error) {
 }
 
 TestServer::TestServer(TestServerOptions options) : m_options(std::move(options)) {
+    takeMachineLock();
     char base[] = "/tmp/orvelan-vxd-XXXXXX";
     if (!mkdtemp(base)) {
         fail(std::string("mkdtemp: ") + strerror(errno));
@@ -117,6 +137,7 @@ TestServer::~TestServer() {
         std::error_code ec;
         fs::remove_all(m_base, ec);
     }
+    dropMachineLock();
 }
 
 bool TestServer::fail(const std::string& text) {

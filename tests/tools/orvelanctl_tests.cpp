@@ -1,10 +1,9 @@
 // End-to-end tests of orvelanctl against a real rpcbind and reference server: every subcommand's
 // effect on the server's files, its messages and its exit status.
-#include <gtest/gtest.h>
-
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <gtest/gtest.h>
 #include <sstream>
 #include <string>
 #include <sys/wait.h>
@@ -29,8 +28,9 @@ class OrvelanctlTest : public ::testing::Test {
   protected:
     void SetUp() override {
         ASSERT_TRUE(server.running()) << server.error();
-        dir = fs::temp_directory_path() / ("vxctl-" + std::to_string(getpid()) + "-" +
-                                           ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        dir = fs::temp_directory_path() /
+              ("vxctl-" + std::to_string(getpid()) + "-" +
+               ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::remove_all(dir);
         fs::create_directories(dir / "work");
         setenv("ORVELAN_REGISTRY", (dir / "registry.reg").c_str(), 1);
@@ -79,7 +79,7 @@ TEST_F(OrvelanctlTest, GroupsImportSavesRunsGrouppenAndListsBack) {
     EXPECT_EQ(server.readFile("/l/apache/etc/groups"),
               "guests a \"/l/apache/etc/permit/guests.allow\"\r\n"
               "staff d \"/l/apache/etc/permit/staff.deny\"\r\n");
-    EXPECT_FALSE(server.exists("/l/apache/etc/groups._vx_lck_"));  // released
+    EXPECT_FALSE(server.exists("/l/apache/etc/groups._vx_lck_")); // released
     EXPECT_FALSE(fs::exists(dir / "work" / "vx_groups.txt"));
     // The post-save command built the proxy configuration.
     EXPECT_NE(server.readFile("/etc/squid/orvelan/orvelan.conf").find("acl orvelan_g_staff"),
@@ -97,16 +97,16 @@ TEST_F(OrvelanctlTest, UsersImportRoundTripsByteForByte) {
     ASSERT_TRUE(server.writeFile("/l/apache/etc/groups",
                                  "staff d \"/l/apache/etc/permit/staff.deny\"\r\n"));
     // Windows-1250 bytes: "Kovács János", "megjegyzés".
-    const std::string line =
-        "kovacs:staff:wjAbCdEfGhIjK:p:e::Kov\xe1" "cs J\xe1nos :123 :12 :456 :megjegyz\xe9s \r\n";
+    const std::string line = "kovacs:staff:wjAbCdEfGhIjK:p:e::Kov\xe1"
+                             "cs J\xe1nos :123 :12 :456 :megjegyz\xe9s \r\n";
     write("users.txt", line + "nagy:::::s:Nagy Anna : : : : \r\n");
     CtlRun r = ctl("users import users.txt");
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(server.readFile("/l/apache/etc/users"),
-              "kovacs:staff:wjAbCdEfGhIjK:p:e:::\r\n"
-              "nagy:::::s::\r\n");
+    EXPECT_EQ(server.readFile("/l/apache/etc/users"), "kovacs:staff:wjAbCdEfGhIjK:p:e:::\r\n"
+                                                      "nagy:::::s::\r\n");
     EXPECT_EQ(server.readFile("/l/apache/etc/userdata"),
-              "kovacs :Kov\xe1" "cs J\xe1nos :123 :12 :456 :megjegyz\xe9s \r\n"
+              "kovacs :Kov\xe1"
+              "cs J\xe1nos :123 :12 :456 :megjegyz\xe9s \r\n"
               "nagy :Nagy Anna : : : : \r\n");
     EXPECT_EQ(server.readFile("/etc/squid/orvelan/passwd"), "kovacs:wjAbCdEfGhIjK\n");
 
@@ -134,7 +134,7 @@ TEST_F(OrvelanctlTest, RefusedInputAndConcurrentUseChangeNothing) {
     EXPECT_EQ(r.status, 3);
     EXPECT_EQ(r.err, "Konkurens használat !\n");
     EXPECT_EQ(server.readFile("/l/apache/etc/groups"), groups);
-    EXPECT_TRUE(server.exists("/l/apache/etc/groups._vx_lck_"));  // the other console's lock stays
+    EXPECT_TRUE(server.exists("/l/apache/etc/groups._vx_lck_")); // the other console's lock stays
 }
 
 TEST_F(OrvelanctlTest, ReleaseDropsTheLocksThisDirectoryHolds) {
@@ -170,7 +170,7 @@ TEST_F(OrvelanctlTest, UrlsOfAGroup) {
 }
 
 TEST_F(OrvelanctlTest, ConsolePasswordsFromStandardInput) {
-    CtlRun r = ctl("passwd check admin", "\n");  // no password file: the empty password passes
+    CtlRun r = ctl("passwd check admin", "\n"); // no password file: the empty password passes
     EXPECT_EQ(r.status, 0) << r.err;
     r = ctl("passwd set admin", "titok\n");
     ASSERT_EQ(r.status, 0) << r.err;
@@ -181,7 +181,7 @@ TEST_F(OrvelanctlTest, ConsolePasswordsFromStandardInput) {
     r = ctl("passwd check 1", "rossz\n");
     EXPECT_EQ(r.status, 5);
     EXPECT_EQ(r.err, "Hibás jelszó !\n");
-    EXPECT_EQ(ctl("passwd check user", "titok\n").status, 5);  // user level: no file, not empty
+    EXPECT_EQ(ctl("passwd check user", "titok\n").status, 5); // user level: no file, not empty
     EXPECT_EQ(ctl("passwd check 2", "x\n").status, 64);
 }
 
@@ -233,4 +233,4 @@ TEST_F(OrvelanctlTest, StartupChecksDecideBeforeAnyCommand) {
     EXPECT_NE(r.out.find("users import FILE"), std::string::npos);
 }
 
-}  // namespace
+} // namespace

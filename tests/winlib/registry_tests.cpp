@@ -1,8 +1,7 @@
 // Tests of the registry store: paths, roots, types and conversions, result codes, the file format.
-#include <gtest/gtest.h>
-
 #include <filesystem>
 #include <fstream>
+#include <gtest/gtest.h>
 #include <string>
 #include <unistd.h>
 
@@ -101,14 +100,13 @@ TEST_F(RegistryTest, TypesAndConversions) {
     EXPECT_EQ(vxWriteRegistryKey(nullptr, 0, (base + "Count").c_str(), "-12", REG_SZ), 0);
     EXPECT_EQ(read(base + "Count", v), REG_DWORD);
     EXPECT_EQ(v, "-12");
-    EXPECT_EQ(vxWriteRegistryKey(nullptr, 0, (base + "Big").c_str(), "7", REG_DWORD_BIG_ENDIAN),
-              1);
+    EXPECT_EQ(vxWriteRegistryKey(nullptr, 0, (base + "Big").c_str(), "7", REG_DWORD_BIG_ENDIAN), 1);
     EXPECT_EQ(read(base + "Big", v), REG_DWORD_BIG_ENDIAN);
     EXPECT_EQ(v, "7");
     EXPECT_EQ(vxWriteRegistryKey(nullptr, 0, (base + "Exp").c_str(), "%HOME%\\x", REG_EXPAND_SZ),
               1);
     EXPECT_EQ(read(base + "Exp", v), REG_EXPAND_SZ);
-    EXPECT_EQ(v, "%HOME%\\x");  // not expanded
+    EXPECT_EQ(v, "%HOME%\\x"); // not expanded
 
     // Values written by hand in regedit's forms.
     std::ofstream(store, std::ios::app) << "\r\n[HKEY_CURRENT_USER\\Software\\Hand]\r\n"
@@ -121,9 +119,9 @@ TEST_F(RegistryTest, TypesAndConversions) {
     EXPECT_EQ(read("HKEY_CURRENT_USER\\Software\\Hand\\Word", v), REG_DWORD);
     EXPECT_EQ(v, "42");
     char out[16] = {};
-    EXPECT_EQ(vxReadRegistryKey(nullptr, 0, "HKEY_CURRENT_USER\\Software\\Hand\\Multi", out,
-                                sizeof out),
-              REG_MULTI_SZ);
+    EXPECT_EQ(
+        vxReadRegistryKey(nullptr, 0, "HKEY_CURRENT_USER\\Software\\Hand\\Multi", out, sizeof out),
+        REG_MULTI_SZ);
     EXPECT_EQ(std::string(out, 6), std::string("a\0bc\0\0", 6));
     EXPECT_EQ(read("HKEY_CURRENT_USER\\Software\\Hand\\Bin", v), REG_BINARY);
     EXPECT_EQ(v, "AB");
@@ -162,7 +160,8 @@ TEST_F(RegistryTest, BadPathsMachinesAndSmallBuffers) {
 
 TEST_F(RegistryTest, CorruptStoreIsRefusedAndLeftUntouched) {
     fs::create_directories(dir / "sub");
-    const std::string text = "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\A]\r\n\"ok\"=\"1\"\r\nbroken line\r\n";
+    const std::string text =
+        "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\A]\r\n\"ok\"=\"1\"\r\nbroken line\r\n";
     std::ofstream(store, std::ios::binary) << text;
     std::string v;
     EXPECT_EQ(read("HKEY_CURRENT_USER\\A\\ok", v), -1);
@@ -185,4 +184,4 @@ TEST_F(RegistryTest, UnwritableDirectoryFailsWithoutDamage) {
     EXPECT_EQ(v, "1");
 }
 
-}  // namespace
+} // namespace
