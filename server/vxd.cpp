@@ -24,6 +24,7 @@
 #include "vx_err.h"
 #include "vx_xdr.h"
 #include "vxd_fs.h"
+#include "vxd_shell.h"
 
 extern char** environ;
 
@@ -370,7 +371,7 @@ vx_reply procExec(const char* command) {
     envp[n] = nullptr;
     char* argv[] = {const_cast<char*>("sh"), const_cast<char*>("-c"), const_cast<char*>(command),
                     nullptr};
-    int status = runProgram("/bin/sh", argv, envp, -1, false);
+    int status = runProgram(vxdCommandShell(g_root), argv, envp, -1, false);
     if (status < 0) return errorReply(-status, "/bin/sh");
     vx_reply r = emptyReply();
     int code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);

@@ -395,4 +395,21 @@ TEST_F(Getstats2, SearchesALargeOrderedLogForTheRange) {
     EXPECT_EQ(m_stderr, ""); // the garbage lies outside the searched range
 }
 
+TEST_F(Getstats2, CommandShellShowsTheRootAtLAndTmp) {
+    write("/tmp/mine", "root's tmp");
+    fs::create_directories(m_root + "/l/tools");
+    auto shell = [&](const std::string& env, const std::string& command) {
+        std::string cmd = "cd " + m_root + "/srv && " + env + " " VXSH_PATH " -c '" + command +
+                          "' > " + m_root + "/srv/out 2>&1";
+        int status = system(cmd.c_str());
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << read("/srv/out");
+        return read("/srv/out");
+    };
+    EXPECT_EQ(shell("VXD_ROOT=" + m_root, "pwd; cat /tmp/mine; echo; ls /l; echo $VXD_ROOT"),
+              "/.vxd-root/srv\nroot's tmp\ntools\n/.vxd-root\n");
+    // A root of "/" and no root at all: the plain shell, nothing mapped.
+    EXPECT_EQ(shell("VXD_ROOT=/", "pwd"), m_root + "/srv\n");
+    EXPECT_EQ(shell("env -u VXD_ROOT", "pwd"), m_root + "/srv\n");
+}
+
 } // namespace
