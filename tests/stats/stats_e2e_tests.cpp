@@ -44,6 +44,12 @@ std::string logLine(time_t t, unsigned long long bytes, const std::string& user,
            " " + method + " " + url + " " + user + " DIRECT/80.99.1.1 text/html\n";
 }
 
+TestServerOptions statsServer() {
+    TestServerOptions options;
+    options.statsTool = true;
+    return options;
+}
+
 // The console's working directory is a temporary directory of the test.
 class StatsRemote : public ::testing::Test {
   protected:
@@ -75,7 +81,7 @@ class StatsRemote : public ::testing::Test {
             false};
     }
 
-    TestServer m_server;
+    TestServer m_server{statsServer()};
     std::string m_local;
     char m_previous[4096];
 };
