@@ -27,10 +27,10 @@ template <class F> xdrproc_t xdrProc(F filter) {
 struct Call {
     svc_req* rq;
     SVCXPRT* xprt;
-    const char* client;  // the caller's address
-    VxdInstance* in;     // the instance called; nullptr on a main program
-    const char* arg;     // a string argument
-    vx_block* block;     // a block argument
+    const char* client; // the caller's address
+    VxdInstance* in;    // the instance called; nullptr on a main program
+    const char* arg;    // a string argument
+    vx_block* block;    // a block argument
 };
 
 enum class Argument { None, String, Block };
