@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -90,16 +91,6 @@ time_t leadingTime(const char* p, const char* end) {
         v = v * 10 + static_cast<uint64_t>(*q++ - '0');
     if (q == p || (q < end && *q != '.' && *q != ' ')) return -1;
     return static_cast<time_t>(v);
-}
-
-uint64_t hashKey(std::string_view a, std::string_view b) {
-    uint64_t h = 1469598103934665603ull;
-    for (char c : a)
-        h = (h ^ static_cast<unsigned char>(c)) * 1099511628211ull;
-    h = (h ^ 0xff) * 1099511628211ull;
-    for (char c : b)
-        h = (h ^ static_cast<unsigned char>(c)) * 1099511628211ull;
-    return h ^ (h >> 29);
 }
 
 // Whether a name or URL needs quoting or escaping for the console's field splitter.
@@ -272,66 +263,121 @@ std::string_view statsSite(std::string_view method, std::string_view url) {
 
 // Collector ------------------------------------------------------------------------------------
 
-struct StatsCollector::Entry {
-    const char* key = nullptr; // user, NUL, target
-    uint32_t userSize = 0;
-    uint32_t targetSize = 0;
-    uint64_t hash = 0;
-    uint64_t count = 0;
-    std::string_view user() const { return {key, userSize}; }
-    std::string_view target() const { return {key + userSize + 1, targetSize}; }
-};
+namespace {
+
+constexpr uint64_t kEmptyPair = ~0ull;
+
+uint64_t mix(uint64_t x) {
+    x ^= x >> 33;
+    x *= 0xff51afd7ed558ccdull;
+    x ^= x >> 33;
+    x *= 0xc4ceb9fe1a85ec53ull;
+    return x ^ (x >> 33);
+}
+
+uint32_t hashText(std::string_view s) {
+    uint64_t h = 1469598103934665603ull;
+    size_t i = 0;
+    for (; i + 8 <= s.size(); i += 8) {
+        uint64_t w;
+        memcpy(&w, s.data() + i, 8);
+        h = mix(h ^ w);
+    }
+    for (; i < s.size(); ++i)
+        h = (h ^ static_cast<unsigned char>(s[i])) * 1099511628211ull;
+    return static_cast<uint32_t>(mix(h ^ s.size()));
+}
+
+} // namespace
+
+StatsStrings::StatsStrings() : m_slots(1 << 10, Slot{nullptr, 0, 0}) {}
+
+StatsStrings::~StatsStrings() {
+    for (char* block : m_blocks)
+        delete[] block;
+}
+
+std::string_view StatsStrings::at(uint32_t id) const {
+    const char* text = m_strings[id];
+    uint32_t size;
+    memcpy(&size, text, sizeof size);
+    return {text + sizeof size, size};
+}
+
+uint32_t StatsStrings::intern(std::string_view s) {
+    if (m_strings.size() * 10 >= m_slots.size() * 7) {
+        std::vector<Slot> bigger(m_slots.size() * 2, Slot{nullptr, 0, 0});
+        size_t mask = bigger.size() - 1;
+        for (const Slot& e : m_slots) {
+            if (!e.text) continue;
+            size_t i = e.hash & mask;
+            while (bigger[i].text)
+                i = (i + 1) & mask;
+            bigger[i] = e;
+        }
+        m_slots.swap(bigger);
+    }
+    uint32_t hash = hashText(s);
+    size_t mask = m_slots.size() - 1;
+    for (size_t i = hash & mask;; i = (i + 1) & mask) {
+        Slot& e = m_slots[i];
+        if (e.text == nullptr) {
+            uint32_t size = static_cast<uint32_t>(s.size());
+            size_t need = sizeof size + s.size();
+            if (need > m_left) {
+                size_t blockSize = std::max<size_t>(need, 4 << 20);
+                m_blocks.push_back(new char[blockSize]);
+                m_next = m_blocks.back();
+                m_left = blockSize;
+            }
+            memcpy(m_next, &size, sizeof size);
+            memcpy(m_next + sizeof size, s.data(), s.size());
+            e = Slot{m_next, hash, static_cast<uint32_t>(m_strings.size())};
+            m_strings.push_back(m_next);
+            m_next += need;
+            m_left -= need;
+            return e.id;
+        }
+        if (e.hash == hash && at(e.id) == s) return e.id;
+    }
+}
 
 StatsCollector::StatsCollector(StatsKind kind, const StatsQuery& query, std::vector<time_t> bounds)
     : m_kind(kind), m_query(query), m_bounds(std::move(bounds)) {
     if (m_kind == StatsKind::Data)
         m_bytes.assign(m_bounds.empty() ? 0 : m_bounds.size() - 1, 0);
     else
-        m_table.resize(1 << 16);
+        m_pairs.assign(1 << 12, Pair{kEmptyPair, 0});
 }
 
-StatsCollector::~StatsCollector() {
-    for (char* block : m_blocks)
-        delete[] block;
-}
+StatsCollector::~StatsCollector() = default;
 
-StatsCollector::Entry* StatsCollector::find(std::string_view user, std::string_view target) {
-    if (m_used * 2 >= m_table.size()) {
-        std::vector<Entry> bigger(m_table.size() * 2);
-        for (const Entry& e : m_table) {
-            if (!e.key) continue;
-            size_t i = e.hash & (bigger.size() - 1);
-            while (bigger[i].key)
-                i = (i + 1) & (bigger.size() - 1);
-            bigger[i] = e;
+void StatsCollector::countPair(uint32_t user, uint32_t target) {
+    if (m_pairCount * 10 >= m_pairs.size() * 7) {
+        std::vector<Pair> bigger(m_pairs.size() * 2, Pair{kEmptyPair, 0});
+        size_t mask = bigger.size() - 1;
+        for (const Pair& p : m_pairs) {
+            if (p.key == kEmptyPair) continue;
+            size_t i = mix(p.key) & mask;
+            while (bigger[i].key != kEmptyPair)
+                i = (i + 1) & mask;
+            bigger[i] = p;
         }
-        m_table.swap(bigger);
+        m_pairs.swap(bigger);
     }
-    uint64_t hash = hashKey(user, target);
-    size_t mask = m_table.size() - 1;
-    for (size_t i = hash & mask;; i = (i + 1) & mask) {
-        Entry& e = m_table[i];
-        if (!e.key) {
-            size_t need = user.size() + target.size() + 1;
-            if (need > m_blockLeft) {
-                size_t size = std::max<size_t>(need, 4 << 20);
-                m_blocks.push_back(new char[size]);
-                m_blockNext = m_blocks.back();
-                m_blockLeft = size;
-            }
-            memcpy(m_blockNext, user.data(), user.size());
-            m_blockNext[user.size()] = '\0';
-            memcpy(m_blockNext + user.size() + 1, target.data(), target.size());
-            e.key = m_blockNext;
-            e.userSize = static_cast<uint32_t>(user.size());
-            e.targetSize = static_cast<uint32_t>(target.size());
-            e.hash = hash;
-            m_blockNext += need;
-            m_blockLeft -= need;
-            ++m_used;
-            return &e;
+    uint64_t key = static_cast<uint64_t>(user) << 32 | target;
+    size_t mask = m_pairs.size() - 1;
+    for (size_t i = mix(key) & mask;; i = (i + 1) & mask) {
+        Pair& p = m_pairs[i];
+        if (p.key == key) {
+            ++p.count;
+            return;
         }
-        if (e.hash == hash && e.user() == user && e.target() == target) return &e;
+        if (p.key == kEmptyPair) {
+            p = Pair{key, 1};
+            ++m_pairCount;
+            return;
+        }
     }
 }
 
@@ -359,7 +405,7 @@ void StatsCollector::count(const StatsLogLine& line) {
     }
     std::string_view target =
         m_kind == StatsKind::Site ? statsSite(line.method, line.url) : line.url;
-    find(user, target.substr(0, kTargetMax))->count++;
+    countPair(m_users.intern(user), m_targets.intern(target.substr(0, kTargetMax)));
 }
 
 void StatsCollector::addLine(const char* begin, const char* end) {
@@ -434,6 +480,53 @@ bool isGzip(int fd) {
 
 } // namespace
 
+// Reads a file from offset from (or a gzip stream) in blocks, handing complete lines on.
+bool StatsCollector::addStream(int fd, off_t from, void* gzHandle, std::string* error) {
+    gzFile gz = static_cast<gzFile>(gzHandle);
+    std::vector<char> buf(4 << 20);
+    size_t kept = 0;
+    off_t at = from;
+    for (;;) {
+        ssize_t n;
+        if (gz) {
+            n = gzread(gz, buf.data() + kept, static_cast<unsigned>(buf.size() - kept));
+            if (n < 0) {
+                int code = 0;
+                *error = std::string("compressed log: ") + gzerror(gz, &code);
+                return false;
+            }
+        } else {
+            n = pread(fd, buf.data() + kept, buf.size() - kept, at);
+            if (n < 0) {
+                if (errno == EINTR) continue;
+                *error = strerror(errno);
+                return false;
+            }
+            at += n;
+        }
+        size_t have = kept + static_cast<size_t>(n);
+        if (n == 0) {
+            addRange(buf.data(), buf.data() + have);
+            return true;
+        }
+        const char* lastNl = static_cast<const char*>(memrchr(buf.data(), '\n', have));
+        if (!lastNl) {
+            // A line longer than the buffer is no log line: counted, skipped.
+            if (have == buf.size()) {
+                ++m_malformed;
+                kept = 0;
+            } else {
+                kept = have;
+            }
+            continue;
+        }
+        size_t done = static_cast<size_t>(lastNl - buf.data()) + 1;
+        if (!addRange(buf.data(), buf.data() + done)) return true;
+        kept = have - done;
+        memmove(buf.data(), buf.data() + done, kept);
+    }
+}
+
 bool StatsCollector::addFile(int fd, std::string* error) {
     if (m_bounds.empty()) return true;
     if (isGzip(fd)) {
@@ -445,37 +538,7 @@ bool StatsCollector::addFile(int fd, std::string* error) {
             return false;
         }
         gzbuffer(gz, 1 << 18);
-        std::vector<char> buf(1 << 20);
-        size_t kept = 0;
-        bool ok = true;
-        for (;;) {
-            int n = gzread(gz, buf.data() + kept, static_cast<unsigned>(buf.size() - kept));
-            if (n < 0) {
-                int code = 0;
-                *error = std::string("compressed log: ") + gzerror(gz, &code);
-                ok = false;
-                break;
-            }
-            size_t have = kept + static_cast<size_t>(n);
-            if (n == 0) {
-                addRange(buf.data(), buf.data() + have);
-                break;
-            }
-            const char* lastNl = static_cast<const char*>(memrchr(buf.data(), '\n', have));
-            if (!lastNl) { // a line longer than the buffer: counted malformed, skipped
-                if (have == buf.size()) {
-                    ++m_malformed;
-                    kept = 0;
-                } else {
-                    kept = have;
-                }
-                continue;
-            }
-            size_t done = static_cast<size_t>(lastNl - buf.data()) + 1;
-            if (!addRange(buf.data(), buf.data() + done)) break;
-            kept = have - done;
-            memmove(buf.data(), buf.data() + done, kept);
-        }
+        bool ok = addStream(-1, 0, gz, error);
         gzclose(gz);
         return ok;
     }
@@ -486,48 +549,76 @@ bool StatsCollector::addFile(int fd, std::string* error) {
     }
     size_t size = static_cast<size_t>(st.st_size);
     if (size == 0) return true;
+    // The range is searched through a mapping (a few pages are touched) and then read in
+    // blocks, so that memory stays small however large the log.
     void* map = mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
     if (map == MAP_FAILED) {
         *error = strerror(errno);
         return false;
     }
     const char* data = static_cast<const char*>(map);
-    const char* from = searchTime(data, size, first() - kOrderSlack);
-    addRange(from, data + size);
+    off_t from = searchTime(data, size, first() - kOrderSlack) - data;
     munmap(map, size);
-    return true;
+    return addStream(fd, from, nullptr, error);
+}
+
+namespace {
+
+struct OutPair {
+    uint32_t userRank;
+    uint32_t target;
+    uint64_t count;
+};
+
+} // namespace
+
+bool StatsCollector::write(FILE* out) const {
+    char number[24];
+    if (m_kind == StatsKind::Data) {
+        for (uint64_t b : m_bytes)
+            fprintf(out, "%llu\n", static_cast<unsigned long long>(b));
+        return fflush(out) == 0 && !ferror(out);
+    }
+    // Users in byte order once, then the pairs by user rank and count (highest first).
+    std::vector<uint32_t> byName(m_users.size());
+    for (uint32_t i = 0; i < byName.size(); ++i)
+        byName[i] = i;
+    std::sort(byName.begin(), byName.end(),
+              [&](uint32_t a, uint32_t b) { return m_users.at(a) < m_users.at(b); });
+    std::vector<uint32_t> rank(byName.size());
+    for (uint32_t r = 0; r < byName.size(); ++r)
+        rank[byName[r]] = r;
+    std::vector<OutPair> pairs;
+    pairs.reserve(m_pairCount);
+    for (const Pair& p : m_pairs)
+        if (p.key != kEmptyPair)
+            pairs.push_back(OutPair{rank[p.key >> 32], static_cast<uint32_t>(p.key), p.count});
+    std::sort(pairs.begin(), pairs.end(), [&](const OutPair& a, const OutPair& b) {
+        if (a.userRank != b.userRank) return a.userRank < b.userRank;
+        if (a.count != b.count) return a.count > b.count;
+        return a.target < b.target; // equal counts: in the order the log first names them
+    });
+    std::string line;
+    for (const OutPair& p : pairs) {
+        line.clear();
+        appendField(&line, m_users.at(byName[p.userRank]));
+        int n = snprintf(number, sizeof number, " %llu ", static_cast<unsigned long long>(p.count));
+        line.append(number, static_cast<size_t>(n));
+        appendField(&line, m_targets.at(p.target));
+        line.push_back('\n');
+        fwrite(line.data(), 1, line.size(), out);
+    }
+    return fflush(out) == 0 && !ferror(out);
 }
 
 void StatsCollector::write(std::string* out) const {
-    out->clear();
-    if (m_kind == StatsKind::Data) {
-        out->reserve(m_bytes.size() * 8);
-        char number[24];
-        for (uint64_t b : m_bytes) {
-            int n = snprintf(number, sizeof number, "%llu\n", static_cast<unsigned long long>(b));
-            out->append(number, static_cast<size_t>(n));
-        }
-        return;
-    }
-    std::vector<const Entry*> entries;
-    entries.reserve(m_used);
-    for (const Entry& e : m_table)
-        if (e.key) entries.push_back(&e);
-    std::sort(entries.begin(), entries.end(), [](const Entry* a, const Entry* b) {
-        int c = a->user().compare(b->user());
-        if (c != 0) return c < 0;
-        if (a->count != b->count) return a->count > b->count;
-        return a->target() < b->target();
-    });
-    char number[24];
-    for (const Entry* e : entries) {
-        appendField(out, e->user());
-        int n =
-            snprintf(number, sizeof number, " %llu ", static_cast<unsigned long long>(e->count));
-        out->append(number, static_cast<size_t>(n));
-        appendField(out, e->target());
-        out->push_back('\n');
-    }
+    char* text = nullptr;
+    size_t size = 0;
+    FILE* f = open_memstream(&text, &size);
+    write(f);
+    fclose(f);
+    out->assign(text, size);
+    free(text);
 }
 
 time_t statsFirstTime(int fd) {

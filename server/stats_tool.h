@@ -4,6 +4,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <sys/types.h>
 #include <ctime>
 #include <string>
 #include <string_view>
@@ -53,6 +55,30 @@ bool statsDecodeUser(std::string_view logged, std::string* out);
 // information or path.
 std::string_view statsSite(std::string_view method, std::string_view url);
 
+// Interned byte strings: each distinct string is stored once in an arena and numbered from 0.
+class StatsStrings {
+  public:
+    StatsStrings();
+    ~StatsStrings();
+    StatsStrings(const StatsStrings&) = delete;
+    StatsStrings& operator=(const StatsStrings&) = delete;
+    uint32_t intern(std::string_view s);
+    std::string_view at(uint32_t id) const;
+    size_t size() const { return m_strings.size(); }
+
+  private:
+    struct Slot {
+        const char* text; // length-prefixed (uint32_t) bytes in the arena; nullptr: unused
+        uint32_t hash;
+        uint32_t id;
+    };
+    std::vector<Slot> m_slots;
+    std::vector<const char*> m_strings;
+    std::vector<char*> m_blocks;
+    size_t m_left = 0;
+    char* m_next = nullptr;
+};
+
 // Collects the requests of one query.
 class StatsCollector {
   public:
@@ -73,15 +99,19 @@ class StatsCollector {
 
     uint64_t malformed() const { return m_malformed; }
 
-    // The result file's text: "data" one byte count a line per bucket; "url" and "site" lines
-    // of user, request count and URL or site, by user and then by count, highest first.
+    // Writes the result: "data" one byte count a line per bucket; "url" and "site" lines of
+    // user, request count and URL or site, by user and then by count, highest first (equal
+    // counts in the order the log first names their URL or site). false
+    // when the stream fails.
+    bool write(FILE* out) const;
+    // The same into a string (for small results).
     void write(std::string* out) const;
 
   private:
-    struct Entry;
     bool addRange(const char* begin, const char* end); // false once past the query's end
+    bool addStream(int fd, off_t from, void* gz, std::string* error);
     void count(const StatsLogLine& line);
-    Entry* find(std::string_view user, std::string_view target);
+    void countPair(uint32_t user, uint32_t target);
 
     StatsKind m_kind;
     StatsQuery m_query;
@@ -89,12 +119,16 @@ class StatsCollector {
     std::vector<uint64_t> m_bytes;
     size_t m_cursor = 0;
     uint64_t m_malformed = 0;
-    // url and site: an open-addressing table of (user, target) keys kept in an arena.
-    std::vector<Entry> m_table;
-    size_t m_used = 0;
-    std::vector<char*> m_blocks;
-    size_t m_blockLeft = 0;
-    char* m_blockNext = nullptr;
+    // url and site: users and targets interned to numbers, and a table of (user, target) pairs
+    // with their request counts, so that a URL visited by many users is kept once.
+    StatsStrings m_users;
+    StatsStrings m_targets;
+    struct Pair {
+        uint64_t key; // user << 32 | target; kEmptyPair when unused
+        uint64_t count;
+    };
+    std::vector<Pair> m_pairs;
+    size_t m_pairCount = 0;
     std::string m_decoded;
 };
 

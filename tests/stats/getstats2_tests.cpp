@@ -270,8 +270,8 @@ TEST(StatsCollect, UrlAndSiteListsSortedAndQuoted) {
     EXPECT_EQ(collect(StatsKind::Site, query, log), "- 1 github.com\n"
                                                     "'kiss janos' 1 www.hvg.hu\n"
                                                     "zoli 3 www.index.hu\n"
-                                                    "zoli 1 mail.pelda-kft.hu\n"
-                                                    "zoli 1 x.hu\n");
+                                                    "zoli 1 x.hu\n"
+                                                    "zoli 1 mail.pelda-kft.hu\n");
     EXPECT_EQ(collect(StatsKind::Site, query + "kiss janos\n", log), "'kiss janos' 1 www.hvg.hu\n");
     // A very long URL is cut, so that the result line stays one line of the console.
     std::string longUrl = "http://x.hu/" + std::string(1000, 'p');
