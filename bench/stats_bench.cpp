@@ -81,7 +81,7 @@ bool generate(const Options& o, const std::string& path) {
         const char* method = tunnel ? "CONNECT" : "GET";
         if (tunnel)
             snprintf(url, sizeof url, "www.site%05d.hu:443", site);
-        else if (uniform() < 0.2) // API calls and adverts: URLs seen once or twice
+        else if (uniform() < 0.1) // API calls and adverts: URLs seen once or twice
             snprintf(url, sizeof url, "http://www.site%05d.hu/api?id=%d", site,
                      static_cast<int>(next() % 2000000));
         else
@@ -93,9 +93,8 @@ bool generate(const Options& o, const std::string& path) {
         if (next() % 1000000 == 0) fputs("this line is not a log line\n", f);
         fprintf(f, "%.3f %6d 192.168.%d.%d TCP_MISS/200 %llu %s %s %s %s/93.184.%d.%d text/html\n",
                 t, static_cast<int>(next() % 90000), static_cast<int>(next() % 4),
-                static_cast<int>(next() % 250) + 2, static_cast<unsigned long long>(bytes),
-                method, url, user, hier, static_cast<int>(next() % 250),
-                static_cast<int>(next() % 250));
+                static_cast<int>(next() % 250) + 2, static_cast<unsigned long long>(bytes), method,
+                url, user, hier, static_cast<int>(next() % 250), static_cast<int>(next() % 250));
     }
     return fclose(f) == 0;
 }
@@ -189,7 +188,8 @@ int main(int argc, char** argv) {
                       "sub(/\\/.*/,\"\",s)} sub(/:.*/,\"\",s); c[$8\" \"s]++} "
                       "END{for(k in c) print k, c[k]}' " +
                       q + " > /dev/null");
-    Run awkUrl = run("mawk '{c[$8\" \"$7]++} END{for(k in c) print k, c[k]}' " + q + " > /dev/null");
+    Run awkUrl =
+        run("mawk '{c[$8\" \"$7]++} END{for(k in c) print k, c[k]}' " + q + " > /dev/null");
     Run data = tool(whole, "data");
     Run site = tool(whole, "site");
     Run url = tool(whole, "url");

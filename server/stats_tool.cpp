@@ -290,7 +290,9 @@ uint32_t hashText(std::string_view s) {
 
 } // namespace
 
-StatsStrings::StatsStrings() : m_slots(1 << 10, Slot{nullptr, 0, 0}) {}
+constexpr uint32_t kNoString = ~0u;
+
+StatsStrings::StatsStrings() : m_slots(1 << 10, Slot{0, kNoString}) {}
 
 StatsStrings::~StatsStrings() {
     for (char* block : m_blocks)
@@ -298,20 +300,36 @@ StatsStrings::~StatsStrings() {
 }
 
 std::string_view StatsStrings::at(uint32_t id) const {
-    const char* text = m_strings[id];
-    uint32_t size;
+    const char* text = m_blocks[id >> kBlockBits] + (id & ((1u << kBlockBits) - 1));
+    uint16_t size;
     memcpy(&size, text, sizeof size);
     return {text + sizeof size, size};
 }
 
+std::vector<uint32_t> StatsStrings::ids() const {
+    std::vector<uint32_t> out;
+    out.reserve(m_count);
+    for (size_t b = 0; b < m_blocks.size(); ++b) {
+        size_t end = b + 1 == m_blocks.size() ? m_used : m_blockUsed[b];
+        for (size_t at = 0; at < end;) {
+            uint16_t size;
+            memcpy(&size, m_blocks[b] + at, sizeof size);
+            out.push_back(static_cast<uint32_t>(b << kBlockBits | at));
+            at += sizeof size + size;
+        }
+    }
+    return out;
+}
+
 uint32_t StatsStrings::intern(std::string_view s) {
-    if (m_strings.size() * 10 >= m_slots.size() * 7) {
-        std::vector<Slot> bigger(m_slots.size() * 2, Slot{nullptr, 0, 0});
+    if (s.size() > 0xfffe) s = s.substr(0, 0xfffe);
+    if (m_count * 10 >= m_slots.size() * 6) {
+        std::vector<Slot> bigger(m_slots.size() * 2, Slot{0, kNoString});
         size_t mask = bigger.size() - 1;
         for (const Slot& e : m_slots) {
-            if (!e.text) continue;
+            if (e.id == kNoString) continue;
             size_t i = e.hash & mask;
-            while (bigger[i].text)
+            while (bigger[i].id != kNoString)
                 i = (i + 1) & mask;
             bigger[i] = e;
         }
@@ -321,21 +339,21 @@ uint32_t StatsStrings::intern(std::string_view s) {
     size_t mask = m_slots.size() - 1;
     for (size_t i = hash & mask;; i = (i + 1) & mask) {
         Slot& e = m_slots[i];
-        if (e.text == nullptr) {
-            uint32_t size = static_cast<uint32_t>(s.size());
+        if (e.id == kNoString) {
+            const size_t blockSize = size_t(1) << kBlockBits;
+            uint16_t size = static_cast<uint16_t>(s.size());
             size_t need = sizeof size + s.size();
-            if (need > m_left) {
-                size_t blockSize = std::max<size_t>(need, 4 << 20);
+            if (m_used + need > blockSize) {
+                if (!m_blocks.empty()) m_blockUsed.push_back(m_used);
                 m_blocks.push_back(new char[blockSize]);
-                m_next = m_blocks.back();
-                m_left = blockSize;
+                m_used = 0;
             }
-            memcpy(m_next, &size, sizeof size);
-            memcpy(m_next + sizeof size, s.data(), s.size());
-            e = Slot{m_next, hash, static_cast<uint32_t>(m_strings.size())};
-            m_strings.push_back(m_next);
-            m_next += need;
-            m_left -= need;
+            char* at = m_blocks.back() + m_used;
+            memcpy(at, &size, sizeof size);
+            memcpy(at + sizeof size, s.data(), s.size());
+            e = Slot{hash, static_cast<uint32_t>((m_blocks.size() - 1) << kBlockBits | m_used)};
+            m_used += need;
+            ++m_count;
             return e.id;
         }
         if (e.hash == hash && at(e.id) == s) return e.id;
@@ -370,7 +388,7 @@ void StatsCollector::countPair(uint32_t user, uint32_t target) {
     for (size_t i = mix(key) & mask;; i = (i + 1) & mask) {
         Pair& p = m_pairs[i];
         if (p.key == key) {
-            ++p.count;
+            if (p.count != UINT32_MAX) ++p.count;
             return;
         }
         if (p.key == kEmptyPair) {
@@ -562,16 +580,6 @@ bool StatsCollector::addFile(int fd, std::string* error) {
     return addStream(fd, from, nullptr, error);
 }
 
-namespace {
-
-struct OutPair {
-    uint32_t userRank;
-    uint32_t target;
-    uint64_t count;
-};
-
-} // namespace
-
 bool StatsCollector::write(FILE* out) const {
     char number[24];
     if (m_kind == StatsKind::Data) {
@@ -579,38 +587,45 @@ bool StatsCollector::write(FILE* out) const {
             fprintf(out, "%llu\n", static_cast<unsigned long long>(b));
         return fflush(out) == 0 && !ferror(out);
     }
-    // Users in byte order once, then the pairs by user rank and count (highest first).
-    std::vector<uint32_t> byName(m_users.size());
-    for (uint32_t i = 0; i < byName.size(); ++i)
-        byName[i] = i;
+    // Users in byte order once; then the pairs, moved to the front of their own table with the
+    // user's rank in place of the user, by rank and count (highest first).
+    std::vector<uint32_t> byName = m_users.ids();
     std::sort(byName.begin(), byName.end(),
               [&](uint32_t a, uint32_t b) { return m_users.at(a) < m_users.at(b); });
-    std::vector<uint32_t> rank(byName.size());
+    std::vector<std::pair<uint32_t, uint32_t>> rank; // (user, its rank), by user
     for (uint32_t r = 0; r < byName.size(); ++r)
-        rank[byName[r]] = r;
-    std::vector<OutPair> pairs;
-    pairs.reserve(m_pairCount);
-    for (const Pair& p : m_pairs)
-        if (p.key != kEmptyPair)
-            pairs.push_back(OutPair{rank[p.key >> 32], static_cast<uint32_t>(p.key), p.count});
-    std::sort(pairs.begin(), pairs.end(), [&](const OutPair& a, const OutPair& b) {
-        if (a.userRank != b.userRank) return a.userRank < b.userRank;
+        rank.emplace_back(byName[r], r);
+    std::sort(rank.begin(), rank.end());
+    auto rankOf = [&](uint32_t user) {
+        return std::lower_bound(rank.begin(), rank.end(), std::make_pair(user, 0u))->second;
+    };
+    size_t n = 0;
+    for (size_t i = 0; i < m_pairs.size(); ++i) {
+        Pair p = m_pairs[i];
+        if (p.key == kEmptyPair) continue;
+        p.key = static_cast<uint64_t>(rankOf(static_cast<uint32_t>(p.key >> 32))) << 32 |
+                (p.key & 0xffffffffu);
+        m_pairs[n++] = p;
+    }
+    m_pairs.resize(n);
+    std::sort(m_pairs.begin(), m_pairs.end(), [](const Pair& a, const Pair& b) {
+        if ((a.key >> 32) != (b.key >> 32)) return a.key < b.key;
         if (a.count != b.count) return a.count > b.count;
-        return a.target < b.target; // equal counts: in the order the log first names them
+        return a.key < b.key; // equal counts: in the order the log first names their target
     });
     std::string line;
-    for (const OutPair& p : pairs) {
+    for (const Pair& p : m_pairs) {
         line.clear();
-        appendField(&line, m_users.at(byName[p.userRank]));
-        int n = snprintf(number, sizeof number, " %llu ", static_cast<unsigned long long>(p.count));
-        line.append(number, static_cast<size_t>(n));
-        appendField(&line, m_targets.at(p.target));
+        appendField(&line, m_users.at(byName[p.key >> 32]));
+        int w = snprintf(number, sizeof number, " %u ", p.count);
+        line.append(number, static_cast<size_t>(w));
+        appendField(&line, m_targets.at(static_cast<uint32_t>(p.key)));
         line.push_back('\n');
         fwrite(line.data(), 1, line.size(), out);
     }
+    m_pairs.clear();
     return fflush(out) == 0 && !ferror(out);
 }
-
 void StatsCollector::write(std::string* out) const {
     char* text = nullptr;
     size_t size = 0;

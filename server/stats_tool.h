@@ -5,10 +5,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
-#include <sys/types.h>
 #include <ctime>
 #include <string>
 #include <string_view>
+#include <sys/types.h>
 #include <vector>
 
 enum class StatsKind { Data, Url, Site };
@@ -55,28 +55,33 @@ bool statsDecodeUser(std::string_view logged, std::string* out);
 // information or path.
 std::string_view statsSite(std::string_view method, std::string_view url);
 
-// Interned byte strings: each distinct string is stored once in an arena and numbered from 0.
+// Interned byte strings: each distinct string is stored once in an arena of 4 MB blocks; its
+// number is its place there (block << 22 | offset), so numbers grow in the order of first
+// appearance and a lookup needs no table of pointers.
 class StatsStrings {
   public:
     StatsStrings();
     ~StatsStrings();
     StatsStrings(const StatsStrings&) = delete;
     StatsStrings& operator=(const StatsStrings&) = delete;
+    // Strings are at most 65535 bytes (longer ones are cut).
     uint32_t intern(std::string_view s);
     std::string_view at(uint32_t id) const;
-    size_t size() const { return m_strings.size(); }
+    size_t size() const { return m_count; }
+    // The numbers of all strings, in the order of first appearance.
+    std::vector<uint32_t> ids() const;
 
   private:
+    static constexpr unsigned kBlockBits = 22;
     struct Slot {
-        const char* text; // length-prefixed (uint32_t) bytes in the arena; nullptr: unused
         uint32_t hash;
-        uint32_t id;
+        uint32_t id; // kNoString: unused
     };
     std::vector<Slot> m_slots;
-    std::vector<const char*> m_strings;
+    size_t m_count = 0;
     std::vector<char*> m_blocks;
-    size_t m_left = 0;
-    char* m_next = nullptr;
+    std::vector<size_t> m_blockUsed;         // bytes used in each full block
+    size_t m_used = size_t(1) << kBlockBits; // bytes used in the last block (full: none yet)
 };
 
 // Collects the requests of one query.
@@ -104,7 +109,7 @@ class StatsCollector {
     // counts in the order the log first names their URL or site). false
     // when the stream fails.
     bool write(FILE* out) const;
-    // The same into a string (for small results).
+    // The same into a string (for small results). Either write may be called once only.
     void write(std::string* out) const;
 
   private:
@@ -123,11 +128,11 @@ class StatsCollector {
     // with their request counts, so that a URL visited by many users is kept once.
     StatsStrings m_users;
     StatsStrings m_targets;
-    struct Pair {
+    struct __attribute__((packed)) Pair {
         uint64_t key; // user << 32 | target; kEmptyPair when unused
-        uint64_t count;
+        uint32_t count;
     };
-    std::vector<Pair> m_pairs;
+    mutable std::vector<Pair> m_pairs; // sorted in place by write()
     size_t m_pairCount = 0;
     std::string m_decoded;
 };

@@ -291,6 +291,19 @@ TEST(StatsCollect, ManyKeysGrowTheTable) {
     EXPECT_EQ(out.substr(0, out.find('\n')), "u0 5 http://h0/");
 }
 
+TEST(StatsStringsTable, NumbersAcrossArenaBlocksInFirstAppearanceOrder) {
+    StatsStrings strings;
+    std::vector<uint32_t> ids;
+    for (int i = 0; i < 300000; ++i)
+        ids.push_back(strings.intern("http://host/" + std::to_string(i)));
+    EXPECT_EQ(strings.intern("http://host/7"), ids[7]);
+    EXPECT_EQ(strings.size(), 300000u);
+    EXPECT_EQ(strings.ids(), ids); // more than one 4 MB block, in order
+    EXPECT_EQ(strings.at(ids[299999]), "http://host/299999");
+    EXPECT_EQ(strings.at(strings.intern("")), "");
+    EXPECT_EQ(strings.at(strings.intern(std::string(70000, 'x'))).size(), 0xfffeu);
+}
+
 // The program ----------------------------------------------------------------------------------
 
 class Getstats2 : public ::testing::Test {
