@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "vxd_log.h"
 #include "vxd_procedures.h"
 
 namespace {
@@ -60,11 +61,18 @@ vx_reply vxdCloseInstanceFile(VxdInstance* in, const char* path) {
 vx_reply vxdWriteBlock(VxdInstance* in, const vx_block* block) {
     if (in->fd < 0 || !in->writing) return vxdErrorReply(EBADF, "write");
     if (in->failed) return vxdErrorReply(EIO, in->path);
+    long long limit = vxdInstanceLimits().maxUpload;
+    if (in->written + block->length > limit) {
+        vxdLog("upload limit (%lld bytes) reached: %s", limit, in->path);
+        in->failed = true;
+        return vxdErrorReply(EFBIG, in->path);
+    }
     int err = vxdWriteAll(in->fd, block->data, static_cast<size_t>(block->length));
     if (err) {
         in->failed = true;
         return vxdErrorReply(err, in->path);
     }
+    in->written += block->length;
     vx_reply r = vxdEmptyReply();
     r.value = block->length;
     return r;
