@@ -14,6 +14,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "vxd_fault.h"
 #include "vxd_log.h"
 
 namespace {
@@ -87,6 +88,7 @@ void workerTick() {
     // A worker does not outlive the service.
     prctl(PR_SET_PDEATHSIG, SIGKILL);
     if (getppid() != parent) _exit(1);
+    vxdFaultKillsParent();
     g_stop = 0;
     vxdServe(fd, g_transport, g_handler, &g_stop, workerTick);
     if (!g_ended) vxdEndInstance(g_stop ? "shutdown" : "ended");

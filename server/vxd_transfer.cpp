@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "vxd_fault.h"
 #include "vxd_log.h"
 #include "vxd_procedures.h"
 
@@ -30,6 +31,7 @@ vx_reply vxdOpenNew(VxdInstance* in, const char* path) {
     vxdCloseFile(in, false);
     int dirFd = vxdOpenParent(*vxdContext().root, path, in->name, sizeof in->name);
     if (dirFd < 0) return vxdErrorReply(-dirFd, path);
+    vxdRemoveStaleTemps(dirFd);
     mode_t mode = 0644;
     struct stat st;
     if (fstatat(dirFd, in->name, &st, 0) == 0) {
@@ -73,6 +75,7 @@ vx_reply vxdWriteBlock(VxdInstance* in, const vx_block* block) {
         return vxdErrorReply(err, in->path);
     }
     in->written += block->length;
+    vxdFaultPoint("write"); // the block is in the temporary file, not yet answered
     vx_reply r = vxdEmptyReply();
     r.value = block->length;
     return r;
@@ -98,5 +101,6 @@ vx_block vxdReadBlock(VxdInstance* in, const char* path) {
         got += static_cast<size_t>(n);
     }
     b.length = static_cast<int32_t>(got);
+    vxdFaultPoint("read"); // the block is read, not yet sent
     return b;
 }
