@@ -23,8 +23,8 @@ constexpr const char* TAIL_FILE = "vxtail.tmp";
 
 } // namespace
 
-LogPage::LogPage(Log log, QWidget* parent)
-    : FramePage(log == SystemLog ? HELP_SYSTEM_LOG : HELP_DAEMON_LOG, parent), m_log(log) {
+LogPage::LogPage(Log log, const PageEntry& entry, QWidget* parent)
+    : FramePage(entry, parent), m_log(log) {
     m_group = addGroup(log == SystemLog ? QStringLiteral("Rendszerlog adatok")
                                         : QStringLiteral("Daemon log file"),
                        QRect(5, 10, 600, 355));
@@ -45,8 +45,7 @@ LogPage::LogPage(Log log, QWidget* parent)
     GridCell readOnly;
     readOnly.readOnly = true;
     m_grid->SetGridDefault(readOnly);
-    addHelpButton();
-    addRefreshButton();
+    addFrameButtons();
     connect(this, &FramePage::refreshRequested, this, [this] {
         WaitCursor wait;
         reload();

@@ -18,7 +18,7 @@ class LogPage : public FramePage {
     static constexpr long MAX_ROWS = 99999; // the most rows the grid takes
     static constexpr int PIECE_MAX = 511;   // characters of one listed piece of a line
 
-    LogPage(Log log, QWidget* parent);
+    LogPage(Log log, const PageEntry& entry, QWidget* parent);
 
     // CMD_PAGE_SHOWN reloads.
     void command(int id, quintptr param = 0) override;
@@ -47,11 +47,11 @@ class LogPage : public FramePage {
 class SystemLogPage : public LogPage {
     Q_OBJECT
   public:
-    explicit SystemLogPage(QWidget* parent) : LogPage(SystemLog, parent) {}
+    SystemLogPage(const PageEntry& entry, QWidget* parent) : LogPage(SystemLog, entry, parent) {}
 };
 
 class DaemonLogPage : public LogPage {
     Q_OBJECT
   public:
-    explicit DaemonLogPage(QWidget* parent) : LogPage(DaemonLog, parent) {}
+    DaemonLogPage(const PageEntry& entry, QWidget* parent) : LogPage(DaemonLog, entry, parent) {}
 };

@@ -12,12 +12,13 @@
 #include "commands.h"
 #include "cp1250.h"
 #include "def.h"
+#include "frame_buttons.h"
 #include "history_graph.h"
 #include "line_speeds.h"
-#include "page_frame.h"
 #include "panels.h"
 #include "server_data.h"
 #include "startup.h"
+#include "status_label.h"
 #include "vx_remote.h"
 #include "waitcursor.h"
 
@@ -46,8 +47,8 @@ bool serverCounters(const char* host, std::string& text) {
 
 } // namespace
 
-NetworkPage::NetworkPage(QWidget* parent)
-    : FramePage(HELP_NETWORK, parent), m_timer(new QTimer(this)), m_fetch(serverCounters) {
+NetworkPage::NetworkPage(const PageEntry& entry, QWidget* parent)
+    : FramePage(entry, parent), m_timer(new QTimer(this)), m_fetch(serverCounters) {
     const QString subject = QStringLiteral("Hálózati kommunikáció");
     m_state = addGroup(QStringLiteral("%1 állapota").arg(subject), QRect(5, 10, 600, 290));
     m_check = addGroup(QStringLiteral("%1 ellenörzése").arg(subject), QRect(5, 302, 600, 80));
@@ -97,8 +98,7 @@ NetworkPage::NetworkPage(QWidget* parent)
     StatusLabel* status = addStatusLabel(QRect(10, 327, 590, 52), QStringLiteral("OK!"));
     status->setFontSpec(QStringLiteral("System"), 10, 400);
     status->setWordWrap(true);
-    addHelpButton();
-    addRefreshButton(false);
+    addFrameButtons();
 
     m_timer->setInterval(SAMPLE_MS);
     connect(m_timer, &QTimer::timeout, this, &NetworkPage::sample);

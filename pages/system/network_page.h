@@ -23,7 +23,7 @@ class NetworkPage : public FramePage {
     // Fetches the counters text of a host into text: true when the server answered.
     using CountersFetch = std::function<bool(const char* host, std::string& text)>;
 
-    explicit NetworkPage(QWidget* parent);
+    NetworkPage(const PageEntry& entry, QWidget* parent);
 
     // CMD_PAGE_SHOWN starts the sampling, CMD_PAGE_HIDDEN stops it.
     void command(int id, quintptr param = 0) override;

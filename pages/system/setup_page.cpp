@@ -12,14 +12,15 @@
 #include "buttons.h"
 #include "commands.h"
 #include "cp1250.h"
+#include "frame_buttons.h"
 #include "line_speeds.h"
 #include "messagebox.h"
-#include "page_frame.h"
 #include "panels.h"
 #include "password_dialog.h"
 #include "server_data.h"
 #include "setup_settings.h"
 #include "startup.h"
+#include "status_label.h"
 #include "waitcursor.h"
 
 namespace {
@@ -62,7 +63,7 @@ bool fieldBytes(const QLineEdit* f, std::string& out) {
 
 } // namespace
 
-SetupPage::SetupPage(QWidget* parent) : FramePage(HELP_SETUP, parent) {
+SetupPage::SetupPage(const PageEntry& entry, QWidget* parent) : FramePage(entry, parent) {
     setSwallowEnterEscape(false);
     m_frame = addGroup(QString(), QRect(5, 10, 590, 355));
     m_servers = addGroup(QStringLiteral("Szerverek"), QRect(5, 10, 295, 210), 1);
@@ -103,7 +104,7 @@ SetupPage::SetupPage(QWidget* parent) : FramePage(HELP_SETUP, parent) {
 
     addStatusLabel(QRect(10, 320, 580, 40),
                    QStringLiteral("Elöször a hívja be a szerver beállításait!"));
-    addHelpButton();
+    addFrameButtons();
     // Help clears the status line first.
     connect(helpButton(), &RoundButton::pressed, this, [this] { setStatus(QString()); });
 

@@ -21,7 +21,7 @@ class SetupPage : public FramePage {
     static constexpr int ID_LOAD = 1019, ID_SAVE = 1021, ID_ADMIN_PASSWORD = 141,
                          ID_USER_PASSWORD = 140;
 
-    explicit SetupPage(QWidget* parent);
+    SetupPage(const PageEntry& entry, QWidget* parent);
 
     // CMD_PAGE_SHOWN: the level rule for the four buttons (or "Konfigurációs hiba !" in the
     // no-server state), then a load.

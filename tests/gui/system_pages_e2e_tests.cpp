@@ -18,13 +18,19 @@
 #include "line_speeds.h"
 #include "logon_page.h"
 #include "main_window.h"
-#include "pages.h"
+#include "page_table.h"
+#include "status_label.h"
 #include "system/log_page.h"
 #include "system/network_page.h"
 #include "system/setup_page.h"
 #include "vx_reg.h"
 
 namespace {
+
+// The row of the page table at (group, page).
+const PageEntry& entryAt(int group, int page) {
+    return *consolePages().find(group, page);
+}
 
 class SystemE2ETest : public AppTest {
   protected:
@@ -71,7 +77,7 @@ class SystemE2ETest : public AppTest {
 TEST_F(SystemE2ETest, SystemLogListsTheTailAndEveryShowingRunsItAgain) {
     // "első sor", "második" in Windows-1250.
     ASSERT_TRUE(server.writeFile("/var/log/tty12", "els\xF5 sor\nm\xE1sodik\r\nharmadik\n"));
-    SystemLogPage page(&owner);
+    SystemLogPage page(entryAt(0, 2), &owner);
     newCommands();
     page.command(CMD_PAGE_SHOWN);
     // Each line's end becomes a blank; Windows-1250 bytes show as their letters.
@@ -92,7 +98,7 @@ TEST_F(SystemE2ETest, FiftyLinesOfALongLogScrolledToTheLast) {
     for (int i = 1; i <= 70; i++)
         log += "sor " + std::to_string(i) + "\n";
     ASSERT_TRUE(server.writeFile("/var/log/tty12", log));
-    SystemLogPage page(&owner);
+    SystemLogPage page(entryAt(0, 2), &owner);
     page.resize(634, 476);
     page.show();
     page.command(CMD_PAGE_SHOWN);
@@ -107,7 +113,7 @@ TEST_F(SystemE2ETest, FiftyLinesOfALongLogScrolledToTheLast) {
 
 TEST_F(SystemE2ETest, EmptyLogLongLinesAndFailures) {
     ASSERT_TRUE(server.writeFile("/var/log/tty12", ""));
-    SystemLogPage page(&owner);
+    SystemLogPage page(entryAt(0, 2), &owner);
     page.command(CMD_PAGE_SHOWN);
     EXPECT_EQ(page.lineCount(), 0);
     EXPECT_EQ(page.grid()->GetNumberRows(), 10000);
@@ -137,7 +143,7 @@ TEST_F(SystemE2ETest, EmptyLogLongLinesAndFailures) {
 }
 
 TEST_F(SystemE2ETest, DaemonLogShowsTheServicesOwnLog) {
-    DaemonLogPage page(&owner);
+    DaemonLogPage page(entryAt(0, 3), &owner);
     page.command(CMD_PAGE_SHOWN);
     ASSERT_GT(page.lineCount(), 1);
     EXPECT_LE(page.lineCount(), 50);
@@ -154,7 +160,7 @@ TEST_F(SystemE2ETest, SetupLoadsAndSavesTheServersWorkingHours) {
     LineSpeeds stored{64, 2000, 32, 128, 4000, 16, 1, 1, 1};
     ASSERT_EQ(WriteLineSpeeds(stored), 0);
     serverData.SelectedLevel = serverData.GrantedLevel = 1;
-    SetupPage page(&owner);
+    SetupPage page(entryAt(0, 4), &owner);
     page.command(CMD_PAGE_SHOWN);
     EXPECT_EQ(shownTexts(), "");
     EXPECT_EQ(page.statusLabel()->text(), "");
@@ -196,7 +202,7 @@ TEST_F(SystemE2ETest, SetupLoadsAndSavesTheServersWorkingHours) {
 
 TEST_F(SystemE2ETest, SetupWithoutSetupBinStillShowsTheServersHours) {
     ASSERT_TRUE(server.writeFile("attandance.txt", "06:30 - 14:00\r\n"));
-    SetupPage page(&owner);
+    SetupPage page(entryAt(0, 4), &owner);
     page.command(CMD_PAGE_SHOWN);
     EXPECT_EQ(shownTexts(), "Setup file behívási hiba!, Default setup!!");
     EXPECT_EQ(page.hourField(0)->value(), 6);
@@ -209,7 +215,7 @@ TEST_F(SystemE2ETest, SetupWithoutSetupBinStillShowsTheServersHours) {
 }
 
 TEST_F(SystemE2ETest, SetupChangesBothConsolePasswords) {
-    SetupPage page(&owner);
+    SetupPage page(entryAt(0, 4), &owner);
     PasswordDialog::queueAnswer(true, {}, "admin1", "admin1");
     QTest::mouseClick(page.findChild<RoundButton*>("button141"), Qt::LeftButton);
     EXPECT_EQ(page.statusLabel()->text(), "Password OK !");
@@ -242,7 +248,7 @@ TEST_F(SystemE2ETest, SetupChangesBothConsolePasswords) {
 
 TEST_F(SystemE2ETest, PingTestsShowTheServersPingOutput) {
     params("InternetServerForPing 127.0.0.1\nLanServerForPing bad;target\n");
-    NetworkPage page(&owner);
+    NetworkPage page(entryAt(0, 1), &owner);
     QTest::mouseClick(page.pingButton(0), Qt::LeftButton);
     QString text = page.statusLabel()->text();
     EXPECT_TRUE(text.startsWith("PING 127.0.0.1")) << text.toStdString();
@@ -279,7 +285,7 @@ class LongPingTest : public SystemE2ETest {
 
 TEST_F(LongPingTest, OutputIsCutAt2047Bytes) {
     params("FrameServerForPing 127.0.0.1\n");
-    NetworkPage page(&owner);
+    NetworkPage page(entryAt(0, 1), &owner);
     page.pingTest(2);
     QString text = page.statusLabel()->text();
     ASSERT_EQ(text.size(), 2047);
@@ -307,7 +313,7 @@ TEST_F(SystemE2ETest, FirstRunLandsOnSetupAndFindsTheServerAfterARestart) {
     ASSERT_EQ(first.messageText, nullptr);
     ASSERT_EQ(first.noServer, 1);
     {
-        MainWindow window(createPage, -1);
+        MainWindow window(consolePages(), -1);
         window.show();
         window.startupLoad();
         ASSERT_TRUE(window.loaded());
@@ -338,7 +344,7 @@ TEST_F(SystemE2ETest, FirstRunLandsOnSetupAndFindsTheServerAfterARestart) {
     EXPECT_EQ(second.messageText, nullptr);
     ASSERT_EQ(second.noServer, 0) << vxLastError().text;
     EXPECT_STREQ(serverData.host, "127.0.0.1");
-    MainWindow window(createPage, -1);
+    MainWindow window(consolePages(), -1);
     window.show();
     window.startupLoad();
     ASSERT_TRUE(window.loaded());

@@ -12,12 +12,19 @@
 #include "gridctrl.h"
 #include "history_graph.h"
 #include "line_speeds.h"
+#include "page_table.h"
+#include "status_label.h"
 #include "system/log_page.h"
 #include "system/network_page.h"
 #include "system/setup_page.h"
 #include "vx_reg.h"
 
 namespace {
+
+// The row of the page table at (group, page).
+const PageEntry& entryAt(int group, int page) {
+    return *consolePages().find(group, page);
+}
 
 class SystemPagesTest : public AppTest {
   protected:
@@ -60,7 +67,7 @@ class SystemPagesTest : public AppTest {
 
 TEST_F(SystemPagesTest, SetupInTheNoServerStateIsWhereANewConsoleIsPointedAtItsServer) {
     noServer = 1;
-    SetupPage page(&owner);
+    SetupPage page(entryAt(0, 4), &owner);
     EXPECT_EQ(page.serverField(0)->objectName(), "edit1069");
     EXPECT_EQ(page.speedField(3)->objectName(), "edit1065");
     EXPECT_EQ(page.hourField(2)->objectName(), "hours1077");
@@ -105,7 +112,7 @@ TEST_F(SystemPagesTest, SetupInTheNoServerStateIsWhereANewConsoleIsPointedAtItsS
 }
 
 TEST_F(SystemPagesTest, SetupLevelRuleAndTheMessagesOfTheLoad) {
-    SetupPage page(&owner);
+    SetupPage page(entryAt(0, 4), &owner);
     serverData.SelectedLevel = 1;
     serverData.GrantedLevel = 0;
     params("ProxyServerName 127.0.0.1\nLanServerForPing lan.example\n");
@@ -131,7 +138,7 @@ TEST_F(SystemPagesTest, SetupLevelRuleAndTheMessagesOfTheLoad) {
 }
 
 TEST_F(SystemPagesTest, SetupMismatchedConfirmationAndCancel) {
-    SetupPage page(&owner);
+    SetupPage page(entryAt(0, 4), &owner);
     PasswordDialog::queueAnswer(true, {}, "titok1", "titok2");
     page.changePassword(0);
     EXPECT_EQ(page.statusLabel()->text(), "Hibás jelszó !");
@@ -143,7 +150,7 @@ TEST_F(SystemPagesTest, SetupMismatchedConfirmationAndCancel) {
 
 TEST_F(SystemPagesTest, SetupUnwritableStoreAfterSetupBinAndHostName) {
     noServer = 1;
-    SetupPage page(&owner);
+    SetupPage page(entryAt(0, 4), &owner);
     page.command(CMD_PAGE_SHOWN);
     put("blocked", "");
     setenv("ORVELAN_REGISTRY", (dir / "blocked" / "registry.reg").c_str(), 1);
@@ -156,7 +163,7 @@ TEST_F(SystemPagesTest, SetupUnwritableStoreAfterSetupBinAndHostName) {
 
 TEST_F(SystemPagesTest, SetupRefusesServerNamesWindows1250CannotHold) {
     noServer = 1;
-    SetupPage page(&owner);
+    SetupPage page(entryAt(0, 4), &owner);
     page.serverField(0)->setText(QString::fromUtf8("szerver-中"));
     page.save();
     EXPECT_EQ(shownTexts(), "A szerver nevében olyan karakter van, amely a Windows-1250 "
@@ -180,7 +187,7 @@ class NetworkPageTest : public SystemPagesTest {
         lineSpeeds.internetOut = 128;
         lineSpeeds.lanOut = 10000;
         lineSpeeds.intranetOut = 0;
-        page = new NetworkPage(&owner);
+        page = new NetworkPage(entryAt(0, 1), &owner);
         page->setCountersFetch([this](const char* host, std::string& text) {
             hosts << host;
             text = counters;
@@ -285,7 +292,7 @@ TEST_F(NetworkPageTest, MissingPingParametersFlash) {
 }
 
 TEST_F(SystemPagesTest, LogPagesWithoutProxyServerName) {
-    SystemLogPage page(&owner);
+    SystemLogPage page(entryAt(0, 2), &owner);
     page.command(CMD_PAGE_SHOWN);
     EXPECT_EQ(page.lineCount(), 1);
     EXPECT_EQ(page.grid()->QuickGetText(0, 0), "  ProxyServerName !");
