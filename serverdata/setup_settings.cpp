@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "def.h"
+#include "edit_session.h"
 #include "line_speeds.h"
 #include "server_data.h"
 #include "startup.h"
@@ -78,7 +79,7 @@ const char* SetupSave(const SetupInput& input) {
     case -2:
         return SETUP_HOURS_LOCAL_FAILED;
     case -1:
-        return SETUP_HOURS_SERVER_FAILED;
+        return SdResultText(SD_SERVER);
     default:
         return "";
     }

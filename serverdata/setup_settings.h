@@ -12,7 +12,6 @@ extern const char* const SETUP_SERVER_PARAMS[SETUP_SERVERS];
 // Messages of the save.
 constexpr const char* SETUP_REGISTRY_FAILED = "Regisztri írási hiba '";
 constexpr const char* SETUP_HOURS_LOCAL_FAILED = "Lokális file írási hiba";
-constexpr const char* SETUP_HOURS_SERVER_FAILED = "Hiba a proxy szerveren !";
 
 // What a load gives the page.
 struct SetupLoaded {
@@ -42,7 +41,7 @@ struct SetupInput {
 // targets; "ActiveNetworkDevice" and "Set" as "X"; the working hours on the server (not with
 // noServer set: in that state nothing goes to the server). The first registry failure ends the
 // save with SETUP_REGISTRY_FAILED; a local failure of the hours ends it with
-// SETUP_HOURS_LOCAL_FAILED; a server failure gives SETUP_HOURS_SERVER_FAILED. "" when all went
+// SETUP_HOURS_LOCAL_FAILED; a server failure gives the text of SD_SERVER. "" when all went
 // well.
 const char* SetupSave(const SetupInput& input);
 
