@@ -46,6 +46,8 @@ std::string buttonName(FrameButton button) {
         return "-";
     case FrameButton::Print:
         return "print";
+    case FrameButton::HiddenPrint:
+        return "hidden print";
     case FrameButton::Refresh:
         return "refresh";
     case FrameButton::HiddenRefresh:
