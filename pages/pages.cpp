@@ -1,7 +1,9 @@
 // The page factory.
 #include "pages.h"
 
-#include "editors/editor_page.h"
+#include "editors/url_control_page.h"
+#include "editors/user_groups_page.h"
+#include "editors/users_page.h"
 #include "stats/stats_pages.h"
 #include "system/log_page.h"
 #include "system/network_page.h"
