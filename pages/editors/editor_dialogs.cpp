@@ -14,8 +14,8 @@
 #include "buttons.h"
 #include "cp1250.h"
 #include "def.h"
+#include "frame_buttons.h"
 #include "messagebox.h"
-#include "page_frame.h"
 #include "password_dialog.h"
 #include "sd_text.h"
 

@@ -5,28 +5,21 @@
 
 #include "buttons.h"
 #include "commands.h"
-#include "page_frame.h"
+#include "frame_buttons.h"
 #include "panels.h"
 #include "server_data.h"
+#include "sheet_printing.h"
+#include "status_label.h"
+#include "text_file_dialogs.h"
 #include "vcf1.h"
 #include "waitcursor.h"
 
 QString EditorResultText(int result) {
-    switch (result) {
-    case SD_DONE:
-    case SD_NOTHING:
-        return QStringLiteral("OK !");
-    case SD_LOCAL:
-        return QStringLiteral("Lokális file kezelési hiba !");
-    case SD_CONCURRENT:
-        return QStringLiteral("Konkurens használat !");
-    default:
-        return QStringLiteral("Hiba a proxy szerveren !");
-    }
+    return QString::fromUtf8(SdResultText(result));
 }
 
-EditorPage::EditorPage(int helpContext, const Texts& texts, QWidget* parent)
-    : FramePage(helpContext, parent), m_texts(texts) {}
+EditorPage::EditorPage(const PageEntry& entry, SdList list, const Texts& texts, QWidget* parent)
+    : FramePage(entry, parent), m_texts(texts), m_list(list) {}
 
 void EditorPage::addSheet(const QString& title, const QRect& geometry, int cols, int rows,
                           const QRect& sheetGeometry) {
@@ -48,8 +41,7 @@ void EditorPage::addMessagesAndButtons(const QRect& geometry) {
     m_messagePanel = addPanel(QStringLiteral("Üzenetek"), geometry);
     m_messagePanel->setObjectName(QStringLiteral("messagePanel"));
     addStatusLabel(QRect(), QString(), false, m_messagePanel);
-    addHelpButton();
-    addPrintButton();
+    addFrameButtons();
     connect(this, &FramePage::printRequested, this, &EditorPage::print);
 }
 
@@ -121,7 +113,7 @@ void EditorPage::loadForEditing() {
     WaitCursor wait;
     clearStatus();
     setStatus(m_texts.loading);
-    int rc = beginEdit();
+    int rc = m_session.Begin(m_list, editGroup());
     if (rc < 0 || (rc == SD_NOTHING && !m_texts.loadNothing.isEmpty())) {
         switch (rc) {
         case SD_NOTHING:
@@ -149,7 +141,8 @@ void EditorPage::save() {
     WaitCursor wait;
     if (!m_texts.saving.isEmpty()) setStatus(m_texts.saving);
     if (!prepareSave()) return;
-    int rc = commitEdit();
+    int rc = m_session.Commit();
+    committed(rc);
     if (rc < 0) {
         setStatus(rc == SD_LOCAL ? m_texts.saveLocal : m_texts.saveServer);
         return;
@@ -164,7 +157,8 @@ void EditorPage::abandon() {
     if (!m_editing) return;
     WaitCursor wait;
     clearStatus();
-    if (abandonEdit() < 0 && !m_texts.releaseFailed.isEmpty()) setStatus(m_texts.releaseFailed);
+    if (m_session.Abandon() < 0 && !m_texts.releaseFailed.isEmpty())
+        setStatus(m_texts.releaseFailed);
     setEditing(false);
     showViewing();
     sendToMain(CMD_UNLOCK_TREE);
@@ -181,7 +175,7 @@ void EditorPage::importFile() {
     WaitCursor wait;
     int before = entryCount();
     QByteArray local = path.toLocal8Bit();
-    int rc = importFrom(local.constData());
+    int rc = m_session.Import(local.constData());
     // A failed import may have added the lines before the one that stopped it; those are in the
     // table and will be saved, so the controls show them too.
     bool changed = entryCount() != before;

@@ -6,6 +6,7 @@
 
 #include <QString>
 
+#include "edit_session.h"
 #include "frame_page.h"
 
 class CVCF1;
@@ -19,7 +20,7 @@ constexpr int ID_LOAD_BUTTON = 1019;
 constexpr int ID_SAVE_BUTTON = 1021;
 constexpr int ID_ABANDON_BUTTON = 1503;
 
-// The status text that the editor pages show for a result of the data layer.
+// The status text of a result of the data layer.
 QString EditorResultText(int result);
 
 class EditorPage : public FramePage {
@@ -72,7 +73,8 @@ class EditorPage : public FramePage {
     void print();
 
   protected:
-    EditorPage(int helpContext, const Texts& texts, QWidget* parent);
+    // A page editing `list` through its own edit session.
+    EditorPage(const PageEntry& entry, SdList list, const Texts& texts, QWidget* parent);
 
     // The panel around the sheet, with the sheet filling it (cols columns, rows rows); with a
     // valid sheetGeometry the sheet is placed there instead, leaving room for column heads.
@@ -87,12 +89,12 @@ class EditorPage : public FramePage {
     void setStatus(const QString& text);
     void clearStatus() { setStatus(QString()); }
 
-    // What the page does with the server; results are the data layer's codes.
-    virtual int beginEdit() = 0;   // load for editing (checks the files out)
-    virtual int commitEdit() = 0;  // save (checks in, post-save command, releases)
-    virtual int abandonEdit() = 0; // release without saving
-    virtual int importFrom(const char* path) = 0;
+    // The group whose list an edit of the URL list checks out (-1 for the other lists).
+    virtual int editGroup() const { return -1; }
+    // Writes the list's export file: 1, or -2.
     virtual int exportTo(const char* path) = 0;
+    // After a commit attempt (saved or not): the page may resync its controls with the table.
+    virtual void committed(int) {}
 
     // What the page does with its controls.
     virtual void showEditing() = 0;             // fill after a load for editing
@@ -112,6 +114,8 @@ class EditorPage : public FramePage {
     void updateButtons();
 
     Texts m_texts;
+    SdList m_list;
+    EditSession m_session;
     CVCF1* m_sheet = nullptr;
     CzCThreeDPanel* m_sheetPanel = nullptr;
     CzCThreeDPanel* m_messagePanel = nullptr;

@@ -10,11 +10,11 @@
 #include "commands.h"
 #include "cp1250.h"
 #include "messagebox.h"
-#include "page_frame.h"
 #include "panels.h"
 #include "sd_text.h"
 #include "server_data.h"
 #include "startup.h"
+#include "text_input_dialog.h"
 #include "vcf1.h"
 
 namespace {
@@ -56,7 +56,8 @@ QString urlRefusal(const QString& url) {
 
 } // namespace
 
-UrlControlPage::UrlControlPage(QWidget* parent) : EditorPage(HELP_URL_CONTROL, URL_TEXTS, parent) {
+UrlControlPage::UrlControlPage(const PageEntry& entry, QWidget* parent)
+    : EditorPage(entry, SdList::Urls, URL_TEXTS, parent) {
     addSheet(QStringLiteral("URL nevek"), QRect(5, 5, 300, 370), 1, MIN_ROWS);
     m_groupPanel = addPanel(QStringLiteral("Csoport kiválasztás"), QRect(310, 5, 295, 90));
     m_groupPanel->setObjectName(QStringLiteral("groupPanel"));
@@ -144,10 +145,6 @@ void UrlControlPage::editingChanged(bool on) {
     m_groups->setEnabled(!on);
 }
 
-int UrlControlPage::beginEdit() {
-    return serverData.LoadUrls(true);
-}
-
 bool UrlControlPage::prepareSave() {
     QVector<QByteArray> urls;
     for (long r = 1; r <= sheet()->GetMaxRow(); r++) {
@@ -170,16 +167,8 @@ bool UrlControlPage::prepareSave() {
     return true;
 }
 
-int UrlControlPage::commitEdit() {
-    return serverData.SaveUrls();
-}
-
-int UrlControlPage::abandonEdit() {
-    return serverData.ReleaseUrls();
-}
-
-int UrlControlPage::importFrom(const char* path) {
-    return serverData.ImportUrls(path);
+int UrlControlPage::editGroup() const {
+    return serverData.currentGroup;
 }
 
 int UrlControlPage::exportTo(const char* path) {

@@ -12,7 +12,7 @@ class UrlControlPage : public EditorPage {
     static constexpr int ID_ADD = 1005, ID_CHANGE = 1008, ID_DELETE = 1017;
     static constexpr int MIN_ROWS = 12;
 
-    explicit UrlControlPage(QWidget* parent);
+    UrlControlPage(const PageEntry& entry, QWidget* parent);
 
     CzCThreeDPanel* groupPanel() const { return m_groupPanel; }
     QComboBox* groupSelector() const { return m_groups; }
@@ -29,11 +29,8 @@ class UrlControlPage : public EditorPage {
     void deleteEntry() override;
 
   protected:
-    int beginEdit() override;
-    int commitEdit() override;
-    int abandonEdit() override;
-    int importFrom(const char* path) override;
     int exportTo(const char* path) override;
+    int editGroup() const override;
     void showEditing() override;
     void showViewing() override;
     bool prepareSave() override;

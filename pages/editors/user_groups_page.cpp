@@ -55,8 +55,8 @@ QString UserGroupsPage::kindText(const char* kind) {
     return kind[0] == 'd' ? denyText() : allowText();
 }
 
-UserGroupsPage::UserGroupsPage(QWidget* parent)
-    : EditorPage(HELP_USER_GROUPS, GROUPS_TEXTS, parent) {
+UserGroupsPage::UserGroupsPage(const PageEntry& entry, QWidget* parent)
+    : EditorPage(entry, SdList::Groups, GROUPS_TEXTS, parent) {
     // The column header panels stand between the panel's title band and the sheet.
     addSheet(QStringLiteral("Felhasználói csoportok"), QRect(5, 5, 445, 300), 2, MIN_ROWS,
              QRect(10, 50, 435, 250));
@@ -145,10 +145,6 @@ void UserGroupsPage::loadForViewing() {
     fill(false);
 }
 
-int UserGroupsPage::beginEdit() {
-    return serverData.LoadGroups(true);
-}
-
 bool UserGroupsPage::prepareSave() {
     struct Row {
         QByteArray name;
@@ -188,8 +184,7 @@ bool UserGroupsPage::prepareSave() {
     return true;
 }
 
-int UserGroupsPage::commitEdit() {
-    int rc = serverData.SaveGroups();
+void UserGroupsPage::committed(int) {
     // The save sorted the table: the rows now come from the groups of their names.
     m_origin.clear();
     for (long r = 1; r <= sheet()->GetMaxRow(); r++) {
@@ -197,15 +192,6 @@ int UserGroupsPage::commitEdit() {
         if (name.isEmpty()) break;
         m_origin.append(serverData.FindGroup(name.constData()));
     }
-    return rc;
-}
-
-int UserGroupsPage::abandonEdit() {
-    return serverData.ReleaseGroups();
-}
-
-int UserGroupsPage::importFrom(const char* path) {
-    return serverData.ImportGroups(path);
 }
 
 int UserGroupsPage::exportTo(const char* path) {

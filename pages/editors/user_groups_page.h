@@ -14,7 +14,7 @@ class UserGroupsPage : public EditorPage {
     static constexpr int ID_ADD = 1029, ID_CHANGE = 1031, ID_DELETE = 1033;
     static constexpr int MIN_ROWS = 11;
 
-    explicit UserGroupsPage(QWidget* parent);
+    UserGroupsPage(const PageEntry& entry, QWidget* parent);
 
     QListWidget* nameList() const { return m_names; }
 
@@ -31,11 +31,8 @@ class UserGroupsPage : public EditorPage {
     void deleteEntry() override;
 
   protected:
-    int beginEdit() override;
-    int commitEdit() override;
-    int abandonEdit() override;
-    int importFrom(const char* path) override;
     int exportTo(const char* path) override;
+    void committed(int result) override;
     void showEditing() override;
     void showViewing() override;
     bool prepareSave() override;

@@ -44,7 +44,8 @@ bool serverUsable() {
 
 } // namespace
 
-UsersPage::UsersPage(QWidget* parent) : EditorPage(HELP_USERS, USERS_TEXTS, parent) {
+UsersPage::UsersPage(const PageEntry& entry, QWidget* parent)
+    : EditorPage(entry, SdList::Users, USERS_TEXTS, parent) {
     addSheet(QStringLiteral("        Név                       Csoport       P  M  S "),
              QRect(5, 5, 300, 370), 5, MIN_ROWS);
     // The name list lies outside the visible area; it keeps the names and the selection.
@@ -177,22 +178,6 @@ void UsersPage::loadForViewing() {
 void UsersPage::pageShown() {
     // Group names may have changed on the groups page since the table was filled.
     if (!editing()) fillTable(std::max(selectedIndex(), 0));
-}
-
-int UsersPage::beginEdit() {
-    return serverData.LoadUsers(true);
-}
-
-int UsersPage::commitEdit() {
-    return serverData.SaveUsers();
-}
-
-int UsersPage::abandonEdit() {
-    return serverData.ReleaseUsers();
-}
-
-int UsersPage::importFrom(const char* path) {
-    return serverData.ImportUsers(path);
 }
 
 int UsersPage::exportTo(const char* path) {

@@ -14,7 +14,7 @@ class UsersPage : public EditorPage {
     static constexpr int ID_ADD = 1005, ID_CHANGE = 1008, ID_DELETE = 1017;
     static constexpr int MIN_ROWS = 12;
 
-    explicit UsersPage(QWidget* parent);
+    UsersPage(const PageEntry& entry, QWidget* parent);
 
     CzCThreeDPanel* dataPanel() const { return m_dataPanel; }
     GridCtrl* dataGrid() const { return m_data; }
@@ -36,10 +36,6 @@ class UsersPage : public EditorPage {
     static QString mailAddress(const UserRecord& user);
 
   protected:
-    int beginEdit() override;
-    int commitEdit() override;
-    int abandonEdit() override;
-    int importFrom(const char* path) override;
     int exportTo(const char* path) override;
     void showEditing() override;
     void showViewing() override;

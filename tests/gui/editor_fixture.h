@@ -14,6 +14,7 @@
 #include "demo_root.h"
 #include "editors/editor_dialogs.h"
 #include "page.h"
+#include "page_table.h"
 #include "vcf1.h"
 
 // Stands for the main window: records every command a page sends.
@@ -63,6 +64,8 @@ class EditorTest : public AppTest {
         AppTest::TearDown();
     }
 
+    // The page table's row of (group, page).
+    static const PageEntry& entry(int group, int page) { return *consolePages().find(group, page); }
     std::string file(const std::string& serverPath) const { return server.readFile(serverPath); }
     bool locked(const std::string& serverPath) const {
         return server.exists(serverPath + "._vx_lck_");

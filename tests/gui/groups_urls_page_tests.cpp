@@ -31,7 +31,7 @@ void answerGroup(const QString& name, bool allow) {
 using UserGroupsPageTest = EditorTest;
 
 TEST_F(UserGroupsPageTest, ViewingEditingColoursAndButtons) {
-    UserGroupsPage page(&owner);
+    UserGroupsPage page(entry(1, 0), &owner);
     EXPECT_EQ(page.sheet()->GetMaxRow(), 11);
     EXPECT_EQ(column(page.sheet(), 1), "diak|tanar|||||||||");
     EXPECT_EQ(column(page.sheet(), 2), "Tiltó lista|Engedélyezö lista|||||||||");
@@ -64,7 +64,7 @@ TEST_F(UserGroupsPageTest, ViewingEditingColoursAndButtons) {
 }
 
 TEST_F(UserGroupsPageTest, AddChangeDeleteAndSaveWithMembersFollowingTheirGroup) {
-    UserGroupsPage page(&owner);
+    UserGroupsPage page(entry(1, 0), &owner);
     startEditing(page);
 
     answerGroup("kulso", false);
@@ -115,7 +115,7 @@ TEST_F(UserGroupsPageTest, MembersFollowTheirGroupThroughRenameAndSort) {
     ASSERT_TRUE(server.writeFile("orvelan.cnf", "GROUPPROC ./post_ok\n"));
     vxResetParams();
     ASSERT_TRUE(connectConsole(server));
-    UserGroupsPage page(&owner);
+    UserGroupsPage page(entry(1, 0), &owner);
     startEditing(page);
     page.sheet()->setCurrentCell(1, 0);
     answerGroup("oktato", true);
@@ -134,7 +134,7 @@ TEST_F(UserGroupsPageTest, MembersFollowTheirGroupThroughRenameAndSort) {
 }
 
 TEST_F(UserGroupsPageTest, DialogRefusalsAndTheFirstEmptyRowEndingTheList) {
-    UserGroupsPage page(&owner);
+    UserGroupsPage page(entry(1, 0), &owner);
     startEditing(page);
     GroupDialog::queueAnswer([](GroupDialog& d) { d.okButton()->click(); });
     answerGroup("diak", true);
@@ -177,7 +177,7 @@ TEST_F(UserGroupsPageTest, ImportExportAndAFailedSave) {
     ASSERT_TRUE(server.writeFile("orvelan.cnf", "GROUPPROC ./post_fail\n"));
     vxResetParams();
     ASSERT_TRUE(connectConsole(server));
-    UserGroupsPage page(&owner);
+    UserGroupsPage page(entry(1, 0), &owner);
     startEditing(page);
     std::string exported = (dir / "groups.txt").string();
     FileDialog::setNextFileName(QString::fromStdString(exported));
@@ -207,7 +207,7 @@ TEST_F(UserGroupsPageTest, ImportExportAndAFailedSave) {
 using UrlControlPageTest = EditorTest;
 
 TEST_F(UrlControlPageTest, ChoosingAGroupLoadsItsListForViewing) {
-    UrlControlPage page(&owner);
+    UrlControlPage page(entry(1, 2), &owner);
     EXPECT_EQ(page.groupSelector()->count(), 2);
     EXPECT_EQ(page.groupSelector()->currentIndex(), -1);
     EXPECT_EQ(page.kindLabel()->text(), "");
@@ -230,7 +230,7 @@ TEST_F(UrlControlPageTest, ChoosingAGroupLoadsItsListForViewing) {
 }
 
 TEST_F(UrlControlPageTest, EditingRoundWithDuplicatesAndAnEmptiedRow) {
-    UrlControlPage page(&owner);
+    UrlControlPage page(entry(1, 2), &owner);
     page.chooseGroup(0);
     startEditing(page);
     EXPECT_FALSE(page.groupSelector()->isEnabled());
@@ -283,7 +283,7 @@ TEST_F(UrlControlPageTest, ImportAbandonAndAFailedSave) {
     ASSERT_TRUE(server.writeFile("orvelan.cnf", "PROXYPROC ./post_fail\n"));
     vxResetParams();
     ASSERT_TRUE(connectConsole(server));
-    UrlControlPage page(&owner);
+    UrlControlPage page(entry(1, 2), &owner);
     page.chooseGroup(1);
     startEditing(page);
     put("urls.txt", "www.school.example.hu\nnew.example.hu\n");
@@ -313,8 +313,8 @@ TEST_F(UrlControlPageTest, ImportAbandonAndAFailedSave) {
 TEST_F(UrlControlPageTest, UserLevelSeesLoadDisabledOnAllThreePages) {
     serverData.SelectedLevel = 0;
     serverData.GrantedLevel = 0;
-    UrlControlPage urls(&owner);
-    UserGroupsPage groups(&owner);
+    UrlControlPage urls(entry(1, 2), &owner);
+    UserGroupsPage groups(entry(1, 0), &owner);
     for (EditorPage* page : {static_cast<EditorPage*>(&urls), static_cast<EditorPage*>(&groups)}) {
         page->command(CMD_PAGE_SHOWN);
         EXPECT_FALSE(page->button(EditorPage::Load)->isEnabled());

@@ -31,7 +31,7 @@ class UsersPageTest : public EditorTest {
 };
 
 TEST_F(UsersPageTest, ViewingShowsTheUsersTheirDataAndOnlyLoadForTheAdministrator) {
-    UsersPage page(&owner);
+    UsersPage page(entry(1, 1), &owner);
     EXPECT_EQ(page.statusText(), "");
     EXPECT_EQ(page.sheet()->GetMaxRow(), 12); // 2 users, never fewer than 12 rows
     EXPECT_EQ(column(page.sheet(), 1), "anna|béla||||||||||");
@@ -95,7 +95,7 @@ TEST_F(UsersPageTest, ViewingShowsTheUsersTheirDataAndOnlyLoadForTheAdministrato
 }
 
 TEST_F(UsersPageTest, AddChangeDeleteAndSaveWriteBothFilesAndTheSquidPasswords) {
-    UsersPage page(&owner);
+    UsersPage page(entry(1, 1), &owner);
     startEditing(page);
     EXPECT_EQ(page.statusText(), "OK !");
     EXPECT_EQ(owner.commands, QList<int>{CMD_LOCK_TREE});
@@ -179,7 +179,7 @@ TEST_F(UsersPageTest, AddChangeDeleteAndSaveWriteBothFilesAndTheSquidPasswords) 
 }
 
 TEST_F(UsersPageTest, AbandonReleasesBothFilesAndShowsTheServersList) {
-    UsersPage page(&owner);
+    UsersPage page(entry(1, 1), &owner);
     startEditing(page);
     page.selectUser(0);
     page.button(EditorPage::Delete)->click();
@@ -203,10 +203,10 @@ TEST_F(UsersPageTest, SecondConsoleIsRefusedUntilTheFirstSaves) {
     std::filesystem::path secondDir = dir / "second";
     std::filesystem::create_directories(secondDir);
     CommandRecorder secondOwner;
-    UsersPage second(&secondOwner);
+    UsersPage second(entry(1, 1), &secondOwner);
     second.command(CMD_PAGE_SHOWN);
 
-    UsersPage first(&owner);
+    UsersPage first(entry(1, 1), &owner);
     startEditing(first);
     first.selectUser(1);
     first.button(EditorPage::Delete)->click();
@@ -235,7 +235,7 @@ TEST_F(UsersPageTest, SecondConsoleIsRefusedUntilTheFirstSaves) {
 }
 
 TEST_F(UsersPageTest, ImportExportAndCancelledImport) {
-    UsersPage page(&owner);
+    UsersPage page(entry(1, 1), &owner);
     startEditing(page);
     std::string exported = (dir / "export.txt").string();
     FileDialog::setNextFileName(QString::fromStdString(exported));
@@ -273,7 +273,7 @@ TEST_F(UsersPageTest, FailedPostSaveCommandKeepsEditingWithTheLocksAndRestoresTh
     ASSERT_TRUE(server.writeFile("orvelan.cnf", "USERPROC ./post_fail\n"));
     vxResetParams();
     ASSERT_TRUE(connectConsole(server));
-    UsersPage page(&owner);
+    UsersPage page(entry(1, 1), &owner);
     startEditing(page);
     page.selectUser(0);
     page.button(EditorPage::Delete)->click();
@@ -291,7 +291,7 @@ TEST_F(UsersPageTest, FailedPostSaveCommandKeepsEditingWithTheLocksAndRestoresTh
 }
 
 TEST_F(UsersPageTest, DialogRefusesWithoutLosingWhatWasTyped) {
-    UsersPage page(&owner);
+    UsersPage page(entry(1, 1), &owner);
     startEditing(page);
     UserDataDialog::queueAnswer([](UserDataDialog& d) {
         d.fullNameEdit()->setText("Valaki");
@@ -377,7 +377,7 @@ TEST_F(UsersPageTest, DialogRefusesWithoutLosingWhatWasTyped) {
 }
 
 TEST_F(UsersPageTest, PasswordThroughTheServersCryptInBothModes) {
-    UsersPage page(&owner);
+    UsersPage page(entry(1, 1), &owner);
     startEditing(page);
     // anna's stored password is checked in modify mode (mode 1: old, new, confirmation).
     std::string stored = crypted("regi");
@@ -434,7 +434,7 @@ TEST_F(UsersPageTest, PasswordThroughTheServersCryptInBothModes) {
 
 TEST_F(UsersPageTest, NoGroupListLeavesTheGroupEmpty) {
     serverData.groupCount = 0;
-    UsersPage page(&owner);
+    UsersPage page(entry(1, 1), &owner);
     startEditing(page);
     UserDataDialog::queueAnswer([](UserDataDialog& d) {
         EXPECT_EQ(d.groupList()->count(), 0);
