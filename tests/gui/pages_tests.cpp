@@ -140,8 +140,8 @@ TEST_F(PagesTest, FrameButtonsFollowThePageTable) {
             EXPECT_EQ(b->geometry(), QRect(490, 385, 120, 40));
         for (RoundButton* b : buttonsWithText(page, QStringLiteral("&Frissít")))
             EXPECT_EQ(b->geometry(), QRect(490, 385, 120, 40));
-        // The frame's buttons (pages with content add their own beside them).
-        qsizetype frameButtons = 0;
+        // The frame's buttons, beside whatever action buttons the page's content has.
+        int frameButtons = 0;
         for (RoundButton* b : page->findChildren<RoundButton*>())
             frameButtons += b->objectName() == QStringLiteral("button1012") ||
                             b->objectName() == QStringLiteral("button1003") ||
