@@ -73,9 +73,9 @@ NetworkPage::NetworkPage(const PageEntry& entry, QWidget* parent)
                              QStringLiteral("Összes")};
     for (int r = 0; r < 3; r++) {
         auto* head = new QLabel(rows[r], this);
-        head->setGeometry(8, ROW_Y[r], 32, 50);
-        head->setWordWrap(true);
-        head->setFont(QFont(QStringLiteral("MS Sans Serif"), 7));
+        // The heads share the 35 pixels left of the graphs.
+        head->setGeometry(7, ROW_Y[r], 33, 50);
+        head->setFont(QFont(QStringLiteral("MS Sans Serif"), 6));
     }
     for (int i = 0; i < NET_CELLS; i++) {
         QRect place(COLUMN_X[i / 3], ROW_Y[i % 3], 180, 50);
