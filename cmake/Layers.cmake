@@ -5,7 +5,7 @@ set(ORVELAN_CORE_TARGETS "" CACHE INTERNAL "")
 
 # The core layers from the bottom up: a core library links only libraries of its own folder or
 # of folders below it, so that every arrow points down.
-set(ORVELAN_CORE_LAYERS lib winlib params remote serverdata)
+set(ORVELAN_CORE_LAYERS lib winlib params remote stats serverdata)
 
 # orvelan_core_library(NAME SOURCES...): a library of a Qt-free layer (its folder names the layer).
 function(orvelan_core_library name)
