@@ -1,0 +1,169 @@
+// The procedures that run programs or read system state: exec, crypt, netdev and ping.
+#include <cerrno>
+#include <crypt.h>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "vxd_procedures.h"
+
+extern char** environ;
+
+namespace {
+
+constexpr const char* kPingFile = "__vxPingFil.txt";
+constexpr size_t kNetdevMax = 128; // the reply's text field
+constexpr size_t kPingTargetMax = 64;
+
+// Runs argv with the working directory as cwd, stdin from /dev/null, stdout and stderr to
+// outFd (or the service's own stderr when outFd < 0). Returns the wait status, or -errno.
+int runProgram(const char* file, char* const argv[], char* const envp[], int outFd, bool search) {
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_addchdir_np(&fa, vxdContext().root->workPath);
+    posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
+    if (outFd >= 0) {
+        posix_spawn_file_actions_adddup2(&fa, outFd, 1);
+        posix_spawn_file_actions_adddup2(&fa, outFd, 2);
+    } else {
+        posix_spawn_file_actions_adddup2(&fa, 2, 1);
+    }
+    posix_spawn_file_actions_addclosefrom_np(&fa, 3);
+    pid_t pid;
+    int rc = search ? posix_spawnp(&pid, file, &fa, nullptr, argv, envp)
+                    : posix_spawn(&pid, file, &fa, nullptr, argv, envp);
+    posix_spawn_file_actions_destroy(&fa);
+    if (rc != 0) return -rc;
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0)
+        if (errno != EINTR) return -errno;
+    return status;
+}
+
+// A ping target: a host name or an address, [A-Za-z0-9.:-] only, not starting with '-'.
+bool validPingTarget(const char* target) {
+    size_t len = strlen(target);
+    if (len == 0 || len > kPingTargetMax || target[0] == '-') return false;
+    for (const char* p = target; *p; p++) {
+        char c = *p;
+        bool ok = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+                  c == '.' || c == '-' || c == ':';
+        if (!ok) return false;
+    }
+    return true;
+}
+
+} // namespace
+
+vx_reply vxdExec(const char* command) {
+    static char pathVar[PATH_MAX + 64];
+    static char rootVar[PATH_MAX + 16];
+    static char* envp[256];
+    const VxdRoot& root = *vxdContext().root;
+    const char* oldPath = getenv("PATH");
+    snprintf(pathVar, sizeof pathVar, "PATH=%s:%s", root.workPath,
+             oldPath && *oldPath ? oldPath : "/usr/local/bin:/usr/bin:/bin");
+    snprintf(rootVar, sizeof rootVar, "VXD_ROOT=%s", root.rootPath);
+    int n = 0;
+    envp[n++] = pathVar;
+    envp[n++] = rootVar;
+    for (char** e = environ; *e && n < 255; e++)
+        if (strncmp(*e, "PATH=", 5) != 0 && strncmp(*e, "VXD_ROOT=", 9) != 0) envp[n++] = *e;
+    envp[n] = nullptr;
+    char* argv[] = {const_cast<char*>("sh"), const_cast<char*>("-c"), const_cast<char*>(command),
+                    nullptr};
+    int status = runProgram("/bin/sh", argv, envp, -1, false);
+    if (status < 0) return vxdErrorReply(-status, "/bin/sh");
+    vx_reply r = vxdEmptyReply();
+    int code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    r.value = static_cast<int8_t>(code & 0xff);
+    return r;
+}
+
+vx_block vxdCrypt(const char* arg) {
+    static crypt_data data;
+    static char out[VX_STRING_MAX + 1];
+    vx_block b{};
+    b.data = out;
+    size_t len = strlen(arg);
+    if (len < 2) {
+        b.status = EINVAL;
+        return b;
+    }
+    char salt[3] = {arg[0], arg[1], '\0'};
+    memset(&data, 0, sizeof data);
+    const char* hash = crypt_r(arg + 2, salt, &data);
+    if (!hash || hash[0] == '*' || strlen(hash) >= sizeof out) {
+        b.status = hash ? EINVAL : errno;
+        if (!b.status) b.status = EINVAL;
+        return b;
+    }
+    strcpy(out, hash);
+    b.length = static_cast<int32_t>(strlen(out));
+    return b;
+}
+
+vx_reply vxdNetdev() {
+    vx_reply r = vxdEmptyReply();
+    char* text = vxdReplyText();
+    FILE* f = fopen("/proc/net/dev", "re");
+    if (!f) return vxdErrorReply(errno, "/proc/net/dev");
+    char line[512];
+    size_t used = 0;
+    int lineNo = 0;
+    while (fgets(line, sizeof line, f)) {
+        if (++lineNo <= 2) continue; // two header lines
+        char* colon = strchr(line, ':');
+        if (!colon) continue;
+        *colon = '\0';
+        char* name = line;
+        while (*name == ' ')
+            name++;
+        unsigned long long v[9];
+        if (sscanf(colon + 1, "%llu %llu %llu %llu %llu %llu %llu %llu %llu", &v[0], &v[1], &v[2],
+                   &v[3], &v[4], &v[5], &v[6], &v[7], &v[8]) != 9)
+            continue;
+        char triple[160];
+        int n =
+            snprintf(triple, sizeof triple, "%s%s %llu %llu", used ? " " : "", name, v[8], v[0]);
+        if (n < 0 || used + static_cast<size_t>(n) > kNetdevMax) break;
+        memcpy(text + used, triple, static_cast<size_t>(n) + 1);
+        used += static_cast<size_t>(n);
+    }
+    fclose(f);
+    return r;
+}
+
+vx_reply vxdPing(const char* target) {
+    if (!validPingTarget(target)) {
+        vx_reply r = vxdErrorReply(EINVAL, "ping target");
+        r.value = 1;
+        return r;
+    }
+    int workFd = vxdContext().workFd;
+    char tmp[64];
+    int fd = vxdCreateTemp(workFd, tmp, sizeof tmp, 0644);
+    if (fd < 0) return vxdErrorReply(-fd, kPingFile);
+    char* argv[] = {const_cast<char*>("ping"), const_cast<char*>("-c"),   const_cast<char*>("3"),
+                    const_cast<char*>("-W"),   const_cast<char*>("1"),    const_cast<char*>("-i"),
+                    const_cast<char*>("0.2"),  const_cast<char*>(target), nullptr};
+    int status = runProgram("ping", argv, environ, fd, true);
+    if (status < 0) {
+        char text[160];
+        int n = snprintf(text, sizeof text, "ping: %s\n", strerror(-status));
+        vxdWriteAll(fd, text, static_cast<size_t>(n));
+    }
+    close(fd);
+    if (renameat(workFd, tmp, workFd, kPingFile) != 0) {
+        int err = errno;
+        unlinkat(workFd, tmp, 0);
+        return vxdErrorReply(err, kPingFile);
+    }
+    vx_reply r = vxdEmptyReply();
+    r.value = (status >= 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0) ? 0 : 1;
+    return r;
+}

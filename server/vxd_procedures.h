@@ -1,0 +1,52 @@
+// The procedures of the vxd service and the table that routes calls to them.
+#pragma once
+
+#include <rpc/rpc.h>
+
+#include "vx_xdr.h"
+#include "vxd_access.h"
+#include "vxd_fs.h"
+#include "vxd_instances.h"
+
+// What every procedure may use: the root, the working directory (O_PATH descriptor) and the
+// callers served.
+struct VxdContext {
+    const VxdRoot* root = nullptr;
+    int workFd = -1;
+    const VxdAccess* access = nullptr;
+};
+
+void vxdProceduresInit(const VxdContext& context);
+const VxdContext& vxdContext();
+
+// Serves one call on the main programs or on an instance (the svc dispatch function).
+void vxdDispatch(svc_req* rq, SVCXPRT* xprt);
+
+// ---- replies (their texts live in static buffers until the next reply) ----
+
+vx_reply vxdEmptyReply();
+// A reply carrying an operating-system error: code errno, kind 1, the error table's severity.
+vx_reply vxdErrorReply(int code, const char* subject);
+// The text field of the current reply (VX_STRING_MAX + 1 bytes).
+char* vxdReplyText();
+
+// ---- the procedures ----
+
+// Procedure 4: the command line through /bin/sh -c; value = exit status as a signed byte.
+vx_reply vxdExec(const char* command);
+// Procedure 29: crypt(3) of the text after the first two characters, with those as salt.
+vx_block vxdCrypt(const char* arg);
+// Procedure 30: "name tx rx ..." for the interfaces of /proc/net/dev, whole triples only.
+vx_reply vxdNetdev();
+// Procedure 31: ping -c 3 -W 1 -i 0.2 TARGET (no shell) into "__vxPingFil.txt".
+vx_reply vxdPing(const char* target);
+
+// Procedures 6, 7, 8, 10 and 11: one file per instance, read or written in blocks.
+vx_reply vxdOpenRead(VxdInstance* in, const char* path);
+vx_reply vxdOpenNew(VxdInstance* in, const char* path);
+vx_reply vxdCloseInstanceFile(VxdInstance* in, const char* path);
+vx_reply vxdWriteBlock(VxdInstance* in, const vx_block* block);
+vx_block vxdReadBlock(VxdInstance* in, const char* path);
+
+// The procedure's name in the log ("EXEC", ...; "?" for an unknown number).
+const char* vxdProcedureName(unsigned long number);

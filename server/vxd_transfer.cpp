@@ -1,0 +1,94 @@
+// File transfer in blocks: each instance holds at most one open file.
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "vxd_procedures.h"
+
+namespace {
+
+char g_readData[VX_BLOCK_MAX];
+
+} // namespace
+
+vx_reply vxdOpenRead(VxdInstance* in, const char* path) {
+    vxdCloseFile(in, false);
+    int fd = vxdOpenRegular(*vxdContext().root, path);
+    if (fd < 0) return vxdErrorReply(-fd, path);
+    in->fd = fd;
+    snprintf(in->path, sizeof in->path, "%s", path);
+    return vxdEmptyReply();
+}
+
+// The file is written to a temporary file beside it and renamed into place by procedure 8, so
+// a failed transfer leaves the old content untouched.
+vx_reply vxdOpenNew(VxdInstance* in, const char* path) {
+    vxdCloseFile(in, false);
+    int dirFd = vxdOpenParent(*vxdContext().root, path, in->name, sizeof in->name);
+    if (dirFd < 0) return vxdErrorReply(-dirFd, path);
+    mode_t mode = 0644;
+    struct stat st;
+    if (fstatat(dirFd, in->name, &st, 0) == 0) {
+        if (S_ISDIR(st.st_mode)) {
+            close(dirFd);
+            return vxdErrorReply(EISDIR, path);
+        }
+        mode = st.st_mode & 07777;
+    }
+    int fd = vxdCreateTemp(dirFd, in->tmpName, sizeof in->tmpName, mode);
+    if (fd < 0) {
+        close(dirFd);
+        return vxdErrorReply(-fd, path);
+    }
+    fchmod(fd, mode);
+    in->fd = fd;
+    in->dirFd = dirFd;
+    in->writing = true;
+    snprintf(in->path, sizeof in->path, "%s", path);
+    return vxdEmptyReply();
+}
+
+vx_reply vxdCloseInstanceFile(VxdInstance* in, const char* path) {
+    if (in->fd < 0) return vxdErrorReply(EBADF, path);
+    int err = vxdCloseFile(in, true);
+    return err ? vxdErrorReply(err, path) : vxdEmptyReply();
+}
+
+vx_reply vxdWriteBlock(VxdInstance* in, const vx_block* block) {
+    if (in->fd < 0 || !in->writing) return vxdErrorReply(EBADF, "write");
+    if (in->failed) return vxdErrorReply(EIO, in->path);
+    int err = vxdWriteAll(in->fd, block->data, static_cast<size_t>(block->length));
+    if (err) {
+        in->failed = true;
+        return vxdErrorReply(err, in->path);
+    }
+    vx_reply r = vxdEmptyReply();
+    r.value = block->length;
+    return r;
+}
+
+vx_block vxdReadBlock(VxdInstance* in, const char* path) {
+    vx_block b{};
+    b.data = g_readData;
+    if (in->fd < 0 || in->writing || strcmp(in->path, path) != 0) {
+        b.status = EBADF;
+        return b;
+    }
+    size_t got = 0;
+    while (got < VX_BLOCK_MAX) {
+        ssize_t n = read(in->fd, g_readData + got, VX_BLOCK_MAX - got);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            b.status = errno;
+            got = 0;
+            break;
+        }
+        if (n == 0) break;
+        got += static_cast<size_t>(n);
+    }
+    b.length = static_cast<int32_t>(got);
+    return b;
+}
