@@ -5,8 +5,8 @@
 
 #include "buttons.h"
 #include "commands.h"
+#include "frame_buttons.h"
 #include "messagebox.h"
-#include "page_frame.h"
 #include "password_dialog.h"
 #include "resources.h"
 #include "server_data.h"

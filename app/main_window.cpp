@@ -1,6 +1,8 @@
 // The main window: start picture, start-up load, page tree, group pictures and page switching.
 #include "main_window.h"
 
+#include <algorithm>
+
 #include <QBitmap>
 #include <QCloseEvent>
 #include <QHeaderView>
@@ -13,7 +15,6 @@
 #include "line_speeds.h"
 #include "logon_page.h"
 #include "messagebox.h"
-#include "placeholder_page.h"
 #include "resources.h"
 #include "server_data.h"
 #include "startup.h"
@@ -25,48 +26,8 @@ namespace {
 
 const QString APP_NAME = QStringLiteral("Orvelan");
 
-struct PageInfo {
-    const char* label; // tree label, trailing blanks included
-    int selectedImage; // image of the strip shown while the node is selected
-    const char* title; // window title part
-};
-
-struct GroupInfo {
-    const char* label;
-    int pictureId; // the picture shown when the group node is chosen
-    int pageCount;
-    PageInfo pages[MainWindow::MAX_PAGES];
-};
-
-const GroupInfo GROUPS[3] = {
-    {"Rendszer    ",
-     1114,
-     5,
-     {{"LogOn", 1, "Rendszer / LogOn"},
-      {"Hálózat", 2, "Rendszer / Hálózat"},
-      {"Rendszer log", 3, "Rendszer / Rendszer log"},
-      {"Deamon log", 4, "Rendszer / Deamon log"},
-      {"Setup", 5, "Rendszer / Setup"}}},
-    {"Szerkesztök   ",
-     1116,
-     3,
-     {{"Felh.-i csoport", 1, "Szerkesztök / Felhasználói csoportok"},
-      {"Felhasználók", 2, "Szerkesztök / Felhasználók"},
-      {"URL kontroll", 3, "Szerkesztök / URL kontroll"}}},
-    {"Statisztikák ",
-     1117,
-     3,
-     {{"Szelekció", 1, "Statisztikák / Szelekció"},
-      {"Táblázat", 2, "Statisztikák / Táblázat"},
-      {"Grafikon", 3, "Statisztikák / Grafikon"}}},
-};
-
 // Picture controls 1114 to 1119 and their bitmaps.
 constexpr int PICTURE_BITMAPS[6] = {185, 188, 186, 187, 189, 190};
-
-// The order in which the pages are created.
-constexpr int CREATION_ORDER[11][2] = {{0, 0}, {0, 1}, {0, 2}, {0, 3}, {0, 4}, {1, 2},
-                                       {1, 1}, {1, 0}, {2, 0}, {2, 1}, {2, 2}};
 
 // Image `index` of the tree's strip, light grey transparent.
 QPixmap stripImage(const QPixmap& strip, int index) {
@@ -93,20 +54,15 @@ void GroupPicture::mousePressEvent(QMouseEvent* event) {
 
 // ---------------------------------------------------------------------------------------------
 
-QString MainWindow::pageTitle(int group, int page) {
-    if (group < 0 || group >= 3 || page < 0 || page >= GROUPS[group].pageCount) return {};
-    return QString::fromUtf8(GROUPS[group].pages[page].title);
-}
-
 QString MainWindow::levelName(int level) {
     return level == 1 ? QStringLiteral("Adminisztrátor") : QStringLiteral("User");
 }
 
-MainWindow::MainWindow(PageFactory factory, int startDelayMs)
+MainWindow::MainWindow(PageRegistry pages, int startDelayMs)
     : QWidget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                            Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                            Qt::WindowCloseButtonHint),
-      m_factory(std::move(factory)), m_startTimer(new QTimer(this)), m_tree(new QTreeWidget(this)) {
+      m_registry(std::move(pages)), m_startTimer(new QTimer(this)), m_tree(new QTreeWidget(this)) {
     setWindowTitle(QStringLiteral("Orvelan --- Logon"));
     setWindowIcon(orvelanIcon(RES_APP_ICON));
     setFont(QFont(QStringLiteral("System"), 8));
@@ -153,7 +109,7 @@ Page* MainWindow::page(int group, int page) const {
 }
 
 LogOnPage* MainWindow::logOnPage() const {
-    return static_cast<LogOnPage*>(m_pages[0][0]);
+    return qobject_cast<LogOnPage*>(m_pages[0][0]);
 }
 
 QTreeWidgetItem* MainWindow::groupNode(int group) const {
@@ -237,34 +193,34 @@ void MainWindow::buildTree() {
     QPixmap strip = orvelanBitmap(RES_TREE_STRIP);
     QPixmap normal = stripImage(strip, 0);
     QSignalBlocker block(m_tree); // building the tree is no choice of the user's
-    for (int g = 0; g < 3; ++g) {
-        const GroupInfo& info = GROUPS[g];
-        auto* groupItem = new QTreeWidgetItem(m_tree, {QString::fromUtf8(info.label)});
+    int groupCount = std::min(static_cast<int>(m_registry.groups.size()), GROUP_COUNT);
+    for (int g = 0; g < groupCount; ++g) {
+        const PageGroup& group = m_registry.groups[static_cast<size_t>(g)];
+        auto* groupItem = new QTreeWidgetItem(m_tree, {QString::fromUtf8(group.treeLabel)});
         QIcon groupIcon(normal);
         groupIcon.addPixmap(stripImage(strip, 1), QIcon::Selected);
         groupItem->setIcon(0, groupIcon);
         m_groupNodes[g] = groupItem;
-        m_pageCounts[g] = info.pageCount;
-        for (int p = 0; p < info.pageCount; ++p) {
-            auto* item = new QTreeWidgetItem(groupItem, {QString::fromUtf8(info.pages[p].label)});
+        for (int p = 0; p < MAX_PAGES; ++p) {
+            const PageEntry* entry = m_registry.find(g, p);
+            if (!entry) break;
+            auto* item = new QTreeWidgetItem(groupItem, {QString::fromUtf8(entry->treeLabel)});
             QIcon icon(normal);
-            icon.addPixmap(stripImage(strip, info.pages[p].selectedImage), QIcon::Selected);
+            icon.addPixmap(stripImage(strip, entry->selectedImage), QIcon::Selected);
             item->setIcon(0, icon);
             m_pageNodes[g][p] = item;
+            m_pageCounts[g] = p + 1;
         }
     }
     m_tree->expandAll();
 }
 
 void MainWindow::createPages() {
-    for (const auto& at : CREATION_ORDER) {
-        int g = at[0], p = at[1];
-        Page* created = nullptr;
-        if (g == 0 && p == 0)
-            created = new LogOnPage(this);
-        else if (m_factory)
-            created = m_factory(g, p, this);
-        if (!created) created = createPlaceholderPage(g, p, this);
+    for (const PageEntry& entry : m_registry.pages) {
+        int g = entry.group, p = entry.page;
+        // Only pages that have a node in the tree are created.
+        if (g < 0 || g >= GROUP_COUNT || p < 0 || p >= m_pageCounts[g]) continue;
+        Page* created = entry.create(entry, this);
         created->hide();
         created->setGeometry(pageArea());
         m_pages[g][p] = created;
@@ -319,7 +275,8 @@ void MainWindow::treeSelectionChanged() {
             ShowPage(g, -1);
             for (GroupPicture* p : m_pictures)
                 p->hide();
-            picture(GROUPS[g].pictureId)->show();
+            if (GroupPicture* shown = picture(m_registry.groups[static_cast<size_t>(g)].pictureId))
+                shown->show();
             return;
         }
         for (int p = 0; p < m_pageCounts[g]; ++p) {

@@ -1,22 +1,17 @@
 // The console's only top-level window: the page tree, the group pictures and the page area.
 #pragma once
 
-#include <functional>
-
 #include <QLabel>
 #include <QString>
 #include <QWidget>
 
 #include "page.h"
+#include "page_registry.h"
 
 class LogOnPage;
 class QTimer;
 class QTreeWidget;
 class QTreeWidgetItem;
-
-// Creates the page at (group, page) as a hidden child of parent; nullptr gives a frame-only
-// placeholder page. The LogOn page (0, 0) is the main window's own and is never asked for.
-using PageFactory = std::function<Page*(int group, int page, QWidget* parent)>;
 
 // A group picture: shows one bitmap from the top-left corner and reports clicks.
 class GroupPicture : public QLabel {
@@ -42,8 +37,10 @@ class MainWindow : public QWidget, public CommandTarget {
     static constexpr int TREE_ID = 1096;
     static constexpr int PICTURE_FIRST_ID = 1114; // pictures 1114 to 1119
 
-    // startDelayMs: the delay of the one-shot start-up load (1000 ms; tests may shorten it).
-    explicit MainWindow(PageFactory factory, int startDelayMs = 1000);
+    // The pages of the registry fill the tree and the page area (the LogOn page at (0, 0) is a
+    // LogOnPage); startDelayMs: the delay of the one-shot start-up load (1000 ms; tests may
+    // shorten it).
+    explicit MainWindow(PageRegistry pages, int startDelayMs = 1000);
     ~MainWindow() override;
 
     // The command entry: CMD_SHOW_PAGE, CMD_LOCK_TREE, CMD_UNLOCK_TREE; others are ignored.
@@ -58,8 +55,9 @@ class MainWindow : public QWidget, public CommandTarget {
     bool loaded() const { return m_loaded; }
 
     // Page titles of the window caption and the level words.
-    static QString pageTitle(int group, int page);
+    QString pageTitle(int group, int page) const { return m_registry.title(group, page); }
     static QString levelName(int level);
+    const PageRegistry& registry() const { return m_registry; }
 
     QTreeWidget* tree() const { return m_tree; }
     QTreeWidgetItem* groupNode(int group) const;
@@ -84,7 +82,7 @@ class MainWindow : public QWidget, public CommandTarget {
     bool loadServerLists();
     void releaseLists();
 
-    PageFactory m_factory;
+    PageRegistry m_registry;
     QTimer* m_startTimer;
     QTreeWidget* m_tree;
     GroupPicture* m_pictures[6];

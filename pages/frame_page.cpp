@@ -2,33 +2,40 @@
 #include "frame_page.h"
 
 #include "buttons.h"
-#include "page_frame.h"
+#include "commands.h"
+#include "frame_buttons.h"
 #include "panels.h"
 #include "resources.h"
+#include "status_label.h"
 
-FramePage::FramePage(int helpContext, QWidget* parent) : Page(parent), m_helpContext(helpContext) {}
+FramePage::FramePage(const PageEntry& entry, QWidget* parent) : Page(parent), m_entry(entry) {}
 
-void FramePage::addHelpButton() {
-    m_help = new RoundButton(this);
-    m_help->setObjectName(QStringLiteral("button%1").arg(ID_HELP_BUTTON));
-    SetupHelpButton(m_help, orvelanIcon(RES_HELP_ICON));
-    connect(m_help, &RoundButton::clicked, this, &Page::showHelp);
-}
-
-void FramePage::addPrintButton() {
-    m_print = new RoundButton(this);
-    m_print->setObjectName(QStringLiteral("button%1").arg(ID_PRINT_BUTTON));
-    SetupPrintButton(m_print, orvelanIcon(RES_PRINT_ICON));
-    connect(m_print, &RoundButton::clicked, this, &FramePage::printRequested);
-}
-
-void FramePage::addRefreshButton(bool visible) {
-    m_refresh = new RoundButton(this);
-    m_refresh->setObjectName(QStringLiteral("button%1").arg(ID_REFRESH_BUTTON));
-    SetupRefreshButton(m_refresh, orvelanIcon(RES_REFRESH_ICON));
-    // Hidden explicitly, it stays hidden when the page is shown.
-    if (!visible) m_refresh->hide();
-    connect(m_refresh, &RoundButton::clicked, this, &FramePage::refreshRequested);
+void FramePage::addFrameButtons() {
+    if (m_entry.helpContext != HELP_NONE) {
+        m_help = new RoundButton(this);
+        m_help->setObjectName(QStringLiteral("button%1").arg(ID_HELP_BUTTON));
+        SetupHelpButton(m_help, orvelanIcon(RES_HELP_ICON));
+        connect(m_help, &RoundButton::clicked, this, &Page::showHelp);
+    }
+    switch (m_entry.rightButton) {
+    case FrameButton::None:
+        break;
+    case FrameButton::Print:
+        m_print = new RoundButton(this);
+        m_print->setObjectName(QStringLiteral("button%1").arg(ID_PRINT_BUTTON));
+        SetupPrintButton(m_print, orvelanIcon(RES_PRINT_ICON));
+        connect(m_print, &RoundButton::clicked, this, &FramePage::printRequested);
+        break;
+    case FrameButton::Refresh:
+    case FrameButton::HiddenRefresh:
+        m_refresh = new RoundButton(this);
+        m_refresh->setObjectName(QStringLiteral("button%1").arg(ID_REFRESH_BUTTON));
+        SetupRefreshButton(m_refresh, orvelanIcon(RES_REFRESH_ICON));
+        // Hidden explicitly, it stays hidden when the page is shown.
+        if (m_entry.rightButton == FrameButton::HiddenRefresh) m_refresh->hide();
+        connect(m_refresh, &RoundButton::clicked, this, &FramePage::refreshRequested);
+        break;
+    }
 }
 
 CzCExtGroup* FramePage::addGroup(const QString& caption, const QRect& geometry, int captionFlag) {

@@ -1,11 +1,13 @@
-// The frame shared by the console's pages: the help, print and refresh buttons, group frames and
-// the status line, set up the same way on every page.
+// The frame shared by the console's pages: the help button and the print or refresh button that
+// the page's row of the page table names, group frames and the status line, set up the same way on
+// every page.
 #pragma once
 
 #include <QRect>
 #include <QString>
 
 #include "page.h"
+#include "page_registry.h"
 
 class CzCExtGroup;
 class CzCThreeDPanel;
@@ -20,10 +22,12 @@ constexpr int ID_REFRESH_BUTTON = 1023;
 class FramePage : public Page {
     Q_OBJECT
   public:
-    // A page with the given help context; the frame parts are added by the page's constructor.
-    FramePage(int helpContext, QWidget* parent);
+    // A page of the given row of the page table; the frame parts are added by the page's
+    // constructor.
+    FramePage(const PageEntry& entry, QWidget* parent);
 
-    int helpContext() const override { return m_helpContext; }
+    const PageEntry& entry() const { return m_entry; }
+    int helpContext() const override { return m_entry.helpContext; }
 
     RoundButton* helpButton() const { return m_help; }
     RoundButton* printButton() const { return m_print; }
@@ -36,12 +40,10 @@ class FramePage : public Page {
     void refreshRequested();
 
   protected:
-    // "&Súgó" at the bottom left, opening the page's help context.
-    void addHelpButton();
-    // "&Nyomtat" at the bottom right.
-    void addPrintButton();
-    // "&Frissít" at the bottom right; created hidden when visible is false.
-    void addRefreshButton(bool visible = true);
+    // The row's frame buttons: "&Súgó" at the bottom left, opening the page's help context
+    // (none for HELP_NONE), then "&Nyomtat" or "&Frissít" (hidden for HiddenRefresh) at the
+    // bottom right.
+    void addFrameButtons();
     // A captioned group frame; with a caption font flag of 0 or 1 the common caption font
     // (SetGroupCaptionFont) is used, with -1 the frame's own.
     CzCExtGroup* addGroup(const QString& caption, const QRect& geometry, int captionFlag = -1);
@@ -53,7 +55,7 @@ class FramePage : public Page {
                                 CzCThreeDPanel* panel = nullptr);
 
   private:
-    int m_helpContext;
+    PageEntry m_entry;
     RoundButton* m_help = nullptr;
     RoundButton* m_print = nullptr;
     RoundButton* m_refresh = nullptr;

@@ -1,12 +1,10 @@
 // The editor pages' frames: panels, sheets, the message panel, help and print.
 #include "editor_page.h"
 
-#include "commands.h"
-#include "page_frame.h"
 #include "panels.h"
 #include "vcf1.h"
 
-EditorPage::EditorPage(int helpContext, QWidget* parent) : FramePage(helpContext, parent) {}
+EditorPage::EditorPage(const PageEntry& entry, QWidget* parent) : FramePage(entry, parent) {}
 
 void EditorPage::addSheet(const QString& title, const QRect& geometry, int cols, int rows,
                           const QRect& sheetGeometry) {
@@ -28,11 +26,11 @@ void EditorPage::addMessagesAndButtons(const QRect& geometry) {
     m_messagePanel = addPanel(QStringLiteral("Üzenetek"), geometry);
     m_messagePanel->setObjectName(QStringLiteral("messagePanel"));
     addStatusLabel(QRect(), QString(), false, m_messagePanel);
-    addHelpButton();
-    addPrintButton();
+    addFrameButtons();
 }
 
-UserGroupsPage::UserGroupsPage(QWidget* parent) : EditorPage(HELP_USER_GROUPS, parent) {
+UserGroupsPage::UserGroupsPage(const PageEntry& entry, QWidget* parent)
+    : EditorPage(entry, parent) {
     // The column header panels stand between the panel's title band and the sheet.
     addSheet(QStringLiteral("Felhasználói csoportok"), QRect(5, 5, 445, 300), 2, 11,
              QRect(10, 50, 435, 250));
@@ -43,7 +41,7 @@ UserGroupsPage::UserGroupsPage(QWidget* parent) : EditorPage(HELP_USER_GROUPS, p
     addMessagesAndButtons(QRect(5, 310, 445, 65));
 }
 
-UsersPage::UsersPage(QWidget* parent) : EditorPage(HELP_USERS, parent) {
+UsersPage::UsersPage(const PageEntry& entry, QWidget* parent) : EditorPage(entry, parent) {
     addSheet(QStringLiteral("        Név                       Csoport       P  M  S "),
              QRect(5, 5, 300, 370), 5, 12);
     m_dataPanel = addPanel(QStringLiteral("A felhasználó adatok"), QRect(310, 5, 295, 200));
@@ -51,7 +49,8 @@ UsersPage::UsersPage(QWidget* parent) : EditorPage(HELP_USERS, parent) {
     addMessagesAndButtons(QRect(310, 290, 295, 85));
 }
 
-UrlControlPage::UrlControlPage(QWidget* parent) : EditorPage(HELP_URL_CONTROL, parent) {
+UrlControlPage::UrlControlPage(const PageEntry& entry, QWidget* parent)
+    : EditorPage(entry, parent) {
     addSheet(QStringLiteral("URL nevek"), QRect(5, 5, 300, 370), 1, 12);
     m_groupPanel = addPanel(QStringLiteral("Csoport kiválasztás"), QRect(310, 5, 295, 90));
     m_groupPanel->setObjectName(QStringLiteral("groupPanel"));

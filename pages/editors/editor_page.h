@@ -15,12 +15,12 @@ class EditorPage : public FramePage {
     CzCThreeDPanel* messagePanel() const { return m_messagePanel; }
 
   protected:
-    EditorPage(int helpContext, QWidget* parent);
+    EditorPage(const PageEntry& entry, QWidget* parent);
     // The panel around the sheet, with the sheet filling it (cols columns, rows rows); with a
     // valid sheetGeometry the sheet is placed there instead, leaving room for column heads.
     void addSheet(const QString& title, const QRect& geometry, int cols, int rows,
                   const QRect& sheetGeometry = QRect());
-    // The "Üzenetek" panel with the status line (normal weight), then help and print.
+    // The "Üzenetek" panel with the status line (normal weight), then the frame buttons.
     void addMessagesAndButtons(const QRect& geometry);
 
   private:
@@ -33,14 +33,14 @@ class EditorPage : public FramePage {
 class UserGroupsPage : public EditorPage {
     Q_OBJECT
   public:
-    explicit UserGroupsPage(QWidget* parent);
+    UserGroupsPage(const PageEntry& entry, QWidget* parent);
 };
 
 // "Szerkesztök / Felhasználók": the proxy users and the selected user's data.
 class UsersPage : public EditorPage {
     Q_OBJECT
   public:
-    explicit UsersPage(QWidget* parent);
+    UsersPage(const PageEntry& entry, QWidget* parent);
     CzCThreeDPanel* dataPanel() const { return m_dataPanel; }
 
   private:
@@ -51,7 +51,7 @@ class UsersPage : public EditorPage {
 class UrlControlPage : public EditorPage {
     Q_OBJECT
   public:
-    explicit UrlControlPage(QWidget* parent);
+    UrlControlPage(const PageEntry& entry, QWidget* parent);
     CzCThreeDPanel* groupPanel() const { return m_groupPanel; }
 
   private:

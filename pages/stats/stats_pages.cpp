@@ -5,22 +5,20 @@
 #include <QFont>
 
 #include "chartfx.h"
-#include "commands.h"
 #include "gridctrl.h"
-#include "page_frame.h"
 #include "panels.h"
 
-SelectionPage::SelectionPage(QWidget* parent) : FramePage(HELP_STAT_SELECTION, parent) {
+SelectionPage::SelectionPage(const PageEntry& entry, QWidget* parent) : FramePage(entry, parent) {
     addGroup(QStringLiteral("Dátumtól:"), QRect(10, 10, 200, 215));
     addGroup(QStringLiteral("Dátumig:"), QRect(220, 10, 200, 215));
     addGroup(QStringLiteral("Felbontás:"), QRect(430, 10, 165, 175));
     addGroup(QStringLiteral("Feldolgozás módja:"), QRect(430, 195, 165, 120));
     addGroup(QStringLiteral("Szűkítés:"), QRect(10, 230, 410, 87));
     addStatusLabel(QRect(9, 325, 589, 35), QStringLiteral("..."));
-    addHelpButton();
+    addFrameButtons();
 }
 
-TablePage::TablePage(QWidget* parent) : FramePage(HELP_STAT_TABLE, parent) {
+TablePage::TablePage(const PageEntry& entry, QWidget* parent) : FramePage(entry, parent) {
     m_group = addGroup(QStringLiteral("Táblázat:"), QRect(5, 10, 600, 355));
     // Fixed-pitch lines in the first of 20 columns, no headings, 15 rows to start with.
     m_grid = new GridCtrl(this);
@@ -33,16 +31,14 @@ TablePage::TablePage(QWidget* parent) : FramePage(HELP_STAT_TABLE, parent) {
     m_grid->SetNumberRows(15);
     m_grid->SetDefRowHeight(16);
     m_grid->setFont(QFont(QStringLiteral("Fixedsys"), 10));
-    addHelpButton();
-    addPrintButton();
+    addFrameButtons();
 }
 
-ChartPage::ChartPage(QWidget* parent) : FramePage(HELP_STAT_CHART, parent) {
+ChartPage::ChartPage(const PageEntry& entry, QWidget* parent) : FramePage(entry, parent) {
     m_group = addGroup(QStringLiteral("Adatforgalom:"), QRect(5, 10, 600, 355));
     m_chart = new CChartfx(this);
     m_chart->setObjectName(QStringLiteral("chart"));
     m_chart->setGeometry(10, 40, 588, 318);
     m_chart->SetAxisTitle(QStringLiteral("Byte"));
-    addHelpButton();
-    addPrintButton();
+    addFrameButtons();
 }

@@ -11,13 +11,13 @@ class GridCtrl;
 class SelectionPage : public FramePage {
     Q_OBJECT
   public:
-    explicit SelectionPage(QWidget* parent);
+    SelectionPage(const PageEntry& entry, QWidget* parent);
 };
 
 class TablePage : public FramePage {
     Q_OBJECT
   public:
-    explicit TablePage(QWidget* parent);
+    TablePage(const PageEntry& entry, QWidget* parent);
     CzCExtGroup* group() const { return m_group; }
     GridCtrl* grid() const { return m_grid; }
 
@@ -29,7 +29,7 @@ class TablePage : public FramePage {
 class ChartPage : public FramePage {
     Q_OBJECT
   public:
-    explicit ChartPage(QWidget* parent);
+    ChartPage(const PageEntry& entry, QWidget* parent);
     CzCExtGroup* group() const { return m_group; }
     CChartfx* chart() const { return m_chart; }
 

@@ -1,14 +1,13 @@
-// The log pages' frame: the group box, the grid, help and refresh.
+// The log pages' frame: the group box, the grid and the frame buttons (help and refresh).
 #include "log_page.h"
 
 #include <QFont>
 
-#include "commands.h"
 #include "gridctrl.h"
 #include "panels.h"
 
-LogPage::LogPage(Log log, QWidget* parent)
-    : FramePage(log == SystemLog ? HELP_SYSTEM_LOG : HELP_DAEMON_LOG, parent), m_log(log) {
+LogPage::LogPage(Log log, const PageEntry& entry, QWidget* parent)
+    : FramePage(entry, parent), m_log(log) {
     m_group = addGroup(log == SystemLog ? QStringLiteral("Rendszerlog adatok")
                                         : QStringLiteral("Daemon log file"),
                        QRect(5, 10, 600, 355));
@@ -23,6 +22,5 @@ LogPage::LogPage(Log log, QWidget* parent)
     m_grid->SetNumberRows(10000);
     m_grid->SetDefRowHeight(16);
     m_grid->setFont(QFont(QStringLiteral("Fixedsys"), 10));
-    addHelpButton();
-    addRefreshButton();
+    addFrameButtons();
 }

@@ -12,7 +12,7 @@ class LogPage : public FramePage {
   public:
     enum Log { SystemLog, DaemonLog };
 
-    LogPage(Log log, QWidget* parent);
+    LogPage(Log log, const PageEntry& entry, QWidget* parent);
 
     Log log() const { return m_log; }
     CzCExtGroup* group() const { return m_group; }
@@ -28,11 +28,11 @@ class LogPage : public FramePage {
 class SystemLogPage : public LogPage {
     Q_OBJECT
   public:
-    explicit SystemLogPage(QWidget* parent) : LogPage(SystemLog, parent) {}
+    SystemLogPage(const PageEntry& entry, QWidget* parent) : LogPage(SystemLog, entry, parent) {}
 };
 
 class DaemonLogPage : public LogPage {
     Q_OBJECT
   public:
-    explicit DaemonLogPage(QWidget* parent) : LogPage(DaemonLog, parent) {}
+    DaemonLogPage(const PageEntry& entry, QWidget* parent) : LogPage(DaemonLog, entry, parent) {}
 };

@@ -2,9 +2,8 @@
 // refresh button.
 #include "network_page.h"
 
-#include "commands.h"
-#include "page_frame.h"
 #include "panels.h"
+#include "status_label.h"
 
 namespace {
 
@@ -17,7 +16,7 @@ void networkCaptionFont(CzCExtGroup* group) {
 
 } // namespace
 
-NetworkPage::NetworkPage(QWidget* parent) : FramePage(HELP_NETWORK, parent) {
+NetworkPage::NetworkPage(const PageEntry& entry, QWidget* parent) : FramePage(entry, parent) {
     const QString subject = QStringLiteral("Hálózati kommunikáció");
     m_state = addGroup(QStringLiteral("%1 állapota").arg(subject), QRect(5, 10, 600, 290));
     m_check = addGroup(QStringLiteral("%1 ellenörzése").arg(subject), QRect(5, 302, 600, 80));
@@ -25,6 +24,5 @@ NetworkPage::NetworkPage(QWidget* parent) : FramePage(HELP_NETWORK, parent) {
     networkCaptionFont(m_check);
     StatusLabel* status = addStatusLabel(QRect(10, 327, 590, 52), QStringLiteral("OK!"));
     status->setFontSpec(QStringLiteral("System"), 10, 400);
-    addHelpButton();
-    addRefreshButton(false);
+    addFrameButtons();
 }

@@ -8,7 +8,7 @@ class CzCExtGroup;
 class NetworkPage : public FramePage {
     Q_OBJECT
   public:
-    explicit NetworkPage(QWidget* parent);
+    NetworkPage(const PageEntry& entry, QWidget* parent);
 
     CzCExtGroup* stateGroup() const { return m_state; }
     CzCExtGroup* checkGroup() const { return m_check; }

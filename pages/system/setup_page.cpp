@@ -2,11 +2,9 @@
 // line and help. Enter and Escape reach this page's fields.
 #include "setup_page.h"
 
-#include "commands.h"
-#include "page_frame.h"
 #include "panels.h"
 
-SetupPage::SetupPage(QWidget* parent) : FramePage(HELP_SETUP, parent) {
+SetupPage::SetupPage(const PageEntry& entry, QWidget* parent) : FramePage(entry, parent) {
     setSwallowEnterEscape(false);
     m_frame = addGroup(QString(), QRect(5, 10, 590, 355));
     m_servers = addGroup(QStringLiteral("Szerverek"), QRect(5, 10, 295, 210), 1);
@@ -17,5 +15,5 @@ SetupPage::SetupPage(QWidget* parent) : FramePage(HELP_SETUP, parent) {
     m_messages = addGroup(QStringLiteral("Üzenetek"), QRect(5, 293, 590, 75), 1);
     addStatusLabel(QRect(10, 320, 580, 40),
                    QStringLiteral("Elöször a hívja be a szerver beállításait!"));
-    addHelpButton();
+    addFrameButtons();
 }

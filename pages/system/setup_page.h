@@ -8,7 +8,7 @@ class CzCExtGroup;
 class SetupPage : public FramePage {
     Q_OBJECT
   public:
-    explicit SetupPage(QWidget* parent);
+    SetupPage(const PageEntry& entry, QWidget* parent);
 
     CzCExtGroup* serverGroup() const { return m_servers; }
     CzCExtGroup* speedGroup() const { return m_speeds; }

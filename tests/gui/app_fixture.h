@@ -12,10 +12,10 @@
 #include "filedialog.h"
 #include "help_window.h"
 #include "messagebox.h"
-#include "page_frame.h"
 #include "password_dialog.h"
 #include "sd_fixture.h"
 #include "startup.h"
+#include "text_input_dialog.h"
 
 // Failures show texts as text.
 inline void PrintTo(const QString& text, std::ostream* out) {

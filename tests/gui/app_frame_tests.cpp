@@ -11,7 +11,11 @@
 #include "app_fixture.h"
 #include "buttons.h"
 #include "commands.h"
+#include "frame_buttons.h"
 #include "page.h"
+#include "sheet_printing.h"
+#include "status_label.h"
+#include "text_file_dialogs.h"
 #include "vcf1.h"
 
 namespace {

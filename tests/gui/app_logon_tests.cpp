@@ -43,7 +43,7 @@ class LogOnTest : public AppTest {
 };
 
 TEST_F(LogOnTest, StartupLoadReadsTheListsAndOpensLogOn) {
-    MainWindow w(recordingFactory(), -1);
+    MainWindow w(recordingPages(), -1);
     open(w);
     EXPECT_EQ(noServer, 0);
     EXPECT_EQ(shownTexts(), "Setup file behívási hiba!, Default setup!!");
@@ -65,7 +65,7 @@ TEST_F(LogOnTest, StartupLoadReadsTheListsAndOpensLogOn) {
 
 TEST_F(LogOnTest, UnreadableGroupListStopsTheLoadWithAnEmptyTree) {
     ASSERT_TRUE(server.writeFile("/l/apache/etc/groups", "diak d\r\nrm;x d\r\n"));
-    MainWindow w(recordingFactory(), -1);
+    MainWindow w(recordingPages(), -1);
     w.show();
     w.startupLoad();
     EXPECT_EQ(shownTexts(), "Lokális file olvasási hiba (csoportok) !");
@@ -78,7 +78,7 @@ TEST_F(LogOnTest, UnreadableGroupListStopsTheLoadWithAnEmptyTree) {
 }
 
 TEST_F(LogOnTest, UserLogonWrongPasswordAndCancel) {
-    MainWindow w(recordingFactory(), -1);
+    MainWindow w(recordingPages(), -1);
     open(w);
     shownTexts();
 
@@ -140,7 +140,7 @@ TEST_F(LogOnTest, UserLogonWrongPasswordAndCancel) {
 }
 
 TEST_F(LogOnTest, AdministratorLevelEnablesEditingUntilTheSwitchGoesOff) {
-    MainWindow w(recordingFactory(), -1);
+    MainWindow w(recordingPages(), -1);
     open(w);
     PasswordDialog::queuePassword("titok");
     logOn->logOn();
@@ -178,7 +178,7 @@ TEST_F(LogOnTest, AdministratorLevelEnablesEditingUntilTheSwitchGoesOff) {
 }
 
 TEST_F(LogOnTest, ClosingReleasesThisConsolesLocks) {
-    MainWindow w(recordingFactory(), -1);
+    MainWindow w(recordingPages(), -1);
     open(w);
     ASSERT_EQ(serverData.LoadGroups(true), 1); // checked out, as an editor page would
     EXPECT_TRUE(server.exists("/l/apache/etc/groups._vx_lck_"));

@@ -6,12 +6,13 @@
 #include "commands.h"
 #include "main_window.h"
 #include "page.h"
+#include "page_table.h"
 
 class RecordingPage : public Page {
   public:
-    RecordingPage(int groupIndex, int pageIndex, QWidget* parent)
-        : Page(parent), group(groupIndex), page(pageIndex) {
-        if (group == 0 && page == 4) setSwallowEnterEscape(false); // the Setup page
+    RecordingPage(const PageEntry& entry, QWidget* parent)
+        : Page(parent), group(entry.group), page(entry.page) {
+        if (entry.helpContext == HELP_SETUP) setSwallowEnterEscape(false); // as the Setup page
     }
     void command(int id, quintptr param = 0) override {
         log.append(QString::number(id));
@@ -23,20 +24,21 @@ class RecordingPage : public Page {
     QStringList log;
 };
 
-// The factory that fills the main window with recording pages.
-inline PageFactory recordingFactory() {
-    return [](int group, int page, QWidget* parent) -> Page* {
-        return new RecordingPage(group, page, parent);
-    };
+// The console's page table with a recording page in every place but LogOn's.
+inline PageRegistry recordingPages() {
+    PageRegistry pages = consolePages();
+    for (PageEntry& entry : pages.pages)
+        if (entry.group != 0 || entry.page != 0) entry.create = pageOf<RecordingPage>;
+    return pages;
 }
 
 inline RecordingPage* recorder(const MainWindow& w, int group, int page) {
-    return static_cast<RecordingPage*>(w.page(group, page));
+    return dynamic_cast<RecordingPage*>(w.page(group, page));
 }
 
 // Empties every recording page's log.
 inline void clearLogs(const MainWindow& w) {
-    for (int g = 0; g < 3; ++g)
-        for (int p = 1 - (g > 0); p < w.pageCount(g); ++p)
+    for (int g = 0; g < static_cast<int>(w.registry().groups.size()); ++g)
+        for (int p = 0; p < w.pageCount(g); ++p)
             if (auto* r = recorder(w, g, p)) r->log.clear();
 }

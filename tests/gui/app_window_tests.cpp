@@ -39,7 +39,7 @@ class WindowTest : public AppTest {
 };
 
 TEST_F(WindowTest, FirstSecondShowsOnlyTheStartPicture) {
-    MainWindow w(recordingFactory(), -1);
+    MainWindow w(recordingPages(), -1);
     EXPECT_EQ(w.windowTitle(), "Orvelan --- Logon");
     EXPECT_EQ(w.size(), QSize(800, 480));
     EXPECT_EQ(w.pos(), QPoint(10, 10));
@@ -64,7 +64,7 @@ TEST_F(WindowTest, FirstSecondShowsOnlyTheStartPicture) {
 
 TEST_F(WindowTest, TheStartTimerRunsTheLoadOnce) {
     noServer = 1;
-    MainWindow w(recordingFactory(), 0);
+    MainWindow w(recordingPages(), 0);
     QTRY_VERIFY_WITH_TIMEOUT(w.loaded(), 10000);
     EXPECT_EQ(w.currentPage(), 4);
     w.startupLoad(); // a second run does nothing
@@ -73,7 +73,7 @@ TEST_F(WindowTest, TheStartTimerRunsTheLoadOnce) {
 
 TEST_F(WindowTest, NoServerStateOpensSetupAndEveryTreeClickReturnsThere) {
     noServer = 1;
-    MainWindow w(recordingFactory(), -1);
+    MainWindow w(recordingPages(), -1);
     w.show();
     w.startupLoad();
     ASSERT_TRUE(w.loaded());
@@ -116,7 +116,7 @@ TEST_F(WindowTest, NoServerStateOpensSetupAndEveryTreeClickReturnsThere) {
 }
 
 TEST_F(WindowTest, UnreadableSetMarkAtTheLoadMeansNoServer) {
-    MainWindow w(recordingFactory(), -1);
+    MainWindow w(recordingPages(), -1);
     w.startupLoad();
     EXPECT_EQ(noServer, 1);
     EXPECT_EQ(w.currentPage(), 4);
@@ -125,7 +125,7 @@ TEST_F(WindowTest, UnreadableSetMarkAtTheLoadMeansNoServer) {
 
 TEST_F(WindowTest, ShowPageIgnoresAddressesOutsideTheTree) {
     noServer = 1;
-    MainWindow w(recordingFactory(), -1);
+    MainWindow w(recordingPages(), -1);
     w.startupLoad();
     w.ShowPage(1, 0);
     clearLogs(w);
@@ -146,7 +146,7 @@ TEST_F(WindowTest, ShowPageIgnoresAddressesOutsideTheTree) {
 
 TEST_F(WindowTest, ShowingTheCurrentPageAgainSendsOnlyShown) {
     noServer = 1;
-    MainWindow w(recordingFactory(), -1);
+    MainWindow w(recordingPages(), -1);
     w.startupLoad();
     clearLogs(w);
     w.ShowPage(2, 1);
@@ -167,7 +167,7 @@ TEST_F(WindowTest, ShowingTheCurrentPageAgainSendsOnlyShown) {
 
 TEST_F(WindowTest, PagesLockAndUnlockTheTree) {
     noServer = 1;
-    MainWindow w(recordingFactory(), -1);
+    MainWindow w(recordingPages(), -1);
     w.show();
     w.startupLoad();
     recorder(w, 0, 4)->send(CMD_LOCK_TREE);
@@ -185,7 +185,7 @@ TEST_F(WindowTest, PagesLockAndUnlockTheTree) {
 
 TEST_F(WindowTest, EnterAndEscapeAreSwallowedOutsideTheSetupPage) {
     noServer = 1;
-    MainWindow w(recordingFactory(), -1);
+    MainWindow w(recordingPages(), -1);
     w.show();
     w.startupLoad();
     QLineEdit setupField(w.page(0, 4));
@@ -206,7 +206,7 @@ TEST_F(WindowTest, EnterAndEscapeAreSwallowedOutsideTheSetupPage) {
 
 TEST_F(WindowTest, ClosingClosesTheHelpWindow) {
     noServer = 1;
-    MainWindow w(recordingFactory(), -1);
+    MainWindow w(recordingPages(), -1);
     w.show();
     w.startupLoad();
     HelpWindow::showContext(HELP_SETUP);
@@ -217,7 +217,7 @@ TEST_F(WindowTest, ClosingClosesTheHelpWindow) {
 
 TEST_F(WindowTest, LogOnPageLooksAsDesigned) {
     noServer = 1;
-    MainWindow w(recordingFactory(), -1);
+    MainWindow w(recordingPages(), -1);
     w.startupLoad();
     LogOnPage* logOn = w.logOnPage();
     ASSERT_NE(logOn, nullptr);

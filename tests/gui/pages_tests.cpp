@@ -1,6 +1,6 @@
-// The pages' frames: the factory, help contexts, the frame buttons, status lines, group frames
-// and content widgets, the Enter/Escape rule, the pages inside the main window, the artwork and
-// the help document.
+// The page table and the pages' frames: help contexts, the frame buttons, status lines, group
+// frames and content widgets, the Enter/Escape rule, the pages inside the main window, the artwork
+// and the help document.
 #include <QFile>
 #include <QTextBrowser>
 
@@ -11,11 +11,13 @@
 #include "editors/editor_page.h"
 #include "gridctrl.h"
 #include "line_speeds.h"
+#include "logon_page.h"
 #include "main_window.h"
-#include "pages.h"
+#include "page_table.h"
 #include "panels.h"
 #include "resources.h"
 #include "stats/stats_pages.h"
+#include "status_label.h"
 #include "system/log_page.h"
 #include "system/network_page.h"
 #include "system/setup_page.h"
@@ -23,18 +25,34 @@
 
 namespace {
 
-// The ten pages of the factory: address, help context, and the frame's print and refresh
-// buttons ("-" none, "print", "refresh", "hidden refresh").
-struct PageEntry {
-    int group, page, help;
-    const char* right;
-};
-const PageEntry PAGES[10] = {
-    {0, 1, HELP_NETWORK, "hidden refresh"}, {0, 2, HELP_SYSTEM_LOG, "refresh"},
-    {0, 3, HELP_DAEMON_LOG, "refresh"},     {0, 4, HELP_SETUP, "-"},
-    {1, 0, HELP_USER_GROUPS, "print"},      {1, 1, HELP_USERS, "print"},
-    {1, 2, HELP_URL_CONTROL, "print"},      {2, 0, HELP_STAT_SELECTION, "-"},
-    {2, 1, HELP_STAT_TABLE, "print"},       {2, 2, HELP_STAT_CHART, "print"}};
+// The row of the page table at (group, page).
+const PageEntry& entryAt(int group, int page) {
+    const PageEntry* entry = consolePages().find(group, page);
+    EXPECT_NE(entry, nullptr) << group << "," << page;
+    return *entry;
+}
+
+// The rows of the pages built on the frame (all but LogOn).
+std::vector<PageEntry> framePages() {
+    std::vector<PageEntry> rows;
+    for (const PageEntry& entry : consolePages().pages)
+        if (entry.group != 0 || entry.page != 0) rows.push_back(entry);
+    return rows;
+}
+
+std::string buttonName(FrameButton button) {
+    switch (button) {
+    case FrameButton::None:
+        return "-";
+    case FrameButton::Print:
+        return "print";
+    case FrameButton::Refresh:
+        return "refresh";
+    case FrameButton::HiddenRefresh:
+        return "hidden refresh";
+    }
+    return "?";
+}
 
 QList<RoundButton*> buttonsWithText(QWidget* page, const QString& text) {
     QList<RoundButton*> found;
@@ -66,51 +84,82 @@ class PagesTest : public AppTest {
     QWidget owner;
 };
 
-TEST_F(PagesTest, FactoryGivesEveryPageButLogOnWithItsHelpContext) {
-    for (const PageEntry& entry : PAGES) {
+TEST_F(PagesTest, TheTableDescribesTheTreeInCreationOrder) {
+    const PageRegistry& pages = consolePages();
+    QStringList order, groups;
+    for (const PageEntry& entry : pages.pages)
+        order << QStringLiteral("%1,%2").arg(entry.group).arg(entry.page);
+    EXPECT_EQ(order.join(' '), "0,0 0,1 0,2 0,3 0,4 1,2 1,1 1,0 2,0 2,1 2,2");
+    for (const PageGroup& group : pages.groups)
+        groups
+            << QStringLiteral("%1 %2").arg(QString::fromUtf8(group.treeLabel)).arg(group.pictureId);
+    EXPECT_EQ(groups.join('|'), "Rendszer     1114|Szerkesztök    1116|Statisztikák  1117");
+    EXPECT_EQ(pages.pageCount(0), 5);
+    EXPECT_EQ(pages.pageCount(1), 3);
+    EXPECT_EQ(pages.pageCount(2), 3);
+    EXPECT_EQ(pages.pageCount(3), 0);
+    EXPECT_EQ(pages.title(1, 0), "Szerkesztök / Felhasználói csoportok");
+    EXPECT_EQ(pages.title(0, 5), "");
+    for (auto [g, p] : {std::pair{0, 5}, {1, 3}, {2, 3}, {3, 0}, {-1, 0}, {0, -1}, {1, 16}})
+        EXPECT_EQ(pages.find(g, p), nullptr) << g << "," << p;
+    // Each group's pages are numbered from 0 without a gap and fit the main window.
+    for (int g = 0; g < static_cast<int>(pages.groups.size()); ++g) {
+        EXPECT_LE(pages.pageCount(g), MainWindow::MAX_PAGES);
+        for (int p = 0; p < pages.pageCount(g); ++p)
+            EXPECT_NE(pages.find(g, p), nullptr) << g << "," << p;
+    }
+    EXPECT_LE(static_cast<int>(pages.groups.size()), MainWindow::GROUP_COUNT);
+}
+
+TEST_F(PagesTest, EveryRowCreatesItsPageWithItsHelpContext) {
+    for (const PageEntry& entry : consolePages().pages) {
         SCOPED_TRACE(testing::Message() << entry.group << "," << entry.page);
-        Page* page = createPage(entry.group, entry.page, &owner);
+        ASSERT_NE(entry.create, nullptr);
+        Page* page = entry.create(entry, &owner);
         ASSERT_NE(page, nullptr);
         EXPECT_EQ(page->parentWidget(), &owner);
         EXPECT_TRUE(page->isHidden());
-        EXPECT_EQ(page->helpContext(), entry.help);
+        EXPECT_EQ(page->helpContext(), entry.helpContext);
     }
-    // LogOn is the main window's own; addresses outside the tree give nothing.
-    for (auto [g, p] :
-         {std::pair{0, 0}, {0, 5}, {1, 3}, {2, 3}, {3, 0}, {-1, 0}, {0, -1}, {0, 17}, {1, 16}})
-        EXPECT_EQ(createPage(g, p, &owner), nullptr) << g << "," << p;
+    EXPECT_NE(dynamic_cast<LogOnPage*>(entryAt(0, 0).create(entryAt(0, 0), &owner)), nullptr);
 }
 
 TEST_F(PagesTest, FrameButtonsFollowThePageTable) {
-    for (const PageEntry& entry : PAGES) {
+    for (const PageEntry& entry : framePages()) {
         SCOPED_TRACE(testing::Message() << entry.group << "," << entry.page);
-        Page* page = createPage(entry.group, entry.page, &owner);
+        Page* page = entry.create(entry, &owner);
         QList<RoundButton*> help = buttonsWithText(page, QStringLiteral("&Súgó"));
         ASSERT_EQ(help.size(), 1);
         EXPECT_FALSE(help[0]->isHidden());
         EXPECT_EQ(help[0]->geometry(), QRect(5, 385, 100, 40));
         EXPECT_EQ(help[0]->objectName(), QStringLiteral("button1012"));
-        EXPECT_EQ(rightButton(page), entry.right);
+        EXPECT_EQ(rightButton(page), buttonName(entry.rightButton));
         for (RoundButton* b : buttonsWithText(page, QStringLiteral("&Nyomtat")))
             EXPECT_EQ(b->geometry(), QRect(490, 385, 120, 40));
         for (RoundButton* b : buttonsWithText(page, QStringLiteral("&Frissít")))
             EXPECT_EQ(b->geometry(), QRect(490, 385, 120, 40));
         // The frame's only buttons: no page has its content yet.
         EXPECT_EQ(page->findChildren<RoundButton*>().size(),
-                  std::string(entry.right) == "-" ? 1 : 2);
+                  entry.rightButton == FrameButton::None ? 1 : 2);
     }
+    // The table as the pages' frames show it.
+    QStringList buttons;
+    for (const PageEntry& entry : framePages())
+        buttons << QString::fromStdString(buttonName(entry.rightButton));
+    EXPECT_EQ(buttons.join('|'),
+              "hidden refresh|refresh|refresh|-|print|print|print|-|print|print");
 }
 
 TEST_F(PagesTest, OnlySetupLetsEnterAndEscapeThrough) {
-    for (const PageEntry& entry : PAGES) {
-        Page* page = createPage(entry.group, entry.page, &owner);
-        EXPECT_EQ(page->swallowsEnterEscape(), entry.help != HELP_SETUP)
+    for (const PageEntry& entry : consolePages().pages) {
+        Page* page = entry.create(entry, &owner);
+        EXPECT_EQ(page->swallowsEnterEscape(), entry.helpContext != HELP_SETUP)
             << entry.group << "," << entry.page;
     }
 }
 
 TEST_F(PagesTest, StatusLinesAndGroupFrames) {
-    NetworkPage network(&owner);
+    NetworkPage network(entryAt(0, 1), &owner);
     EXPECT_EQ(groupCaptions(&network),
               QStringList({QStringLiteral("Hálózati kommunikáció ellenörzése"),
                            QStringLiteral("Hálózati kommunikáció állapota")}));
@@ -125,7 +174,7 @@ TEST_F(PagesTest, StatusLinesAndGroupFrames) {
     EXPECT_EQ(network.statusLabel()->geometry(), QRect(10, 327, 590, 52));
     EXPECT_TRUE(network.statusLabel()->flashing());
 
-    SetupPage setup(&owner);
+    SetupPage setup(entryAt(0, 4), &owner);
     EXPECT_EQ(groupCaptions(&setup),
               QStringList({QString(), QStringLiteral("Szerverek"), QStringLiteral("Üzenetek"),
                            QStringLiteral("Ĺtviteli sebesség [ Kbit / sec ]")}));
@@ -134,7 +183,7 @@ TEST_F(PagesTest, StatusLinesAndGroupFrames) {
               QStringLiteral("Elöször a hívja be a szerver beállításait!"));
     EXPECT_EQ(setup.statusLabel()->font().weight(), QFont::Normal);
 
-    SelectionPage selection(&owner);
+    SelectionPage selection(entryAt(2, 0), &owner);
     EXPECT_EQ(groupCaptions(&selection),
               QStringList({QStringLiteral("Dátumig:"), QStringLiteral("Dátumtól:"),
                            QStringLiteral("Felbontás:"), QStringLiteral("Feldolgozás módja:"),
@@ -143,9 +192,9 @@ TEST_F(PagesTest, StatusLinesAndGroupFrames) {
     EXPECT_EQ(selection.statusLabel()->geometry(), QRect(9, 325, 589, 35));
 
     // Editor pages: the status line (normal weight) fills the "Üzenetek" panel.
-    UsersPage users(&owner);
-    UserGroupsPage groups(&owner);
-    UrlControlPage urls(&owner);
+    UsersPage users(entryAt(1, 1), &owner);
+    UserGroupsPage groups(entryAt(1, 0), &owner);
+    UrlControlPage urls(entryAt(1, 2), &owner);
     for (EditorPage* editor : {static_cast<EditorPage*>(&users), static_cast<EditorPage*>(&groups),
                                static_cast<EditorPage*>(&urls)}) {
         ASSERT_NE(editor->messagePanel(), nullptr);
@@ -168,8 +217,8 @@ TEST_F(PagesTest, StatusLinesAndGroupFrames) {
 }
 
 TEST_F(PagesTest, ContentWidgetsSitInTheirGroups) {
-    SystemLogPage systemLog(&owner);
-    DaemonLogPage daemonLog(&owner);
+    SystemLogPage systemLog(entryAt(0, 2), &owner);
+    DaemonLogPage daemonLog(entryAt(0, 3), &owner);
     EXPECT_EQ(systemLog.group()->GetCaption(), QStringLiteral("Rendszerlog adatok"));
     EXPECT_EQ(daemonLog.group()->GetCaption(), QStringLiteral("Daemon log file"));
     for (LogPage* log : {static_cast<LogPage*>(&systemLog), static_cast<LogPage*>(&daemonLog)}) {
@@ -180,23 +229,24 @@ TEST_F(PagesTest, ContentWidgetsSitInTheirGroups) {
         EXPECT_EQ(log->grid()->GetTH_Height(), 0);
         EXPECT_EQ(log->grid()->GetNumberRows(), 10000);
     }
-    TablePage table(&owner);
+    TablePage table(entryAt(2, 1), &owner);
     EXPECT_EQ(table.group()->GetCaption(), QStringLiteral("Táblázat:"));
     EXPECT_EQ(table.grid()->geometry(), QRect(10, 40, 588, 318));
     EXPECT_EQ(table.grid()->GetNumberCols(), 20);
     EXPECT_EQ(table.grid()->GetNumberRows(), 15);
-    ChartPage chart(&owner);
+    ChartPage chart(entryAt(2, 2), &owner);
     EXPECT_EQ(chart.group()->GetCaption(), QStringLiteral("Adatforgalom:"));
     EXPECT_EQ(chart.chart()->geometry(), QRect(10, 40, 588, 318));
     EXPECT_EQ(chart.chart()->GetAxisTitle(), QStringLiteral("Byte"));
 }
 
-TEST_F(PagesTest, MainWindowTakesEveryPageFromTheFactory) {
+TEST_F(PagesTest, MainWindowTakesEveryPageFromTheTable) {
     noServer = 1; // no server: the start-up load goes straight to Setup
     lineSpeeds = {};
-    MainWindow window(createPage, -1);
+    MainWindow window(consolePages(), -1);
     window.startupLoad();
     ASSERT_TRUE(window.loaded());
+    EXPECT_NE(window.logOnPage(), nullptr);
     EXPECT_NE(dynamic_cast<NetworkPage*>(window.page(0, 1)), nullptr);
     EXPECT_NE(dynamic_cast<SystemLogPage*>(window.page(0, 2)), nullptr);
     EXPECT_NE(dynamic_cast<DaemonLogPage*>(window.page(0, 3)), nullptr);
@@ -207,7 +257,7 @@ TEST_F(PagesTest, MainWindowTakesEveryPageFromTheFactory) {
     EXPECT_NE(dynamic_cast<SelectionPage*>(window.page(2, 0)), nullptr);
     EXPECT_NE(dynamic_cast<TablePage*>(window.page(2, 1)), nullptr);
     EXPECT_NE(dynamic_cast<ChartPage*>(window.page(2, 2)), nullptr);
-    for (const PageEntry& entry : PAGES)
+    for (const PageEntry& entry : consolePages().pages)
         EXPECT_EQ(window.page(entry.group, entry.page)->geometry(), QRect(164, 2, 634, 476));
     EXPECT_EQ(window.currentPage(), 4);
     EXPECT_TRUE(window.page(0, 4)->isVisibleTo(&window));
@@ -243,7 +293,7 @@ TEST_F(PagesTest, HelpDocumentHasEveryContext) {
     for (int context = HELP_NETWORK; context <= HELP_STAT_CHART; ++context)
         EXPECT_EQ(html.count(QStringLiteral("<a name=\"ctx%1\">").arg(context)), 1) << context;
     // The help button of a page opens the window at its section.
-    UsersPage users(&owner);
+    UsersPage users(entryAt(1, 1), &owner);
     users.helpButton()->click();
     HelpWindow* help = HelpWindow::instance();
     ASSERT_NE(help, nullptr);

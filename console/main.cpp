@@ -1,15 +1,13 @@
-// The console's entry: start-up checks, their message, then the main window until it closes.
+// The console's entry: start-up checks, their message, then the main window with the console's
+// pages until it closes.
 #include <string>
 
 #include <QApplication>
 
 #include "main_window.h"
+#include "page_table.h"
 #include "startup.h"
 #include "startup_window.h"
-
-#ifdef ORVELAN_HAVE_PAGES
-#include "pages.h"
-#endif
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
@@ -24,12 +22,7 @@ int main(int argc, char** argv) {
     int exitCode = ShowStartupOutcome(RunStartup(commandLine.c_str()));
     if (exitCode >= 0) return exitCode;
 
-#ifdef ORVELAN_HAVE_PAGES
-    PageFactory factory = createPage;
-#else
-    PageFactory factory; // frame-only pages
-#endif
-    MainWindow window(factory);
+    MainWindow window(consolePages());
     window.show();
     return app.exec();
 }

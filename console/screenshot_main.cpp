@@ -20,11 +20,11 @@
 #include "logon_page.h"
 #include "main_window.h"
 #include "messagebox.h"
-#include "page_frame.h"
-#include "pages.h"
+#include "page_table.h"
 #include "password_dialog.h"
 #include "startup.h"
 #include "startup_window.h"
+#include "text_input_dialog.h"
 
 namespace {
 
@@ -56,15 +56,15 @@ void reportBoxes() {
 
 // The address of a page as an ASCII file name: "page-g-p-Title" ("Rendszer / Hálózat" gives
 // "page-0-1-Rendszer-Halozat").
-QString pageName(int group, int page) {
-    QString title = MainWindow::pageTitle(group, page).normalized(QString::NormalizationForm_D);
+QString pageName(const PageEntry& entry) {
+    QString title = QString::fromUtf8(entry.title).normalized(QString::NormalizationForm_D);
     title.replace(QStringLiteral(" / "), QStringLiteral("-"));
     QString ascii;
     for (QChar c : title) {
         if (c.isMark()) continue;
         ascii += c == QLatin1Char(' ') ? QLatin1Char('_') : c;
     }
-    return QStringLiteral("page-%1-%2-%3").arg(group).arg(page).arg(ascii);
+    return QStringLiteral("page-%1-%2-%3").arg(entry.group).arg(entry.page).arg(ascii);
 }
 
 void saveDialogs(QWidget* owner) {
@@ -112,7 +112,8 @@ int main(int argc, char** argv) {
     ShowStartupOutcome(RunStartup(""));
     reportBoxes();
 
-    MainWindow window(createPage, -1);
+    const PageRegistry& pages = consolePages();
+    MainWindow window(pages, -1);
     window.show();
     save(&window, QStringLiteral("00-start"));
     window.startupLoad();
@@ -130,7 +131,7 @@ int main(int argc, char** argv) {
         reportBoxes();
         if (!logOn->loggedOn()) fprintf(stderr, "orvelan_screenshot: the logon failed\n");
     }
-    for (int g = 0; g < 3; ++g) {
+    for (int g = 0; g < static_cast<int>(pages.groups.size()); ++g) {
         tree->setCurrentItem(window.groupNode(g));
         save(&window, QStringLiteral("group-%1").arg(g));
         if (g != 1) {
@@ -139,11 +140,12 @@ int main(int argc, char** argv) {
             save(&window, QStringLiteral("group-%1-partner").arg(g));
         }
     }
-    for (int g = 0; g < 3; ++g) {
-        for (int p = 0; p < window.pageCount(g); ++p) {
+    // Every page, in the order of the tree.
+    for (int g = 0; g < static_cast<int>(pages.groups.size()); ++g) {
+        for (int p = 0; p < pages.pageCount(g); ++p) {
             window.command(CMD_SHOW_PAGE, showPageParam(g, p));
             reportBoxes();
-            save(&window, pageName(g, p));
+            save(&window, pageName(*pages.find(g, p)));
         }
     }
     saveDialogs(&window);

@@ -1,8 +1,8 @@
-// The page frame's buttons, group captions and the printing of a spreadsheet range.
+// The page frame's buttons and group captions.
+#include "frame_buttons.h"
+
 #include "buttons.h"
-#include "page_frame.h"
 #include "panels.h"
-#include "vcf1.h"
 
 namespace {
 
@@ -62,29 +62,4 @@ void SetGroupCaptionFont(CzCExtGroup* group, int flag) {
     group->SetCaptionFontColor(QColor(0, 0, 128));
     group->SetCaptionFontSize(18);
     group->SetCaptionFontStyle(flag);
-}
-
-namespace {
-
-// A title or footer is plain text: its ampersands must not be read as codes.
-QString plainForCodes(const char* text) {
-    return QString::fromUtf8(text).replace(QLatin1Char('&'), QStringLiteral("&&"));
-}
-
-} // namespace
-
-int PrintSheet(CVCF1* sheet, int row1, int col1, int row2, int col2, const char* title,
-               const char* footer, QPrinter* printer) {
-    if (title)
-        sheet->SetPrintHeader(QStringLiteral("&L&D &T &C%1")
-                                  .arg(QStringLiteral(" %1&R&P / &N").arg(plainForCodes(title))));
-    if (footer) sheet->SetPrintFooter(QStringLiteral("&L&D &T &C%1").arg(plainForCodes(footer)));
-    sheet->SetSelection(row1, col1, row2, col2);
-    sheet->SetPrintAreaFromSelection();
-    sheet->SetPrintMargins(1.0, 1.0, 1.0, 1.0);
-    sheet->SetPrintGridLines(false);
-    sheet->SetPrintHeadings(false);
-    sheet->SetPrintScale(100, false, 1, 1);
-    bool printed = printer ? sheet->PrintTo(printer) : sheet->FilePrint(true);
-    return printed ? 0 : -1;
 }
