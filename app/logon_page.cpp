@@ -5,6 +5,7 @@
 
 #include "buttons.h"
 #include "commands.h"
+#include "edit_session.h"
 #include "frame_buttons.h"
 #include "messagebox.h"
 #include "password_dialog.h"
@@ -71,13 +72,8 @@ void LogOnPage::logOn() {
     case 0:
         MessageBox::warning(this, QStringLiteral("Orvelan"), QStringLiteral("Hibás jelszó !"));
         break;
-    case -2:
-        MessageBox::warning(this, QStringLiteral("Orvelan"),
-                            QStringLiteral("Lokális file kezelési hiba !"));
-        break;
-    default:
-        MessageBox::warning(this, QStringLiteral("Orvelan"),
-                            QStringLiteral("Hiba a proxy szerveren !"));
+    default: // -2 "Lokális file kezelési hiba !", else "Hiba a proxy szerveren !"
+        MessageBox::warning(this, QStringLiteral("Orvelan"), QString::fromUtf8(SdResultText(rc)));
         break;
     }
 }

@@ -11,6 +11,7 @@
 #include <QTreeWidget>
 
 #include "commands.h"
+#include "edit_session.h"
 #include "help_window.h"
 #include "line_speeds.h"
 #include "logon_page.h"
@@ -132,24 +133,10 @@ bool MainWindow::loadServerLists() {
     WaitCursor wait;
     serverData.ReleaseUsers();
     serverData.ReleaseGroups();
-    int rc = serverData.LoadGroups(false);
-    if (rc == SD_CONCURRENT) {
-        MessageBox::warning(this, APP_NAME, QStringLiteral("Konkurens használat (csoportok)"));
-        return false;
-    }
-    if (rc == SD_LOCAL) {
-        MessageBox::warning(this, APP_NAME,
-                            QStringLiteral("Lokális file olvasási hiba (csoportok) !"));
-        return false;
-    }
-    rc = serverData.LoadUsers(false);
-    if (rc == SD_CONCURRENT) {
-        MessageBox::warning(this, APP_NAME, QStringLiteral("Konkurens használat (userek)"));
-        return false;
-    }
-    if (rc == SD_LOCAL) {
-        MessageBox::warning(this, APP_NAME,
-                            QStringLiteral("Lokális file olvasási hiba (userek) !"));
+    const char* text = SdStartupLoadText(serverData.LoadGroups(false), false);
+    if (!text) text = SdStartupLoadText(serverData.LoadUsers(false), true);
+    if (text) {
+        MessageBox::warning(this, APP_NAME, QString::fromUtf8(text));
         return false;
     }
     serverData.ReleaseUrls();

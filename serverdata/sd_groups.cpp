@@ -57,7 +57,7 @@ int ServerData::LoadGroups(bool forEditing) {
     FILE* in = std::fopen(GROUPS_LOCAL, "rb");
     if (!in) {
         vxSysError(GROUPS_LOCAL);
-        if (forEditing) ReleaseAll(&file, 1);
+        if (forEditing) DropAfterFailure(&file, 1);
         return -2;
     }
     rc = ReadGroupList(in, false);
@@ -65,7 +65,7 @@ int ServerData::LoadGroups(bool forEditing) {
     if (!forEditing)
         sdRemove(GROUPS_LOCAL);
     else if (rc < 0)
-        ReleaseAll(&file, 1);
+        DropAfterFailure(&file, 1);
     return rc < 0 ? -2 : 1;
 }
 

@@ -150,8 +150,21 @@ int sdReadLine(FILE* in, char* buf, int size, const char* fileName) {
 }
 
 const char* sdParam(const char* key, const char* fallback) {
+    SdKeepError keep; // a parameter that falls back to its default is no failure to report
     const char* v = vxGetParam(key);
     return v ? v : fallback;
+}
+
+SdKeepError::SdKeepError()
+    : m_code(vxLastError().code), m_severity(vxLastError().severity), m_kind(vxLastError().kind) {
+    vxCopy(m_text, sizeof m_text, vxLastError().text); // both hold VX_ERROR_TEXT_MAX + 1
+}
+
+SdKeepError::~SdKeepError() {
+    if (m_code == 0)
+        vxClearError();
+    else
+        vxSetError(m_code, m_severity, m_kind, m_text);
 }
 
 void sdRemove(const char* path) {

@@ -41,6 +41,33 @@ int sdReadLine(FILE* in, char* buf, int size, const char* fileName);
 // The parameter's value, or the default when the parameter table has none.
 const char* sdParam(const char* key, const char* fallback);
 
+// Server command lines and lock names are formatted into buffers of this size.
+constexpr int SD_COMMAND_SIZE = 256;
+
+// Formats "<verb> <remotePath>" into command and, unless lockName is null, "<remotePath>._vx_lck_"
+// into lockName (both SD_COMMAND_SIZE bytes). False (recorded) for a path that a shell would read
+// as more than a path or that leaves no room for the longest command: nothing is sent then.
+bool sdLockCommand(char* command, char* lockName, const char* verb, const char* remotePath);
+
+// Runs a command line on the server with a cleared error record: its result (0 success). A
+// command that ran and ended nonzero is recorded as `<what>"<command>" failed with exit status
+// N` (code 105); a link failure keeps the remote link's own record.
+int sdRunCommand(const char* server, const char* command, const char* what = "");
+
+// Keeps the recorded error across the steps that follow a failure (releasing what was checked
+// out, restoring a file), so that the cause a person sees is the failure's own.
+class SdKeepError {
+  public:
+    SdKeepError();
+    ~SdKeepError();
+    SdKeepError(const SdKeepError&) = delete;
+    SdKeepError& operator=(const SdKeepError&) = delete;
+
+  private:
+    int m_code, m_severity, m_kind;
+    char m_text[256];
+};
+
 // Deletes a local file; a missing file is no failure.
 void sdRemove(const char* path);
 

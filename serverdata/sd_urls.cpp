@@ -61,7 +61,7 @@ int ServerData::LoadUrls(bool forEditing) {
     FILE* in = std::fopen(file.local, "rb");
     if (!in) {
         vxSysError(file.local);
-        if (forEditing) ReleaseAll(&file, 1);
+        if (forEditing) DropAfterFailure(&file, 1);
         return -2;
     }
     rc = ReadPermitFile(in);
@@ -69,15 +69,12 @@ int ServerData::LoadUrls(bool forEditing) {
     if (!forEditing)
         sdRemove(file.local);
     else if (rc < 0)
-        ReleaseAll(&file, 1);
+        DropAfterFailure(&file, 1);
     return rc < 0 ? -2 : 1;
 }
 
 int ServerData::SaveUrls() {
-    if (!urlsModified) {
-        ReleaseUrls();
-        return 0;
-    }
+    if (!urlsModified) return ReleaseUrls() < 0 ? -1 : 0; // nothing to write: only release
     std::sort(urls, urls + urlCount, sdLess);
     if (currentGroup < 0 || currentGroup >= groupCount) return 0;
     char local[64];

@@ -164,7 +164,7 @@ int ServerData::LoadUsers(bool forEditing) {
             return 1;
         }
         rc = ReadUsersFiles(got[0] == 1);
-        if (rc < 0) ReleaseAll(files, 2);
+        if (rc < 0) DropAfterFailure(files, 2);
         return rc;
     }
     int rc = FetchForViewing(files[0].remote, USERS_LOCAL);
@@ -180,10 +180,7 @@ int ServerData::LoadUsers(bool forEditing) {
 }
 
 int ServerData::SaveUsers() {
-    if (!usersModified) {
-        ReleaseUsers();
-        return 0;
-    }
+    if (!usersModified) return ReleaseUsers() < 0 ? -1 : 0; // nothing to write: only release
     for (int i = 0; i < userTable.count; i++)
         if (const char* problem = sdUserRecordProblem(userTable.users[i]))
             return sdRefuse(-2, userTable.users[i].name, problem);

@@ -7,7 +7,7 @@
 #include <cstdio>
 
 // Result codes shared by every operation of this layer.
-enum SdResult {
+enum SdResult : int {
     SD_DONE = 1,        // "OK !"
     SD_NOTHING = 0,     // nothing there or nothing to do ("OK !")
     SD_SERVER = -1,     // "Hiba a proxy szerveren !"
@@ -157,6 +157,7 @@ class ServerData {
     int CommitAll(const ListFile* files, int n, const char* procKey, const char* procDefault,
                   int (*write)(const ServerData&, FILE*, int which));
     int ReleaseAll(const ListFile* files, int n);
+    void DropAfterFailure(const ListFile* files, int n);
     int ReadUsersFiles(bool withData);
     int FetchForViewing(const char* remote, const char* local);
     int ReadGroupList(FILE* in, bool importing);

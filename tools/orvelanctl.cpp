@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "def.h"
+#include "edit_session.h"
 #include "line_speeds.h"
 #include "server_data.h"
 #include "startup.h"
@@ -80,34 +81,16 @@ int usage(const char* why) {
     return EXIT_USAGE;
 }
 
-// Maps a result of the data layer to its message and exit status.
+// Prints the status text of a result of the data layer (success on standard output, a failure
+// with its recorded cause on standard error) and returns its exit status.
 int report(int result) {
-    switch (result) {
-    case 1:
-    case 0:
-        puts("OK !");
+    if (result == SD_DONE || result == SD_NOTHING) {
+        puts(SdResultText(result));
         return EXIT_OK;
-    case -1:
-        fprintf(stderr, "Hiba a proxy szerveren !\n");
-        break;
-    case -2:
-        fprintf(stderr, "Lokális file kezelési hiba !\n");
-        break;
-    case -3:
-        fprintf(stderr, "Konkurens használat !\n");
-        break;
-    case -4:
-        fprintf(stderr, "Hibás import file !\n");
-        break;
-    default:
-        fprintf(stderr, "Hiba (%d) !\n", result);
-        return EXIT_SERVER;
     }
-    // The detail of the failure, unless the last record is only a parameter that fell back to
-    // its default.
-    if (vxLastError().code != 0 && vxLastError().code != 107)
-        fprintf(stderr, "  %s\n", vxLastError().text);
-    return -result;
+    fprintf(stderr, "%s\n", SdResultText(result));
+    if (vxLastError().code != 0) fprintf(stderr, "  %s\n", vxLastError().text);
+    return result < 0 && result >= SD_MALFORMED ? -result : EXIT_SERVER;
 }
 
 // Writes server bytes to standard output, converted to UTF-8 when asked.
@@ -228,50 +211,41 @@ int cmdCounters() {
     return EXIT_OK;
 }
 
+// Checks the list out, imports the file, saves with the post-save command and releases; the
+// session releases whatever a failure left checked out.
+int importList(SdList list, const char* fileName, int group = -1) {
+    EditSession session;
+    SdResult rc = session.Begin(list, group);
+    if (rc == SD_DONE) rc = session.Import(fileName);
+    if (rc >= 0) rc = session.Commit();
+    return report(rc);
+}
+
 int cmdUsers(int argc, char** argv) {
     if (argc < 1) return usage("users needs list, export or import");
     std::string op = argv[0];
-    int rc = serverData.LoadGroups(false);
+    if (op != "list" && argc != 2) return usage(("users " + op + " needs FILE").c_str());
+    if (op != "list" && op != "export" && op != "import")
+        return usage("users needs list, export or import");
+    int rc = serverData.LoadGroups(false); // user lines name their group
     if (rc < 0) return report(rc);
-    if (op == "list" || op == "export") {
-        if (op == "export" && argc != 2) return usage("users export needs FILE");
-        if ((rc = serverData.LoadUsers(false)) < 0) return report(rc);
-        if (op == "list") return listVia([](const char* f) { return serverData.ExportUsers(f); });
-        return report(serverData.ExportUsers(argv[1]));
-    }
-    if (op != "import" || argc != 2) return usage("users import needs FILE");
-    if ((rc = serverData.LoadUsers(true)) < 0) return report(rc);
-    rc = serverData.ImportUsers(argv[1]);
-    if (rc < 0) {
-        serverData.ReleaseUsers();
-        return report(rc);
-    }
-    serverData.usersModified = 1;
-    rc = serverData.SaveUsers();
-    if (rc < 0) serverData.ReleaseUsers();
-    return report(rc);
+    if (op == "import") return importList(SdList::Users, argv[1]);
+    if ((rc = serverData.LoadUsers(false)) < 0) return report(rc);
+    if (op == "list") return listVia([](const char* f) { return serverData.ExportUsers(f); });
+    return report(serverData.ExportUsers(argv[1]));
 }
 
 int cmdGroups(int argc, char** argv) {
     if (argc < 1) return usage("groups needs list, export or import");
     std::string op = argv[0];
-    if (op == "list" || op == "export") {
-        if (op == "export" && argc != 2) return usage("groups export needs FILE");
-        int rc = serverData.LoadGroups(false);
-        if (rc < 0) return report(rc);
-        if (op == "list") return listVia([](const char* f) { return serverData.ExportGroups(f); });
-        return report(serverData.ExportGroups(argv[1]));
-    }
-    if (op != "import" || argc != 2) return usage("groups import needs FILE");
-    int rc = serverData.LoadGroups(true);
+    if (op != "list" && argc != 2) return usage(("groups " + op + " needs FILE").c_str());
+    if (op != "list" && op != "export" && op != "import")
+        return usage("groups needs list, export or import");
+    if (op == "import") return importList(SdList::Groups, argv[1]);
+    int rc = serverData.LoadGroups(false);
     if (rc < 0) return report(rc);
-    if ((rc = serverData.ImportGroups(argv[1])) < 0) {
-        serverData.ReleaseGroups();
-        return report(rc);
-    }
-    rc = serverData.SaveGroups();
-    if (rc < 0) serverData.ReleaseGroups();
-    return report(rc);
+    if (op == "list") return listVia([](const char* f) { return serverData.ExportGroups(f); });
+    return report(serverData.ExportGroups(argv[1]));
 }
 
 int cmdUrls(int argc, char** argv) {
@@ -283,25 +257,16 @@ int cmdUrls(int argc, char** argv) {
     const char* group = argv[argc - 1];
     int rc = serverData.LoadGroups(false);
     if (rc < 0) return report(rc);
-    serverData.currentGroup = serverData.FindGroup(group);
-    if (serverData.currentGroup < 0) {
+    int index = serverData.FindGroup(group);
+    if (index < 0) {
         fprintf(stderr, "orvelanctl: no group named %s on the server\n", group);
         return EXIT_USAGE;
     }
-    if (op != "import") {
-        if ((rc = serverData.LoadUrls(false)) < 0) return report(rc);
-        if (op == "list") return listVia([](const char* f) { return serverData.ExportUrls(f); });
-        return report(serverData.ExportUrls(argv[1]));
-    }
-    if ((rc = serverData.LoadUrls(true)) < 0) return report(rc);
-    if ((rc = serverData.ImportUrls(argv[1])) < 0) {
-        serverData.ReleaseUrls();
-        return report(rc);
-    }
-    serverData.urlsModified = 1;
-    rc = serverData.SaveUrls();
-    if (rc < 0) serverData.ReleaseUrls();
-    return report(rc);
+    if (op == "import") return importList(SdList::Urls, argv[1], index);
+    serverData.currentGroup = index;
+    if ((rc = serverData.LoadUrls(false)) < 0) return report(rc);
+    if (op == "list") return listVia([](const char* f) { return serverData.ExportUrls(f); });
+    return report(serverData.ExportUrls(argv[1]));
 }
 
 int cmdPasswd(int argc, char** argv) {
@@ -364,10 +329,36 @@ int cmdRelease() {
     return report(users < 0 || groups < 0 || urls < 0 ? -1 : 1);
 }
 
-} // namespace
+// The commands; each runs after the start-up checks found the server.
+struct Command {
+    const char* name;
+    int (*run)(int argc, char** argv);
+};
 
-int main(int argc, char** argv) {
-    const char* source = nullptr;
+const Command kCommands[] = {
+    {"exec", cmdExec},
+    {"get", [](int argc, char** argv) { return cmdTransfer(true, argc, argv); }},
+    {"put", [](int argc, char** argv) { return cmdTransfer(false, argc, argv); }},
+    {"ping", cmdPing},
+    {"remote-ping", cmdRemotePing},
+    {"counters", [](int, char**) { return cmdCounters(); }},
+    {"users", cmdUsers},
+    {"groups", cmdGroups},
+    {"urls", cmdUrls},
+    {"passwd", cmdPasswd},
+    {"hours", cmdHours},
+    {"release", [](int, char**) { return cmdRelease(); }},
+};
+
+const Command* findCommand(const char* name) {
+    for (const Command& c : kCommands)
+        if (!strcmp(c.name, name)) return &c;
+    return nullptr;
+}
+
+// Reads the options before the command; *next gets the index of the command word. Returns -1
+// to go on, or the exit status to end with (--help, a usage error).
+int parseOptions(int argc, char** argv, const char** source, int* next) {
     int i = 1;
     for (; i < argc && argv[i][0] == '-'; ++i) {
         std::string opt = argv[i];
@@ -375,7 +366,7 @@ int main(int argc, char** argv) {
             fputs(kHelp, stdout);
             return EXIT_OK;
         } else if ((opt == "-s" || opt == "--source") && i + 1 < argc) {
-            source = argv[++i];
+            *source = argv[++i];
         } else if ((opt == "-C" || opt == "--workdir") && i + 1 < argc) {
             if (chdir(argv[++i]) != 0) {
                 fprintf(stderr, "orvelanctl: %s: %s\n", argv[i], strerror(errno));
@@ -389,19 +380,13 @@ int main(int argc, char** argv) {
             return usage(("unknown option " + opt).c_str());
         }
     }
-    if (i >= argc) return usage("no command given");
-    std::string command = argv[i++];
-    int rest = argc - i;
-    char** args = argv + i;
+    *next = i;
+    return -1;
+}
 
-    static const char* const kCommands[] = {"exec",        "get",      "put",   "ping",
-                                            "remote-ping", "counters", "users", "groups",
-                                            "urls",        "passwd",   "hours", "release"};
-    bool known = false;
-    for (const char* c : kCommands)
-        known = known || command == c;
-    if (!known) return usage(("unknown command " + command).c_str());
-
+// The console's start-up checks for the parameter source; -1 when the server is usable, else
+// the exit status (with the reason on standard error).
+int startUp(const char* source) {
     // The start-up splits its command line into words; quotes keep a source with blanks whole.
     std::string line;
     if (source) line = strpbrk(source, " \t") ? "'" + std::string(source) + "'" : source;
@@ -430,17 +415,20 @@ int main(int argc, char** argv) {
         fprintf(stderr, "\n");
         return EXIT_NOSERVER;
     }
+    return -1;
+}
 
-    if (command == "exec") return cmdExec(rest, args);
-    if (command == "get") return cmdTransfer(true, rest, args);
-    if (command == "put") return cmdTransfer(false, rest, args);
-    if (command == "ping") return cmdPing(rest, args);
-    if (command == "remote-ping") return cmdRemotePing(rest, args);
-    if (command == "counters") return cmdCounters();
-    if (command == "users") return cmdUsers(rest, args);
-    if (command == "groups") return cmdGroups(rest, args);
-    if (command == "urls") return cmdUrls(rest, args);
-    if (command == "passwd") return cmdPasswd(rest, args);
-    if (command == "hours") return cmdHours(rest, args);
-    return cmdRelease();
+} // namespace
+
+int main(int argc, char** argv) {
+    const char* source = nullptr;
+    int next = 0;
+    int rc = parseOptions(argc, argv, &source, &next);
+    if (rc >= 0) return rc;
+    if (next >= argc) return usage("no command given");
+    const Command* command = findCommand(argv[next]);
+    if (!command) return usage((std::string("unknown command ") + argv[next]).c_str());
+    if ((rc = startUp(source)) >= 0) return rc;
+    vxClearError(); // what start-up left recorded is no cause of the command's failures
+    return command->run(argc - next - 1, argv + next + 1);
 }

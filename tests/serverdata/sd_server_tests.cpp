@@ -6,6 +6,7 @@
 
 #include "console_password.h"
 #include "demo_root.h"
+#include "edit_session.h"
 #include "sd_fixture.h"
 #include "vx_remote.h"
 
@@ -225,6 +226,95 @@ TEST_F(PermitDirTest, PermitFilesAreWrittenInByteOrderWithLineFeeds) {
     serverData.currentGroup = serverData.FindGroup("staff"); // no permit file yet
     EXPECT_EQ(serverData.LoadUrls(false), 1);
     EXPECT_EQ(serverData.urlCount, 0);
+}
+
+TEST_F(ServerTest, EditSessionRunsTheWholeCycleAndEveryPathReleases) {
+    server.writeFile(GROUPS, "staff d\n");
+    server.writeFile(USERS, "anna:staff:::::\n");
+    server.writeFile(USERDATA, "anna :Anna : : : : \n");
+    ASSERT_EQ(serverData.LoadGroups(false), 1);
+    newCommands();
+    {
+        EditSession session;
+        ASSERT_EQ(session.Begin(SdList::Users), SD_DONE);
+        EXPECT_TRUE(session.IsOpen());
+        EXPECT_EQ(session.Begin(SdList::Groups), SD_CONCURRENT); // one list per session
+        EXPECT_STREQ(vxLastError().text, "an edit session is already open");
+        ASSERT_EQ(serverData.AddUser(user("bela")), 1);
+        EXPECT_EQ(session.Commit(), SD_DONE);
+        EXPECT_FALSE(session.IsOpen());
+    }
+    EXPECT_EQ(newCommands(), "./cpout /l/apache/etc/userdata\n./cpout /l/apache/etc/users\n"
+                             "./cpin /l/apache/etc/users\n./cpin /l/apache/etc/userdata\n"
+                             "./post_ok\n"
+                             "./cpin2 /l/apache/etc/users\n./cpin2 /l/apache/etc/userdata\n");
+    EXPECT_EQ(server.readFile(USERS), "anna:staff::::::\r\nbela:::::::\r\n");
+
+    // A session that ends without a commit releases in its destructor; abandoning twice is
+    // harmless.
+    {
+        EditSession session;
+        ASSERT_EQ(session.Begin(SdList::Groups), SD_DONE);
+        EXPECT_TRUE(exists("vx_groups.txt"));
+    }
+    EXPECT_EQ(newCommands(), "./cpout /l/apache/etc/groups\n./cpin2 /l/apache/etc/groups\n");
+    EXPECT_FALSE(server.exists("/l/apache/etc/groups._vx_lck_"));
+    EditSession session;
+    EXPECT_EQ(session.Abandon(), SD_DONE);
+    EXPECT_EQ(newCommands(), "");
+
+    // The URL list of a group: an import marks the list modified, so the commit saves it.
+    put("urls.txt", "b.org\r\na.org\n");
+    EXPECT_EQ(session.Begin(SdList::Urls, 7), SD_NOTHING);
+    EXPECT_FALSE(session.IsOpen());
+    ASSERT_EQ(session.Begin(SdList::Urls, 0), SD_DONE);
+    EXPECT_EQ(session.Import("urls.txt"), SD_DONE);
+    EXPECT_EQ(session.Commit(), SD_DONE);
+    EXPECT_EQ(server.readFile("/l/apache/etc/permit/staff.deny"), "a.org\nb.org\n");
+    EXPECT_FALSE(exists("sites_of_staff.txt"));
+
+    // Another console holds the list: nothing is held afterwards, and the detail says why.
+    console(2);
+    ASSERT_EQ(serverData.CheckoutFile(serverData.host, GROUPS, "vx_groups.txt"), 1);
+    console(1);
+    vxSetError(22, 2, VX_KIND_LIB, "stale"); // what an earlier step left recorded
+    EXPECT_EQ(session.Begin(SdList::Groups), SD_CONCURRENT);
+    EXPECT_FALSE(session.IsOpen());
+    EXPECT_STREQ(vxLastError().text, "/l/apache/etc/groups: checked out by another console");
+    EXPECT_STREQ(SdResultText(SD_CONCURRENT), "Konkurens használat !");
+}
+
+TEST_F(FailingProcTest, AFailedCommitKeepsTheSessionOpenAndNamesTheCommand) {
+    server.writeFile(GROUPS, "staff d\n");
+    EditSession session;
+    ASSERT_EQ(session.Begin(SdList::Groups), SD_DONE);
+    ASSERT_EQ(serverData.AddGroup("guests", "a", ""), 1);
+    EXPECT_EQ(session.Commit(), SD_SERVER);
+    EXPECT_STREQ(vxLastError().text, "post-save command \"./post_fail\" failed with exit status 1");
+    EXPECT_TRUE(session.IsOpen());
+    EXPECT_TRUE(server.exists("/l/apache/etc/groups._vx_lck_"));
+    EXPECT_EQ(server.readFile(GROUPS), "staff d\n");
+    newCommands();
+    EXPECT_EQ(session.Abandon(), SD_DONE);
+    EXPECT_FALSE(session.IsOpen());
+    EXPECT_EQ(newCommands(), "./cpin2 /l/apache/etc/groups\n");
+    EXPECT_FALSE(server.exists("/l/apache/etc/groups._vx_lck_"));
+}
+
+TEST_F(ServerTest, ReleaseUsersTriesBothFilesAndReportsTheFailure) {
+    // The user list lies in a directory the server does not have: its release fails.
+    vxResetParams();
+    params("USERLISTFIL /l/nodir/users\n");
+    put("vx_users.txt", "anna::::::\r\n");
+    put("vx_userdata.txt", "anna : : : : : \r\n");
+    serverData.usersModified = 1;
+    newCommands();
+    EXPECT_EQ(serverData.ReleaseUsers(), -1);
+    EXPECT_EQ(newCommands(), "./cpin2 /l/nodir/users\n./cpin2 /l/apache/etc/userdata\n");
+    EXPECT_TRUE(exists("vx_users.txt")); // kept, so that a later release can try again
+    EXPECT_FALSE(exists("vx_userdata.txt"));
+    EXPECT_EQ(serverData.usersModified, 1);
+    EXPECT_STREQ(vxLastError().text, "\"./cpin2 /l/nodir/users\" failed with exit status 1");
 }
 
 TEST_F(ServerTest, ConsolePasswordsThroughTheServersCrypt) {

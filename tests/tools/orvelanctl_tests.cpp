@@ -132,9 +132,24 @@ TEST_F(OrvelanctlTest, RefusedInputAndConcurrentUseChangeNothing) {
     write("good.txt", "other a\n");
     r = ctl("groups import good.txt");
     EXPECT_EQ(r.status, 3);
-    EXPECT_EQ(r.err, "Konkurens használat !\n");
+    EXPECT_EQ(r.err,
+              "Konkurens használat !\n  /l/apache/etc/groups: checked out by another console\n");
     EXPECT_EQ(server.readFile("/l/apache/etc/groups"), groups);
     EXPECT_TRUE(server.exists("/l/apache/etc/groups._vx_lck_")); // the other console's lock stays
+}
+
+TEST_F(OrvelanctlTest, AFailingPostSaveCommandIsNamedAndTheLocksAreDropped) {
+    ASSERT_TRUE(server.writeFile("orvelan.cnf", "USERPROC false\n"));
+    ASSERT_TRUE(server.writeFile("/l/apache/etc/users", "anna::::::\r\n"));
+    write("users.txt", "bela:::::::\r\n");
+    CtlRun r = ctl("users import users.txt");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "Hiba a proxy szerveren !\n"
+                     "  post-save command \"false\" failed with exit status 1\n");
+    EXPECT_EQ(server.readFile("/l/apache/etc/users"), "anna::::::\r\n"); // restored
+    EXPECT_FALSE(server.exists("/l/apache/etc/users._vx_lck_"));
+    EXPECT_FALSE(server.exists("/l/apache/etc/userdata._vx_lck_"));
+    EXPECT_FALSE(fs::exists(dir / "work" / "vx_users.txt"));
 }
 
 TEST_F(OrvelanctlTest, ReleaseDropsTheLocksThisDirectoryHolds) {

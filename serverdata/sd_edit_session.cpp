@@ -1,0 +1,102 @@
+// The edit session of a server list and the status texts of the data layer's results.
+#include "edit_session.h"
+#include "vx_err.h"
+
+const char* SdResultText(int result) {
+    switch (result) {
+    case SD_DONE:
+    case SD_NOTHING:
+        return "OK !";
+    case SD_LOCAL:
+        return "Lokális file kezelési hiba !";
+    case SD_CONCURRENT:
+        return "Konkurens használat !";
+    case SD_MALFORMED:
+        return "Hibás import file !";
+    default:
+        return "Hiba a proxy szerveren !";
+    }
+}
+
+const char* SdStartupLoadText(int result, bool users) {
+    if (result == SD_CONCURRENT)
+        return users ? "Konkurens használat (userek)" : "Konkurens használat (csoportok)";
+    if (result == SD_LOCAL)
+        return users ? "Lokális file olvasási hiba (userek) !"
+                     : "Lokális file olvasási hiba (csoportok) !";
+    return nullptr;
+}
+
+EditSession::~EditSession() {
+    if (m_open) Abandon();
+}
+
+SdResult EditSession::Begin(SdList list, int group) {
+    vxClearError();
+    if (m_open) {
+        vxSetError(22, 2, VX_KIND_LIB, "an edit session is already open");
+        return SD_CONCURRENT;
+    }
+    int rc = SD_SERVER;
+    switch (list) {
+    case SdList::Users:
+        rc = m_data.LoadUsers(true);
+        break;
+    case SdList::Groups:
+        rc = m_data.LoadGroups(true);
+        break;
+    case SdList::Urls:
+        if (group < 0 || group >= m_data.groupCount) {
+            vxSetError(22, 2, VX_KIND_LIB, "no such group");
+            return SD_NOTHING;
+        }
+        m_data.currentGroup = group;
+        rc = m_data.LoadUrls(true);
+        break;
+    }
+    m_list = list;
+    m_open = rc == SD_DONE;
+    return static_cast<SdResult>(rc);
+}
+
+void EditSession::MarkModified() {
+    if (m_list == SdList::Users) m_data.usersModified = 1;
+    if (m_list == SdList::Urls) m_data.urlsModified = 1;
+}
+
+SdResult EditSession::Import(const char* fileName) {
+    vxClearError();
+    if (!m_open) {
+        vxSetError(22, 2, VX_KIND_LIB, "no edit session is open");
+        return SD_SERVER;
+    }
+    int rc = m_list == SdList::Users    ? m_data.ImportUsers(fileName)
+             : m_list == SdList::Groups ? m_data.ImportGroups(fileName)
+                                        : m_data.ImportUrls(fileName);
+    if (rc >= 0) MarkModified();
+    return static_cast<SdResult>(rc);
+}
+
+SdResult EditSession::Commit() {
+    vxClearError();
+    if (!m_open) {
+        vxSetError(22, 2, VX_KIND_LIB, "no edit session is open");
+        return SD_SERVER;
+    }
+    int rc = m_list == SdList::Users    ? m_data.SaveUsers()
+             : m_list == SdList::Groups ? m_data.SaveGroups()
+                                        : m_data.SaveUrls();
+    if (rc >= 0) m_open = false;
+    return static_cast<SdResult>(rc);
+}
+
+SdResult EditSession::Abandon() {
+    vxClearError();
+    if (!m_open) return SD_DONE;
+    int rc = m_list == SdList::Users    ? m_data.ReleaseUsers()
+             : m_list == SdList::Groups ? m_data.ReleaseGroups()
+                                        : m_data.ReleaseUrls();
+    if (rc < 0) return SD_SERVER;
+    m_open = false;
+    return SD_DONE;
+}
