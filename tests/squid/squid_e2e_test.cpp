@@ -422,7 +422,8 @@ TEST_F(SquidE2eTest, AFailedReconfigureFailsTheSaveAndKeepsTheOldList) {
     // Squid is not running: telling it to reconfigure fails, so the save is not done.
     ASSERT_TRUE(server.writeFile("orvelan.cnf", serverParams(true)));
     EXPECT_EQ(ctl("urls import " + workFile("more.txt", "other.test\r\n") + " staff", &out), 1);
-    EXPECT_EQ(out, "Hiba a proxy szerveren !\n");
+    EXPECT_EQ(out, "Hiba a proxy szerveren !\n"
+                   "  post-save command \"kaka\" failed with exit status 1\n");
     EXPECT_EQ(server.readFile("/l/apache/etc/permit/staff.deny"), "denied.test\n");
     EXPECT_FALSE(server.exists("/l/apache/etc/permit/staff.deny._vx_lck_"));
 }
