@@ -1,20 +1,15 @@
-// CVCF1: cells, selection, row and column edits, formats and printing of the spreadsheet.
+// CVCF1: cells, selection, row and column edits and formats of the spreadsheet (printing is in
+// vcf1_print.cpp).
 #include "vcf1.h"
 
 #include <algorithm>
-#include <cmath>
 
 #include <QHeaderView>
-#include <QPainter>
-#include <QPrintDialog>
-#include <QPrinter>
 
 namespace {
 constexpr int kUnlockedRole = Qt::UserRole + 1; // true: the cell stays editable under protection
 constexpr int kTwipsPerPixel = 15;              // 1440 twips an inch, 96 pixels an inch
 } // namespace
-
-QString CVCF1::s_defaultPrintFile;
 
 CVCF1::CVCF1(QWidget* parent) : QTableWidget(parent) {
     setSelectionMode(QAbstractItemView::ContiguousSelection);
@@ -296,186 +291,4 @@ void CVCF1::SetupEditorSheet(int cols, long rows, const QList<int>& colWidthsTwi
         SetSelection(1, 1, 1, 1);
     }
     SetRepaint(true);
-}
-
-// ---- printing ----
-
-void CVCF1::SetPrintHeader(const QString& codes) {
-    m_header = codes;
-}
-void CVCF1::SetPrintFooter(const QString& codes) {
-    m_footer = codes;
-}
-
-void CVCF1::SetPrintAreaFromSelection() {
-    const auto ranges = selectionOrCurrent();
-    m_hasPrintArea = !ranges.isEmpty();
-    if (m_hasPrintArea)
-        m_printArea =
-            QTableWidgetSelectionRange(int(GetSelStartRow() - 1), int(GetSelStartCol() - 1),
-                                       int(GetSelEndRow() - 1), int(GetSelEndCol() - 1));
-}
-
-void CVCF1::SetPrintMargins(double left, double top, double right, double bottom) {
-    const double in[4] = {left, top, right, bottom};
-    for (int i = 0; i < 4; ++i)
-        if (std::isfinite(in[i]) && in[i] >= 0 && in[i] <= 5) m_margins[i] = in[i];
-}
-
-void CVCF1::SetPrintGridLines(bool on) {
-    m_printGrid = on;
-}
-void CVCF1::SetPrintHeadings(bool on) {
-    m_printHeadings = on;
-}
-
-bool CVCF1::SetPrintScale(int percent, bool fitToPage, int pagesWide, int pagesTall) {
-    Q_UNUSED(fitToPage);
-    Q_UNUSED(pagesWide);
-    Q_UNUSED(pagesTall);
-    if (percent < 10 || percent > 400) return false;
-    m_printScale = percent;
-    return true;
-}
-
-void CVCF1::SetPrintToFile(const QString& pdfPath) {
-    m_printFile = pdfPath;
-}
-void CVCF1::SetDefaultPrintToFile(const QString& pdfPath) {
-    s_defaultPrintFile = pdfPath;
-}
-
-CVCF1::HeaderParts CVCF1::ExpandHeaderCodes(const QString& codes, int page, int pages,
-                                            const QDateTime& now) {
-    HeaderParts parts;
-    QString* part = &parts.center; // text before any section code is centred
-    for (qsizetype i = 0; i < codes.size(); ++i) {
-        const QChar ch = codes[i];
-        if (ch != QLatin1Char('&') || i + 1 >= codes.size()) {
-            part->append(ch);
-            continue;
-        }
-        const QChar code = codes[++i].toUpper();
-        switch (code.unicode()) {
-        case 'L':
-            part = &parts.left;
-            break;
-        case 'C':
-            part = &parts.center;
-            break;
-        case 'R':
-            part = &parts.right;
-            break;
-        case 'D':
-            part->append(now.date().toString(QStringLiteral("yyyy.MM.dd")));
-            break;
-        case 'T':
-            part->append(now.time().toString(QStringLiteral("HH:mm")));
-            break;
-        case 'P':
-            part->append(QString::number(page));
-            break;
-        case 'N':
-            part->append(QString::number(pages));
-            break;
-        case '&':
-            part->append(QLatin1Char('&'));
-            break;
-        default:
-            break; // font codes and others: nothing printed
-        }
-    }
-    return parts;
-}
-
-bool CVCF1::FilePrint(bool showDialog) {
-    const QString file = !m_printFile.isEmpty() ? m_printFile : s_defaultPrintFile;
-    QPrinter printer(QPrinter::HighResolution);
-    if (!file.isEmpty()) {
-        printer.setOutputFormat(QPrinter::PdfFormat);
-        printer.setOutputFileName(file);
-        return PrintTo(&printer);
-    }
-    if (showDialog) {
-        QPrintDialog dialog(&printer, this);
-        if (dialog.exec() != QDialog::Accepted) return false;
-    }
-    return PrintTo(&printer);
-}
-
-bool CVCF1::PrintTo(QPrinter* printer) {
-    if (!printer) return false;
-    const QTableWidgetSelectionRange area =
-        m_hasPrintArea ? m_printArea
-                       : QTableWidgetSelectionRange(0, 0, rowCount() - 1, columnCount() - 1);
-    printer->setPageMargins(QMarginsF(m_margins[0], m_margins[1], m_margins[2], m_margins[3]),
-                            QPageLayout::Inch);
-    QPainter p;
-    if (!p.begin(printer)) return false;
-
-    const double scale = printer->resolution() / 96.0 * m_printScale / 100.0;
-    const QRectF page(QPointF(0, 0),
-                      printer->pageLayout().paintRectPixels(printer->resolution()).size());
-    QFont bandFont = font();
-    bandFont.setPointSizeF(9);
-    p.setFont(bandFont);
-    const double band = QFontMetricsF(bandFont, printer).height() * 1.6;
-    const QRectF body = page.adjusted(0, band, 0, -band);
-
-    // Page breaks: as many whole rows as fit the body of each page.
-    QList<int> firstRows;
-    double y = 0;
-    for (int r = area.topRow(); r <= area.bottomRow() && r < rowCount(); ++r) {
-        const double h = rowHeight(r) * scale;
-        if (firstRows.isEmpty() || (y + h > body.height() && y > 0)) {
-            firstRows << r;
-            y = 0;
-        }
-        y += h;
-    }
-    if (firstRows.isEmpty()) firstRows << area.topRow();
-    const int pages = int(firstRows.size());
-    const QDateTime now = QDateTime::currentDateTime();
-
-    for (int pg = 0; pg < pages; ++pg) {
-        if (pg > 0) printer->newPage();
-        p.setFont(bandFont);
-        p.setPen(Qt::black);
-        auto drawBand = [&](const QString& codes, const QRectF& rect) {
-            if (codes.isEmpty()) return;
-            const HeaderParts hp = ExpandHeaderCodes(codes, pg + 1, pages, now);
-            p.drawText(rect, Qt::AlignLeft | Qt::AlignVCenter, hp.left);
-            p.drawText(rect, Qt::AlignHCenter | Qt::AlignVCenter, hp.center);
-            p.drawText(rect, Qt::AlignRight | Qt::AlignVCenter, hp.right);
-        };
-        drawBand(m_header, QRectF(page.left(), page.top(), page.width(), band));
-        drawBand(m_footer, QRectF(page.left(), page.bottom() - band, page.width(), band));
-
-        const int last = pg + 1 < pages ? firstRows[pg + 1] - 1 : area.bottomRow();
-        double top = body.top();
-        for (int r = firstRows[pg]; r <= last && r < rowCount(); ++r) {
-            const double h = rowHeight(r) * scale;
-            double left = body.left();
-            for (int c = area.leftColumn(); c <= area.rightColumn() && c < columnCount(); ++c) {
-                const double w = columnWidth(c) * scale;
-                const QRectF rect(left, top, w, h);
-                if (m_printGrid) {
-                    p.setPen(Qt::gray);
-                    p.drawRect(rect);
-                }
-                if (const QTableWidgetItem* it = item(r, c)) {
-                    p.setFont(it->font());
-                    const QBrush fg = it->foreground();
-                    p.setPen(fg.style() == Qt::NoBrush ? QColor(Qt::black) : fg.color());
-                    const int align = it->textAlignment() ? it->textAlignment()
-                                                          : int(Qt::AlignLeft | Qt::AlignVCenter);
-                    p.drawText(rect.adjusted(2 * scale, 0, -2 * scale, 0), align, it->text());
-                }
-                left += w;
-                if (left > body.right()) break; // one page wide
-            }
-            top += h;
-        }
-    }
-    return p.end();
 }

@@ -128,6 +128,44 @@ TEST(CVCF1, PrintsTheAreaWithHeaderAndFooterToPdf) {
     EXPECT_TRUE(text.contains(QDate::currentDate().toString(QStringLiteral("yyyy.MM.dd"))));
 }
 
+TEST(CVCF1, LongAreaBreaksIntoPagesOfWholeRows) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    CVCF1 sheet;
+    sheet.SetMaxCol(1);
+    sheet.SetMaxRow(120);
+    sheet.SetColWidthTwips(1, 6000);
+    sheet.SetRowHeightTwips(-1, 600); // 40 pixels a row: about 20 rows a page
+    for (long row = 1; row <= 120; ++row)
+        sheet.SetTextRC(row, 1, QStringLiteral("sor%1vege").arg(row));
+    sheet.SetPrintHeader(QStringLiteral("&ROldal &P / &N"));
+    const QString file = dir.filePath(QStringLiteral("long.pdf"));
+    sheet.SetPrintToFile(file);
+    ASSERT_TRUE(sheet.FilePrint(false));
+
+    const QString text = pdfText(file);
+    // pdftotext separates pages with a form feed.
+    const QStringList pages = text.split(QLatin1Char('\f'), Qt::SkipEmptyParts);
+    ASSERT_GE(pages.size(), 3) << text.toStdString();
+    const int count = static_cast<int>(pages.size());
+    for (int i = 0; i < count; ++i) {
+        const QString number = QStringLiteral("Oldal %1 ?/ ?%2").arg(i + 1).arg(count);
+        EXPECT_TRUE(pages[i].contains(QRegularExpression(number))) << i;
+    }
+    // Every row printed once, in order, none cut between two pages.
+    int last = 0;
+    for (const QString& page : pages) {
+        QRegularExpressionMatchIterator it =
+            QRegularExpression(QStringLiteral("sor(\\d+)vege")).globalMatch(page);
+        while (it.hasNext()) {
+            int row = it.next().captured(1).toInt();
+            EXPECT_EQ(row, last + 1);
+            last = row;
+        }
+    }
+    EXPECT_EQ(last, 120);
+}
+
 TEST(CChartfx, PointsLabelsRangeAndTitles) {
     CChartfx chart;
     chart.resize(600, 400);
