@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <map>
@@ -291,8 +292,11 @@ int vxdWriteSquidConfig(const VxdRoot& root, std::string* error) {
         }
     }
 
-    // Squid reads the files outside the server's root mapping: name them by their real path.
-    std::string hostDir = strcmp(root.rootPath, "/") == 0 ? dir : root.rootPath + dir;
+    // Squid reads the files outside the server's root mapping (and outside the view of vxsh,
+    // which names the root's real path in VXD_SYSTEM_ROOT): name them by their real path.
+    const char* systemRoot = getenv("VXD_SYSTEM_ROOT");
+    std::string realRoot = systemRoot && *systemRoot ? systemRoot : root.rootPath;
+    std::string hostDir = realRoot == "/" ? dir : realRoot + dir;
     std::map<std::string, std::string> files = buildFiles(dir, hostDir, groups, users);
     if ((err = makeDirs(root, dir + "/groups/x"))) return (*error = fail(dir, 0, strerror(err)), 1);
     for (const auto& [path, content] : files)
