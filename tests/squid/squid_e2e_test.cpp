@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <iostream>
 #include <netinet/in.h>
 #include <poll.h>
 #include <pwd.h>
@@ -216,6 +217,12 @@ class SquidE2eTest : public ::testing::Test {
     }
 
     void TearDown() override {
+        if (HasFailure() && !dir.empty())
+            std::cerr << "squid output:\n"
+                      << slurp(dir / "squid.out") << "\ncache.log:\n"
+                      << slurp(dir / "run/cache.log") << "\naccess.log:\n"
+                      << slurp(dir / "run/access.log") << "\nvxd log:\n"
+                      << server.logText() << "\n";
         stopSquid();
         unsetenv("ORVELAN_REGISTRY");
         if (!dir.empty()) fs::remove_all(dir);
