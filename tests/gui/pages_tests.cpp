@@ -48,6 +48,8 @@ std::string buttonName(FrameButton button) {
         return "-";
     case FrameButton::Print:
         return "print";
+    case FrameButton::HiddenPrint:
+        return "hidden print";
     case FrameButton::Refresh:
         return "refresh";
     case FrameButton::HiddenRefresh:
@@ -153,7 +155,7 @@ TEST_F(PagesTest, FrameButtonsFollowThePageTable) {
     for (const PageEntry& entry : framePages())
         buttons << QString::fromStdString(buttonName(entry.rightButton));
     EXPECT_EQ(buttons.join('|'),
-              "hidden refresh|refresh|refresh|-|print|print|print|-|print|print");
+              "hidden refresh|refresh|refresh|-|print|print|print|-|print|hidden print");
 }
 
 TEST_F(PagesTest, OnlySetupLetsEnterAndEscapeThrough) {
