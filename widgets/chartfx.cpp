@@ -1,13 +1,17 @@
 // CChartfx: series, axes, titles and printing of the statistics chart.
 #include "chartfx.h"
 
+#include <algorithm>
 #include <cmath>
 
+#include <QAreaSeries>
 #include <QBarCategoryAxis>
 #include <QBarSeries>
 #include <QBarSet>
+#include <QCategoryAxis>
 #include <QChart>
 #include <QGraphicsSimpleTextItem>
+#include <QLineSeries>
 #include <QPainter>
 #include <QPrinter>
 #include <QSet>
@@ -15,13 +19,25 @@
 
 namespace {
 constexpr int kUprightLabelsAbove = 12; // more points than this: labels turned upright
+const QColor kBarColor(70, 110, 200);
+constexpr qsizetype kStepsMax = 2000; // steps of the outline drawn for many points
+
+// Axis categories are told apart by their text: a repeated label gets invisible padding. A null
+// text is made empty, as Qt Charts skips null categories and would shift the labels after it.
+QString distinctLabel(QString label, QSet<QString>& seen) {
+    if (label.isNull()) label = QStringLiteral("");
+    while (seen.contains(label))
+        label += QChar(0x200B);
+    seen.insert(label);
+    return label;
 }
+} // namespace
 
 CChartfx::CChartfx(QWidget* parent) : QChartView(parent) {
     auto* chart = new QChart;
     chart->legend()->hide();
     m_set = new QBarSet(QString());
-    m_set->setColor(QColor(70, 110, 200));
+    m_set->setColor(kBarColor);
     m_series = new QBarSeries;
     m_series->append(m_set);
     chart->addSeries(m_series);
@@ -33,6 +49,23 @@ CChartfx::CChartfx(QWidget* parent) : QChartView(parent) {
     chart->addAxis(m_valueAxis, Qt::AlignLeft);
     m_series->attachAxis(m_labelAxis);
     m_series->attachAxis(m_valueAxis);
+    // Many points: one outline of steps, one bar wide each, drawn as a single item, and an axis
+    // that shows a bounded number of labels. Hidden until a series needs it.
+    m_stepLine = new QLineSeries;
+    m_stepSeries = new QAreaSeries(m_stepLine);
+    m_stepSeries->setColor(kBarColor);
+    m_stepSeries->setPen(Qt::NoPen); // stroking the outline of thousands of steps is slow
+    m_stepSeries->setVisible(false);
+    chart->addSeries(m_stepSeries);
+    m_stepAxis = new QCategoryAxis;
+    m_stepAxis->setLabelsPosition(QCategoryAxis::AxisLabelsPositionOnValue);
+    m_stepAxis->setLabelsAngle(-90);
+    m_stepAxis->setGridLineVisible(false);
+    m_stepAxis->setTruncateLabels(false);
+    m_stepAxis->setVisible(false);
+    chart->addAxis(m_stepAxis, Qt::AlignBottom);
+    m_stepSeries->attachAxis(m_stepAxis);
+    m_stepSeries->attachAxis(m_valueAxis);
     setChart(chart);
     setRenderHint(QPainter::Antialiasing);
     m_totalItem = new QGraphicsSimpleTextItem(chart);
@@ -85,39 +118,71 @@ QString CChartfx::GetTotalLine() const {
 }
 
 void CChartfx::SetPoints(const QList<double>& values, const QStringList& labels) {
+    m_values = values;
+    m_labels = labels.mid(0, values.size());
+    while (m_labels.size() < values.size())
+        m_labels << QString();
+    if (values.size() <= kBarsUpTo)
+        setBars();
+    else
+        setSteps();
+}
+
+void CChartfx::setBars() {
+    m_stepSeries->setVisible(false);
+    m_stepAxis->setVisible(false);
+    m_stepLine->clear();
     m_set->remove(0, m_set->count());
     QStringList categories;
-    QSet<QString> seen; // a set, so that 10,000 labels are checked in linear time
-    QList<qreal> points;
-    categories.reserve(values.size());
-    points.reserve(values.size());
-    for (qsizetype i = 0; i < values.size(); ++i) {
-        points << values[i];
-        // Categories must differ from each other; a repeated label gets invisible padding.
-        QString label = i < labels.size() ? labels[i] : QString();
-        while (seen.contains(label))
-            label += QChar(0x200B);
-        seen.insert(label);
-        categories << label;
-    }
-    m_set->append(points);
+    QSet<QString> seen;
+    categories.reserve(m_labels.size());
+    for (const QString& label : std::as_const(m_labels))
+        categories << distinctLabel(label, seen);
+    m_set->append(m_values);
     m_labelAxis->clear();
     m_labelAxis->append(categories);
-    m_labelAxis->setLabelsAngle(values.size() > kUprightLabelsAbove ? -90 : 0);
+    m_labelAxis->setLabelsAngle(m_values.size() > kUprightLabelsAbove ? -90 : 0);
+    m_labelAxis->setVisible(true);
+    m_series->setVisible(true);
+}
+
+void CChartfx::setSteps() {
+    m_series->setVisible(false);
+    m_labelAxis->setVisible(false);
+    m_set->remove(0, m_set->count());
+    m_labelAxis->clear();
+    const qsizetype n = m_values.size();
+    // Point i covers i - 0.5 .. i + 0.5 on the axis, as a bar's category does. Points are drawn
+    // in runs of `run` side by side, each run as high as its highest point: at most kStepsMax
+    // steps, still several per pixel on any screen, so the filled outline looks the same while
+    // Qt Charts lays out and fills a path of bounded size.
+    const qsizetype run = (n + kStepsMax - 1) / kStepsMax;
+    QList<QPointF> outline;
+    outline.reserve(2 * kStepsMax + 2);
+    for (qsizetype i = 0; i < n; i += run) {
+        const qsizetype end = std::min(n, i + run);
+        const double top = *std::max_element(m_values.begin() + i, m_values.begin() + end);
+        outline << QPointF(i - 0.5, top) << QPointF(end - 0.5, top);
+    }
+    m_stepLine->replace(outline);
+    for (const QString& label : m_stepAxis->categoriesLabels())
+        m_stepAxis->remove(label);
+    m_stepAxis->setStartValue(-0.5);
+    m_stepAxis->setRange(-0.5, n - 0.5);
+    const qsizetype every = (n + kStepLabelsMax - 1) / kStepLabelsMax;
+    QSet<QString> seen;
+    for (qsizetype i = 0; i < n; i += every)
+        m_stepAxis->append(distinctLabel(m_labels[i], seen), i);
+    m_stepAxis->setVisible(true);
+    m_stepSeries->setVisible(true);
 }
 
 QList<double> CChartfx::GetValues() const {
-    QList<double> out;
-    for (int i = 0; i < m_set->count(); ++i)
-        out << m_set->at(i);
-    return out;
+    return m_values;
 }
 
 QStringList CChartfx::GetLabels() const {
-    QStringList out = m_labelAxis->categories();
-    for (QString& s : out)
-        s.remove(QChar(0x200B));
-    return out;
+    return m_labels;
 }
 
 void CChartfx::Refresh() {

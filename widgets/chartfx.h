@@ -5,9 +5,12 @@
 #include <QList>
 #include <QStringList>
 
+class QAreaSeries;
 class QBarSeries;
 class QBarSet;
 class QBarCategoryAxis;
+class QCategoryAxis;
+class QLineSeries;
 class QValueAxis;
 class QGraphicsSimpleTextItem;
 class QPrinter;
@@ -36,7 +39,9 @@ class CChartfx : public QChartView {
     QString GetPeriodLine() const;
     QString GetTotalLine() const;
     // Replaces the series: point i has values[i] and labels[i] (a missing label is blank). With
-    // more than 12 points the labels are turned upright to fit.
+    // more than 12 points the labels are turned upright to fit. Up to kBarsUpTo points are drawn
+    // as one bar per point with every label; more are drawn as one filled step outline on
+    // stepAxis(), which shows every Nth label only (at most kStepLabelsMax of them).
     void SetPoints(const QList<double>& values, const QStringList& labels);
     QList<double> GetValues() const;
     QStringList GetLabels() const;
@@ -44,20 +49,32 @@ class CChartfx : public QChartView {
     // Prints the chart on one page; false when the printer cannot be opened.
     bool PrintTo(QPrinter* printer);
 
+    static constexpr int kBarsUpTo = 400;
+    static constexpr int kStepLabelsMax = 30;
+
     QBarSeries* series() const { return m_series; }
     QValueAxis* valueAxis() const { return m_valueAxis; }
     QBarCategoryAxis* labelAxis() const { return m_labelAxis; }
+    QAreaSeries* stepSeries() const { return m_stepSeries; }
+    QCategoryAxis* stepAxis() const { return m_stepAxis; }
 
   protected:
     void resizeEvent(QResizeEvent* event) override;
 
   private:
     void placeTotalLine();
+    void setBars();
+    void setSteps();
 
     QBarSeries* m_series;
     QBarSet* m_set;
     QValueAxis* m_valueAxis;
     QBarCategoryAxis* m_labelAxis;
+    QLineSeries* m_stepLine;
+    QAreaSeries* m_stepSeries;
+    QCategoryAxis* m_stepAxis;
+    QList<double> m_values;
+    QStringList m_labels;
     QGraphicsSimpleTextItem* m_totalItem;
     QString m_totalLine;
 };

@@ -1,9 +1,14 @@
 // CVCF1 spreadsheet (rows, selection, formats, printing to PDF) and the CChartfx chart.
+#include <algorithm>
 #include <gtest/gtest.h>
 
+#include <QApplication>
+#include <QAreaSeries>
 #include <QBarCategoryAxis>
 #include <QBarSeries>
 #include <QBarSet>
+#include <QCategoryAxis>
+#include <QLineSeries>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -200,4 +205,69 @@ TEST(CChartfx, PointsLabelsRangeAndTitles) {
     EXPECT_EQ(set->count(), 13);
     EXPECT_EQ(chart.labelAxis()->labelsAngle(), -90);
     EXPECT_EQ(chart.GetValues().last(), 13.0);
+}
+
+// Many points are drawn as one step outline with every Nth label; few again as bars.
+TEST(CChartfx, ManyPointsShowBoundedLabelsAndTheWholeRange) {
+    CChartfx chart;
+    chart.resize(588, 318);
+    chart.show();
+    QList<double> values;
+    QStringList labels;
+    for (int i = 0; i < 10000; ++i) {
+        values << (i * 7919) % 100000;
+        labels << QStringLiteral("p%1").arg(i);
+    }
+    values[9999] = 250000; // the highest point is the last, alone in its run
+    ASSERT_TRUE(chart.SetRange(0, 250000));
+    chart.SetPoints(values, labels);
+    chart.Refresh();
+    QApplication::processEvents();
+
+    EXPECT_EQ(chart.GetValues(), values);
+    EXPECT_EQ(chart.GetLabels(), labels);
+    EXPECT_DOUBLE_EQ(chart.GetLowest(), 0);
+    EXPECT_DOUBLE_EQ(chart.GetHighest(), 250000);
+    EXPECT_FALSE(chart.series()->isVisible());
+    EXPECT_FALSE(chart.labelAxis()->isVisible());
+    EXPECT_TRUE(chart.labelAxis()->categories().isEmpty());
+    EXPECT_TRUE(chart.stepSeries()->isVisible());
+    EXPECT_TRUE(chart.stepAxis()->isVisible());
+    EXPECT_DOUBLE_EQ(chart.stepAxis()->min(), -0.5);
+    EXPECT_DOUBLE_EQ(chart.stepAxis()->max(), 9999.5);
+    EXPECT_EQ(chart.stepAxis()->labelsAngle(), -90);
+    // 10,000 points, a label every 334th: 30 labels, the first at point 0.
+    const QStringList shown = chart.stepAxis()->categoriesLabels();
+    ASSERT_EQ(shown.size(), CChartfx::kStepLabelsMax);
+    EXPECT_EQ(shown.first(), QStringLiteral("p0"));
+    EXPECT_EQ(shown[1], QStringLiteral("p334"));
+    EXPECT_EQ(shown.last(), QStringLiteral("p9686"));
+    EXPECT_DOUBLE_EQ(chart.stepAxis()->endValue(shown.last()), 9686);
+    // The outline spans every point and reaches the highest value, never beyond.
+    const QList<QPointF> outline = chart.stepSeries()->upperSeries()->points();
+    ASSERT_FALSE(outline.isEmpty());
+    EXPECT_DOUBLE_EQ(outline.first().x(), -0.5);
+    EXPECT_DOUBLE_EQ(outline.last().x(), 9999.5);
+    EXPECT_DOUBLE_EQ(outline.last().y(), 250000);
+    double top = 0;
+    for (const QPointF& p : outline)
+        top = std::max(top, p.y());
+    EXPECT_DOUBLE_EQ(top, 250000);
+
+    // Repeated labels stay distinct axis categories; the labels read back are the ones given.
+    QStringList same(1000, QStringLiteral("2024 04.01 00:00"));
+    chart.SetPoints(QList<double>(1000, 1.0), same);
+    EXPECT_EQ(chart.stepAxis()->categoriesLabels().size(), 30);
+    EXPECT_DOUBLE_EQ(chart.stepAxis()->max(), 999.5);
+    EXPECT_EQ(chart.GetLabels(), same);
+
+    chart.SetPoints({4, 8}, {QStringLiteral("a")});
+    EXPECT_TRUE(chart.series()->isVisible());
+    EXPECT_FALSE(chart.stepSeries()->isVisible());
+    EXPECT_FALSE(chart.stepAxis()->isVisible());
+    EXPECT_TRUE(chart.stepSeries()->upperSeries()->points().isEmpty());
+    EXPECT_EQ(chart.series()->barSets().first()->count(), 2);
+    EXPECT_EQ(chart.GetLabels(), QStringList({QStringLiteral("a"), QString()}));
+    EXPECT_EQ(chart.labelAxis()->categories().size(), 2);
+    EXPECT_EQ(chart.labelAxis()->labelsAngle(), 0);
 }

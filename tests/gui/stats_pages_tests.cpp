@@ -2,7 +2,9 @@
 // refusals, the table page's lines, growth, scrolling and printing, and the chart page's series,
 // labels, range and texts.
 #include <QAbstractItemView>
+#include <QAreaSeries>
 #include <QCalendarWidget>
+#include <QCategoryAxis>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -339,6 +341,34 @@ TEST_F(StatsPagesTest, ChartDrawsValuesLabelsRangeAndTexts) {
     EXPECT_FALSE(page.refresh());
     EXPECT_EQ(page.chart()->GetValues().size(), 3);
     EXPECT_TRUE(MessageBox::shown().isEmpty());
+}
+
+// A month in 10-minute buckets: the whole value range on the axis and a bounded set of labels.
+TEST_F(StatsPagesTest, ChartOfTenThousandPoints) {
+    ChartPage page(entryAt(2, 2), &owner);
+    page.resize(610, 370);
+    page.show();
+    std::string values;
+    for (int i = 0; i < STAT_POINTS_MAX; ++i)
+        values += (i == 4321 ? std::string("250000") : std::to_string(1000 + i % 5000)) + "\n";
+    put("statout.txt", values);
+    currentStatQuery() = StatQuery{0, STAT_RES_10MIN, 5, 2024, 4, 1, 0, 0, 2024, 5, 10, 10, 39};
+    page.command(CMD_PAGE_SHOWN);
+    QApplication::processEvents();
+    ASSERT_EQ(page.chart()->GetValues().size(), STAT_POINTS_MAX);
+    EXPECT_FALSE(page.truncated());
+    EXPECT_EQ(page.lowest(), 1000.0);
+    EXPECT_EQ(page.highest(), 250000.0);
+    EXPECT_EQ(page.chart()->GetLowest(), 1000.0);
+    EXPECT_EQ(page.chart()->GetHighest(), 250000.0);
+    EXPECT_EQ(page.chart()->GetLabels().size(), STAT_POINTS_MAX);
+    EXPECT_EQ(page.chart()->GetLabels()[1], QStringLiteral("2024 04.01 00:10"));
+    const QStringList shown = page.chart()->stepAxis()->categoriesLabels();
+    ASSERT_EQ(shown.size(), 30);
+    EXPECT_EQ(shown.first(), QStringLiteral("2024 04.01 00:00"));
+    EXPECT_EQ(shown[1], QStringLiteral("2024 04.03 07:40"));     // point 334
+    EXPECT_EQ(shown.last(), QStringLiteral("2024 06.07 06:20")); // point 9686: 67 days 6:20 on
+    EXPECT_TRUE(page.chart()->stepSeries()->isVisible());
 }
 
 TEST_F(StatsPagesTest, ChartOfAnEmptyResultAndOfTooManyPoints) {
