@@ -16,6 +16,7 @@
 #include <QTreeWidget>
 
 #include "commands.h"
+#include "dialog_answers.h"
 #include "help_window.h"
 #include "logon_page.h"
 #include "main_window.h"
@@ -106,7 +107,7 @@ int main(int argc, char** argv) {
     }
     QString password = argc == 3 ? QString::fromLocal8Bit(argv[2])
                                  : qEnvironmentVariable("ORVELAN_DEMO_ADMIN_PASSWORD");
-    MessageBox::setTestMode(true);
+    DialogAnswers::setTestMode(true);
 
     // The start-up as main.cpp runs it; its message would only be logged here.
     ShowStartupOutcome(RunStartup(""));
@@ -126,7 +127,7 @@ int main(int argc, char** argv) {
     if (!password.isEmpty() && logOn) {
         logOn->levelSwitch()->setChecked(true);
         logOn->levelChanged();
-        PasswordDialog::queuePassword(password);
+        DialogAnswers::password(password);
         logOn->logOn();
         reportBoxes();
         if (!logOn->loggedOn()) fprintf(stderr, "orvelan_screenshot: the logon failed\n");

@@ -97,7 +97,7 @@ TEST_F(FrameTest, PasswordDialogStoresWhatItsModeShowsAndCutsAt255) {
     {
         PasswordDialog dialog;
         dialog.setMode(2);
-        PasswordDialog::queueAnswer(true, "old", "new", long300);
+        DialogAnswers::passwords("old", "new", long300);
         EXPECT_EQ(dialog.exec(), QDialog::Accepted);
         EXPECT_EQ(dialog.confirmation(), QString(255, QLatin1Char('a')));
         EXPECT_EQ(dialog.confirmationBytes(), QByteArray(255, 'a'));
@@ -107,7 +107,7 @@ TEST_F(FrameTest, PasswordDialogStoresWhatItsModeShowsAndCutsAt255) {
     {
         PasswordDialog dialog;
         dialog.setMode(1);
-        PasswordDialog::queueAnswer(true, "régi", "Új ő", "");
+        DialogAnswers::passwords("régi", "Új ő", "");
         EXPECT_EQ(dialog.exec(), QDialog::Accepted);
         EXPECT_EQ(dialog.oldPassword(), "régi");
         EXPECT_EQ(dialog.newPassword(), "Új ő");
@@ -117,7 +117,7 @@ TEST_F(FrameTest, PasswordDialogStoresWhatItsModeShowsAndCutsAt255) {
     {
         PasswordDialog dialog;
         dialog.setMode(0);
-        PasswordDialog::queueAnswer(true, "old", "n", "n");
+        DialogAnswers::passwords("old", "n", "n");
         EXPECT_EQ(dialog.exec(), QDialog::Accepted);
         EXPECT_EQ(dialog.oldPassword(), "");
         EXPECT_EQ(dialog.newPassword(), "n");
@@ -126,7 +126,7 @@ TEST_F(FrameTest, PasswordDialogStoresWhatItsModeShowsAndCutsAt255) {
     {
         PasswordDialog dialog;
         dialog.setMode(1);
-        PasswordDialog::queueAnswer(false, "a", "b", "c");
+        DialogAnswers::passwordCancel();
         EXPECT_EQ(dialog.exec(), QDialog::Rejected);
         EXPECT_EQ(dialog.oldPassword() + dialog.newPassword() + dialog.confirmation(), "");
     }
@@ -136,7 +136,7 @@ TEST_F(FrameTest, PasswordDialogStoresWhatItsModeShowsAndCutsAt255) {
 TEST_F(FrameTest, PasswordDialogRefusesCharactersWithoutAWindows1250Byte) {
     PasswordDialog dialog;
     dialog.setMode(2);
-    PasswordDialog::queuePassword(QString::fromUtf8("jelsz\u00f1"));
+    DialogAnswers::password(QString::fromUtf8("jelsz\u00f1"));
     EXPECT_EQ(dialog.exec(), QDialog::Rejected);
     EXPECT_EQ(dialog.confirmation(), "");
     EXPECT_EQ(MessageBox::lastShown().title, "Orvelan");
@@ -154,16 +154,34 @@ TEST_F(FrameTest, TextInputDialogCutsAt255AndCancelEmpties) {
     EXPECT_EQ(dialog.cancelButton()->text(), "&Mégsem");
     EXPECT_TRUE(dialog.okButton()->isDefault());
 
-    TextInputDialog::queueAnswer(true, QString(256, QLatin1Char('y')) + "z");
+    DialogAnswers::text(QString(256, QLatin1Char('y')) + "z");
     EXPECT_EQ(dialog.exec(), QDialog::Accepted);
     EXPECT_EQ(dialog.text(), QString(255, QLatin1Char('y')));
     EXPECT_EQ(dialog.windowTitle(), "Uj lista elem:");
 
     dialog.setText("www.example.hu");
-    TextInputDialog::queueAnswer(false, "ignored");
+    DialogAnswers::textCancel();
     EXPECT_EQ(dialog.exec(), QDialog::Rejected);
     EXPECT_EQ(dialog.text(), "");
     EXPECT_EQ(dialog.textLength(), 0);
+}
+
+TEST_F(FrameTest, DialogsWithoutTheirAnswerAreCancelledAndReported) {
+    PasswordDialog password;
+    password.setMode(2);
+    TextInputDialog input;
+    input.setText("www.example.hu");
+    // The test expected the text input first: the password dialog does not take its answer.
+    DialogAnswers::text("www.example.org");
+    EXPECT_EQ(password.exec(), QDialog::Rejected);
+    EXPECT_EQ(input.exec(), QDialog::Accepted);
+    EXPECT_EQ(input.text(), "www.example.org");
+    EXPECT_EQ(input.exec(), QDialog::Rejected);
+    EXPECT_EQ(input.text(), "");
+    EXPECT_EQ(DialogAnswers::unexpected(),
+              QStringList({"password dialog before text input dialog answer",
+                           "text input dialog without an answer"}));
+    DialogAnswers::clear();
 }
 
 TEST_F(FrameTest, StatusLabelBlinksRedAndBlackOnceASecond) {
@@ -205,7 +223,7 @@ TEST_F(FrameTest, StatusLabelBlinksRedAndBlackOnceASecond) {
 TEST_F(FrameTest, FileDialogsKeepTheirOwnNamesAndTheCurrentDirectory) {
     const QString before = QDir::currentPath();
     QString path = "unchanged";
-    FileDialog::setNextFileName(""); // cancelled
+    DialogAnswers::fileName(""); // cancelled
     EXPECT_EQ(AskOpenTextFile(nullptr, &path), -1);
     EXPECT_EQ(path, "unchanged");
     EXPECT_EQ(QDir::currentPath(), before);
@@ -215,24 +233,24 @@ TEST_F(FrameTest, FileDialogsKeepTheirOwnNamesAndTheCurrentDirectory) {
     EXPECT_EQ(open.dir, "");
     EXPECT_EQ(open.filter, "Text files (*.txt);;Bin Files (*.bin);;All Files (*)");
 
-    FileDialog::setNextFileName(before + "/users.txt");
+    DialogAnswers::fileName(before + "/users.txt");
     EXPECT_EQ(AskOpenTextFile(nullptr, &path), 0);
     EXPECT_EQ(path, before + "/users.txt");
     EXPECT_EQ(QDir::currentPath(), before);
 
     // The second open dialog offers the first one's file; the save dialog has its own memory,
     // and a name typed without an extension gets ".txt".
-    FileDialog::setNextFileName(before + "/export");
+    DialogAnswers::fileName(before + "/export");
     EXPECT_EQ(AskSaveTextFile(nullptr, &path), 0);
     EXPECT_EQ(FileDialog::lastRequest().caption, "Save a File");
     EXPECT_TRUE(FileDialog::lastRequest().save);
     EXPECT_EQ(FileDialog::lastRequest().dir, "");
     EXPECT_EQ(path, before + "/export.txt");
 
-    FileDialog::setNextFileName("");
+    DialogAnswers::fileName("");
     EXPECT_EQ(AskOpenTextFile(nullptr, &path), -1);
     EXPECT_EQ(FileDialog::lastRequest().dir, before + "/users.txt");
-    FileDialog::setNextFileName("");
+    DialogAnswers::fileName("");
     EXPECT_EQ(AskSaveTextFile(nullptr, &path), -1);
     EXPECT_EQ(FileDialog::lastRequest().dir, before + "/export.txt");
     EXPECT_EQ(QDir::currentPath(), before);

@@ -237,7 +237,7 @@ TEST_F(WindowTest, LogOnPageLooksAsDesigned) {
     EXPECT_EQ(serverData.SelectedLevel, 0);
 
     // In the no-server state the logon never reaches a server.
-    PasswordDialog::queuePassword("");
+    DialogAnswers::password("");
     logOn->logOn();
     EXPECT_FALSE(logOn->loggedOn());
     EXPECT_EQ(shownTexts(), "Hiba a proxy szerveren !");
