@@ -19,8 +19,6 @@
 #include "resources.h"
 #include "server_data.h"
 #include "startup.h"
-#include "vx_err.h"
-#include "vx_reg.h"
 #include "waitcursor.h"
 
 namespace {
@@ -149,9 +147,7 @@ void MainWindow::startupLoad() {
     m_startRan = true;
     serverData.currentGroup = -1;
     if (!noServer) {
-        char path[512], mark[256] = "";
-        vxFormat(path, sizeof path, "%s\\Setup\\Set", ORVELAN_REGISTRY_ROOT);
-        if (vxReadRegistryKey(nullptr, 0, path, mark, sizeof mark) < 0) {
+        if (!SetMarkDone()) {
             noServer = 1;
         } else if (!loadServerLists()) {
             m_tree->show(); // stays empty: the console can only be closed

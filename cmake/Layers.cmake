@@ -1,12 +1,41 @@
-# Layer rules of the build: the core layers are plain C++ and may never reach Qt.
+# Layer rules of the build: the core layers are plain C++, may never reach Qt, and link only
+# downwards.
 
 set(ORVELAN_CORE_TARGETS "" CACHE INTERNAL "")
 
-# orvelan_core_library(NAME SOURCES...): a library of a Qt-free layer.
+# The core layers from the bottom up: a core library links only libraries of its own folder or
+# of folders below it, so that every arrow points down.
+set(ORVELAN_CORE_LAYERS lib winlib params remote stats serverdata)
+
+# orvelan_core_library(NAME SOURCES...): a library of a Qt-free layer (its folder names the layer).
 function(orvelan_core_library name)
+  get_filename_component(layer ${CMAKE_CURRENT_SOURCE_DIR} NAME)
+  if(NOT layer IN_LIST ORVELAN_CORE_LAYERS)
+    message(FATAL_ERROR "Core library ${name} lies in ${layer}/, which is no core layer")
+  endif()
   add_library(${name} STATIC ${ARGN})
   target_include_directories(${name} PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
+  set_target_properties(${name} PROPERTIES ORVELAN_LAYER ${layer})
   set(ORVELAN_CORE_TARGETS ${ORVELAN_CORE_TARGETS} ${name} CACHE INTERNAL "")
+endfunction()
+
+# Fails the configuration when a core library links a core library of a higher layer.
+function(_orvelan_points_down target)
+  get_target_property(layer ${target} ORVELAN_LAYER)
+  list(FIND ORVELAN_CORE_LAYERS ${layer} rank)
+  get_target_property(deps ${target} LINK_LIBRARIES)
+  if(NOT deps)
+    return()
+  endif()
+  foreach(dep ${deps})
+    if(dep IN_LIST ORVELAN_CORE_TARGETS)
+      get_target_property(depLayer ${dep} ORVELAN_LAYER)
+      list(FIND ORVELAN_CORE_LAYERS ${depLayer} depRank)
+      if(depRank GREATER rank)
+        message(FATAL_ERROR "Layer arrow points up: ${target} (${layer}/) links ${dep} (${depLayer}/)")
+      endif()
+    endif()
+  endforeach()
 endfunction()
 
 # Walks the link closure of a target and fails the configuration when any
@@ -44,6 +73,9 @@ function(_orvelan_qt_free target chain)
 endfunction()
 
 function(orvelan_check_core_layers)
+  foreach(t ${ORVELAN_CORE_TARGETS}) # first: a cycle between layers is an upward arrow
+    _orvelan_points_down(${t})
+  endforeach()
   foreach(t ${ORVELAN_CORE_TARGETS})
     _orvelan_qt_free(${t} ${t})
     get_target_property(dirs ${t} INCLUDE_DIRECTORIES)

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "vxd_procedures.h"
+#include "vxd_shell.h"
 
 extern char** environ;
 
@@ -76,7 +77,7 @@ vx_reply vxdExec(const char* command) {
     envp[n] = nullptr;
     char* argv[] = {const_cast<char*>("sh"), const_cast<char*>("-c"), const_cast<char*>(command),
                     nullptr};
-    int status = runProgram("/bin/sh", argv, envp, -1, false);
+    int status = runProgram(vxdCommandShell(root), argv, envp, -1, false);
     if (status < 0) return vxdErrorReply(-status, "/bin/sh");
     vx_reply r = vxdEmptyReply();
     int code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);

@@ -17,12 +17,21 @@ ConsoleMessage status(const char* text) {
     return {0, text, nullptr};
 }
 
+// Runs "<verb> /l/apache/etc/empasswd" built by the lock calls' checked helper: its result, or -1
+// when the line cannot be built (nothing is sent then).
+int runLockCommand(const char* host, const char* verb) {
+    char command[SD_COMMAND_SIZE];
+    if (!sdLockCommand(command, nullptr, verb, COMMAND_PATH)) return -1;
+    return sdRunCommand(host, command);
+}
+
 // Steps after the lock is held: read, check the old password, write, upload, install. Returns
 // the status text ("" on success); *dropped tells whether the lock was already dropped.
 const char* changeHeld(const char* host, const char* oldPlain, const char* newPlain,
                        bool* dropped) {
-    char lockName[256], command[256];
-    vxFormat(lockName, sizeof lockName, "%s._vx_lck_", COMMAND_PATH);
+    char lockName[SD_COMMAND_SIZE], command[SD_COMMAND_SIZE];
+    if (!sdLockCommand(command, lockName, "./cpin", COMMAND_PATH))
+        return "Távoli file írási hiba !";
     if (vxGetRemoteFile(host, lockName, COMMAND_LOCAL) != 0) return "Távoli file olvasási hiba !";
     char stored[512] = "";
     FILE* in = std::fopen(COMMAND_LOCAL, "rb");
@@ -48,11 +57,9 @@ const char* changeHeld(const char* host, const char* oldPlain, const char* newPl
     if (sdWriteLocalFile(COMMAND_LOCAL, write, encrypted, 0600) != 0)
         return "Lokális file írási hiba !";
     if (vxPutRemoteFile(host, COMMAND_LOCAL, lockName) != 0) return "Távoli file írási hiba !";
-    vxFormat(command, sizeof command, "./cpin %s", COMMAND_PATH);
-    if (vxRemoteExec(host, command) != 0) return "Konkurens használat !";
+    if (sdRunCommand(host, command) != 0) return "Konkurens használat !";
     *dropped = true;
-    vxFormat(command, sizeof command, "./cpin2 %s", COMMAND_PATH);
-    if (vxRemoteExec(host, command) != 0) return "Távoli file írási hiba !";
+    if (runLockCommand(host, "./cpin2") != 0) return "Távoli file írási hiba !";
     sdRemove(COMMAND_LOCAL);
     return "";
 }
@@ -69,14 +76,12 @@ ConsoleMessage ChangeConsolePasswordCommand(const char* oldPlain, const char* ne
     if (!host) return {1, "\nProxyServerName !", nullptr};
     if (std::strcmp(newPlain, confirm) != 0)
         return {1, "Az ellenorzo password megadasa hibas!", "Hiba !!!"};
-    char command[256];
-    vxFormat(command, sizeof command, "./cpout %s", COMMAND_PATH);
-    if (vxRemoteExec(host, command) != 0) return status("Konkurens használat !");
+    if (runLockCommand(host, "./cpout") != 0) return status("Konkurens használat !");
     bool dropped = false;
     const char* text = changeHeld(host, oldPlain, newPlain, &dropped);
     if (text[0] && !dropped) {
-        vxFormat(command, sizeof command, "./cpin2 %s", COMMAND_PATH);
-        vxRemoteExec(host, command);
+        SdKeepError keep; // the failure's own cause stays recorded
+        runLockCommand(host, "./cpin2");
     }
     return status(text);
 }

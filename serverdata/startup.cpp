@@ -36,15 +36,14 @@ StartupResult finish(const char* text) {
     return {text, text ? "ERROR !" : nullptr, -1, noServer};
 }
 
-// True when the registry's set mark reads exactly "X".
-bool setMarkDone() {
+} // namespace
+
+bool SetMarkDone() {
     char path[512], mark[256] = "";
     vxFormat(path, sizeof path, "%s\\Setup\\Set", ORVELAN_REGISTRY_ROOT);
     if (vxReadRegistryKey(nullptr, 0, path, mark, sizeof mark) < 0) return false;
     return std::strcmp(mark, "X") == 0;
 }
-
-} // namespace
 
 StartupResult RunStartup(const char* commandLine) {
     char line[260]; // at most 259 characters of command line
@@ -62,7 +61,7 @@ StartupResult RunStartup(const char* commandLine) {
         source = words[0];
     }
     if (rpc_nt_init() != 0) return {"RPC inicializációs hiba !", "ERROR !", 3, noServer};
-    if (!setMarkDone()) noServer = 1;
+    if (!SetMarkDone()) noServer = 1;
     if (noServer) return finish(nullptr);
     int rc = serverData.LoadConfig(source);
     if (rc == -1) return finish("Hiba a proxy szerveren !!");

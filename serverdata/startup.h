@@ -9,6 +9,10 @@ constexpr const char* ORVELAN_REGISTRY_ROOT =
 // Process-wide: 1 when no server work may be done. Only ever goes from 0 to 1.
 extern int noServer;
 
+// The registry's set mark (the value "Set" under the root's "Setup" key): true when it can be
+// read and holds exactly "X". The start-up and the main window's load both ask this.
+bool SetMarkDone();
+
 // What the window side does after the start-up checks.
 struct StartupResult {
     const char* messageText;  // a message box to show first (OK button, no icon), or nullptr

@@ -13,6 +13,7 @@
 #include "line_speeds.h"
 #include "logon_page.h"
 #include "startup_window.h"
+#include "vx_reg.h"
 
 namespace {
 
@@ -116,6 +117,16 @@ TEST_F(WindowTest, NoServerStateOpensSetupAndEveryTreeClickReturnsThere) {
 }
 
 TEST_F(WindowTest, UnreadableSetMarkAtTheLoadMeansNoServer) {
+    MainWindow w(recordingPages(), -1);
+    w.startupLoad();
+    EXPECT_EQ(noServer, 1);
+    EXPECT_EQ(w.currentPage(), 4);
+    EXPECT_EQ(shownTexts(), "");
+}
+
+TEST_F(WindowTest, ASetMarkThatIsNotExactlyXAtTheLoadMeansNoServer) {
+    std::string mark = std::string(ORVELAN_REGISTRY_ROOT) + "\\Setup\\Set";
+    ASSERT_EQ(vxWriteRegistryKey(nullptr, 0, mark.c_str(), "x", REG_SZ), 1);
     MainWindow w(recordingPages(), -1);
     w.startupLoad();
     EXPECT_EQ(noServer, 1);

@@ -367,8 +367,11 @@ TEST_F(ServerTest, GroupsPagePasswordCommandTellsWhatToShow) {
     char old[256];
     ASSERT_EQ(vxRemoteCrypt(serverData.host, "old", "ab", old, sizeof old), 0);
     server.writeFile("/l/apache/etc/empasswd", std::string(old) + "\n");
+    newCommands();
     m = ChangeConsolePasswordCommand("old", "first", "first");
     EXPECT_STREQ(m.text, "");
+    EXPECT_EQ(newCommands(), "./cpout /l/apache/etc/empasswd\n./cpin /l/apache/etc/empasswd\n"
+                             "./cpin2 /l/apache/etc/empasswd\n");
     std::string stored = server.readFile("/l/apache/etc/empasswd");
     char expected[256]; // the stored salt is kept
     ASSERT_EQ(vxRemoteCrypt(serverData.host, "first", "ab", expected, sizeof expected), 0);

@@ -39,6 +39,16 @@ TEST_F(StartupTest, AnythingButExactlyXLeavesTheServerAloneSilently) {
     }
 }
 
+TEST_F(StartupTest, TheSetMarkIsDoneOnlyWhenItReadsExactlyX) {
+    EXPECT_FALSE(SetMarkDone()); // no registry store at all
+    for (const char* mark : {"x", "X ", "", "XX"}) {
+        setMark(mark);
+        EXPECT_FALSE(SetMarkDone()) << mark;
+    }
+    setMark("X");
+    EXPECT_TRUE(SetMarkDone());
+}
+
 TEST_F(StartupTest, MissingProxyServerNameIsSilentAndOnlyTheFirstWordCounts) {
     setMark("X");
     put("first.cnf", "USERPROC kaka\n");

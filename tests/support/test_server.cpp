@@ -154,6 +154,15 @@ bool TestServer::installPrograms() {
         if (ec) return fail(std::string("cannot install ") + prog + ": " + ec.message());
         fs::permissions(m_workdir + "/" + prog, fs::perms(0755), ec);
     }
+    // The statistics tool lives under the root where the console runs it, beside its files.
+    if (!m_options.statsTool) return true;
+    std::error_code ec;
+    fs::create_directories(m_root + "/l/tools", ec);
+    fs::create_directories(m_root + "/tmp", ec);
+    fs::copy_file(bin + "/getstats2", m_root + "/l/tools/getstats2",
+                  fs::copy_options::overwrite_existing, ec);
+    if (ec) return fail("cannot install getstats2: " + ec.message());
+    fs::permissions(m_root + "/l/tools/getstats2", fs::perms(0755), ec);
     return true;
 }
 

@@ -11,6 +11,7 @@ struct TestServerOptions {
     int idleSeconds = 600;              // vxd --idle
     std::vector<std::string> extraArgs; // more vxd options
     bool start = true;                  // start vxd in the constructor
+    bool statsTool = false;             // install getstats2 as /l/tools/getstats2 of the root
 };
 
 // Usage: TestServer server; ASSERT_TRUE(server.running()) << server.error();

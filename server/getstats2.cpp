@@ -1,0 +1,213 @@
+// Server program "/l/tools/getstats2 data|url|site": the console's traffic statistics over the
+// proxy's access log.
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+#include "stats_tool.h"
+#include "vxd_fs.h"
+
+namespace {
+
+const char kHelp[] =
+    "usage: getstats2 [--input PATH] [--output PATH] [--log PATH] data|url|site\n"
+    "\n"
+    "Reads a statistics query (default /tmp/infile) and writes its result (default\n"
+    "/tmp/outfile) from the proxy's access log in Squid's native format.\n"
+    "\n"
+    "Query, one item a line (LF or CR LF):\n"
+    "  start      YYYY-MM-DD HH:MM:SS   local time of the server; seconds are ignored\n"
+    "  end        YYYY-MM-DD HH:MM:SS   the end minute is included\n"
+    "  resolution 0 minute, 1 ten minutes, 2 hour, 3 day, 4 calendar month\n"
+    "  user       optional: only this user's requests (as the console names users)\n"
+    "\n"
+    "Buckets start at the start minute, are as wide as the resolution (days and months\n"
+    "follow the local calendar) and run until one covers the end minute (at most 1000000).\n"
+    "Every logged request counts, denied ones included; user names logged URL-encoded\n"
+    "(\"%20\" for a blank) are decoded; \"-\" is the user of unauthenticated requests.\n"
+    "\n"
+    "Result:\n"
+    "  data  one line per bucket: the bytes delivered to clients in it\n"
+    "  url   lines \"user count URL\", sorted by user, then by count (highest first)\n"
+    "  site  lines \"user count host\" (for CONNECT host:port the host), sorted likewise\n"
+    "A user name holding blanks is written in single quotes; URLs are cut at 400 bytes.\n"
+    "\n"
+    "The log is ACCESSLOG of \"orvelan.cnf\" in the working directory (default\n"
+    "/var/log/squid/access.log) with its rotated files LOG.1, LOG.2.gz, ... (plain or gzip);\n"
+    "only files whose time range meets the query are read, and the current log is searched\n"
+    "for the range instead of read whole. Paths lie below $VXD_ROOT when it is set.\n"
+    "Malformed lines are skipped and counted on standard error.\n"
+    "\n"
+    "Exit status: 0 done, 1 failure (message on standard error), 2 usage.\n";
+
+int fail(const std::string& text) {
+    fprintf(stderr, "getstats2: %s\n", text.c_str());
+    return 1;
+}
+
+int openRoot(VxdRoot* root) {
+    if (getenv("VXD_ROOT")) return vxdOpenRootFromEnv(root);
+    char cwd[PATH_MAX];
+    if (!getcwd(cwd, sizeof cwd)) return errno;
+    return vxdOpenRoot(root, "/", cwd[1] ? cwd + 1 : ".");
+}
+
+// Reads a small server file whole (at most max bytes); false when it cannot be read.
+bool readSmall(const VxdRoot& root, const char* path, size_t max, std::string* out, int* err) {
+    int fd = vxdOpenRegular(root, path);
+    if (fd < 0) {
+        *err = -fd;
+        return false;
+    }
+    out->assign(max, '\0');
+    size_t got = 0;
+    ssize_t n;
+    while (got < max && (n = read(fd, out->data() + got, max - got)) != 0) {
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            *err = errno;
+            close(fd);
+            return false;
+        }
+        got += static_cast<size_t>(n);
+    }
+    close(fd);
+    out->resize(got);
+    return true;
+}
+
+// ACCESSLOG of the server's parameter file, or the default.
+std::string accessLogPath(const VxdRoot& root) {
+    std::string conf;
+    int err = 0;
+    if (readSmall(root, "orvelan.cnf", 1 << 20, &conf, &err)) {
+        size_t at = 0;
+        while (at < conf.size()) {
+            size_t nl = conf.find('\n', at);
+            std::string line = conf.substr(at, nl == std::string::npos ? nl : nl - at);
+            at = nl == std::string::npos ? conf.size() : nl + 1;
+            char key[64];
+            char value[PATH_MAX];
+            if (sscanf(line.c_str(), " %63s %4095s", key, value) == 2 &&
+                strcmp(key, "ACCESSLOG") == 0)
+                return value;
+        }
+    }
+    return "/var/log/squid/access.log";
+}
+
+// Writes the result beside path and renames it into place.
+int writeResult(const VxdRoot& root, const char* path, const std::string& text) {
+    char name[NAME_MAX + 1];
+    char temp[NAME_MAX + 1];
+    int dirFd = vxdOpenParent(root, path, name, sizeof name);
+    if (dirFd < 0) return -dirFd;
+    int fd = vxdCreateTemp(dirFd, temp, sizeof temp, 0644);
+    if (fd < 0) {
+        close(dirFd);
+        return -fd;
+    }
+    int err = vxdWriteAll(fd, text.data(), text.size());
+    if (close(fd) != 0 && err == 0) err = errno;
+    if (err == 0 && renameat(dirFd, temp, dirFd, name) != 0) err = errno;
+    if (err != 0) unlinkat(dirFd, temp, 0);
+    close(dirFd);
+    return err;
+}
+
+struct LogFile {
+    int fd;
+    time_t first;
+    std::string path;
+};
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const char* input = "/tmp/infile";
+    const char* output = "/tmp/outfile";
+    const char* logArg = nullptr;
+    const char* kindArg = nullptr;
+    for (int i = 1; i < argc; ++i) {
+        std::string a = argv[i];
+        if (a == "--help" || a == "-h") {
+            fputs(kHelp, stdout);
+            return 0;
+        }
+        if ((a == "--input" || a == "--output" || a == "--log") && i + 1 < argc) {
+            (a == "--input" ? input : a == "--output" ? output : logArg) = argv[++i];
+        } else if (!kindArg && a[0] != '-') {
+            kindArg = argv[i];
+        } else {
+            fputs(kHelp, stderr);
+            return 2;
+        }
+    }
+    StatsKind kind;
+    if (kindArg && strcmp(kindArg, "data") == 0)
+        kind = StatsKind::Data;
+    else if (kindArg && strcmp(kindArg, "url") == 0)
+        kind = StatsKind::Url;
+    else if (kindArg && strcmp(kindArg, "site") == 0)
+        kind = StatsKind::Site;
+    else {
+        fputs(kHelp, stderr);
+        return 2;
+    }
+
+    VxdRoot root;
+    int err = openRoot(&root);
+    if (err) return fail(std::string("server root: ") + strerror(err));
+    std::string text;
+    if (!readSmall(root, input, 4096, &text, &err))
+        return fail(std::string(input) + ": " + strerror(err));
+    StatsQuery query;
+    std::string error;
+    if (!statsParseQuery(text, &query, &error)) return fail(std::string(input) + ": " + error);
+    std::vector<time_t> bounds;
+    if (!statsBuckets(query, &bounds, &error)) return fail(error);
+    StatsCollector collector(kind, query, std::move(bounds));
+
+    // The current log and its rotated files, newest first.
+    std::string base = logArg ? logArg : accessLogPath(root);
+    std::vector<LogFile> files;
+    for (int n = 0; n < 10000; ++n) {
+        std::string plain = n == 0 ? base : base + "." + std::to_string(n);
+        int fd = vxdOpenRegular(root, plain.c_str());
+        std::string path = plain;
+        if (fd < 0 && n > 0) {
+            path = plain + ".gz";
+            fd = vxdOpenRegular(root, path.c_str());
+        }
+        if (fd < 0) {
+            if (n == 0 && fd != -ENOENT) return fail(base + ": " + strerror(-fd));
+            if (n == 0) continue; // rotated away just now: the older files may still hold it
+            break;
+        }
+        files.push_back({fd, statsFirstTime(fd), path});
+    }
+    if (files.empty()) return fail(base + ": " + strerror(ENOENT));
+    const time_t slack = 300;
+    time_t newer = -1; // first time of the next newer file; -1: none
+    int rc = 0;
+    for (const LogFile& f : files) {
+        bool before = newer != -1 && newer <= collector.first() - slack;
+        bool after = f.first != -1 && f.first >= collector.last() + slack;
+        if (!before && !after && !collector.addFile(f.fd, &error)) rc = fail(f.path + ": " + error);
+        if (f.first != -1) newer = f.first;
+        close(f.fd);
+    }
+    if (rc != 0) return rc;
+    if (collector.malformed() > 0)
+        fprintf(stderr, "getstats2: %llu malformed lines skipped\n",
+                static_cast<unsigned long long>(collector.malformed()));
+    collector.write(&text);
+    err = writeResult(root, output, text);
+    if (err) return fail(std::string(output) + ": " + strerror(err));
+    return 0;
+}

@@ -1,0 +1,550 @@
+// The server's statistics tool "getstats2" over Squid's native access log.
+#include "stats_tool.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include "vxd_fs.h"
+
+namespace {
+
+// Lines of the log are in completion-time order only roughly (workers and clocks); the range
+// searched for a query is widened by this much on both sides.
+constexpr time_t kOrderSlack = 300;
+// Longest URL or site kept; longer ones are cut so a result line stays one console line.
+constexpr size_t kTargetMax = 400;
+// Longest decoded user name.
+constexpr size_t kUserMax = 255;
+
+bool isDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+int daysInMonth(int year, int month) { // month 1-12
+    static const int kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+    return month == 2 && leap ? 29 : kDays[month - 1];
+}
+
+bool parseDateTime(std::string_view line, std::tm* tm) {
+    char text[64];
+    if (line.size() >= sizeof text) return false;
+    memcpy(text, line.data(), line.size());
+    text[line.size()] = '\0';
+    int y, mo, d, h, mi, s, used = 0;
+    if (sscanf(text, "%d-%d-%d %d:%d:%d%n", &y, &mo, &d, &h, &mi, &s, &used) != 6) return false;
+    if (text[used] != '\0') return false;
+    if (y < 1970 || y > 9999 || mo < 1 || mo > 12 || d < 1 || d > daysInMonth(y, mo) || h < 0 ||
+        h > 23 || mi < 0 || mi > 59 || s < 0 || s > 59)
+        return false;
+    *tm = std::tm{};
+    tm->tm_year = y - 1900;
+    tm->tm_mon = mo - 1;
+    tm->tm_mday = d;
+    tm->tm_hour = h;
+    tm->tm_min = mi;
+    tm->tm_sec = 0; // buckets start on whole minutes
+    tm->tm_isdst = -1;
+    return true;
+}
+
+time_t localTime(std::tm tm) {
+    tm.tm_isdst = -1;
+    return mktime(&tm);
+}
+
+// A field of a log line: skips blanks, then the run of non-blanks.
+std::string_view nextField(const char*& p, const char* end) {
+    while (p < end && (*p == ' ' || *p == '\t'))
+        ++p;
+    const char* start = p;
+    while (p < end && *p != ' ' && *p != '\t')
+        ++p;
+    return {start, static_cast<size_t>(p - start)};
+}
+
+bool parseUnsigned(std::string_view field, uint64_t* value) {
+    if (field.empty() || field.size() > 19) return false;
+    uint64_t v = 0;
+    for (char c : field) {
+        if (!isDigit(c)) return false;
+        v = v * 10 + static_cast<uint64_t>(c - '0');
+    }
+    *value = v;
+    return true;
+}
+
+// The timestamp at the start of a line ("seconds.millis"); -1 when the line has none.
+time_t leadingTime(const char* p, const char* end) {
+    const char* q = p;
+    uint64_t v = 0;
+    while (q < end && isDigit(*q) && q - p < 12)
+        v = v * 10 + static_cast<uint64_t>(*q++ - '0');
+    if (q == p || (q < end && *q != '.' && *q != ' ')) return -1;
+    return static_cast<time_t>(v);
+}
+
+uint64_t hashKey(std::string_view a, std::string_view b) {
+    uint64_t h = 1469598103934665603ull;
+    for (char c : a)
+        h = (h ^ static_cast<unsigned char>(c)) * 1099511628211ull;
+    h = (h ^ 0xff) * 1099511628211ull;
+    for (char c : b)
+        h = (h ^ static_cast<unsigned char>(c)) * 1099511628211ull;
+    return h ^ (h >> 29);
+}
+
+// Whether a name or URL needs quoting or escaping for the console's field splitter.
+bool needsQuotes(std::string_view s) {
+    for (unsigned char c : s)
+        if (c <= 0x20 || c == 0x7f) return true;
+    return false;
+}
+
+void appendField(std::string* out, std::string_view s) {
+    if (s.find('\'') != std::string_view::npos || (needsQuotes(s) && !s.empty())) {
+        if (s.find('\'') == std::string_view::npos) {
+            out->push_back('\'');
+            out->append(s);
+            out->push_back('\'');
+            return;
+        }
+        // A quote cannot be quoted: escape it and what would split the field, as URLs do.
+        char hex[4];
+        for (unsigned char c : s) {
+            if (c <= 0x20 || c == 0x7f || c == '\'') {
+                snprintf(hex, sizeof hex, "%%%02X", c);
+                out->append(hex);
+            } else {
+                out->push_back(static_cast<char>(c));
+            }
+        }
+        return;
+    }
+    out->append(s.empty() ? std::string_view("''") : s);
+}
+
+} // namespace
+
+bool statsParseQuery(std::string_view text, StatsQuery* query, std::string* error) {
+    std::string_view lines[4];
+    int n = 0;
+    while (!text.empty() && n < 4) {
+        size_t nl = text.find('\n');
+        std::string_view line = text.substr(0, nl);
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        lines[n++] = line;
+        text = nl == std::string_view::npos ? std::string_view() : text.substr(nl + 1);
+    }
+    if (n < 3) {
+        *error = "the query needs a start, an end and a resolution line";
+        return false;
+    }
+    if (!parseDateTime(lines[0], &query->start)) {
+        *error = "bad start date-time: " + std::string(lines[0]);
+        return false;
+    }
+    if (!parseDateTime(lines[1], &query->end)) {
+        *error = "bad end date-time: " + std::string(lines[1]);
+        return false;
+    }
+    if (lines[2].size() != 1 || lines[2][0] < '0' || lines[2][0] > '4') {
+        *error = "bad resolution (0-4): " + std::string(lines[2]);
+        return false;
+    }
+    query->resolution = lines[2][0] - '0';
+    query->user = n == 4 ? std::string(lines[3]) : std::string();
+    if (query->user.size() > kUserMax) {
+        *error = "user name too long";
+        return false;
+    }
+    return true;
+}
+
+bool statsBuckets(const StatsQuery& query, std::vector<time_t>* bounds, std::string* error) {
+    bounds->clear();
+    const time_t start = localTime(query.start);
+    const time_t stop = localTime(query.end) + 60; // the end minute is covered
+    if (start == -1 || stop <= start) return true;
+    static const time_t kWidth[3] = {60, 600, 3600};
+    if (query.resolution <= 2) {
+        time_t width = kWidth[query.resolution];
+        uint64_t count = static_cast<uint64_t>((stop - start + width - 1) / width);
+        if (count > STATS_BUCKETS_MAX) {
+            *error = "too many buckets: " + std::to_string(count);
+            return false;
+        }
+        bounds->reserve(count + 1);
+        for (uint64_t i = 0; i < count; ++i)
+            bounds->push_back(start + static_cast<time_t>(i) * width);
+        bounds->push_back(stop); // the last bucket ends with the end minute
+        return true;
+    }
+    // Days and months follow the local calendar (a day across a clock change is 23 or 25 h).
+    bounds->push_back(start);
+    while (bounds->back() < stop) {
+        if (bounds->size() > STATS_BUCKETS_MAX) {
+            *error = "too many buckets";
+            bounds->clear();
+            return false;
+        }
+        std::tm tm = query.start;
+        int i = static_cast<int>(bounds->size());
+        if (query.resolution == 3) {
+            tm.tm_mday += i;
+        } else {
+            int month = tm.tm_mon + i;
+            tm.tm_year += month / 12;
+            tm.tm_mon = month % 12;
+            tm.tm_mday = std::min(tm.tm_mday, daysInMonth(tm.tm_year + 1900, tm.tm_mon + 1));
+        }
+        bounds->push_back(localTime(tm));
+    }
+    bounds->back() = stop; // the last bucket ends with the end minute
+    return true;
+}
+
+bool statsParseLine(const char* begin, const char* end, StatsLogLine* line) {
+    const char* p = begin;
+    std::string_view stamp = nextField(p, end);
+    size_t dot = stamp.find('.');
+    uint64_t seconds = 0;
+    if (!parseUnsigned(stamp.substr(0, dot), &seconds) || seconds > 0x7fffffffffull) return false;
+    if (dot != std::string_view::npos) {
+        for (char c : stamp.substr(dot + 1))
+            if (!isDigit(c)) return false;
+    }
+    nextField(p, end); // elapsed milliseconds
+    nextField(p, end); // client address
+    std::string_view code = nextField(p, end);
+    std::string_view bytes = nextField(p, end);
+    line->method = nextField(p, end);
+    line->url = nextField(p, end);
+    line->user = nextField(p, end);
+    if (code.find('/') == std::string_view::npos || line->user.empty()) return false;
+    if (!parseUnsigned(bytes, &line->bytes)) return false;
+    line->time = static_cast<time_t>(seconds);
+    return true;
+}
+
+bool statsDecodeUser(std::string_view logged, std::string* out) {
+    out->clear();
+    for (size_t i = 0; i < logged.size(); ++i) {
+        char c = logged[i];
+        if (c == '%' && i + 2 < logged.size() &&
+            isxdigit(static_cast<unsigned char>(logged[i + 1])) &&
+            isxdigit(static_cast<unsigned char>(logged[i + 2]))) {
+            char hex[3] = {logged[i + 1], logged[i + 2], '\0'};
+            c = static_cast<char>(strtol(hex, nullptr, 16));
+            i += 2;
+        }
+        out->push_back(c);
+    }
+    return out->size() <= kUserMax;
+}
+
+std::string_view statsSite(std::string_view method, std::string_view url) {
+    std::string_view host = url;
+    if (method != "CONNECT") {
+        size_t scheme = host.find("://");
+        if (scheme != std::string_view::npos) host.remove_prefix(scheme + 3);
+        size_t path = host.find_first_of("/?#");
+        if (path != std::string_view::npos) host = host.substr(0, path);
+        size_t at = host.rfind('@');
+        if (at != std::string_view::npos) host.remove_prefix(at + 1);
+    }
+    if (!host.empty() && host.front() == '[') { // an IPv6 literal keeps its brackets
+        size_t close = host.find(']');
+        return close == std::string_view::npos ? host : host.substr(0, close + 1);
+    }
+    size_t colon = host.rfind(':');
+    if (colon != std::string_view::npos) host = host.substr(0, colon);
+    return host;
+}
+
+// Collector ------------------------------------------------------------------------------------
+
+struct StatsCollector::Entry {
+    const char* key = nullptr; // user, NUL, target
+    uint32_t userSize = 0;
+    uint32_t targetSize = 0;
+    uint64_t hash = 0;
+    uint64_t count = 0;
+    std::string_view user() const { return {key, userSize}; }
+    std::string_view target() const { return {key + userSize + 1, targetSize}; }
+};
+
+StatsCollector::StatsCollector(StatsKind kind, const StatsQuery& query, std::vector<time_t> bounds)
+    : m_kind(kind), m_query(query), m_bounds(std::move(bounds)) {
+    if (m_kind == StatsKind::Data)
+        m_bytes.assign(m_bounds.empty() ? 0 : m_bounds.size() - 1, 0);
+    else
+        m_table.resize(1 << 16);
+}
+
+StatsCollector::~StatsCollector() {
+    for (char* block : m_blocks)
+        delete[] block;
+}
+
+StatsCollector::Entry* StatsCollector::find(std::string_view user, std::string_view target) {
+    if (m_used * 2 >= m_table.size()) {
+        std::vector<Entry> bigger(m_table.size() * 2);
+        for (const Entry& e : m_table) {
+            if (!e.key) continue;
+            size_t i = e.hash & (bigger.size() - 1);
+            while (bigger[i].key)
+                i = (i + 1) & (bigger.size() - 1);
+            bigger[i] = e;
+        }
+        m_table.swap(bigger);
+    }
+    uint64_t hash = hashKey(user, target);
+    size_t mask = m_table.size() - 1;
+    for (size_t i = hash & mask;; i = (i + 1) & mask) {
+        Entry& e = m_table[i];
+        if (!e.key) {
+            size_t need = user.size() + target.size() + 1;
+            if (need > m_blockLeft) {
+                size_t size = std::max<size_t>(need, 4 << 20);
+                m_blocks.push_back(new char[size]);
+                m_blockNext = m_blocks.back();
+                m_blockLeft = size;
+            }
+            memcpy(m_blockNext, user.data(), user.size());
+            m_blockNext[user.size()] = '\0';
+            memcpy(m_blockNext + user.size() + 1, target.data(), target.size());
+            e.key = m_blockNext;
+            e.userSize = static_cast<uint32_t>(user.size());
+            e.targetSize = static_cast<uint32_t>(target.size());
+            e.hash = hash;
+            m_blockNext += need;
+            m_blockLeft -= need;
+            ++m_used;
+            return &e;
+        }
+        if (e.hash == hash && e.user() == user && e.target() == target) return &e;
+    }
+}
+
+void StatsCollector::count(const StatsLogLine& line) {
+    if (line.time < first() || line.time >= last()) return;
+    std::string_view user = line.user;
+    if (user.find('%') != std::string_view::npos) {
+        if (!statsDecodeUser(user, &m_decoded)) {
+            ++m_malformed;
+            return;
+        }
+        user = m_decoded;
+    }
+    if (!m_query.user.empty() && user != m_query.user) return;
+    if (m_kind == StatsKind::Data) {
+        size_t i = m_cursor;
+        if (!(m_bounds[i] <= line.time && line.time < m_bounds[i + 1])) {
+            i = static_cast<size_t>(std::upper_bound(m_bounds.begin(), m_bounds.end(), line.time) -
+                                    m_bounds.begin()) -
+                1;
+            m_cursor = i;
+        }
+        m_bytes[i] += line.bytes;
+        return;
+    }
+    std::string_view target =
+        m_kind == StatsKind::Site ? statsSite(line.method, line.url) : line.url;
+    find(user, target.substr(0, kTargetMax))->count++;
+}
+
+void StatsCollector::addLine(const char* begin, const char* end) {
+    StatsLogLine line;
+    if (statsParseLine(begin, end, &line))
+        count(line);
+    else
+        ++m_malformed;
+}
+
+bool StatsCollector::addRange(const char* begin, const char* end) {
+    const time_t stop = last() + kOrderSlack;
+    for (const char* p = begin; p < end;) {
+        const char* nl = static_cast<const char*>(memchr(p, '\n', static_cast<size_t>(end - p)));
+        const char* lineEnd = nl ? nl : end;
+        if (lineEnd > p && lineEnd[-1] == '\r') --lineEnd;
+        if (lineEnd > p) {
+            StatsLogLine line;
+            if (!statsParseLine(p, lineEnd, &line)) {
+                ++m_malformed;
+            } else {
+                if (line.time >= stop) return false;
+                count(line);
+            }
+        }
+        p = nl ? nl + 1 : end;
+    }
+    return true;
+}
+
+namespace {
+
+const char* lineStartAtOrAfter(const char* data, size_t size, size_t at) {
+    if (at == 0) return data;
+    const void* nl = memchr(data + at - 1, '\n', size - (at - 1));
+    return nl ? static_cast<const char*>(nl) + 1 : data + size;
+}
+
+// The first line whose time is at least t, in a file in time order (lines without a time are
+// passed over as earlier ones).
+const char* searchTime(const char* data, size_t size, time_t t) {
+    size_t lo = 0;
+    size_t hi = size;
+    while (lo < hi) {
+        size_t mid = lo + (hi - lo) / 2;
+        const char* s = lineStartAtOrAfter(data, size, mid);
+        size_t si = static_cast<size_t>(s - data);
+        if (si >= hi) {
+            hi = mid;
+            continue;
+        }
+        // A line without a time is judged by the next line that has one.
+        const char* probe = s;
+        time_t probeTime = -1;
+        for (int n = 0; n < 64 && probe < data + hi && probeTime < 0; ++n) {
+            probeTime = leadingTime(probe, data + size);
+            if (probeTime < 0) probe = lineStartAtOrAfter(data, size, probe - data + 1);
+        }
+        if (probeTime >= 0 && probeTime < t) {
+            lo = static_cast<size_t>(lineStartAtOrAfter(data, size, probe - data + 1) - data);
+        } else {
+            hi = si;
+        }
+    }
+    return data + lo;
+}
+
+bool isGzip(int fd) {
+    unsigned char magic[2];
+    return pread(fd, magic, 2, 0) == 2 && magic[0] == 0x1f && magic[1] == 0x8b;
+}
+
+} // namespace
+
+bool StatsCollector::addFile(int fd, std::string* error) {
+    if (m_bounds.empty()) return true;
+    if (isGzip(fd)) {
+        int copy = lseek(fd, 0, SEEK_SET) == 0 ? dup(fd) : -1; // dup shares the offset
+        gzFile gz = copy < 0 ? nullptr : gzdopen(copy, "rb");
+        if (!gz) {
+            if (copy >= 0) close(copy);
+            *error = "cannot read a compressed log";
+            return false;
+        }
+        gzbuffer(gz, 1 << 18);
+        std::vector<char> buf(1 << 20);
+        size_t kept = 0;
+        bool ok = true;
+        for (;;) {
+            int n = gzread(gz, buf.data() + kept, static_cast<unsigned>(buf.size() - kept));
+            if (n < 0) {
+                int code = 0;
+                *error = std::string("compressed log: ") + gzerror(gz, &code);
+                ok = false;
+                break;
+            }
+            size_t have = kept + static_cast<size_t>(n);
+            if (n == 0) {
+                addRange(buf.data(), buf.data() + have);
+                break;
+            }
+            const char* lastNl = static_cast<const char*>(memrchr(buf.data(), '\n', have));
+            if (!lastNl) { // a line longer than the buffer: counted malformed, skipped
+                if (have == buf.size()) {
+                    ++m_malformed;
+                    kept = 0;
+                } else {
+                    kept = have;
+                }
+                continue;
+            }
+            size_t done = static_cast<size_t>(lastNl - buf.data()) + 1;
+            if (!addRange(buf.data(), buf.data() + done)) break;
+            kept = have - done;
+            memmove(buf.data(), buf.data() + done, kept);
+        }
+        gzclose(gz);
+        return ok;
+    }
+    struct stat st;
+    if (fstat(fd, &st) != 0) {
+        *error = strerror(errno);
+        return false;
+    }
+    size_t size = static_cast<size_t>(st.st_size);
+    if (size == 0) return true;
+    void* map = mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
+    if (map == MAP_FAILED) {
+        *error = strerror(errno);
+        return false;
+    }
+    const char* data = static_cast<const char*>(map);
+    const char* from = searchTime(data, size, first() - kOrderSlack);
+    addRange(from, data + size);
+    munmap(map, size);
+    return true;
+}
+
+void StatsCollector::write(std::string* out) const {
+    out->clear();
+    if (m_kind == StatsKind::Data) {
+        out->reserve(m_bytes.size() * 8);
+        char number[24];
+        for (uint64_t b : m_bytes) {
+            int n = snprintf(number, sizeof number, "%llu\n", static_cast<unsigned long long>(b));
+            out->append(number, static_cast<size_t>(n));
+        }
+        return;
+    }
+    std::vector<const Entry*> entries;
+    entries.reserve(m_used);
+    for (const Entry& e : m_table)
+        if (e.key) entries.push_back(&e);
+    std::sort(entries.begin(), entries.end(), [](const Entry* a, const Entry* b) {
+        int c = a->user().compare(b->user());
+        if (c != 0) return c < 0;
+        if (a->count != b->count) return a->count > b->count;
+        return a->target() < b->target();
+    });
+    char number[24];
+    for (const Entry* e : entries) {
+        appendField(out, e->user());
+        int n =
+            snprintf(number, sizeof number, " %llu ", static_cast<unsigned long long>(e->count));
+        out->append(number, static_cast<size_t>(n));
+        appendField(out, e->target());
+        out->push_back('\n');
+    }
+}
+
+time_t statsFirstTime(int fd) {
+    char buf[4096];
+    ssize_t n;
+    if (isGzip(fd)) {
+        int copy = lseek(fd, 0, SEEK_SET) == 0 ? dup(fd) : -1; // dup shares the offset
+        gzFile gz = copy < 0 ? nullptr : gzdopen(copy, "rb");
+        if (!gz) {
+            if (copy >= 0) close(copy);
+            return -1;
+        }
+        n = gzread(gz, buf, sizeof buf);
+        gzclose(gz);
+    } else {
+        n = pread(fd, buf, sizeof buf, 0);
+    }
+    if (n <= 0) return -1;
+    return leadingTime(buf, buf + n);
+}

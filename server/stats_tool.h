@@ -1,0 +1,102 @@
+// The server's statistics tool "getstats2": traffic, URL and site statistics over the proxy's
+// access log in Squid's native format, for the console's statistics query.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <ctime>
+#include <string>
+#include <string_view>
+#include <vector>
+
+enum class StatsKind { Data, Url, Site };
+
+// The query file: start and end ("YYYY-MM-DD HH:MM:SS", local time of the server), the
+// resolution code (0 minute, 1 ten minutes, 2 hour, 3 day, 4 calendar month) and an optional
+// user name. Lines end with LF or CR LF.
+struct StatsQuery {
+    std::tm start{};
+    std::tm end{};
+    int resolution = 1;
+    std::string user; // empty: all users
+};
+
+// Parses the query file's text. true, or false with a reason in error.
+bool statsParseQuery(std::string_view text, StatsQuery* query, std::string* error);
+
+// Upper bound of buckets of one query (a month per minute is 44,640).
+constexpr size_t STATS_BUCKETS_MAX = 1000000;
+
+// The bucket boundaries of a query: bucket i covers [bounds[i], bounds[i+1]). The first starts
+// at the start minute; each is as wide as the resolution (days and months follow the local
+// calendar); the last is the first that covers the end minute. An end before the start gives
+// no bucket. false with a reason when the count exceeds STATS_BUCKETS_MAX.
+bool statsBuckets(const StatsQuery& query, std::vector<time_t>* bounds, std::string* error);
+
+// One request of the access log. The views point into the line.
+struct StatsLogLine {
+    time_t time = 0;    // completion time, whole seconds
+    uint64_t bytes = 0; // bytes delivered to the client
+    std::string_view method;
+    std::string_view url;
+    std::string_view user; // as logged: URL-encoded, "-" for none
+};
+
+// Parses one line of Squid's native format ("time elapsed client code/status bytes method URL
+// user hierarchy/peer type", blank-separated). false for a malformed line.
+bool statsParseLine(const char* begin, const char* end, StatsLogLine* line);
+
+// Decodes %XX escapes of a logged user name into out; false when it does not fit.
+bool statsDecodeUser(std::string_view logged, std::string* out);
+
+// The site of a request: the host of the URL ("CONNECT host:443": host), without port, user
+// information or path.
+std::string_view statsSite(std::string_view method, std::string_view url);
+
+// Collects the requests of one query.
+class StatsCollector {
+  public:
+    StatsCollector(StatsKind kind, const StatsQuery& query, std::vector<time_t> bounds);
+    ~StatsCollector();
+    StatsCollector(const StatsCollector&) = delete;
+    StatsCollector& operator=(const StatsCollector&) = delete;
+
+    // The time range worth reading: [first, last).
+    time_t first() const { return m_bounds.empty() ? 0 : m_bounds.front(); }
+    time_t last() const { return m_bounds.empty() ? 0 : m_bounds.back(); }
+
+    // Counts one line of the log (malformed lines are counted, not collected).
+    void addLine(const char* begin, const char* end);
+    // Reads a whole log file (plain or gzip-compressed, by its content); false with a reason.
+    // A plain file in time order is searched for the query's range instead of read whole.
+    bool addFile(int fd, std::string* error);
+
+    uint64_t malformed() const { return m_malformed; }
+
+    // The result file's text: "data" one byte count a line per bucket; "url" and "site" lines
+    // of user, request count and URL or site, by user and then by count, highest first.
+    void write(std::string* out) const;
+
+  private:
+    struct Entry;
+    bool addRange(const char* begin, const char* end); // false once past the query's end
+    void count(const StatsLogLine& line);
+    Entry* find(std::string_view user, std::string_view target);
+
+    StatsKind m_kind;
+    StatsQuery m_query;
+    std::vector<time_t> m_bounds;
+    std::vector<uint64_t> m_bytes;
+    size_t m_cursor = 0;
+    uint64_t m_malformed = 0;
+    // url and site: an open-addressing table of (user, target) keys kept in an arena.
+    std::vector<Entry> m_table;
+    size_t m_used = 0;
+    std::vector<char*> m_blocks;
+    size_t m_blockLeft = 0;
+    char* m_blockNext = nullptr;
+    std::string m_decoded;
+};
+
+// Time of the first line of a log file (plain or gzip-compressed), or -1 when none is read.
+time_t statsFirstTime(int fd);

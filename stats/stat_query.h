@@ -1,0 +1,78 @@
+// The traffic statistics query: the shared query record, the query file "statin.txt" and the
+// remote sequence that runs the server's statistics tool and fetches "statout.txt".
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// Kinds, resolutions and scopes as the selection page's radio groups code them.
+constexpr int STAT_KIND_TRAFFIC = 0;
+constexpr int STAT_KIND_URL = 1;
+constexpr int STAT_KIND_SITE = 2;
+constexpr int STAT_RES_MINUTE = 0;
+constexpr int STAT_RES_10MIN = 1;
+constexpr int STAT_RES_HOUR = 2;
+constexpr int STAT_RES_DAY = 3;
+constexpr int STAT_RES_MONTH = 4;
+constexpr int STAT_SCOPE_USER = 0;
+constexpr int STAT_SCOPE_ALL = 5;
+constexpr int STAT_SCOPE_GROUP = -1;
+
+// Local files of the query, in the console's working directory.
+constexpr const char* STAT_INPUT_FILE = "statin.txt";
+constexpr const char* STAT_OUTPUT_FILE = "statout.txt";
+// The tool's files on the server.
+constexpr const char* STAT_REMOTE_INPUT = "/tmp/infile";
+constexpr const char* STAT_REMOTE_OUTPUT = "/tmp/outfile";
+
+// The last statistics query: thirteen signed 32-bit integers in this order.
+struct StatQuery {
+    int32_t kind;
+    int32_t resolution;
+    int32_t scope;
+    int32_t startYear, startMonth, startDay, startHour, startMinute;
+    int32_t endYear, endMonth, endDay, endHour, endMinute;
+};
+static_assert(sizeof(StatQuery) == 13 * sizeof(int32_t));
+
+// The program's one query record, all zeros until a query writes its query file.
+StatQuery& currentStatQuery();
+
+// Writes the query file: start and end as "YYYY-MM-DD HH:MM:00", the resolution code, and for
+// scope STAT_SCOPE_USER the user name; every line ends with CR LF. The file is written complete
+// or left as it was (temporary file and rename). 0, or -1 with the error recorded (also for a
+// user name holding a line end, which would break the file's lines).
+int WriteStatInput(const char* path, const StatQuery& query, const char* userName);
+
+// What the selection page hands to a run: the choices and, for scope STAT_SCOPE_USER, the chosen
+// user (userName nullptr when no entry of the name list is selected).
+struct StatRequest {
+    StatQuery query;
+    const char* userName;
+    bool userIsSuper;
+};
+
+enum class StatOutcome {
+    Chart,        // "Lépjen a Grafikonra": show group 2 page 2
+    Table,        // "Lépjen a Táblázatra": show group 2 page 1
+    NoServerName, // "ProxyServerName !"
+    SuperUser,    // "Szuper user !!!"
+    NoUser,       // one user asked for but none chosen: nothing is sent
+    LocalFile,    // "Lokális file olvasási hiba"
+    RemoteWrite,  // "Távoli file írási hiba"
+    ServerFailed, // "Hiba a proxy szerveren": the tool failed or its result was not fetched
+};
+
+// The status line text of an outcome.
+const char* StatOutcomeMessage(StatOutcome outcome);
+
+// Runs a query in the current directory: checks the choices, writes "statin.txt", stores the
+// query in record (before any remote step), copies the query file to the server, runs
+// "/l/tools/getstats2 data|url|site", fetches the result as "statout.txt" (replacing the old
+// one only when the fetch is complete) and removes the server's two files. host is the server
+// (nullptr or empty: NoServerName). Stops at the first failure; nothing is retried, and after a
+// failed tool or fetch the server's files are left for inspection.
+StatOutcome RunStatQuery(const char* host, const StatRequest& request, StatQuery* record);
+
+// The server command line of a kind.
+const char* StatToolCommand(int kind);

@@ -1,0 +1,167 @@
+// Readers of the statistics result for the table and the chart.
+#include "stat_result.h"
+
+#include <cerrno>
+#include <charconv>
+#include <climits>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+#include "arit.h"
+#include "txt0.h"
+#include "vx_err.h"
+
+namespace {
+
+// Opens the result file for reading; nullptr with the error recorded.
+FILE* openResult(const char* path) {
+    FILE* f = fopen(path, "rb");
+    if (f == nullptr) vxSysError(path);
+    return f;
+}
+
+bool isDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+} // namespace
+
+int StatCount(const char* field) {
+    const char* p = field;
+    bool negative = false;
+    if (*p == '+' || *p == '-') negative = *p++ == '-';
+    long long value = 0;
+    for (; isDigit(*p); ++p) {
+        value = value * 10 + (*p - '0');
+        if (value > static_cast<long long>(INT_MAX) + 1)
+            value = static_cast<long long>(INT_MAX) + 1;
+    }
+    if (negative) return static_cast<int>(-value);
+    return value > INT_MAX ? INT_MAX : static_cast<int>(value);
+}
+
+int StatTableLine(char* piece, StatSuperCheck isSuper, void* context, char* out, size_t outSize) {
+    char* fields[STAT_FIELDS_MAX + 1];
+    int n = vxSplitWords(piece, 0x21, 0xFF, fields, STAT_FIELDS_MAX + 1);
+    if (n == 0) return 0;
+    if (n < 3) {
+        // The splitter has cut the piece at its first separator.
+        snprintf(out, outSize, "%s", piece);
+        return 1;
+    }
+    if (isSuper != nullptr && isSuper(fields[0], context)) return 0;
+    snprintf(out, outSize, "%16s  %8d    %s", fields[0], StatCount(fields[1]), fields[2]);
+    return 1;
+}
+
+int ReadStatTable(const char* path, StatSuperCheck isSuper, void* superContext, StatLineSink sink,
+                  void* sinkContext) {
+    FILE* f = openResult(path);
+    if (f == nullptr) return -1;
+    char piece[STAT_PIECE_MAX + 1];
+    char line[STAT_LINE_MAX];
+    int shown = 0;
+    while (fgets(piece, sizeof piece, f) != nullptr) {
+        if (StatTableLine(piece, isSuper, superContext, line, sizeof line) == 1) {
+            sink(line, sinkContext);
+            ++shown;
+        }
+    }
+    fclose(f);
+    return shown;
+}
+
+double StatValue(const char* text) {
+    const char* p = text;
+    while (*p == ' ' || *p == '\t' || *p == '\n' || *p == '\r' || *p == '\v' || *p == '\f')
+        ++p;
+    bool negative = false;
+    if (*p == '+' || *p == '-') negative = *p++ == '-';
+    // Only a decimal number is read: no hexadecimal form, no "inf" or "nan".
+    if (!isDigit(*p) && !(*p == '.' && isDigit(p[1]))) return 0.0;
+    double value = 0.0;
+    auto [end, error] = std::from_chars(p, p + strlen(p), value, std::chars_format::general);
+    if (error == std::errc::result_out_of_range) {
+        // Either far too large or far too small: the digits before the exponent decide.
+        const char* e = p;
+        while (isDigit(*e) || *e == '.')
+            ++e;
+        value = (e[1] == '-') ? 0.0 : HUGE_VAL;
+    }
+    (void)end;
+    return negative ? -value : value;
+}
+
+int ReadStatValues(const char* path, double* values, int capacity, bool* truncated) {
+    if (truncated != nullptr) *truncated = false;
+    FILE* f = openResult(path);
+    if (f == nullptr) return -1;
+    char piece[STAT_PIECE_MAX + 1];
+    int count = 0;
+    while (fgets(piece, sizeof piece, f) != nullptr) {
+        if (count == capacity) {
+            if (truncated != nullptr) *truncated = true;
+            break;
+        }
+        for (char* p = piece; *p; ++p)
+            if (*p == '\n') *p = ' ';
+        values[count++] = StatValue(piece);
+    }
+    fclose(f);
+    return count;
+}
+
+void StatChartLabels(const StatQuery& q, int count, char (*labels)[STAT_LABEL_SIZE]) {
+    VxDateTime at{q.startYear, q.startMonth, q.startDay, q.startHour, q.startMinute, 0};
+    int step = 1;
+    if (q.resolution == STAT_RES_10MIN) step = 10;
+    if (q.resolution == STAT_RES_HOUR) step = 60;
+    if (q.resolution == STAT_RES_DAY) step = 1440;
+    for (int i = 0; i < count; ++i) {
+        if (q.resolution == STAT_RES_MONTH) {
+            if (++at.month > 12) {
+                at.month = 1;
+                ++at.year;
+            }
+        } else if (i > 0) {
+            VxDateTime next;
+            vxAddMinutes(&next, &at, step);
+            at = next;
+        }
+        snprintf(labels[i], STAT_LABEL_SIZE, "%4d %02d.%02d %02d:%02d", at.year, at.month, at.day,
+                 at.hour, at.minute);
+    }
+}
+
+const char* StatResolutionName(int resolution) {
+    static const char* const kNames[] = {"1/ perc", "1/ 10perc", "1/óra", "1/nap", "1/hónap"};
+    if (resolution < 0 || resolution > 4) return "";
+    return kNames[resolution];
+}
+
+void StatPeriodLine(const StatQuery& q, char* out, size_t outSize) {
+    char start[64];
+    char end[64];
+    snprintf(start, sizeof start, "%4d.%02d.%02d %02d:%02d", q.startYear, q.startMonth, q.startDay,
+             q.startHour, q.startMinute);
+    snprintf(end, sizeof end, "%4d.%02d.%02d %02d:%02d", q.endYear, q.endMonth, q.endDay, q.endHour,
+             q.endMinute);
+    snprintf(out, outSize, "%s                 %s                 %s", start,
+             StatResolutionName(q.resolution), end);
+}
+
+void StatValueRange(const double* values, int count, double* lowest, double* highest) {
+    double low = 1000000.0;
+    double high = -1.0;
+    for (int i = 0; i < count; ++i) {
+        if (values[i] > high) high = values[i];
+        if (values[i] < low) low = values[i];
+    }
+    *lowest = low;
+    *highest = high;
+}
+
+void StatTotalLine(double sum, char* out, size_t outSize) {
+    snprintf(out, outSize, "Adatforgalom: %10.0f", sum);
+}

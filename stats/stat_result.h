@@ -1,0 +1,64 @@
+// Readers of the statistics result "statout.txt": the lines of the table page and the values,
+// labels and texts of the chart page.
+#pragma once
+
+#include <cstddef>
+
+#include "stat_query.h"
+
+// Pieces of the result file: lines are read in pieces of at most this many characters, so that
+// a longer line counts as several.
+constexpr int STAT_PIECE_MAX = 511;
+// Fields a table piece is split into at most; further fields stay in the last one's tail.
+constexpr int STAT_FIELDS_MAX = 251;
+// Room for one shown table line: "%16s  %8d    %s" around fields of one piece.
+constexpr size_t STAT_LINE_MAX = STAT_PIECE_MAX + 40;
+// Points of one chart, and the room of a label ("YYYY MM.DD HH:MM" and its NUL, 19 characters).
+constexpr int STAT_POINTS_MAX = 10000;
+constexpr size_t STAT_LABEL_SIZE = 20;
+
+// Tells whether a user name belongs to a super user (right S); the table drops their lines.
+using StatSuperCheck = bool (*)(const char* name, void* context);
+// Receives one shown table line.
+using StatLineSink = void (*)(const char* line, void* context);
+
+// Turns one piece (NUL-ended, split in place) into the shown line: 1 with the line in out, 0
+// when the piece shows nothing (no field, or a super user's entry). One or two fields show the
+// piece's text before its first separator; three or more "%16s  %8d    %s" from name, count and
+// URL or site. isSuper may be nullptr (nobody is a super user).
+int StatTableLine(char* piece, StatSuperCheck isSuper, void* context, char* out, size_t outSize);
+
+// Reads a result file for the table and hands each shown line to sink. The number of lines
+// shown, or -1 (recorded) when the file cannot be opened.
+int ReadStatTable(const char* path, StatSuperCheck isSuper, void* superContext, StatLineSink sink,
+                  void* sinkContext);
+
+// A count field: optional sign and the leading decimal digits; no digits give 0, and a count
+// beyond the 32-bit range is held at its bound.
+int StatCount(const char* field);
+
+// A value: leading blanks skipped, then a decimal floating-point number as far as it goes; no
+// number gives 0.0. Independent of the process's locale.
+double StatValue(const char* text);
+
+// Reads at most capacity values, one per piece (an empty line is a value of 0). The count of
+// values, or -1 (recorded) when the file cannot be opened; *truncated (when given) tells whether
+// the file held more pieces than capacity.
+int ReadStatValues(const char* path, double* values, int capacity, bool* truncated);
+
+// The label of each of count points from the query's start, stepping by the resolution: a
+// calendar month for monthly (the first label already one month on), else 10, 60 or 1440
+// minutes (1 for the per-minute code) added to the previous label. labels holds count slots.
+void StatChartLabels(const StatQuery& query, int count, char (*labels)[STAT_LABEL_SIZE]);
+
+// The title line: start, the resolution's name and end, 17 blanks between.
+void StatPeriodLine(const StatQuery& query, char* out, size_t outSize);
+
+// The resolution's name in the title line ("" for an unknown code).
+const char* StatResolutionName(int resolution);
+
+// Lowest and highest of the values, starting from 1,000,000 and -1.
+void StatValueRange(const double* values, int count, double* lowest, double* highest);
+
+// "Adatforgalom: %10.0f" of the sum.
+void StatTotalLine(double sum, char* out, size_t outSize);

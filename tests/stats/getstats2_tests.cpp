@@ -1,0 +1,415 @@
+// Tests of the server's statistics tool: query parsing, buckets, log lines, the collector, and
+// the program over small logs (rotated and compressed ones among them) written by the test.
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <sstream>
+#include <string>
+#include <sys/wait.h>
+#include <vector>
+#include <zlib.h>
+
+#include "stats_tool.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Every test runs in the server's local time of Budapest (clock changes on the last Sundays of
+// March and October).
+class Budapest : public ::testing::Environment {
+  public:
+    void SetUp() override {
+        setenv("TZ", "Europe/Budapest", 1);
+        tzset();
+    }
+};
+const auto* const kZone = ::testing::AddGlobalTestEnvironment(new Budapest);
+
+time_t local(int y, int mo, int d, int h, int mi, int s = 0) {
+    std::tm tm{};
+    tm.tm_year = y - 1900;
+    tm.tm_mon = mo - 1;
+    tm.tm_mday = d;
+    tm.tm_hour = h;
+    tm.tm_min = mi;
+    tm.tm_sec = s;
+    tm.tm_isdst = -1;
+    return mktime(&tm);
+}
+
+StatsQuery parse(const std::string& text) {
+    StatsQuery q;
+    std::string error;
+    EXPECT_TRUE(statsParseQuery(text, &q, &error)) << error;
+    return q;
+}
+
+std::string parseError(const std::string& text) {
+    StatsQuery q;
+    std::string error;
+    EXPECT_FALSE(statsParseQuery(text, &q, &error));
+    return error;
+}
+
+TEST(StatsQueryFile, LinesUserAndRefusals) {
+    StatsQuery q = parse("2024-02-29 10:05:00\r\n2024-03-01 23:59:00\r\n2\r\nkiss janos\r\n");
+    EXPECT_EQ(q.start.tm_year, 124);
+    EXPECT_EQ(q.start.tm_mon, 1);
+    EXPECT_EQ(q.start.tm_mday, 29);
+    EXPECT_EQ(q.start.tm_min, 5);
+    EXPECT_EQ(q.end.tm_hour, 23);
+    EXPECT_EQ(q.resolution, 2);
+    EXPECT_EQ(q.user, "kiss janos");
+    EXPECT_EQ(parse("2024-01-01 00:00:00\n2024-01-01 00:09:00\n1\n").user, "");
+    EXPECT_EQ(parse("2024-01-01 00:00:00\n2024-01-01 00:09:00\n1").resolution, 1);
+
+    EXPECT_EQ(parseError("   0-00-00 00:00:00\r\n   0-00-00 00:00:00\r\n0\r\n"),
+              "bad start date-time:    0-00-00 00:00:00");
+    EXPECT_EQ(parseError("2023-02-29 00:00:00\n2023-03-01 00:00:00\n3\n"),
+              "bad start date-time: 2023-02-29 00:00:00");
+    EXPECT_EQ(parseError("2024-01-01 00:00:00\n2024-13-01 00:00:00\n3\n"),
+              "bad end date-time: 2024-13-01 00:00:00");
+    EXPECT_EQ(parseError("2024-01-01 00:00:00\n2024-01-01 24:00:00\n3\n"),
+              "bad end date-time: 2024-01-01 24:00:00");
+    EXPECT_EQ(parseError("2024-01-01 00:00:00\n2024-01-02 00:00:00\n5\n"),
+              "bad resolution (0-4): 5");
+    EXPECT_EQ(parseError("2024-01-01 00:00:00\n"),
+              "the query needs a start, an end and a resolution line");
+    EXPECT_EQ(parseError("2024-01-01 00:00:00\n2024-01-02 00:00:00\n3\n" + std::string(300, 'u')),
+              "user name too long");
+}
+
+std::vector<time_t> buckets(const std::string& start, const std::string& end, int resolution) {
+    std::vector<time_t> b;
+    std::string error;
+    EXPECT_TRUE(statsBuckets(parse(start + "\n" + end + "\n" + std::to_string(resolution) + "\n"),
+                             &b, &error))
+        << error;
+    return b;
+}
+
+TEST(StatsBuckets, WidthsAndTheEndMinute) {
+    std::vector<time_t> day = buckets("2024-05-10 00:00:00", "2024-05-10 23:59:00", 1);
+    ASSERT_EQ(day.size(), 145u); // 144 ten-minute buckets
+    EXPECT_EQ(day.front(), local(2024, 5, 10, 0, 0));
+    EXPECT_EQ(day.back(), local(2024, 5, 11, 0, 0));
+    EXPECT_EQ(buckets("2024-05-10 10:00:00", "2024-05-10 10:59:00", 2).size(), 2u);
+    EXPECT_EQ(buckets("2024-05-10 10:00:00", "2024-05-10 11:00:00", 2).size(), 3u);
+    EXPECT_EQ(buckets("2024-05-10 10:00:30", "2024-05-10 10:00:00", 0).size(), 2u);
+    EXPECT_TRUE(buckets("2024-05-10 10:01:00", "2024-05-10 10:00:00", 0).empty());
+
+    // Days across the leap day and across the spring clock change (a 23-hour day).
+    std::vector<time_t> leap = buckets("2024-02-28 06:00:00", "2024-03-01 05:59:00", 3);
+    ASSERT_EQ(leap.size(), 3u);
+    EXPECT_EQ(leap[1], local(2024, 2, 29, 6, 0));
+    EXPECT_EQ(leap[2], local(2024, 3, 1, 6, 0));
+    std::vector<time_t> spring = buckets("2024-03-31 00:00:00", "2024-03-31 23:59:00", 3);
+    ASSERT_EQ(spring.size(), 2u);
+    EXPECT_EQ(spring[1] - spring[0], 23 * 3600);
+
+    // Months keep the start day where the month has it, and clamp it to the month's end.
+    std::vector<time_t> months = buckets("2024-01-31 00:00:00", "2024-04-30 00:00:00", 4);
+    ASSERT_EQ(months.size(), 5u);
+    EXPECT_EQ(months[1], local(2024, 2, 29, 0, 0));
+    EXPECT_EQ(months[2], local(2024, 3, 31, 0, 0));
+    EXPECT_EQ(months[3], local(2024, 4, 30, 0, 0));
+    EXPECT_EQ(months[4], local(2024, 4, 30, 0, 1)); // the end minute closes the last
+    std::vector<time_t> year = buckets("2023-12-01 00:00:00", "2024-01-01 00:00:00", 4);
+    ASSERT_EQ(year.size(), 3u);
+    EXPECT_EQ(year[2], local(2024, 1, 1, 0, 1));
+
+    std::vector<time_t> b;
+    std::string error;
+    EXPECT_FALSE(statsBuckets(parse("2000-01-01 00:00:00\n2024-01-01 00:00:00\n0\n"), &b, &error));
+    EXPECT_EQ(error, "too many buckets: 12623041");
+}
+
+StatsLogLine line(const std::string& text, bool* ok) {
+    static std::string keep;
+    keep = text;
+    StatsLogLine l;
+    *ok = statsParseLine(keep.data(), keep.data() + keep.size(), &l);
+    return l;
+}
+
+TEST(StatsLogLines, NativeFormatVariants) {
+    bool ok = false;
+    StatsLogLine l = line("1714000000.123    250 192.168.1.20 TCP_MISS/200 5120 GET "
+                          "http://www.index.hu/ kiss%20janos DIRECT/1.2.3.4 text/html",
+                          &ok);
+    ASSERT_TRUE(ok);
+    EXPECT_EQ(l.time, 1714000000);
+    EXPECT_EQ(l.bytes, 5120u);
+    EXPECT_EQ(l.method, "GET");
+    EXPECT_EQ(l.url, "http://www.index.hu/");
+    EXPECT_EQ(l.user, "kiss%20janos");
+
+    l = line("1714000001.000 60012 10.0.0.5 TCP_TUNNEL/200 6442450944 CONNECT github.com:443 - "
+             "TIMEOUT_HIER_DIRECT/140.82.121.4 -",
+             &ok);
+    ASSERT_TRUE(ok);
+    EXPECT_EQ(l.bytes, 6442450944u);
+    EXPECT_EQ(l.user, "-");
+    EXPECT_EQ(statsSite(l.method, l.url), "github.com");
+
+    line("1714000001 1 10.0.0.5 NONE_NONE/000 0 NONE error:transaction-end-before-headers - "
+         "HIER_NONE/- -",
+         &ok);
+    EXPECT_TRUE(ok);
+    for (const char* bad :
+         {"", "garbage", "1714000001.5 1 10.0.0.5 TCP_MISS/200 12x GET http://a/ u",
+          "17140a0001.5 1 10.0.0.5 TCP_MISS/200 12 GET http://a/ u",
+          "1714000001.5 1 10.0.0.5 TCP_MISS 12 GET http://a/ u",
+          "1714000001.5 1 10.0.0.5 TCP_MISS/200 12 GET http://a/",
+          "1714000001.5 1 10.0.0.5 TCP_MISS/200 99999999999999999999 GET x u"}) {
+        line(bad, &ok);
+        EXPECT_FALSE(ok) << bad;
+    }
+}
+
+TEST(StatsLogLines, UsersAndSites) {
+    std::string out;
+    EXPECT_TRUE(statsDecodeUser("kiss%20janos", &out));
+    EXPECT_EQ(out, "kiss janos");
+    EXPECT_TRUE(statsDecodeUser("a%2", &out));
+    EXPECT_EQ(out, "a%2");
+    EXPECT_TRUE(statsDecodeUser("%e1gnes%zz", &out));
+    EXPECT_EQ(out, "\xe1gnes%zz");
+    EXPECT_FALSE(statsDecodeUser(std::string(300, 'x'), &out));
+
+    EXPECT_EQ(statsSite("GET", "http://www.index.hu/hirek?x=1"), "www.index.hu");
+    EXPECT_EQ(statsSite("GET", "http://user:pw@www.index.hu:8080/"), "www.index.hu");
+    EXPECT_EQ(statsSite("GET", "https://[2001:db8::1]:443/x"), "[2001:db8::1]");
+    EXPECT_EQ(statsSite("CONNECT", "mail.pelda-kft.hu:993"), "mail.pelda-kft.hu");
+    EXPECT_EQ(statsSite("GET", "www.example.org"), "www.example.org");
+    EXPECT_EQ(statsSite("NONE", "error:invalid-request"), "error");
+}
+
+// A log line at a given time.
+std::string logLine(time_t t, uint64_t bytes, const std::string& user,
+                    const std::string& url = "http://www.index.hu/",
+                    const std::string& method = "GET") {
+    return std::to_string(t) + ".250    120 192.168.1.20 TCP_MISS/200 " + std::to_string(bytes) +
+           " " + method + " " + url + " " + user + " DIRECT/80.99.1.1 text/html\n";
+}
+
+std::string collect(StatsKind kind, const std::string& query, const std::string& log,
+                    uint64_t* malformed = nullptr) {
+    StatsQuery q = parse(query);
+    std::vector<time_t> b;
+    std::string error;
+    EXPECT_TRUE(statsBuckets(q, &b, &error));
+    StatsCollector c(kind, q, b);
+    for (size_t at = 0; at < log.size();) {
+        size_t nl = log.find('\n', at);
+        c.addLine(log.data() + at, log.data() + nl);
+        at = nl + 1;
+    }
+    if (malformed) *malformed = c.malformed();
+    std::string out;
+    c.write(&out);
+    return out;
+}
+
+TEST(StatsCollect, BytesLandInTheirBuckets) {
+    const std::string hourly = "2024-05-10 10:00:00\n2024-05-10 12:30:00\n2\n";
+    std::string log = logLine(local(2024, 5, 10, 9, 59, 59), 1, "a") +     // before
+                      logLine(local(2024, 5, 10, 10, 0, 0), 10, "a") +     // bucket 0 starts
+                      logLine(local(2024, 5, 10, 10, 59, 59), 20, "b") +   // bucket 0 ends
+                      logLine(local(2024, 5, 10, 11, 0, 0), 300, "-") +    // bucket 1
+                      logLine(local(2024, 5, 10, 12, 30, 59), 4000, "a") + // the end minute
+                      logLine(local(2024, 5, 10, 12, 31, 0), 50000, "a");  // after
+    EXPECT_EQ(collect(StatsKind::Data, hourly, log), "30\n300\n4000\n");
+    EXPECT_EQ(collect(StatsKind::Data, hourly + "a\n", log), "10\n0\n4000\n");
+    EXPECT_EQ(collect(StatsKind::Data, hourly + "-\n", log), "0\n300\n0\n");
+
+    // Month ends and the leap day, daily and monthly.
+    std::string days = logLine(local(2024, 2, 28, 23, 59, 59), 1, "a") +
+                       logLine(local(2024, 2, 29, 0, 0, 0), 2, "a") +
+                       logLine(local(2024, 2, 29, 23, 59, 59), 4, "a") +
+                       logLine(local(2024, 3, 1, 0, 0, 0), 8, "a") +
+                       logLine(local(2024, 3, 31, 23, 59, 0), 16, "a") +
+                       logLine(local(2024, 4, 1, 0, 0, 0), 32, "a");
+    EXPECT_EQ(collect(StatsKind::Data, "2024-02-28 00:00:00\n2024-03-01 23:59:00\n3\n", days),
+              "1\n6\n8\n");
+    EXPECT_EQ(collect(StatsKind::Data, "2024-02-01 00:00:00\n2024-04-30 23:59:00\n4\n", days),
+              "7\n24\n32\n");
+    // A line out of time order still lands in its own bucket.
+    std::string unordered = logLine(local(2024, 5, 10, 11, 30, 0), 5, "a") +
+                            logLine(local(2024, 5, 10, 10, 30, 0), 7, "a");
+    EXPECT_EQ(collect(StatsKind::Data, hourly, unordered), "7\n5\n0\n");
+    // Sizes beyond 32 bits add up.
+    std::string big = logLine(local(2024, 5, 10, 10, 1, 0), 6442450944ull, "a") +
+                      logLine(local(2024, 5, 10, 10, 2, 0), 6442450944ull, "b");
+    EXPECT_EQ(collect(StatsKind::Data, hourly, big), "12884901888\n0\n0\n");
+    EXPECT_EQ(collect(StatsKind::Data, "2024-05-10 10:00:00\n2024-05-10 09:00:00\n2\n", log), "");
+}
+
+TEST(StatsCollect, UrlAndSiteListsSortedAndQuoted) {
+    const std::string query = "2024-05-10 00:00:00\n2024-05-10 23:59:00\n3\n";
+    time_t t = local(2024, 5, 10, 12, 0);
+    std::string log = logLine(t, 1, "zoli", "http://www.index.hu/a") +
+                      logLine(t, 1, "kiss%20janos", "http://www.hvg.hu/") +
+                      logLine(t, 1, "zoli", "http://www.index.hu/b") +
+                      logLine(t, 1, "zoli", "http://www.index.hu/b") +
+                      logLine(t, 1, "-", "github.com:443", "CONNECT") +
+                      logLine(t, 1, "zoli", "http://x.hu/it's") + "not a log line\n" +
+                      logLine(t, 1, "zoli", "mail.pelda-kft.hu:993", "CONNECT");
+    uint64_t malformed = 0;
+    EXPECT_EQ(collect(StatsKind::Url, query, log, &malformed), "- 1 github.com:443\n"
+                                                               "'kiss janos' 1 http://www.hvg.hu/\n"
+                                                               "zoli 2 http://www.index.hu/b\n"
+                                                               "zoli 1 http://www.index.hu/a\n"
+                                                               "zoli 1 http://x.hu/it%27s\n"
+                                                               "zoli 1 mail.pelda-kft.hu:993\n");
+    EXPECT_EQ(malformed, 1u);
+    EXPECT_EQ(collect(StatsKind::Site, query, log), "- 1 github.com\n"
+                                                    "'kiss janos' 1 www.hvg.hu\n"
+                                                    "zoli 3 www.index.hu\n"
+                                                    "zoli 1 mail.pelda-kft.hu\n"
+                                                    "zoli 1 x.hu\n");
+    EXPECT_EQ(collect(StatsKind::Site, query + "kiss janos\n", log), "'kiss janos' 1 www.hvg.hu\n");
+    // A very long URL is cut, so that the result line stays one line of the console.
+    std::string longUrl = "http://x.hu/" + std::string(1000, 'p');
+    EXPECT_EQ(collect(StatsKind::Url, query, logLine(t, 1, "a", longUrl)),
+              "a 1 " + longUrl.substr(0, 400) + "\n");
+}
+
+TEST(StatsCollect, ManyKeysGrowTheTable) {
+    const std::string query = "2024-05-10 00:00:00\n2024-05-10 23:59:00\n3\n";
+    time_t t = local(2024, 5, 10, 12, 0);
+    std::string log;
+    for (int i = 0; i < 100000; ++i)
+        log += logLine(t, 1, "u" + std::to_string(i % 4),
+                       "http://h" + std::to_string(i % 20000) + "/");
+    std::string out = collect(StatsKind::Url, query, log);
+    EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 20000);
+    EXPECT_EQ(out.substr(0, out.find('\n')), "u0 5 http://h0/");
+}
+
+// The program ----------------------------------------------------------------------------------
+
+class Getstats2 : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        char dir[] = "/tmp/orvelan-getstats2-XXXXXX";
+        ASSERT_NE(mkdtemp(dir), nullptr);
+        m_root = dir;
+        fs::create_directories(m_root + "/tmp");
+        fs::create_directories(m_root + "/var/log/squid");
+        fs::create_directories(m_root + "/srv");
+    }
+    void TearDown() override { fs::remove_all(m_root); }
+
+    void write(const std::string& path, const std::string& bytes) const {
+        std::ofstream(m_root + path, std::ios::binary) << bytes;
+    }
+    void writeGz(const std::string& path, const std::string& bytes) const {
+        gzFile gz = gzopen((m_root + path).c_str(), "wb");
+        gzwrite(gz, bytes.data(), static_cast<unsigned>(bytes.size()));
+        gzclose(gz);
+    }
+    std::string read(const std::string& path) const {
+        std::ifstream in(m_root + path, std::ios::binary);
+        std::stringstream s;
+        s << in.rdbuf();
+        return s.str();
+    }
+    // Runs the tool in the working directory srv; the exit status, stderr in m_stderr.
+    int run(const std::string& args) {
+        std::string cmd = "cd " + m_root + "/srv && VXD_ROOT=" + m_root + " " GETSTATS2_PATH " " +
+                          args + " >/dev/null 2>" + m_root + "/err";
+        int status = system(cmd.c_str());
+        m_stderr = read("/err");
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
+    std::string m_root;
+    std::string m_stderr;
+};
+
+TEST_F(Getstats2, RotatedAndCompressedLogsOfTheRange) {
+    // access.log.2.gz: 8 May, access.log.1: 9 May, access.log: 10 May.
+    writeGz("/var/log/squid/access.log.2.gz",
+            logLine(local(2024, 5, 8, 12, 0), 1, "a") + logLine(local(2024, 5, 8, 13, 0), 2, "a"));
+    write("/var/log/squid/access.log.1", logLine(local(2024, 5, 9, 12, 0), 10, "a"));
+    write("/var/log/squid/access.log", logLine(local(2024, 5, 10, 12, 0), 100, "a") +
+                                           "broken line\n" +
+                                           logLine(local(2024, 5, 10, 13, 0), 1000, "b"));
+    write("/tmp/infile", "2024-05-08 00:00:00\r\n2024-05-10 23:59:00\r\n3\r\n");
+    ASSERT_EQ(run("data"), 0) << m_stderr;
+    EXPECT_EQ(read("/tmp/outfile"), "3\n10\n1100\n");
+    EXPECT_EQ(m_stderr, "getstats2: 1 malformed lines skipped\n");
+
+    // A query of 8 May only reads the compressed file (the others lie after it).
+    write("/tmp/infile", "2024-05-08 00:00:00\r\n2024-05-08 23:59:00\r\n3\r\n");
+    ASSERT_EQ(run("data"), 0) << m_stderr;
+    EXPECT_EQ(read("/tmp/outfile"), "3\n");
+    EXPECT_EQ(m_stderr, "");
+
+    write("/tmp/infile", "2024-05-08 00:00:00\r\n2024-05-10 23:59:00\r\n3\r\nb\r\n");
+    ASSERT_EQ(run("site"), 0) << m_stderr;
+    EXPECT_EQ(read("/tmp/outfile"), "b 1 www.index.hu\n");
+}
+
+TEST_F(Getstats2, LogFromTheParameterFileAndFailures) {
+    fs::create_directories(m_root + "/data");
+    write("/srv/orvelan.cnf", "USERPROC kaka\nACCESSLOG /data/squid.log\n");
+    write("/data/squid.log", logLine(local(2024, 5, 10, 12, 0), 7, "a"));
+    write("/tmp/infile", "2024-05-10 12:00:00\n2024-05-10 12:09:00\n1\n");
+    ASSERT_EQ(run("data"), 0) << m_stderr;
+    EXPECT_EQ(read("/tmp/outfile"), "7\n");
+
+    // Failures leave the old result file in place.
+    write("/tmp/infile", "2024-05-10 12:00:00\n");
+    EXPECT_EQ(run("data"), 1);
+    EXPECT_EQ(m_stderr, "getstats2: /tmp/infile: the query needs a start, an end and a resolution "
+                        "line\n");
+    EXPECT_EQ(read("/tmp/outfile"), "7\n");
+    fs::remove(m_root + "/data/squid.log");
+    write("/tmp/infile", "2024-05-10 12:00:00\n2024-05-10 12:09:00\n1\n");
+    EXPECT_EQ(run("url"), 1);
+    EXPECT_EQ(m_stderr, "getstats2: /data/squid.log: No such file or directory\n");
+    fs::remove(m_root + "/tmp/infile");
+    EXPECT_EQ(run("url"), 1);
+    EXPECT_EQ(m_stderr, "getstats2: /tmp/infile: No such file or directory\n");
+    EXPECT_EQ(run("bytes"), 2);
+    EXPECT_EQ(run("--help"), 0);
+    EXPECT_EQ(read("/tmp/outfile"), "7\n");
+}
+
+TEST_F(Getstats2, SearchesALargeOrderedLogForTheRange) {
+    // A day of lines every 10 seconds; a ten-minute query in the middle.
+    std::string log;
+    time_t t0 = local(2024, 5, 10, 0, 0);
+    for (time_t t = t0; t < t0 + 86400; t += 10)
+        log += logLine(t, 1, "a");
+    write("/var/log/squid/access.log", "garbage first line\n" + log + "garbage last line\n");
+    write("/tmp/infile", "2024-05-10 12:00:00\n2024-05-10 12:19:00\n1\n");
+    ASSERT_EQ(run("data"), 0) << m_stderr;
+    EXPECT_EQ(read("/tmp/outfile"), "60\n60\n");
+    EXPECT_EQ(m_stderr, ""); // the garbage lies outside the searched range
+}
+
+TEST_F(Getstats2, CommandShellShowsTheRootAtLAndTmp) {
+    write("/tmp/mine", "root's tmp");
+    fs::create_directories(m_root + "/l/tools");
+    auto shell = [&](const std::string& env, const std::string& command) {
+        std::string cmd = "cd " + m_root + "/srv && " + env + " " VXSH_PATH " -c '" + command +
+                          "' > " + m_root + "/srv/out 2>&1";
+        int status = system(cmd.c_str());
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << read("/srv/out");
+        return read("/srv/out");
+    };
+    EXPECT_EQ(shell("VXD_ROOT=" + m_root, "pwd; cat /tmp/mine; echo; ls /l; echo $VXD_ROOT"),
+              "/.vxd-root/srv\nroot's tmp\ntools\n/.vxd-root\n");
+    // A root of "/" and no root at all: the plain shell, nothing mapped.
+    EXPECT_EQ(shell("VXD_ROOT=/", "pwd"), m_root + "/srv\n");
+    EXPECT_EQ(shell("env -u VXD_ROOT", "pwd"), m_root + "/srv\n");
+}
+
+} // namespace
