@@ -13,6 +13,8 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
+#include <QEventLoop>
+#include <QTimer>
 #include <QTreeWidget>
 
 #include "commands.h"
@@ -30,6 +32,7 @@
 namespace {
 
 QDir outDir;
+constexpr int NETWORK_SAMPLING_MS = 4500; // time the network page gets to sample
 int failures = 0;
 
 void settle() {
@@ -146,6 +149,12 @@ int main(int argc, char** argv) {
         for (int p = 0; p < pages.pageCount(g); ++p) {
             window.command(CMD_SHOW_PAGE, showPageParam(g, p));
             reportBoxes();
+            // The network page samples once a second: a few samples fill its cells and graphs.
+            if (g == 0 && p == 1) {
+                QEventLoop wait;
+                QTimer::singleShot(NETWORK_SAMPLING_MS, &wait, &QEventLoop::quit);
+                wait.exec();
+            }
             save(&window, pageName(*pages.find(g, p)));
         }
     }

@@ -1,10 +1,27 @@
-// The log pages' frame: the group box, the grid and the frame buttons (help and refresh).
+// The log pages: the tail program on the server, the fetched "vxtail.tmp" and its lines in the
+// grid.
 #include "log_page.h"
+
+#include <cstdio>
+#include <cstring>
 
 #include <QFont>
 
+#include "buttons.h"
+#include "commands.h"
+#include "cp1250.h"
+#include "def.h"
 #include "gridctrl.h"
 #include "panels.h"
+#include "vx_err.h"
+#include "vx_remote.h"
+#include "waitcursor.h"
+
+namespace {
+
+constexpr const char* TAIL_FILE = "vxtail.tmp";
+
+} // namespace
 
 LogPage::LogPage(Log log, const PageEntry& entry, QWidget* parent)
     : FramePage(entry, parent), m_log(log) {
@@ -19,8 +36,81 @@ LogPage::LogPage(Log log, const PageEntry& entry, QWidget* parent)
     m_grid->SetColWidth(0, 473);
     m_grid->SetSH_Width(0);
     m_grid->SetTH_Height(0);
-    m_grid->SetNumberRows(10000);
+    m_grid->SetNumberRows(PREPARED_ROWS);
     m_grid->SetDefRowHeight(16);
-    m_grid->setFont(QFont(QStringLiteral("Fixedsys"), 10));
+    QFont fixed(QStringLiteral("Fixedsys"), 10);
+    fixed.setStyleHint(QFont::TypeWriter);
+    m_grid->SetDefFont(fixed);
+    m_grid->setFont(fixed);
+    GridCell readOnly;
+    readOnly.readOnly = true;
+    m_grid->SetGridDefault(readOnly);
     addFrameButtons();
+    connect(this, &FramePage::refreshRequested, this, [this] {
+        WaitCursor wait;
+        reload();
+    });
+}
+
+const char* LogPage::logFile() const {
+    return m_log == SystemLog ? "/var/log/tty12" : "./tcp_srvr.log";
+}
+
+void LogPage::command(int id, quintptr param) {
+    FramePage::command(id, param);
+    if (id == CMD_PAGE_SHOWN) reload();
+}
+
+void LogPage::listLine(const QString& text) {
+    if (m_lineCount >= MAX_ROWS) return; // the grid holds no more
+    if (m_lineCount >= m_grid->GetNumberRows()) m_grid->SetNumberRows(m_lineCount + 1);
+    m_grid->QuickSetText(0, m_lineCount, text);
+    m_lineCount++;
+    // Keep the newest line in view.
+    if (m_lineCount > 15) m_grid->ScrollDown(1);
+}
+
+void LogPage::reload() {
+    // Empty the grid: every row goes, then the prepared rows come back blank.
+    m_grid->SetNumberRows(0);
+    m_grid->SetNumberRows(PREPARED_ROWS);
+    m_grid->scrollToTop();
+    m_lineCount = 0;
+
+    const char* host = vxGetParam("ProxyServerName");
+    if (!host) {
+        listLine(QStringLiteral("  ProxyServerName !"));
+        return;
+    }
+    char command[300];
+    if (!vxFormat(command, sizeof command, "%s %s %d", "./vxtail", logFile(), TAIL_LINES) ||
+        vxRemoteExec(host, command) != 0) {
+        listLine(QStringLiteral("  'tail' nem futtatható a proxy szerveren !"));
+        return;
+    }
+    if (vxGetRemoteFile(host, TAIL_FILE, TAIL_FILE) != 0) {
+        listLine(QStringLiteral("  Távoli file olvasási hiba !"));
+        return;
+    }
+    FILE* in = std::fopen(TAIL_FILE, "rb");
+    if (!in) {
+        listLine(m_log == SystemLog ? QStringLiteral("  Lokális file olvasási hiba !")
+                                    : QStringLiteral("  Távoli file olvasási hiba!"));
+        return;
+    }
+    char piece[PIECE_MAX + 1];
+    while (std::fgets(piece, sizeof piece, in)) {
+        size_t n = std::strlen(piece);
+        // A line ends in LF or CR LF, as text mode reads it; either end becomes one blank.
+        if (n >= 2 && piece[n - 2] == '\r' && piece[n - 1] == '\n') {
+            piece[n - 2] = '\n';
+            n--;
+        }
+        for (size_t i = 0; i < n; i++)
+            if (piece[i] == '\n') piece[i] = ' ';
+        listLine(fromCp1250(std::string_view(piece, n)));
+    }
+    std::fclose(in);
+    if (m_lineCount > 0) m_grid->SetNumberRows(m_lineCount);
+    m_grid->RedrawAll();
 }

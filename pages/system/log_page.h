@@ -1,5 +1,6 @@
-// The log pages ("Rendszer / Rendszer log" and "Rendszer / Deamon log"): the end of a server log
-// in a read-only grid.
+// The log pages ("Rendszer / Rendszer log" and "Rendszer / Deamon log"): the last 50 lines of a
+// server log in a read-only fixed-pitch grid, reloaded on every showing and by the refresh
+// button.
 #pragma once
 
 #include "frame_page.h"
@@ -12,16 +13,34 @@ class LogPage : public FramePage {
   public:
     enum Log { SystemLog, DaemonLog };
 
+    static constexpr int TAIL_LINES = 50;
+    static constexpr long PREPARED_ROWS = 10000;
+    static constexpr long MAX_ROWS = 99999; // the most rows the grid takes
+    static constexpr int PIECE_MAX = 511;   // characters of one listed piece of a line
+
     LogPage(Log log, const PageEntry& entry, QWidget* parent);
 
+    // CMD_PAGE_SHOWN reloads.
+    void command(int id, quintptr param = 0) override;
+
+    // Has the server's tail program copy the log's last lines into "vxtail.tmp", fetches it and
+    // lists it; a failure lists one message line instead.
+    void reload();
+
     Log log() const { return m_log; }
+    // The log file on the server.
+    const char* logFile() const;
     CzCExtGroup* group() const { return m_group; }
     GridCtrl* grid() const { return m_grid; }
+    int lineCount() const { return m_lineCount; }
 
   private:
+    void listLine(const QString& text);
+
     Log m_log;
     CzCExtGroup* m_group;
     GridCtrl* m_grid;
+    int m_lineCount = 0;
 };
 
 // The two pages of the page tree.

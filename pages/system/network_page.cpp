@@ -1,9 +1,26 @@
-// The network page's frame: the state and test groups, the status line, help and the hidden
-// refresh button.
+// The network page: the nine cells of the three lines with their history graphs, the sampling
+// timer, and the three ping tests.
 #include "network_page.h"
 
+#include <cstdio>
+#include <cstring>
+
+#include <QLabel>
+#include <QTimer>
+
+#include "buttons.h"
+#include "commands.h"
+#include "cp1250.h"
+#include "def.h"
+#include "frame_buttons.h"
+#include "history_graph.h"
+#include "line_speeds.h"
 #include "panels.h"
+#include "server_data.h"
+#include "startup.h"
 #include "status_label.h"
+#include "vx_remote.h"
+#include "waitcursor.h"
 
 namespace {
 
@@ -14,15 +31,137 @@ void networkCaptionFont(CzCExtGroup* group) {
     group->SetCaptionFontColor(QColor(0, 0, 128));
 }
 
+constexpr int COLUMN_X[3] = {40, 230, 420}; // Internet, LAN, intranet
+constexpr int ROW_Y[3] = {108, 176, 244};   // outgoing, incoming, total
+constexpr const char* PING_PARAMS[3] = {"InternetServerForPing", "LanServerForPing",
+                                        "FrameServerForPing"};
+constexpr const char* PING_FILE = "ping.txt";
+
+// The server's counters through procedure 30; a failed call leaves text empty and gives false.
+bool serverCounters(const char* host, std::string& text) {
+    char buffer[VX_STRING_MAX + 1];
+    if (vxNetCountersProg(host, buffer, sizeof buffer, vxCurrentProgram()) != 0) return false;
+    text = buffer;
+    return true;
+}
+
 } // namespace
 
-NetworkPage::NetworkPage(const PageEntry& entry, QWidget* parent) : FramePage(entry, parent) {
+NetworkPage::NetworkPage(const PageEntry& entry, QWidget* parent)
+    : FramePage(entry, parent), m_timer(new QTimer(this)), m_fetch(serverCounters) {
     const QString subject = QStringLiteral("Hálózati kommunikáció");
     m_state = addGroup(QStringLiteral("%1 állapota").arg(subject), QRect(5, 10, 600, 290));
     m_check = addGroup(QStringLiteral("%1 ellenörzése").arg(subject), QRect(5, 302, 600, 80));
     networkCaptionFont(m_state);
     networkCaptionFont(m_check);
+
+    const char* pingTexts[3] = {"Ping &Internet", "Ping &LAN", "Ping I&ntranet"};
+    const int pingIds[3] = {ID_PING_INTERNET, ID_PING_LAN, ID_PING_INTRANET};
+    const char* columns[3] = {"Internet", "LAN", "Intranet"};
+    for (int c = 0; c < 3; c++) {
+        m_ping[c] = new RoundButton(this);
+        m_ping[c]->setObjectName(QStringLiteral("button%1").arg(pingIds[c]));
+        SetupActionButton(m_ping[c], COLUMN_X[c] + 5, 40, 160, 40,
+                          QString::fromLatin1(pingTexts[c]), Qt::black, QColor(120, 140, 210), 14,
+                          8);
+        connect(m_ping[c], &RoundButton::clicked, this, [this, c] { pingTest(c); });
+        auto* head = new QLabel(QString::fromLatin1(columns[c]), this);
+        head->setAlignment(Qt::AlignCenter);
+        head->setGeometry(COLUMN_X[c], 86, 180, 20);
+    }
+    const QString rows[3] = {QStringLiteral("Kimenõ"), QStringLiteral("Bejõvõ"),
+                             QStringLiteral("Összes")};
+    for (int r = 0; r < 3; r++) {
+        auto* head = new QLabel(rows[r], this);
+        // The heads share the 35 pixels left of the graphs.
+        head->setGeometry(7, ROW_Y[r], 33, 50);
+        head->setFont(QFont(QStringLiteral("MS Sans Serif"), 6));
+    }
+    for (int i = 0; i < NET_CELLS; i++) {
+        QRect place(COLUMN_X[i / 3], ROW_Y[i % 3], 180, 50);
+        m_graphs[i] = new HistoryGraph(this);
+        m_graphs[i]->setObjectName(QStringLiteral("graph%1").arg(i));
+        m_graphs[i]->setGeometry(place);
+        m_graphs[i]->SetRange(0, 100);
+        m_graphs[i]->SetSpacing(5);
+        m_graphs[i]->SetStep(1);
+        m_graphs[i]->SetBackColor(QColor(0, 0, 0));
+        m_graphs[i]->SetDrawColor(QColor(255, 0, 0));
+        // The text sits on the graph's top left corner.
+        m_texts[i] = new QLabel(QStringLiteral("0 Kbyte/sec"), this);
+        m_texts[i]->setObjectName(QStringLiteral("cell%1").arg(i));
+        m_texts[i]->setGeometry(place.x() + 3, place.y() + 2, 174, 16);
+        m_texts[i]->setStyleSheet(QStringLiteral("color: yellow; background: transparent;"));
+        m_texts[i]->raise();
+    }
+
     StatusLabel* status = addStatusLabel(QRect(10, 327, 590, 52), QStringLiteral("OK!"));
     status->setFontSpec(QStringLiteral("System"), 10, 400);
+    status->setWordWrap(true);
     addFrameButtons();
+
+    m_timer->setInterval(SAMPLE_MS);
+    connect(m_timer, &QTimer::timeout, this, &NetworkPage::sample);
+    m_timer->start();
+}
+
+void NetworkPage::command(int id, quintptr param) {
+    if (id == CMD_PAGE_SHOWN) m_shown = true;
+    if (id == CMD_PAGE_HIDDEN) m_shown = false;
+    FramePage::command(id, param);
+}
+
+void NetworkPage::setCountersFetch(CountersFetch fetch) {
+    m_fetch = fetch ? std::move(fetch) : CountersFetch(serverCounters);
+}
+
+void NetworkPage::sample() {
+    // A tick that blocks longer than the period must not be entered again from within.
+    if (!m_shown || noServer || m_sampling) return;
+    const char* host = vxGetParam("ProxyServerName");
+    if (!host) return;
+    m_sampling = true;
+    std::string text;
+    bool answered = m_fetch(host, text);
+    m_sampling = false;
+    // No answer, or a text no server sends: the cells keep what they show.
+    if (!answered || NetReadCounters(m_sampler, text.c_str()) < 0) return;
+    NetCell cells[NET_CELLS];
+    NetTick(m_sampler, lineSpeeds, cells);
+    for (int i = 0; i < NET_CELLS; i++) {
+        char cell[64];
+        m_graphs[i]->AddValue(cells[i].load);
+        if (NetCellText(cells[i].bytes, cell, sizeof cell))
+            m_texts[i]->setText(QString::fromLatin1(cell));
+    }
+}
+
+void NetworkPage::flash(const QString& text) {
+    statusLabel()->setFlashing(true, 1.0);
+    statusLabel()->setStatusText(text);
+}
+
+void NetworkPage::pingTest(int column) {
+    WaitCursor wait;
+    statusLabel()->setFlashing(false, 1.0, false);
+    statusLabel()->setStatusText(QString());
+    const char* target = vxGetParam(PING_PARAMS[column]);
+    if (!target) {
+        flash(QStringLiteral("\nParameter '%1' is missing !")
+                  .arg(QString::fromLatin1(PING_PARAMS[column])));
+        return;
+    }
+    std::remove(PING_FILE);
+    vxRemotePing(serverData.host, target, PING_FILE);
+    FILE* in = std::fopen(PING_FILE, "rb");
+    if (!in) {
+        flash(QStringLiteral("\nCannot open temporary file !"));
+        return;
+    }
+    char text[PING_TEXT_MAX + 1];
+    size_t n = std::fread(text, 1, PING_TEXT_MAX, in);
+    std::fclose(in);
+    text[n] = '\0';
+    statusLabel()->setFlashing(false, 1.0, false);
+    statusLabel()->setStatusText(fromCp1250(std::string_view(text, std::strlen(text))));
 }

@@ -1,18 +1,63 @@
-// The network page ("Rendszer / Hálózat"): the state and the tests of the server's network lines.
+// The network page ("Rendszer / Hálózat"): the throughput of the server's three lines, sampled
+// once a second while the page is shown, and ping tests run on the server.
 #pragma once
 
+#include <functional>
+#include <string>
+
 #include "frame_page.h"
+#include "net_sampling.h"
 
 class CzCExtGroup;
+class HistoryGraph;
+class QLabel;
+class QTimer;
 
 class NetworkPage : public FramePage {
     Q_OBJECT
   public:
+    static constexpr int ID_PING_INTERNET = 1036, ID_PING_LAN = 1038, ID_PING_INTRANET = 1040;
+    static constexpr int SAMPLE_MS = 1000;
+    static constexpr int PING_TEXT_MAX = 2047; // bytes of the ping output shown
+
+    // Fetches the counters text of a host into text: true when the server answered.
+    using CountersFetch = std::function<bool(const char* host, std::string& text)>;
+
     NetworkPage(const PageEntry& entry, QWidget* parent);
 
+    // CMD_PAGE_SHOWN starts the sampling, CMD_PAGE_HIDDEN stops it.
+    void command(int id, quintptr param = 0) override;
+
+    // One sampling tick (the timer's): does nothing while the page is not shown, in the no-server
+    // state, without "ProxyServerName", when the server does not answer, or while a tick is
+    // already running.
+    void sample();
+    // The ping test of a column: 0 Internet, 1 LAN, 2 intranet.
+    void pingTest(int column);
+
+    // Replaces the counters fetch (tests); an empty function restores the server's.
+    void setCountersFetch(CountersFetch fetch);
+
+    bool shown() const { return m_shown; }
+    QTimer* timer() const { return m_timer; }
+    const NetSampler& sampler() const { return m_sampler; }
+    // Cells in the order Internet out, in, total; LAN ...; intranet ...
+    QLabel* cellText(int cell) const { return m_texts[cell]; }
+    HistoryGraph* cellGraph(int cell) const { return m_graphs[cell]; }
+    RoundButton* pingButton(int column) const { return m_ping[column]; }
     CzCExtGroup* stateGroup() const { return m_state; }
     CzCExtGroup* checkGroup() const { return m_check; }
 
   private:
+    void flash(const QString& text);
+
     CzCExtGroup *m_state, *m_check;
+    QTimer* m_timer;
+    bool m_shown = false;
+    bool m_sampling = false;
+    NetSampler m_sampler;
+    CountersFetch m_fetch;
+    QLabel* m_texts[NET_CELLS];
+    HistoryGraph* m_graphs[NET_CELLS];
+    RoundButton* m_ping[3];
 };

@@ -1,0 +1,365 @@
+// The system pages against the reference server: the log pages over the server's tail program,
+// the Setup page's working hours and console passwords, the network page's ping tests and live
+// counters, and a first run that lands on Setup, is pointed at the server and finds it after a
+// restart.
+#include <sys/stat.h>
+
+#include <QLineEdit>
+#include <QSpinBox>
+#include <QTest>
+#include <QTreeWidget>
+
+#include "app_fixture.h"
+#include "buttons.h"
+#include "commands.h"
+#include "demo_root.h"
+#include "gridctrl.h"
+#include "history_graph.h"
+#include "line_speeds.h"
+#include "logon_page.h"
+#include "main_window.h"
+#include "page_table.h"
+#include "status_label.h"
+#include "system/log_page.h"
+#include "system/network_page.h"
+#include "system/setup_page.h"
+#include "vx_reg.h"
+
+namespace {
+
+// The row of the page table at (group, page).
+const PageEntry& entryAt(int group, int page) {
+    return *consolePages().find(group, page);
+}
+
+class SystemE2ETest : public AppTest {
+  protected:
+    void SetUp() override {
+        AppTest::SetUp();
+        lineSpeeds = LineSpeeds{};
+        beforeStart();
+        ASSERT_TRUE(server.start()) << server.error();
+        ASSERT_TRUE(buildDemoRoot(server));
+        ASSERT_TRUE(connectConsole(server));
+        params("ProxyServerName 127.0.0.1\n");
+    }
+    void TearDown() override {
+        lineSpeeds = LineSpeeds{};
+        AppTest::TearDown();
+    }
+    virtual void beforeStart() {}
+    // The listed lines of a log page.
+    static QStringList lines(const LogPage& page) {
+        QStringList out;
+        for (int i = 0; i < page.lineCount(); i++)
+            out << page.grid()->QuickGetText(0, i);
+        return out;
+    }
+    // Commands the server ran since the last call.
+    std::string newCommands() {
+        std::string all = serverCommands(server);
+        std::string fresh = all.substr(seen);
+        seen = all.size();
+        return fresh;
+    }
+    static bool makeExecutable(const std::string& path) { return chmod(path.c_str(), 0755) == 0; }
+
+    QWidget owner;
+    static TestServerOptions notStarted() {
+        TestServerOptions o;
+        o.start = false;
+        return o;
+    }
+    TestServer server{notStarted()};
+    size_t seen = 0;
+};
+
+TEST_F(SystemE2ETest, SystemLogListsTheTailAndEveryShowingRunsItAgain) {
+    // "első sor", "második" in Windows-1250.
+    ASSERT_TRUE(server.writeFile("/var/log/tty12", "els\xF5 sor\nm\xE1sodik\r\nharmadik\n"));
+    SystemLogPage page(entryAt(0, 2), &owner);
+    newCommands();
+    page.command(CMD_PAGE_SHOWN);
+    // Each line's end becomes a blank; Windows-1250 bytes show as their letters.
+    EXPECT_EQ(lines(page), QStringList({"első sor ", "második ", "harmadik "}));
+    EXPECT_EQ(page.grid()->GetNumberRows(), 3);
+    EXPECT_EQ(page.grid()->GetTopRow(), 0);
+    page.command(CMD_PAGE_SHOWN);
+    QTest::mouseClick(page.refreshButton(), Qt::LeftButton);
+    EXPECT_EQ(newCommands(), "./vxtail /var/log/tty12 50\n"
+                             "./vxtail /var/log/tty12 50\n"
+                             "./vxtail /var/log/tty12 50\n");
+    EXPECT_EQ(page.grid()->GetNumberRows(), 3);
+    EXPECT_TRUE(exists("vxtail.tmp"));
+}
+
+TEST_F(SystemE2ETest, FiftyLinesOfALongLogScrolledToTheLast) {
+    std::string log;
+    for (int i = 1; i <= 70; i++)
+        log += "sor " + std::to_string(i) + "\n";
+    ASSERT_TRUE(server.writeFile("/var/log/tty12", log));
+    SystemLogPage page(entryAt(0, 2), &owner);
+    page.resize(634, 476);
+    page.show();
+    page.command(CMD_PAGE_SHOWN);
+    ASSERT_EQ(page.lineCount(), 50);
+    EXPECT_EQ(page.grid()->QuickGetText(0, 0), "sor 21 ");
+    EXPECT_EQ(page.grid()->QuickGetText(0, 49), "sor 70 ");
+    EXPECT_EQ(page.grid()->GetNumberRows(), 50);
+    EXPECT_EQ(page.grid()->GetTopRow(), 50 - 15);
+    QRect last = page.grid()->visualRect(page.grid()->model()->index(49, 0));
+    EXPECT_TRUE(page.grid()->viewport()->rect().contains(last)) << last.y();
+}
+
+TEST_F(SystemE2ETest, EmptyLogLongLinesAndFailures) {
+    ASSERT_TRUE(server.writeFile("/var/log/tty12", ""));
+    SystemLogPage page(entryAt(0, 2), &owner);
+    page.command(CMD_PAGE_SHOWN);
+    EXPECT_EQ(page.lineCount(), 0);
+    EXPECT_EQ(page.grid()->GetNumberRows(), 10000);
+    EXPECT_EQ(page.grid()->QuickGetText(0, 0), "");
+
+    // A line of 600 characters is listed in pieces of 511.
+    ASSERT_TRUE(server.writeFile("/var/log/tty12", std::string(600, 'x') + "\nvege\n"));
+    page.command(CMD_PAGE_SHOWN);
+    EXPECT_EQ(lines(page), QStringList({QString(511, 'x'), QString(89, 'x') + " ", "vege "}));
+
+    // A log the tail program cannot read and a missing tail program read alike.
+    ASSERT_TRUE(std::filesystem::remove(server.local("/var/log/tty12")));
+    page.command(CMD_PAGE_SHOWN);
+    EXPECT_EQ(lines(page), QStringList({"  'tail' nem futtatható a proxy szerveren !"}));
+    EXPECT_EQ(page.grid()->GetNumberRows(), 10000);
+    EXPECT_EQ(page.grid()->QuickGetText(0, 1), "");
+    ASSERT_TRUE(server.writeFile("/var/log/tty12", "a\n"));
+    ASSERT_TRUE(std::filesystem::remove(server.local("vxtail")));
+    page.command(CMD_PAGE_SHOWN);
+    EXPECT_EQ(lines(page), QStringList({"  'tail' nem futtatható a proxy szerveren !"}));
+
+    // A tail program that succeeds without leaving its output: the fetch fails.
+    ASSERT_TRUE(server.writeFile("vxtail", "#!/bin/sh\nrm -f vxtail.tmp\nexit 0\n"));
+    ASSERT_TRUE(makeExecutable(server.local("vxtail")));
+    page.command(CMD_PAGE_SHOWN);
+    EXPECT_EQ(lines(page), QStringList({"  Távoli file olvasási hiba !"}));
+}
+
+TEST_F(SystemE2ETest, DaemonLogShowsTheServicesOwnLog) {
+    DaemonLogPage page(entryAt(0, 3), &owner);
+    page.command(CMD_PAGE_SHOWN);
+    ASSERT_GT(page.lineCount(), 1);
+    EXPECT_LE(page.lineCount(), 50);
+    // The newest line is the request that ran the tail program itself.
+    QString last = page.grid()->QuickGetText(0, page.lineCount() - 1);
+    EXPECT_TRUE(last.contains("EXEC ./vxtail ./tcp_srvr.log 50")) << last.toStdString();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Setup against the server.
+
+TEST_F(SystemE2ETest, SetupLoadsAndSavesTheServersWorkingHours) {
+    ASSERT_TRUE(server.writeFile("attandance.txt", "07:45 - 17:15\r\n"));
+    LineSpeeds stored{64, 2000, 32, 128, 4000, 16, 1, 1, 1};
+    ASSERT_EQ(WriteLineSpeeds(stored), 0);
+    serverData.SelectedLevel = serverData.GrantedLevel = 1;
+    SetupPage page(entryAt(0, 4), &owner);
+    page.command(CMD_PAGE_SHOWN);
+    EXPECT_EQ(shownTexts(), "");
+    EXPECT_EQ(page.statusLabel()->text(), "");
+    EXPECT_EQ(page.hourField(0)->value(), 7);
+    EXPECT_EQ(page.hourField(1)->value(), 45);
+    EXPECT_EQ(page.hourField(2)->value(), 17);
+    EXPECT_EQ(page.hourField(3)->value(), 15);
+    EXPECT_EQ(page.speedField(1)->text(), " 2000");
+    EXPECT_EQ(page.speedField(5)->text(), "   16");
+    EXPECT_EQ(page.serverField(0)->text(), "127.0.0.1");
+    // The load computed the totals.
+    EXPECT_EQ(lineSpeeds.lanTotal, 6000);
+
+    page.hourField(1)->stepBy(-45);
+    page.hourField(3)->stepBy(15);
+    page.serverField(2)->setText("lan.example");
+    QTest::mouseClick(page.findChild<RoundButton*>("button1021"), Qt::LeftButton);
+    EXPECT_EQ(page.statusLabel()->text(), "");
+    EXPECT_EQ(server.readFile("attandance.txt"), "07:00 - 17:30\r\n");
+    EXPECT_EQ(get("registry.reg"),
+              "REGEDIT4\r\n\r\n"
+              "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Tarnwell\\Varrow Remote Administrator\\Setup]\r\n"
+              "\"ProxyServerName\"=\"127.0.0.1\"\r\n"
+              "\"InternetServerForPing\"=\"\"\r\n"
+              "\"LanServerForPing\"=\"lan.example\"\r\n"
+              "\"FrameServerForPing\"=\"\"\r\n"
+              "\"ActiveNetworkDevice\"=\"X\"\r\n"
+              "\"Set\"=\"X\"\r\n");
+    LineSpeeds saved{};
+    ASSERT_EQ(ReadLineSpeeds(saved), 0);
+    EXPECT_EQ(saved.lanTotal, 6000);
+    EXPECT_EQ(saved.intranetOut, 16);
+
+    // The server gone: the working hours fail, the rest was saved.
+    server.stop();
+    page.save();
+    EXPECT_EQ(page.statusLabel()->text(), "Hiba a proxy szerveren !");
+}
+
+TEST_F(SystemE2ETest, SetupWithoutSetupBinStillShowsTheServersHours) {
+    ASSERT_TRUE(server.writeFile("attandance.txt", "06:30 - 14:00\r\n"));
+    SetupPage page(entryAt(0, 4), &owner);
+    page.command(CMD_PAGE_SHOWN);
+    EXPECT_EQ(shownTexts(), "Setup file behívási hiba!, Default setup!!");
+    EXPECT_EQ(page.hourField(0)->value(), 6);
+    EXPECT_EQ(page.hourField(1)->value(), 30);
+    EXPECT_EQ(page.hourField(2)->value(), 14);
+    EXPECT_EQ(page.hourField(3)->value(), 0);
+    // A save keeps them as they were on the server.
+    page.save();
+    EXPECT_EQ(server.readFile("attandance.txt"), "06:30 - 14:00\r\n");
+}
+
+TEST_F(SystemE2ETest, SetupChangesBothConsolePasswords) {
+    SetupPage page(entryAt(0, 4), &owner);
+    DialogAnswers::passwords({}, "admin1", "admin1");
+    QTest::mouseClick(page.findChild<RoundButton*>("button141"), Qt::LeftButton);
+    EXPECT_EQ(page.statusLabel()->text(), "Password OK !");
+    std::string admin = server.readFile("/l/apache/etc/ampasswd");
+    EXPECT_EQ(admin.substr(0, 2), "wj");
+    DialogAnswers::passwords({}, "user1", "user1");
+    QTest::mouseClick(page.findChild<RoundButton*>("button140"), Qt::LeftButton);
+    EXPECT_EQ(page.statusLabel()->text(), "Password OK !");
+    EXPECT_NE(server.readFile("/l/apache/etc/empasswd"), admin);
+    // The logon checks against them.
+    serverData.SelectedLevel = 1;
+    EXPECT_EQ(serverData.CheckConsolePassword("admin1"), 1);
+    serverData.SelectedLevel = 0;
+    EXPECT_EQ(serverData.CheckConsolePassword("user1"), 1);
+
+    // A confirmation one character off changes nothing.
+    DialogAnswers::passwords({}, "user2", "user3");
+    page.changePassword(0);
+    EXPECT_EQ(page.statusLabel()->text(), "Hibás jelszó !");
+    EXPECT_EQ(serverData.CheckConsolePassword("user1"), 1);
+
+    server.stop();
+    DialogAnswers::passwords({}, "user2", "user2");
+    page.changePassword(0);
+    EXPECT_EQ(page.statusLabel()->text(), "Távoli hiba !");
+}
+
+// ---------------------------------------------------------------------------------------------
+// Network page: the ping tests.
+
+TEST_F(SystemE2ETest, PingTestsShowTheServersPingOutput) {
+    params("InternetServerForPing 127.0.0.1\nLanServerForPing bad;target\n");
+    NetworkPage page(entryAt(0, 1), &owner);
+    QTest::mouseClick(page.pingButton(0), Qt::LeftButton);
+    QString text = page.statusLabel()->text();
+    EXPECT_TRUE(text.startsWith("PING 127.0.0.1")) << text.toStdString();
+    EXPECT_FALSE(page.statusLabel()->flashing());
+    EXPECT_EQ(page.statusLabel()->currentTextColour(), QColor(Qt::black));
+    EXPECT_TRUE(exists("ping.txt"));
+    // The server refuses the target: the old output was deleted, so nothing can be shown.
+    QTest::mouseClick(page.pingButton(1), Qt::LeftButton);
+    EXPECT_EQ(page.statusLabel()->text(), "\nCannot open temporary file !");
+    EXPECT_TRUE(page.statusLabel()->flashing());
+    EXPECT_FALSE(exists("ping.txt"));
+}
+
+// A server whose ping writes more than the page shows.
+class LongPingTest : public SystemE2ETest {
+  protected:
+    void beforeStart() override {
+        bin = dir / "bin";
+        std::filesystem::create_directories(bin);
+        std::string script = "#!/bin/sh\nprintf 'PING'\ni=0\nwhile [ $i -lt 300 ]; do "
+                             "printf '0123456789'; i=$((i+1)); done\necho\n";
+        put((bin / "ping").string(), script);
+        ASSERT_TRUE(makeExecutable((bin / "ping").string()));
+        oldPath = getenv("PATH");
+        setenv("PATH", (bin.string() + ":" + oldPath).c_str(), 1);
+    }
+    void TearDown() override {
+        setenv("PATH", oldPath.c_str(), 1);
+        SystemE2ETest::TearDown();
+    }
+    std::filesystem::path bin;
+    std::string oldPath;
+};
+
+TEST_F(LongPingTest, OutputIsCutAt2047Bytes) {
+    params("FrameServerForPing 127.0.0.1\n");
+    NetworkPage page(entryAt(0, 1), &owner);
+    page.pingTest(2);
+    QString text = page.statusLabel()->text();
+    ASSERT_EQ(text.size(), 2047);
+    EXPECT_TRUE(text.startsWith("PING0123456789"));
+    EXPECT_EQ(get("ping.txt").size(), 4 + 3000 + 1u);
+}
+
+// ---------------------------------------------------------------------------------------------
+// The first run: no registry store, no server configured.
+
+TEST_F(SystemE2ETest, FirstRunLandsOnSetupAndFindsTheServerAfterARestart) {
+    vxResetParams();
+    serverData.Reset();
+    ASSERT_FALSE(exists("registry.reg"));
+    // The console passwords exist on the server already.
+    ASSERT_TRUE(connectConsole(server));
+    ASSERT_EQ(serverData.ChangeConsolePassword(nullptr, "titok", 0), 1);
+    ASSERT_TRUE(server.writeFile("/l/apache/etc/groups", "diak d\r\n"));
+    ASSERT_TRUE(server.writeFile("/l/apache/etc/users", ""));
+    ASSERT_TRUE(server.writeFile("/l/apache/etc/userdata", ""));
+    vxResetParams();
+    serverData.Reset();
+
+    StartupResult first = RunStartup("");
+    ASSERT_EQ(first.messageText, nullptr);
+    ASSERT_EQ(first.noServer, 1);
+    {
+        MainWindow window(consolePages(), -1);
+        window.show();
+        window.startupLoad();
+        ASSERT_TRUE(window.loaded());
+        EXPECT_EQ(shownTexts(), "");
+        EXPECT_EQ(window.windowTitle(), "Rendszer / Setup -- User jogosultság");
+        auto* setup = dynamic_cast<SetupPage*>(window.page(0, 4));
+        ASSERT_NE(setup, nullptr);
+        EXPECT_TRUE(setup->isVisibleTo(&window));
+        EXPECT_EQ(setup->statusLabel()->text(), "Konfigurációs hiba !");
+        // Every choice in the tree leads back here.
+        window.tree()->setCurrentItem(window.pageNode(0, 2));
+        EXPECT_EQ(window.currentPage(), 4);
+
+        QTest::keyClicks(setup->serverField(0), "127.0.0.1");
+        QTest::keyClick(setup->serverField(0), Qt::Key_Return); // reaches the field, harmless
+        QTest::mouseClick(setup->findChild<RoundButton*>("button1021"), Qt::LeftButton);
+        EXPECT_EQ(setup->statusLabel()->text(), "");
+        window.close();
+    }
+    EXPECT_TRUE(exists("setup.bin"));
+
+    // Restart: the process starts afresh.
+    noServer = 0;
+    vxResetParams();
+    serverData.Reset();
+    lineSpeeds = LineSpeeds{};
+    StartupResult second = RunStartup("");
+    EXPECT_EQ(second.messageText, nullptr);
+    ASSERT_EQ(second.noServer, 0) << vxLastError().text;
+    EXPECT_STREQ(serverData.host, "127.0.0.1");
+    MainWindow window(consolePages(), -1);
+    window.show();
+    window.startupLoad();
+    ASSERT_TRUE(window.loaded());
+    EXPECT_EQ(shownTexts(), "");
+    EXPECT_EQ(window.currentPage(), 0);
+    EXPECT_EQ(window.windowTitle(), "Rendszer / LogOn -- User jogosultság");
+    DialogAnswers::password("titok");
+    window.logOnPage()->logOn();
+    ASSERT_TRUE(window.logOnPage()->loggedOn());
+    window.tree()->setCurrentItem(window.pageNode(0, 3));
+    auto* daemonLog = dynamic_cast<DaemonLogPage*>(window.page(0, 3));
+    ASSERT_NE(daemonLog, nullptr);
+    EXPECT_GT(daemonLog->lineCount(), 1);
+    EXPECT_TRUE(
+        daemonLog->grid()->QuickGetText(0, daemonLog->lineCount() - 1).contains("EXEC ./vxtail"));
+}
+
+} // namespace

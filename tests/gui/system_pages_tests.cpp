@@ -1,0 +1,304 @@
+// The system pages without a server: the Setup page in the no-server state and at both levels,
+// the network page's sampling over a counters fetch of the test's and its missing ping
+// parameters, and the log pages without "ProxyServerName".
+#include <QLineEdit>
+#include <QSpinBox>
+#include <QTest>
+#include <QTimer>
+
+#include "app_fixture.h"
+#include "buttons.h"
+#include "commands.h"
+#include "gridctrl.h"
+#include "history_graph.h"
+#include "line_speeds.h"
+#include "page_table.h"
+#include "status_label.h"
+#include "system/log_page.h"
+#include "system/network_page.h"
+#include "system/setup_page.h"
+#include "vx_reg.h"
+
+namespace {
+
+// The row of the page table at (group, page).
+const PageEntry& entryAt(int group, int page) {
+    return *consolePages().find(group, page);
+}
+
+class SystemPagesTest : public AppTest {
+  protected:
+    void SetUp() override {
+        AppTest::SetUp();
+        lineSpeeds = LineSpeeds{};
+    }
+    void TearDown() override {
+        lineSpeeds = LineSpeeds{};
+        AppTest::TearDown();
+    }
+    static QStringList texts(const QList<QLineEdit*>& fields) {
+        QStringList out;
+        for (QLineEdit* f : fields)
+            out << f->text();
+        return out;
+    }
+    static QStringList speedTexts(const SetupPage& page) {
+        QStringList out;
+        for (int i = 0; i < 6; i++)
+            out << page.speedField(i)->text();
+        return out;
+    }
+    static QList<int> hours(const SetupPage& page) {
+        QList<int> out;
+        for (int i = 0; i < 4; i++)
+            out << page.hourField(i)->value();
+        return out;
+    }
+    static QList<bool> buttonsEnabled(const SetupPage& page) {
+        QList<bool> out;
+        for (int id : {SetupPage::ID_LOAD, SetupPage::ID_SAVE, SetupPage::ID_ADMIN_PASSWORD,
+                       SetupPage::ID_USER_PASSWORD})
+            out << page.findChild<RoundButton*>(QStringLiteral("button%1").arg(id))->isEnabled();
+        return out;
+    }
+    static std::string registryText() { return get("registry.reg"); }
+    QWidget owner;
+};
+
+TEST_F(SystemPagesTest, SetupInTheNoServerStateIsWhereANewConsoleIsPointedAtItsServer) {
+    noServer = 1;
+    SetupPage page(entryAt(0, 4), &owner);
+    EXPECT_EQ(page.serverField(0)->objectName(), "edit1069");
+    EXPECT_EQ(page.speedField(3)->objectName(), "edit1065");
+    EXPECT_EQ(page.hourField(2)->objectName(), "hours1077");
+    page.command(CMD_PAGE_SHOWN);
+    // No message box in this state; the defaults at "%5.0f"; the hours 8:00 to 16:30.
+    EXPECT_EQ(shownTexts(), "");
+    EXPECT_EQ(speedTexts(page),
+              QStringList({"  128", "10000", "  128", "  128", "10000", "  128"}));
+    EXPECT_EQ(hours(page), QList<int>({8, 0, 16, 30}));
+    EXPECT_EQ(page.statusLabel()->text(), "Konfigurációs hiba !");
+    // The buttons keep their state (enabled), whatever the levels say.
+    EXPECT_EQ(buttonsEnabled(page), QList<bool>({true, true, true, true}));
+
+    page.serverField(0)->setText("proxy.example");
+    page.serverField(1)->setText("inet.example");
+    page.speedField(0)->setText("256");
+    page.speedField(4)->setText("sok"); // not a number: saved as 0
+    QTest::mouseClick(page.findChild<RoundButton*>("button1021"), Qt::LeftButton);
+    EXPECT_EQ(page.statusLabel()->text(), "");
+    EXPECT_EQ(registryText(),
+              "REGEDIT4\r\n\r\n"
+              "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Tarnwell\\Varrow Remote Administrator\\Setup]\r\n"
+              "\"ProxyServerName\"=\"proxy.example\"\r\n"
+              "\"InternetServerForPing\"=\"inet.example\"\r\n"
+              "\"LanServerForPing\"=\"\"\r\n"
+              "\"FrameServerForPing\"=\"\"\r\n"
+              "\"ActiveNetworkDevice\"=\"X\"\r\n"
+              "\"Set\"=\"X\"\r\n");
+    LineSpeeds saved{};
+    ASSERT_EQ(ReadLineSpeeds(saved), 0);
+    EXPECT_EQ(saved.internetIn, 256);
+    EXPECT_EQ(saved.lanOut, 0);
+    EXPECT_EQ(saved.internetTotal, 0); // no load has computed the totals
+    EXPECT_STREQ(serverData.host, "proxy.example");
+    // Nothing went to any server: no working hours file was written.
+    EXPECT_FALSE(exists("attandance.txt"));
+
+    // A password change has no confirmed server in this state.
+    DialogAnswers::passwords({}, "uj", "uj");
+    page.changePassword(1);
+    EXPECT_EQ(page.statusLabel()->text(), "Konfigurációs hiba !");
+}
+
+TEST_F(SystemPagesTest, SetupLevelRuleAndTheMessagesOfTheLoad) {
+    SetupPage page(entryAt(0, 4), &owner);
+    serverData.SelectedLevel = 1;
+    serverData.GrantedLevel = 0;
+    params("ProxyServerName 127.0.0.1\nLanServerForPing lan.example\n");
+    // No server is connected (no host name): the hours come back as their defaults.
+    page.serverField(1)->setText("typed");
+    page.command(CMD_PAGE_SHOWN);
+    EXPECT_EQ(buttonsEnabled(page), QList<bool>({false, false, false, false}));
+    EXPECT_TRUE(page.helpButton()->isEnabled());
+    EXPECT_EQ(MessageBox::lastShown().title, "Orvelan");
+    EXPECT_EQ(shownTexts(), "Setup file behívási hiba!, Default setup!!");
+    EXPECT_EQ(
+        texts({page.serverField(0), page.serverField(1), page.serverField(2), page.serverField(3)}),
+        QStringList({"127.0.0.1", "typed", "lan.example", ""}));
+    EXPECT_EQ(hours(page), QList<int>({8, 0, 16, 30}));
+    EXPECT_EQ(page.statusLabel()->text(), "");
+
+    serverData.GrantedLevel = 1;
+    page.command(CMD_PAGE_SHOWN);
+    EXPECT_EQ(buttonsEnabled(page), QList<bool>({true, true, true, true}));
+    serverData.SelectedLevel = 0;
+    page.command(CMD_PAGE_SHOWN);
+    EXPECT_EQ(buttonsEnabled(page), QList<bool>({false, false, false, false}));
+}
+
+TEST_F(SystemPagesTest, SetupMismatchedConfirmationAndCancel) {
+    SetupPage page(entryAt(0, 4), &owner);
+    DialogAnswers::passwords({}, "titok1", "titok2");
+    page.changePassword(0);
+    EXPECT_EQ(page.statusLabel()->text(), "Hibás jelszó !");
+    page.statusLabel()->setStatusText("x");
+    DialogAnswers::passwordCancel();
+    page.changePassword(1);
+    EXPECT_EQ(page.statusLabel()->text(), "x");
+}
+
+TEST_F(SystemPagesTest, SetupUnwritableStoreAfterSetupBinAndHostName) {
+    noServer = 1;
+    SetupPage page(entryAt(0, 4), &owner);
+    page.command(CMD_PAGE_SHOWN);
+    put("blocked", "");
+    setenv("ORVELAN_REGISTRY", (dir / "blocked" / "registry.reg").c_str(), 1);
+    page.serverField(0)->setText("uj.example");
+    page.save();
+    EXPECT_EQ(page.statusLabel()->text(), "Regisztri írási hiba '");
+    EXPECT_TRUE(exists("setup.bin"));
+    EXPECT_STREQ(serverData.host, "uj.example");
+}
+
+TEST_F(SystemPagesTest, SetupRefusesServerNamesWindows1250CannotHold) {
+    noServer = 1;
+    SetupPage page(entryAt(0, 4), &owner);
+    page.serverField(0)->setText(QString::fromUtf8("szerver-中"));
+    page.save();
+    EXPECT_EQ(shownTexts(), "A szerver nevében olyan karakter van, amely a Windows-1250 "
+                            "kódlapon nem írható le !");
+    EXPECT_FALSE(exists("setup.bin"));
+    EXPECT_FALSE(exists("registry.reg"));
+    // Hungarian letters are Windows-1250 bytes in the store.
+    page.serverField(0)->setText(QString::fromUtf8("főszerver"));
+    page.save();
+    EXPECT_NE(registryText().find("\"ProxyServerName\"=\"f\xF5szerver\""), std::string::npos);
+}
+
+// ---------------------------------------------------------------------------------------------
+// The network page over counters texts given by the test.
+
+class NetworkPageTest : public SystemPagesTest {
+  protected:
+    void SetUp() override {
+        SystemPagesTest::SetUp();
+        params("ProxyServerName 127.0.0.1\n");
+        lineSpeeds.internetOut = 128;
+        lineSpeeds.lanOut = 10000;
+        lineSpeeds.intranetOut = 0;
+        page = new NetworkPage(entryAt(0, 1), &owner);
+        page->setCountersFetch([this](const char* host, std::string& text) {
+            hosts << host;
+            text = counters;
+            return answers;
+        });
+    }
+    QStringList cellTexts() const {
+        QStringList out;
+        for (int i = 0; i < NET_CELLS; i++)
+            out << page->cellText(i)->text();
+        return out;
+    }
+    NetworkPage* page = nullptr;
+    std::string counters;
+    bool answers = true;
+    QStringList hosts;
+};
+
+TEST_F(NetworkPageTest, SamplesOnlyWhileShownAndFillsTheNineCells) {
+    EXPECT_TRUE(page->timer()->isActive());
+    EXPECT_EQ(page->timer()->interval(), 1000);
+    EXPECT_EQ(cellTexts(), QStringList(9, "0 Kbyte/sec"));
+    counters = "lo 1 1 ppp0 1000 2000 eth0 0 0";
+    page->sample(); // not shown yet
+    EXPECT_TRUE(hosts.isEmpty());
+
+    page->command(CMD_PAGE_SHOWN);
+    page->sample();
+    EXPECT_EQ(hosts, QStringList({"127.0.0.1"}));
+    EXPECT_EQ(cellTexts(), QStringList(9, "0.0 Kbyte/sec"));
+    EXPECT_EQ(page->cellGraph(0)->count(), 1);
+
+    counters = "lo 1 1 ppp0 17000 2512 eth0 625000 0 eth1 4096 0";
+    page->sample();
+    EXPECT_EQ(cellTexts(), QStringList({"15.6 Kbyte/sec", "0.5 Kbyte/sec", "16.1 Kbyte/sec",
+                                        "610.4 Kbyte/sec", "0.0 Kbyte/sec", "610.4 Kbyte/sec",
+                                        "4.0 Kbyte/sec", "0.0 Kbyte/sec", "4.0 Kbyte/sec"}));
+    EXPECT_EQ(page->cellGraph(0)->value(0), 100);
+    EXPECT_EQ(page->cellGraph(1)->value(0), 3.2);
+    EXPECT_EQ(page->cellGraph(3)->value(0), 50);
+    EXPECT_EQ(page->cellGraph(6)->value(0), 0); // intranet speed 0: no load
+
+    // A server that does not answer leaves the cells as they are.
+    answers = false;
+    page->sample();
+    EXPECT_EQ(page->cellText(0)->text(), "15.6 Kbyte/sec");
+    EXPECT_EQ(page->cellGraph(0)->count(), 2);
+
+    // Hidden: no sampling; the cells keep their last values.
+    answers = true;
+    page->command(CMD_PAGE_HIDDEN);
+    hosts.clear();
+    page->sample();
+    EXPECT_TRUE(hosts.isEmpty());
+    EXPECT_EQ(page->cellText(0)->text(), "15.6 Kbyte/sec");
+}
+
+TEST_F(NetworkPageTest, ATickNeverRunsInsideAnother) {
+    page->command(CMD_PAGE_SHOWN);
+    int fetches = 0;
+    page->setCountersFetch([&](const char*, std::string& text) {
+        fetches++;
+        // A slow fetch: the timer fires meanwhile, and a tick is attempted from within.
+        QTest::qWait(1100);
+        page->sample();
+        text = "eth0 1 1";
+        return true;
+    });
+    page->sample();
+    EXPECT_EQ(fetches, 1);
+    EXPECT_EQ(page->cellGraph(3)->count(), 1);
+}
+
+TEST_F(NetworkPageTest, NothingWithoutProxyServerNameOrInTheNoServerState) {
+    page->command(CMD_PAGE_SHOWN);
+    noServer = 1;
+    page->sample();
+    EXPECT_TRUE(hosts.isEmpty());
+    noServer = 0;
+    vxResetParams();
+    page->sample();
+    EXPECT_TRUE(hosts.isEmpty());
+    EXPECT_EQ(page->cellGraph(0)->count(), 0);
+}
+
+TEST_F(NetworkPageTest, MissingPingParametersFlash) {
+    const char* names[3] = {"InternetServerForPing", "LanServerForPing", "FrameServerForPing"};
+    for (int c = 0; c < 3; c++) {
+        page->statusLabel()->setFlashing(false);
+        QTest::mouseClick(page->pingButton(c), Qt::LeftButton);
+        EXPECT_EQ(page->statusLabel()->text(),
+                  QStringLiteral("\nParameter '%1' is missing !").arg(names[c]));
+        EXPECT_TRUE(page->statusLabel()->flashing());
+    }
+    EXPECT_EQ(page->pingButton(0)->objectName(), "button1036");
+    EXPECT_EQ(page->pingButton(1)->text(), "Ping &LAN");
+    EXPECT_EQ(page->pingButton(2)->geometry(), QRect(425, 40, 160, 40));
+    EXPECT_EQ(page->cellGraph(8)->geometry(), QRect(420, 244, 180, 50));
+    EXPECT_EQ(page->cellGraph(4)->backColor(), QColor(0, 0, 0));
+    EXPECT_EQ(page->cellGraph(4)->spacing(), 5);
+    EXPECT_TRUE(page->refreshButton()->isHidden());
+}
+
+TEST_F(SystemPagesTest, LogPagesWithoutProxyServerName) {
+    SystemLogPage page(entryAt(0, 2), &owner);
+    page.command(CMD_PAGE_SHOWN);
+    EXPECT_EQ(page.lineCount(), 1);
+    EXPECT_EQ(page.grid()->QuickGetText(0, 0), "  ProxyServerName !");
+    // A failure stops the reload before the rows are fitted to the lines.
+    EXPECT_EQ(page.grid()->GetNumberRows(), 10000);
+    EXPECT_EQ(page.grid()->QuickGetText(0, 1), "");
+}
+
+} // namespace
