@@ -13,6 +13,7 @@
 
 #include "def.h"
 #include "txt0.h"
+#include "vxd_fault.h"
 
 namespace {
 
@@ -286,9 +287,11 @@ int vxdWriteSquidConfig(const VxdRoot& root, std::string* error) {
 
     std::map<std::string, std::string> files = buildFiles(dir, groups, users);
     if ((err = makeDirs(root, dir + "/groups/x"))) return (*error = fail(dir, 0, strerror(err)), 1);
-    for (const auto& [path, content] : files)
+    for (const auto& [path, content] : files) {
+        vxdFaultPoint("squid"); // one step per configuration file
         if ((err = writeFile(root, path, content)))
             return (*error = fail(path, 0, strerror(err)), 1);
+    }
     return 0;
 }
 

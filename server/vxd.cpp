@@ -9,9 +9,9 @@
 #include <cstring>
 #include <fcntl.h>
 #include <netinet/in.h>
-#include <poll.h>
 #include <rpc/pmap_clnt.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -29,7 +29,8 @@ struct Options {
     const char* workdir = ".";
     const char* listen = "127.0.0.1";
     const char* pidFile = nullptr;
-    long idle = 600;
+    VxdInstanceLimits instances;
+    VxdTransportLimits connections;
     bool replace = false;
     bool exitWithParent = false;
     VxdAccess access;
@@ -38,33 +39,45 @@ struct Options {
 Options g_opt;
 VxdRoot g_root;
 int g_workFd = -1; // the working directory (O_PATH)
-SVCXPRT* g_listener = nullptr;
+int g_listenFd = -1;
 unsigned short g_port = 0;
 bool g_ownMain[2] = {false, false}; // which of the two service numbers this process registered
-volatile sig_atomic_t g_stop = 0;
 
 const unsigned long kMainPrograms[2] = {VXPROG_MAIN, VXPROG_ALT};
-
-template <class F> xdrproc_t xdrProc(F filter) {
-    return reinterpret_cast<xdrproc_t>(reinterpret_cast<void (*)()>(filter));
-}
 
 // ---- options ----
 
 void usage() {
     fprintf(stderr,
             "usage: vxd --root DIR [--workdir REL] [--listen ADDR] [--allow CIDR]...\n"
-            "           [--idle SECONDS] [--replace] [--pidfile FILE] [--exit-with-parent]\n");
+            "           [--idle SECONDS] [--replace] [--pidfile FILE] [--exit-with-parent]\n"
+            "           [--max-instances N] [--max-connections N] [--connection-timeout SECONDS]\n"
+            "           [--command-timeout SECONDS] [--max-upload BYTES]\n");
+}
+
+// A whole number in [low, high] from an option's value; false with a message otherwise.
+bool number(const char* option, const char* value, long long low, long long high, long long* out) {
+    char* end = nullptr;
+    errno = 0;
+    long long v = strtoll(value, &end, 10);
+    if (errno || end == value || *end || v < low || v > high) {
+        fprintf(stderr, "vxd: bad %s value (want %lld to %lld): %s\n", option, low, high, value);
+        return false;
+    }
+    *out = v;
+    return true;
+}
+
+template <class T>
+bool setNumber(const char* option, const char* value, long long low, long long high, T* out) {
+    long long v = 0;
+    if (!number(option, value, low, high, &v)) return false;
+    *out = static_cast<T>(v);
+    return true;
 }
 
 bool setIdle(const char* value) {
-    char* end = nullptr;
-    g_opt.idle = strtol(value, &end, 10);
-    if (end == value || *end || g_opt.idle < 1 || g_opt.idle > 86400 * 7) {
-        fprintf(stderr, "vxd: bad --idle value: %s\n", value);
-        return false;
-    }
-    return true;
+    return setNumber("--idle", value, 1, 86400 * 7, &g_opt.instances.idleSeconds);
 }
 
 bool addAllow(const char* value) {
@@ -91,6 +104,32 @@ const Option kOptions[] = {
     {"--listen", [](const char* v) { return g_opt.listen = v, true; }, nullptr},
     {"--pidfile", [](const char* v) { return g_opt.pidFile = v, true; }, nullptr},
     {"--idle", setIdle, nullptr},
+    {"--max-instances",
+     [](const char* v) {
+         return setNumber("--max-instances", v, 1, 4096, &g_opt.instances.maxInstances);
+     },
+     nullptr},
+    {"--max-connections",
+     [](const char* v) {
+         return setNumber("--max-connections", v, 4, 65536, &g_opt.connections.maxConnections);
+     },
+     nullptr},
+    {"--connection-timeout",
+     [](const char* v) {
+         return setNumber("--connection-timeout", v, 1, 86400,
+                          &g_opt.connections.connectionTimeout);
+     },
+     nullptr},
+    {"--command-timeout",
+     [](const char* v) {
+         return setNumber("--command-timeout", v, 0, 86400 * 7, &g_opt.instances.commandTimeout);
+     },
+     nullptr},
+    {"--max-upload",
+     [](const char* v) {
+         return setNumber("--max-upload", v, 0, 1LL << 50, &g_opt.instances.maxUpload);
+     },
+     nullptr},
     {"--allow", addAllow, nullptr},
     {"--replace", nullptr, &g_opt.replace},
     {"--exit-with-parent", nullptr, &g_opt.exitWithParent},
@@ -138,8 +177,7 @@ bool otherServiceAnswers(unsigned long program, unsigned short port) {
     CLIENT* c = clnttcp_create(&sin, program, VXVERS, &sock, 0, 0);
     if (!c) return false;
     timeval tv{2, 0};
-    clnt_stat st =
-        clnt_call(c, NULLPROC, xdrProc(xdr_void), nullptr, xdrProc(xdr_void), nullptr, tv);
+    clnt_stat st = clnt_call(c, NULLPROC, vxdXdr(xdr_void), nullptr, vxdXdr(xdr_void), nullptr, tv);
     clnt_destroy(c);
     return st == RPC_SUCCESS || st == RPC_AUTHERROR;
 }
@@ -152,9 +190,9 @@ int listenSocket() {
         fprintf(stderr, "vxd: bad --listen address (want IPv4): %s\n", g_opt.listen);
         return -1;
     }
-    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&sin), sizeof sin) != 0 ||
-        listen(fd, 64) != 0) {
+        listen(fd, SOMAXCONN) != 0) {
         fprintf(stderr, "vxd: cannot listen on %s: %s\n", g_opt.listen, strerror(errno));
         if (fd >= 0) close(fd);
         return -1;
@@ -182,8 +220,7 @@ bool registerService() {
     for (int i = 0; i < 2; i++) {
         unsigned long prog = kMainPrograms[i];
         pmap_unset(prog, VXVERS);
-        if (!svc_register(g_listener, prog, VXVERS, vxdDispatch, 0) ||
-            !pmap_set(prog, VXVERS, IPPROTO_TCP, g_port)) {
+        if (!pmap_set(prog, VXVERS, IPPROTO_TCP, g_port)) {
             fprintf(stderr, "vxd: cannot register program 0x%08lx with rpcbind (is it running?)\n",
                     prog);
             return false;
@@ -196,7 +233,7 @@ bool registerService() {
 // Drops every registration this process still owns. A service number is left alone when a
 // later service (--replace) has taken it over.
 void unregisterAll() {
-    vxdReleaseAllInstances();
+    vxdWorkersShutdown();
     for (int i = 0; i < 2; i++) {
         if (!g_ownMain[i]) continue;
         if (vxdRegisteredPort(kMainPrograms[i]) == g_port) pmap_unset(kMainPrograms[i], VXVERS);
@@ -205,7 +242,7 @@ void unregisterAll() {
 }
 
 void onSignal(int) {
-    g_stop = 1;
+    *vxdStopFlag() = 1;
 }
 
 bool writePidFile() {
@@ -253,6 +290,19 @@ bool openRoot() {
     return true;
 }
 
+// Room for the connection limit, the workers' sockets and the files of the service.
+void raiseDescriptorLimit() {
+    rlimit rl{};
+    if (getrlimit(RLIMIT_NOFILE, &rl) != 0) return;
+    rlim_t want = static_cast<rlim_t>(g_opt.connections.maxConnections) + 64;
+    if (rl.rlim_cur >= want) return;
+    rl.rlim_cur = rl.rlim_max == RLIM_INFINITY || rl.rlim_max > want ? want : rl.rlim_max;
+    setrlimit(RLIMIT_NOFILE, &rl);
+    if (rl.rlim_cur < want)
+        fprintf(stderr, "vxd: only %lu descriptors for %d connections\n",
+                static_cast<unsigned long>(rl.rlim_cur), g_opt.connections.maxConnections);
+}
+
 void installSignals() {
     signal(SIGPIPE, SIG_IGN);
     struct sigaction sa {};
@@ -261,35 +311,32 @@ void installSignals() {
     sigaction(SIGINT, &sa, nullptr);
 }
 
-// The listening transport, registered under both service numbers.
+// The listening socket, registered under both service numbers.
 bool startService() {
-    // Connections stay in libtirpc's blocking mode: its non-blocking mode (RPC_SVC_CONNMAXREC_SET)
-    // cannot receive a record of a full 300000-byte block. XDR bounds every argument anyway.
-    int fd = listenSocket();
-    if (fd < 0) return false;
-    g_listener = svc_vc_create(fd, VX_BLOCK_MAX + 4096, VX_BLOCK_MAX + 4096);
-    if (!g_listener) {
-        fprintf(stderr, "vxd: cannot create the RPC transport\n");
-        return false;
-    }
-    vxdInstancesInit(g_listener, g_port, vxdDispatch);
+    g_listenFd = listenSocket();
+    if (g_listenFd < 0) return false;
+    VxdTransportLimits workerConnections = g_opt.connections;
+    workerConnections.maxConnections = 16; // one console uses one at a time
+    workerConnections.maxRecord = VX_BLOCK_MAX + 1024;
+    workerConnections.writeTimeoutMs = 60000;
+    vxdWorkersInit(g_opt.listen, g_listenFd, g_opt.instances, workerConnections, vxdDispatch);
     if (!registerService()) {
         unregisterAll();
         return false;
     }
+    vxdDropStaleRegistrations();
     return true;
 }
 
-void serve() {
-    while (!g_stop) {
-        int n = poll(svc_pollfd, static_cast<nfds_t>(svc_max_pollfd), 1000);
-        if (n < 0 && errno != EINTR) {
-            vxdLog("poll: %s", strerror(errno));
-            break;
-        }
-        if (n > 0) svc_getreq_poll(svc_pollfd, n);
-        vxdDropIdleInstances(g_opt.idle);
-    }
+void logLimits() {
+    const VxdInstanceLimits& in = g_opt.instances;
+    const VxdTransportLimits& c = g_opt.connections;
+    char timeout[32] = "none";
+    if (in.commandTimeout > 0) snprintf(timeout, sizeof timeout, "%d s", in.commandTimeout);
+    vxdLog("limits: %d instances (idle %ld s), %d connections (idle %d s), command time %s, "
+           "upload %lld bytes",
+           in.maxInstances, in.idleSeconds, c.maxConnections, c.connectionTimeout, timeout,
+           in.maxUpload);
 }
 
 } // namespace
@@ -303,11 +350,14 @@ int main(int argc, char** argv) {
         if (getppid() == 1) return 1;
     }
     installSignals();
+    raiseDescriptorLimit();
     if (!startService()) return 1;
     if (!writePidFile()) fprintf(stderr, "vxd: cannot write %s\n", g_opt.pidFile);
     vxdLog("vxd started: root %s, working directory %s, %s port %u", g_root.rootPath,
            g_root.workPath, g_opt.listen, g_port);
-    serve();
+    logLimits();
+    vxdWorkersTick(); // the first spares
+    vxdServe(g_listenFd, g_opt.connections, vxdDispatch, vxdStopFlag(), vxdWorkersTick);
     unregisterAll();
     vxdLog("vxd stopped");
     removePidFile();

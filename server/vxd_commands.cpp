@@ -1,14 +1,19 @@
 // The procedures that run programs or read system state: exec, crypt, netdev and ping.
 #include <cerrno>
 #include <crypt.h>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <initializer_list>
+#include <poll.h>
 #include <spawn.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "vxd_log.h"
 #include "vxd_procedures.h"
 #include "vxd_shell.h"
 
@@ -20,9 +25,47 @@ constexpr const char* kPingFile = "__vxPingFil.txt";
 constexpr size_t kNetdevMax = 128; // the reply's text field
 constexpr size_t kPingTargetMax = 64;
 
+// Waits for pid; after the command time limit (when set) or when the worker is told to stop,
+// the command's process group is killed. Returns the wait status, or -errno.
+int waitCommand(pid_t pid, const char* what) {
+    int limit = vxdInstanceLimits().commandTimeout;
+    int pidfd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+    time_t start = vxdMonotonicSeconds();
+    bool killed = false;
+    for (;;) {
+        int status = 0;
+        pid_t r = waitpid(pid, &status, pidfd >= 0 ? WNOHANG : 0);
+        if (r == pid) {
+            if (pidfd >= 0) close(pidfd);
+            return status;
+        }
+        if (r < 0 && errno != EINTR) {
+            int err = errno;
+            if (pidfd >= 0) close(pidfd);
+            return -err;
+        }
+        bool overTime = limit > 0 && vxdMonotonicSeconds() - start >= limit;
+        if (!killed && (overTime || *vxdStopFlag())) {
+            if (overTime) {
+                char text[VX_STRING_MAX * 4 + 1];
+                vxdEscapeForLog(what, text, sizeof text);
+                vxdLog("command time limit (%d s) reached: killed %s", limit, text);
+            }
+            kill(-pid, SIGKILL);
+            killed = true;
+        }
+        if (pidfd >= 0) {
+            pollfd p{pidfd, POLLIN, 0};
+            poll(&p, 1, 1000);
+        }
+    }
+}
+
 // Runs argv with the working directory as cwd, stdin from /dev/null, stdout and stderr to
-// outFd (or the service's own stderr when outFd < 0). Returns the wait status, or -errno.
-int runProgram(const char* file, char* const argv[], char* const envp[], int outFd, bool search) {
+// outFd (or the service's own stderr when outFd < 0), in a process group of its own so that a
+// time limit ends everything it started. Returns the wait status, or -errno.
+int runProgram(const char* file, char* const argv[], char* const envp[], int outFd, bool search,
+               const char* what) {
     posix_spawn_file_actions_t fa;
     posix_spawn_file_actions_init(&fa);
     posix_spawn_file_actions_addchdir_np(&fa, vxdContext().root->workPath);
@@ -34,15 +77,22 @@ int runProgram(const char* file, char* const argv[], char* const envp[], int out
         posix_spawn_file_actions_adddup2(&fa, 2, 1);
     }
     posix_spawn_file_actions_addclosefrom_np(&fa, 3);
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF);
+    posix_spawnattr_setpgroup(&attr, 0);
+    sigset_t defaults; // what vxd ignores or catches, the command gets as usual
+    sigemptyset(&defaults);
+    for (int sig : {SIGPIPE, SIGTERM, SIGINT, SIGCHLD})
+        sigaddset(&defaults, sig);
+    posix_spawnattr_setsigdefault(&attr, &defaults);
     pid_t pid;
-    int rc = search ? posix_spawnp(&pid, file, &fa, nullptr, argv, envp)
-                    : posix_spawn(&pid, file, &fa, nullptr, argv, envp);
+    int rc = search ? posix_spawnp(&pid, file, &fa, &attr, argv, envp)
+                    : posix_spawn(&pid, file, &fa, &attr, argv, envp);
     posix_spawn_file_actions_destroy(&fa);
+    posix_spawnattr_destroy(&attr);
     if (rc != 0) return -rc;
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0)
-        if (errno != EINTR) return -errno;
-    return status;
+    return waitCommand(pid, what);
 }
 
 // A ping target: a host name or an address, [A-Za-z0-9.:-] only, not starting with '-'.
@@ -77,7 +127,7 @@ vx_reply vxdExec(const char* command) {
     envp[n] = nullptr;
     char* argv[] = {const_cast<char*>("sh"), const_cast<char*>("-c"), const_cast<char*>(command),
                     nullptr};
-    int status = runProgram(vxdCommandShell(root), argv, envp, -1, false);
+    int status = runProgram(vxdCommandShell(root), argv, envp, -1, false, command);
     if (status < 0) return vxdErrorReply(-status, "/bin/sh");
     vx_reply r = vxdEmptyReply();
     int code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
@@ -152,7 +202,7 @@ vx_reply vxdPing(const char* target) {
     char* argv[] = {const_cast<char*>("ping"), const_cast<char*>("-c"),   const_cast<char*>("3"),
                     const_cast<char*>("-W"),   const_cast<char*>("1"),    const_cast<char*>("-i"),
                     const_cast<char*>("0.2"),  const_cast<char*>(target), nullptr};
-    int status = runProgram("ping", argv, environ, fd, true);
+    int status = runProgram("ping", argv, environ, fd, true, "ping");
     if (status < 0) {
         char text[160];
         int n = snprintf(text, sizeof text, "ping: %s\n", strerror(-status));

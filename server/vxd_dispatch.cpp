@@ -1,6 +1,5 @@
 // The procedure table and the dispatch of one call: access check, program check, argument
 // decoding and the log line, then the procedure.
-#include <arpa/inet.h>
 #include <cstdio>
 #include <cstring>
 
@@ -18,19 +17,12 @@ char g_blockData[VX_BLOCK_MAX];
 char g_replyMessage[VX_STRING_MAX + 1];
 char g_replyText[VX_STRING_MAX + 1];
 
-// XDR filters as the svc functions take them (xdr_void has no parameters).
-template <class F> xdrproc_t xdrProc(F filter) {
-    return reinterpret_cast<xdrproc_t>(reinterpret_cast<void (*)()>(filter));
-}
-
 // One decoded call.
 struct Call {
-    svc_req* rq;
-    SVCXPRT* xprt;
-    const char* client; // the caller's address
-    VxdInstance* in;    // the instance called; nullptr on a main program
-    const char* arg;    // a string argument
-    vx_block* block;    // a block argument
+    VxdRequest* rq;
+    VxdInstance* in; // the instance called; nullptr on a main program
+    const char* arg; // a string argument
+    vx_block* block; // a block argument
 };
 
 enum class Argument { None, String, Block };
@@ -47,34 +39,33 @@ struct Procedure {
 void logRequest(const Call& c, const char* argument) {
     char arg[VX_STRING_MAX * 4 + 1];
     vxdEscapeForLog(argument ? argument : "", arg, sizeof arg);
-    vxdLog("%s 0x%08lx %lu %s %s", c.client, static_cast<unsigned long>(c.rq->rq_prog),
-           static_cast<unsigned long>(c.rq->rq_proc), vxdProcedureName(c.rq->rq_proc), arg);
+    vxdLog("%s 0x%08lx %lu %s %s", c.rq->client, c.rq->prog, c.rq->proc,
+           vxdProcedureName(c.rq->proc), arg);
 }
 
 void sendReply(const Call& c, vx_reply reply) {
-    if (!svc_sendreply(c.xprt, xdrProc(xdr_vxreply), reinterpret_cast<char*>(&reply)))
-        vxdLog("cannot send a reply");
+    vxdSendReply(*c.rq, vxdXdr(xdr_vxreply), &reply);
 }
 
 void sendBlock(const Call& c, vx_block block) {
-    if (!svc_sendreply(c.xprt, xdrProc(xdr_vxblock), reinterpret_cast<char*>(&block)))
-        vxdLog("cannot send a block");
+    vxdSendReply(*c.rq, vxdXdr(xdr_vxblock), &block);
 }
 
 void runAsk(const Call& c) {
     vx_instance inst{};
-    inst.program = static_cast<int32_t>(vxdNewInstance());
+    inst.program = static_cast<int32_t>(vxdHandOutInstance());
     char text[32];
     snprintf(text, sizeof text, "-> 0x%08x", static_cast<unsigned>(inst.program));
     logRequest(c, text);
-    svc_sendreply(c.xprt, xdrProc(xdr_vxinstance), reinterpret_cast<char*>(&inst));
+    vxdSendReply(*c.rq, vxdXdr(xdr_vxinstance), &inst);
 }
 
 void runRelease(const Call& c) {
     logRequest(c, "");
-    // Unregistered before the answer, so a client sees the number gone once it returns.
-    vxdReleaseInstance(c.in, "released");
-    svc_sendreply(c.xprt, xdrProc(xdr_void), nullptr);
+    // Unregistered before the answer, so a client sees the number gone once it returns; the
+    // worker ends after the answer.
+    vxdEndInstance("released");
+    vxdSendReply(*c.rq, vxdXdr(xdr_void), nullptr);
 }
 
 void runWrite(const Call& c) {
@@ -153,13 +144,14 @@ bool isMainProgram(unsigned long prog) {
 // Decodes the argument the procedure takes into call; false (with the log line and the error
 // answer sent) when it does not decode.
 bool decodeArgument(const Procedure& p, Call* call) {
+    VxdRequest& rq = *call->rq;
     switch (p.argument) {
     case Argument::None:
-        if (svc_getargs(call->xprt, xdrProc(xdr_void), nullptr)) return true;
+        if (vxdGetArgs(rq, vxdXdr(xdr_void), nullptr)) return true;
         break;
     case Argument::String: {
         char* text = g_argText;
-        if (svc_getargs(call->xprt, xdrProc(xdr_vxstring), reinterpret_cast<char*>(&text))) {
+        if (vxdGetArgs(rq, vxdXdr(xdr_vxstring), &text)) {
             call->arg = g_argText;
             return true;
         }
@@ -168,12 +160,11 @@ bool decodeArgument(const Procedure& p, Call* call) {
     }
     case Argument::Block:
         call->block->data = g_blockData;
-        if (svc_getargs(call->xprt, xdrProc(xdr_vxblock), reinterpret_cast<char*>(call->block)))
-            return true;
+        if (vxdGetArgs(rq, vxdXdr(xdr_vxblock), call->block)) return true;
         logRequest(*call, "(bad block)");
         break;
     }
-    svcerr_decode(call->xprt);
+    vxdSendAcceptError(rq, GARBAGE_ARGS);
     return false;
 }
 
@@ -217,34 +208,33 @@ char* vxdReplyText() {
     return g_replyText;
 }
 
-void vxdDispatch(svc_req* rq, SVCXPRT* xprt) {
-    char client[INET6_ADDRSTRLEN];
-    uint32_t addr = 0;
-    bool v4 = vxdCallerAddress(xprt, &addr, client, sizeof client);
-    if (!v4 || !g_context.access->allows(addr)) {
-        vxdLog("%s 0x%08lx %lu refused", client, static_cast<unsigned long>(rq->rq_prog),
-               static_cast<unsigned long>(rq->rq_proc));
-        svcerr_auth(xprt, AUTH_TOOWEAK);
+void vxdDispatch(VxdRequest& rq) {
+    if (!rq.v4 || !g_context.access->allows(rq.addr)) {
+        vxdLog("%s 0x%08lx %lu refused", rq.client, rq.prog, rq.proc);
+        vxdSendAuthError(rq, AUTH_TOOWEAK);
         return;
     }
-    if (rq->rq_proc == NULLPROC) {
-        svc_sendreply(xprt, xdrProc(xdr_void), nullptr);
-        return;
-    }
+    // The service process serves the service numbers, a worker its instance's number.
     vx_block block{};
-    Call call{rq, xprt, client, nullptr, nullptr, &block};
-    if (!isMainProgram(rq->rq_prog)) {
-        call.in = vxdFindInstance(rq->rq_prog);
-        if (!call.in) {
-            svcerr_noprog(xprt);
-            return;
-        }
-        call.in->lastUse = vxdMonotonicSeconds();
+    Call call{&rq, vxdFindInstance(rq.prog), nullptr, &block};
+    bool served = call.in || (isMainProgram(rq.prog) && !vxdIsWorker());
+    if (!served) {
+        vxdSendAcceptError(rq, PROG_UNAVAIL);
+        return;
     }
-    const Procedure* p = findProcedure(rq->rq_proc);
+    if (rq.vers != VXVERS) {
+        vxdSendVersionMismatch(rq);
+        return;
+    }
+    if (call.in) call.in->lastUse = vxdMonotonicSeconds();
+    if (rq.proc == NULLPROC) {
+        vxdSendReply(rq, vxdXdr(xdr_void), nullptr);
+        return;
+    }
+    const Procedure* p = findProcedure(rq.proc);
     if (!p || (p->where == Where::Instance) != (call.in != nullptr)) {
         logRequest(call, "(no such procedure here)");
-        svcerr_noproc(xprt);
+        vxdSendAcceptError(rq, PROC_UNAVAIL);
         return;
     }
     if (decodeArgument(*p, &call)) p->run(call);

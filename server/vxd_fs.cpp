@@ -3,14 +3,18 @@
 
 #include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <linux/openat2.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
+
+#include "vxd_fault.h"
 
 namespace {
 
@@ -173,6 +177,24 @@ int vxdCreateTemp(int dirFd, char* tmpName, size_t tmpSize, mode_t mode) {
     return -EEXIST;
 }
 
+void vxdRemoveStaleTemps(int dirFd) {
+    int fd = openat(dirFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;
+    DIR* dir = fdopendir(fd);
+    if (!dir) {
+        close(fd);
+        return;
+    }
+    while (dirent* e = readdir(dir)) {
+        int pid = 0;
+        unsigned counter = 0;
+        char end = 0;
+        if (sscanf(e->d_name, ".vxtmp.%d.%u%c", &pid, &counter, &end) != 2 || pid <= 0) continue;
+        if (kill(pid, 0) != 0 && errno == ESRCH) unlinkat(dirFd, e->d_name, 0);
+    }
+    closedir(dir);
+}
+
 int vxdWriteAll(int fd, const void* data, size_t size) {
     const char* p = static_cast<const char*>(data);
     while (size > 0) {
@@ -204,6 +226,7 @@ int vxdReplaceFrom(int srcFd, int dirFd, const char* name, mode_t mode) {
     if (!err && fchmod(fd, mode) != 0) err = errno;
     if (!err && fsync(fd) != 0) err = errno;
     if (close(fd) != 0 && !err) err = errno;
+    vxdFaultPoint("replace"); // the new content is complete beside the old
     if (!err && renameat(dirFd, tmp, dirFd, name) != 0) err = errno;
     if (err) unlinkat(dirFd, tmp, 0);
     return err;

@@ -43,6 +43,10 @@ int vxdOpenParent(const VxdRoot& root, const char* path, char* name, size_t name
 // Returns a descriptor, or -errno.
 int vxdCreateTemp(int dirFd, char* tmpName, size_t tmpSize, mode_t mode);
 
+// Removes the temporary files of vxdCreateTemp in dirFd whose process no longer runs (left by a
+// server or program that was killed).
+void vxdRemoveStaleTemps(int dirFd);
+
 // Writes all bytes to fd (retrying short writes). Returns 0 or an errno value.
 int vxdWriteAll(int fd, const void* data, size_t size);
 

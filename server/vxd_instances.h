@@ -1,49 +1,86 @@
-// Server instances: program numbers handed out by procedure 5, each registered with rpcbind
-// until procedure 9 releases it or it stays idle too long, each with at most one open file.
+// Server instances: program numbers handed out by procedure 5. Each instance is served by a
+// worker process of its own, listening at a port of its own under the instance number.
+//
+// Why processes: an instance runs commands that may take minutes (a statistics run, a ping, a
+// slow post-save command) and holds an open file across calls. A process per instance serves
+// every instance independently of the others and of the service numbers, keeps the per-call
+// buffers and the open file of one instance away from the others, and a worker that crashes
+// ends only its own instance: the service process reaps it and drops its registration. The
+// service process itself only hands out numbers and answers procedures 29 and 30, so it never
+// waits on a command.
+//
+// Why spares: registering a number with rpcbind and starting a worker take longer than a
+// command. The service keeps a few workers started and registered ahead of use, so that
+// procedure 5 answers at once and the next spare starts after the answer.
 #pragma once
 
 #include <climits>
+#include <csignal>
 #include <ctime>
 #include <netinet/in.h>
-#include <rpc/rpc.h>
 
 #include "vx_xdr.h"
+#include "vxd_rpc.h"
 
 struct VxdInstance {
-    unsigned long program = 0; // 0: free slot
-    time_t lastUse = 0;        // CLOCK_MONOTONIC seconds
-    int fd = -1;               // the open file (procedures 6 and 7)
-    bool writing = false;      // fd is a temporary file that procedure 8 renames into place
-    bool failed = false;       // a write failed: the close discards the temporary file
-    int dirFd = -1;            // directory of the file being written
-    char tmpName[64] = {};     // the temporary file's name in dirFd
+    unsigned long program = 0;
+    time_t lastUse = 0;    // CLOCK_MONOTONIC seconds
+    int fd = -1;           // the open file (procedures 6 and 7)
+    bool writing = false;  // fd is a temporary file that procedure 8 renames into place
+    bool failed = false;   // a write failed: the close discards the temporary file
+    long long written = 0; // bytes written to fd
+    int dirFd = -1;        // directory of the file being written
+    char tmpName[64] = {}; // the temporary file's name in dirFd
     char name[NAME_MAX + 1] = {};
     char path[VX_STRING_MAX + 1] = {}; // the path as the client named it
 };
 
-using VxdDispatch = void (*)(svc_req*, SVCXPRT*);
+struct VxdInstanceLimits {
+    int maxInstances = 64;           // instances handed out at once
+    long idleSeconds = 600;          // an instance without a call for this long is dropped
+    long long maxUpload = 1LL << 30; // bytes of one uploaded file
+    int commandTimeout = 0;          // seconds a command may run; 0: no limit
+    int spares = 2;                  // workers started ahead of use
+};
 
-// New instances are served by dispatch on listener, which listens at port.
-void vxdInstancesInit(SVCXPRT* listener, unsigned short port, VxdDispatch dispatch);
+// Set by SIGTERM and SIGINT, and in a worker by the end of its instance.
+volatile int* vxdStopFlag();
 
+// ---- the service process ----
+
+// Workers listen on listenAddress and serve their instance with handler over transport;
+// serviceFd is the service's listening socket (closed in every worker).
+void vxdWorkersInit(const char* listenAddress, int serviceFd, const VxdInstanceLimits& limits,
+                    const VxdTransportLimits& transport, VxdHandler handler);
+const VxdInstanceLimits& vxdInstanceLimits();
+
+// Procedure 5: a registered instance number, or 0 (at the instance limit, or rpcbind refused).
+unsigned long vxdHandOutInstance();
+
+// Reaps ended workers (dropping the registrations of those that crashed), retires old spares
+// and starts new ones.
+void vxdWorkersTick();
+
+// Ends every worker and drops what they had registered.
+void vxdWorkersShutdown();
+
+// Drops registrations of instance numbers whose port nobody listens at (left by a service that
+// was killed).
+void vxdDropStaleRegistrations();
+
+// ---- a worker ----
+
+bool vxdIsWorker();
+
+// The instance of this worker when program is its number; nullptr in the service process.
 VxdInstance* vxdFindInstance(unsigned long program);
-
-// A new instance program number registered with rpcbind, or 0 (no free slot, or rpcbind
-// refused).
-unsigned long vxdNewInstance();
 
 // Closes the instance's file; a file being written is renamed into place only when commit is
 // set and every write succeeded. Returns 0 or an errno value.
 int vxdCloseFile(VxdInstance* in, bool commit);
 
-// Closes the file, drops the registration and frees the slot; why goes to the log.
-void vxdReleaseInstance(VxdInstance* in, const char* why);
-
-// Releases the instances unused for idleSeconds.
-void vxdDropIdleInstances(long idleSeconds);
-
-// Releases every instance (at shutdown).
-void vxdReleaseAllInstances();
+// Procedure 9: closes the file and drops the registration now; the worker ends after the reply.
+void vxdEndInstance(const char* why);
 
 time_t vxdMonotonicSeconds();
 

@@ -1,12 +1,11 @@
 // The procedures of the vxd service and the table that routes calls to them.
 #pragma once
 
-#include <rpc/rpc.h>
-
 #include "vx_xdr.h"
 #include "vxd_access.h"
 #include "vxd_fs.h"
 #include "vxd_instances.h"
+#include "vxd_rpc.h"
 
 // What every procedure may use: the root, the working directory (O_PATH descriptor) and the
 // callers served.
@@ -19,8 +18,8 @@ struct VxdContext {
 void vxdProceduresInit(const VxdContext& context);
 const VxdContext& vxdContext();
 
-// Serves one call on the main programs or on an instance (the svc dispatch function).
-void vxdDispatch(svc_req* rq, SVCXPRT* xprt);
+// Serves one call on the service numbers or on an instance.
+void vxdDispatch(VxdRequest& request);
 
 // ---- replies (their texts live in static buffers until the next reply) ----
 

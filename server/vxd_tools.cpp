@@ -9,6 +9,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "vxd_fault.h"
+
 namespace {
 
 // A data file as its directory and the names of the files kept beside it.
@@ -48,6 +50,11 @@ mode_t fileMode(int fd, mode_t fallback) {
     return st.st_mode & 07777;
 }
 
+int held(const char* path) {
+    fprintf(stderr, "cpout: %s: checked out already\n", path);
+    return VXD_EXIT_HELD;
+}
+
 int fail(const char* what, const char* path, int err) {
     fprintf(stderr, "%s: %s: %s\n", what, path, strerror(err));
     return VXD_EXIT_FAILED;
@@ -55,51 +62,55 @@ int fail(const char* what, const char* path, int err) {
 
 } // namespace
 
+// The lock copy is complete before it exists: the content goes to a temporary file, synced, and
+// the lock is taken by linking that file under the lock name. link() fails when the name exists,
+// so of consoles racing for one file exactly one wins, and a server that dies on the way leaves
+// either no lock or a complete one, never a partial copy that later passes for the lock.
 int vxdCheckout(const VxdRoot& root, const char* path) {
     DataFile file;
     int err = openDataFile(root, path, &file);
     if (err) return fail("cpout", path, err);
-    // Creating the lock copy exclusively is the lock itself.
-    int lock =
-        openat(file.dirFd, file.lock, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (lock < 0 && errno == EEXIST) {
-        fprintf(stderr, "cpout: %s: checked out already\n", path);
-        return VXD_EXIT_HELD;
-    }
-    if (lock < 0) return fail("cpout", path, errno);
+    vxdRemoveStaleTemps(file.dirFd);
+    if (faccessat(file.dirFd, file.lock, F_OK, AT_SYMLINK_NOFOLLOW) == 0) return held(path);
     int src = vxdOpenRegular(root, path);
-    if (src < 0) {
-        close(lock);
-        unlinkat(file.dirFd, file.lock, 0);
-        // No file yet: nothing to check out; the console starts an empty list.
-        return src == -ENOENT ? VXD_EXIT_OK : fail("cpout", path, -src);
+    // No file yet: nothing to check out; the console starts an empty list.
+    if (src < 0) return src == -ENOENT ? VXD_EXIT_OK : fail("cpout", path, -src);
+    char tmp[64];
+    int copy = vxdCreateTemp(file.dirFd, tmp, sizeof tmp, 0600);
+    if (copy < 0) {
+        close(src);
+        return fail("cpout", path, -copy);
     }
+    vxdFaultPoint("cpout"); // 1: the temporary file exists
     static char buf[65536];
-    err = 0;
     for (;;) {
         ssize_t n = read(src, buf, sizeof buf);
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) err = errno;
         if (n <= 0) break;
-        if ((err = vxdWriteAll(lock, buf, static_cast<size_t>(n)))) break;
+        if ((err = vxdWriteAll(copy, buf, static_cast<size_t>(n)))) break;
+        vxdFaultPoint("cpout"); // 2: part of the content is copied
     }
-    if (!err && fchmod(lock, fileMode(src, 0644)) != 0) err = errno;
-    if (!err && fsync(lock) != 0) err = errno;
-    if (close(lock) != 0 && !err) err = errno;
+    if (!err && fchmod(copy, fileMode(src, 0644)) != 0) err = errno;
+    if (!err && fsync(copy) != 0) err = errno;
+    if (close(copy) != 0 && !err) err = errno;
     close(src);
-    if (err) {
-        unlinkat(file.dirFd, file.lock, 0);
-        return fail("cpout", path, err);
-    }
-    return VXD_EXIT_OK;
+    vxdFaultPoint("cpout"); // 3: the copy is complete, not yet the lock
+    if (!err && linkat(file.dirFd, tmp, file.dirFd, file.lock, 0) != 0) err = errno;
+    vxdFaultPoint("cpout"); // 4: the lock is taken, the temporary name still there
+    unlinkat(file.dirFd, tmp, 0);
+    if (err == EEXIST) return held(path);
+    return err ? fail("cpout", path, err) : VXD_EXIT_OK;
 }
 
 int vxdCheckin(const VxdRoot& root, const char* path) {
     DataFile file;
     int err = openDataFile(root, path, &file);
     if (err) return fail("cpin", path, err);
+    vxdRemoveStaleTemps(file.dirFd);
     int lock = openEntry(file, file.lock);
     if (lock < 0) return fail("cpin", path, errno);
+    vxdFaultPoint("cpin"); // 1: nothing changed yet
     mode_t mode = 0644;
     int cur = vxdOpenRegular(root, path);
     if (cur >= 0) {
@@ -116,8 +127,10 @@ int vxdCheckin(const VxdRoot& root, const char* path) {
     } else {
         err = -cur;
     }
+    vxdFaultPoint("cpin"); // 2: the previous content is kept, the file not yet replaced
     if (!err) err = vxdReplaceFrom(lock, file.dirFd, file.name, mode);
     close(lock);
+    vxdFaultPoint("cpin"); // 3: the file is replaced
     return err ? fail("cpin", path, err) : VXD_EXIT_OK;
 }
 
@@ -125,6 +138,7 @@ int vxdDropLock(const VxdRoot& root, const char* path) {
     DataFile file;
     int err = openDataFile(root, path, &file);
     if (err) return fail("cpin2", path, err);
+    vxdFaultPoint("cpin2");
     if (unlinkat(file.dirFd, file.lock, 0) != 0 && errno != ENOENT)
         return fail("cpin2", path, errno);
     return VXD_EXIT_OK;
@@ -134,6 +148,7 @@ int vxdRestore(const VxdRoot& root, const char* path) {
     DataFile file;
     int err = openDataFile(root, path, &file);
     if (err) return fail("cprestore", path, err);
+    vxdFaultPoint("cprestore");
     int prev = openEntry(file, file.prev);
     if (prev >= 0) {
         err = vxdReplaceFrom(prev, file.dirFd, file.name, fileMode(prev, 0644));

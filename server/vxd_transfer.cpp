@@ -6,6 +6,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "vxd_fault.h"
+#include "vxd_log.h"
 #include "vxd_procedures.h"
 
 namespace {
@@ -29,6 +31,7 @@ vx_reply vxdOpenNew(VxdInstance* in, const char* path) {
     vxdCloseFile(in, false);
     int dirFd = vxdOpenParent(*vxdContext().root, path, in->name, sizeof in->name);
     if (dirFd < 0) return vxdErrorReply(-dirFd, path);
+    vxdRemoveStaleTemps(dirFd);
     mode_t mode = 0644;
     struct stat st;
     if (fstatat(dirFd, in->name, &st, 0) == 0) {
@@ -60,11 +63,19 @@ vx_reply vxdCloseInstanceFile(VxdInstance* in, const char* path) {
 vx_reply vxdWriteBlock(VxdInstance* in, const vx_block* block) {
     if (in->fd < 0 || !in->writing) return vxdErrorReply(EBADF, "write");
     if (in->failed) return vxdErrorReply(EIO, in->path);
+    long long limit = vxdInstanceLimits().maxUpload;
+    if (in->written + block->length > limit) {
+        vxdLog("upload limit (%lld bytes) reached: %s", limit, in->path);
+        in->failed = true;
+        return vxdErrorReply(EFBIG, in->path);
+    }
     int err = vxdWriteAll(in->fd, block->data, static_cast<size_t>(block->length));
     if (err) {
         in->failed = true;
         return vxdErrorReply(err, in->path);
     }
+    in->written += block->length;
+    vxdFaultPoint("write"); // the block is in the temporary file, not yet answered
     vx_reply r = vxdEmptyReply();
     r.value = block->length;
     return r;
@@ -90,5 +101,6 @@ vx_block vxdReadBlock(VxdInstance* in, const char* path) {
         got += static_cast<size_t>(n);
     }
     b.length = static_cast<int32_t>(got);
+    vxdFaultPoint("read"); // the block is read, not yet sent
     return b;
 }

@@ -1,0 +1,36 @@
+#include "vxd_fault.h"
+
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <unistd.h>
+
+namespace {
+
+bool g_parsed = false;
+char g_point[32] = {};
+long g_at = 0;
+long g_passes = 0;
+bool g_killParent = false;
+
+void parse() {
+    g_parsed = true;
+    const char* spec = getenv("VXD_FAULT");
+    const char* colon = spec ? strchr(spec, ':') : nullptr;
+    if (!colon || static_cast<size_t>(colon - spec) >= sizeof g_point) return;
+    memcpy(g_point, spec, static_cast<size_t>(colon - spec));
+    g_at = strtol(colon + 1, nullptr, 10);
+}
+
+} // namespace
+
+void vxdFaultPoint(const char* point) {
+    if (!g_parsed) parse();
+    if (g_at <= 0 || strcmp(point, g_point) != 0 || ++g_passes != g_at) return;
+    if (g_killParent) kill(getppid(), SIGKILL);
+    raise(SIGKILL);
+}
+
+void vxdFaultKillsParent() {
+    g_killParent = true;
+}
