@@ -19,6 +19,8 @@
 
 #include "commands.h"
 #include "dialog_answers.h"
+#include "editors/editor_dialogs.h"
+#include "editors/url_control_page.h"
 #include "help_window.h"
 #include "logon_page.h"
 #include "main_window.h"
@@ -86,6 +88,25 @@ void saveDialogs(QWidget* owner) {
     input.setText(QStringLiteral("www.example.hu"));
     input.show();
     save(&input, QStringLiteral("dialog-text-input"));
+
+    // The user data dialog with the first user (e-mail shown when the user has mail), and the
+    // group dialog with the first group.
+    UserDataDialog user(owner);
+    if (userTable.count > 0)
+        user.open(UserDataDialog::ModifyUser, userTable.users[0], userTable.users[0].password);
+    else
+        user.open(UserDataDialog::NewUser, UserRecord{}, "");
+    user.show();
+    save(&user, QStringLiteral("dialog-user-data"));
+    user.hide();
+    GroupDialog group(owner);
+    if (serverData.groupCount > 0) {
+        group.setName(QByteArray(serverData.groups[0].name));
+        group.setAllow(serverData.groups[0].kind[0] != 'd');
+    }
+    group.show();
+    save(&group, QStringLiteral("dialog-group"));
+    group.hide();
     input.hide();
     for (int context : {HELP_NONE, HELP_NETWORK, HELP_USERS, HELP_STAT_CHART}) {
         HelpWindow* help = HelpWindow::showContext(context);
@@ -147,6 +168,9 @@ int main(int argc, char** argv) {
     // Every page, in the order of the tree.
     for (int g = 0; g < static_cast<int>(pages.groups.size()); ++g) {
         for (int p = 0; p < pages.pageCount(g); ++p) {
+            // The URL list page shows the first group's list.
+            auto* urls = dynamic_cast<UrlControlPage*>(window.page(g, p));
+            if (urls && serverData.groupCount > 0) urls->chooseGroup(0);
             window.command(CMD_SHOW_PAGE, showPageParam(g, p));
             reportBoxes();
             // The network page samples once a second: a few samples fill its cells and graphs.
@@ -156,6 +180,13 @@ int main(int argc, char** argv) {
                 wait.exec();
             }
             save(&window, pageName(*pages.find(g, p)));
+            // The editor pages once more while editing, then abandoned.
+            if (auto* editor = dynamic_cast<EditorPage*>(window.page(g, p))) {
+                editor->loadForEditing();
+                reportBoxes();
+                save(&window, pageName(*pages.find(g, p)) + QStringLiteral("-editing"));
+                editor->abandon();
+            }
         }
     }
     saveDialogs(&window);

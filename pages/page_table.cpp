@@ -14,7 +14,9 @@
 #include "page_table.h"
 
 #include "commands.h"
-#include "editors/editor_page.h"
+#include "editors/url_control_page.h"
+#include "editors/user_groups_page.h"
+#include "editors/users_page.h"
 #include "logon_page.h"
 #include "stats/stats_pages.h"
 #include "system/log_page.h"

@@ -1,10 +1,25 @@
-// The editor pages' frames: panels, sheets, the message panel, help and print.
+// The editor pages' shared frame and their viewing/editing state machine.
 #include "editor_page.h"
 
-#include "panels.h"
-#include "vcf1.h"
+#include <QByteArray>
 
-EditorPage::EditorPage(const PageEntry& entry, QWidget* parent) : FramePage(entry, parent) {}
+#include "buttons.h"
+#include "commands.h"
+#include "frame_buttons.h"
+#include "panels.h"
+#include "server_data.h"
+#include "sheet_printing.h"
+#include "status_label.h"
+#include "text_file_dialogs.h"
+#include "vcf1.h"
+#include "waitcursor.h"
+
+QString EditorResultText(int result) {
+    return QString::fromUtf8(SdResultText(result));
+}
+
+EditorPage::EditorPage(const PageEntry& entry, SdList list, const Texts& texts, QWidget* parent)
+    : FramePage(entry, parent), m_texts(texts), m_list(list) {}
 
 void EditorPage::addSheet(const QString& title, const QRect& geometry, int cols, int rows,
                           const QRect& sheetGeometry) {
@@ -27,32 +42,160 @@ void EditorPage::addMessagesAndButtons(const QRect& geometry) {
     m_messagePanel->setObjectName(QStringLiteral("messagePanel"));
     addStatusLabel(QRect(), QString(), false, m_messagePanel);
     addFrameButtons();
+    connect(this, &FramePage::printRequested, this, &EditorPage::print);
 }
 
-UserGroupsPage::UserGroupsPage(const PageEntry& entry, QWidget* parent)
-    : EditorPage(entry, parent) {
-    // The column header panels stand between the panel's title band and the sheet.
-    addSheet(QStringLiteral("Felhasználói csoportok"), QRect(5, 5, 445, 300), 2, 11,
-             QRect(10, 50, 435, 250));
-    auto* nameHeader = addPanel(QStringLiteral("Csoport név"), QRect(10, 27, 216, 22));
-    auto* kindHeader = addPanel(QStringLiteral("Engedélyezö lista"), QRect(228, 27, 217, 22));
-    nameHeader->setObjectName(QStringLiteral("nameHeader"));
-    kindHeader->setObjectName(QStringLiteral("kindHeader"));
-    addMessagesAndButtons(QRect(5, 310, 445, 65));
+void EditorPage::addEditButtons(const ButtonPlace (&places)[5]) {
+    const QColor grey(150, 150, 150), red(230, 90, 80), teal(80, 130, 130);
+    const struct {
+        Button which;
+        ButtonPlace place;
+        const char* text;
+        QColor colour;
+    } buttons[ButtonCount] = {
+        {Add, places[0], "&Hozzáad", grey},
+        {Change, places[1], "&Módosít", grey},
+        {Delete, places[2], "&Töröl", red},
+        {Import, places[3], "&Import", grey},
+        {Export, places[4], "&Export", grey},
+        {Load, {ID_LOAD_BUTTON, 125, 385, 110, 40}, "&Behívás", grey},
+        {Save, {ID_SAVE_BUTTON, 245, 385, 110, 40}, "&Mentés", grey},
+        {Abandon, {ID_ABANDON_BUTTON, 365, 385, 110, 40}, "Visszavon", teal},
+    };
+    void (EditorPage::*const actions[ButtonCount])() = {
+        &EditorPage::addEntry,   &EditorPage::changeEntry, &EditorPage::deleteEntry,
+        &EditorPage::importFile, &EditorPage::exportFile,  &EditorPage::loadForEditing,
+        &EditorPage::save,       &EditorPage::abandon,
+    };
+    for (const auto& b : buttons) {
+        auto* button = new RoundButton(this);
+        button->setObjectName(QStringLiteral("button%1").arg(b.place.id));
+        SetupActionButton(button, b.place.x, b.place.y, b.place.w, b.place.h,
+                          QString::fromUtf8(b.text), Qt::black, b.colour, 8, 4);
+        auto action = actions[b.which];
+        connect(button, &RoundButton::clicked, this, [this, action] { (this->*action)(); });
+        m_buttons[b.which] = button;
+    }
+    updateButtons();
 }
 
-UsersPage::UsersPage(const PageEntry& entry, QWidget* parent) : EditorPage(entry, parent) {
-    addSheet(QStringLiteral("        Név                       Csoport       P  M  S "),
-             QRect(5, 5, 300, 370), 5, 12);
-    m_dataPanel = addPanel(QStringLiteral("A felhasználó adatok"), QRect(310, 5, 295, 200));
-    m_dataPanel->setObjectName(QStringLiteral("dataPanel"));
-    addMessagesAndButtons(QRect(310, 290, 295, 85));
+QString EditorPage::statusText() const {
+    return statusLabel() ? statusLabel()->text() : QString();
 }
 
-UrlControlPage::UrlControlPage(const PageEntry& entry, QWidget* parent)
-    : EditorPage(entry, parent) {
-    addSheet(QStringLiteral("URL nevek"), QRect(5, 5, 300, 370), 1, 12);
-    m_groupPanel = addPanel(QStringLiteral("Csoport kiválasztás"), QRect(310, 5, 295, 90));
-    m_groupPanel->setObjectName(QStringLiteral("groupPanel"));
-    addMessagesAndButtons(QRect(310, 290, 295, 85));
+void EditorPage::setStatus(const QString& text) {
+    if (statusLabel()) statusLabel()->setStatusText(text);
+}
+
+void EditorPage::command(int id, quintptr param) {
+    Page::command(id, param);
+    if (id == CMD_PAGE_SHOWN) pageShown();
+}
+
+void EditorPage::applyAccess(bool allowed) {
+    m_allowed = allowed;
+    updateButtons();
+}
+
+void EditorPage::setEditing(bool on) {
+    m_editing = on;
+    updateButtons();
+    editingChanged(on);
+}
+
+void EditorPage::updateButtons() {
+    for (int b = 0; b < ButtonCount; b++)
+        if (m_buttons[b]) m_buttons[b]->setEnabled(b == Load ? m_allowed && !m_editing : m_editing);
+}
+
+void EditorPage::loadForEditing() {
+    if (m_editing || !editingAllowed()) return;
+    WaitCursor wait;
+    clearStatus();
+    setStatus(m_texts.loading);
+    int rc = m_session.Begin(m_list, editGroup());
+    if (rc < 0 || (rc == SD_NOTHING && !m_texts.loadNothing.isEmpty())) {
+        switch (rc) {
+        case SD_NOTHING:
+            setStatus(m_texts.loadNothing);
+            break;
+        case SD_CONCURRENT:
+            setStatus(m_texts.loadConcurrent);
+            break;
+        case SD_LOCAL:
+            setStatus(m_texts.loadLocal);
+            break;
+        default:
+            setStatus(m_texts.loadServer);
+        }
+        return;
+    }
+    setStatus(QStringLiteral("OK !"));
+    showEditing();
+    setEditing(true);
+    sendToMain(CMD_LOCK_TREE);
+}
+
+void EditorPage::save() {
+    if (!m_editing) return;
+    WaitCursor wait;
+    if (!m_texts.saving.isEmpty()) setStatus(m_texts.saving);
+    if (!prepareSave()) return;
+    int rc = m_session.Commit();
+    committed(rc);
+    if (rc < 0) {
+        setStatus(rc == SD_LOCAL ? m_texts.saveLocal : m_texts.saveServer);
+        return;
+    }
+    setStatus(QStringLiteral("OK !"));
+    setEditing(false);
+    showViewing();
+    sendToMain(CMD_UNLOCK_TREE);
+}
+
+void EditorPage::abandon() {
+    if (!m_editing) return;
+    WaitCursor wait;
+    clearStatus();
+    if (m_session.Abandon() < 0 && !m_texts.releaseFailed.isEmpty())
+        setStatus(m_texts.releaseFailed);
+    setEditing(false);
+    showViewing();
+    sendToMain(CMD_UNLOCK_TREE);
+}
+
+void EditorPage::importFile() {
+    if (!m_editing) return;
+    clearStatus();
+    QString path;
+    if (AskOpenTextFile(this, &path) != 0) {
+        afterImport(false, 0, false);
+        return;
+    }
+    WaitCursor wait;
+    int before = entryCount();
+    QByteArray local = path.toLocal8Bit();
+    int rc = m_session.Import(local.constData());
+    // A failed import may have added the lines before the one that stopped it; those are in the
+    // table and will be saved, so the controls show them too.
+    bool changed = entryCount() != before;
+    setStatus(rc < 0 ? QStringLiteral("File olvasási hiba !") : QStringLiteral("OK !"));
+    afterImport(true, rc, changed);
+}
+
+void EditorPage::exportFile() {
+    if (!m_editing) return;
+    clearStatus();
+    QString path;
+    if (AskSaveTextFile(this, &path) != 0) return;
+    WaitCursor wait;
+    QByteArray local = path.toLocal8Bit();
+    setStatus(exportTo(local.constData()) < 0 ? QStringLiteral("File írási hiba '")
+                                              : m_texts.exportDone);
+}
+
+void EditorPage::print() {
+    QByteArray title = m_texts.printTitle.toUtf8();
+    PrintSheet(m_sheet, 1, 1, m_sheet->GetMaxRow(), m_sheet->GetMaxCol(), title.constData(),
+               nullptr);
 }

@@ -1,59 +1,125 @@
-// The frame shared by the three editor pages: the sheet in its panel, the message panel with the
-// status line, help and print.
+// What the three editor pages share: the sheet in its panel, the message panel, the edit buttons
+// and the viewing/editing state machine behind "&Behívás", "&Mentés", "Visszavon", "&Import" and
+// "&Export". Each page says only what differs: its texts, its buttons' places and what it does
+// with the server and its controls.
 #pragma once
 
+#include <QString>
+
+#include "edit_session.h"
 #include "frame_page.h"
 
 class CVCF1;
 class CzCThreeDPanel;
+class RoundButton;
+
+// Control ids of the buttons every editor page has at the same id.
+constexpr int ID_IMPORT_BUTTON = 1080;
+constexpr int ID_EXPORT_BUTTON = 1081;
+constexpr int ID_LOAD_BUTTON = 1019;
+constexpr int ID_SAVE_BUTTON = 1021;
+constexpr int ID_ABANDON_BUTTON = 1503;
+
+// The status text of a result of the data layer.
+QString EditorResultText(int result);
 
 class EditorPage : public FramePage {
     Q_OBJECT
   public:
+    enum Button { Add, Change, Delete, Import, Export, Load, Save, Abandon, ButtonCount };
+
+    // Where a page puts one of its buttons (pixels).
+    struct ButtonPlace {
+        int id, x, y, w, h;
+    };
+
+    // The texts a page shows for the outcomes of the shared steps.
+    struct Texts {
+        QString loading;        // before the load for editing
+        QString loadConcurrent; // load results -3, -1, -2
+        QString loadServer;
+        QString loadLocal;
+        QString loadNothing; // result 0 of a load that can find nothing to load ("" none)
+        QString saving;      // before the save ("" none)
+        QString saveLocal;   // save result -2; any other negative result: saveServer
+        QString saveServer;
+        QString releaseFailed; // a failed release on "Visszavon" ("" none)
+        QString exportDone;    // a written export
+        QString printTitle;
+    };
+
     CVCF1* sheet() const { return m_sheet; }
     CzCThreeDPanel* sheetPanel() const { return m_sheetPanel; }
     CzCThreeDPanel* messagePanel() const { return m_messagePanel; }
+    RoundButton* button(Button b) const { return m_buttons[b]; }
+    bool editing() const { return m_editing; }
+    QString statusText() const;
+
+    // CMD_PAGE_SHOWN applies the access rule and lets the page bring its view up to date.
+    void command(int id, quintptr param = 0) override;
+    // "&Behívás" is enabled only with the access granted and in viewing.
+    void applyAccess(bool allowed) override;
+
+    // The steps behind the buttons (a click runs the same).
+    void loadForEditing();
+    void save();
+    void abandon();
+    void importFile();
+    void exportFile();
+    virtual void addEntry() = 0;
+    virtual void changeEntry() = 0;
+    virtual void deleteEntry() = 0;
+    // Prints the sheet under the page's title.
+    void print();
 
   protected:
-    EditorPage(const PageEntry& entry, QWidget* parent);
+    // A page editing `list` through its own edit session.
+    EditorPage(const PageEntry& entry, SdList list, const Texts& texts, QWidget* parent);
+
     // The panel around the sheet, with the sheet filling it (cols columns, rows rows); with a
     // valid sheetGeometry the sheet is placed there instead, leaving room for column heads.
     void addSheet(const QString& title, const QRect& geometry, int cols, int rows,
                   const QRect& sheetGeometry = QRect());
-    // The "Üzenetek" panel with the status line (normal weight), then the frame buttons.
+    // The "Üzenetek" panel with the status line (normal weight), then help and print.
     void addMessagesAndButtons(const QRect& geometry);
+    // The eight edit buttons: "&Hozzáad", "&Módosít", "&Töröl", "&Import" and "&Export" at the
+    // page's places (ids included), "&Behívás", "&Mentés" and "Visszavon" at their common ones.
+    void addEditButtons(const ButtonPlace (&places)[5]);
+
+    void setStatus(const QString& text);
+    void clearStatus() { setStatus(QString()); }
+
+    // The group whose list an edit of the URL list checks out (-1 for the other lists).
+    virtual int editGroup() const { return -1; }
+    // Writes the list's export file: 1, or -2.
+    virtual int exportTo(const char* path) = 0;
+    // After a commit attempt (saved or not): the page may resync its controls with the table.
+    virtual void committed(int) {}
+
+    // What the page does with its controls.
+    virtual void showEditing() = 0;             // fill after a load for editing
+    virtual void showViewing() = 0;             // load for viewing and fill
+    virtual bool prepareSave() { return true; } // table from the controls; false stops the save
+    // After an import: chosen tells whether a file was chosen, result is the import's result
+    // (0 when none was chosen) and changed whether the import added anything.
+    virtual void afterImport(bool chosen, int result, bool changed) = 0;
+    virtual int entryCount() const = 0; // size of the table an import adds to
+    virtual void editingChanged(bool) {}
+    virtual void pageShown() {}
+
+    // Sets the state and the buttons' enabling.
+    void setEditing(bool on);
 
   private:
+    void updateButtons();
+
+    Texts m_texts;
+    SdList m_list;
+    EditSession m_session;
     CVCF1* m_sheet = nullptr;
     CzCThreeDPanel* m_sheetPanel = nullptr;
     CzCThreeDPanel* m_messagePanel = nullptr;
-};
-
-// "Szerkesztök / Felhasználói csoportok": the group list.
-class UserGroupsPage : public EditorPage {
-    Q_OBJECT
-  public:
-    UserGroupsPage(const PageEntry& entry, QWidget* parent);
-};
-
-// "Szerkesztök / Felhasználók": the proxy users and the selected user's data.
-class UsersPage : public EditorPage {
-    Q_OBJECT
-  public:
-    UsersPage(const PageEntry& entry, QWidget* parent);
-    CzCThreeDPanel* dataPanel() const { return m_dataPanel; }
-
-  private:
-    CzCThreeDPanel* m_dataPanel;
-};
-
-// "Szerkesztök / URL kontroll": the permit list of one group.
-class UrlControlPage : public EditorPage {
-    Q_OBJECT
-  public:
-    UrlControlPage(const PageEntry& entry, QWidget* parent);
-    CzCThreeDPanel* groupPanel() const { return m_groupPanel; }
-
-  private:
-    CzCThreeDPanel* m_groupPanel;
+    RoundButton* m_buttons[ButtonCount] = {};
+    bool m_editing = false;
+    bool m_allowed = false;
 };

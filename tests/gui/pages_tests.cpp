@@ -9,7 +9,9 @@
 #include "buttons.h"
 #include "chartfx.h"
 #include "commands.h"
-#include "editors/editor_page.h"
+#include "editors/url_control_page.h"
+#include "editors/user_groups_page.h"
+#include "editors/users_page.h"
 #include "gridctrl.h"
 #include "line_speeds.h"
 #include "logon_page.h"
@@ -150,34 +152,49 @@ TEST_F(PagesTest, FrameButtonsFollowThePageTable) {
               "hidden refresh|refresh|refresh|-|print|print|print|-|print|print");
 }
 
+// The bare frame of a row: its buttons without a page's content behind them.
+class BareFrame : public FramePage {
+  public:
+    BareFrame(const PageEntry& entry, QWidget* parent) : FramePage(entry, parent) {
+        addFrameButtons();
+    }
+};
+
 TEST_F(PagesTest, FrameButtonsAnswerThroughTheirPage) {
     for (const PageEntry& entry : framePages()) {
         SCOPED_TRACE(testing::Message() << entry.group << "," << entry.page);
-        auto* page = static_cast<FramePage*>(entry.create(entry, &owner));
-        QSignalSpy printed(page, &FramePage::printRequested);
-        QSignalSpy refreshed(page, &FramePage::refreshRequested);
-        if (page->printButton()) page->printButton()->click();
-        if (page->refreshButton()) page->refreshButton()->click();
+        BareFrame page(entry, &owner);
+        QSignalSpy printed(&page, &FramePage::printRequested);
+        QSignalSpy refreshed(&page, &FramePage::refreshRequested);
+        if (page.printButton()) page.printButton()->click();
+        if (page.refreshButton()) page.refreshButton()->click();
         EXPECT_EQ(printed.count(), entry.rightButton == FrameButton::Print ? 1 : 0);
         EXPECT_EQ(refreshed.count(), entry.rightButton == FrameButton::Refresh ||
                                              entry.rightButton == FrameButton::HiddenRefresh
                                          ? 1
                                          : 0);
-        page->helpButton()->click();
+        const bool hiddenRefresh = entry.rightButton == FrameButton::HiddenRefresh;
+        EXPECT_EQ(page.refreshButton() && page.refreshButton()->isHidden(), hiddenRefresh);
+        page.helpButton()->click();
         ASSERT_NE(HelpWindow::instance(), nullptr);
         EXPECT_EQ(HelpWindow::instance()->anchor(), QStringLiteral("ctx%1").arg(entry.helpContext));
         HelpWindow::closeHelp();
     }
+    // LogOn's row has no help context: its frame has no buttons at all.
+    BareFrame logOn(entryAt(0, 0), &owner);
+    EXPECT_EQ(logOn.helpButton(), nullptr);
+    EXPECT_EQ(logOn.findChildren<RoundButton*>().size(), 0);
 }
 
-TEST_F(PagesTest, EveryPartOfAPageLiesInThePageAreaClearOfTheFrameButtons) {
+TEST_F(PagesTest, VisiblePartsOfAPageLieInThePageAreaClearOfTheFrameButtons) {
     const QRect area(QPoint(0, 0), QSize(634, 476)); // the main window's page area
     for (const PageEntry& entry : framePages()) {
         SCOPED_TRACE(testing::Message() << entry.group << "," << entry.page);
         auto* page = static_cast<FramePage*>(entry.create(entry, &owner));
         QList<QWidget*> buttons = {page->helpButton(), page->printButton(), page->refreshButton()};
         for (QWidget* child : page->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
-            if (child->isWindow()) continue;
+            // A part kept wholly outside the visible area (a page's hidden helper) is left alone.
+            if (child->isWindow() || !child->geometry().intersects(area)) continue;
             EXPECT_TRUE(area.contains(child->geometry())) << child->metaObject()->className();
             if (buttons.contains(child)) continue;
             for (QWidget* button : buttons) {

@@ -1,0 +1,159 @@
+// The editor pages' own dialogs: the user data dialog of the users page and the group dialog of
+// the user groups page. Both refuse, with a message box and staying open, what the list files
+// cannot hold, so nothing typed is lost.
+#pragma once
+
+#include <functional>
+
+#include <QDialog>
+#include <QList>
+#include <QString>
+
+#include "server_data.h"
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+class RoundButton;
+
+// Test seam shared by the two dialogs: exec() with queued answers shows nothing; each answer acts
+// on the open dialog (types, clicks a button) until one closes it. With the queue used up and the
+// dialog still open, exec() gives Rejected and leftOpen() is true.
+template <class Dialog> class QueuedDialogAnswers {
+  public:
+    using Answer = std::function<void(Dialog&)>;
+    static void queueAnswer(Answer answer) { queue().append(std::move(answer)); }
+    static int queuedAnswers() { return static_cast<int>(queue().size()); }
+    static void clearAnswers() {
+        queue().clear();
+        leftOpenFlag() = false;
+    }
+    static bool leftOpen() { return leftOpenFlag(); }
+
+  protected:
+    // Runs the queued answers on dialog; false when none is queued (show the real dialog).
+    static bool answer(Dialog& dialog, const bool& closed) {
+        if (queue().isEmpty()) return false;
+        leftOpenFlag() = false;
+        while (!closed && !queue().isEmpty())
+            queue().takeFirst()(dialog);
+        if (!closed) leftOpenFlag() = true;
+        return true;
+    }
+
+  private:
+    static QList<Answer>& queue() {
+        static QList<Answer> answers;
+        return answers;
+    }
+    static bool& leftOpenFlag() {
+        static bool flag = false;
+        return flag;
+    }
+};
+
+// One proxy user's record: name, personal data, group, rights, e-mail name and password.
+class UserDataDialog : public QDialog, public QueuedDialogAnswers<UserDataDialog> {
+    Q_OBJECT
+  public:
+    enum Mode { NewUser, ModifyUser };
+
+    // Called on "&Ok" with the record read from the dialog; returns the refusal text, or an
+    // empty text to accept (the users page refuses a name another user has).
+    using Check = std::function<QString(const UserRecord&)>;
+
+    explicit UserDataDialog(QWidget* parent = nullptr);
+
+    // New mode: an empty record. Modify mode: a copy of the user's record. storedPassword is
+    // what the user table holds for the user ("Password" checks the old password against it).
+    void open(Mode mode, const UserRecord& record, const char* storedPassword);
+    void setCheck(Check check) { m_check = std::move(check); }
+    Mode mode() const { return m_mode; }
+    const UserRecord& record() const { return m_record; }
+
+    QLineEdit* nameEdit() const { return m_edits[0]; }
+    QLineEdit* fullNameEdit() const { return m_edits[1]; }
+    QLineEdit* phoneEdit() const { return m_edits[2]; }
+    QLineEdit* workPhoneEdit() const { return m_edits[3]; }
+    QLineEdit* roomEdit() const { return m_edits[4]; }
+    QPlainTextEdit* commentEdit() const { return m_comment; }
+    QComboBox* groupList() const { return m_group; }
+    QCheckBox* proxyBox() const { return m_proxy; }
+    QCheckBox* mailBox() const { return m_mail; }
+    QCheckBox* superBox() const { return m_super; }
+    QLineEdit* mailEdit() const { return m_mailEdit; }
+    QLabel* mailLabel() const { return m_mailLabel; }
+    QLabel* domainLabel() const { return m_domainLabel; }
+    RoundButton* okButton() const { return m_ok; }
+    RoundButton* cancelButton() const { return m_cancel; }
+    RoundButton* passwordButton() const { return m_password; }
+
+    int exec() override;
+    void accept() override;
+    void done(int result) override;
+
+    // The capacities of the edits in characters (one byte each in the server's code page).
+    static constexpr int kNameMax = 255, kFullNameMax = 63, kPhoneMax = 31, kWorkPhoneMax = 31,
+                         kRoomMax = 15, kCommentMax = 63, kMailMax = 31;
+
+  private:
+    void mailClicked(bool checked);
+    void setMailShown(bool shown);
+    void changePassword();
+    bool readRecord(UserRecord* out);
+
+    Mode m_mode = NewUser;
+    UserRecord m_record{};
+    QByteArray m_storedPassword;
+    Check m_check;
+    bool m_closed = false;
+    QLineEdit* m_edits[5];
+    QPlainTextEdit* m_comment;
+    QComboBox* m_group;
+    QCheckBox *m_proxy, *m_mail, *m_super;
+    QLineEdit* m_mailEdit;
+    QLabel *m_mailLabel, *m_domainLabel;
+    RoundButton *m_ok, *m_cancel, *m_password;
+};
+
+// A group's name and whether its list is an allow list.
+class GroupDialog : public QDialog, public QueuedDialogAnswers<GroupDialog> {
+    Q_OBJECT
+  public:
+    // Called on "OK" with the name in the server's code page; the refusal text or empty.
+    using Check = std::function<QString(const QByteArray& name)>;
+
+    explicit GroupDialog(QWidget* parent = nullptr);
+
+    void setName(const QByteArray& name); // Windows-1250 bytes
+    void setAllow(bool allow);
+    void setCheck(Check check) { m_check = std::move(check); }
+    QByteArray name() const { return m_name; } // after "OK"
+    bool allow() const { return m_allow; }
+
+    QLineEdit* nameEdit() const { return m_nameEdit; }
+    QCheckBox* allowBox() const { return m_allowBox; }
+    QPushButton* okButton() const { return m_ok; }
+    QPushButton* cancelButton() const { return m_cancel; }
+
+    int exec() override;
+    void accept() override;
+    void done(int result) override;
+
+  private:
+    QByteArray m_name;
+    bool m_allow = false;
+    Check m_check;
+    bool m_closed = false;
+    QLineEdit* m_nameEdit;
+    QCheckBox* m_allowBox;
+    QPushButton *m_ok, *m_cancel;
+};
+
+// Why a text typed for a user field cannot be stored, as the dialogs say it ("" when it can).
+QString UserFieldRefusal(const QString& label, const QByteArray& bytes);
+// Why a typed group name cannot be stored ("" when it can).
+QString GroupNameRefusal(const QByteArray& name);

@@ -1,0 +1,257 @@
+// The URL control page: a group selector and the group's permit list as a one-column sheet.
+#include "url_control_page.h"
+
+#include <algorithm>
+#include <string>
+
+#include <QComboBox>
+#include <QLabel>
+
+#include "commands.h"
+#include "cp1250.h"
+#include "messagebox.h"
+#include "panels.h"
+#include "sd_text.h"
+#include "server_data.h"
+#include "startup.h"
+#include "text_input_dialog.h"
+#include "vcf1.h"
+
+namespace {
+
+const EditorPage::Texts URL_TEXTS = {
+    QStringLiteral("Betöltés !"),
+    QStringLiteral("Konkurens használat !"),
+    QStringLiteral("Hiba a proxy szerveren !"),
+    QStringLiteral("Lokális file kezelési hiba !"),
+    QStringLiteral("Válasszon felhasználói csoportot !"),
+    QStringLiteral("Mentés !"),
+    QStringLiteral("Lokális file kezelési hiba !"),
+    QStringLiteral("Hiba a proxy szerveren !"),
+    QStringLiteral("Távoli hiba !!"),
+    QStringLiteral("OK !"),
+    QStringLiteral("URL Lista"),
+};
+
+const QString DUPLICATE_URL = QStringLiteral("Az URL már szerepel a listában");
+
+QByteArray bytesOf(const QString& text, bool* ok = nullptr) {
+    std::string out;
+    bool converted = toCp1250(text, out);
+    if (ok) *ok = converted;
+    return converted ? QByteArray(out.data(), static_cast<qsizetype>(out.size())) : QByteArray();
+}
+
+// Why a URL cannot be stored in a permit list ("" when it can).
+QString urlRefusal(const QString& url) {
+    bool ok = false;
+    QByteArray bytes = bytesOf(url, &ok);
+    if (!ok)
+        return QStringLiteral("Az URL olyan karaktert tartalmaz, amely a Windows-1250 kódlapon "
+                              "nem írható le !");
+    if (sdUrlProblem(bytes.constData()))
+        return QStringLiteral("Az URL nem tartalmazhat szóközt és vezérlő karaktert !");
+    return {};
+}
+
+} // namespace
+
+UrlControlPage::UrlControlPage(const PageEntry& entry, QWidget* parent)
+    : EditorPage(entry, SdList::Urls, URL_TEXTS, parent) {
+    addSheet(QStringLiteral("URL nevek"), QRect(5, 5, 300, 370), 1, MIN_ROWS);
+    m_groupPanel = addPanel(QStringLiteral("Csoport kiválasztás"), QRect(310, 5, 295, 90));
+    m_groupPanel->setObjectName(QStringLiteral("groupPanel"));
+    m_groups = new QComboBox(m_groupPanel);
+    m_groups->setObjectName(QStringLiteral("groupSelector"));
+    m_groups->setGeometry(10, 30, 150, 26);
+    m_kind = new QLabel(m_groupPanel);
+    m_kind->setObjectName(QStringLiteral("kindLabel"));
+    m_kind->setGeometry(170, 30, 120, 26);
+    addMessagesAndButtons(QRect(310, 290, 295, 85));
+    addEditButtons({{ID_ADD, 315, 210, 90, 35},
+                    {ID_CHANGE, 415, 210, 90, 35},
+                    {ID_DELETE, 415, 245, 90, 35},
+                    {ID_IMPORT_BUTTON, 515, 210, 90, 35},
+                    {ID_EXPORT_BUTTON, 515, 245, 90, 35}});
+    connect(m_groups, &QComboBox::currentIndexChanged, this, [this](int index) {
+        if (!m_filling) chooseGroup(index);
+    });
+    fill();
+    fillGroups();
+}
+
+void UrlControlPage::fillGroups() {
+    m_filling = true;
+    m_groups->clear();
+    for (int i = 0; i < serverData.groupCount; i++)
+        m_groups->addItem(fromCp1250(serverData.groups[i].name));
+    int current = serverData.currentGroup;
+    m_groups->setCurrentIndex(current >= 0 && current < serverData.groupCount ? current : -1);
+    m_filling = false;
+    updateKind();
+}
+
+void UrlControlPage::updateKind() {
+    int current = serverData.currentGroup;
+    if (current < 0 || current >= serverData.groupCount)
+        m_kind->clear();
+    else
+        m_kind->setText(serverData.groups[current].kind[0] == 'd'
+                            ? QStringLiteral("Tiltó lista")
+                            : QStringLiteral("Engedélyezö lista"));
+}
+
+void UrlControlPage::chooseGroup(int group) {
+    if (editing()) return; // the selector is disabled while a list is checked out
+    serverData.currentGroup = group >= 0 && group < serverData.groupCount ? group : -1;
+    if (m_groups->currentIndex() != serverData.currentGroup) {
+        m_filling = true;
+        m_groups->setCurrentIndex(serverData.currentGroup);
+        m_filling = false;
+    }
+    updateKind();
+    loadForViewing();
+}
+
+void UrlControlPage::fill() {
+    CVCF1* s = sheet();
+    const int count = serverData.urlCount;
+    s->SetupEditorSheet(1, std::max(count, MIN_ROWS), {8200}, 280,
+                        QFont(QStringLiteral("Arial"), 10), QColor(0, 0, 255));
+    s->SetRepaint(false);
+    for (int i = 0; i < count; i++)
+        s->SetTextRC(i + 1, 1, fromCp1250(serverData.urls[i]));
+    s->SetRepaint(true);
+}
+
+void UrlControlPage::loadForViewing() {
+    int rc = serverData.LoadUrls(false);
+    if (rc == SD_DONE) {
+        fill();
+        setStatus(QStringLiteral("OK !"));
+    } else if (rc == SD_NOTHING) {
+        setStatus(QStringLiteral("Válasszon felhasználót !"));
+    } else {
+        setStatus(EditorResultText(rc < 0 ? rc : SD_SERVER));
+    }
+}
+
+void UrlControlPage::pageShown() {
+    // The group table may have changed on the groups page.
+    if (!editing()) fillGroups();
+}
+
+void UrlControlPage::editingChanged(bool on) {
+    m_groups->setEnabled(!on);
+}
+
+bool UrlControlPage::prepareSave() {
+    QVector<QByteArray> urls;
+    for (long r = 1; r <= sheet()->GetMaxRow(); r++) {
+        QString text = sheet()->GetTextRC(r, 1);
+        if (text.isEmpty()) break; // the first empty row ends the list
+        urls.append(bytesOf(text));
+    }
+    // Rebuilding the table is no edit of its own: the flag keeps what the edits said.
+    int32_t modified = serverData.urlsModified;
+    serverData.ClearUrls();
+    for (const QByteArray& url : urls) {
+        if (serverData.AddUrl(url.constData()) < 0) {
+            serverData.urlsModified = modified;
+            setStatus(QStringLiteral("Az URL lista nem fér el (legfeljebb 1024 URL) !"));
+            return false;
+        }
+    }
+    serverData.urlsModified = modified;
+    sheet()->SetMaxRow(std::max(serverData.urlCount, MIN_ROWS));
+    return true;
+}
+
+int UrlControlPage::editGroup() const {
+    return serverData.currentGroup;
+}
+
+int UrlControlPage::exportTo(const char* path) {
+    return serverData.ExportUrls(path);
+}
+
+int UrlControlPage::entryCount() const {
+    return serverData.urlCount;
+}
+
+void UrlControlPage::showEditing() {
+    fill();
+}
+
+void UrlControlPage::showViewing() {
+    sheet()->ClearSheet();
+    if (!noServer && serverData.host[0]) loadForViewing();
+}
+
+void UrlControlPage::afterImport(bool chosen, int result, bool changed) {
+    if (chosen && result < 0 && !changed) return;
+    fill();
+    serverData.urlsModified = 1;
+}
+
+QString UrlControlPage::askUrl(const QString& title, const QString& preset, long row) {
+    QString text = preset;
+    for (;;) {
+        TextInputDialog dialog(this);
+        dialog.setTitle(title);
+        dialog.setText(text);
+        if (dialog.exec() != QDialog::Accepted) return {};
+        text = dialog.text();
+        if (text.isEmpty()) return {};
+        QString refusal = urlRefusal(text);
+        for (long r = 1; refusal.isEmpty() && r <= sheet()->GetMaxRow(); r++)
+            if (r != row && sheet()->GetTextRC(r, 1) == text) refusal = DUPLICATE_URL;
+        if (refusal.isEmpty()) return text;
+        // Refused: the dialog comes back with what was typed.
+        MessageBox::warning(this, QStringLiteral("Hiba !!"), refusal);
+    }
+}
+
+void UrlControlPage::addEntry() {
+    if (!editing()) return;
+    long row = 1;
+    while (row <= sheet()->GetMaxRow() && !sheet()->GetTextRC(row, 1).isEmpty())
+        row++;
+    QString url = askUrl(QStringLiteral("Uj lista elem:"), QString(), 0);
+    if (url.isEmpty()) return;
+    serverData.urlsModified = 1;
+    if (sheet()->GetMaxRow() < std::max<long>(row, MIN_ROWS))
+        sheet()->SetMaxRow(std::max<long>(row, MIN_ROWS));
+    sheet()->SetTextRC(row, 1, url);
+    clearStatus();
+}
+
+void UrlControlPage::changeEntry() {
+    if (!editing()) return;
+    long row = sheet()->GetSelStartRow();
+    if (row < 1) return;
+    QString old = sheet()->GetTextRC(row, 1);
+    if (old.isEmpty()) return;
+    QString url = askUrl(QStringLiteral("Módositás:"), old, row);
+    if (url.isEmpty() || url == old) return;
+    sheet()->SetTextRC(row, 1, url);
+    serverData.urlsModified = 1;
+    clearStatus();
+}
+
+void UrlControlPage::deleteEntry() {
+    if (!editing()) return;
+    long row = sheet()->GetSelStartRow();
+    if (row < 1 || sheet()->GetTextRC(row, 1).isEmpty()) return;
+    if (MessageBox::critical(this, QStringLiteral("Figyelem!"),
+                             QStringLiteral("Törlés következik! \nRENDBEN !?"),
+                             MessageBox::OkCancel) == MessageBox::Ok) {
+        CVCF1* s = sheet();
+        s->SetRepaint(false);
+        s->DeleteRange(row, 1, row, 1, CVCF1::ShiftRows);
+        if (s->GetMaxRow() < MIN_ROWS) s->SetMaxRow(MIN_ROWS);
+        s->SetRepaint(true);
+        serverData.urlsModified = 1;
+    }
+    clearStatus();
+}

@@ -1,0 +1,259 @@
+// The users page: the user table as a sheet with a mirrored name list, the selected user's data,
+// and the user data dialog for adding and changing users.
+#include "users_page.h"
+
+#include <algorithm>
+
+#include <QListWidget>
+
+#include "commands.h"
+#include "cp1250.h"
+#include "def.h"
+#include "editor_dialogs.h"
+#include "gridctrl.h"
+#include "messagebox.h"
+#include "panels.h"
+#include "server_data.h"
+#include "startup.h"
+#include "vcf1.h"
+
+namespace {
+
+const EditorPage::Texts USERS_TEXTS = {
+    QStringLiteral("Behívás"),
+    QStringLiteral("Konkurens használat !"),
+    QStringLiteral("Hiba a proxy szerveren !"),
+    QStringLiteral("Lokális file kezelési hiba !"),
+    QString(),
+    QString(),
+    QStringLiteral("Lokalis file kezelési hiba !"),
+    QStringLiteral("Hiba a proxy szerveren !"),
+    QStringLiteral("Távoli hiba !!"),
+    QStringLiteral("OK !"),
+    QStringLiteral("Felhasznalok"),
+};
+
+const char* const DATA_LABELS[6] = {
+    "Teljes név:", "Telefonszám:", "Szoba szám:", "Munkah. tel.:", "Email:", "Megjegyzés:"};
+
+const QString DUPLICATE_USER = QStringLiteral("A user már szerepel a listában");
+
+bool serverUsable() {
+    return !noServer && serverData.host[0] != '\0';
+}
+
+} // namespace
+
+UsersPage::UsersPage(const PageEntry& entry, QWidget* parent)
+    : EditorPage(entry, SdList::Users, USERS_TEXTS, parent) {
+    addSheet(QStringLiteral("        Név                       Csoport       P  M  S "),
+             QRect(5, 5, 300, 370), 5, MIN_ROWS);
+    // The name list lies outside the visible area; it keeps the names and the selection.
+    m_names = new QListWidget(this);
+    m_names->setObjectName(QStringLiteral("nameList"));
+    m_names->setGeometry(1115, 5, 100, 100);
+
+    m_dataPanel = addPanel(QStringLiteral("A felhasználó adatok"), QRect(310, 5, 295, 200));
+    m_dataPanel->setObjectName(QStringLiteral("dataPanel"));
+    m_data = new GridCtrl;
+    m_data->setObjectName(QStringLiteral("dataGrid"));
+    m_dataPanel->SetWidget(m_data);
+    m_data->SetNumberCols(2);
+    m_data->SetNumberRows(6);
+    m_data->SetSH_Width(0);
+    m_data->SetTH_Height(0);
+    m_data->SetColWidth(0, 95);
+    m_data->SetColWidth(1, 185);
+    m_data->UseHints(false);
+    for (int row = 0; row < 6; row++) {
+        m_data->QuickSetText(0, row, QString::fromUtf8(DATA_LABELS[row]));
+        m_data->QuickSetReadOnly(0, row, true);
+        m_data->QuickSetReadOnly(1, row, true);
+    }
+
+    addMessagesAndButtons(QRect(310, 290, 295, 85));
+    addEditButtons({{ID_ADD, 315, 210, 90, 35},
+                    {ID_CHANGE, 415, 210, 90, 35},
+                    {ID_DELETE, 415, 245, 90, 35},
+                    {ID_IMPORT_BUTTON, 515, 210, 90, 35},
+                    {ID_EXPORT_BUTTON, 515, 245, 90, 35}});
+
+    connect(sheet(), &QTableWidget::currentCellChanged, this, [this](int row, int, int, int) {
+        if (m_syncing) return;
+        m_syncing = true;
+        m_names->setCurrentRow(row < userTable.count ? row : -1);
+        m_syncing = false;
+        showUser(row);
+    });
+    connect(sheet(), &QTableWidget::cellClicked, this, [this](int row, int) { showUser(row); });
+    connect(m_names, &QListWidget::currentRowChanged, this, [this](int row) {
+        if (m_syncing || row < 0) return;
+        selectUser(row);
+    });
+
+    fillTable(-1);
+    if (serverUsable()) loadForViewing();
+}
+
+QString UsersPage::mailAddress(const UserRecord& user) {
+    const char* domain = vxGetParam("MAIL_NAME_2");
+    QString address = fromCp1250(user.mailName);
+    if (domain && user.mailName[0]) address += fromCp1250(domain);
+    return address;
+}
+
+int UsersPage::selectedIndex() const {
+    long row = sheet()->GetSelStartRow();
+    return row >= 1 && row <= userTable.count ? static_cast<int>(row - 1) : -1;
+}
+
+void UsersPage::selectUser(int index) {
+    if (index < 0 || index >= userTable.count) return;
+    sheet()->SetSelection(index + 1, 1, index + 1, 5);
+    sheet()->setCurrentCell(index, 0);
+    m_syncing = true;
+    m_names->setCurrentRow(index);
+    m_syncing = false;
+    showUser(index);
+}
+
+void UsersPage::fillTable(int selectIndex) {
+    const int count = userTable.count;
+    CVCF1* s = sheet();
+    m_syncing = true;
+    m_names->clear();
+    s->SetupEditorSheet(5, std::max(count, MIN_ROWS), {1650, 1250, 300, 300, 300}, 280,
+                        QFont(QStringLiteral("Arial"), 10), QColor(0, 0, 255));
+    s->SetRepaint(false);
+    QStringList names;
+    names.reserve(count);
+    for (int i = 0; i < count; i++) {
+        const UserRecord& u = userTable.users[i];
+        QString name = fromCp1250(u.name);
+        names << name;
+        s->SetTextRC(i + 1, 1, name);
+        if (u.group >= 0 && u.group < serverData.groupCount)
+            s->SetTextRC(i + 1, 2, fromCp1250(serverData.groups[u.group].name));
+        if (u.proxy) s->SetTextRC(i + 1, 3, QStringLiteral("X"));
+        if (u.mail) s->SetTextRC(i + 1, 4, QStringLiteral("X"));
+        if (u.super) s->SetTextRC(i + 1, 5, QStringLiteral("X"));
+    }
+    m_names->addItems(names);
+    s->SetRepaint(true);
+    m_syncing = false;
+    if (selectIndex >= 0 && selectIndex < count)
+        selectUser(selectIndex);
+    else
+        clearData();
+}
+
+void UsersPage::showUser(int index) {
+    if (index < 0 || index >= userTable.count) {
+        clearData();
+        return;
+    }
+    const UserRecord& u = userTable.users[index];
+    const QString values[6] = {fromCp1250(u.fullName),  fromCp1250(u.phone), fromCp1250(u.room),
+                               fromCp1250(u.workPhone), mailAddress(u),      fromCp1250(u.comment)};
+    for (int row = 0; row < 6; row++)
+        m_data->QuickSetText(1, row, values[row]);
+    m_data->RedrawAll();
+}
+
+void UsersPage::clearData() {
+    for (int row = 0; row < 6; row++)
+        m_data->QuickSetText(1, row, QString());
+    m_data->RedrawAll();
+}
+
+void UsersPage::loadForViewing() {
+    int rc = serverData.LoadUsers(false);
+    if (rc < 0) {
+        setStatus(EditorResultText(rc));
+        return;
+    }
+    fillTable(0);
+}
+
+void UsersPage::pageShown() {
+    // Group names may have changed on the groups page since the table was filled.
+    if (!editing()) fillTable(std::max(selectedIndex(), 0));
+}
+
+int UsersPage::exportTo(const char* path) {
+    return serverData.ExportUsers(path);
+}
+
+int UsersPage::entryCount() const {
+    return userTable.count;
+}
+
+void UsersPage::showEditing() {
+    fillTable(0);
+}
+
+void UsersPage::showViewing() {
+    sheet()->ClearSheet();
+    clearData();
+    if (serverUsable()) loadForViewing();
+}
+
+void UsersPage::afterImport(bool chosen, int result, bool changed) {
+    if (chosen && result < 0 && !changed) return;
+    fillTable(0);
+    serverData.usersModified = 1;
+}
+
+void UsersPage::addEntry() {
+    if (!editing()) return;
+    clearStatus();
+    UserDataDialog dialog(this);
+    dialog.open(UserDataDialog::NewUser, UserRecord{}, "");
+    dialog.setCheck([](const UserRecord& r) {
+        if (serverData.FindUser(r.name) >= 0) return DUPLICATE_USER;
+        if (userTable.count >= SD_MAX_USERS)
+            return QStringLiteral("Legfeljebb 1000 felhasználó lehet !");
+        return QString();
+    });
+    if (dialog.exec() != QDialog::Accepted) return;
+    int index = serverData.AddUser(dialog.record());
+    if (index < 0) {
+        setStatus(DUPLICATE_USER);
+        return;
+    }
+    fillTable(index);
+}
+
+void UsersPage::changeEntry() {
+    if (!editing()) return;
+    clearStatus();
+    int index = selectedIndex();
+    if (index < 0) return;
+    UserDataDialog dialog(this);
+    const UserRecord& current = userTable.users[index];
+    dialog.open(UserDataDialog::ModifyUser, current, current.password);
+    dialog.setCheck([index](const UserRecord& r) {
+        int other = serverData.FindUser(r.name);
+        return other >= 0 && other != index ? DUPLICATE_USER : QString();
+    });
+    if (dialog.exec() != QDialog::Accepted) return;
+    if (serverData.SetUser(index, dialog.record()) < 0) {
+        setStatus(DUPLICATE_USER);
+        return;
+    }
+    fillTable(index);
+}
+
+void UsersPage::deleteEntry() {
+    if (!editing()) return;
+    clearStatus();
+    int index = selectedIndex();
+    if (index < 0) return;
+    if (MessageBox::critical(this, QStringLiteral("Figyelem!"),
+                             QStringLiteral("Törlés következik! \nRENDBEN !?"),
+                             MessageBox::OkCancel) != MessageBox::Ok)
+        return;
+    serverData.DeleteUser(index);
+    fillTable(std::min(index, userTable.count - 1));
+    clearData();
+}

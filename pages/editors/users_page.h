@@ -1,0 +1,55 @@
+// "Szerkesztök / Felhasználók": the proxy users, the selected user's data, and their editing.
+#pragma once
+
+#include "editor_page.h"
+
+class GridCtrl;
+class QListWidget;
+struct UserRecord;
+
+class UsersPage : public EditorPage {
+    Q_OBJECT
+  public:
+    // Button ids of this page's own buttons.
+    static constexpr int ID_ADD = 1005, ID_CHANGE = 1008, ID_DELETE = 1017;
+    static constexpr int MIN_ROWS = 12;
+
+    UsersPage(const PageEntry& entry, QWidget* parent);
+
+    CzCThreeDPanel* dataPanel() const { return m_dataPanel; }
+    GridCtrl* dataGrid() const { return m_data; }
+    QListWidget* nameList() const { return m_names; }
+
+    // The index of the user in the selected row; -1 when the row holds no user.
+    int selectedIndex() const;
+    // Selects the user's row (the data grid follows).
+    void selectUser(int index);
+
+    // Loads the users for viewing and fills the table (reporting a failure on the status line).
+    void loadForViewing();
+
+    void addEntry() override;
+    void changeEntry() override;
+    void deleteEntry() override;
+
+    // The e-mail address shown for a user: the e-mail name followed by "MAIL_NAME_2".
+    static QString mailAddress(const UserRecord& user);
+
+  protected:
+    int exportTo(const char* path) override;
+    void showEditing() override;
+    void showViewing() override;
+    void afterImport(bool chosen, int result, bool changed) override;
+    int entryCount() const override;
+    void pageShown() override;
+
+  private:
+    void fillTable(int selectIndex);
+    void showUser(int index);
+    void clearData();
+
+    CzCThreeDPanel* m_dataPanel;
+    GridCtrl* m_data;
+    QListWidget* m_names;
+    bool m_syncing = false;
+};

@@ -1,0 +1,93 @@
+// Fixture of the editor pages' GUI tests: a reference server with users, groups and permit lists,
+// the console connected to it as the administrator, and an owner window that records the
+// commands the pages send upwards.
+#pragma once
+
+#include <crypt.h>
+#include <filesystem>
+#include <string>
+
+#include <QList>
+#include <QWidget>
+
+#include "app_fixture.h"
+#include "demo_root.h"
+#include "editors/editor_dialogs.h"
+#include "page.h"
+#include "page_table.h"
+#include "vcf1.h"
+
+// Stands for the main window: records every command a page sends.
+class CommandRecorder : public QWidget, public CommandTarget {
+  public:
+    void command(int id, quintptr) override { commands << id; }
+    QList<int> commands;
+};
+
+class EditorTest : public AppTest {
+  protected:
+    // The lists the server starts with (Windows-1250 bytes).
+    static constexpr const char* kGroups = "diak d \"/l/apache/etc/permit/diak.deny\"\r\n"
+                                           "tanar a \"/l/apache/etc/permit/tanar.allow\"\r\n";
+    static constexpr const char* kUsers = "anna:diak:wjabcdefghijk:p:e::anna:\r\n"
+                                          "b\xE9la:tanar::p::s::\r\n";
+    static constexpr const char* kUserData = "anna :Kiss Anna :123 :12 :456 :megj \r\n"
+                                             "b\xE9la :Nagy B\xE9la : : : : \r\n";
+    static constexpr const char* kDiakDeny = "games.example.com\nwww.chat.example.org\n";
+    static constexpr const char* kTanarAllow = "www.school.example.hu\n";
+
+    void SetUp() override { setUpWith(DemoRootOptions{"./kaka", "./grouppen", "./kaka"}); }
+
+    void setUpWith(const DemoRootOptions& options) {
+        AppTest::SetUp();
+        ASSERT_TRUE(server.running()) << server.error();
+        ASSERT_TRUE(buildDemoRoot(server, options));
+        ASSERT_TRUE(connectConsole(server));
+        ASSERT_TRUE(server.writeFile("/l/apache/etc/groups", kGroups));
+        ASSERT_TRUE(server.writeFile("/l/apache/etc/users", kUsers));
+        ASSERT_TRUE(server.writeFile("/l/apache/etc/userdata", kUserData));
+        ASSERT_TRUE(server.writeFile("/l/apache/etc/permit/diak.deny", kDiakDeny));
+        ASSERT_TRUE(server.writeFile("/l/apache/etc/permit/tanar.allow", kTanarAllow));
+        serverData.SelectedLevel = serverData.GrantedLevel = 1;
+        serverData.currentGroup = -1;
+        // What the main window loads at start-up.
+        ASSERT_EQ(serverData.LoadGroups(false), 1);
+        ASSERT_EQ(serverData.LoadUsers(false), 1);
+        UserDataDialog::clearAnswers();
+        GroupDialog::clearAnswers();
+    }
+    void TearDown() override {
+        EXPECT_EQ(UserDataDialog::queuedAnswers(), 0) << "a queued dialog answer was not used";
+        EXPECT_EQ(GroupDialog::queuedAnswers(), 0) << "a queued dialog answer was not used";
+        UserDataDialog::clearAnswers();
+        GroupDialog::clearAnswers();
+        AppTest::TearDown();
+    }
+
+    // The page table's row of (group, page).
+    static const PageEntry& entry(int group, int page) { return *consolePages().find(group, page); }
+    std::string file(const std::string& serverPath) const { return server.readFile(serverPath); }
+    bool locked(const std::string& serverPath) const {
+        return server.exists(serverPath + "._vx_lck_");
+    }
+    // Every lock copy left under the server's list directory.
+    std::string lockCopies() const {
+        std::string found;
+        for (const auto& e :
+             std::filesystem::recursive_directory_iterator(server.local("/l/apache/etc")))
+            if (e.path().string().find("._vx_lck_") != std::string::npos)
+                found += e.path().filename().string() + " ";
+        return found;
+    }
+    static std::string crypted(const char* plain) { return crypt(plain, "wj"); }
+    // Column texts of a sheet, rows 1 to its row count, joined by "|".
+    static QString column(CVCF1* sheet, int col) {
+        QStringList texts;
+        for (long row = 1; row <= sheet->GetMaxRow(); row++)
+            texts << sheet->GetTextRC(row, col);
+        return texts.join(QLatin1Char('|'));
+    }
+
+    TestServer server;
+    CommandRecorder owner;
+};

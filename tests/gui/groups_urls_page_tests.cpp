@@ -1,0 +1,327 @@
+// The user groups page and the URL control page against the reference server.
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+
+#include "buttons.h"
+#include "commands.h"
+#include "editor_fixture.h"
+#include "editors/url_control_page.h"
+#include "editors/user_groups_page.h"
+
+namespace {
+
+template <class Page> void startEditing(Page& page) {
+    page.command(CMD_PAGE_SHOWN);
+    page.button(EditorPage::Load)->click();
+    ASSERT_TRUE(page.editing()) << page.statusText().toStdString();
+}
+
+// Answers the next group dialog with a name and the allow box.
+void answerGroup(const QString& name, bool allow) {
+    GroupDialog::queueAnswer([name, allow](GroupDialog& d) {
+        d.nameEdit()->setText(name);
+        d.allowBox()->setChecked(allow);
+        d.okButton()->click();
+    });
+}
+
+using UserGroupsPageTest = EditorTest;
+
+TEST_F(UserGroupsPageTest, ViewingEditingColoursAndButtons) {
+    UserGroupsPage page(entry(1, 0), &owner);
+    EXPECT_EQ(page.sheet()->GetMaxRow(), 11);
+    EXPECT_EQ(column(page.sheet(), 1), "diak|tanar|||||||||");
+    EXPECT_EQ(column(page.sheet(), 2), "Tiltó lista|Engedélyezö lista|||||||||");
+    EXPECT_EQ(page.sheet()->GetTextColorRC(1, 2), QColor(0, 0, 0)); // one style in viewing
+    const struct {
+        EditorPage::Button which;
+        int id, x, y;
+    } places[] = {{EditorPage::Add, 1029, 460, 60},
+                  {EditorPage::Change, 1031, 460, 95},
+                  {EditorPage::Delete, 1033, 460, 130},
+                  {EditorPage::Import, 1080, 460, 200},
+                  {EditorPage::Export, 1081, 460, 235}};
+    for (const auto& p : places) {
+        EXPECT_EQ(page.button(p.which)->objectName(), QStringLiteral("button%1").arg(p.id));
+        EXPECT_EQ(page.button(p.which)->geometry(), QRect(p.x, p.y, 90, 35));
+    }
+    EXPECT_EQ(page.button(EditorPage::Delete)->GetButtonColor(), QColor(230, 90, 80));
+
+    startEditing(page);
+    EXPECT_EQ(page.statusText(), "OK !");
+    EXPECT_EQ(page.sheet()->GetTextColorRC(1, 2), QColor(155, 0, 0));
+    EXPECT_EQ(page.sheet()->GetTextColorRC(2, 2), QColor(0, 155, 0));
+    EXPECT_EQ(page.nameList()->count(), 2);
+    EXPECT_EQ(owner.commands, QList<int>{CMD_LOCK_TREE});
+    EXPECT_TRUE(locked("/l/apache/etc/groups"));
+    page.button(EditorPage::Abandon)->click();
+    EXPECT_EQ(owner.commands, (QList<int>{CMD_LOCK_TREE, CMD_UNLOCK_TREE}));
+    EXPECT_EQ(lockCopies(), "");
+    EXPECT_EQ(page.sheet()->GetTextColorRC(1, 2), QColor(0, 0, 0));
+}
+
+TEST_F(UserGroupsPageTest, AddChangeDeleteAndSaveWithMembersFollowingTheirGroup) {
+    UserGroupsPage page(entry(1, 0), &owner);
+    startEditing(page);
+
+    answerGroup("kulso", false);
+    page.button(EditorPage::Add)->click();
+    EXPECT_EQ(column(page.sheet(), 1), "diak|tanar|kulso||||||||");
+    EXPECT_EQ(page.sheet()->GetTextColorRC(3, 2), QColor(155, 0, 0));
+
+    // tanar becomes a deny list.
+    page.sheet()->setCurrentCell(1, 0);
+    GroupDialog::queueAnswer([](GroupDialog& d) {
+        EXPECT_EQ(d.nameEdit()->text(), "tanar");
+        EXPECT_TRUE(d.allowBox()->isChecked());
+        d.allowBox()->setChecked(false);
+        d.okButton()->click();
+    });
+    page.button(EditorPage::Change)->click();
+    EXPECT_EQ(column(page.sheet(), 2), "Tiltó lista|Tiltó lista|Tiltó lista||||||||");
+
+    // diak has a member (anna): refused with its name; kulso has none.
+    page.sheet()->setCurrentCell(0, 0);
+    page.button(EditorPage::Delete)->click();
+    EXPECT_EQ(page.statusText(), "diak csoport nem törölhető !");
+    EXPECT_EQ(shownTexts(), "");
+    page.sheet()->setCurrentCell(2, 0);
+    page.button(EditorPage::Delete)->click();
+    EXPECT_EQ(page.statusText(), "");
+    EXPECT_EQ(MessageBox::lastShown().text, " kulso group törlés következik! \nRENDBEN !?");
+    EXPECT_EQ(MessageBox::lastShown().title, "Figyelem!");
+    shownTexts();
+    answerGroup("ujak", true);
+    page.button(EditorPage::Add)->click();
+
+    page.button(EditorPage::Save)->click();
+    EXPECT_EQ(page.statusText(), "OK !");
+    EXPECT_FALSE(page.editing());
+    EXPECT_EQ(file("/l/apache/etc/groups"), "diak d \"/l/apache/etc/permit/diak.deny\"\r\n"
+                                            "tanar d \"/l/apache/etc/permit/tanar.deny\"\r\n"
+                                            "ujak a \"/l/apache/etc/permit/ujak.allow\"\r\n");
+    EXPECT_EQ(lockCopies(), "");
+    EXPECT_EQ(column(page.sheet(), 1), "diak|tanar|ujak||||||||");
+    EXPECT_EQ(owner.commands, (QList<int>{CMD_LOCK_TREE, CMD_UNLOCK_TREE}));
+    EXPECT_NE(file("/etc/squid/orvelan/orvelan.conf").find("ujak"), std::string::npos);
+}
+
+TEST_F(UserGroupsPageTest, MembersFollowTheirGroupThroughRenameAndSort) {
+    // The reference post-save command refuses users of a group that is gone, so this save
+    // runs a command that accepts anything.
+    ASSERT_TRUE(server.writeFile("orvelan.cnf", "GROUPPROC ./post_ok\n"));
+    vxResetParams();
+    ASSERT_TRUE(connectConsole(server));
+    UserGroupsPage page(entry(1, 0), &owner);
+    startEditing(page);
+    page.sheet()->setCurrentCell(1, 0);
+    answerGroup("oktato", true);
+    page.button(EditorPage::Change)->click();
+    answerGroup("alap", false);
+    page.button(EditorPage::Add)->click();
+    // béla's group (tanar, renamed oktato) is still protected by its members.
+    page.button(EditorPage::Delete)->click();
+    EXPECT_EQ(page.statusText(), "oktato csoport nem törölhető !");
+
+    page.button(EditorPage::Save)->click();
+    EXPECT_EQ(page.statusText(), "OK !");
+    EXPECT_EQ(column(page.sheet(), 1), "alap|diak|oktato||||||||");
+    EXPECT_EQ(userTable.users[0].group, 1); // anna: diak
+    EXPECT_EQ(userTable.users[1].group, 2); // béla: oktato
+}
+
+TEST_F(UserGroupsPageTest, DialogRefusalsAndTheFirstEmptyRowEndingTheList) {
+    UserGroupsPage page(entry(1, 0), &owner);
+    startEditing(page);
+    GroupDialog::queueAnswer([](GroupDialog& d) { d.okButton()->click(); });
+    answerGroup("diak", true);
+    answerGroup(QString(32, QLatin1Char('g')), true);
+    answerGroup("rm;x", true);
+    answerGroup("a b", true);
+    GroupDialog::queueAnswer([](GroupDialog& d) {
+        EXPECT_EQ(d.nameEdit()->text(), "a b"); // what was typed is still there
+        d.cancelButton()->click();
+    });
+    page.button(EditorPage::Add)->click();
+    const QString unsafe =
+        "A csoportnév nem tartalmazhat szóközt, vezérlő karaktert és a következőket: / : \" ' ` "
+        "$ \\ ; & | < > ( ) { } [ ] * ? ! # ~ ^";
+    EXPECT_EQ(shownTexts(), "Hiba ...(nincs csoportnév)|A csoport már szerepel a listában|"
+                            "A csoportnév legfeljebb 31 karakter lehet !|" +
+                                unsafe + "|" + unsafe);
+    EXPECT_EQ(column(page.sheet(), 1), "diak|tanar|||||||||");
+
+    // 31 bytes are accepted; a changed row may keep its own name.
+    answerGroup(QString(31, QLatin1Char('g')), true);
+    page.button(EditorPage::Add)->click();
+    page.sheet()->setCurrentCell(0, 0);
+    answerGroup("diak", true);
+    page.button(EditorPage::Change)->click();
+    EXPECT_EQ(shownTexts(), "");
+    EXPECT_EQ(page.sheet()->GetTextRC(1, 2), "Engedélyezö lista");
+
+    // An emptied third row ends the list: the rows after it are dropped.
+    answerGroup("zz", false);
+    page.button(EditorPage::Add)->click();
+    page.sheet()->SetTextRC(3, 1, QString());
+    page.button(EditorPage::Save)->click();
+    EXPECT_EQ(page.statusText(), "OK !");
+    EXPECT_EQ(file("/l/apache/etc/groups"), "diak a \"/l/apache/etc/permit/diak.allow\"\r\n"
+                                            "tanar a \"/l/apache/etc/permit/tanar.allow\"\r\n");
+}
+
+TEST_F(UserGroupsPageTest, ImportExportAndAFailedSave) {
+    ASSERT_TRUE(server.writeFile("orvelan.cnf", "GROUPPROC ./post_fail\n"));
+    vxResetParams();
+    ASSERT_TRUE(connectConsole(server));
+    UserGroupsPage page(entry(1, 0), &owner);
+    startEditing(page);
+    std::string exported = (dir / "groups.txt").string();
+    DialogAnswers::fileName(QString::fromStdString(exported));
+    page.button(EditorPage::Export)->click();
+    EXPECT_EQ(page.statusText(), "OK '");
+    EXPECT_EQ(get(exported), "diak d\r\ntanar a\r\n");
+
+    page.button(EditorPage::Import)->click(); // cancelled: nothing changes
+    EXPECT_EQ(page.statusText(), "");
+    put("import.txt", "tanar d\nvendeg a\n");
+    DialogAnswers::fileName(QString::fromStdString((dir / "import.txt").string()));
+    page.button(EditorPage::Import)->click();
+    EXPECT_EQ(page.statusText(), "OK !");
+    EXPECT_EQ(column(page.sheet(), 1), "diak|tanar|vendeg||||||||");
+    EXPECT_EQ(page.sheet()->GetTextColorRC(3, 2), QColor(0, 155, 0));
+
+    page.button(EditorPage::Save)->click();
+    EXPECT_EQ(page.statusText(), "Hiba a proxy szerveren !");
+    EXPECT_TRUE(page.editing());
+    EXPECT_TRUE(locked("/l/apache/etc/groups"));
+    EXPECT_EQ(file("/l/apache/etc/groups"), kGroups);
+    EXPECT_EQ(owner.commands, QList<int>{CMD_LOCK_TREE});
+    page.button(EditorPage::Abandon)->click();
+    EXPECT_EQ(lockCopies(), "");
+}
+
+using UrlControlPageTest = EditorTest;
+
+TEST_F(UrlControlPageTest, ChoosingAGroupLoadsItsListForViewing) {
+    UrlControlPage page(entry(1, 2), &owner);
+    EXPECT_EQ(page.groupSelector()->count(), 2);
+    EXPECT_EQ(page.groupSelector()->currentIndex(), -1);
+    EXPECT_EQ(page.kindLabel()->text(), "");
+    page.command(CMD_PAGE_SHOWN);
+    page.button(EditorPage::Load)->click();
+    EXPECT_EQ(page.statusText(), "Válasszon felhasználói csoportot !");
+    EXPECT_FALSE(page.editing());
+    EXPECT_TRUE(owner.commands.isEmpty());
+
+    page.groupSelector()->setCurrentIndex(0);
+    EXPECT_EQ(serverData.currentGroup, 0);
+    EXPECT_EQ(page.kindLabel()->text(), "Tiltó lista");
+    EXPECT_EQ(page.statusText(), "OK !");
+    EXPECT_EQ(column(page.sheet(), 1), "games.example.com|www.chat.example.org||||||||||");
+    EXPECT_EQ(page.sheet()->GetTextColorRC(1, 1), QColor(0, 0, 255));
+    page.groupSelector()->setCurrentIndex(1);
+    EXPECT_EQ(page.kindLabel()->text(), "Engedélyezö lista");
+    EXPECT_EQ(column(page.sheet(), 1), "www.school.example.hu|||||||||||");
+    EXPECT_EQ(lockCopies(), "");
+}
+
+TEST_F(UrlControlPageTest, EditingRoundWithDuplicatesAndAnEmptiedRow) {
+    UrlControlPage page(entry(1, 2), &owner);
+    page.chooseGroup(0);
+    startEditing(page);
+    EXPECT_FALSE(page.groupSelector()->isEnabled());
+    EXPECT_TRUE(locked("/l/apache/etc/permit/diak.deny"));
+
+    DialogAnswers::text("games.example.com"); // already in the list
+    DialogAnswers::text("bad url");
+    DialogAnswers::text("zz.example.net");
+    page.button(EditorPage::Add)->click();
+    EXPECT_EQ(shownTexts(), "Az URL már szerepel a listában|"
+                            "Az URL nem tartalmazhat szóközt és vezérlő karaktert !");
+    EXPECT_EQ(column(page.sheet(), 1),
+              "games.example.com|www.chat.example.org|zz.example.net|||||||||");
+
+    page.sheet()->setCurrentCell(1, 0);
+    DialogAnswers::text("www.chat.example.org"); // its own text: no change
+    page.button(EditorPage::Change)->click();
+    DialogAnswers::text("games.example.com");
+    DialogAnswers::text("chat.example.org");
+    page.button(EditorPage::Change)->click();
+    EXPECT_EQ(shownTexts(), "Az URL már szerepel a listában");
+    EXPECT_EQ(page.sheet()->GetTextRC(2, 1), "chat.example.org");
+
+    page.sheet()->setCurrentCell(0, 0);
+    page.button(EditorPage::Delete)->click();
+    EXPECT_EQ(MessageBox::lastShown().text, "Törlés következik! \nRENDBEN !?");
+    shownTexts();
+    page.sheet()->setCurrentCell(6, 0); // an empty row: nothing to delete
+    page.button(EditorPage::Delete)->click();
+    EXPECT_EQ(shownTexts(), "");
+    EXPECT_EQ(column(page.sheet(), 1), "chat.example.org|zz.example.net||||||||||");
+
+    page.button(EditorPage::Save)->click();
+    EXPECT_EQ(page.statusText(), "OK !");
+    EXPECT_TRUE(page.groupSelector()->isEnabled());
+    EXPECT_EQ(file("/l/apache/etc/permit/diak.deny"), "chat.example.org\nzz.example.net\n");
+    EXPECT_EQ(lockCopies(), "");
+    EXPECT_NE(file("/etc/squid/orvelan/groups/diak.urls").find("zz"), std::string::npos);
+    EXPECT_EQ(owner.commands, (QList<int>{CMD_LOCK_TREE, CMD_UNLOCK_TREE}));
+
+    // A row emptied in the middle ends the saved list there.
+    startEditing(page);
+    page.sheet()->SetTextRC(1, 1, QString());
+    serverData.urlsModified = 1;
+    page.button(EditorPage::Save)->click();
+    EXPECT_EQ(file("/l/apache/etc/permit/diak.deny"), "");
+}
+
+TEST_F(UrlControlPageTest, ImportAbandonAndAFailedSave) {
+    ASSERT_TRUE(server.writeFile("orvelan.cnf", "PROXYPROC ./post_fail\n"));
+    vxResetParams();
+    ASSERT_TRUE(connectConsole(server));
+    UrlControlPage page(entry(1, 2), &owner);
+    page.chooseGroup(1);
+    startEditing(page);
+    put("urls.txt", "www.school.example.hu\nnew.example.hu\n");
+    DialogAnswers::fileName(QString::fromStdString((dir / "urls.txt").string()));
+    page.button(EditorPage::Import)->click();
+    EXPECT_EQ(page.statusText(), "OK !");
+    EXPECT_EQ(column(page.sheet(), 1), "www.school.example.hu|new.example.hu||||||||||");
+    put("long.txt", std::string(501, 'u') + "\n");
+    DialogAnswers::fileName(QString::fromStdString((dir / "long.txt").string()));
+    page.button(EditorPage::Import)->click();
+    EXPECT_EQ(page.statusText(), "File olvasási hiba !");
+
+    page.button(EditorPage::Save)->click();
+    EXPECT_EQ(page.statusText(), "Hiba a proxy szerveren !");
+    EXPECT_TRUE(page.editing());
+    EXPECT_TRUE(locked("/l/apache/etc/permit/tanar.allow"));
+    EXPECT_EQ(file("/l/apache/etc/permit/tanar.allow"), kTanarAllow);
+    EXPECT_FALSE(page.groupSelector()->isEnabled());
+
+    page.button(EditorPage::Abandon)->click();
+    EXPECT_FALSE(page.editing());
+    EXPECT_EQ(lockCopies(), "");
+    EXPECT_EQ(column(page.sheet(), 1), "www.school.example.hu|||||||||||");
+    EXPECT_EQ(owner.commands, (QList<int>{CMD_LOCK_TREE, CMD_UNLOCK_TREE}));
+}
+
+TEST_F(UrlControlPageTest, UserLevelSeesLoadDisabledOnAllThreePages) {
+    serverData.SelectedLevel = 0;
+    serverData.GrantedLevel = 0;
+    UrlControlPage urls(entry(1, 2), &owner);
+    UserGroupsPage groups(entry(1, 0), &owner);
+    for (EditorPage* page : {static_cast<EditorPage*>(&urls), static_cast<EditorPage*>(&groups)}) {
+        page->command(CMD_PAGE_SHOWN);
+        EXPECT_FALSE(page->button(EditorPage::Load)->isEnabled());
+        page->loadForEditing();
+        EXPECT_FALSE(page->editing());
+    }
+    EXPECT_EQ(lockCopies(), "");
+}
+
+} // namespace

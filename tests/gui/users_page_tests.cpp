@@ -1,0 +1,451 @@
+// The users page and the user data dialog against the reference server.
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPlainTextEdit>
+
+#include "buttons.h"
+#include "commands.h"
+#include "editor_fixture.h"
+#include "editors/users_page.h"
+#include "gridctrl.h"
+
+namespace {
+
+class UsersPageTest : public EditorTest {
+  protected:
+    // The page after a successful "&Behívás".
+    void startEditing(UsersPage& page) {
+        page.command(CMD_PAGE_SHOWN);
+        page.button(EditorPage::Load)->click();
+        ASSERT_TRUE(page.editing()) << page.statusText().toStdString();
+    }
+    static QString data(UsersPage& page) {
+        QStringList texts;
+        for (int row = 0; row < 6; row++)
+            texts << page.dataGrid()->QuickGetText(0, row) + page.dataGrid()->QuickGetText(1, row);
+        return texts.join(QLatin1Char('|'));
+    }
+};
+
+TEST_F(UsersPageTest, ViewingShowsTheUsersTheirDataAndOnlyLoadForTheAdministrator) {
+    UsersPage page(entry(1, 1), &owner);
+    EXPECT_EQ(page.statusText(), "");
+    EXPECT_EQ(page.sheet()->GetMaxRow(), 12); // 2 users, never fewer than 12 rows
+    EXPECT_EQ(column(page.sheet(), 1), "anna|béla||||||||||");
+    EXPECT_EQ(column(page.sheet(), 2), "diak|tanar||||||||||");
+    EXPECT_EQ(column(page.sheet(), 3), "X|X||||||||||");
+    EXPECT_EQ(column(page.sheet(), 4), "X|||||||||||");
+    EXPECT_EQ(column(page.sheet(), 5), "|X||||||||||");
+    ASSERT_EQ(page.nameList()->count(), 2);
+    EXPECT_EQ(page.nameList()->item(1)->text(), "béla");
+    EXPECT_EQ(page.nameList()->x(), 1115);
+    EXPECT_EQ(page.selectedIndex(), 0);
+    EXPECT_EQ(data(page), "Teljes név:Kiss Anna|Telefonszám:123|Szoba szám:12|Munkah. tel.:456|"
+                          "Email:anna@example.hu|Megjegyzés:megj");
+
+    // The name list and the sheet keep one selection.
+    page.nameList()->setCurrentRow(1);
+    EXPECT_EQ(page.selectedIndex(), 1);
+    EXPECT_EQ(data(page), "Teljes név:Nagy Béla|Telefonszám:|Szoba szám:|Munkah. tel.:|Email:|"
+                          "Megjegyzés:");
+    page.sheet()->setCurrentCell(0, 2);
+    EXPECT_EQ(page.nameList()->currentRow(), 0);
+
+    // Buttons: ids, places, colours; in viewing only "&Behívás", and that for the administrator.
+    const struct {
+        EditorPage::Button which;
+        int id, x, y, w, h;
+        QColor colour;
+        const char* text;
+    } buttons[] = {
+        {EditorPage::Add, 1005, 315, 210, 90, 35, {150, 150, 150}, "&Hozzáad"},
+        {EditorPage::Change, 1008, 415, 210, 90, 35, {150, 150, 150}, "&Módosít"},
+        {EditorPage::Delete, 1017, 415, 245, 90, 35, {230, 90, 80}, "&Töröl"},
+        {EditorPage::Import, 1080, 515, 210, 90, 35, {150, 150, 150}, "&Import"},
+        {EditorPage::Export, 1081, 515, 245, 90, 35, {150, 150, 150}, "&Export"},
+        {EditorPage::Load, 1019, 125, 385, 110, 40, {150, 150, 150}, "&Behívás"},
+        {EditorPage::Save, 1021, 245, 385, 110, 40, {150, 150, 150}, "&Mentés"},
+        {EditorPage::Abandon, 1503, 365, 385, 110, 40, {80, 130, 130}, "Visszavon"},
+    };
+    for (const auto& b : buttons) {
+        RoundButton* button = page.button(b.which);
+        EXPECT_EQ(button->objectName(), QStringLiteral("button%1").arg(b.id));
+        EXPECT_EQ(button->geometry(), QRect(b.x, b.y, b.w, b.h)) << b.text;
+        EXPECT_EQ(button->GetButtonColor(), b.colour) << b.text;
+        EXPECT_EQ(button->text(), QString::fromUtf8(b.text));
+        EXPECT_FALSE(button->isEnabled()) << b.text; // not shown yet
+    }
+    serverData.SelectedLevel = 0;
+    page.command(CMD_PAGE_SHOWN);
+    EXPECT_FALSE(page.button(EditorPage::Load)->isEnabled());
+    serverData.SelectedLevel = 1;
+    serverData.GrantedLevel = 0;
+    page.command(CMD_PAGE_SHOWN);
+    EXPECT_FALSE(page.button(EditorPage::Load)->isEnabled());
+    page.loadForEditing(); // the rule holds for the step itself too
+    EXPECT_FALSE(page.editing());
+    serverData.GrantedLevel = 1;
+    page.command(CMD_PAGE_SHOWN);
+    EXPECT_TRUE(page.button(EditorPage::Load)->isEnabled());
+    EXPECT_FALSE(page.button(EditorPage::Save)->isEnabled());
+    EXPECT_TRUE(owner.commands.isEmpty());
+}
+
+TEST_F(UsersPageTest, AddChangeDeleteAndSaveWriteBothFilesAndTheSquidPasswords) {
+    UsersPage page(entry(1, 1), &owner);
+    startEditing(page);
+    EXPECT_EQ(page.statusText(), "OK !");
+    EXPECT_EQ(owner.commands, QList<int>{CMD_LOCK_TREE});
+    EXPECT_TRUE(locked("/l/apache/etc/users"));
+    EXPECT_TRUE(locked("/l/apache/etc/userdata"));
+    for (int b = 0; b < EditorPage::ButtonCount; b++)
+        EXPECT_EQ(page.button(EditorPage::Button(b))->isEnabled(), b != EditorPage::Load) << b;
+
+    // A new user with a password from the server's crypt (mode 0: new and confirmation).
+    UserDataDialog::queueAnswer([](UserDataDialog& d) {
+        EXPECT_EQ(d.windowTitle(), "Új felhasználó adatai");
+        EXPECT_EQ(d.groupList()->count(), 2);
+        EXPECT_EQ(d.groupList()->currentIndex(), 0);
+        EXPECT_TRUE(d.mailEdit()->isHidden());
+        d.nameEdit()->setText("cecil");
+        d.fullNameEdit()->setText("Cecil Cukor");
+        d.groupList()->setCurrentIndex(1);
+        d.proxyBox()->setChecked(true);
+        DialogAnswers::passwords("", "jelszo", "jelszo");
+        d.passwordButton()->click();
+        d.okButton()->click();
+    });
+    page.button(EditorPage::Add)->click();
+    EXPECT_EQ(shownTexts(), "");
+    EXPECT_EQ(column(page.sheet(), 1), "anna|béla|cecil|||||||||");
+    EXPECT_EQ(page.selectedIndex(), 2);
+    EXPECT_EQ(data(page).section('|', 0, 0), "Teljes név:Cecil Cukor");
+    EXPECT_EQ(serverData.usersModified, 1);
+
+    // Change béla: mail on (the e-mail edit shows with the domain), another full name.
+    page.selectUser(1);
+    UserDataDialog::queueAnswer([](UserDataDialog& d) {
+        EXPECT_EQ(d.windowTitle(), "Felhasználó adatainak módosítása");
+        EXPECT_EQ(d.nameEdit()->text(), "béla");
+        EXPECT_EQ(d.groupList()->currentIndex(), 1);
+        EXPECT_TRUE(d.superBox()->isChecked());
+        EXPECT_TRUE(d.mailEdit()->isHidden());
+        d.mailBox()->click();
+        EXPECT_FALSE(d.mailEdit()->isHidden());
+        EXPECT_EQ(d.domainLabel()->text(), "@example.hu");
+        d.mailEdit()->setText("bela.nagy");
+        d.fullNameEdit()->setText("Nagy Béla Péter");
+        d.okButton()->click();
+    });
+    page.button(EditorPage::Change)->click();
+    EXPECT_EQ(page.selectedIndex(), 1);
+    EXPECT_EQ(column(page.sheet(), 4), "X|X||||||||||");
+    EXPECT_EQ(data(page).section('|', 4, 4), "Email:bela.nagy@example.hu");
+
+    // Delete anna (Cancel first keeps her).
+    page.selectUser(0);
+    DialogAnswers::button(MessageBox::Cancel);
+    page.button(EditorPage::Delete)->click();
+    EXPECT_EQ(userTable.count, 3);
+    page.button(EditorPage::Delete)->click();
+    MessageBox::Shown box = MessageBox::lastShown();
+    EXPECT_EQ(box.title, "Figyelem!");
+    EXPECT_EQ(box.text, "Törlés következik! \nRENDBEN !?");
+    EXPECT_EQ(box.kind, MessageBox::Critical);
+    EXPECT_EQ(box.buttons, MessageBox::OkCancel);
+    shownTexts();
+    EXPECT_EQ(column(page.sheet(), 1), "béla|cecil||||||||||");
+    EXPECT_EQ(data(page), "Teljes név:|Telefonszám:|Szoba szám:|Munkah. tel.:|Email:|Megjegyzés:");
+
+    page.button(EditorPage::Save)->click();
+    EXPECT_EQ(page.statusText(), "OK !");
+    EXPECT_FALSE(page.editing());
+    EXPECT_EQ(owner.commands, (QList<int>{CMD_LOCK_TREE, CMD_UNLOCK_TREE}));
+    EXPECT_TRUE(page.button(EditorPage::Load)->isEnabled());
+    EXPECT_FALSE(page.button(EditorPage::Add)->isEnabled());
+    const std::string cecil = crypted("jelszo");
+    EXPECT_EQ(file("/l/apache/etc/users"),
+              "b\xE9la:tanar::p:e:s:bela.nagy:\r\ncecil:tanar:" + cecil + ":p::::\r\n");
+    EXPECT_EQ(file("/l/apache/etc/userdata"),
+              "b\xE9la :Nagy B\xE9la P\xE9ter : : : : \r\ncecil :Cecil Cukor : : : : \r\n");
+    EXPECT_EQ(lockCopies(), "");
+    EXPECT_EQ(file("/etc/squid/orvelan/passwd"), "cecil:" + cecil + "\n");
+    // Viewing again from the server.
+    EXPECT_EQ(column(page.sheet(), 1), "béla|cecil||||||||||");
+    EXPECT_FALSE(exists("vx_users.txt"));
+}
+
+TEST_F(UsersPageTest, AbandonReleasesBothFilesAndShowsTheServersList) {
+    UsersPage page(entry(1, 1), &owner);
+    startEditing(page);
+    page.selectUser(0);
+    page.button(EditorPage::Delete)->click();
+    EXPECT_EQ(column(page.sheet(), 1), "béla|||||||||||");
+    page.button(EditorPage::Abandon)->click();
+    EXPECT_EQ(page.statusText(), "");
+    EXPECT_FALSE(page.editing());
+    EXPECT_EQ(owner.commands, (QList<int>{CMD_LOCK_TREE, CMD_UNLOCK_TREE}));
+    EXPECT_EQ(lockCopies(), "");
+    EXPECT_FALSE(exists("vx_users.txt"));
+    EXPECT_FALSE(exists("vx_userdata.txt"));
+    EXPECT_EQ(file("/l/apache/etc/users"), kUsers);
+    EXPECT_EQ(column(page.sheet(), 1), "anna|béla||||||||||");
+    EXPECT_EQ(serverData.usersModified, 0);
+}
+
+TEST_F(UsersPageTest, SecondConsoleIsRefusedUntilTheFirstSaves) {
+    // Another console: its own working directory, the same server. (Both pages share this
+    // process's user table, so the second one is opened before the first edits.)
+    std::filesystem::path firstDir = std::filesystem::current_path();
+    std::filesystem::path secondDir = dir / "second";
+    std::filesystem::create_directories(secondDir);
+    CommandRecorder secondOwner;
+    UsersPage second(entry(1, 1), &secondOwner);
+    second.command(CMD_PAGE_SHOWN);
+
+    UsersPage first(entry(1, 1), &owner);
+    startEditing(first);
+    first.selectUser(1);
+    first.button(EditorPage::Delete)->click();
+
+    std::filesystem::current_path(secondDir);
+    second.button(EditorPage::Load)->click();
+    EXPECT_EQ(second.statusText(), "Konkurens használat !");
+    EXPECT_FALSE(second.editing());
+    EXPECT_TRUE(secondOwner.commands.isEmpty());
+    EXPECT_FALSE(exists("vx_userdata.txt"));
+    EXPECT_EQ(userTable.count, 1); // the refused load left the first console's table alone
+
+    std::filesystem::current_path(firstDir);
+    first.button(EditorPage::Save)->click();
+    EXPECT_EQ(first.statusText(), "OK !");
+    EXPECT_EQ(file("/l/apache/etc/users"), "anna:diak:wjabcdefghijk:p:e::anna:\r\n");
+
+    std::filesystem::current_path(secondDir);
+    second.button(EditorPage::Load)->click();
+    EXPECT_EQ(second.statusText(), "OK !");
+    EXPECT_TRUE(second.editing());
+    EXPECT_EQ(column(second.sheet(), 1), "anna|||||||||||");
+    second.button(EditorPage::Abandon)->click();
+    std::filesystem::current_path(firstDir);
+    EXPECT_EQ(lockCopies(), "");
+}
+
+TEST_F(UsersPageTest, ImportExportAndCancelledImport) {
+    UsersPage page(entry(1, 1), &owner);
+    startEditing(page);
+    std::string exported = (dir / "export.txt").string();
+    DialogAnswers::fileName(QString::fromStdString(exported));
+    page.button(EditorPage::Export)->click();
+    EXPECT_EQ(page.statusText(), "OK !");
+    EXPECT_EQ(get(exported), "anna:diak:wjabcdefghijk:p:e::Kiss Anna :123 :12 :456 :megj \r\n"
+                             "b\xE9la:tanar::p::s:Nagy B\xE9la : : : : \r\n");
+
+    // A cancelled import still marks the table changed.
+    serverData.usersModified = 0;
+    page.button(EditorPage::Import)->click();
+    EXPECT_EQ(page.statusText(), "");
+    EXPECT_EQ(serverData.usersModified, 1);
+
+    put("import.txt", "anna:diak::::::\r\ndora:diak::p:::Dora D:1:2:3:4\r\n");
+    DialogAnswers::fileName(QString::fromStdString((dir / "import.txt").string()));
+    page.button(EditorPage::Import)->click();
+    EXPECT_EQ(page.statusText(), "OK !");
+    EXPECT_EQ(column(page.sheet(), 1), "anna|béla|dora|||||||||");
+
+    // A line that stops the import: the lines before it are in the table and shown.
+    put("bad.txt", "emil:diak\r\n" + std::string(200, 'x') + ":diak\r\nfero:diak\r\n");
+    DialogAnswers::fileName(QString::fromStdString((dir / "bad.txt").string()));
+    page.button(EditorPage::Import)->click();
+    EXPECT_EQ(page.statusText(), "File olvasási hiba !");
+    EXPECT_EQ(column(page.sheet(), 1), "anna|béla|dora|emil||||||||");
+
+    DialogAnswers::fileName(QString::fromStdString((dir / "missing" / "x.txt").string()));
+    page.button(EditorPage::Export)->click();
+    EXPECT_EQ(page.statusText(), "File írási hiba '");
+    page.button(EditorPage::Abandon)->click();
+}
+
+TEST_F(UsersPageTest, FailedPostSaveCommandKeepsEditingWithTheLocksAndRestoresTheFiles) {
+    ASSERT_TRUE(server.writeFile("orvelan.cnf", "USERPROC ./post_fail\n"));
+    vxResetParams();
+    ASSERT_TRUE(connectConsole(server));
+    UsersPage page(entry(1, 1), &owner);
+    startEditing(page);
+    page.selectUser(0);
+    page.button(EditorPage::Delete)->click();
+    page.button(EditorPage::Save)->click();
+    EXPECT_EQ(page.statusText(), "Hiba a proxy szerveren !");
+    EXPECT_TRUE(page.editing());
+    EXPECT_EQ(owner.commands, QList<int>{CMD_LOCK_TREE});
+    EXPECT_TRUE(locked("/l/apache/etc/users"));
+    EXPECT_TRUE(locked("/l/apache/etc/userdata"));
+    EXPECT_EQ(file("/l/apache/etc/users"), kUsers);
+    EXPECT_EQ(file("/l/apache/etc/userdata"), kUserData);
+    EXPECT_EQ(column(page.sheet(), 1), "béla|||||||||||");
+    page.button(EditorPage::Abandon)->click();
+    EXPECT_EQ(lockCopies(), "");
+}
+
+TEST_F(UsersPageTest, DialogRefusesWithoutLosingWhatWasTyped) {
+    UsersPage page(entry(1, 1), &owner);
+    startEditing(page);
+    UserDataDialog::queueAnswer([](UserDataDialog& d) {
+        d.fullNameEdit()->setText("Valaki");
+        d.okButton()->click(); // no name
+    });
+    UserDataDialog::queueAnswer([](UserDataDialog& d) {
+        EXPECT_EQ(d.fullNameEdit()->text(), "Valaki");
+        d.nameEdit()->setText("anna"); // another user's name
+        d.okButton()->click();
+    });
+    UserDataDialog::queueAnswer([](UserDataDialog& d) {
+        d.nameEdit()->setText("ki:be"); // a field separator
+        d.okButton()->click();
+    });
+    UserDataDialog::queueAnswer([](UserDataDialog& d) {
+        d.nameEdit()->setText("kibe");
+        d.commentEdit()->setPlainText("két\nsor"); // a line end
+        d.okButton()->click();
+    });
+    UserDataDialog::queueAnswer([](UserDataDialog& d) {
+        d.commentEdit()->setPlainText(QString(70, QLatin1Char('c')));
+        d.fullNameEdit()->setText(QStringLiteral("ñandu")); // not in Windows-1250
+        d.okButton()->click();
+    });
+    UserDataDialog::queueAnswer([](UserDataDialog& d) {
+        EXPECT_EQ(d.nameEdit()->text(), "kibe");
+        d.fullNameEdit()->setText("Anna"); // "Anna" differs from "anna" in case only
+        d.nameEdit()->setText("Anna");
+        d.okButton()->click();
+    });
+    page.button(EditorPage::Add)->click();
+    MessageBox::Shown first = MessageBox::shown().value(0);
+    EXPECT_EQ(first.title, "Hiba !!");
+    EXPECT_EQ(shownTexts(),
+              "Nincs Usernév|A user már szerepel a listában|"
+              "Usernév nem tartalmazhat kettőspontot (:), aposztrófot (') és sorvéget !|"
+              "Megjegyzés nem tartalmazhat kettőspontot (:), aposztrófot (') és sorvéget !|"
+              "Teljes név olyan karaktert tartalmaz, amely a Windows-1250 kódlapon nem írható "
+              "le !");
+    EXPECT_FALSE(UserDataDialog::leftOpen());
+    ASSERT_EQ(userTable.count, 3);
+    const UserRecord& added = userTable.users[2];
+    EXPECT_STREQ(added.name, "Anna");
+    EXPECT_EQ(std::string(added.comment), std::string(63, 'c')); // cut to its capacity
+    EXPECT_EQ(added.group, 0);
+
+    // Capacities of the edits.
+    UserDataDialog d;
+    EXPECT_EQ(d.nameEdit()->maxLength(), 255);
+    EXPECT_EQ(d.fullNameEdit()->maxLength(), 63);
+    EXPECT_EQ(d.phoneEdit()->maxLength(), 31);
+    EXPECT_EQ(d.workPhoneEdit()->maxLength(), 31);
+    EXPECT_EQ(d.roomEdit()->maxLength(), 15);
+    EXPECT_EQ(d.mailEdit()->maxLength(), 31);
+    EXPECT_EQ(d.passwordButton()->objectName(), "button1032");
+    EXPECT_EQ(d.passwordButton()->geometry(), QRect(290, 320, 110, 35));
+    EXPECT_EQ(d.okButton()->geometry(), QRect(20, 320, 110, 35));
+    EXPECT_EQ(d.cancelButton()->geometry(), QRect(155, 320, 110, 35));
+
+    // Changing a user to another user's name is refused; keeping its own name is accepted.
+    page.selectUser(1);
+    UserDataDialog::queueAnswer([](UserDataDialog& d2) {
+        d2.nameEdit()->setText("anna");
+        d2.okButton()->click();
+    });
+    UserDataDialog::queueAnswer([](UserDataDialog& d2) {
+        EXPECT_EQ(d2.nameEdit()->text(), "anna");
+        d2.nameEdit()->setText("béla");
+        d2.roomEdit()->setText("7");
+        d2.okButton()->click();
+    });
+    page.button(EditorPage::Change)->click();
+    EXPECT_EQ(shownTexts(), "A user már szerepel a listában");
+    EXPECT_STREQ(userTable.users[1].room, "7");
+
+    // An empty selection does nothing.
+    page.sheet()->setCurrentCell(8, 0);
+    page.button(EditorPage::Change)->click();
+    page.button(EditorPage::Delete)->click();
+    EXPECT_EQ(shownTexts(), "");
+    EXPECT_EQ(userTable.count, 3);
+    page.button(EditorPage::Abandon)->click();
+}
+
+TEST_F(UsersPageTest, PasswordThroughTheServersCryptInBothModes) {
+    UsersPage page(entry(1, 1), &owner);
+    startEditing(page);
+    // anna's stored password is checked in modify mode (mode 1: old, new, confirmation).
+    std::string stored = crypted("regi");
+    std::snprintf(userTable.users[0].password, sizeof userTable.users[0].password, "%s",
+                  stored.c_str());
+    page.selectUser(0);
+    UserDataDialog::queueAnswer([&](UserDataDialog& d) {
+        DialogAnswers::passwords("rossz", "uj", "uj");
+        d.passwordButton()->click();
+        EXPECT_STREQ(d.record().password, stored.c_str());
+        DialogAnswers::passwords("regi", "uj", "mas");
+        d.passwordButton()->click();
+        DialogAnswers::passwordCancel();
+        d.passwordButton()->click();
+        EXPECT_STREQ(d.record().password, stored.c_str());
+        DialogAnswers::passwords("regi", "uj", "uj");
+        d.passwordButton()->click();
+        d.okButton()->click();
+    });
+    page.button(EditorPage::Change)->click();
+    QList<MessageBox::Shown> boxes = MessageBox::shown();
+    ASSERT_EQ(boxes.size(), 2);
+    EXPECT_EQ(boxes[0].title, "Hiba !!!");
+    EXPECT_EQ(boxes[0].text, "A regi password megadasa hibas!");
+    EXPECT_EQ(boxes[1].title, "Hiba !!!");
+    EXPECT_EQ(boxes[1].text, "Az ellenorzo password megadasa hibas!");
+    MessageBox::clearShown();
+    EXPECT_EQ(std::string(userTable.users[0].password), crypted("uj"));
+
+    // A new user (mode 0): no old password is asked or checked.
+    UserDataDialog::queueAnswer([](UserDataDialog& d) {
+        d.nameEdit()->setText("dora");
+        DialogAnswers::passwords("ignored", "titok", "titok");
+        d.passwordButton()->click();
+        d.okButton()->click();
+    });
+    page.button(EditorPage::Add)->click();
+    EXPECT_EQ(shownTexts(), "");
+    EXPECT_EQ(std::string(userTable.users[2].password), crypted("titok"));
+
+    // A server that does not answer.
+    server.stop();
+    UserDataDialog::queueAnswer([](UserDataDialog& d) {
+        d.nameEdit()->setText("emil");
+        DialogAnswers::passwords("", "x", "x");
+        d.passwordButton()->click();
+        d.cancelButton()->click();
+    });
+    page.button(EditorPage::Add)->click();
+    EXPECT_EQ(MessageBox::lastShown().title, "Orvelan");
+    EXPECT_EQ(shownTexts(), "Hiba a proxy szerveren !");
+    EXPECT_EQ(userTable.count, 3);
+}
+
+TEST_F(UsersPageTest, NoGroupListLeavesTheGroupEmpty) {
+    serverData.groupCount = 0;
+    UsersPage page(entry(1, 1), &owner);
+    startEditing(page);
+    UserDataDialog::queueAnswer([](UserDataDialog& d) {
+        EXPECT_EQ(d.groupList()->count(), 0);
+        d.nameEdit()->setText("zoli");
+        d.okButton()->click();
+    });
+    page.button(EditorPage::Add)->click();
+    ASSERT_EQ(userTable.count, 3);
+    EXPECT_EQ(userTable.users[2].group, -1);
+    EXPECT_EQ(column(page.sheet(), 2), "|||||||||||");
+    page.button(EditorPage::Abandon)->click();
+}
+
+} // namespace
