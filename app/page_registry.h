@@ -14,7 +14,7 @@ struct PageEntry;
 
 // The button at the bottom right of a page's frame (the help button is at the bottom left of
 // every page whose help context is not HELP_NONE).
-enum class FrameButton { None, Print, Refresh, HiddenRefresh };
+enum class FrameButton { None, Print, HiddenPrint, Refresh, HiddenRefresh };
 
 // Creates the page of an entry as a hidden child of parent.
 using PageFactory = Page* (*)(const PageEntry& entry, QWidget* parent);

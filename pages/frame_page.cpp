@@ -21,9 +21,11 @@ void FramePage::addFrameButtons() {
     case FrameButton::None:
         break;
     case FrameButton::Print:
+    case FrameButton::HiddenPrint:
         m_print = new RoundButton(this);
         m_print->setObjectName(QStringLiteral("button%1").arg(ID_PRINT_BUTTON));
         SetupPrintButton(m_print, orvelanIcon(RES_PRINT_ICON));
+        if (m_entry.rightButton == FrameButton::HiddenPrint) m_print->hide();
         connect(m_print, &RoundButton::clicked, this, &FramePage::printRequested);
         break;
     case FrameButton::Refresh:

@@ -41,8 +41,8 @@ class FramePage : public Page {
 
   protected:
     // The row's frame buttons: "&Súgó" at the bottom left, opening the page's help context
-    // (none for HELP_NONE), then "&Nyomtat" or "&Frissít" (hidden for HiddenRefresh) at the
-    // bottom right.
+    // (none for HELP_NONE), then "&Nyomtat" or "&Frissít" (hidden for HiddenPrint and
+    // HiddenRefresh) at the bottom right.
     void addFrameButtons();
     // A captioned group frame; with a caption font flag of 0 or 1 the common caption font
     // (SetGroupCaptionFont) is used, with -1 the frame's own.

@@ -47,7 +47,7 @@ const PageRegistry& consolePages() {
              pageOf<SelectionPage>},
             {2, 1, "Táblázat", 2, "Statisztikák / Táblázat", HELP_STAT_TABLE, Print,
              pageOf<TablePage>},
-            {2, 2, "Grafikon", 3, "Statisztikák / Grafikon", HELP_STAT_CHART, Print,
+            {2, 2, "Grafikon", 3, "Statisztikák / Grafikon", HELP_STAT_CHART, HiddenPrint,
              pageOf<ChartPage>},
         }};
     return registry;

@@ -18,6 +18,7 @@ using namespace vxremote;
 
 namespace {
 
+constexpr int IP_HEADER_SIZE = 20;    // an IPv4 header without options
 constexpr int ECHO_SIZE = 44;         // 8-byte header, 4-byte send time, 32 filler bytes
 constexpr int PING_BUFFER = 1024;     // request and reply buffers
 constexpr int PING_TIMEOUT_MS = 1000; // send and receive time-out
@@ -110,7 +111,9 @@ Reply decodeReply(const unsigned char* buffer, int n, const struct sockaddr_in& 
         put(out, "someone else's packet!\n");
         return Reply::Other;
     }
-    put(out, "%d bytes from %s:", n, inet_ntoa(from.sin_addr));
+    // The line counts the whole datagram; a datagram socket hands over the ICMP part only, after
+    // an IP header of 20 bytes (an echo reply carries no IP options).
+    put(out, "%d bytes from %s:", datagram ? n + IP_HEADER_SIZE : n, inet_ntoa(from.sin_addr));
     put(out, " icmp_seq = %d. ", replySequence);
     put(out, " time: %d ms ", static_cast<int>(tickCount() - sentAt));
     put(out, "\n");

@@ -33,7 +33,8 @@ const char kHelp[] =
     "\n"
     "Result:\n"
     "  data  one line per bucket: the bytes delivered to clients in it\n"
-    "  url   lines \"user count URL\", sorted by user, then by count (highest first)\n"
+    "  url   lines \"user count URL\", sorted by user, then by count (highest first;\n"
+    "        equal counts in the order the log first names them)\n"
     "  site  lines \"user count host\" (for CONNECT host:port the host), sorted likewise\n"
     "A user name holding blanks is written in single quotes; URLs are cut at 400 bytes.\n"
     "\n"
@@ -102,7 +103,7 @@ std::string accessLogPath(const VxdRoot& root) {
 }
 
 // Writes the result beside path and renames it into place.
-int writeResult(const VxdRoot& root, const char* path, const std::string& text) {
+int writeResult(const VxdRoot& root, const char* path, const StatsCollector& collector) {
     char name[NAME_MAX + 1];
     char temp[NAME_MAX + 1];
     int dirFd = vxdOpenParent(root, path, name, sizeof name);
@@ -112,8 +113,16 @@ int writeResult(const VxdRoot& root, const char* path, const std::string& text) 
         close(dirFd);
         return -fd;
     }
-    int err = vxdWriteAll(fd, text.data(), text.size());
-    if (close(fd) != 0 && err == 0) err = errno;
+    int err = 0;
+    FILE* out = fdopen(fd, "w");
+    if (!out) {
+        err = errno;
+        close(fd);
+    } else {
+        setvbuf(out, nullptr, _IOFBF, 1 << 20);
+        if (!collector.write(out)) err = errno ? errno : EIO;
+        if (fclose(out) != 0 && err == 0) err = errno;
+    }
     if (err == 0 && renameat(dirFd, temp, dirFd, name) != 0) err = errno;
     if (err != 0) unlinkat(dirFd, temp, 0);
     close(dirFd);
@@ -206,8 +215,7 @@ int main(int argc, char** argv) {
     if (collector.malformed() > 0)
         fprintf(stderr, "getstats2: %llu malformed lines skipped\n",
                 static_cast<unsigned long long>(collector.malformed()));
-    collector.write(&text);
-    err = writeResult(root, output, text);
+    err = writeResult(root, output, collector);
     if (err) return fail(std::string(output) + ": " + strerror(err));
     return 0;
 }

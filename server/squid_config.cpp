@@ -13,6 +13,7 @@
 
 #include "def.h"
 #include "txt0.h"
+#include "vx_names.h"
 #include "vxd_fault.h"
 
 namespace {
@@ -74,13 +75,11 @@ void trimRight(std::string& s) {
         s.pop_back();
 }
 
-// A name that may stand in a file name and an ACL name: no blank, slash, quote, control byte or
-// shell metacharacter.
-bool safeName(const std::string& name) {
-    if (name.empty() || name.size() > 255 || name[0] == '.' || name[0] == '-') return false;
-    for (unsigned char c : name)
-        if (c <= 0x20 || c == 0x7F || strchr("/\\\"'`$&|;<>()[]{}*?!#~%=:,", c)) return false;
-    return true;
+// Why a name cannot stand in a file name, an ACL name or the password file (the console checks
+// the same rule when a name is entered); empty when the name is safe.
+std::string nameProblem(const std::string& name) {
+    const char* problem = vxNameProblem(name.c_str());
+    return problem ? problem : "";
 }
 
 bool printable(const std::string& s) {
@@ -111,8 +110,9 @@ bool readGroups(const std::string& path, const std::string& text, const std::str
         g.name = words[0];
         g.deny = count < 2 || words[1][0] == 'd';
         g.permitPath = count >= 3 ? words[2] : permitDir + g.name + (g.deny ? ".deny" : ".allow");
-        if (!safeName(g.name))
-            return (*error = fail(path, lineNo, "unsafe group name \"" + g.name + "\""), false);
+        if (std::string why = nameProblem(g.name); !why.empty())
+            return (*error = fail(path, lineNo, "unsafe group name \"" + g.name + "\": " + why),
+                    false);
         for (const Group& other : groups)
             if (other.name == g.name)
                 return (*error = fail(path, lineNo, "duplicate group " + g.name), false);
@@ -141,8 +141,9 @@ bool readUsers(const std::string& path, const std::string& text, std::vector<Gro
         trimRight(u.password);
         for (int i = 3; i < 6 && i < count; ++i)
             u.proxy = u.proxy || fields[i][0] == 'p';
-        if (!safeName(u.name))
-            return (*error = fail(path, lineNo, "unsafe user name \"" + u.name + "\""), false);
+        if (std::string why = nameProblem(u.name); !why.empty())
+            return (*error = fail(path, lineNo, "unsafe user name \"" + u.name + "\": " + why),
+                    false);
         if (!printable(u.password))
             return (*error = fail(path, lineNo, "control character in the password"), false);
         for (const User& other : users)

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -90,16 +91,6 @@ time_t leadingTime(const char* p, const char* end) {
         v = v * 10 + static_cast<uint64_t>(*q++ - '0');
     if (q == p || (q < end && *q != '.' && *q != ' ')) return -1;
     return static_cast<time_t>(v);
-}
-
-uint64_t hashKey(std::string_view a, std::string_view b) {
-    uint64_t h = 1469598103934665603ull;
-    for (char c : a)
-        h = (h ^ static_cast<unsigned char>(c)) * 1099511628211ull;
-    h = (h ^ 0xff) * 1099511628211ull;
-    for (char c : b)
-        h = (h ^ static_cast<unsigned char>(c)) * 1099511628211ull;
-    return h ^ (h >> 29);
 }
 
 // Whether a name or URL needs quoting or escaping for the console's field splitter.
@@ -272,66 +263,139 @@ std::string_view statsSite(std::string_view method, std::string_view url) {
 
 // Collector ------------------------------------------------------------------------------------
 
-struct StatsCollector::Entry {
-    const char* key = nullptr; // user, NUL, target
-    uint32_t userSize = 0;
-    uint32_t targetSize = 0;
-    uint64_t hash = 0;
-    uint64_t count = 0;
-    std::string_view user() const { return {key, userSize}; }
-    std::string_view target() const { return {key + userSize + 1, targetSize}; }
-};
+namespace {
+
+constexpr uint64_t kEmptyPair = ~0ull;
+
+uint64_t mix(uint64_t x) {
+    x ^= x >> 33;
+    x *= 0xff51afd7ed558ccdull;
+    x ^= x >> 33;
+    x *= 0xc4ceb9fe1a85ec53ull;
+    return x ^ (x >> 33);
+}
+
+uint32_t hashText(std::string_view s) {
+    uint64_t h = 1469598103934665603ull;
+    size_t i = 0;
+    for (; i + 8 <= s.size(); i += 8) {
+        uint64_t w;
+        memcpy(&w, s.data() + i, 8);
+        h = mix(h ^ w);
+    }
+    for (; i < s.size(); ++i)
+        h = (h ^ static_cast<unsigned char>(s[i])) * 1099511628211ull;
+    return static_cast<uint32_t>(mix(h ^ s.size()));
+}
+
+} // namespace
+
+constexpr uint32_t kNoString = ~0u;
+
+StatsStrings::StatsStrings() : m_slots(1 << 10, Slot{0, kNoString}) {}
+
+StatsStrings::~StatsStrings() {
+    for (char* block : m_blocks)
+        delete[] block;
+}
+
+std::string_view StatsStrings::at(uint32_t id) const {
+    const char* text = m_blocks[id >> kBlockBits] + (id & ((1u << kBlockBits) - 1));
+    uint16_t size;
+    memcpy(&size, text, sizeof size);
+    return {text + sizeof size, size};
+}
+
+std::vector<uint32_t> StatsStrings::ids() const {
+    std::vector<uint32_t> out;
+    out.reserve(m_count);
+    for (size_t b = 0; b < m_blocks.size(); ++b) {
+        size_t end = b + 1 == m_blocks.size() ? m_used : m_blockUsed[b];
+        for (size_t at = 0; at < end;) {
+            uint16_t size;
+            memcpy(&size, m_blocks[b] + at, sizeof size);
+            out.push_back(static_cast<uint32_t>(b << kBlockBits | at));
+            at += sizeof size + size;
+        }
+    }
+    return out;
+}
+
+uint32_t StatsStrings::intern(std::string_view s) {
+    if (s.size() > 0xfffe) s = s.substr(0, 0xfffe);
+    if (m_count * 10 >= m_slots.size() * 6) {
+        std::vector<Slot> bigger(m_slots.size() * 2, Slot{0, kNoString});
+        size_t mask = bigger.size() - 1;
+        for (const Slot& e : m_slots) {
+            if (e.id == kNoString) continue;
+            size_t i = e.hash & mask;
+            while (bigger[i].id != kNoString)
+                i = (i + 1) & mask;
+            bigger[i] = e;
+        }
+        m_slots.swap(bigger);
+    }
+    uint32_t hash = hashText(s);
+    size_t mask = m_slots.size() - 1;
+    for (size_t i = hash & mask;; i = (i + 1) & mask) {
+        Slot& e = m_slots[i];
+        if (e.id == kNoString) {
+            const size_t blockSize = size_t(1) << kBlockBits;
+            uint16_t size = static_cast<uint16_t>(s.size());
+            size_t need = sizeof size + s.size();
+            if (m_used + need > blockSize) {
+                if (!m_blocks.empty()) m_blockUsed.push_back(m_used);
+                m_blocks.push_back(new char[blockSize]);
+                m_used = 0;
+            }
+            char* at = m_blocks.back() + m_used;
+            memcpy(at, &size, sizeof size);
+            memcpy(at + sizeof size, s.data(), s.size());
+            e = Slot{hash, static_cast<uint32_t>((m_blocks.size() - 1) << kBlockBits | m_used)};
+            m_used += need;
+            ++m_count;
+            return e.id;
+        }
+        if (e.hash == hash && at(e.id) == s) return e.id;
+    }
+}
 
 StatsCollector::StatsCollector(StatsKind kind, const StatsQuery& query, std::vector<time_t> bounds)
     : m_kind(kind), m_query(query), m_bounds(std::move(bounds)) {
     if (m_kind == StatsKind::Data)
         m_bytes.assign(m_bounds.empty() ? 0 : m_bounds.size() - 1, 0);
     else
-        m_table.resize(1 << 16);
+        m_pairs.assign(1 << 12, Pair{kEmptyPair, 0});
 }
 
-StatsCollector::~StatsCollector() {
-    for (char* block : m_blocks)
-        delete[] block;
-}
+StatsCollector::~StatsCollector() = default;
 
-StatsCollector::Entry* StatsCollector::find(std::string_view user, std::string_view target) {
-    if (m_used * 2 >= m_table.size()) {
-        std::vector<Entry> bigger(m_table.size() * 2);
-        for (const Entry& e : m_table) {
-            if (!e.key) continue;
-            size_t i = e.hash & (bigger.size() - 1);
-            while (bigger[i].key)
-                i = (i + 1) & (bigger.size() - 1);
-            bigger[i] = e;
+void StatsCollector::countPair(uint32_t user, uint32_t target) {
+    if (m_pairCount * 10 >= m_pairs.size() * 7) {
+        std::vector<Pair> bigger(m_pairs.size() * 2, Pair{kEmptyPair, 0});
+        size_t mask = bigger.size() - 1;
+        for (const Pair& p : m_pairs) {
+            if (p.key == kEmptyPair) continue;
+            size_t i = mix(p.key) & mask;
+            while (bigger[i].key != kEmptyPair)
+                i = (i + 1) & mask;
+            bigger[i] = p;
         }
-        m_table.swap(bigger);
+        m_pairs.swap(bigger);
     }
-    uint64_t hash = hashKey(user, target);
-    size_t mask = m_table.size() - 1;
-    for (size_t i = hash & mask;; i = (i + 1) & mask) {
-        Entry& e = m_table[i];
-        if (!e.key) {
-            size_t need = user.size() + target.size() + 1;
-            if (need > m_blockLeft) {
-                size_t size = std::max<size_t>(need, 4 << 20);
-                m_blocks.push_back(new char[size]);
-                m_blockNext = m_blocks.back();
-                m_blockLeft = size;
-            }
-            memcpy(m_blockNext, user.data(), user.size());
-            m_blockNext[user.size()] = '\0';
-            memcpy(m_blockNext + user.size() + 1, target.data(), target.size());
-            e.key = m_blockNext;
-            e.userSize = static_cast<uint32_t>(user.size());
-            e.targetSize = static_cast<uint32_t>(target.size());
-            e.hash = hash;
-            m_blockNext += need;
-            m_blockLeft -= need;
-            ++m_used;
-            return &e;
+    uint64_t key = static_cast<uint64_t>(user) << 32 | target;
+    size_t mask = m_pairs.size() - 1;
+    for (size_t i = mix(key) & mask;; i = (i + 1) & mask) {
+        Pair& p = m_pairs[i];
+        if (p.key == key) {
+            if (p.count != UINT32_MAX) ++p.count;
+            return;
         }
-        if (e.hash == hash && e.user() == user && e.target() == target) return &e;
+        if (p.key == kEmptyPair) {
+            p = Pair{key, 1};
+            ++m_pairCount;
+            return;
+        }
     }
 }
 
@@ -359,7 +423,7 @@ void StatsCollector::count(const StatsLogLine& line) {
     }
     std::string_view target =
         m_kind == StatsKind::Site ? statsSite(line.method, line.url) : line.url;
-    find(user, target.substr(0, kTargetMax))->count++;
+    countPair(m_users.intern(user), m_targets.intern(target.substr(0, kTargetMax)));
 }
 
 void StatsCollector::addLine(const char* begin, const char* end) {
@@ -434,6 +498,53 @@ bool isGzip(int fd) {
 
 } // namespace
 
+// Reads a file from offset from (or a gzip stream) in blocks, handing complete lines on.
+bool StatsCollector::addStream(int fd, off_t from, void* gzHandle, std::string* error) {
+    gzFile gz = static_cast<gzFile>(gzHandle);
+    std::vector<char> buf(4 << 20);
+    size_t kept = 0;
+    off_t at = from;
+    for (;;) {
+        ssize_t n;
+        if (gz) {
+            n = gzread(gz, buf.data() + kept, static_cast<unsigned>(buf.size() - kept));
+            if (n < 0) {
+                int code = 0;
+                *error = std::string("compressed log: ") + gzerror(gz, &code);
+                return false;
+            }
+        } else {
+            n = pread(fd, buf.data() + kept, buf.size() - kept, at);
+            if (n < 0) {
+                if (errno == EINTR) continue;
+                *error = strerror(errno);
+                return false;
+            }
+            at += n;
+        }
+        size_t have = kept + static_cast<size_t>(n);
+        if (n == 0) {
+            addRange(buf.data(), buf.data() + have);
+            return true;
+        }
+        const char* lastNl = static_cast<const char*>(memrchr(buf.data(), '\n', have));
+        if (!lastNl) {
+            // A line longer than the buffer is no log line: counted, skipped.
+            if (have == buf.size()) {
+                ++m_malformed;
+                kept = 0;
+            } else {
+                kept = have;
+            }
+            continue;
+        }
+        size_t done = static_cast<size_t>(lastNl - buf.data()) + 1;
+        if (!addRange(buf.data(), buf.data() + done)) return true;
+        kept = have - done;
+        memmove(buf.data(), buf.data() + done, kept);
+    }
+}
+
 bool StatsCollector::addFile(int fd, std::string* error) {
     if (m_bounds.empty()) return true;
     if (isGzip(fd)) {
@@ -445,37 +556,7 @@ bool StatsCollector::addFile(int fd, std::string* error) {
             return false;
         }
         gzbuffer(gz, 1 << 18);
-        std::vector<char> buf(1 << 20);
-        size_t kept = 0;
-        bool ok = true;
-        for (;;) {
-            int n = gzread(gz, buf.data() + kept, static_cast<unsigned>(buf.size() - kept));
-            if (n < 0) {
-                int code = 0;
-                *error = std::string("compressed log: ") + gzerror(gz, &code);
-                ok = false;
-                break;
-            }
-            size_t have = kept + static_cast<size_t>(n);
-            if (n == 0) {
-                addRange(buf.data(), buf.data() + have);
-                break;
-            }
-            const char* lastNl = static_cast<const char*>(memrchr(buf.data(), '\n', have));
-            if (!lastNl) { // a line longer than the buffer: counted malformed, skipped
-                if (have == buf.size()) {
-                    ++m_malformed;
-                    kept = 0;
-                } else {
-                    kept = have;
-                }
-                continue;
-            }
-            size_t done = static_cast<size_t>(lastNl - buf.data()) + 1;
-            if (!addRange(buf.data(), buf.data() + done)) break;
-            kept = have - done;
-            memmove(buf.data(), buf.data() + done, kept);
-        }
+        bool ok = addStream(-1, 0, gz, error);
         gzclose(gz);
         return ok;
     }
@@ -486,48 +567,73 @@ bool StatsCollector::addFile(int fd, std::string* error) {
     }
     size_t size = static_cast<size_t>(st.st_size);
     if (size == 0) return true;
+    // The range is searched through a mapping (a few pages are touched) and then read in
+    // blocks, so that memory stays small however large the log.
     void* map = mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
     if (map == MAP_FAILED) {
         *error = strerror(errno);
         return false;
     }
     const char* data = static_cast<const char*>(map);
-    const char* from = searchTime(data, size, first() - kOrderSlack);
-    addRange(from, data + size);
+    off_t from = searchTime(data, size, first() - kOrderSlack) - data;
     munmap(map, size);
-    return true;
+    return addStream(fd, from, nullptr, error);
 }
 
-void StatsCollector::write(std::string* out) const {
-    out->clear();
-    if (m_kind == StatsKind::Data) {
-        out->reserve(m_bytes.size() * 8);
-        char number[24];
-        for (uint64_t b : m_bytes) {
-            int n = snprintf(number, sizeof number, "%llu\n", static_cast<unsigned long long>(b));
-            out->append(number, static_cast<size_t>(n));
-        }
-        return;
-    }
-    std::vector<const Entry*> entries;
-    entries.reserve(m_used);
-    for (const Entry& e : m_table)
-        if (e.key) entries.push_back(&e);
-    std::sort(entries.begin(), entries.end(), [](const Entry* a, const Entry* b) {
-        int c = a->user().compare(b->user());
-        if (c != 0) return c < 0;
-        if (a->count != b->count) return a->count > b->count;
-        return a->target() < b->target();
-    });
+bool StatsCollector::write(FILE* out) const {
     char number[24];
-    for (const Entry* e : entries) {
-        appendField(out, e->user());
-        int n =
-            snprintf(number, sizeof number, " %llu ", static_cast<unsigned long long>(e->count));
-        out->append(number, static_cast<size_t>(n));
-        appendField(out, e->target());
-        out->push_back('\n');
+    if (m_kind == StatsKind::Data) {
+        for (uint64_t b : m_bytes)
+            fprintf(out, "%llu\n", static_cast<unsigned long long>(b));
+        return fflush(out) == 0 && !ferror(out);
     }
+    // Users in byte order once; then the pairs, moved to the front of their own table with the
+    // user's rank in place of the user, by rank and count (highest first).
+    std::vector<uint32_t> byName = m_users.ids();
+    std::sort(byName.begin(), byName.end(),
+              [&](uint32_t a, uint32_t b) { return m_users.at(a) < m_users.at(b); });
+    std::vector<std::pair<uint32_t, uint32_t>> rank; // (user, its rank), by user
+    for (uint32_t r = 0; r < byName.size(); ++r)
+        rank.emplace_back(byName[r], r);
+    std::sort(rank.begin(), rank.end());
+    auto rankOf = [&](uint32_t user) {
+        return std::lower_bound(rank.begin(), rank.end(), std::make_pair(user, 0u))->second;
+    };
+    size_t n = 0;
+    for (size_t i = 0; i < m_pairs.size(); ++i) {
+        Pair p = m_pairs[i];
+        if (p.key == kEmptyPair) continue;
+        p.key = static_cast<uint64_t>(rankOf(static_cast<uint32_t>(p.key >> 32))) << 32 |
+                (p.key & 0xffffffffu);
+        m_pairs[n++] = p;
+    }
+    m_pairs.resize(n);
+    std::sort(m_pairs.begin(), m_pairs.end(), [](const Pair& a, const Pair& b) {
+        if ((a.key >> 32) != (b.key >> 32)) return a.key < b.key;
+        if (a.count != b.count) return a.count > b.count;
+        return a.key < b.key; // equal counts: in the order the log first names their target
+    });
+    std::string line;
+    for (const Pair& p : m_pairs) {
+        line.clear();
+        appendField(&line, m_users.at(byName[p.key >> 32]));
+        int w = snprintf(number, sizeof number, " %u ", p.count);
+        line.append(number, static_cast<size_t>(w));
+        appendField(&line, m_targets.at(static_cast<uint32_t>(p.key)));
+        line.push_back('\n');
+        fwrite(line.data(), 1, line.size(), out);
+    }
+    m_pairs.clear();
+    return fflush(out) == 0 && !ferror(out);
+}
+void StatsCollector::write(std::string* out) const {
+    char* text = nullptr;
+    size_t size = 0;
+    FILE* f = open_memstream(&text, &size);
+    write(f);
+    fclose(f);
+    out->assign(text, size);
+    free(text);
 }
 
 time_t statsFirstTime(int fd) {

@@ -4,9 +4,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <ctime>
 #include <string>
 #include <string_view>
+#include <sys/types.h>
 #include <vector>
 
 enum class StatsKind { Data, Url, Site };
@@ -53,6 +55,35 @@ bool statsDecodeUser(std::string_view logged, std::string* out);
 // information or path.
 std::string_view statsSite(std::string_view method, std::string_view url);
 
+// Interned byte strings: each distinct string is stored once in an arena of 4 MB blocks; its
+// number is its place there (block << 22 | offset), so numbers grow in the order of first
+// appearance and a lookup needs no table of pointers.
+class StatsStrings {
+  public:
+    StatsStrings();
+    ~StatsStrings();
+    StatsStrings(const StatsStrings&) = delete;
+    StatsStrings& operator=(const StatsStrings&) = delete;
+    // Strings are at most 65535 bytes (longer ones are cut).
+    uint32_t intern(std::string_view s);
+    std::string_view at(uint32_t id) const;
+    size_t size() const { return m_count; }
+    // The numbers of all strings, in the order of first appearance.
+    std::vector<uint32_t> ids() const;
+
+  private:
+    static constexpr unsigned kBlockBits = 22;
+    struct Slot {
+        uint32_t hash;
+        uint32_t id; // kNoString: unused
+    };
+    std::vector<Slot> m_slots;
+    size_t m_count = 0;
+    std::vector<char*> m_blocks;
+    std::vector<size_t> m_blockUsed;         // bytes used in each full block
+    size_t m_used = size_t(1) << kBlockBits; // bytes used in the last block (full: none yet)
+};
+
 // Collects the requests of one query.
 class StatsCollector {
   public:
@@ -73,15 +104,19 @@ class StatsCollector {
 
     uint64_t malformed() const { return m_malformed; }
 
-    // The result file's text: "data" one byte count a line per bucket; "url" and "site" lines
-    // of user, request count and URL or site, by user and then by count, highest first.
+    // Writes the result: "data" one byte count a line per bucket; "url" and "site" lines of
+    // user, request count and URL or site, by user and then by count, highest first (equal
+    // counts in the order the log first names their URL or site). false
+    // when the stream fails.
+    bool write(FILE* out) const;
+    // The same into a string (for small results). Either write may be called once only.
     void write(std::string* out) const;
 
   private:
-    struct Entry;
     bool addRange(const char* begin, const char* end); // false once past the query's end
+    bool addStream(int fd, off_t from, void* gz, std::string* error);
     void count(const StatsLogLine& line);
-    Entry* find(std::string_view user, std::string_view target);
+    void countPair(uint32_t user, uint32_t target);
 
     StatsKind m_kind;
     StatsQuery m_query;
@@ -89,12 +124,16 @@ class StatsCollector {
     std::vector<uint64_t> m_bytes;
     size_t m_cursor = 0;
     uint64_t m_malformed = 0;
-    // url and site: an open-addressing table of (user, target) keys kept in an arena.
-    std::vector<Entry> m_table;
-    size_t m_used = 0;
-    std::vector<char*> m_blocks;
-    size_t m_blockLeft = 0;
-    char* m_blockNext = nullptr;
+    // url and site: users and targets interned to numbers, and a table of (user, target) pairs
+    // with their request counts, so that a URL visited by many users is kept once.
+    StatsStrings m_users;
+    StatsStrings m_targets;
+    struct __attribute__((packed)) Pair {
+        uint64_t key; // user << 32 | target; kEmptyPair when unused
+        uint32_t count;
+    };
+    mutable std::vector<Pair> m_pairs; // sorted in place by write()
+    size_t m_pairCount = 0;
     std::string m_decoded;
 };
 

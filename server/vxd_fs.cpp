@@ -177,6 +177,25 @@ int vxdCreateTemp(int dirFd, char* tmpName, size_t tmpSize, mode_t mode) {
     return -EEXIST;
 }
 
+namespace {
+
+// False when the process has ended (a zombie that nobody has reaped yet counts as ended).
+bool processRuns(int pid) {
+    if (kill(pid, 0) != 0 && errno == ESRCH) return false;
+    char path[64], stat[512];
+    snprintf(path, sizeof path, "/proc/%d/stat", pid);
+    int fd = open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return true; // no /proc: trust kill()
+    ssize_t n = read(fd, stat, sizeof stat - 1);
+    close(fd);
+    if (n <= 0) return false;
+    stat[n] = '\0';
+    const char* end = strrchr(stat, ')'); // the name may hold anything, the state follows it
+    return !(end && end[1] == ' ' && end[2] == 'Z');
+}
+
+} // namespace
+
 void vxdRemoveStaleTemps(int dirFd) {
     int fd = openat(dirFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) return;
@@ -190,7 +209,7 @@ void vxdRemoveStaleTemps(int dirFd) {
         unsigned counter = 0;
         char end = 0;
         if (sscanf(e->d_name, ".vxtmp.%d.%u%c", &pid, &counter, &end) != 2 || pid <= 0) continue;
-        if (kill(pid, 0) != 0 && errno == ESRCH) unlinkat(dirFd, e->d_name, 0);
+        if (!processRuns(pid)) unlinkat(dirFd, e->d_name, 0);
     }
     closedir(dir);
 }

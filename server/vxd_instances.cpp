@@ -300,7 +300,9 @@ int vxdCloseFile(VxdInstance* in, bool commit) {
             } else {
                 if (fsync(in->fd) != 0) err = errno;
                 if (close(in->fd) != 0 && !err) err = errno;
+                vxdFaultPoint("close"); // 1: complete and synced beside the old file
                 if (!err && renameat(in->dirFd, in->tmpName, in->dirFd, in->name) != 0) err = errno;
+                vxdFaultPoint("close"); // 2: in place, not yet answered
                 if (err) unlinkat(in->dirFd, in->tmpName, 0);
             }
         } else {

@@ -1,4 +1,5 @@
 // The group list file: loading, saving, releasing, exporting and importing the group table.
+#include <algorithm>
 #include <cstring>
 
 #include "sd_text.h"
@@ -31,16 +32,23 @@ int writeGroups(const ServerData& sd, FILE* f, int) {
 
 } // namespace
 
-// Appends the groups of a group list or import file (lines of name, kind, permit path); a name
-// already in the table is skipped. 0, or -1 (recorded) for a refused line or a full table.
+// Appends the groups of a group list (every line, as the server holds it) or of an import file
+// (entered names: the name rule applies and a name already in the table is skipped). 0, or -1
+// (recorded) for a refused line or a full table.
 int ServerData::ReadGroupList(FILE* in, bool importing) {
     char line[VX_LINE_BUFFER];
     char* f[4];
     int count, rc;
     const char* what = importing ? "group import" : GROUPS_LOCAL;
     while ((rc = vxReadTextLine(in, line, f, 4, sizeof line, &count)) == 0) {
-        if (count == 0 || FindGroup(f[0]) >= 0) continue;
-        if (AddGroup(f[0], count > 1 ? f[1] : "d", count > 2 ? f[2] : "") < 0) return -1;
+        if (count == 0) continue;
+        const char* kind = count > 1 ? f[1] : "d";
+        const char* path = count > 2 ? f[2] : "";
+        if (!importing) {
+            if (AppendGroup(f[0], kind, path) < 0) return -1;
+        } else if (FindGroup(f[0]) < 0 && AddGroup(f[0], kind, path) < 0) {
+            return -1;
+        }
     }
     if (rc == -1) return 0;
     if (rc == -6) sdRefuse(-1, what, "line too long");
@@ -52,16 +60,27 @@ int ServerData::LoadGroups(bool forEditing) {
     int rc = forEditing ? CheckoutFile(host, file.remote, file.local)
                         : FetchForViewing(file.remote, file.local);
     if (rc < 0) return forEditing ? rc : -1;
-    groupCount = 0;
-    if (rc == 0) return 1;
+    if (rc == 0) {
+        groupCount = 0;
+        return 1;
+    }
     FILE* in = std::fopen(GROUPS_LOCAL, "rb");
     if (!in) {
         vxSysError(GROUPS_LOCAL);
         if (forEditing) DropAfterFailure(&file, 1);
         return -2;
     }
+    // A load that fails leaves the table as it was.
+    static GroupRecord saved[SD_MAX_GROUPS];
+    std::copy(groups, groups + groupCount, saved);
+    const int32_t savedCount = groupCount;
+    groupCount = 0;
     rc = ReadGroupList(in, false);
     std::fclose(in);
+    if (rc < 0) {
+        std::copy(saved, saved + savedCount, groups);
+        groupCount = savedCount;
+    }
     if (!forEditing)
         sdRemove(GROUPS_LOCAL);
     else if (rc < 0)
@@ -69,8 +88,26 @@ int ServerData::LoadGroups(bool forEditing) {
     return rc < 0 ? -2 : 1;
 }
 
+// Refuses a sorted group table that the post-save command could not take: a name that breaks
+// the name rule, a duplicate name, a permit path no server command may carry. -2 (recorded,
+// naming the group) or 0.
+int ServerData::CheckGroupsForSave() {
+    for (int i = 0; i < groupCount; i++) {
+        const GroupRecord& g = groups[i];
+        char what[48]; // group "<31 bytes>"
+        vxFormat(what, sizeof what, "group \"%s\"", g.name);
+        if (const char* problem = sdGroupNameProblem(g.name)) return sdRefuse(-2, what, problem);
+        if (i > 0 && std::strcmp(groups[i - 1].name, g.name) == 0)
+            return sdRefuse(-2, what, "the name is in the list twice");
+        if (const char* problem = g.permitPath[0] ? sdShellPathProblem(g.permitPath) : nullptr)
+            return sdRefuse(-2, what, problem);
+    }
+    return 0;
+}
+
 int ServerData::SaveGroups() {
     SortGroups();
+    if (CheckGroupsForSave() < 0) return -2;
     ListFile file = groupFile();
     return CommitAll(&file, 1, "GROUPPROC", "grouppen", writeGroups);
 }

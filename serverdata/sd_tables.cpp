@@ -70,22 +70,32 @@ bool ServerData::DerivePermitPath(const char* name, const char* kind, char* out,
 
 int ServerData::AddGroup(const char* name, const char* kind, const char* permitPath) {
     if (const char* problem = sdGroupNameProblem(name)) return sdRefuse(-1, name, problem);
-    if (!kind || !kind[0]) kind = "d";
-    if (const char* problem = sdKindProblem(kind)) return sdRefuse(-1, name, problem);
     if (FindGroup(name) >= 0) return sdRefuse(-1, name, "group already exists");
-    if (groupCount >= SD_MAX_GROUPS)
-        return sdRefuse(-1, name, "group table full (at most 128 groups)");
-    GroupRecord& g = groups[groupCount];
-    std::memset(&g, 0, sizeof g);
-    std::strcpy(g.name, name);
-    std::strcpy(g.kind, kind);
-    if (permitPath && permitPath[0]) {
+    if (permitPath && permitPath[0])
         if (const char* problem = sdShellPathProblem(permitPath))
             return sdRefuse(-1, permitPath, problem);
-        std::strcpy(g.permitPath, permitPath); // the check above bounds its length
+    return AppendGroup(name, kind, permitPath);
+}
+
+// Appends a group as a list file holds it: only what its members must hold is checked (the name
+// and path fit, the kind cannot corrupt the line); the name rule waits for the save. An empty
+// kind becomes "d", an empty path the derived one. The index used, or -1 (recorded).
+int ServerData::AppendGroup(const char* name, const char* kind, const char* permitPath) {
+    if (!kind || !kind[0]) kind = "d";
+    GroupRecord g{};
+    if (!name[0] || !vxCopy(g.name, sizeof g.name, name))
+        return sdRefuse(-1, name, name[0] ? "group name longer than 31 bytes" : "empty name");
+    if (const char* problem = sdKindProblem(kind)) return sdRefuse(-1, name, problem);
+    std::strcpy(g.kind, kind); // the check above bounds its length
+    if (permitPath && permitPath[0]) {
+        if (!vxCopy(g.permitPath, sizeof g.permitPath, permitPath))
+            return sdRefuse(-1, name, "permit path too long");
     } else if (!DerivePermitPath(name, kind, g.permitPath, sizeof g.permitPath)) {
         return sdRefuse(-1, name, "permit path too long");
     }
+    if (groupCount >= SD_MAX_GROUPS)
+        return sdRefuse(-1, name, "group table full (at most 128 groups)");
+    groups[groupCount] = g;
     return groupCount++;
 }
 
@@ -130,6 +140,11 @@ void ServerData::SortGroups() {
 
 int ServerData::AddUrl(const char* url) {
     if (const char* problem = sdUrlProblem(url)) return sdRefuse(-1, url, problem);
+    return AppendUrl(url);
+}
+
+// Appends a URL to the pool and the table: the index used, or -1 (recorded) at their bounds.
+int ServerData::AppendUrl(const char* url) {
     if (urlCount >= SD_MAX_URLS) return sdRefuse(-1, url, "URL table full (at most 1024 URLs)");
     if (!poolCursor) poolCursor = urlPool;
     size_t n = std::strlen(url) + 1;

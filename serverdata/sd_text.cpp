@@ -9,6 +9,7 @@
 
 #include "def.h"
 #include "vx_err.h"
+#include "vx_names.h"
 
 namespace {
 
@@ -36,14 +37,15 @@ const char* sdUserFieldProblem(const char* text, size_t capacity) {
 }
 
 const char* sdUserRecordProblem(const UserRecord& u) {
-    if (u.name[0] == '\0') return "empty user name";
+    if (std::memchr(u.name, 0, sizeof u.name) == nullptr) return "text too long";
+    if (const char* p = vxNameProblem(u.name)) return p;
     const struct {
         const char* text;
         size_t size;
-    } fields[] = {{u.name, sizeof u.name},           {u.password, sizeof u.password},
-                  {u.fullName, sizeof u.fullName},   {u.phone, sizeof u.phone},
-                  {u.workPhone, sizeof u.workPhone}, {u.room, sizeof u.room},
-                  {u.comment, sizeof u.comment},     {u.mailName, sizeof u.mailName}};
+    } fields[] = {{u.password, sizeof u.password}, {u.fullName, sizeof u.fullName},
+                  {u.phone, sizeof u.phone},       {u.workPhone, sizeof u.workPhone},
+                  {u.room, sizeof u.room},         {u.comment, sizeof u.comment},
+                  {u.mailName, sizeof u.mailName}};
     for (const auto& f : fields) {
         if (std::memchr(f.text, 0, f.size) == nullptr) return "text too long";
         if (const char* p = sdUserFieldProblem(f.text, f.size)) return p;
@@ -52,17 +54,8 @@ const char* sdUserRecordProblem(const UserRecord& u) {
 }
 
 const char* sdGroupNameProblem(const char* name) {
-    size_t n = std::strlen(name);
-    if (n == 0) return "empty group name";
-    if (n > 31) return "group name longer than 31 bytes";
-    for (size_t i = 0; i < n; i++) {
-        unsigned char c = name[i];
-        if (isControl(c)) return "control characters are not allowed in a group name";
-        if (c == '/' || c == ':' || isShellSpecial(c))
-            return "blanks, '/', ':', quotes and shell metacharacters are not allowed in a group "
-                   "name";
-    }
-    return nullptr;
+    if (name[0] != '\0' && std::strlen(name) > 31) return "group name longer than 31 bytes";
+    return vxNameProblem(name);
 }
 
 const char* sdKindProblem(const char* kind) {
@@ -93,7 +86,7 @@ const char* sdShellPathProblem(const char* path) {
 const char* sdUrlProblem(const char* url) {
     size_t n = std::strlen(url);
     if (n == 0) return "empty URL";
-    if (n >= SD_URL_IMPORT_MAX) return "URL longer than 499 characters";
+    if (n > SD_URL_WORD_MAX) return "URL longer than 511 characters";
     for (size_t i = 0; i < n; i++)
         if (static_cast<unsigned char>(url[i]) <= 0x20 || url[i] == 0x7F)
             return "blanks and control characters are not allowed in a URL";

@@ -13,16 +13,15 @@
 // A user field: no ':' (field separator), no single quote (the splitters' quote), no control
 // character (line ends included), and shorter than its capacity.
 const char* sdUserFieldProblem(const char* text, size_t capacity);
-// A whole user record; the name must also be non-empty.
+// A whole user record: the name by the name rule (vx_names.h), the other fields as above.
 const char* sdUserRecordProblem(const UserRecord& user);
-// A group name: 1 to 31 bytes, no blank, '/', quote, control character, ':' or shell
-// metacharacter.
+// A group name: at most 31 bytes (its member's room), and the name rule (vx_names.h).
 const char* sdGroupNameProblem(const char* name);
 // A list kind: 1 to 7 word bytes without quotes.
 const char* sdKindProblem(const char* kind);
 // A path that is sent to a server command line: only bytes that no shell interprets.
 const char* sdShellPathProblem(const char* path);
-// A URL entry: 1 to 500 bytes, no blank or control character.
+// A URL entry: 1 to 511 bytes (as a permit file word), no blank or control character.
 const char* sdUrlProblem(const char* url);
 
 // Records a refusal (code 22, library kind) as "<what>: <reason>" (what cut to 80 bytes) and

@@ -25,22 +25,37 @@ int writeUrls(const ServerData& sd, FILE* f, int) {
 
 } // namespace
 
-// Reads the words of a permit file into the emptied URL table: 0, or -1 (recorded) when a word,
-// a line or the table does not fit.
+// Reads the words of a permit file into the emptied URL table, whatever the length of its lines:
+// 0, or -1 (recorded) when a word is longer than 511 bytes or the table is full. Words are taken
+// as the file holds them; the rule for entered URLs waits for the page.
 int ServerData::ReadPermitFile(FILE* in) {
-    char line[4096];
-    int rc;
+    char word[SD_URL_WORD_MAX + 1];
+    size_t length = 0;
     ClearUrls();
-    while ((rc = sdReadLine(in, line, sizeof line, "permit file")) == 1) {
-        for (char* w = std::strtok(line, " \t\r\n\v\f"); w;
-             w = std::strtok(nullptr, " \t\r\n\v\f")) {
-            if (std::strlen(w) > SD_URL_WORD_MAX)
-                return sdRefuse(-1, "permit file", "URL too long");
-            if (AddUrl(w) < 0) return -1;
+    for (;;) {
+        int c = std::getc(in);
+        bool separator = c == EOF || c == ' ' || (c >= '\t' && c <= '\r');
+        if (!separator) {
+            if (length == SD_URL_WORD_MAX) {
+                word[length] = '\0';
+                return sdRefuse(-1, word, "permit file word longer than 511 characters");
+            }
+            word[length++] = static_cast<char>(c);
+            continue;
         }
+        if (length > 0) {
+            word[length] = '\0';
+            length = 0;
+            if (AppendUrl(word) < 0) return -1;
+        }
+        if (c == EOF) break;
+    }
+    if (std::ferror(in)) {
+        vxSysError("permit file");
+        return -1;
     }
     urlsModified = 0;
-    return rc;
+    return 0;
 }
 
 int ServerData::LoadUrls(bool forEditing) {
@@ -56,16 +71,30 @@ int ServerData::LoadUrls(bool forEditing) {
         if (rc != 0 && rc != 2) return rc;
         rc = rc == 0 ? 1 : 0;
     }
-    ClearUrls();
-    if (rc == 0) return 1;
+    if (rc == 0) {
+        ClearUrls();
+        return 1;
+    }
     FILE* in = std::fopen(file.local, "rb");
     if (!in) {
         vxSysError(file.local);
         if (forEditing) DropAfterFailure(&file, 1);
         return -2;
     }
+    // A load that fails leaves the table as it was.
+    static char savedPool[SD_URL_POOL_SIZE];
+    static char* savedUrls[SD_MAX_URLS];
+    std::memcpy(savedPool, urlPool, sizeof urlPool);
+    std::memcpy(savedUrls, urls, sizeof urls);
+    const int32_t savedCount = urlCount, savedModified = urlsModified;
+    char* const savedCursor = poolCursor;
     rc = ReadPermitFile(in);
     std::fclose(in);
+    if (rc < 0) {
+        std::memcpy(urlPool, savedPool, sizeof urlPool);
+        std::memcpy(urls, savedUrls, sizeof urls);
+        urlCount = savedCount, urlsModified = savedModified, poolCursor = savedCursor;
+    }
     if (!forEditing)
         sdRemove(file.local);
     else if (rc < 0)
@@ -110,22 +139,24 @@ int ServerData::ImportUrls(const char* fileName) {
         vxSysError(fileName);
         return -2;
     }
-    char line[SD_LINE_MAX + 1];
-    int rc = 0, result = 1;
-    while (result == 1 && (rc = sdReadLine(in, line, sizeof line, fileName)) == 1) {
-        if (std::strlen(line) > SD_URL_IMPORT_MAX) {
-            result = sdRefuse(-4, fileName, "line longer than 500 characters");
+    // A URL of 511 characters with its CR LF; one byte more shows a longer line.
+    char line[SD_URL_WORD_MAX + 4];
+    int result = 1;
+    while (result == 1 && std::fgets(line, sizeof line, in)) {
+        line[std::strcspn(line, "\n")] = '\0';
+        size_t n = std::strlen(line);
+        if (n > 0 && line[n - 1] == '\r') line[--n] = '\0';
+        if (n > static_cast<size_t>(SD_URL_WORD_MAX)) {
+            result = sdRefuse(-4, fileName, "line longer than 511 characters");
             break;
         }
-        line[std::strcspn(line, "\n")] = '\0';
-        line[std::strcspn(line, "\r")] = '\0';
         vxTrimRight(line);
         bool known = false;
         for (int i = 0; i < urlCount && !known; i++)
             known = std::strcmp(urls[i], line) == 0;
         if (line[0] && !known && AddUrl(line) < 0) result = -4;
     }
+    if (result == 1 && std::ferror(in)) result = sdRefuse(-4, fileName, "read error");
     std::fclose(in);
-    if (result == 1 && rc < 0) result = -4;
     return result;
 }

@@ -83,7 +83,8 @@ int readUserList(const ServerData& sd, FILE* in) {
     userTable.count = 0;
     while ((rc = sdReadLine(in, line, sizeof line, USERS_LOCAL)) == 1) {
         int n = splitLine(line, f, 9, false);
-        if (n == 0 || f[0][0] == '\0') continue;
+        // A blank line has no fields; a line whose first field is empty is a user all the same.
+        if (n == 0 || (n == 1 && f[0][0] == '\0')) continue;
         UserRecord u;
         if (!fillUser(sd, f, n, false, u) || !appendUser(u)) return -1;
     }
@@ -181,16 +182,29 @@ int ServerData::LoadUsers(bool forEditing) {
 
 int ServerData::SaveUsers() {
     if (!usersModified) return ReleaseUsers() < 0 ? -1 : 0; // nothing to write: only release
-    for (int i = 0; i < userTable.count; i++)
-        if (const char* problem = sdUserRecordProblem(userTable.users[i]))
-            return sdRefuse(-2, userTable.users[i].name, problem);
     std::sort(userTable.users, userTable.users + userTable.count,
               [](const UserRecord& a, const UserRecord& b) { return sdLess(a.name, b.name); });
+    if (CheckUsersForSave() < 0) return -2;
     ListFile files[2];
     userFiles(files);
     int rc = CommitAll(files, 2, "USERPROC", "kaka", writeUsers);
     if (rc == 1) usersModified = 0;
     return rc;
+}
+
+// Refuses a sorted user table that the lists or the post-save command could not take: a name
+// that breaks the name rule, a field that would corrupt a line, a duplicate name. -2 (recorded,
+// naming the user) or 0.
+int ServerData::CheckUsersForSave() {
+    for (int i = 0; i < userTable.count; i++) {
+        const UserRecord& u = userTable.users[i];
+        char what[96]; // user "<name cut to 70 bytes>"
+        vxFormat(what, sizeof what, "user \"%.70s\"", u.name);
+        if (const char* problem = sdUserRecordProblem(u)) return sdRefuse(-2, what, problem);
+        if (i > 0 && std::strcmp(userTable.users[i - 1].name, u.name) == 0)
+            return sdRefuse(-2, what, "the name is in the list twice");
+    }
+    return 0;
 }
 
 int ServerData::ReleaseUsers() {

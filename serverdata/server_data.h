@@ -22,9 +22,8 @@ constexpr int SD_MAX_URLS = 1024;
 constexpr int SD_URL_POOL_SIZE = 32768;
 constexpr int SD_URL_POOL_USABLE = 32758; // the pool is never filled beyond this many bytes
 constexpr int SD_LINE_MAX = 511;          // longest line of the colon-separated lists
-constexpr int SD_URL_IMPORT_MAX = 500;    // longest import line, its line feed counted
-constexpr int SD_URL_WORD_MAX = 511;      // longest word of a permit file
-constexpr int SD_IMPORT_FIELD_MAX = 128;  // longest field of a user import line
+constexpr int SD_URL_WORD_MAX = 511; // longest URL: a permit file word, an entry, an import line
+constexpr int SD_IMPORT_FIELD_MAX = 128; // longest field of a user import line
 
 // One proxy user. Text members are NUL-ended byte strings of the given capacity.
 struct UserRecord {
@@ -163,6 +162,10 @@ class ServerData {
     int ReadGroupList(FILE* in, bool importing);
     int ReadPermitFile(FILE* in);
     void SortGroups();
+    int AppendGroup(const char* name, const char* kind, const char* permitPath);
+    int CheckGroupsForSave();
+    int CheckUsersForSave();
+    int AppendUrl(const char* url);
 };
 
 extern ServerData serverData;

@@ -41,17 +41,24 @@ int StatCount(const char* field) {
     return value > INT_MAX ? INT_MAX : static_cast<int>(value);
 }
 
-int StatTableLine(char* piece, StatSuperCheck isSuper, void* context, char* out, size_t outSize) {
+StatEntry StatTableEntry(char* piece, StatSuperCheck isSuper, void* context) {
     char* fields[STAT_FIELDS_MAX + 1];
     int n = vxSplitWords(piece, 0x21, 0xFF, fields, STAT_FIELDS_MAX + 1);
-    if (n == 0) return 0;
-    if (n < 3) {
-        // The splitter has cut the piece at its first separator.
-        snprintf(out, outSize, "%s", piece);
-        return 1;
-    }
-    if (isSuper != nullptr && isSuper(fields[0], context)) return 0;
-    snprintf(out, outSize, "%16s  %8d    %s", fields[0], StatCount(fields[1]), fields[2]);
+    if (n == 0) return StatEntry{StatEntry::None, nullptr, nullptr, 0, nullptr};
+    // With one or two fields the splitter has cut the piece at its first separator.
+    if (n < 3) return StatEntry{StatEntry::Text, piece, nullptr, 0, nullptr};
+    if (isSuper != nullptr && isSuper(fields[0], context))
+        return StatEntry{StatEntry::None, nullptr, nullptr, 0, nullptr};
+    return StatEntry{StatEntry::Entry, nullptr, fields[0], StatCount(fields[1]), fields[2]};
+}
+
+int StatTableLine(char* piece, StatSuperCheck isSuper, void* context, char* out, size_t outSize) {
+    StatEntry e = StatTableEntry(piece, isSuper, context);
+    if (e.kind == StatEntry::None) return 0;
+    if (e.kind == StatEntry::Text)
+        snprintf(out, outSize, "%s", e.text);
+    else
+        snprintf(out, outSize, "%16s  %8d    %s", e.user, e.count, e.target);
     return 1;
 }
 

@@ -22,6 +22,17 @@ using StatSuperCheck = bool (*)(const char* name, void* context);
 // Receives one shown table line.
 using StatLineSink = void (*)(const char* line, void* context);
 
+// One piece of a table result, split in place: no field or a super user's entry (None), a free
+// text line (Text: its text before the first separator), or an entry (user, count, target).
+struct StatEntry {
+    enum Kind { None, Text, Entry } kind;
+    const char* text; // Text: the piece's text before its first separator
+    const char* user; // Entry: the fields
+    int count;
+    const char* target;
+};
+StatEntry StatTableEntry(char* piece, StatSuperCheck isSuper, void* context);
+
 // Turns one piece (NUL-ended, split in place) into the shown line: 1 with the line in out, 0
 // when the piece shows nothing (no field, or a super user's entry). One or two fields show the
 // piece's text before its first separator; three or more "%16s  %8d    %s" from name, count and

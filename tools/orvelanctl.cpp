@@ -15,6 +15,8 @@
 #include "line_speeds.h"
 #include "server_data.h"
 #include "startup.h"
+#include "stat_query.h"
+#include "stat_result.h"
 #include "vx_err.h"
 #include "vx_remote.h"
 
@@ -68,6 +70,11 @@ const char kHelp[] =
     "  hours get                  the working hours, as \"08:00 - 16:30\"\n"
     "  hours set HH:MM HH:MM      set the working hours\n"
     "  release                    drop every checkout lock this working directory holds\n"
+    "  stats data|url|site --from \"YYYY-MM-DD HH:MM\" --to \"YYYY-MM-DD HH:MM\"\n"
+    "        [--resolution 10min|hour|day|month] [--user NAME] [--csv]\n"
+    "                             query the server's traffic statistics as the console does\n"
+    "                             (\"statin.txt\", \"statout.txt\" here); prints the table lines,\n"
+    "                             for data one line per bucket with its label and bytes\n"
     "\n"
     "exit status: 0 done; 1 server or link failure; 2 local file failure; 3 concurrent use;\n"
     "4 malformed import file; 5 refused (wrong password, command or ping failed); 6 no server\n"
@@ -329,6 +336,120 @@ int cmdRelease() {
     return report(users < 0 || groups < 0 || urls < 0 ? -1 : 1);
 }
 
+// "YYYY-MM-DD HH:MM" into the query's five fields; false when it is not a valid date and time.
+bool parseStatTime(const char* text, int32_t* f) {
+    int used = 0;
+    if (sscanf(text, "%4d-%2d-%2d %2d:%2d%n", &f[0], &f[1], &f[2], &f[3], &f[4], &used) != 5 ||
+        text[used] != '\0')
+        return false;
+    return f[0] >= 1970 && f[1] >= 1 && f[1] <= 12 && f[2] >= 1 && f[2] <= 31 && f[3] >= 0 &&
+           f[3] <= 23 && f[4] >= 0 && f[4] <= 59;
+}
+
+bool isSuperUser(const char* name, void*) {
+    for (int i = 0; i < userTable.count; ++i)
+        if (!strcmp(userTable.users[i].name, name)) return userTable.users[i].super > 0;
+    return false;
+}
+
+// A CSV field: quoted when it holds a comma, a quote or a line end.
+std::string csvField(const char* text) {
+    if (!strpbrk(text, ",\"\r\n")) return text;
+    std::string out = "\"";
+    for (const char* p = text; *p; ++p)
+        out += *p == '"' ? std::string("\"\"") : std::string(1, *p);
+    return out + "\"";
+}
+
+void emitLine(const std::string& line) {
+    emit(line.data(), line.size());
+    emit("\n", 1);
+}
+
+int cmdStats(int argc, char** argv) {
+    if (argc < 1) return usage("stats needs data, url or site");
+    StatQuery q{};
+    std::string kind = argv[0];
+    q.kind = kind == "data" ? STAT_KIND_TRAFFIC : kind == "url" ? STAT_KIND_URL : STAT_KIND_SITE;
+    if (kind != "data" && kind != "url" && kind != "site")
+        return usage("stats needs data, url or site");
+    q.resolution = STAT_RES_10MIN;
+    q.scope = STAT_SCOPE_ALL;
+    bool csv = false, from = false, to = false;
+    const char* user = nullptr;
+    for (int i = 1; i < argc; ++i) {
+        std::string opt = argv[i];
+        bool more = i + 1 < argc;
+        if (opt == "--from" && more) {
+            if (!(from = parseStatTime(argv[++i], &q.startYear)))
+                return usage("--from needs \"YYYY-MM-DD HH:MM\"");
+        } else if (opt == "--to" && more) {
+            if (!(to = parseStatTime(argv[++i], &q.endYear)))
+                return usage("--to needs \"YYYY-MM-DD HH:MM\"");
+        } else if (opt == "--resolution" && more) {
+            std::string r = argv[++i];
+            q.resolution = r == "10min"   ? STAT_RES_10MIN
+                           : r == "hour"  ? STAT_RES_HOUR
+                           : r == "day"   ? STAT_RES_DAY
+                           : r == "month" ? STAT_RES_MONTH
+                                          : -1;
+            if (q.resolution < 0) return usage("--resolution needs 10min, hour, day or month");
+        } else if (opt == "--user" && more) {
+            user = argv[++i];
+            q.scope = STAT_SCOPE_USER;
+        } else if (opt == "--csv") {
+            csv = true;
+        } else {
+            return usage(("stats: unexpected " + opt).c_str());
+        }
+    }
+    if (!from || !to) return usage("stats needs --from and --to");
+    // The user list tells super users, whose statistics are never shown.
+    int rc = serverData.LoadGroups(false);
+    if (rc >= 0) rc = serverData.LoadUsers(false);
+    if (rc < 0) return report(rc);
+    StatRequest request{q, user, user && isSuperUser(user, nullptr)};
+    vxClearError();
+    StatOutcome outcome = RunStatQuery(serverData.host, request, &currentStatQuery());
+    if (outcome != StatOutcome::Chart && outcome != StatOutcome::Table) {
+        fprintf(stderr, "%s\n", StatOutcomeMessage(outcome));
+        if (outcome == StatOutcome::SuperUser) return EXIT_REFUSED;
+        if (vxLastError().code != 0) fprintf(stderr, "  %s\n", vxLastError().text);
+        return outcome == StatOutcome::LocalFile ? EXIT_LOCAL : EXIT_SERVER;
+    }
+    if (q.kind == STAT_KIND_TRAFFIC) {
+        static double values[STAT_POINTS_MAX];
+        static char labels[STAT_POINTS_MAX][STAT_LABEL_SIZE];
+        bool truncated = false;
+        int n = ReadStatValues(STAT_OUTPUT_FILE, values, STAT_POINTS_MAX, &truncated);
+        if (n < 0) return report(SD_LOCAL);
+        StatChartLabels(q, n, labels);
+        for (int i = 0; i < n; ++i) {
+            char line[64];
+            snprintf(line, sizeof line, csv ? "%s,%.0f" : "%s  %.0f", labels[i], values[i]);
+            emitLine(line);
+        }
+        if (truncated) fprintf(stderr, "orvelanctl: only the first %d buckets\n", STAT_POINTS_MAX);
+        return EXIT_OK;
+    }
+    FILE* f = fopen(STAT_OUTPUT_FILE, "rb");
+    if (!f) return report(SD_LOCAL);
+    char piece[STAT_PIECE_MAX + 1];
+    char line[STAT_LINE_MAX];
+    while (fgets(piece, sizeof piece, f)) {
+        if (!csv) {
+            if (StatTableLine(piece, isSuperUser, nullptr, line, sizeof line)) emitLine(line);
+            continue;
+        }
+        StatEntry e = StatTableEntry(piece, isSuperUser, nullptr);
+        if (e.kind == StatEntry::Text) emitLine(csvField(e.text));
+        if (e.kind == StatEntry::Entry)
+            emitLine(csvField(e.user) + "," + std::to_string(e.count) + "," + csvField(e.target));
+    }
+    fclose(f);
+    return EXIT_OK;
+}
+
 // The commands; each runs after the start-up checks found the server.
 struct Command {
     const char* name;
@@ -348,6 +469,7 @@ const Command kCommands[] = {
     {"passwd", cmdPasswd},
     {"hours", cmdHours},
     {"release", [](int, char**) { return cmdRelease(); }},
+    {"stats", cmdStats},
 };
 
 const Command* findCommand(const char* name) {

@@ -495,7 +495,7 @@ int vxWriteRegistryKey(const char* machine, VxHKey root, const char* path, const
         if (storedType != REG_SZ) data += '\0';
     }
     if (data.size() > VX_REG_VALUE_MAX) {
-        recordFailure(EFBIG, rp.belowRoot, "RegSetValue");
+        recordFailure(EFBIG, rp.belowRoot, "RegOpenKey");
         return -1;
     }
     if (existing) {
@@ -504,7 +504,7 @@ int vxWriteRegistryKey(const char* machine, VxHKey root, const char* path, const
         key->values.push_back({rp.valueName, storedType, data});
     }
     if (int err = saveStore(store)) {
-        recordFailure(err, rp.belowRoot, "RegSetValue");
+        recordFailure(err, rp.belowRoot, "RegOpenKey");
         return -1;
     }
     return existing ? 0 : 1;

@@ -1,39 +1,125 @@
 // The statistics pages: the query ("Szelekció"), its result as a table ("Táblázat") and as a
-// chart ("Grafikon").
+// chart ("Grafikon"). The query logic and the result readers live in the stats core; the pages
+// are the windows over them.
 #pragma once
+
+#include <QList>
+#include <QStringList>
 
 #include "frame_page.h"
 
 class CChartfx;
+class CVCF1;
 class CzCExtGroup;
 class GridCtrl;
+class QButtonGroup;
+class QCalendarWidget;
+class QComboBox;
+class QLabel;
+class QPrinter;
+class QRadioButton;
+class QSpinBox;
+class RoundButton;
+
+// Names the part of a calendar under a point of the calendar (in its coordinates): "Button
+// next", "Month name", "Week day", "Date from current month", ... or "Nowhere".
+QString CalendarPartAt(QCalendarWidget* calendar, const QPoint& pos);
 
 class SelectionPage : public FramePage {
     Q_OBJECT
   public:
+    // Name list modes.
+    enum ListMode { Users = 1, AllUsers = 2, Groups = 3 };
+
     SelectionPage(const PageEntry& entry, QWidget* parent);
+    void command(int id, quintptr param = 0) override;
+
+    // "&Start!": runs the query and shows its outcome in the message line.
+    void start();
+
+    int listMode() const { return m_listMode; }
+    QCalendarWidget* startCalendar() const { return m_startCalendar; }
+    QCalendarWidget* endCalendar() const { return m_endCalendar; }
+    QSpinBox* startHour() const { return m_startHour; }
+    QSpinBox* startMinute() const { return m_startMinute; }
+    QSpinBox* endHour() const { return m_endHour; }
+    QSpinBox* endMinute() const { return m_endMinute; }
+    QRadioButton* resolutionButton(int code) const; // 0..4
+    QRadioButton* kindButton(int code) const;       // 0..2
+    QRadioButton* scopeButton(int code) const;      // 0, 5, -1
+    QComboBox* nameList() const { return m_names; }
+    QLabel* nameLabel() const { return m_nameLabel; }
+    RoundButton* startButton() const { return m_start; }
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+  private:
+    void setListMode(ListMode mode);
+    void fillNames();
+    void kindChanged(int kind);
+
+    QCalendarWidget* m_startCalendar;
+    QCalendarWidget* m_endCalendar;
+    QSpinBox* m_startHour;
+    QSpinBox* m_startMinute;
+    QSpinBox* m_endHour;
+    QSpinBox* m_endMinute;
+    QButtonGroup* m_resolution;
+    QButtonGroup* m_kind;
+    QButtonGroup* m_scope;
+    QLabel* m_nameLabel;
+    QComboBox* m_names;
+    RoundButton* m_start;
+    int m_listMode = AllUsers;
 };
 
 class TablePage : public FramePage {
     Q_OBJECT
   public:
     TablePage(const PageEntry& entry, QWidget* parent);
+    void command(int id, quintptr param = 0) override;
+
+    // Reads "statout.txt" into the grid and the print copy.
+    void refresh();
+    // Prints the shown lines with the title "Táblázat" (0, or -1 cancelled or failed).
+    int print(QPrinter* printer = nullptr);
+
     CzCExtGroup* group() const { return m_group; }
     GridCtrl* grid() const { return m_grid; }
+    CVCF1* printCopy() const { return m_sheet; }
+    int lineCount() const { return m_lineCount; }
 
   private:
     CzCExtGroup* m_group;
     GridCtrl* m_grid;
+    CVCF1* m_sheet;
+    int m_lineCount = 0;
 };
 
 class ChartPage : public FramePage {
     Q_OBJECT
   public:
     ChartPage(const PageEntry& entry, QWidget* parent);
+    void command(int id, quintptr param = 0) override;
+
+    // Reads "statout.txt" and draws it; false (the chart unchanged) when the file cannot be
+    // opened.
+    bool refresh();
+
     CzCExtGroup* group() const { return m_group; }
     CChartfx* chart() const { return m_chart; }
+    // What the last drawing handed to the chart.
+    double lowest() const { return m_lowest; }
+    double highest() const { return m_highest; }
+    double total() const { return m_total; }
+    bool truncated() const { return m_truncated; }
 
   private:
     CzCExtGroup* m_group;
     CChartfx* m_chart;
+    double m_lowest = 0;
+    double m_highest = 0;
+    double m_total = 0;
+    bool m_truncated = false;
 };

@@ -140,25 +140,37 @@ demo_system_log() {
   }'
 }
 
-# The proxy's access log in Squid's native format over the last seven days.
+# The proxy's access log in Squid's native format over the last 30 days: busy working hours,
+# quiet nights, HTTPS tunnels (CONNECT) beside plain requests, so that every resolution of the
+# statistics draws a meaningful chart.
 demo_access_log() {
-  local logins
+  local logins offset
   logins=$(demo_users | cut -d'|' -f1 | tr '\n' ' ')
-  awk -v now="$(date +%s)" -v logins="$logins" 'BEGIN {
+  offset=$(date +%z | awk '{ s = substr($1, 1, 1) == "-" ? -1 : 1; print s * (substr($1, 2, 2) * 3600 + substr($1, 4, 2) * 60) }')
+  awk -v now="$(date +%s)" -v offset="$offset" -v logins="$logins" 'BEGIN {
     srand(42)
     n = split(logins, user, " ")
     m = split("http://www.index.hu/ http://www.hvg.hu/gazdasag http://www.portfolio.hu/ https://www.nav.gov.hu/ http://www.mnb.hu/arfolyamok https://www.youtube.com/ https://www.facebook.com/ http://www.origo.hu/ http://www.wikipedia.org/wiki/Budapest http://www.posta.hu/kuldemenykovetes http://www.bkk.hu/menetrendek http://www.mav.hu/ https://github.com/ http://www.idokep.hu/ http://www.jatekok.hu/", url, " ")
     split("text/html text/html image/jpeg application/javascript text/css image/png", type, " ")
     split("TCP_MISS/200 TCP_HIT/200 TCP_MISS/200 TCP_REFRESH_MODIFIED/200 TCP_MISS/304 TCP_DENIED/403", act, " ")
-    t = now - 7 * 86400
-    for (i = 0; i < 3000; i++) {
-      t += rand() * 200
+    t = now - 30 * 86400
+    while (t < now) {
+      hour = int(((t + offset) % 86400) / 3600)
+      day = int((t + offset) / 86400) % 7  # 0 Thursday ... 2 Saturday, 3 Sunday
+      busy = (hour >= 8 && hour < 17) ? 1 : 0.08
+      if (day == 2 || day == 3) busy = busy * 0.2
+      t += rand() * 60 / busy + 1
       u = user[int(rand() * n) + 1]; s = url[int(rand() * m) + 1]
       a = act[int(rand() * 6) + 1]
       bytes = a ~ /403/ ? 3900 : int(rand() * rand() * 400000) + 300
-      printf "%.3f %6d 192.168.1.%d %s %d GET %s %s %s %s\n", t, int(rand() * 900) + 20,
-        int(rand() * 40) + 20, a, bytes, s, u, (a ~ /HIT|403/ ? "NONE/-" : "DIRECT/80.99.1.1"),
-        type[int(rand() * 6) + 1]
+      method = "GET"
+      if (s ~ /^https:/ && rand() < 0.7) {
+        method = "CONNECT"; a = "TCP_TUNNEL/200"; s = substr(s, 9); sub(/\/.*/, "", s); s = s ":443"
+        bytes = bytes * 3
+      }
+      printf "%.3f %6d 192.168.1.%d %s %d %s %s %s %s %s\n", t, int(rand() * 900) + 20,
+        int(rand() * 40) + 20, a, bytes, method, s, u,
+        (a ~ /HIT|403/ ? "NONE/-" : "DIRECT/80.99.1.1"), type[int(rand() * 6) + 1]
     }
   }'
 }
@@ -183,7 +195,9 @@ demo_write_line_speeds() {
   mv "$demo_state/setup.bin.tmp" "$demo_state/setup.bin"
 }
 
-# Starts rpcbind (when needed) and vxd on the demo root, listening on loopback only.
+# Starts rpcbind (when needed) and vxd on the demo root, listening on loopback only. The
+# network page's intranet line (eth1) shows the loopback traffic, so the demo has a line that
+# moves on a machine without the proxy's interfaces.
 demo_start_server() {
   if [ -s "$demo_root/.vxd.pid" ] &&
     [ "$(cat /proc/"$(cat "$demo_root/.vxd.pid")"/comm 2>/dev/null)" = vxd ]; then
@@ -191,7 +205,7 @@ demo_start_server() {
     return 0
   fi
   ORVELAN_SERVER_BIN_DIR=$demo_build/server "$demo_repo/scripts/vxd-start" "$demo_root" \
-    --listen 127.0.0.1 >/dev/null || demo_fail "vxd did not start (see $demo_root/.vxd.err)"
+    --listen 127.0.0.1 --netdev-alias eth1=lo >/dev/null || demo_fail "vxd did not start (see $demo_root/.vxd.err)"
 }
 
 demo_stop_server() {

@@ -137,6 +137,15 @@ TEST_F(SystemPagesTest, SetupLevelRuleAndTheMessagesOfTheLoad) {
     EXPECT_EQ(buttonsEnabled(page), QList<bool>({false, false, false, false}));
 }
 
+TEST_F(SystemPagesTest, SetupHelpClearsTheStatusLineFirst) {
+    SetupPage page(entryAt(0, 4), &owner);
+    page.statusLabel()->setStatusText("Password OK !");
+    QTest::mouseClick(page.helpButton(), Qt::LeftButton);
+    EXPECT_EQ(page.statusLabel()->text(), "");
+    ASSERT_NE(HelpWindow::instance(), nullptr);
+    EXPECT_EQ(HelpWindow::instance()->anchor(), "ctx260");
+}
+
 TEST_F(SystemPagesTest, SetupMismatchedConfirmationAndCancel) {
     SetupPage page(entryAt(0, 4), &owner);
     DialogAnswers::passwords({}, "titok1", "titok2");

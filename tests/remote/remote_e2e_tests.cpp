@@ -113,6 +113,81 @@ TEST_F(RemoteLink, TransfersKeepEveryByteAtBlockBoundaries) {
     expectAllInstancesReleased();
 }
 
+// The procedures vxd served (number and name, "refused" for a caller it turned away), in order,
+// from its daemon log.
+std::string servedProcedures(const TestServer& server) {
+    std::istringstream log(server.logText());
+    std::regex request(" 0x[0-9a-f]{8} ([0-9]+) ([A-Za-z_?]+|refused)( ([0-9]+) bytes)?");
+    std::string out;
+    std::smatch match;
+    for (std::string line; std::getline(log, line);) {
+        if (!std::regex_search(line, match, request)) continue;
+        out += match[1].str() + " " + match[2].str();
+        if (match[4].matched) out += " " + match[4].str();
+        out += "\n";
+    }
+    return out;
+}
+
+TEST_F(RemoteLink, UploadBlockSequencesEndWithTheFirstShortBlock) {
+    // An empty file is one block of length 0; a file of exactly one block is that block and an
+    // empty one.
+    for (size_t size : {size_t{0}, size_t{VX_BLOCK_MAX}}) {
+        SCOPED_TRACE("size " + std::to_string(size));
+        const std::string up = localPath("up.bin");
+        std::ofstream(up, std::ios::binary) << patterned(size);
+        const size_t before = servedProcedures(m_server).size();
+        ASSERT_EQ(vxPutRemoteFile(HOST, up.c_str(), "/data/up.bin"), 0) << vxLastError().text;
+        std::string blocks = size == 0 ? "10 WRITE 0\n" : "10 WRITE 300000\n10 WRITE 0\n";
+        EXPECT_EQ(servedProcedures(m_server).substr(before),
+                  "5 ASK\n7 FILOPEN_NEW\n" + blocks + "8 FILCLOS\n9 RELEASE\n");
+        EXPECT_EQ(m_server.readFile("/data/up.bin").size(), size);
+    }
+}
+
+// A server that turns this caller away: the instance request fails, and nothing is released.
+TEST(RemoteRefused, NoInstanceMeansNoRelease) {
+    TestServerOptions options;
+    options.extraArgs = {"--allow", "10.9.9.0/24"};
+    TestServer server(options);
+    ASSERT_TRUE(server.running()) << server.error();
+    ASSERT_TRUE(server.writeFile("there.txt", "data"));
+    vxSelectProgram(1);
+    EXPECT_EQ(vxRemoteExec(HOST, "touch made"), -1);
+    EXPECT_EQ(vxLastError().kind, 7);
+    char local[] = "/tmp/orvelan-refused-XXXXXX";
+    ASSERT_NE(mkdtemp(local), nullptr);
+    const std::string down = std::string(local) + "/there.txt";
+    EXPECT_EQ(vxGetRemoteFile(HOST, "there.txt", down.c_str()), -1);
+    EXPECT_FALSE(localExists(down));
+    EXPECT_FALSE(server.exists("made"));
+    EXPECT_EQ(servedProcedures(server), "5 refused\n5 refused\n");
+    std::system(("rm -rf '" + std::string(local) + "'").c_str());
+}
+
+// Procedure 31 answering value 1 with code 0 (the server's ping got no answer): -1, and the
+// output file is not fetched. A stand-in "ping" first on vxd's PATH keeps every packet home.
+TEST(RemotePingFails, ValueOneGivesMinusOneWithoutAFetch) {
+    char dir[] = "/tmp/orvelan-noping-XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    const std::string bin = dir;
+    std::ofstream(bin + "/ping") << "#!/bin/sh\necho 'no answer'\nexit 1\n";
+    ASSERT_EQ(chmod((bin + "/ping").c_str(), 0755), 0);
+    const std::string path = getenv("PATH") ? getenv("PATH") : "/usr/bin:/bin";
+    setenv("PATH", (bin + ":" + path).c_str(), 1);
+    TestServer server; // vxd takes this PATH along
+    setenv("PATH", path.c_str(), 1);
+    ASSERT_TRUE(server.running()) << server.error();
+    vxSelectProgram(1);
+    vxClearError();
+    const std::string out = bin + "/ping.txt";
+    EXPECT_EQ(vxRemotePing(HOST, "127.0.0.1", out.c_str()), -1);
+    EXPECT_FALSE(localExists(out));
+    EXPECT_EQ(server.readFile("__vxPingFil.txt"), "no answer\n"); // the server did run it
+    EXPECT_EQ(servedProcedures(server), "5 ASK\n31 PING\n9 RELEASE\n");
+    std::system(("rm -rf '" + bin + "'").c_str());
+}
+
 TEST_F(RemoteLink, FetchReplacesExistingLocalFile) {
     ASSERT_TRUE(m_server.writeFile("new.txt", "short"));
     const std::string down = localPath("old.txt");

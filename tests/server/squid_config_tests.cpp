@@ -82,9 +82,15 @@ TEST_F(SquidConfigTest, InconsistentListsWriteNothing) {
          "/l/apache/etc/users:1: unknown group ghost of user kovacs"},
         {"staff d\n", "kovacs:staff:wjA:p:::\nkovacs::wjB:p:::\n",
          "/l/apache/etc/users:2: duplicate user kovacs"},
-        {"staff d\nbad;rm d\n", "", "/l/apache/etc/groups:2: unsafe group name \"bad;rm\""},
+        {"staff d\nbad;rm d\n", "",
+         "/l/apache/etc/groups:2: unsafe group name \"bad;rm\": ';' is not allowed in a name"},
         {"staff d\nstaff a\n", "", "/l/apache/etc/groups:2: duplicate group staff"},
-        {"", "a b:::p:::\n", "/l/apache/etc/users:1: unsafe user name \"a b\""},
+        {"a^b d\n", "",
+         "/l/apache/etc/groups:1: unsafe group name \"a^b\": '^' is not allowed in a name"},
+        {"", ":staff:wjA:p:::\n", "/l/apache/etc/users:1: unsafe user name \"\": empty name"},
+        {"", "a b:::p:::\n",
+         "/l/apache/etc/users:1: unsafe user name \"a b\": blanks and control characters are "
+         "not allowed in a name"},
         {"", "solo\n", "/l/apache/etc/users:1: fewer than three fields"},
     };
     for (const Case& c : cases) {

@@ -317,6 +317,85 @@ TEST_F(ServerTest, ReleaseUsersTriesBothFilesAndReportsTheFailure) {
     EXPECT_STREQ(vxLastError().text, "\"./cpin2 /l/nodir/users\" failed with exit status 1");
 }
 
+TEST_F(ServerTest, ListsThatBreakTheNameRuleLoadWholeAndSavingFailsClosed) {
+    // Lists as another tool may have left them: a name the proxy cannot take, a duplicate, a
+    // user line whose name field is empty. Everything loads; nothing is dropped silently.
+    server.writeFile(GROUPS, "staff d\r\na,b d\r\nstaff a\r\n");
+    server.writeFile(USERS, "john smith:staff:::::\r\n:staff:wjX:p:::\r\nanna:staff:::::\r\n\r\n");
+    ASSERT_EQ(serverData.LoadGroups(true), 1);
+    ASSERT_EQ(serverData.groupCount, 3);
+    EXPECT_STREQ(serverData.groups[1].name, "a,b");
+    EXPECT_STREQ(serverData.groups[2].kind, "a");
+    ASSERT_EQ(serverData.LoadUsers(true), 1);
+    ASSERT_EQ(userTable.count, 3);
+    EXPECT_STREQ(userTable.users[1].name, "");
+    EXPECT_STREQ(userTable.users[1].password, "wjX");
+    newCommands();
+
+    // Saving names the first entry the proxy configuration could not take, sends nothing and
+    // keeps the locks, so that the list can be mended and saved.
+    EXPECT_EQ(serverData.SaveGroups(), -2);
+    EXPECT_STREQ(vxLastError().text, "group \"a,b\": ',' is not allowed in a name");
+    serverData.DeleteGroup(serverData.FindGroup("a,b"));
+    EXPECT_EQ(serverData.SaveGroups(), -2);
+    EXPECT_STREQ(vxLastError().text, "group \"staff\": the name is in the list twice");
+    serverData.usersModified = 1;
+    EXPECT_EQ(serverData.SaveUsers(), -2);
+    EXPECT_STREQ(vxLastError().text, "user \"\": empty name");
+    serverData.DeleteUser(serverData.FindUser(""));
+    EXPECT_EQ(serverData.SaveUsers(), -2);
+    EXPECT_STREQ(vxLastError().text,
+                 "user \"john smith\": blanks and control characters are not allowed in a name");
+    EXPECT_EQ(newCommands(), "");
+    EXPECT_TRUE(server.exists("/l/apache/etc/groups._vx_lck_"));
+    EXPECT_EQ(server.readFile(GROUPS), "staff d\r\na,b d\r\nstaff a\r\n");
+
+    serverData.DeleteGroup(1);
+    EXPECT_EQ(serverData.SaveGroups(), 1);
+    EXPECT_EQ(server.readFile(GROUPS), "staff d \"/l/apache/etc/permit/staff.deny\"\r\n");
+    EXPECT_EQ(serverData.ReleaseUsers(), 0);
+}
+
+TEST_F(ServerTest, PermitFileWordsUpTo511BytesOnLinesOfAnyLength) {
+    server.writeFile(GROUPS, "staff d\n");
+    std::string longLine;
+    for (int i = 0; i < 500; i++)
+        longLine += "site" + std::to_string(1000 + i) + ".hu ";
+    server.writeFile("/l/apache/etc/permit/staff.deny",
+                     std::string(511, 'w') + "\n" + longLine + "\nlast.hu");
+    ASSERT_EQ(serverData.LoadGroups(false), 1);
+    serverData.currentGroup = 0;
+    ASSERT_EQ(serverData.LoadUrls(true), 1);
+    ASSERT_EQ(serverData.urlCount, 502);
+    EXPECT_EQ(serverData.urls[0], std::string(511, 'w'));
+    EXPECT_STREQ(serverData.urls[500], "site1499.hu");
+    EXPECT_STREQ(serverData.urls[501], "last.hu");
+    EXPECT_EQ(serverData.ReleaseUrls(), 0);
+
+    // A longer word fails the load: the lock is dropped again and the table stays as it was.
+    server.writeFile("/l/apache/etc/permit/staff.deny", "new.hu " + std::string(512, 'v') + "\n");
+    newCommands();
+    EXPECT_EQ(serverData.LoadUrls(true), -2);
+    EXPECT_EQ(std::string(vxLastError().text),
+              std::string(80, 'v') + ": permit file word longer than 511 characters");
+    EXPECT_EQ(newCommands(), "./cpout /l/apache/etc/permit/staff.deny\n"
+                             "./cpin2 /l/apache/etc/permit/staff.deny\n");
+    ASSERT_EQ(serverData.urlCount, 502);
+    EXPECT_STREQ(serverData.urls[501], "last.hu");
+}
+
+TEST_F(ServerTest, AFailedGroupLoadKeepsTheTable) {
+    server.writeFile(GROUPS, "staff d\nguests a\n");
+    ASSERT_EQ(serverData.LoadGroups(false), 1);
+    server.writeFile(GROUPS, "other d\n" + std::string(5000, 'g') + "\n");
+    EXPECT_EQ(serverData.LoadGroups(false), -2);
+    EXPECT_STREQ(vxLastError().text, "vx_groups.txt: line too long");
+    ASSERT_EQ(serverData.groupCount, 2);
+    EXPECT_STREQ(serverData.groups[0].name, "staff");
+    EXPECT_STREQ(serverData.groups[1].name, "guests");
+    EXPECT_FALSE(exists("vx_groups.txt"));
+}
+
 TEST_F(ServerTest, ConsolePasswordsThroughTheServersCrypt) {
     // No password file: only the empty password passes; the first change creates it directly.
     EXPECT_EQ(serverData.CheckConsolePassword(""), 1);

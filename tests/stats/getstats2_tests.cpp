@@ -270,8 +270,8 @@ TEST(StatsCollect, UrlAndSiteListsSortedAndQuoted) {
     EXPECT_EQ(collect(StatsKind::Site, query, log), "- 1 github.com\n"
                                                     "'kiss janos' 1 www.hvg.hu\n"
                                                     "zoli 3 www.index.hu\n"
-                                                    "zoli 1 mail.pelda-kft.hu\n"
-                                                    "zoli 1 x.hu\n");
+                                                    "zoli 1 x.hu\n"
+                                                    "zoli 1 mail.pelda-kft.hu\n");
     EXPECT_EQ(collect(StatsKind::Site, query + "kiss janos\n", log), "'kiss janos' 1 www.hvg.hu\n");
     // A very long URL is cut, so that the result line stays one line of the console.
     std::string longUrl = "http://x.hu/" + std::string(1000, 'p');
@@ -289,6 +289,19 @@ TEST(StatsCollect, ManyKeysGrowTheTable) {
     std::string out = collect(StatsKind::Url, query, log);
     EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 20000);
     EXPECT_EQ(out.substr(0, out.find('\n')), "u0 5 http://h0/");
+}
+
+TEST(StatsStringsTable, NumbersAcrossArenaBlocksInFirstAppearanceOrder) {
+    StatsStrings strings;
+    std::vector<uint32_t> ids;
+    for (int i = 0; i < 300000; ++i)
+        ids.push_back(strings.intern("http://host/" + std::to_string(i)));
+    EXPECT_EQ(strings.intern("http://host/7"), ids[7]);
+    EXPECT_EQ(strings.size(), 300000u);
+    EXPECT_EQ(strings.ids(), ids); // more than one 4 MB block, in order
+    EXPECT_EQ(strings.at(ids[299999]), "http://host/299999");
+    EXPECT_EQ(strings.at(strings.intern("")), "");
+    EXPECT_EQ(strings.at(strings.intern(std::string(70000, 'x'))).size(), 0xfffeu);
 }
 
 // The program ----------------------------------------------------------------------------------

@@ -156,6 +156,14 @@ TEST_F(RegistryTest, BadPathsMachinesAndSmallBuffers) {
     ASSERT_EQ(vxWriteRegistryKey(nullptr, 0, (kSetup + "\\Long").c_str(), "abcd", REG_SZ), 1);
     EXPECT_EQ(vxReadRegistryKey(nullptr, 0, (kSetup + "\\Long").c_str(), out, sizeof out), -1);
     EXPECT_EQ(vxLastError().code, ENOBUFS);
+
+    // A write that fails records the same message as a read that fails.
+    std::string huge(VX_REG_VALUE_MAX + 1, 'h');
+    EXPECT_EQ(vxWriteRegistryKey(nullptr, 0, (kSetup + "\\Huge").c_str(), huge.c_str(), REG_SZ),
+              -1);
+    EXPECT_EQ(std::string(vxLastError().text),
+              "File too large (SOFTWARE\\Tarnwell\\Varrow Remote Administrator\\Setup, "
+              "vxReadRegistryKey,RegOpenKey) !");
 }
 
 TEST_F(RegistryTest, CorruptStoreIsRefusedAndLeftUntouched) {
@@ -178,6 +186,7 @@ TEST_F(RegistryTest, UnwritableDirectoryFailsWithoutDamage) {
     fs::permissions(dir / "sub", fs::perms::owner_read | fs::perms::owner_exec);
     EXPECT_EQ(vxWriteRegistryKey(nullptr, 0, "HKEY_CURRENT_USER\\A\\v", "2", REG_SZ), -1);
     EXPECT_EQ(vxLastError().code, EACCES);
+    EXPECT_STREQ(vxLastError().text, "Permission denied (A, vxReadRegistryKey,RegOpenKey) !");
     fs::permissions(dir / "sub", fs::perms::owner_all);
     std::string v;
     EXPECT_EQ(read("HKEY_CURRENT_USER\\A\\v", v), REG_SZ);

@@ -1,0 +1,142 @@
+// The table page: the URL or site lists of a statistics result, one fixed-pitch line each, with a
+// hidden spreadsheet copy for printing.
+#include <cstring>
+
+#include <QApplication>
+#include <QFont>
+#include <QPainter>
+#include <QScrollBar>
+#include <QStyledItemDelegate>
+
+#include "chartfx.h"
+#include "commands.h"
+#include "cp1250.h"
+#include "gridctrl.h"
+#include "messagebox.h"
+#include "panels.h"
+#include "server_data.h"
+#include "sheet_printing.h"
+#include "stat_query.h"
+#include "stat_result.h"
+#include "stats_pages.h"
+#include "vcf1.h"
+#include "waitcursor.h"
+
+namespace {
+
+constexpr int kStartRows = 15;
+constexpr int kMaxRows = 99999; // the grid's row limit on this page
+constexpr int ID_PRINT_COPY = 1002;
+
+// Draws a line of the first column across the empty columns beside it, as a listing reads,
+// instead of cutting it at the 150-pixel column: the empty columns paint nothing over it.
+class LineDelegate : public QStyledItemDelegate {
+  public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override {
+        if (index.column() > 0 && index.data(Qt::DisplayRole).toString().isEmpty()) return;
+        const QString text = index.data(Qt::DisplayRole).toString();
+        QStyleOptionViewItem plain = option;
+        initStyleOption(&plain, index);
+        plain.text.clear();
+        // Background, selection and focus of the cell, without its text.
+        const QWidget* view = option.widget;
+        QStyle* style = view ? view->style() : QApplication::style();
+        style->drawControl(QStyle::CE_ItemViewItem, &plain, painter, view);
+        if (text.isEmpty()) return;
+        painter->save();
+        painter->setFont(plain.font);
+        painter->setPen(plain.palette.color(QPalette::Text));
+        QRect line = option.rect.adjusted(2, 0, 0, 0);
+        line.setWidth(qMax(line.width(), painter->device()->width() - line.left()));
+        painter->drawText(line, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, text);
+        painter->restore();
+    }
+};
+
+bool isSuperUser(const char* name, void*) {
+    for (int i = 0; i < userTable.count; ++i)
+        if (std::strcmp(userTable.users[i].name, name) == 0) return userTable.users[i].super > 0;
+    return false;
+}
+
+void collectLine(const char* line, void* lines) {
+    static_cast<QStringList*>(lines)->append(fromCp1250(line));
+}
+
+} // namespace
+
+TablePage::TablePage(const PageEntry& entry, QWidget* parent) : FramePage(entry, parent) {
+    m_group = addGroup(QStringLiteral("Táblázat:"), QRect(5, 10, 600, 355));
+    // Fixed-pitch lines in the first of 20 columns, no headings, read-only, 15 rows to start.
+    m_grid = new GridCtrl(this);
+    m_grid->setObjectName(QStringLiteral("tableGrid"));
+    m_grid->setGeometry(10, 40, 588, 318);
+    m_grid->SetNumberCols(20);
+    m_grid->SetColWidth(0, 150);
+    m_grid->SetSH_Width(0);
+    m_grid->SetTH_Height(0);
+    m_grid->SetNumberRows(kStartRows);
+    m_grid->SetDefRowHeight(16);
+    QFont fixed(QStringLiteral("Fixedsys"));
+    fixed.setPixelSize(14);
+    fixed.setStyleHint(QFont::TypeWriter);
+    m_grid->SetDefFont(fixed);
+    m_grid->setFont(fixed);
+    GridCell readOnly;
+    readOnly.readOnly = true;
+    m_grid->SetGridDefault(readOnly);
+    m_grid->setItemDelegate(new LineDelegate(m_grid));
+    // The print copy: line n in row n, column 1.
+    m_sheet = new CVCF1(this);
+    m_sheet->setObjectName(QStringLiteral("sheet%1").arg(ID_PRINT_COPY));
+    m_sheet->hide();
+    addFrameButtons();
+    connect(this, &FramePage::printRequested, this, [this] { print(); });
+}
+
+void TablePage::command(int id, quintptr param) {
+    FramePage::command(id, param);
+    if (id != CMD_PAGE_SHOWN) return;
+    int kind = currentStatQuery().kind;
+    if (kind == STAT_KIND_URL || kind == STAT_KIND_SITE) refresh();
+    m_grid->setFocus();
+}
+
+void TablePage::refresh() {
+    WaitCursor wait;
+    // The lines are read first and handed to the grid and the print copy in one go, with their
+    // repaints held back: the result looks as if shown line by line (grown to one row a line,
+    // scrolled to the bottom) without repainting per line.
+    QStringList lines;
+    const int read = ReadStatTable(STAT_OUTPUT_FILE, isSuperUser, nullptr, collectLine, &lines);
+    if (lines.size() > kMaxRows) lines = lines.mid(0, kMaxRows);
+
+    m_grid->setUpdatesEnabled(false);
+    m_sheet->SetRepaint(false);
+    m_grid->SetNumberRows(0); // every cell of the first column empty
+    m_grid->SetNumberRows(qMax<qsizetype>(kStartRows, lines.size()));
+    m_grid->scrollToTop();
+    m_sheet->ClearSheet();
+    // The print range runs to column 9, so the copy has that many.
+    m_sheet->SetMaxRow(lines.size());
+    m_sheet->SetMaxCol(9);
+    m_lineCount = 0;
+    for (const QString& line : lines) {
+        m_grid->QuickSetText(0, m_lineCount, line);
+        m_sheet->SetTextRC(m_lineCount + 1, 1, line);
+        ++m_lineCount;
+    }
+    if (m_lineCount > kStartRows) m_grid->scrollToBottom();
+    m_sheet->SetRepaint(true);
+    m_grid->setUpdatesEnabled(true);
+    m_grid->RedrawAll();
+    if (read < 0)
+        MessageBox::plain(this, QStringLiteral("Error!!!"),
+                          QStringLiteral("Adatfile beolvasasi hiba!"));
+}
+
+int TablePage::print(QPrinter* printer) {
+    return PrintSheet(m_sheet, 1, 1, m_lineCount, 9, "Táblázat", "", printer);
+}

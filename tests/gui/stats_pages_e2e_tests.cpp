@@ -1,0 +1,146 @@
+// The statistics pages against the reference server and its statistics tool: a query from the
+// selection page for each kind, the page switch it asks for, and the result on the table and
+// chart pages; the tool failing.
+#include <ctime>
+
+#include <QCalendarWidget>
+#include <QComboBox>
+#include <QRadioButton>
+#include <QSpinBox>
+
+#include "app_fixture.h"
+#include "chartfx.h"
+#include "commands.h"
+#include "demo_root.h"
+#include "gridctrl.h"
+#include "page_table.h"
+#include "stat_query.h"
+#include "stats/stats_pages.h"
+#include "status_label.h"
+
+namespace {
+
+const PageEntry& entryAt(int group, int page) {
+    return *consolePages().find(group, page);
+}
+
+class Receiver : public QWidget, public CommandTarget {
+  public:
+    void command(int id, quintptr param) override { received << qMakePair(id, param); }
+    QList<QPair<int, quintptr>> received;
+};
+
+time_t local(int y, int mo, int d, int h, int mi) {
+    std::tm tm{};
+    tm.tm_year = y - 1900;
+    tm.tm_mon = mo - 1;
+    tm.tm_mday = d;
+    tm.tm_hour = h;
+    tm.tm_min = mi;
+    tm.tm_isdst = -1;
+    return mktime(&tm);
+}
+
+std::string logLine(time_t t, int bytes, const std::string& user, const std::string& url) {
+    return std::to_string(t) + ".000 100 192.168.1.9 TCP_MISS/200 " + std::to_string(bytes) +
+           " GET " + url + " " + user + " DIRECT/1.2.3.4 text/html\n";
+}
+
+TestServerOptions statsServer() {
+    TestServerOptions o;
+    o.statsTool = true;
+    return o;
+}
+
+class StatsE2ETest : public AppTest {
+  protected:
+    void SetUp() override {
+        AppTest::SetUp();
+        currentStatQuery() = StatQuery{};
+        ASSERT_TRUE(server.running()) << server.error();
+        ASSERT_TRUE(buildDemoRoot(server));
+        ASSERT_TRUE(connectConsole(server));
+        params("ProxyServerName 127.0.0.1\n");
+        userTable.count = 2;
+        userTable.users[0] = user("alice");
+        userTable.users[1] = user("boss");
+        userTable.users[1].super = 1;
+        time_t t = local(2024, 6, 3, 9, 0);
+        ASSERT_TRUE(server.writeFile("/var/log/squid/access.log",
+                                     logLine(t, 100, "alice", "http://www.index.hu/") +
+                                         logLine(t + 3600, 200, "alice", "http://www.hvg.hu/") +
+                                         logLine(t + 86400, 400, "boss", "http://secret.hu/")));
+    }
+    void TearDown() override {
+        userTable.count = 0;
+        currentStatQuery() = StatQuery{};
+        AppTest::TearDown();
+    }
+    // The selection page set to 3 and 4 June 2024, the whole days.
+    void choosePeriod(SelectionPage& page) {
+        page.startCalendar()->setSelectedDate(QDate(2024, 6, 3));
+        page.endCalendar()->setSelectedDate(QDate(2024, 6, 4));
+    }
+    Receiver owner;
+    TestServer server{statsServer()};
+};
+
+TEST_F(StatsE2ETest, TrafficQueryGoesToTheChart) {
+    SelectionPage selection(entryAt(2, 0), &owner);
+    ChartPage chart(entryAt(2, 2), &owner);
+    choosePeriod(selection);
+    selection.resolutionButton(STAT_RES_DAY)->click();
+    selection.start();
+    EXPECT_EQ(selection.statusLabel()->text(), QStringLiteral("Lépjen a Grafikonra"));
+    ASSERT_EQ(owner.received.size(), 1);
+    EXPECT_EQ(owner.received[0].first, CMD_SHOW_PAGE);
+    EXPECT_EQ(owner.received[0].second, showPageParam(2, 2));
+    EXPECT_EQ(get("statin.txt"), "2024-06-03 00:00:00\r\n2024-06-04 23:59:00\r\n3\r\n");
+    EXPECT_EQ(get("statout.txt"), "300\n400\n");
+    EXPECT_FALSE(server.exists("/tmp/infile"));
+    chart.command(CMD_PAGE_SHOWN);
+    EXPECT_EQ(chart.chart()->GetValues(), QList<double>({300, 400}));
+    EXPECT_EQ(chart.chart()->GetLabels(), QStringList({QStringLiteral("2024 06.03 00:00"),
+                                                       QStringLiteral("2024 06.04 00:00")}));
+    EXPECT_EQ(chart.chart()->GetTotalLine(), QStringLiteral("Adatforgalom:        700"));
+}
+
+TEST_F(StatsE2ETest, UrlAndSiteQueriesGoToTheTable) {
+    SelectionPage selection(entryAt(2, 0), &owner);
+    TablePage table(entryAt(2, 1), &owner);
+    choosePeriod(selection);
+    selection.kindButton(STAT_KIND_URL)->click();
+    selection.start();
+    EXPECT_EQ(selection.statusLabel()->text(), QStringLiteral("Lépjen a Táblázatra"));
+    ASSERT_EQ(owner.received.size(), 1);
+    EXPECT_EQ(owner.received[0].second, showPageParam(2, 1));
+    table.command(CMD_PAGE_SHOWN);
+    // The super user's line is in the file but not on the page.
+    EXPECT_EQ(table.lineCount(), 2);
+    EXPECT_EQ(table.grid()->QuickGetText(0, 0),
+              QStringLiteral("           alice         1    http://www.index.hu/"));
+
+    selection.kindButton(STAT_KIND_SITE)->click();
+    selection.scopeButton(STAT_SCOPE_USER)->click();
+    selection.nameList()->setCurrentIndex(0);
+    selection.start();
+    EXPECT_EQ(get("statin.txt"), "2024-06-03 00:00:00\r\n2024-06-04 23:59:00\r\n1\r\nalice\r\n");
+    table.command(CMD_PAGE_SHOWN);
+    EXPECT_EQ(table.lineCount(), 2);
+    EXPECT_EQ(table.grid()->QuickGetText(0, 1),
+              QStringLiteral("           alice         1    www.hvg.hu"));
+}
+
+TEST_F(StatsE2ETest, ToolFailureIsReportedAndTheServerFilesStay) {
+    SelectionPage selection(entryAt(2, 0), &owner);
+    // The tool fails: the access log is gone.
+    std::filesystem::remove(server.local("/var/log/squid/access.log"));
+    choosePeriod(selection);
+    selection.start();
+    EXPECT_EQ(selection.statusLabel()->text(), QStringLiteral("Hiba a proxy szerveren"));
+    EXPECT_TRUE(owner.received.isEmpty());
+    EXPECT_TRUE(server.exists("/tmp/infile"));
+    EXPECT_EQ(currentStatQuery().startDay, 3); // the record describes the failed query
+}
+
+} // namespace

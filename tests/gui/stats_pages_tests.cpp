@@ -1,0 +1,372 @@
+// The statistics pages on real widgets without a server: the selection page's controls and
+// refusals, the table page's lines, growth, scrolling and printing, and the chart page's series,
+// labels, range and texts.
+#include <QAbstractItemView>
+#include <QCalendarWidget>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPrinter>
+#include <QProcess>
+#include <QRadioButton>
+#include <QScrollBar>
+#include <QSpinBox>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QToolButton>
+
+#include "app_fixture.h"
+#include "buttons.h"
+#include "chartfx.h"
+#include "commands.h"
+#include "gridctrl.h"
+#include "page_table.h"
+#include "stat_query.h"
+#include "stat_result.h"
+#include "stats/stats_pages.h"
+#include "status_label.h"
+#include "vcf1.h"
+
+namespace {
+
+const PageEntry& entryAt(int group, int page) {
+    return *consolePages().find(group, page);
+}
+
+// Receives the pages' commands as the main window would.
+class Receiver : public QWidget, public CommandTarget {
+  public:
+    void command(int id, quintptr param) override { received << qMakePair(id, param); }
+    QList<QPair<int, quintptr>> received;
+};
+
+class StatsPagesTest : public AppTest {
+  protected:
+    void SetUp() override {
+        AppTest::SetUp();
+        currentStatQuery() = StatQuery{};
+        userTable.count = 0;
+        addUser("alice", 0);
+        addUser("boss", 1);
+        addUser("kov\xe1\x63s", 0);
+    }
+    void TearDown() override {
+        userTable.count = 0;
+        currentStatQuery() = StatQuery{};
+        AppTest::TearDown();
+    }
+    static void addUser(const char* name, int super) {
+        UserRecord& u = userTable.users[userTable.count++];
+        u = user(name);
+        u.super = super;
+    }
+    static QStringList gridLines(const TablePage& page) {
+        QStringList out;
+        for (int i = 0; i < page.lineCount(); ++i)
+            out << page.grid()->QuickGetText(0, i);
+        return out;
+    }
+    Receiver owner;
+};
+
+// Selection page -------------------------------------------------------------------------------
+
+TEST_F(StatsPagesTest, SelectionStartsWithItsDefaults) {
+    currentStatQuery().kind = 2;
+    SelectionPage page(entryAt(2, 0), &owner);
+    EXPECT_EQ(currentStatQuery().kind, 0); // cleared with the page
+    EXPECT_TRUE(page.resolutionButton(STAT_RES_10MIN)->isChecked());
+    EXPECT_TRUE(page.resolutionButton(0)->isHidden());
+    EXPECT_EQ(page.resolutionButton(0)->text(), QStringLiteral("Percenként"));
+    EXPECT_EQ(page.resolutionButton(4)->text(), QStringLiteral("Havonta"));
+    EXPECT_EQ(page.resolutionButton(1)->geometry().y(), 43);
+    EXPECT_EQ(page.resolutionButton(2)->geometry().y(), 66);
+    EXPECT_TRUE(page.kindButton(STAT_KIND_TRAFFIC)->isChecked());
+    EXPECT_EQ(page.kindButton(2)->text(), QStringLiteral("Site"));
+    EXPECT_TRUE(page.scopeButton(STAT_SCOPE_ALL)->isChecked());
+    EXPECT_EQ(page.scopeButton(-1)->text(), QStringLiteral("Csoport"));
+    EXPECT_EQ(page.listMode(), SelectionPage::AllUsers);
+    EXPECT_FALSE(page.nameList()->isEnabled());
+    EXPECT_EQ(page.nameList()->count(), 3);
+    EXPECT_EQ(page.nameList()->itemText(2), QStringLiteral("kovács"));
+    EXPECT_EQ(page.nameLabel()->text(), QStringLiteral(" ... "));
+    EXPECT_EQ(page.startHour()->value(), 0);
+    EXPECT_EQ(page.startMinute()->value(), 0);
+    EXPECT_EQ(page.endHour()->value(), 23);
+    EXPECT_EQ(page.endMinute()->value(), 59);
+    EXPECT_EQ(page.startHour()->maximum(), 23);
+    EXPECT_EQ(page.endMinute()->maximum(), 59);
+    EXPECT_TRUE(page.startHour()->findChild<QLineEdit*>()->isReadOnly());
+    page.startHour()->stepUp(); // the up-down buttons still step
+    EXPECT_EQ(page.startHour()->value(), 1);
+    EXPECT_EQ(page.startCalendar()->selectedDate(), QDate::currentDate());
+    EXPECT_EQ(page.startButton()->text(), QStringLiteral("&Start!"));
+    EXPECT_EQ(page.startButton()->geometry(), QRect(470, 385, 120, 40));
+    EXPECT_EQ(page.statusLabel()->text(), QStringLiteral("..."));
+}
+
+TEST_F(StatsPagesTest, KindGreysTheResolutionsAndScopeSwitchesTheList) {
+    serverData.groupCount = 2;
+    snprintf(serverData.groups[0].name, sizeof serverData.groups[0].name, "staff");
+    snprintf(serverData.groups[1].name, sizeof serverData.groups[1].name, "guests");
+    SelectionPage page(entryAt(2, 0), &owner);
+    page.resolutionButton(STAT_RES_DAY)->click();
+    page.kindButton(STAT_KIND_URL)->click();
+    for (int code = 1; code < 5; ++code)
+        EXPECT_FALSE(page.resolutionButton(code)->isEnabled()) << code;
+    EXPECT_TRUE(page.resolutionButton(STAT_RES_DAY)->isChecked());
+    page.kindButton(STAT_KIND_TRAFFIC)->click();
+    EXPECT_TRUE(page.resolutionButton(STAT_RES_HOUR)->isEnabled());
+
+    page.scopeButton(-1)->click();
+    EXPECT_EQ(page.listMode(), SelectionPage::Groups);
+    EXPECT_EQ(page.nameLabel()->text(), QStringLiteral("Csoport név:"));
+    EXPECT_EQ(page.nameList()->itemText(1), QStringLiteral("guests"));
+    EXPECT_TRUE(page.nameList()->isEnabled());
+    page.scopeButton(STAT_SCOPE_USER)->click();
+    EXPECT_EQ(page.listMode(), SelectionPage::Users);
+    EXPECT_EQ(page.nameLabel()->text(), QStringLiteral("Felhasználó név:"));
+    EXPECT_EQ(page.nameList()->count(), 3);
+    EXPECT_EQ(page.nameList()->currentIndex(), -1); // nothing chosen yet
+
+    // Showing the page refills the list and keeps the position, which may be another user now.
+    page.nameList()->setCurrentIndex(1);
+    userTable.users[1] = user("carol");
+    page.command(CMD_PAGE_SHOWN);
+    EXPECT_EQ(page.nameList()->currentIndex(), 1);
+    EXPECT_EQ(page.nameList()->currentText(), QStringLiteral("carol"));
+    page.scopeButton(STAT_SCOPE_ALL)->click();
+    EXPECT_FALSE(page.nameList()->isEnabled());
+    EXPECT_EQ(page.nameList()->currentIndex(), -1);
+    EXPECT_EQ(page.nameLabel()->text(), QStringLiteral(" ... "));
+}
+
+TEST_F(StatsPagesTest, StartRefusesWithoutServerUserOrForASuperUser) {
+    SelectionPage page(entryAt(2, 0), &owner);
+    page.start();
+    EXPECT_EQ(page.statusLabel()->text(), QStringLiteral("ProxyServerName !"));
+    params("ProxyServerName 127.0.0.1\n");
+    page.scopeButton(STAT_SCOPE_USER)->click();
+    page.start();
+    EXPECT_EQ(page.statusLabel()->text(), QStringLiteral("Nincs kiválasztott felhasználó !"));
+    page.nameList()->setCurrentIndex(1); // boss, a super user
+    page.start();
+    EXPECT_EQ(page.statusLabel()->text(), QStringLiteral("Szuper user !!!"));
+    EXPECT_FALSE(exists("statin.txt"));
+    EXPECT_EQ(currentStatQuery().scope, 0);
+    EXPECT_TRUE(owner.received.isEmpty());
+    EXPECT_TRUE(MessageBox::shown().isEmpty()); // outcomes go to the message line only
+}
+
+TEST_F(StatsPagesTest, StartCalendarNamesThePartUnderThePointer) {
+    SelectionPage page(entryAt(2, 0), &owner);
+    QCalendarWidget* c = page.startCalendar();
+    c->setSelectedDate(QDate(2024, 5, 15)); // May 2024 begins on a Wednesday
+    c->setFirstDayOfWeek(Qt::Monday);
+    owner.resize(800, 480);
+    page.resize(800, 480);
+    page.show();
+    owner.show();
+    QCoreApplication::processEvents();
+    auto centreOf = [&](const char* name) {
+        QWidget* w = c->findChild<QWidget*>(QLatin1String(name));
+        return w ? w->mapTo(c, w->rect().center()) : QPoint(-1, -1);
+    };
+    EXPECT_EQ(CalendarPartAt(c, centreOf("qt_calendar_nextmonth")), QStringLiteral("Button next"));
+    EXPECT_EQ(CalendarPartAt(c, centreOf("qt_calendar_prevmonth")),
+              QStringLiteral("Button previous"));
+    EXPECT_EQ(CalendarPartAt(c, centreOf("qt_calendar_monthbutton")), QStringLiteral("Month name"));
+    EXPECT_EQ(CalendarPartAt(c, centreOf("qt_calendar_yearbutton")), QStringLiteral("Year"));
+    EXPECT_EQ(CalendarPartAt(c, QPoint(-5, -5)), QStringLiteral("Nowhere"));
+    auto* view = c->findChild<QTableView*>(QStringLiteral("qt_calendar_calendarview"));
+    ASSERT_NE(view, nullptr);
+    auto cellAt = [&](int row, int col) {
+        return view->viewport()->mapTo(c,
+                                       view->visualRect(view->model()->index(row, col)).center());
+    };
+    EXPECT_EQ(CalendarPartAt(c, cellAt(0, 3)), QStringLiteral("Week day"));
+    EXPECT_EQ(CalendarPartAt(c, cellAt(1, 0)), QStringLiteral("Date from previous month"));
+    EXPECT_EQ(CalendarPartAt(c, cellAt(1, 2)), QStringLiteral("Date from current month"));
+    EXPECT_EQ(CalendarPartAt(c, cellAt(6, 6)), QStringLiteral("Date from next month"));
+}
+
+// Table page -----------------------------------------------------------------------------------
+
+TEST_F(StatsPagesTest, TableShowsEntriesAndFreeTextAndDropsSuperUsers) {
+    put("statout.txt", "alice 12 www.pelda.hu\n"
+                       "boss 3 secret.hu\n"
+                       "Total: 15\n"
+                       " indented text\n"
+                       "\n"
+                       "   \n"
+                       "'kov\xe1\x63s' x7 'a b.hu'\n");
+    TablePage page(entryAt(2, 1), &owner);
+    EXPECT_EQ(page.grid()->GetNumberCols(), 20);
+    EXPECT_EQ(page.grid()->GetColWidth(0), 150);
+    EXPECT_EQ(page.grid()->GetTH_Height(), 0);
+    EXPECT_EQ(page.grid()->font().family(), QStringLiteral("Fixedsys"));
+    EXPECT_EQ(page.grid()->font().pixelSize(), 14);
+    EXPECT_TRUE(page.printCopy()->isHidden());
+    currentStatQuery().kind = STAT_KIND_SITE;
+    page.command(CMD_PAGE_SHOWN);
+    EXPECT_EQ(gridLines(page),
+              QStringList({QStringLiteral("           alice        12    www.pelda.hu"),
+                           QStringLiteral("Total:"), QString(),
+                           QStringLiteral("          kovács         0    a b.hu")}));
+    EXPECT_EQ(page.lineCount(), 4);
+    EXPECT_EQ(page.grid()->GetNumberRows(), 15);
+    EXPECT_EQ(page.printCopy()->GetTextRC(1, 1),
+              QStringLiteral("           alice        12    www.pelda.hu"));
+    EXPECT_EQ(page.printCopy()->GetTextRC(4, 1),
+              QStringLiteral("          kovács         0    a b.hu"));
+    EXPECT_EQ(page.printCopy()->GetTextRC(5, 1), QString());
+
+    // After a traffic query the page keeps what it shows.
+    put("statout.txt", "carol 1 x.hu\n");
+    currentStatQuery().kind = STAT_KIND_TRAFFIC;
+    page.command(CMD_PAGE_SHOWN);
+    EXPECT_EQ(page.lineCount(), 4);
+}
+
+TEST_F(StatsPagesTest, TableGrowsWithLongResultsAndEndsAtTheBottom) {
+    std::string text;
+    for (int i = 0; i < 40; ++i)
+        text += "alice " + std::to_string(i) + " site" + std::to_string(i) + ".hu\n";
+    put("statout.txt", text);
+    TablePage page(entryAt(2, 1), &owner);
+    page.resize(800, 480);
+    page.show();
+    currentStatQuery().kind = STAT_KIND_URL;
+    page.command(CMD_PAGE_SHOWN);
+    EXPECT_EQ(page.lineCount(), 40);
+    EXPECT_EQ(page.grid()->GetNumberRows(), 40);
+    QScrollBar* bar = page.grid()->verticalScrollBar();
+    EXPECT_EQ(bar->value(), bar->maximum());
+    EXPECT_GT(bar->maximum(), 0);
+
+    // A shorter result empties the grid back to 15 rows, scrolled to the top.
+    put("statout.txt", "alice 1 a.hu\n");
+    page.command(CMD_PAGE_SHOWN);
+    EXPECT_EQ(page.grid()->GetNumberRows(), 15);
+    EXPECT_EQ(page.grid()->QuickGetText(0, 1), QString());
+    EXPECT_EQ(bar->value(), 0);
+    EXPECT_EQ(page.printCopy()->GetTextRC(2, 1), QString());
+}
+
+TEST_F(StatsPagesTest, TableHoldsAtMost99999Lines) {
+    std::string text;
+    text.reserve(100010 * 16);
+    for (int i = 0; i < 100005; ++i)
+        text += "u " + std::to_string(i) + " s.hu\n";
+    put("statout.txt", text);
+    TablePage page(entryAt(2, 1), &owner);
+    currentStatQuery().kind = STAT_KIND_URL;
+    page.command(CMD_PAGE_SHOWN);
+    EXPECT_EQ(page.lineCount(), 99999);
+    EXPECT_EQ(page.grid()->GetNumberRows(), 99999);
+    EXPECT_EQ(page.grid()->QuickGetText(0, 99998),
+              QStringLiteral("               u     99998    s.hu"));
+    EXPECT_EQ(page.printCopy()->GetMaxRow(), 99999);
+}
+
+TEST_F(StatsPagesTest, TableWithoutResultFileSaysSoAndStaysEmpty) {
+    TablePage page(entryAt(2, 1), &owner);
+    currentStatQuery().kind = STAT_KIND_URL;
+    page.command(CMD_PAGE_SHOWN);
+    ASSERT_EQ(MessageBox::shown().size(), 1);
+    EXPECT_EQ(MessageBox::lastShown().title, QStringLiteral("Error!!!"));
+    EXPECT_EQ(MessageBox::lastShown().text, QStringLiteral("Adatfile beolvasasi hiba!"));
+    EXPECT_EQ(page.lineCount(), 0);
+    EXPECT_EQ(page.grid()->GetNumberRows(), 15);
+}
+
+QString pdfText(const QString& file) {
+    QProcess p;
+    p.start(QStringLiteral("pdftotext"), {QStringLiteral("-layout"), file, QStringLiteral("-")});
+    if (!p.waitForFinished(30000)) return QStringLiteral("<pdftotext did not finish>");
+    return QString::fromUtf8(p.readAllStandardOutput());
+}
+
+TEST_F(StatsPagesTest, TablePrintsItsLinesWithTheTitle) {
+    put("statout.txt", "alice 12 www.pelda.hu\nkov\xe1\x63s 3 posta.hu\n");
+    TablePage page(entryAt(2, 1), &owner);
+    currentStatQuery().kind = STAT_KIND_SITE;
+    page.command(CMD_PAGE_SHOWN);
+    QTemporaryDir pdfDir;
+    ASSERT_TRUE(pdfDir.isValid());
+    QPrinter printer(QPrinter::HighResolution);
+    printer.setOutputFormat(QPrinter::PdfFormat);
+    const QString file = pdfDir.filePath(QStringLiteral("table.pdf"));
+    printer.setOutputFileName(file);
+    ASSERT_EQ(page.print(&printer), 0);
+    const QString text = pdfText(file);
+    EXPECT_TRUE(text.contains(QStringLiteral("Táblázat"))) << text.toStdString();
+    EXPECT_TRUE(text.contains(QStringLiteral("www.pelda.hu"))) << text.toStdString();
+    EXPECT_TRUE(text.contains(QStringLiteral("kovács"))) << text.toStdString();
+}
+
+// Chart page -----------------------------------------------------------------------------------
+
+TEST_F(StatsPagesTest, ChartDrawsValuesLabelsRangeAndTexts) {
+    ChartPage page(entryAt(2, 2), &owner);
+    ASSERT_NE(page.printButton(), nullptr);
+    EXPECT_TRUE(page.printButton()->isHidden());
+    put("statout.txt", "5\n7\n3\n");
+    currentStatQuery() = StatQuery{0, STAT_RES_HOUR, 5, 2001, 2, 28, 23, 0, 2001, 3, 1, 1, 59};
+    page.command(CMD_PAGE_SHOWN);
+    EXPECT_EQ(page.chart()->GetValues(), QList<double>({5, 7, 3}));
+    EXPECT_EQ(page.chart()->GetLabels(),
+              QStringList({QStringLiteral("2001 02.28 23:00"), QStringLiteral("2001 03.01 00:00"),
+                           QStringLiteral("2001 03.01 01:00")}));
+    EXPECT_EQ(page.chart()->GetTotalLine(), QStringLiteral("Adatforgalom:         15"));
+    EXPECT_EQ(
+        page.chart()->GetPeriodLine(),
+        QStringLiteral("2001.02.28 23:00                 1/óra                 2001.03.01 01:59"));
+    EXPECT_EQ(page.chart()->GetAxisTitle(), QStringLiteral("Byte"));
+    EXPECT_EQ(page.lowest(), 3.0);
+    EXPECT_EQ(page.highest(), 7.0);
+    EXPECT_EQ(page.chart()->GetLowest(), 3.0);
+    EXPECT_EQ(page.chart()->GetHighest(), 7.0);
+
+    // A URL query leaves the drawing; a missing file too.
+    put("statout.txt", "1\n");
+    currentStatQuery().kind = STAT_KIND_URL;
+    page.command(CMD_PAGE_SHOWN);
+    EXPECT_EQ(page.chart()->GetValues().size(), 3);
+    std::filesystem::remove("statout.txt");
+    currentStatQuery().kind = STAT_KIND_TRAFFIC;
+    EXPECT_FALSE(page.refresh());
+    EXPECT_EQ(page.chart()->GetValues().size(), 3);
+    EXPECT_TRUE(MessageBox::shown().isEmpty());
+}
+
+TEST_F(StatsPagesTest, ChartOfAnEmptyResultAndOfTooManyPoints) {
+    ChartPage page(entryAt(2, 2), &owner);
+    put("statout.txt", "");
+    currentStatQuery() = StatQuery{0, STAT_RES_MONTH, 5, 2001, 11, 15, 0, 0, 2002, 2, 14, 0, 0};
+    ASSERT_TRUE(page.refresh());
+    EXPECT_TRUE(page.chart()->GetValues().isEmpty());
+    EXPECT_EQ(page.chart()->GetTotalLine(), QStringLiteral("Adatforgalom:          0"));
+    EXPECT_EQ(page.lowest(), 1000000.0);
+    EXPECT_EQ(page.highest(), -1.0);
+
+    put("statout.txt", "1\n2\n3\n");
+    ASSERT_TRUE(page.refresh());
+    EXPECT_EQ(page.chart()->GetLabels(),
+              QStringList({QStringLiteral("2001 12.15 00:00"), QStringLiteral("2002 01.15 00:00"),
+                           QStringLiteral("2002 02.15 00:00")}));
+
+    std::string many;
+    for (int i = 0; i < STAT_POINTS_MAX + 50; ++i)
+        many += "1\n";
+    put("statout.txt", many);
+    currentStatQuery().resolution = STAT_RES_10MIN;
+    ASSERT_TRUE(page.refresh());
+    EXPECT_TRUE(page.truncated());
+    EXPECT_EQ(page.chart()->GetValues().size(), STAT_POINTS_MAX);
+    EXPECT_EQ(page.total(), double(STAT_POINTS_MAX));
+    EXPECT_EQ(page.chart()->GetLabels().last(), QStringLiteral("2002 01.23 10:30"));
+}
+
+} // namespace

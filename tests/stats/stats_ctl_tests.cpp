@@ -1,0 +1,136 @@
+// End-to-end tests of "orvelanctl stats" against a real rpcbind, vxd and getstats2: each kind's
+// output and CSV form, super users, and the refusals.
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <sstream>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "test_server.h"
+#include "vx_reg.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kSetup =
+    "HKEY_LOCAL_MACHINE\\SOFTWARE\\Tarnwell\\Varrow Remote Administrator\\Setup\\";
+
+struct CtlRun {
+    int status;
+    std::string out, err;
+};
+
+time_t local(int y, int mo, int d, int h, int mi) {
+    std::tm tm{};
+    tm.tm_year = y - 1900;
+    tm.tm_mon = mo - 1;
+    tm.tm_mday = d;
+    tm.tm_hour = h;
+    tm.tm_min = mi;
+    tm.tm_isdst = -1;
+    return mktime(&tm);
+}
+
+std::string logLine(time_t t, unsigned long long bytes, const std::string& user,
+                    const std::string& url) {
+    return std::to_string(t) + ".500    120 192.168.1.20 TCP_MISS/200 " + std::to_string(bytes) +
+           " GET " + url + " " + user + " DIRECT/80.99.1.1 text/html\n";
+}
+
+TestServerOptions statsServer() {
+    TestServerOptions options;
+    options.statsTool = true;
+    return options;
+}
+
+class StatsCtl : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(server.running()) << server.error();
+        dir = fs::temp_directory_path() / ("vxctl-stats-" + std::to_string(getpid()));
+        fs::remove_all(dir);
+        fs::create_directories(dir / "work");
+        setenv("ORVELAN_REGISTRY", (dir / "registry.reg").c_str(), 1);
+        ASSERT_EQ(vxWriteRegistryKey(nullptr, 0, (kSetup + "Set").c_str(), "X", REG_SZ), 1);
+        ASSERT_EQ(vxWriteRegistryKey(nullptr, 0, (kSetup + "ProxyServerName").c_str(),
+                                     TestServer::host(), REG_SZ),
+                  1);
+        ASSERT_TRUE(server.writeFile("orvelan.cnf", "USERPROC kaka\nGROUPPROC grouppen\n"));
+        ASSERT_TRUE(server.writeFile("/l/apache/etc/groups",
+                                     "staff d \"/l/apache/etc/permit/staff.deny\"\r\n"));
+        ASSERT_TRUE(
+            server.writeFile("/l/apache/etc/users", "alice:staff::p:::\r\nboss:staff::p::s:\r\n"));
+        time_t t = local(2024, 3, 1, 9, 0);
+        ASSERT_TRUE(server.writeFile("/var/log/squid/access.log",
+                                     logLine(t, 500, "alice", "http://www.index.hu/") +
+                                         logLine(t + 86400, 700, "boss", "http://secret.hu/") +
+                                         logLine(t + 86400 + 60, 800, "alice", "http://a.hu/x,y")));
+    }
+    void TearDown() override {
+        unsetenv("ORVELAN_REGISTRY");
+        fs::remove_all(dir);
+    }
+
+    CtlRun ctl(const std::string& args) {
+        std::string command = "cd '" + (dir / "work").string() + "' && '" ORVELANCTL "' " + args +
+                              " >'" + (dir / "out").string() + "' 2>'" + (dir / "err").string() +
+                              "' </dev/null";
+        int raw = std::system(command.c_str());
+        return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, read(dir / "out"), read(dir / "err")};
+    }
+    static std::string read(const fs::path& path) {
+        std::ifstream in(path, std::ios::binary);
+        std::ostringstream s;
+        s << in.rdbuf();
+        return s.str();
+    }
+
+    TestServer server{statsServer()};
+    fs::path dir;
+};
+
+TEST_F(StatsCtl, DataUrlAndSiteWithTheirCsvForms) {
+    CtlRun r = ctl("stats data --from '2024-03-01 00:00' --to '2024-03-03 23:59' --resolution day");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "2024 03.01 00:00  500\n2024 03.02 00:00  1500\n2024 03.03 00:00  0\n");
+    EXPECT_EQ(read(dir / "work" / "statin.txt"),
+              "2024-03-01 00:00:00\r\n2024-03-03 23:59:00\r\n3\r\n");
+    r = ctl("stats data --from '2024-03-01 00:00' --to '2024-03-01 23:59' --resolution day --csv");
+    EXPECT_EQ(r.out, "2024 03.01 00:00,500\n");
+
+    // The super user's lines are dropped.
+    r = ctl("stats url --from '2024-03-01 00:00' --to '2024-03-03 23:59'");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "           alice         1    http://www.index.hu/\n"
+                     "           alice         1    http://a.hu/x,y\n");
+    r = ctl("stats site --from '2024-03-01 00:00' --to '2024-03-03 23:59' --user alice --csv");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "alice,1,www.index.hu\nalice,1,a.hu\n");
+    r = ctl("stats url --from '2024-03-01 00:00' --to '2024-03-03 23:59' --csv");
+    EXPECT_EQ(r.out, "alice,1,http://www.index.hu/\nalice,1,\"http://a.hu/x,y\"\n");
+}
+
+TEST_F(StatsCtl, SuperUserAndBadArgumentsAreRefused) {
+    CtlRun r = ctl("stats url --from '2024-03-01 00:00' --to '2024-03-03 23:59' --user boss");
+    EXPECT_EQ(r.status, 5);
+    EXPECT_EQ(r.err, "Szuper user !!!\n");
+    EXPECT_FALSE(fs::exists(dir / "work" / "statin.txt"));
+    EXPECT_EQ(ctl("stats url --from 2024-03-01 --to '2024-03-03 23:59'").status, 64);
+    EXPECT_EQ(ctl("stats url --from '2024-03-01 00:00'").status, 64);
+    EXPECT_EQ(ctl("stats bytes --from '2024-03-01 00:00' --to '2024-03-01 00:00'").status, 64);
+    EXPECT_EQ(ctl("stats data --from '2024-03-01 00:00' --to '2024-03-01 00:00' --resolution "
+                  "minute")
+                  .status,
+              64);
+    // The server's tool refuses a date the calendar does not have.
+    r = ctl("stats data --from '2024-02-30 00:00' --to '2024-03-01 00:00'");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err.substr(0, r.err.find('\n')), "Hiba a proxy szerveren");
+}
+
+} // namespace
