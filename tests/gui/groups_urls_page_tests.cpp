@@ -344,7 +344,7 @@ TEST_F(EditorLogOnTest, UserLevelLogonLeavesLoadDisabledOnTheEditorPages) {
     window.startupLoad();
     ASSERT_TRUE(window.loaded()) << shownTexts().toStdString();
     shownTexts();
-    PasswordDialog::queuePassword("titok");
+    DialogAnswers::password("titok");
     window.logOnPage()->logOn();
     ASSERT_TRUE(window.logOnPage()->loggedOn());
     for (int p = 0; p < 3; p++) {
