@@ -309,6 +309,13 @@ TEST_F(OrvelanctlTest, UsersAddSetDeleteRoundTrip) {
     EXPECT_EQ(server.readFile("/l/apache/etc/users"), "anna:::::s::\r\n");
     EXPECT_EQ(server.readFile("/l/apache/etc/userdata"), "anna : : : : : \r\n");
     serverFiles(server); // no lock copy is left
+
+    // A name from before the rule was checked cannot be saved again, but it can be deleted.
+    ASSERT_TRUE(server.writeFile("/l/apache/etc/users", "anna:::::s::\r\nbad;x:::::::\r\n"));
+    EXPECT_EQ(ctl("users set anna --room 1").status, 2);
+    r = ctl("users delete 'bad;x'");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(server.readFile("/l/apache/etc/users"), "anna:::::s::\r\n");
     for (const char* local : {"vx_users.txt", "vx_userdata.txt", "vx_groups.txt"})
         EXPECT_FALSE(fs::exists(dir / "work" / local)) << local;
 }
