@@ -11,9 +11,12 @@
 #include <string>
 
 #include <QApplication>
+#include <QCalendarWidget>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
 #include <QEventLoop>
+#include <QRadioButton>
 #include <QTimer>
 #include <QTreeWidget>
 
@@ -28,6 +31,8 @@
 #include "password_dialog.h"
 #include "startup.h"
 #include "startup_window.h"
+#include "stat_query.h"
+#include "stats/stats_pages.h"
 #include "text_input_dialog.h"
 
 namespace {
@@ -114,6 +119,45 @@ void saveDialogs(QWidget* owner) {
     HelpWindow::closeHelp();
 }
 
+// Queries from the selection page on the demo server's access log: the URL and site tables of
+// the last 30 days, and a chart for each resolution. The page sends the window to the result.
+void saveStatistics(MainWindow& window) {
+    auto* selection = dynamic_cast<SelectionPage*>(window.page(2, 0));
+    if (!selection) return;
+    window.command(CMD_SHOW_PAGE, showPageParam(2, 0));
+    const QDate today = QDate::currentDate();
+    // The busiest recent day: the last working day before today.
+    QDate workday = today.addDays(-1);
+    while (workday.dayOfWeek() > 5)
+        workday = workday.addDays(-1);
+    struct Query {
+        int kind, resolution, days;
+        const char* name;
+        QDate last;
+    };
+    const Query queries[] = {
+        {STAT_KIND_URL, STAT_RES_DAY, 30, "stats-table-url", today},
+        {STAT_KIND_SITE, STAT_RES_DAY, 30, "stats-table-site", today},
+        {STAT_KIND_TRAFFIC, STAT_RES_10MIN, 1, "stats-chart-10min", workday},
+        {STAT_KIND_TRAFFIC, STAT_RES_HOUR, 3, "stats-chart-hour", workday},
+        {STAT_KIND_TRAFFIC, STAT_RES_DAY, 30, "stats-chart-day", today},
+        {STAT_KIND_TRAFFIC, STAT_RES_MONTH, 365, "stats-chart-month", today},
+    };
+    for (const Query& q : queries) {
+        window.command(CMD_SHOW_PAGE, showPageParam(2, 0));
+        selection->kindButton(q.kind)->click();
+        selection->resolutionButton(q.resolution)->setChecked(true);
+        selection->startCalendar()->setSelectedDate(q.last.addDays(1 - q.days));
+        selection->endCalendar()->setSelectedDate(q.last);
+        selection->start();
+        reportBoxes();
+        save(&window, QString::fromLatin1(q.name));
+    }
+    selection->kindButton(STAT_KIND_TRAFFIC)->click();
+    window.command(CMD_SHOW_PAGE, showPageParam(2, 0));
+    save(&window, QStringLiteral("stats-selection-after"));
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -188,6 +232,7 @@ int main(int argc, char** argv) {
             }
         }
     }
+    saveStatistics(window);
     saveDialogs(&window);
     window.close();
     return failures == 0 ? 0 : 1;

@@ -34,6 +34,7 @@ struct Options {
     bool replace = false;
     bool exitWithParent = false;
     VxdAccess access;
+    VxdNetdevAliases netdevAliases;
 };
 
 Options g_opt;
@@ -52,7 +53,8 @@ void usage() {
             "usage: vxd --root DIR [--workdir REL] [--listen ADDR] [--allow CIDR]...\n"
             "           [--idle SECONDS] [--replace] [--pidfile FILE] [--exit-with-parent]\n"
             "           [--max-instances N] [--max-connections N] [--connection-timeout SECONDS]\n"
-            "           [--command-timeout SECONDS] [--max-upload BYTES]\n");
+            "           [--command-timeout SECONDS] [--max-upload BYTES]\n"
+            "           [--netdev-alias NAME=INTERFACE]...\n");
 }
 
 // A whole number in [low, high] from an option's value; false with a message otherwise.
@@ -87,6 +89,18 @@ bool addAllow(const char* value) {
     }
     if (!g_opt.access.add(value)) {
         fprintf(stderr, "vxd: bad --allow value (want an IPv4 CIDR): %s\n", value);
+        return false;
+    }
+    return true;
+}
+
+bool addNetdevAlias(const char* value) {
+    if (g_opt.netdevAliases.count == VxdNetdevAliases::kMax) {
+        fprintf(stderr, "vxd: at most %d --netdev-alias options\n", VxdNetdevAliases::kMax);
+        return false;
+    }
+    if (!g_opt.netdevAliases.add(value)) {
+        fprintf(stderr, "vxd: bad --netdev-alias value (want NAME=INTERFACE): %s\n", value);
         return false;
     }
     return true;
@@ -131,6 +145,7 @@ const Option kOptions[] = {
      },
      nullptr},
     {"--allow", addAllow, nullptr},
+    {"--netdev-alias", addNetdevAlias, nullptr},
     {"--replace", nullptr, &g_opt.replace},
     {"--exit-with-parent", nullptr, &g_opt.exitWithParent},
     // vxd always runs in the foreground; scripts/vxd-start puts it in the background.
@@ -286,6 +301,7 @@ bool openRoot() {
     context.root = &g_root;
     context.workFd = g_workFd;
     context.access = &g_opt.access;
+    context.netdevAliases = &g_opt.netdevAliases;
     vxdProceduresInit(context);
     return true;
 }
@@ -358,6 +374,7 @@ int main(int argc, char** argv) {
     logLimits();
     vxdWorkersTick(); // the first spares
     vxdServe(g_listenFd, g_opt.connections, vxdDispatch, vxdStopFlag(), vxdWorkersTick);
+    vxdCloseConnections(0);
     unregisterAll();
     vxdLog("vxd stopped");
     removePidFile();

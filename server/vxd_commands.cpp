@@ -158,15 +158,41 @@ vx_block vxdCrypt(const char* arg) {
     return b;
 }
 
-vx_reply vxdNetdev() {
-    vx_reply r = vxdEmptyReply();
-    char* text = vxdReplyText();
+bool VxdNetdevAliases::add(const char* spec) {
+    auto valid = [](const char* begin, size_t len) {
+        if (len == 0 || len >= sizeof(Alias::name)) return false;
+        for (size_t i = 0; i < len; i++) {
+            char c = begin[i];
+            if (!((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+                  c == '.' || c == '_' || c == '-'))
+                return false;
+        }
+        return true;
+    };
+    const char* eq = strchr(spec, '=');
+    if (count == kMax || !eq || !valid(spec, static_cast<size_t>(eq - spec)) ||
+        !valid(eq + 1, strlen(eq + 1)))
+        return false;
+    Alias& a = list[count++];
+    snprintf(a.name, sizeof a.name, "%.*s", static_cast<int>(eq - spec), spec);
+    snprintf(a.iface, sizeof a.iface, "%s", eq + 1);
+    return true;
+}
+
+namespace {
+
+struct Counters {
+    char name[32];
+    unsigned long long tx, rx;
+};
+
+// The interfaces of /proc/net/dev (at most max); -errno when it cannot be read.
+int readNetdev(Counters* out, int max) {
     FILE* f = fopen("/proc/net/dev", "re");
-    if (!f) return vxdErrorReply(errno, "/proc/net/dev");
+    if (!f) return -errno;
     char line[512];
-    size_t used = 0;
-    int lineNo = 0;
-    while (fgets(line, sizeof line, f)) {
+    int count = 0, lineNo = 0;
+    while (count < max && fgets(line, sizeof line, f)) {
         if (++lineNo <= 2) continue; // two header lines
         char* colon = strchr(line, ':');
         if (!colon) continue;
@@ -175,17 +201,52 @@ vx_reply vxdNetdev() {
         while (*name == ' ')
             name++;
         unsigned long long v[9];
-        if (sscanf(colon + 1, "%llu %llu %llu %llu %llu %llu %llu %llu %llu", &v[0], &v[1], &v[2],
+        if (strlen(name) >= sizeof out->name ||
+            sscanf(colon + 1, "%llu %llu %llu %llu %llu %llu %llu %llu %llu", &v[0], &v[1], &v[2],
                    &v[3], &v[4], &v[5], &v[6], &v[7], &v[8]) != 9)
             continue;
-        char triple[160];
-        int n =
-            snprintf(triple, sizeof triple, "%s%s %llu %llu", used ? " " : "", name, v[8], v[0]);
-        if (n < 0 || used + static_cast<size_t>(n) > kNetdevMax) break;
-        memcpy(text + used, triple, static_cast<size_t>(n) + 1);
-        used += static_cast<size_t>(n);
+        Counters& c = out[count++];
+        strcpy(c.name, name);
+        c.tx = v[8];
+        c.rx = v[0];
     }
     fclose(f);
+    return count;
+}
+
+// Appends "name tx rx" when the whole triple fits; false when it does not.
+bool appendTriple(char* text, size_t* used, const char* name, const Counters& c) {
+    char triple[160];
+    int n = snprintf(triple, sizeof triple, "%s%s %llu %llu", *used ? " " : "", name, c.tx, c.rx);
+    if (n < 0 || *used + static_cast<size_t>(n) > kNetdevMax) return false;
+    memcpy(text + *used, triple, static_cast<size_t>(n) + 1);
+    *used += static_cast<size_t>(n);
+    return true;
+}
+
+} // namespace
+
+vx_reply vxdNetdev() {
+    Counters ifs[64];
+    int count = readNetdev(ifs, 64);
+    if (count < 0) return vxdErrorReply(-count, "/proc/net/dev");
+    vx_reply r = vxdEmptyReply();
+    char* text = vxdReplyText();
+    size_t used = 0;
+    static const VxdNetdevAliases none;
+    const VxdNetdevAliases& aliases =
+        vxdContext().netdevAliases ? *vxdContext().netdevAliases : none;
+    for (int a = 0; a < aliases.count; a++)
+        for (int i = 0; i < count; i++)
+            if (strcmp(ifs[i].name, aliases.list[a].iface) == 0 &&
+                !appendTriple(text, &used, aliases.list[a].name, ifs[i]))
+                return r;
+    for (int i = 0; i < count; i++) {
+        bool aliased = false;
+        for (int a = 0; a < aliases.count; a++)
+            aliased = aliased || strcmp(ifs[i].name, aliases.list[a].iface) == 0;
+        if (!aliased && !appendTriple(text, &used, ifs[i].name, ifs[i])) break;
+    }
     return r;
 }
 

@@ -7,12 +7,27 @@
 #include "vxd_instances.h"
 #include "vxd_rpc.h"
 
+// Names procedure 30 reports other interfaces under (--netdev-alias NAME=INTERFACE), so that a
+// machine without the proxy's interfaces can show traffic on the console's lines.
+struct VxdNetdevAliases {
+    static constexpr int kMax = 8;
+    struct Alias {
+        char name[16];  // reported
+        char iface[16]; // as /proc/net/dev names it
+    };
+    // Adds "NAME=INTERFACE" (each 1 to 15 of [A-Za-z0-9._-]); false when malformed or full.
+    bool add(const char* spec);
+    Alias list[kMax] = {};
+    int count = 0;
+};
+
 // What every procedure may use: the root, the working directory (O_PATH descriptor) and the
 // callers served.
 struct VxdContext {
     const VxdRoot* root = nullptr;
     int workFd = -1;
     const VxdAccess* access = nullptr;
+    const VxdNetdevAliases* netdevAliases = nullptr;
 };
 
 void vxdProceduresInit(const VxdContext& context);
@@ -35,7 +50,8 @@ char* vxdReplyText();
 vx_reply vxdExec(const char* command);
 // Procedure 29: crypt(3) of the text after the first two characters, with those as salt.
 vx_block vxdCrypt(const char* arg);
-// Procedure 30: "name tx rx ..." for the interfaces of /proc/net/dev, whole triples only.
+// Procedure 30: "name tx rx ..." for the interfaces of /proc/net/dev, whole triples only; the
+// aliased interfaces come first, under their aliases, so that they fit the 128-byte text.
 vx_reply vxdNetdev();
 // Procedure 31: ping -c 3 -W 1 -i 0.2 TARGET (no shell) into "__vxPingFil.txt".
 vx_reply vxdPing(const char* target);

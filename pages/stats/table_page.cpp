@@ -2,8 +2,11 @@
 // hidden spreadsheet copy for printing.
 #include <cstring>
 
+#include <QApplication>
 #include <QFont>
+#include <QPainter>
 #include <QScrollBar>
+#include <QStyledItemDelegate>
 
 #include "chartfx.h"
 #include "commands.h"
@@ -24,6 +27,33 @@ namespace {
 constexpr int kStartRows = 15;
 constexpr int kMaxRows = 99999; // the grid's row limit on this page
 constexpr int ID_PRINT_COPY = 1002;
+
+// Draws a line of the first column across the empty columns beside it, as a listing reads,
+// instead of cutting it at the 150-pixel column: the empty columns paint nothing over it.
+class LineDelegate : public QStyledItemDelegate {
+  public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override {
+        if (index.column() > 0 && index.data(Qt::DisplayRole).toString().isEmpty()) return;
+        const QString text = index.data(Qt::DisplayRole).toString();
+        QStyleOptionViewItem plain = option;
+        initStyleOption(&plain, index);
+        plain.text.clear();
+        // Background, selection and focus of the cell, without its text.
+        const QWidget* view = option.widget;
+        QStyle* style = view ? view->style() : QApplication::style();
+        style->drawControl(QStyle::CE_ItemViewItem, &plain, painter, view);
+        if (text.isEmpty()) return;
+        painter->save();
+        painter->setFont(plain.font);
+        painter->setPen(plain.palette.color(QPalette::Text));
+        QRect line = option.rect.adjusted(2, 0, 0, 0);
+        line.setWidth(qMax(line.width(), painter->device()->width() - line.left()));
+        painter->drawText(line, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, text);
+        painter->restore();
+    }
+};
 
 bool isSuperUser(const char* name, void*) {
     for (int i = 0; i < userTable.count; ++i)
@@ -57,6 +87,7 @@ TablePage::TablePage(const PageEntry& entry, QWidget* parent) : FramePage(entry,
     GridCell readOnly;
     readOnly.readOnly = true;
     m_grid->SetGridDefault(readOnly);
+    m_grid->setItemDelegate(new LineDelegate(m_grid));
     // The print copy: line n in row n, column 1.
     m_sheet = new CVCF1(this);
     m_sheet->setObjectName(QStringLiteral("sheet%1").arg(ID_PRINT_COPY));

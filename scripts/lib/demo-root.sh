@@ -195,7 +195,9 @@ demo_write_line_speeds() {
   mv "$demo_state/setup.bin.tmp" "$demo_state/setup.bin"
 }
 
-# Starts rpcbind (when needed) and vxd on the demo root, listening on loopback only.
+# Starts rpcbind (when needed) and vxd on the demo root, listening on loopback only. The
+# network page's intranet line (eth1) shows the loopback traffic, so the demo has a line that
+# moves on a machine without the proxy's interfaces.
 demo_start_server() {
   if [ -s "$demo_root/.vxd.pid" ] &&
     [ "$(cat /proc/"$(cat "$demo_root/.vxd.pid")"/comm 2>/dev/null)" = vxd ]; then
@@ -203,7 +205,7 @@ demo_start_server() {
     return 0
   fi
   ORVELAN_SERVER_BIN_DIR=$demo_build/server "$demo_repo/scripts/vxd-start" "$demo_root" \
-    --listen 127.0.0.1 >/dev/null || demo_fail "vxd did not start (see $demo_root/.vxd.err)"
+    --listen 127.0.0.1 --netdev-alias eth1=lo >/dev/null || demo_fail "vxd did not start (see $demo_root/.vxd.err)"
 }
 
 demo_stop_server() {

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <regex>
 #include <spawn.h>
+#include <sstream>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -334,6 +335,67 @@ TEST_F(VxdTest, NetdevReportsWholeTriples) {
     EXPECT_TRUE(std::regex_match(text, std::regex("([^ ]+ [0-9]+ [0-9]+)( [^ ]+ [0-9]+ [0-9]+)*")))
         << text;
     EXPECT_NE((" " + text).find(" lo "), std::string::npos) << text;
+}
+
+// lo's transmitted and received byte counts from /proc/net/dev.
+std::pair<unsigned long long, unsigned long long> loopbackCounters() {
+    std::ifstream in("/proc/net/dev");
+    std::string line;
+    unsigned long long v[9] = {};
+    while (std::getline(in, line)) {
+        size_t colon = line.find(':');
+        if (colon == std::string::npos) continue;
+        std::string name = line.substr(0, colon);
+        name.erase(0, name.find_first_not_of(' '));
+        if (name != "lo") continue;
+        std::istringstream s(line.substr(colon + 1));
+        for (unsigned long long& x : v)
+            s >> x;
+        break;
+    }
+    return {v[8], v[0]};
+}
+
+TEST(VxdNetdev, AliasesReportInterfacesUnderOtherNames) {
+    TestServerOptions options;
+    options.extraArgs = {"--netdev-alias", "eth1=lo", "--netdev-alias", "ppp0=lo"};
+    TestServer server(options);
+    ASSERT_TRUE(server.running()) << server.error();
+    auto before = loopbackCounters();
+    Reply r = callString(VXPROG_MAIN, vxRPC_NETDEV, "xxx");
+    auto after = loopbackCounters();
+    ASSERT_EQ(r.status, RPC_SUCCESS);
+    std::istringstream words(r.text);
+    std::string name1, name2;
+    unsigned long long tx1, rx1, tx2, rx2;
+    ASSERT_TRUE(words >> name1 >> tx1 >> rx1 >> name2 >> tx2 >> rx2) << r.text;
+    // The aliases first, in their order, each with lo's counters; lo itself is not reported.
+    EXPECT_EQ(name1, "eth1");
+    EXPECT_EQ(name2, "ppp0");
+    EXPECT_EQ(tx1, tx2);
+    EXPECT_EQ(rx1, rx2);
+    EXPECT_GE(tx1, before.first);
+    EXPECT_LE(tx1, after.first);
+    EXPECT_GE(rx1, before.second);
+    EXPECT_LE(rx1, after.second);
+    EXPECT_EQ((" " + std::string(r.text) + " ").find(" lo "), std::string::npos) << r.text;
+    EXPECT_LE(strlen(r.text), 128u);
+}
+
+TEST(VxdNetdev, MalformedAliasStopsTheStart) {
+    for (const char* bad : {"eth1", "=lo", "eth1=", "eth 1=lo", "averyverylongname=lo"}) {
+        std::string command =
+            testServerBinDir() + "/vxd --root /tmp --netdev-alias '" + bad + "' 2>&1";
+        FILE* p = popen(command.c_str(), "r");
+        ASSERT_NE(p, nullptr);
+        char out[256] = {};
+        size_t n = fread(out, 1, sizeof out - 1, p);
+        out[n] = '\0';
+        EXPECT_EQ(pclose(p), 2 << 8) << bad;
+        EXPECT_EQ(std::string(out),
+                  std::string("vxd: bad --netdev-alias value (want NAME=INTERFACE): ") + bad +
+                      "\n");
+    }
 }
 
 TEST_F(VxdTest, PingRunsWithoutShell) {
