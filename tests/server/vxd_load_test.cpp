@@ -159,17 +159,28 @@ TEST(VxdBounds, CommandTimeLimitKillsTheCommand) {
     TestServer server(withArgs({"--command-timeout", "1"}));
     ASSERT_TRUE(server.running()) << server.error();
     auto start = Clock::now();
-    Reply r = remoteExec("sleep 30 & sleep 20; touch after");
+    Reply r = remoteExec("sleep 30 & echo $! >bg; sleep 20; touch after");
     double elapsed = secondsSince(start);
     ASSERT_EQ(r.status, RPC_SUCCESS);
     EXPECT_EQ(r.r.value, static_cast<int8_t>(128 + SIGKILL)); // killed: 137 as a signed byte
     EXPECT_LT(elapsed, 5.0);
-    EXPECT_NE(server.logText().find(
-                  " command time limit (1 s) reached: killed sleep 30 & sleep 20; touch after\n"),
+    EXPECT_NE(server.logText().find(" command time limit (1 s) reached: killed sleep 30 & echo $! "
+                                    ">bg; sleep 20; touch after\n"),
               std::string::npos)
         << server.logText();
-    // The whole process group went, the background sleep too.
-    EXPECT_EQ(std::system("pgrep -x -f 'sleep 30' >/dev/null"), 256);
+    // The whole process group went, the background sleep too (gone, or a zombie not yet reaped).
+    int background = std::atoi(server.readFile("bg").c_str());
+    ASSERT_GT(background, 0);
+    EXPECT_TRUE(waitFor(
+        [&] {
+            std::ifstream stat("/proc/" + std::to_string(background) + "/stat");
+            std::string text((std::istreambuf_iterator<char>(stat)),
+                             std::istreambuf_iterator<char>());
+            size_t end = text.rfind(')');
+            return text.empty() || (end != std::string::npos && text.compare(end, 3, ") Z") == 0);
+        },
+        2000));
+    EXPECT_FALSE(server.exists("after"));
     EXPECT_EQ(remoteExec("true").r.value, 0);
 }
 
