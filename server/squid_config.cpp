@@ -4,10 +4,12 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <map>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
@@ -210,7 +212,10 @@ std::string joinLines(std::vector<std::string> items) {
     return out;
 }
 
-std::map<std::string, std::string> buildFiles(const std::string& dir, std::vector<Group>& groups,
+// dir is the configuration directory as the server names it (where the files are written),
+// hostDir the same directory as Squid on this machine sees it (the names inside orvelan.conf).
+std::map<std::string, std::string> buildFiles(const std::string& dir, const std::string& hostDir,
+                                              std::vector<Group>& groups,
                                               const std::vector<User>& users) {
     std::map<std::string, std::string> files;
     std::vector<std::string> passwd;
@@ -221,7 +226,7 @@ std::map<std::string, std::string> buildFiles(const std::string& dir, std::vecto
     std::string conf =
         "# Generated from the proxy server's user, group and permit lists; do not edit.\n"
         "auth_param basic program /usr/lib/squid/basic_ncsa_auth " +
-        dir +
+        hostDir +
         "/passwd\n"
         "auth_param basic realm Orvelan proxy\n"
         "acl orvelan_users proxy_auth REQUIRED\n";
@@ -233,12 +238,15 @@ std::map<std::string, std::string> buildFiles(const std::string& dir, std::vecto
         files[dir + "/groups/" + g.name + ".users"] = joinLines(g.users);
         files[dir + "/groups/" + g.name + ".urls"] = joinLines(patterns);
         std::string members = "orvelan_g_" + g.name, sites = "orvelan_s_" + g.name;
-        conf += "acl " + members + " proxy_auth \"" + dir + "/groups/" + g.name + ".users\"\n";
-        conf += "acl " + sites + " url_regex -i \"" + dir + "/groups/" + g.name + ".urls\"\n";
+        conf += "acl " + members + " proxy_auth \"" + hostDir + "/groups/" + g.name + ".users\"\n";
+        conf += "acl " + sites + " url_regex -i \"" + hostDir + "/groups/" + g.name + ".urls\"\n";
         // A deny list blocks its sites and allows the rest; an allow list the other way round.
         rules += "http_access " + std::string(g.deny ? "deny " : "allow ") + members + " " + sites +
                  "\n";
-        rules += "http_access " + std::string(g.deny ? "allow " : "deny ") + members + "\n";
+        // A deny line that ends with an authentication ACL makes Squid ask for credentials again
+        // (407) instead of refusing (403): "all" ends it.
+        rules += "http_access " + std::string(g.deny ? "allow " : "deny ") + members +
+                 (g.deny ? "" : " all") + "\n";
     }
     conf += rules + "http_access allow orvelan_users\n";
     files[dir + "/orvelan.conf"] = conf;
@@ -286,7 +294,12 @@ int vxdWriteSquidConfig(const VxdRoot& root, std::string* error) {
         }
     }
 
-    std::map<std::string, std::string> files = buildFiles(dir, groups, users);
+    // Squid reads the files outside the server's root mapping (and outside the view of vxsh,
+    // which names the root's real path in VXD_SYSTEM_ROOT): name them by their real path.
+    const char* systemRoot = getenv("VXD_SYSTEM_ROOT");
+    std::string realRoot = systemRoot && *systemRoot ? systemRoot : root.rootPath;
+    std::string hostDir = realRoot == "/" ? dir : realRoot + dir;
+    std::map<std::string, std::string> files = buildFiles(dir, hostDir, groups, users);
     if ((err = makeDirs(root, dir + "/groups/x"))) return (*error = fail(dir, 0, strerror(err)), 1);
     for (const auto& [path, content] : files) {
         vxdFaultPoint("squid"); // one step per configuration file
@@ -315,6 +328,21 @@ int vxdSquidMain(const char* name, int argc, char** argv) {
     if (vxdWriteSquidConfig(root, &error) != 0) {
         fprintf(stderr, "%s: %s\n", name, error.c_str());
         return 1;
+    }
+    // A running Squid takes the new configuration only when told; "SQUIDRECONFIGURE" names the
+    // command that tells it (e.g. "squid -k reconfigure"). Its failure is the command's failure:
+    // the lists were saved, but the proxy does not enforce them yet.
+    const char* reconfigure = vxGetParam("SQUIDRECONFIGURE");
+    if (reconfigure && *reconfigure) {
+        fflush(nullptr);
+        int status = system(reconfigure);
+        if (status == -1 || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+            fprintf(stderr, "%s: SQUIDRECONFIGURE \"%s\" failed (status %d)\n", name, reconfigure,
+                    status == -1        ? -1
+                    : WIFEXITED(status) ? WEXITSTATUS(status)
+                                        : 128 + WTERMSIG(status));
+            return 1;
+        }
     }
     return 0;
 }

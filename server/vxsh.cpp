@@ -8,7 +8,8 @@
 // every top-level directory of the system bound in place (symbolic links such as /bin copied),
 // the root's l and tmp over /l and /tmp (an empty /l and a fresh /tmp when the root has none),
 // and the whole root at /.vxd-root, which becomes VXD_ROOT for the server programs and holds
-// the working directory. The namespace, and every mount in it, ends with the command.
+// the working directory; VXD_SYSTEM_ROOT keeps the root's real path. The namespace, and every
+// mount in it, ends with the command.
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -171,6 +172,8 @@ int buildView(const std::string& root, const std::string& cwd) {
     if (chdir(work.c_str()) != 0) return fail("cannot enter", work);
     setenv("PATH", viewPath(getenv("PATH"), root).c_str(), 1);
     setenv("VXD_ROOT", kRootInView, 1);
+    // Where the root lies for programs outside this view (Squid reads the files kaka writes).
+    setenv("VXD_SYSTEM_ROOT", root.c_str(), 1);
     return 0;
 }
 

@@ -67,7 +67,7 @@ TEST_F(SquidConfigTest, ListsBecomePasswordAclAndRuleFiles) {
               std::string::npos)
         << conf;
     EXPECT_NE(conf.find("http_access allow orvelan_g_guests orvelan_s_guests\n"
-                        "http_access deny orvelan_g_guests\n"),
+                        "http_access deny orvelan_g_guests all\n"),
               std::string::npos)
         << conf;
 }

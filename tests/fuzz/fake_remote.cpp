@@ -1,0 +1,55 @@
+// The remote link's operations that the data layer calls, served from memory for its fuzz
+// targets (see fuzz_support.h). Linked instead of the real remote link.
+#include <cstdio>
+#include <cstring>
+
+#include "fuzz_support.h"
+#include "vx_remote.h"
+
+namespace {
+
+struct Served {
+    const char* key;
+    const uint8_t* data;
+    size_t size;
+};
+Served g_served[4];
+int g_servedCount = 0;
+
+} // namespace
+
+void fakeServe(const char* key, const uint8_t* data, size_t size) {
+    if (g_servedCount < 4) g_served[g_servedCount++] = {key, data, size};
+}
+
+void fakeClear() {
+    g_servedCount = 0;
+}
+
+int rpc_nt_init() {
+    return 0;
+}
+
+int vxGetRemoteFile(const char*, const char* remotePath, const char* localPath) {
+    for (int i = 0; i < g_servedCount; i++)
+        if (strstr(remotePath, g_served[i].key))
+            return fuzzWriteFile(localPath, g_served[i].data, g_served[i].size) ? 0 : -1;
+    return 2;
+}
+
+int vxPutRemoteFile(const char*, const char*, const char*) {
+    return 0;
+}
+
+int vxRemoteExec(const char*, const char*) {
+    return 0;
+}
+
+int vxRemoteCrypt(const char*, const char*, const char*, char* out, size_t outSize) {
+    snprintf(out, outSize, "wjAAAAAAAAAAA");
+    return 0;
+}
+
+int fnPing(const char*, FILE*, int) {
+    return 0;
+}

@@ -1,0 +1,25 @@
+// Fuzz target: the user list and user data readers (LoadUsers for viewing), the input split into
+// the two server files, over a group table of two groups.
+#include <cstddef>
+#include <cstdint>
+
+#include "fuzz_support.h"
+#include "server_data.h"
+#include "vx_err.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    fuzzEnterWorkdir();
+    const uint8_t *users, *userData;
+    size_t usersSize, userDataSize;
+    fuzzSplit(data, size, &users, &usersSize, &userData, &userDataSize);
+    serverData.Reset();
+    vxClearError();
+    serverData.AddGroup("staff", "d", "");
+    serverData.AddGroup("guests", "a", "");
+    fakeClear();
+    fakeServe("/userdata", userData, userDataSize);
+    fakeServe("/users", users, usersSize);
+    serverData.LoadUsers(false);
+    if (userTable.count < 0 || userTable.count > SD_MAX_USERS) __builtin_trap();
+    return 0;
+}
