@@ -23,6 +23,8 @@ class UrlControlPage : public EditorPage {
     void chooseGroup(int group);
     // Loads the current group's list for viewing and fills the table.
     void loadForViewing();
+    // Fills the sheet from the URL table (at least 12 rows).
+    void fill();
 
     void addEntry() override;
     void changeEntry() override;
@@ -42,7 +44,6 @@ class UrlControlPage : public EditorPage {
   private:
     void fillGroups();
     void updateKind();
-    void fill();
     // Asks for a URL in the text dialog until it is accepted or cancelled; row is the row
     // being changed (0: a new one). Empty when cancelled or left empty.
     QString askUrl(const QString& title, const QString& preset, long row);

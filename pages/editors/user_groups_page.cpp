@@ -80,7 +80,7 @@ UserGroupsPage::UserGroupsPage(const PageEntry& entry, QWidget* parent)
 void UserGroupsPage::fill(bool colours) {
     const int count = serverData.groupCount;
     CVCF1* s = sheet();
-    s->SetupEditorSheet(2, std::max(count, MIN_ROWS), {3240, 3240}, 280,
+    s->SetupEditorSheet(2, std::max(count, MIN_ROWS), {3150, 3150}, 280,
                         QFont(QStringLiteral("Arial"), 10), QColor(0, 0, 0));
     s->SetRepaint(false);
     m_origin.clear();

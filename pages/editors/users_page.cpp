@@ -122,7 +122,7 @@ void UsersPage::fillTable(int selectIndex) {
     CVCF1* s = sheet();
     m_syncing = true;
     m_names->clear();
-    s->SetupEditorSheet(5, std::max(count, MIN_ROWS), {1650, 1250, 300, 300, 300}, 280,
+    s->SetupEditorSheet(5, std::max(count, MIN_ROWS), {1500, 1400, 300, 300, 300}, 280,
                         QFont(QStringLiteral("Arial"), 10), QColor(0, 0, 255));
     s->SetRepaint(false);
     QStringList names;

@@ -27,6 +27,9 @@ class UsersPage : public EditorPage {
 
     // Loads the users for viewing and fills the table (reporting a failure on the status line).
     void loadForViewing();
+    // Fills the sheet and the name list from the user table and selects the user at
+    // selectIndex (none when out of range).
+    void fillTable(int selectIndex);
 
     void addEntry() override;
     void changeEntry() override;
@@ -44,7 +47,6 @@ class UsersPage : public EditorPage {
     void pageShown() override;
 
   private:
-    void fillTable(int selectIndex);
     void showUser(int index);
     void clearData();
 

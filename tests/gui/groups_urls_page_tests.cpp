@@ -10,6 +10,9 @@
 #include "editor_fixture.h"
 #include "editors/url_control_page.h"
 #include "editors/user_groups_page.h"
+#include "logon_page.h"
+#include "main_window.h"
+#include "vx_reg.h"
 
 namespace {
 
@@ -321,6 +324,41 @@ TEST_F(UrlControlPageTest, UserLevelSeesLoadDisabledOnAllThreePages) {
         page->loadForEditing();
         EXPECT_FALSE(page->editing());
     }
+    EXPECT_EQ(lockCopies(), "");
+}
+
+} // namespace
+
+namespace {
+
+using EditorLogOnTest = EditorTest;
+
+// Logged on at the user level through the console itself, the three editor pages only view.
+TEST_F(EditorLogOnTest, UserLevelLogonLeavesLoadDisabledOnTheEditorPages) {
+    ASSERT_EQ(serverData.ChangeConsolePassword("", "titok", 0), 1);
+    std::string mark = std::string(ORVELAN_REGISTRY_ROOT) + "\\Setup\\Set";
+    ASSERT_GE(vxWriteRegistryKey(nullptr, 0, mark.c_str(), "X", REG_SZ), 0);
+    serverData.SelectedLevel = serverData.GrantedLevel = 0;
+    MainWindow window(consolePages(), -1);
+    window.show();
+    window.startupLoad();
+    ASSERT_TRUE(window.loaded()) << shownTexts().toStdString();
+    shownTexts();
+    PasswordDialog::queuePassword("titok");
+    window.logOnPage()->logOn();
+    ASSERT_TRUE(window.logOnPage()->loggedOn());
+    for (int p = 0; p < 3; p++) {
+        window.command(CMD_SHOW_PAGE, showPageParam(1, p));
+        auto* page = dynamic_cast<EditorPage*>(window.page(1, p));
+        ASSERT_NE(page, nullptr);
+        EXPECT_TRUE(page->isVisibleTo(&window));
+        EXPECT_FALSE(page->button(EditorPage::Load)->isEnabled()) << p;
+        EXPECT_FALSE(page->button(EditorPage::Save)->isEnabled()) << p;
+    }
+    // The users page shows the server's users all the same.
+    auto* users = dynamic_cast<EditorPage*>(window.page(1, 1));
+    EXPECT_EQ(users->sheet()->GetTextRC(1, 1), "anna");
+    window.close();
     EXPECT_EQ(lockCopies(), "");
 }
 

@@ -1,0 +1,95 @@
+// Benchmark of the editor pages: from the loaded tables to the painted sheet, for the users page
+// with 1000 users and the URL control page with 1024 URLs. Prints the median and the slowest of
+// each in milliseconds (offscreen platform; no server is needed).
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+#include <QApplication>
+#include <QPixmap>
+
+#include "editors/url_control_page.h"
+#include "editors/users_page.h"
+#include "page_table.h"
+#include "server_data.h"
+
+namespace {
+
+struct Series {
+    const char* name;
+    std::vector<double> ms;
+    void print() {
+        std::sort(ms.begin(), ms.end());
+        printf("%-28s median %8.1f ms   slowest %8.1f ms   (%zu rounds)\n", name, ms[ms.size() / 2],
+               ms.back(), ms.size());
+    }
+};
+
+template <typename F> void timed(Series& s, F fillAndPaint) {
+    auto start = std::chrono::steady_clock::now();
+    fillAndPaint();
+    s.ms.push_back(
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+            .count());
+}
+
+void makeTables() {
+    serverData.Reset();
+    for (int g = 0; g < 8; g++) {
+        char name[16];
+        std::snprintf(name, sizeof name, "csoport%d", g);
+        serverData.AddGroup(name, g % 2 ? "a" : "d", "");
+    }
+    for (int i = 0; i < SD_MAX_USERS; i++) {
+        UserRecord u{};
+        std::snprintf(u.name, sizeof u.name, "felhasznalo%04d", i);
+        std::snprintf(u.fullName, sizeof u.fullName, "Teszt Elek %d", i);
+        u.group = i % 8;
+        u.proxy = 1;
+        u.mail = i % 2;
+        u.super = i % 7 == 0;
+        serverData.AddUser(u);
+    }
+    for (int i = 0; i < SD_MAX_URLS; i++) {
+        char url[32];
+        std::snprintf(url, sizeof url, "www.site%04d.example.hu", i);
+        serverData.AddUrl(url);
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
+    makeTables();
+    if (userTable.count != SD_MAX_USERS || serverData.urlCount != SD_MAX_URLS) {
+        fprintf(stderr, "editor_bench: the tables could not be filled\n");
+        return 1;
+    }
+    QWidget window;
+    window.resize(800, 480);
+    UsersPage users(*consolePages().find(1, 1), &window);
+    UrlControlPage urls(*consolePages().find(1, 2), &window);
+    users.show();
+    urls.show();
+    window.show();
+    Series fillUsers{"users page, 1000 users", {}};
+    Series fillUrls{"URL page, 1024 URLs", {}};
+    for (int r = 0; r < rounds; r++) {
+        timed(fillUsers, [&] {
+            users.fillTable(0);
+            users.grab();
+        });
+        timed(fillUrls, [&] {
+            urls.fill();
+            urls.grab();
+        });
+    }
+    fillUsers.print();
+    fillUrls.print();
+    return 0;
+}
