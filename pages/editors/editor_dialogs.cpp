@@ -18,6 +18,7 @@
 #include "messagebox.h"
 #include "password_dialog.h"
 #include "sd_text.h"
+#include "vx_names.h"
 
 namespace {
 
@@ -60,11 +61,20 @@ QString UserFieldRefusal(const QString& label, const QByteArray& bytes) {
     return {};
 }
 
+QString NameRefusal(const QString& label, const QByteArray& name) {
+    if (!vxNameProblem(name.constData())) return {};
+    QStringList forbidden;
+    for (const char* c = VX_NAME_FORBIDDEN; *c; c++)
+        forbidden << QString(QLatin1Char(*c));
+    return QStringLiteral("%1 nem tartalmazhat szóközt, vezérlő karaktert és a következőket: %2; "
+                          "nem kezdődhet ponttal vagy kötőjellel !")
+        .arg(label, forbidden.join(QLatin1Char(' ')));
+}
+
 QString GroupNameRefusal(const QByteArray& name) {
     if (name.size() > 31) return QStringLiteral("A csoportnév legfeljebb 31 karakter lehet !");
     if (sdGroupNameProblem(name.constData()))
-        return QStringLiteral("A csoportnév nem tartalmazhat szóközt, vezérlő karaktert és a "
-                              "következőket: / : \" ' ` $ \\ ; & | < > ( ) { } [ ] * ? ! # ~ ^");
+        return NameRefusal(QStringLiteral("A csoportnév"), name);
     return {};
 }
 
@@ -241,7 +251,8 @@ bool UserDataDialog::readRecord(UserRecord* out) {
         }
         // Each text is cut to its capacity (one byte a character in the server's code page).
         bytes.truncate(static_cast<qsizetype>(f.size) - 1);
-        QString refusal = UserFieldRefusal(name, bytes);
+        QString refusal = f.member == r.name ? NameRefusal(QStringLiteral("A usernév"), bytes)
+                                             : UserFieldRefusal(name, bytes);
         if (!refusal.isEmpty()) {
             MessageBox::warning(this, ERROR_TITLE, refusal);
             return false;

@@ -16,6 +16,7 @@
 #include "server_data.h"
 #include "startup.h"
 #include "vcf1.h"
+#include "vx_err.h"
 
 namespace {
 
@@ -217,8 +218,8 @@ void UsersPage::addEntry() {
     });
     if (dialog.exec() != QDialog::Accepted) return;
     int index = serverData.AddUser(dialog.record());
-    if (index < 0) {
-        setStatus(DUPLICATE_USER);
+    if (index < 0) { // the dialog checked the record; this is the data layer's own refusal
+        setStatus(QString::fromUtf8(vxLastError().text));
         return;
     }
     fillTable(index);
@@ -238,7 +239,7 @@ void UsersPage::changeEntry() {
     });
     if (dialog.exec() != QDialog::Accepted) return;
     if (serverData.SetUser(index, dialog.record()) < 0) {
-        setStatus(DUPLICATE_USER);
+        setStatus(QString::fromUtf8(vxLastError().text));
         return;
     }
     fillTable(index);

@@ -150,8 +150,8 @@ TEST_F(UserGroupsPageTest, DialogRefusalsAndTheFirstEmptyRowEndingTheList) {
     });
     page.button(EditorPage::Add)->click();
     const QString unsafe =
-        "A csoportnév nem tartalmazhat szóközt, vezérlő karaktert és a következőket: / : \" ' ` "
-        "$ \\ ; & | < > ( ) { } [ ] * ? ! # ~ ^";
+        "A csoportnév nem tartalmazhat szóközt, vezérlő karaktert és a következőket: / \\ \" ' "
+        "` $ & | ; < > ( ) [ ] { } * ? ! # ~ ^ % = : ,; nem kezdődhet ponttal vagy kötőjellel !";
     EXPECT_EQ(shownTexts(), "Hiba ...(nincs csoportnév)|A csoport már szerepel a listában|"
                             "A csoportnév legfeljebb 31 karakter lehet !|" +
                                 unsafe + "|" + unsafe);

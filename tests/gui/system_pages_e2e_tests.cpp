@@ -2,6 +2,7 @@
 // the Setup page's working hours and console passwords, the network page's ping tests and live
 // counters, and a first run that lands on Setup, is pointed at the server and finds it after a
 // restart.
+#include <memory>
 #include <sys/stat.h>
 
 #include <QLineEdit>
@@ -24,6 +25,7 @@
 #include "system/network_page.h"
 #include "system/setup_page.h"
 #include "vx_reg.h"
+#include "vx_remote.h"
 
 namespace {
 
@@ -38,9 +40,10 @@ class SystemE2ETest : public AppTest {
         AppTest::SetUp();
         lineSpeeds = LineSpeeds{};
         beforeStart();
-        ASSERT_TRUE(server.start()) << server.error();
-        ASSERT_TRUE(buildDemoRoot(server));
-        ASSERT_TRUE(connectConsole(server));
+        server = std::make_unique<TestServer>(serverOptions());
+        ASSERT_TRUE(server->running()) << server->error();
+        ASSERT_TRUE(buildDemoRoot(*server));
+        ASSERT_TRUE(connectConsole(*server));
         params("ProxyServerName 127.0.0.1\n");
     }
     void TearDown() override {
@@ -48,6 +51,7 @@ class SystemE2ETest : public AppTest {
         AppTest::TearDown();
     }
     virtual void beforeStart() {}
+    virtual TestServerOptions serverOptions() { return {}; }
     // The listed lines of a log page.
     static QStringList lines(const LogPage& page) {
         QStringList out;
@@ -57,7 +61,7 @@ class SystemE2ETest : public AppTest {
     }
     // Commands the server ran since the last call.
     std::string newCommands() {
-        std::string all = serverCommands(server);
+        std::string all = serverCommands(*server);
         std::string fresh = all.substr(seen);
         seen = all.size();
         return fresh;
@@ -65,18 +69,13 @@ class SystemE2ETest : public AppTest {
     static bool makeExecutable(const std::string& path) { return chmod(path.c_str(), 0755) == 0; }
 
     QWidget owner;
-    static TestServerOptions notStarted() {
-        TestServerOptions o;
-        o.start = false;
-        return o;
-    }
-    TestServer server{notStarted()};
+    std::unique_ptr<TestServer> server;
     size_t seen = 0;
 };
 
 TEST_F(SystemE2ETest, SystemLogListsTheTailAndEveryShowingRunsItAgain) {
     // "első sor", "második" in Windows-1250.
-    ASSERT_TRUE(server.writeFile("/var/log/tty12", "els\xF5 sor\nm\xE1sodik\r\nharmadik\n"));
+    ASSERT_TRUE(server->writeFile("/var/log/tty12", "els\xF5 sor\nm\xE1sodik\r\nharmadik\n"));
     SystemLogPage page(entryAt(0, 2), &owner);
     newCommands();
     page.command(CMD_PAGE_SHOWN);
@@ -97,7 +96,7 @@ TEST_F(SystemE2ETest, FiftyLinesOfALongLogScrolledToTheLast) {
     std::string log;
     for (int i = 1; i <= 70; i++)
         log += "sor " + std::to_string(i) + "\n";
-    ASSERT_TRUE(server.writeFile("/var/log/tty12", log));
+    ASSERT_TRUE(server->writeFile("/var/log/tty12", log));
     SystemLogPage page(entryAt(0, 2), &owner);
     page.resize(634, 476);
     page.show();
@@ -112,7 +111,7 @@ TEST_F(SystemE2ETest, FiftyLinesOfALongLogScrolledToTheLast) {
 }
 
 TEST_F(SystemE2ETest, EmptyLogLongLinesAndFailures) {
-    ASSERT_TRUE(server.writeFile("/var/log/tty12", ""));
+    ASSERT_TRUE(server->writeFile("/var/log/tty12", ""));
     SystemLogPage page(entryAt(0, 2), &owner);
     page.command(CMD_PAGE_SHOWN);
     EXPECT_EQ(page.lineCount(), 0);
@@ -120,24 +119,24 @@ TEST_F(SystemE2ETest, EmptyLogLongLinesAndFailures) {
     EXPECT_EQ(page.grid()->QuickGetText(0, 0), "");
 
     // A line of 600 characters is listed in pieces of 511.
-    ASSERT_TRUE(server.writeFile("/var/log/tty12", std::string(600, 'x') + "\nvege\n"));
+    ASSERT_TRUE(server->writeFile("/var/log/tty12", std::string(600, 'x') + "\nvege\n"));
     page.command(CMD_PAGE_SHOWN);
     EXPECT_EQ(lines(page), QStringList({QString(511, 'x'), QString(89, 'x') + " ", "vege "}));
 
     // A log the tail program cannot read and a missing tail program read alike.
-    ASSERT_TRUE(std::filesystem::remove(server.local("/var/log/tty12")));
+    ASSERT_TRUE(std::filesystem::remove(server->local("/var/log/tty12")));
     page.command(CMD_PAGE_SHOWN);
     EXPECT_EQ(lines(page), QStringList({"  'tail' nem futtatható a proxy szerveren !"}));
     EXPECT_EQ(page.grid()->GetNumberRows(), 10000);
     EXPECT_EQ(page.grid()->QuickGetText(0, 1), "");
-    ASSERT_TRUE(server.writeFile("/var/log/tty12", "a\n"));
-    ASSERT_TRUE(std::filesystem::remove(server.local("vxtail")));
+    ASSERT_TRUE(server->writeFile("/var/log/tty12", "a\n"));
+    ASSERT_TRUE(std::filesystem::remove(server->local("vxtail")));
     page.command(CMD_PAGE_SHOWN);
     EXPECT_EQ(lines(page), QStringList({"  'tail' nem futtatható a proxy szerveren !"}));
 
     // A tail program that succeeds without leaving its output: the fetch fails.
-    ASSERT_TRUE(server.writeFile("vxtail", "#!/bin/sh\nrm -f vxtail.tmp\nexit 0\n"));
-    ASSERT_TRUE(makeExecutable(server.local("vxtail")));
+    ASSERT_TRUE(server->writeFile("vxtail", "#!/bin/sh\nrm -f vxtail.tmp\nexit 0\n"));
+    ASSERT_TRUE(makeExecutable(server->local("vxtail")));
     page.command(CMD_PAGE_SHOWN);
     EXPECT_EQ(lines(page), QStringList({"  Távoli file olvasási hiba !"}));
 }
@@ -153,10 +152,10 @@ TEST_F(SystemE2ETest, DaemonLogShowsTheServicesOwnLog) {
 }
 
 // ---------------------------------------------------------------------------------------------
-// Setup against the server.
+// Setup against the server->
 
 TEST_F(SystemE2ETest, SetupLoadsAndSavesTheServersWorkingHours) {
-    ASSERT_TRUE(server.writeFile("attandance.txt", "07:45 - 17:15\r\n"));
+    ASSERT_TRUE(server->writeFile("attandance.txt", "07:45 - 17:15\r\n"));
     LineSpeeds stored{64, 2000, 32, 128, 4000, 16, 1, 1, 1};
     ASSERT_EQ(WriteLineSpeeds(stored), 0);
     serverData.SelectedLevel = serverData.GrantedLevel = 1;
@@ -179,7 +178,7 @@ TEST_F(SystemE2ETest, SetupLoadsAndSavesTheServersWorkingHours) {
     page.serverField(2)->setText("lan.example");
     QTest::mouseClick(page.findChild<RoundButton*>("button1021"), Qt::LeftButton);
     EXPECT_EQ(page.statusLabel()->text(), "");
-    EXPECT_EQ(server.readFile("attandance.txt"), "07:00 - 17:30\r\n");
+    EXPECT_EQ(server->readFile("attandance.txt"), "07:00 - 17:30\r\n");
     EXPECT_EQ(get("registry.reg"),
               "REGEDIT4\r\n\r\n"
               "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Tarnwell\\Varrow Remote Administrator\\Setup]\r\n"
@@ -195,13 +194,13 @@ TEST_F(SystemE2ETest, SetupLoadsAndSavesTheServersWorkingHours) {
     EXPECT_EQ(saved.intranetOut, 16);
 
     // The server gone: the working hours fail, the rest was saved.
-    server.stop();
+    server->stop();
     page.save();
     EXPECT_EQ(page.statusLabel()->text(), "Hiba a proxy szerveren !");
 }
 
 TEST_F(SystemE2ETest, SetupWithoutSetupBinStillShowsTheServersHours) {
-    ASSERT_TRUE(server.writeFile("attandance.txt", "06:30 - 14:00\r\n"));
+    ASSERT_TRUE(server->writeFile("attandance.txt", "06:30 - 14:00\r\n"));
     SetupPage page(entryAt(0, 4), &owner);
     page.command(CMD_PAGE_SHOWN);
     EXPECT_EQ(shownTexts(), "Setup file behívási hiba!, Default setup!!");
@@ -209,9 +208,9 @@ TEST_F(SystemE2ETest, SetupWithoutSetupBinStillShowsTheServersHours) {
     EXPECT_EQ(page.hourField(1)->value(), 30);
     EXPECT_EQ(page.hourField(2)->value(), 14);
     EXPECT_EQ(page.hourField(3)->value(), 0);
-    // A save keeps them as they were on the server.
+    // A save keeps them as they were on the server->
     page.save();
-    EXPECT_EQ(server.readFile("attandance.txt"), "06:30 - 14:00\r\n");
+    EXPECT_EQ(server->readFile("attandance.txt"), "06:30 - 14:00\r\n");
 }
 
 TEST_F(SystemE2ETest, SetupChangesBothConsolePasswords) {
@@ -219,12 +218,12 @@ TEST_F(SystemE2ETest, SetupChangesBothConsolePasswords) {
     PasswordDialog::queueAnswer(true, {}, "admin1", "admin1");
     QTest::mouseClick(page.findChild<RoundButton*>("button141"), Qt::LeftButton);
     EXPECT_EQ(page.statusLabel()->text(), "Password OK !");
-    std::string admin = server.readFile("/l/apache/etc/ampasswd");
+    std::string admin = server->readFile("/l/apache/etc/ampasswd");
     EXPECT_EQ(admin.substr(0, 2), "wj");
     PasswordDialog::queueAnswer(true, {}, "user1", "user1");
     QTest::mouseClick(page.findChild<RoundButton*>("button140"), Qt::LeftButton);
     EXPECT_EQ(page.statusLabel()->text(), "Password OK !");
-    EXPECT_NE(server.readFile("/l/apache/etc/empasswd"), admin);
+    EXPECT_NE(server->readFile("/l/apache/etc/empasswd"), admin);
     // The logon checks against them.
     serverData.SelectedLevel = 1;
     EXPECT_EQ(serverData.CheckConsolePassword("admin1"), 1);
@@ -237,7 +236,7 @@ TEST_F(SystemE2ETest, SetupChangesBothConsolePasswords) {
     EXPECT_EQ(page.statusLabel()->text(), "Hibás jelszó !");
     EXPECT_EQ(serverData.CheckConsolePassword("user1"), 1);
 
-    server.stop();
+    server->stop();
     PasswordDialog::queueAnswer(true, {}, "user2", "user2");
     page.changePassword(0);
     EXPECT_EQ(page.statusLabel()->text(), "Távoli hiba !");
@@ -294,6 +293,47 @@ TEST_F(LongPingTest, OutputIsCutAt2047Bytes) {
 }
 
 // ---------------------------------------------------------------------------------------------
+// Network page: live counters of a server whose loopback interface reports itself as "eth1",
+// the intranet line.
+
+class LiveCountersTest : public SystemE2ETest {
+  protected:
+    TestServerOptions serverOptions() override {
+        TestServerOptions o;
+        o.extraArgs = {"--netdev-alias", "eth1=lo"};
+        return o;
+    }
+};
+
+TEST_F(LiveCountersTest, CellsAfterTwoTicksShowTheTrafficBetweenThem) {
+    lineSpeeds.intranetOut = 8; // 1000 bytes a second are the 100 % mark
+    NetworkPage page(entryAt(0, 1), &owner);
+    page.command(CMD_PAGE_SHOWN);
+    page.sample();
+    for (int i = 6; i < 9; i++)
+        EXPECT_EQ(page.cellText(i)->text(), "0.0 Kbyte/sec") << i;
+    ASSERT_GT(page.sampler().current[6], 0) << "no eth1 in the server's counters";
+
+    // 100 kB over loopback between the ticks.
+    ASSERT_TRUE(server->writeFile("big.txt", std::string(100000, 'x')));
+    ASSERT_EQ(vxGetRemoteFile(serverData.host, "big.txt", "big.txt"), 0);
+    page.sample();
+    const NetSampler& s = page.sampler();
+    for (int i = 6; i < 9; i++) {
+        double bytes = s.current[i] - s.previous[i]; // the tick has made them equal
+        EXPECT_EQ(bytes, 0) << i;
+        QString text = page.cellText(i)->text();
+        ASSERT_TRUE(text.endsWith(" Kbyte/sec")) << text.toStdString();
+        // Loopback counts every byte both ways.
+        double kbytes = text.section(' ', 0, 0).toDouble();
+        EXPECT_GE(kbytes, i == 8 ? 195.3 : 97.6) << i;
+        EXPECT_EQ(page.cellGraph(i)->value(0), 100) << i;
+        EXPECT_EQ(page.cellGraph(i)->count(), 2) << i;
+    }
+    EXPECT_EQ(s.current[8], s.current[6] + s.current[7]);
+}
+
+// ---------------------------------------------------------------------------------------------
 // The first run: no registry store, no server configured.
 
 TEST_F(SystemE2ETest, FirstRunLandsOnSetupAndFindsTheServerAfterARestart) {
@@ -301,11 +341,11 @@ TEST_F(SystemE2ETest, FirstRunLandsOnSetupAndFindsTheServerAfterARestart) {
     serverData.Reset();
     ASSERT_FALSE(exists("registry.reg"));
     // The console passwords exist on the server already.
-    ASSERT_TRUE(connectConsole(server));
+    ASSERT_TRUE(connectConsole(*server));
     ASSERT_EQ(serverData.ChangeConsolePassword(nullptr, "titok", 0), 1);
-    ASSERT_TRUE(server.writeFile("/l/apache/etc/groups", "diak d\r\n"));
-    ASSERT_TRUE(server.writeFile("/l/apache/etc/users", ""));
-    ASSERT_TRUE(server.writeFile("/l/apache/etc/userdata", ""));
+    ASSERT_TRUE(server->writeFile("/l/apache/etc/groups", "diak d\r\n"));
+    ASSERT_TRUE(server->writeFile("/l/apache/etc/users", ""));
+    ASSERT_TRUE(server->writeFile("/l/apache/etc/userdata", ""));
     vxResetParams();
     serverData.Reset();
 

@@ -307,6 +307,10 @@ TEST_F(UsersPageTest, DialogRefusesWithoutLosingWhatWasTyped) {
         d.okButton()->click();
     });
     UserDataDialog::queueAnswer([](UserDataDialog& d) {
+        d.nameEdit()->setText("ki be"); // a blank: the proxy's password file cannot hold it
+        d.okButton()->click();
+    });
+    UserDataDialog::queueAnswer([](UserDataDialog& d) {
         d.nameEdit()->setText("kibe");
         d.commentEdit()->setPlainText("két\nsor"); // a line end
         d.okButton()->click();
@@ -327,7 +331,12 @@ TEST_F(UsersPageTest, DialogRefusesWithoutLosingWhatWasTyped) {
     EXPECT_EQ(first.title, "Hiba !!");
     EXPECT_EQ(shownTexts(),
               "Nincs Usernév|A user már szerepel a listában|"
-              "Usernév nem tartalmazhat kettőspontot (:), aposztrófot (') és sorvéget !|"
+              "A usernév nem tartalmazhat szóközt, vezérlő karaktert és a következőket: / \\ "
+              "\" ' ` $ & | ; < > ( ) [ ] { } * ? ! # ~ ^ % = : ,; nem kezdődhet ponttal vagy "
+              "kötőjellel !|"
+              "A usernév nem tartalmazhat szóközt, vezérlő karaktert és a következőket: / \\ "
+              "\" ' ` $ & | ; < > ( ) [ ] { } * ? ! # ~ ^ % = : ,; nem kezdődhet ponttal vagy "
+              "kötőjellel !|"
               "Megjegyzés nem tartalmazhat kettőspontot (:), aposztrófot (') és sorvéget !|"
               "Teljes név olyan karaktert tartalmaz, amely a Windows-1250 kódlapon nem írható "
               "le !");
