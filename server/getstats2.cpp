@@ -34,7 +34,7 @@ const char kHelp[] =
     "Result:\n"
     "  data  one line per bucket: the bytes delivered to clients in it\n"
     "  url   lines \"user count URL\", sorted by user, then by count (highest first;\n"
-    "        equal counts in the order the log first names them)\n"
+    "        equal counts in the order the log first names their site)\n"
     "  site  lines \"user count host\" (for CONNECT host:port the host), sorted likewise\n"
     "A user name holding blanks is written in single quotes; URLs are cut at 400 bytes.\n"
     "\n"
@@ -212,6 +212,9 @@ int main(int argc, char** argv) {
         close(f.fd);
     }
     if (rc != 0) return rc;
+    if (collector.overflow())
+        return fail("more than 65535 users or 16777215 sites or URLs in the range: query a shorter "
+                    "period or one user");
     if (collector.malformed() > 0)
         fprintf(stderr, "getstats2: %llu malformed lines skipped\n",
                 static_cast<unsigned long long>(collector.malformed()));

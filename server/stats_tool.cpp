@@ -300,30 +300,23 @@ StatsStrings::~StatsStrings() {
 }
 
 std::string_view StatsStrings::at(uint32_t id) const {
-    const char* text = m_blocks[id >> kBlockBits] + (id & ((1u << kBlockBits) - 1));
+    uint32_t ref = m_refs[id];
+    const char* text = m_blocks[ref >> kBlockBits] + (ref & ((1u << kBlockBits) - 1));
     uint16_t size;
     memcpy(&size, text, sizeof size);
     return {text + sizeof size, size};
 }
 
 std::vector<uint32_t> StatsStrings::ids() const {
-    std::vector<uint32_t> out;
-    out.reserve(m_count);
-    for (size_t b = 0; b < m_blocks.size(); ++b) {
-        size_t end = b + 1 == m_blocks.size() ? m_used : m_blockUsed[b];
-        for (size_t at = 0; at < end;) {
-            uint16_t size;
-            memcpy(&size, m_blocks[b] + at, sizeof size);
-            out.push_back(static_cast<uint32_t>(b << kBlockBits | at));
-            at += sizeof size + size;
-        }
-    }
+    std::vector<uint32_t> out(m_refs.size());
+    for (uint32_t i = 0; i < out.size(); ++i)
+        out[i] = i;
     return out;
 }
 
 uint32_t StatsStrings::intern(std::string_view s) {
     if (s.size() > 0xfffe) s = s.substr(0, 0xfffe);
-    if (m_count * 10 >= m_slots.size() * 6) {
+    if (m_refs.size() * 10 >= m_slots.size() * 6) {
         std::vector<Slot> bigger(m_slots.size() * 2, Slot{0, kNoString});
         size_t mask = bigger.size() - 1;
         for (const Slot& e : m_slots) {
@@ -344,16 +337,15 @@ uint32_t StatsStrings::intern(std::string_view s) {
             uint16_t size = static_cast<uint16_t>(s.size());
             size_t need = sizeof size + s.size();
             if (m_used + need > blockSize) {
-                if (!m_blocks.empty()) m_blockUsed.push_back(m_used);
                 m_blocks.push_back(new char[blockSize]);
                 m_used = 0;
             }
             char* at = m_blocks.back() + m_used;
             memcpy(at, &size, sizeof size);
             memcpy(at + sizeof size, s.data(), s.size());
-            e = Slot{hash, static_cast<uint32_t>((m_blocks.size() - 1) << kBlockBits | m_used)};
+            m_refs.push_back(static_cast<uint32_t>((m_blocks.size() - 1) << kBlockBits | m_used));
             m_used += need;
-            ++m_count;
+            e = Slot{hash, static_cast<uint32_t>(m_refs.size() - 1)};
             return e.id;
         }
         if (e.hash == hash && at(e.id) == s) return e.id;
@@ -370,7 +362,11 @@ StatsCollector::StatsCollector(StatsKind kind, const StatsQuery& query, std::vec
 
 StatsCollector::~StatsCollector() = default;
 
-void StatsCollector::countPair(uint32_t user, uint32_t target) {
+void StatsCollector::countPair(uint32_t user, uint32_t site, uint32_t rest) {
+    if (user >= 0xffff || site >= (1u << 24) || rest >= (1u << 24)) {
+        m_overflow = true;
+        return;
+    }
     if (m_pairCount * 10 >= m_pairs.size() * 7) {
         std::vector<Pair> bigger(m_pairs.size() * 2, Pair{kEmptyPair, 0});
         size_t mask = bigger.size() - 1;
@@ -383,7 +379,7 @@ void StatsCollector::countPair(uint32_t user, uint32_t target) {
         }
         m_pairs.swap(bigger);
     }
-    uint64_t key = static_cast<uint64_t>(user) << 32 | target;
+    uint64_t key = static_cast<uint64_t>(user) << 48 | static_cast<uint64_t>(site) << 24 | rest;
     size_t mask = m_pairs.size() - 1;
     for (size_t i = mix(key) & mask;; i = (i + 1) & mask) {
         Pair& p = m_pairs[i];
@@ -421,9 +417,17 @@ void StatsCollector::count(const StatsLogLine& line) {
         m_bytes[i] += line.bytes;
         return;
     }
-    std::string_view target =
-        m_kind == StatsKind::Site ? statsSite(line.method, line.url) : line.url;
-    countPair(m_users.intern(user), m_targets.intern(target.substr(0, kTargetMax)));
+    if (m_kind == StatsKind::Site) {
+        countPair(m_users.intern(user), m_sites.intern(statsSite(line.method, line.url)), 0);
+        return;
+    }
+    // A URL as its scheme and host, and the rest (path and query), each kept once.
+    std::string_view url = line.url.substr(0, kTargetMax);
+    size_t scheme = url.find("://");
+    size_t rest = url.find('/', scheme == std::string_view::npos ? 0 : scheme + 3);
+    if (rest == std::string_view::npos) rest = url.size();
+    countPair(m_users.intern(user), m_sites.intern(url.substr(0, rest)),
+              m_rests.intern(url.substr(rest)));
 }
 
 void StatsCollector::addLine(const char* begin, const char* end) {
@@ -592,34 +596,35 @@ bool StatsCollector::write(FILE* out) const {
     std::vector<uint32_t> byName = m_users.ids();
     std::sort(byName.begin(), byName.end(),
               [&](uint32_t a, uint32_t b) { return m_users.at(a) < m_users.at(b); });
-    std::vector<std::pair<uint32_t, uint32_t>> rank; // (user, its rank), by user
+    std::vector<uint32_t> rank(byName.size());
     for (uint32_t r = 0; r < byName.size(); ++r)
-        rank.emplace_back(byName[r], r);
-    std::sort(rank.begin(), rank.end());
-    auto rankOf = [&](uint32_t user) {
-        return std::lower_bound(rank.begin(), rank.end(), std::make_pair(user, 0u))->second;
-    };
+        rank[byName[r]] = r;
+    constexpr uint64_t kLow48 = (uint64_t(1) << 48) - 1;
     size_t n = 0;
     for (size_t i = 0; i < m_pairs.size(); ++i) {
         Pair p = m_pairs[i];
         if (p.key == kEmptyPair) continue;
-        p.key = static_cast<uint64_t>(rankOf(static_cast<uint32_t>(p.key >> 32))) << 32 |
-                (p.key & 0xffffffffu);
+        p.key = static_cast<uint64_t>(rank[p.key >> 48]) << 48 | (p.key & kLow48);
         m_pairs[n++] = p;
     }
     m_pairs.resize(n);
+    // By user, then count; equal counts in the order the log first names their site and rest.
     std::sort(m_pairs.begin(), m_pairs.end(), [](const Pair& a, const Pair& b) {
-        if ((a.key >> 32) != (b.key >> 32)) return a.key < b.key;
+        if ((a.key >> 48) != (b.key >> 48)) return a.key < b.key;
         if (a.count != b.count) return a.count > b.count;
-        return a.key < b.key; // equal counts: in the order the log first names their target
+        return a.key < b.key;
     });
     std::string line;
+    std::string target;
     for (const Pair& p : m_pairs) {
         line.clear();
-        appendField(&line, m_users.at(byName[p.key >> 32]));
+        appendField(&line, m_users.at(byName[p.key >> 48]));
         int w = snprintf(number, sizeof number, " %u ", p.count);
         line.append(number, static_cast<size_t>(w));
-        appendField(&line, m_targets.at(static_cast<uint32_t>(p.key)));
+        target.assign(m_sites.at(static_cast<uint32_t>(p.key >> 24) & 0xffffff));
+        if (m_kind == StatsKind::Url)
+            target.append(m_rests.at(static_cast<uint32_t>(p.key) & 0xffffff));
+        appendField(&line, target);
         line.push_back('\n');
         fwrite(line.data(), 1, line.size(), out);
     }

@@ -55,19 +55,18 @@ bool statsDecodeUser(std::string_view logged, std::string* out);
 // information or path.
 std::string_view statsSite(std::string_view method, std::string_view url);
 
-// Interned byte strings: each distinct string is stored once in an arena of 4 MB blocks; its
-// number is its place there (block << 22 | offset), so numbers grow in the order of first
-// appearance and a lookup needs no table of pointers.
+// Interned byte strings: each distinct string is stored once in an arena of 4 MB blocks and
+// numbered from 0 in the order of first appearance.
 class StatsStrings {
   public:
     StatsStrings();
     ~StatsStrings();
     StatsStrings(const StatsStrings&) = delete;
     StatsStrings& operator=(const StatsStrings&) = delete;
-    // Strings are at most 65535 bytes (longer ones are cut).
+    // Strings are at most 65534 bytes (longer ones are cut).
     uint32_t intern(std::string_view s);
     std::string_view at(uint32_t id) const;
-    size_t size() const { return m_count; }
+    size_t size() const { return m_refs.size(); }
     // The numbers of all strings, in the order of first appearance.
     std::vector<uint32_t> ids() const;
 
@@ -78,9 +77,8 @@ class StatsStrings {
         uint32_t id; // kNoString: unused
     };
     std::vector<Slot> m_slots;
-    size_t m_count = 0;
+    std::vector<uint32_t> m_refs; // arena place of each string: block << 22 | offset
     std::vector<char*> m_blocks;
-    std::vector<size_t> m_blockUsed;         // bytes used in each full block
     size_t m_used = size_t(1) << kBlockBits; // bytes used in the last block (full: none yet)
 };
 
@@ -103,6 +101,9 @@ class StatsCollector {
     bool addFile(int fd, std::string* error);
 
     uint64_t malformed() const { return m_malformed; }
+    // More than 65,535 users or 16,777,215 sites or URL rests in the range: the lists cannot be
+    // made.
+    bool overflow() const { return m_overflow; }
 
     // Writes the result: "data" one byte count a line per bucket; "url" and "site" lines of
     // user, request count and URL or site, by user and then by count, highest first (equal
@@ -116,7 +117,7 @@ class StatsCollector {
     bool addRange(const char* begin, const char* end); // false once past the query's end
     bool addStream(int fd, off_t from, void* gz, std::string* error);
     void count(const StatsLogLine& line);
-    void countPair(uint32_t user, uint32_t target);
+    void countPair(uint32_t user, uint32_t site, uint32_t rest);
 
     StatsKind m_kind;
     StatsQuery m_query;
@@ -124,12 +125,15 @@ class StatsCollector {
     std::vector<uint64_t> m_bytes;
     size_t m_cursor = 0;
     uint64_t m_malformed = 0;
-    // url and site: users and targets interned to numbers, and a table of (user, target) pairs
-    // with their request counts, so that a URL visited by many users is kept once.
+    // url and site: users, sites and the rest of the URLs (path and query) interned to numbers,
+    // and a table of (user, site, rest) with their request counts, so that a site's name is
+    // kept once however many URLs and users it has.
     StatsStrings m_users;
-    StatsStrings m_targets;
+    StatsStrings m_sites;
+    StatsStrings m_rests;
+    bool m_overflow = false; // more users, sites or URL rests than a pair key holds
     struct __attribute__((packed)) Pair {
-        uint64_t key; // user << 32 | target; kEmptyPair when unused
+        uint64_t key; // user << 48 | site << 24 | rest; kEmptyPair when unused
         uint32_t count;
     };
     mutable std::vector<Pair> m_pairs; // sorted in place by write()

@@ -4,7 +4,8 @@
 //
 //   vxsh -c COMMAND       (environment: VXD_ROOT, the working directory below it)
 //
-// With VXD_ROOT unset or "/" it is plain /bin/sh. Otherwise the view is built on a small tmpfs:
+// With VXD_ROOT unset or "/" it is plain /bin/sh, and so it is, with a warning, where no mount
+// namespace can be made. Otherwise the view is built on a small tmpfs:
 // every top-level directory of the system bound in place (symbolic links such as /bin copied),
 // the root's l and tmp over /l and /tmp (an empty /l and a fresh /tmp when the root has none),
 // and the whole root at /.vxd-root, which becomes VXD_ROOT for the server programs and holds
@@ -189,9 +190,17 @@ int main(int argc, char** argv) {
     char cwd[PATH_MAX];
     if (rootVar && *rootVar && realpath(rootVar, root) && strcmp(root, "/") != 0) {
         if (!getcwd(cwd, sizeof cwd)) return fail("cannot read", "the working directory");
-        if (!enterNamespace()) return fail("cannot enter", "a mount namespace");
-        int rc = buildView(root, cwd);
-        if (rc != 0) return rc;
+        if (enterNamespace()) {
+            int rc = buildView(root, cwd);
+            if (rc != 0) return rc;
+        } else {
+            // Without mount namespaces (no privilege, user namespaces switched off) the command
+            // still runs, as before, with the system's /l and /tmp: the server programs of the
+            // working directory find the root through VXD_ROOT, only absolute paths in the
+            // command line itself are not the root's.
+            fprintf(stderr, "vxsh: no mount namespace (%s): /l and /tmp are not the root's\n",
+                    strerror(errno));
+        }
     }
     char* shArgv[] = {const_cast<char*>("sh"), argv[1], argv[2], nullptr};
     execv("/bin/sh", shArgv);

@@ -291,6 +291,23 @@ TEST(StatsCollect, ManyKeysGrowTheTable) {
     EXPECT_EQ(out.substr(0, out.find('\n')), "u0 5 http://h0/");
 }
 
+TEST(StatsCollect, TooManyUsersForTheListsIsSaid) {
+    StatsQuery q = parse("2024-05-10 00:00:00\n2024-05-10 23:59:00\n3\n");
+    std::vector<time_t> b;
+    std::string error;
+    ASSERT_TRUE(statsBuckets(q, &b, &error));
+    StatsCollector c(StatsKind::Site, q, b);
+    time_t t = local(2024, 5, 10, 12, 0);
+    for (int i = 0; i < 0xffff; ++i) {
+        std::string l = logLine(t, 1, "u" + std::to_string(i));
+        c.addLine(l.data(), l.data() + l.size() - 1);
+    }
+    EXPECT_FALSE(c.overflow());
+    std::string l = logLine(t, 1, "one-too-many");
+    c.addLine(l.data(), l.data() + l.size() - 1);
+    EXPECT_TRUE(c.overflow());
+}
+
 TEST(StatsStringsTable, NumbersAcrossArenaBlocksInFirstAppearanceOrder) {
     StatsStrings strings;
     std::vector<uint32_t> ids;
