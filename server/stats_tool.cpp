@@ -646,45 +646,90 @@ bool StatsCollector::write(FILE* out) const {
             fprintf(out, "%llu\n", static_cast<unsigned long long>(b));
         return fflush(out) == 0 && !ferror(out);
     }
-    // Users in byte order once; then the pairs, moved to the front of their own table with the
-    // user's rank in place of the user, by rank and count (highest first).
+    // Users in byte order once, each with its field as written; then the pairs, placed by the
+    // user's rank (a counting sort), and each user's pairs sorted by count, highest first.
     std::vector<uint32_t> byName = m_users.ids();
     std::sort(byName.begin(), byName.end(),
               [&](uint32_t a, uint32_t b) { return m_users.at(a) < m_users.at(b); });
     std::vector<uint32_t> rank(byName.size());
-    for (uint32_t r = 0; r < byName.size(); ++r)
+    std::vector<std::string> userField(byName.size());
+    for (uint32_t r = 0; r < byName.size(); ++r) {
         rank[byName[r]] = r;
-    constexpr uint64_t kLow48 = (uint64_t(1) << 48) - 1;
-    size_t n = 0;
-    for (size_t i = 0; i < m_pairs.size(); ++i) {
-        Pair p = m_pairs[i];
-        if (p.key == kEmptyPair) continue;
-        p.key = static_cast<uint64_t>(rank[p.key >> 48]) << 48 | (p.key & kLow48);
-        m_pairs[n++] = p;
+        appendField(&userField[r], m_users.at(byName[r]));
+        userField[r].push_back(' ');
     }
-    m_pairs.resize(n);
-    // By user, then count; equal counts in the order the log first names their site and rest.
-    std::sort(m_pairs.begin(), m_pairs.end(), [](const Pair& a, const Pair& b) {
-        if ((a.key >> 48) != (b.key >> 48)) return a.key < b.key;
-        if (a.count != b.count) return a.count > b.count;
-        return a.key < b.key;
-    });
-    std::string line;
+    std::vector<size_t> start(byName.size() + 1, 0);
+    for (const Pair& p : m_pairs)
+        if (p.key != kEmptyPair) ++start[rank[p.key >> 48] + 1];
+    for (size_t r = 1; r < start.size(); ++r)
+        start[r] += start[r - 1];
+    std::vector<Pair> sorted(start.back());
+    {
+        std::vector<size_t> at(start.begin(), start.end() - 1);
+        for (const Pair& p : m_pairs)
+            if (p.key != kEmptyPair) sorted[at[rank[p.key >> 48]]++] = p;
+    }
+    std::vector<Pair>().swap(m_pairs);
+    // Equal counts in the order the log first names their site and rest.
+    for (size_t r = 0; r + 1 < start.size(); ++r)
+        std::sort(sorted.begin() + static_cast<ptrdiff_t>(start[r]),
+                  sorted.begin() + static_cast<ptrdiff_t>(start[r + 1]),
+                  [](const Pair& a, const Pair& b) {
+                      if (a.count != b.count) return a.count > b.count;
+                      return a.key < b.key;
+                  });
+    // Which sites and rests can be written as they are (no quoting, no escape).
+    auto plainFlags = [](const StatsStrings& strings) {
+        std::vector<uint8_t> plain(strings.size());
+        for (uint32_t i = 0; i < plain.size(); ++i) {
+            std::string_view s = strings.at(i);
+            plain[i] = s.find('\'') == std::string_view::npos && !needsQuotes(s);
+        }
+        return plain;
+    };
+    const std::vector<uint8_t> plainSite = plainFlags(m_sites);
+    const std::vector<uint8_t> plainRest =
+        m_kind == StatsKind::Url ? plainFlags(m_rests) : std::vector<uint8_t>();
+    std::string buf;
+    buf.reserve(1 << 20);
     std::string target;
-    for (const Pair& p : m_pairs) {
-        line.clear();
-        appendField(&line, m_users.at(byName[p.key >> 48]));
-        int w = snprintf(number, sizeof number, " %u ", p.count);
-        line.append(number, static_cast<size_t>(w));
-        target.assign(m_sites.at(static_cast<uint32_t>(p.key >> 24) & 0xffffff));
-        if (m_kind == StatsKind::Url)
-            target.append(m_rests.at(static_cast<uint32_t>(p.key) & 0xffffff));
-        appendField(&line, target);
-        line.push_back('\n');
-        fwrite(line.data(), 1, line.size(), out);
+    bool ok = true;
+    for (size_t r = 0; r + 1 < start.size(); ++r) {
+        const std::string& user = userField[r];
+        for (size_t i = start[r]; i < start[r + 1]; ++i) {
+            const Pair p = sorted[i];
+            buf.append(user);
+            char* e = number + sizeof number;
+            *--e = ' ';
+            uint32_t c = p.count;
+            do {
+                *--e = static_cast<char>('0' + c % 10);
+                c /= 10;
+            } while (c);
+            buf.append(e, static_cast<size_t>(number + sizeof number - e));
+            uint32_t site = static_cast<uint32_t>(p.key >> 24) & 0xffffff;
+            uint32_t rest = static_cast<uint32_t>(p.key) & 0xffffff;
+            std::string_view siteText = m_sites.at(site);
+            std::string_view restText =
+                m_kind == StatsKind::Url ? m_rests.at(rest) : std::string_view();
+            if (plainSite[site] && (m_kind != StatsKind::Url || plainRest[rest]) &&
+                !(siteText.empty() && restText.empty())) {
+                buf.append(siteText);
+                buf.append(restText);
+            } else {
+                target.assign(siteText);
+                target.append(restText);
+                appendField(&buf, target);
+            }
+            buf.push_back('\n');
+            if (buf.size() >= (1 << 20) - 1024) {
+                ok = ok && fwrite(buf.data(), 1, buf.size(), out) == buf.size();
+                buf.clear();
+            }
+        }
     }
-    m_pairs.clear();
-    return fflush(out) == 0 && !ferror(out);
+    ok = ok && fwrite(buf.data(), 1, buf.size(), out) == buf.size();
+    return ok && fflush(out) == 0 && !ferror(out);
 }
 void StatsCollector::write(std::string* out) const {
     char* text = nullptr;
