@@ -1,6 +1,7 @@
 // The password dialog: three masked fields laid out by mode, read into at most 255 characters.
 #include "password_dialog.h"
 
+#include <optional>
 #include <string>
 
 #include <QLabel>
@@ -8,6 +9,7 @@
 #include <QPushButton>
 
 #include "cp1250.h"
+#include "dialog_answers.h"
 #include "messagebox.h"
 
 namespace {
@@ -139,38 +141,20 @@ QByteArray PasswordDialog::confirmationBytes() const {
     return bytesOf(m_confirm);
 }
 
-namespace {
-
-struct QueuedAnswer {
-    bool ok;
-    QString oldText, newText, confirmText;
-};
-QList<QueuedAnswer> queuedPasswordAnswers;
-
-} // namespace
-
-void PasswordDialog::queueAnswer(bool ok, const QString& oldText, const QString& newText,
-                                 const QString& confirmText) {
-    queuedPasswordAnswers.append({ok, oldText, newText, confirmText});
-}
-
-int PasswordDialog::queuedAnswers() {
-    return static_cast<int>(queuedPasswordAnswers.size());
-}
-
-void PasswordDialog::clearAnswers() {
-    queuedPasswordAnswers.clear();
-}
-
 int PasswordDialog::exec() {
-    if (queuedPasswordAnswers.isEmpty()) return QDialog::exec();
-    QueuedAnswer answer = queuedPasswordAnswers.takeFirst();
+    std::optional<DialogAnswers::Answer> answer =
+        DialogAnswers::take(DialogAnswers::Dialog::Password, true);
+    if (!answer && !DialogAnswers::testMode()) return QDialog::exec();
     layOut();
     setResult(Rejected);
-    m_oldField->setText(answer.oldText);
-    m_newField->setText(answer.newText);
-    m_confirmField->setText(answer.confirmText);
-    if (answer.ok)
+    if (!answer) { // test mode without an answer: cancelled
+        reject();
+        return result();
+    }
+    m_oldField->setText(answer->texts.value(0));
+    m_newField->setText(answer->texts.value(1));
+    m_confirmField->setText(answer->texts.value(2));
+    if (answer->ok)
         accept();
     else
         reject();

@@ -47,19 +47,12 @@ class PasswordDialog : public QDialog {
     void accept() override;
     void reject() override;
 
-    // Shows the dialog modally; a queued answer is taken instead without showing anything: its
-    // texts are typed into the fields of the mode and OK (through the same checks) or Cancel
-    // is pressed.
+    // Shows the dialog modally. An answer of the answer queue (DialogAnswers::password,
+    // passwords, passwordCancel) is taken instead without showing anything: its texts (old, new,
+    // confirmation; mode 2 uses the confirmation as its one password) are typed into the fields
+    // and OK (through the same checks) or Cancel is pressed. In the queue's test mode a dialog
+    // without an answer is cancelled.
     int exec() override;
-
-    // Test seam: queues the answer of the next dialog (old, new, confirmation; mode 2 uses the
-    // confirmation as its one password).
-    static void queueAnswer(bool ok, const QString& oldText, const QString& newText,
-                            const QString& confirmText);
-    static void queuePassword(const QString& password) { queueAnswer(true, {}, {}, password); }
-    static void queueCancel() { queueAnswer(false, {}, {}, {}); }
-    static int queuedAnswers();
-    static void clearAnswers();
 
   protected:
     void showEvent(QShowEvent* event) override;

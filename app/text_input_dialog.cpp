@@ -1,9 +1,12 @@
-// The text input dialog: one line of at most 255 characters, and its queued answers.
+// The text input dialog: one line of at most 255 characters.
 #include "text_input_dialog.h"
 
+#include <optional>
+
 #include <QLineEdit>
-#include <QList>
 #include <QPushButton>
+
+#include "dialog_answers.h"
 
 namespace {
 constexpr int TEXT_INPUT_MAX = 255;
@@ -53,31 +56,18 @@ void TextInputDialog::reject() {
     QDialog::reject();
 }
 
-namespace {
-
-struct QueuedText {
-    bool ok;
-    QString typed;
-};
-QList<QueuedText> queuedTextAnswers;
-
-} // namespace
-
-void TextInputDialog::queueAnswer(bool ok, const QString& typed) {
-    queuedTextAnswers.append({ok, typed});
-}
-
-void TextInputDialog::clearAnswers() {
-    queuedTextAnswers.clear();
-}
-
 int TextInputDialog::exec() {
-    if (queuedTextAnswers.isEmpty()) return QDialog::exec();
-    QueuedText answer = queuedTextAnswers.takeFirst();
+    std::optional<DialogAnswers::Answer> answer =
+        DialogAnswers::take(DialogAnswers::Dialog::TextInput, true);
+    if (!answer && !DialogAnswers::testMode()) return QDialog::exec();
     setResult(Rejected);
     setWindowTitle(m_title);
-    m_field->setText(answer.typed);
-    if (answer.ok)
+    if (!answer) { // test mode without an answer: cancelled
+        reject();
+        return result();
+    }
+    m_field->setText(answer->texts.value(0));
+    if (answer->ok)
         accept();
     else
         reject();

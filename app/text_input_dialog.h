@@ -27,11 +27,10 @@ class TextInputDialog : public QDialog {
     void accept() override;
     void reject() override;
 
-    // Shows the dialog modally; a queued answer is taken instead without showing anything.
+    // Shows the dialog modally. An answer of the answer queue (DialogAnswers::text, textCancel)
+    // is taken instead without showing anything: the text is typed, then OK or Cancel pressed.
+    // In the queue's test mode a dialog without an answer is cancelled.
     int exec() override;
-    // Test seam: queues the answer of the next dialog (OK with the text typed, or Cancel).
-    static void queueAnswer(bool ok, const QString& typed = {});
-    static void clearAnswers();
 
   protected:
     void showEvent(QShowEvent* event) override;

@@ -21,6 +21,7 @@
 #include <QTreeWidget>
 
 #include "commands.h"
+#include "dialog_answers.h"
 #include "editors/editor_dialogs.h"
 #include "editors/url_control_page.h"
 #include "help_window.h"
@@ -174,7 +175,7 @@ int main(int argc, char** argv) {
     }
     QString password = argc == 3 ? QString::fromLocal8Bit(argv[2])
                                  : qEnvironmentVariable("ORVELAN_DEMO_ADMIN_PASSWORD");
-    MessageBox::setTestMode(true);
+    DialogAnswers::setTestMode(true);
 
     // The start-up as main.cpp runs it; its message would only be logged here.
     ShowStartupOutcome(RunStartup(""));
@@ -194,7 +195,7 @@ int main(int argc, char** argv) {
     if (!password.isEmpty() && logOn) {
         logOn->levelSwitch()->setChecked(true);
         logOn->levelChanged();
-        PasswordDialog::queuePassword(password);
+        DialogAnswers::password(password);
         logOn->logOn();
         reportBoxes();
         if (!logOn->loggedOn()) fprintf(stderr, "orvelan_screenshot: the logon failed\n");

@@ -185,15 +185,18 @@ int vxReceiveFile(const char* host, const char* remotePath, const char* localPat
         vxSysError(localPath);
         return -1;
     }
+    // A fetch that fails leaves no local file: part of a server file must not pass for all of it.
     bool linkFailed = false;
     int result = receiveBlocks(client, remotePath, localPath, local.fd(), linkFailed);
-    if (linkFailed) return -1;
-    if (!local.close() && result == 0) {
+    if (!local.close() && result == 0 && !linkFailed) {
         result = errno;
         vxSysError(localPath);
     }
+    if (linkFailed || result != 0) unlink(localPath);
+    if (linkFailed) return -1;
     if (replyCall(client, vxRPC_FILCLOS, remotePath) != RPC_SUCCESS) {
         vxCallError(client.get(), "clnt_call: vxRPC_FILCLOS");
+        unlink(localPath);
         return -1;
     }
     return result;

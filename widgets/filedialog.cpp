@@ -1,13 +1,11 @@
-// File-dialog seam: real QFileDialog dialogs, or queued names and a record for tests.
+// File-dialog seam: real QFileDialog dialogs, or the answer queue's names, and a record for tests.
 #include "filedialog.h"
 
-#include <QQueue>
+#include "dialog_answers.h"
 
 namespace {
 
 struct SeamState {
-    bool testMode = false;
-    QQueue<QString> names;
     QList<FileDialog::Request> requests;
 };
 
@@ -23,8 +21,9 @@ QString FileDialog::ask(bool save, QWidget* parent, const QString& caption, cons
                         QFileDialog::Options options) {
     SeamState& s = state();
     s.requests.append(Request{save, caption, dir, filter});
-    if (!s.names.isEmpty()) return s.names.dequeue();
-    if (s.testMode) return QString();
+    if (auto answer = DialogAnswers::take(DialogAnswers::Dialog::FileDialog))
+        return answer->texts.value(0);
+    if (DialogAnswers::testMode()) return QString();
     return save
                ? QFileDialog::getSaveFileName(parent, caption, dir, filter, selectedFilter, options)
                : QFileDialog::getOpenFileName(parent, caption, dir, filter, selectedFilter,
@@ -43,13 +42,6 @@ QString FileDialog::getSaveFileName(QWidget* parent, const QString& caption, con
     return ask(true, parent, caption, dir, filter, selectedFilter, options);
 }
 
-void FileDialog::setNextFileName(const QString& name) {
-    state().names.enqueue(name);
-}
-void FileDialog::setTestMode(bool on) {
-    state().testMode = on;
-}
-
 FileDialog::Request FileDialog::lastRequest() {
     const SeamState& s = state();
     return s.requests.isEmpty() ? Request{} : s.requests.last();
@@ -61,5 +53,4 @@ QList<FileDialog::Request> FileDialog::requests() {
 
 void FileDialog::clearRequests() {
     state().requests.clear();
-    state().names.clear();
 }

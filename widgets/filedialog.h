@@ -16,8 +16,9 @@ class FileDialog {
     };
 
     // Wrappers of QFileDialog::getOpenFileName / getSaveFileName with the same arguments. They
-    // return the chosen path, or an empty string when cancelled. A queued name (setNextFileName)
-    // is returned at once without a dialog; in test mode an unanswered dialog counts as cancelled.
+    // return the chosen path, or an empty string when cancelled. A queued name
+    // (DialogAnswers::fileName) is returned at once without a dialog; in the answer queue's test
+    // mode an unanswered dialog counts as cancelled.
     static QString getOpenFileName(QWidget* parent, const QString& caption, const QString& dir,
                                    const QString& filter, QString* selectedFilter = nullptr,
                                    QFileDialog::Options options = {});
@@ -25,13 +26,10 @@ class FileDialog {
                                    const QString& filter, QString* selectedFilter = nullptr,
                                    QFileDialog::Options options = {});
 
-    // Queues the answer of the next dialog; an empty name answers "cancelled".
-    static void setNextFileName(const QString& name);
-    static void setTestMode(bool on);
     // The last dialog asked for, and all since clearRequests.
     static Request lastRequest();
     static QList<Request> requests();
-    // Forgets the recorded dialogs and the queued answers.
+    // Forgets the recorded dialogs.
     static void clearRequests();
 
   private:

@@ -1,14 +1,14 @@
-// Message-box seam: real QMessageBox dialogs, or queued answers and a record for tests.
+// Message-box seam: real QMessageBox dialogs, or the answer queue's answers, and a record for
+// tests.
 #include "messagebox.h"
 
 #include <QMessageBox>
-#include <QQueue>
+
+#include "dialog_answers.h"
 
 namespace {
 
 struct SeamState {
-    bool testMode = false;
-    QQueue<MessageBox::Button> answers;
     QList<MessageBox::Shown> shown;
 };
 
@@ -59,9 +59,9 @@ MessageBox::Button MessageBox::show(Kind kind, QWidget* parent, const QString& t
                                     const QString& text, Buttons buttons) {
     SeamState& s = state();
     Shown record{kind, title, text, buttons, NoButton};
-    if (!s.answers.isEmpty()) {
-        record.answer = s.answers.dequeue();
-    } else if (s.testMode) {
+    if (auto answer = DialogAnswers::take(DialogAnswers::Dialog::MessageBox)) {
+        record.answer = static_cast<Button>(answer->button);
+    } else if (DialogAnswers::testMode()) {
         record.answer = firstButton(buttons);
     } else {
         static const QMessageBox::Icon icons[] = {QMessageBox::Information, QMessageBox::Question,
@@ -94,13 +94,6 @@ MessageBox::Button MessageBox::critical(QWidget* parent, const QString& title, c
     return show(Critical, parent, title, text, buttons);
 }
 
-void MessageBox::setNextAnswer(Button answer) {
-    state().answers.enqueue(answer);
-}
-void MessageBox::setTestMode(bool on) {
-    state().testMode = on;
-}
-
 MessageBox::Shown MessageBox::lastShown() {
     const SeamState& s = state();
     return s.shown.isEmpty() ? Shown{} : s.shown.last();
@@ -112,7 +105,6 @@ QList<MessageBox::Shown> MessageBox::shown() {
 
 void MessageBox::clearShown() {
     state().shown.clear();
-    state().answers.clear();
 }
 
 MessageBox::Button MessageBox::plain(QWidget* parent, const QString& title, const QString& text,

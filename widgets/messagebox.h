@@ -24,9 +24,9 @@ class MessageBox {
     };
 
     // Show a modal box with the given title and text and return the button pressed
-    // (Cancel, or No for YesNo, when the box is closed otherwise). In test mode, or when an
-    // answer was queued, no box appears: the queued answer, else the first button of the set,
-    // is returned at once.
+    // (Cancel, or No for YesNo, when the box is closed otherwise). When an answer is queued
+    // (DialogAnswers::button), or in the answer queue's test mode, no box appears: the queued
+    // answer, else the first button of the set, is returned at once.
     static Button information(QWidget* parent, const QString& title, const QString& text,
                               Buttons buttons = OkOnly);
     static Button question(QWidget* parent, const QString& title, const QString& text,
@@ -39,15 +39,11 @@ class MessageBox {
     static Button plain(QWidget* parent, const QString& title, const QString& text,
                         Buttons buttons = OkOnly);
 
-    // Queues the answer of the next box (answers are used in the order queued).
-    static void setNextAnswer(Button answer);
-    // Test mode: boxes never appear; unanswered boxes return the first button of their set.
-    static void setTestMode(bool on);
     // The last box asked for (empty title and text when none since clearShown).
     static Shown lastShown();
     // Every box asked for since clearShown, oldest first.
     static QList<Shown> shown();
-    // Forgets the boxes shown and the queued answers.
+    // Forgets the boxes shown.
     static void clearShown();
 
   private:

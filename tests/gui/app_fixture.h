@@ -9,6 +9,7 @@
 #include <QApplication>
 #include <QDir>
 
+#include "dialog_answers.h"
 #include "filedialog.h"
 #include "help_window.h"
 #include "messagebox.h"
@@ -29,17 +30,16 @@ class AppTest : public DataDirTest {
     void SetUp() override {
         DataDirTest::SetUp();
         noServer = 0;
-        MessageBox::setTestMode(true);
+        DialogAnswers::setTestMode(true);
+        DialogAnswers::clear();
         MessageBox::clearShown();
-        FileDialog::setTestMode(true);
         FileDialog::clearRequests();
-        PasswordDialog::clearAnswers();
-        TextInputDialog::clearAnswers();
     }
     void TearDown() override {
         HelpWindow::closeHelp();
-        EXPECT_EQ(PasswordDialog::queuedAnswers(), 0) << "a queued dialog answer was not used";
-        PasswordDialog::clearAnswers();
+        EXPECT_EQ(DialogAnswers::pending(), 0) << "a queued dialog answer was not used";
+        EXPECT_EQ(DialogAnswers::unexpected(), QStringList());
+        DialogAnswers::clear();
         DataDirTest::TearDown();
         noServer = 0;
     }

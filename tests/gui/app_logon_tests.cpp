@@ -84,7 +84,7 @@ TEST_F(LogOnTest, UserLogonWrongPasswordAndCancel) {
     open(w);
     shownTexts();
 
-    PasswordDialog::queuePassword("rossz");
+    DialogAnswers::password("rossz");
     logOn->logOn();
     EXPECT_EQ(MessageBox::lastShown().title, "Orvelan");
     EXPECT_EQ(shownTexts(), "Hibás jelszó !");
@@ -92,7 +92,7 @@ TEST_F(LogOnTest, UserLogonWrongPasswordAndCancel) {
     EXPECT_EQ(w.currentPage(), 0);
 
     clearLogs(w);
-    PasswordDialog::queuePassword("titok");
+    DialogAnswers::password("titok");
     logOn->logOn();
     EXPECT_EQ(shownTexts(), "");
     EXPECT_TRUE(logOn->loggedOn());
@@ -128,11 +128,11 @@ TEST_F(LogOnTest, UserLogonWrongPasswordAndCancel) {
     EXPECT_EQ(recorder(w, 1, 1)->log, QStringList({"1125", "view", "1125", "view"}));
 
     // A wrong attempt while logged on keeps the logon; a cancelled prompt logs off.
-    PasswordDialog::queuePassword("titok2");
+    DialogAnswers::password("titok2");
     logOn->logOn();
     EXPECT_EQ(shownTexts(), "Hibás jelszó !");
     EXPECT_TRUE(logOn->loggedOn());
-    PasswordDialog::queueCancel();
+    DialogAnswers::passwordCancel();
     logOn->logOn();
     EXPECT_EQ(shownTexts(), "");
     EXPECT_FALSE(logOn->loggedOn());
@@ -144,7 +144,7 @@ TEST_F(LogOnTest, UserLogonWrongPasswordAndCancel) {
 TEST_F(LogOnTest, AdministratorLevelEnablesEditingUntilTheSwitchGoesOff) {
     MainWindow w(recordingPages(), -1);
     open(w);
-    PasswordDialog::queuePassword("titok");
+    DialogAnswers::password("titok");
     logOn->logOn();
     ASSERT_TRUE(logOn->loggedOn());
 
@@ -154,14 +154,14 @@ TEST_F(LogOnTest, AdministratorLevelEnablesEditingUntilTheSwitchGoesOff) {
     EXPECT_EQ(serverData.SelectedLevel, 1);
     EXPECT_EQ(serverData.GrantedLevel, 0);
     EXPECT_EQ(w.windowTitle(), "Rendszer / LogOn -- User jogosultság");
-    PasswordDialog::queuePassword("titok");
+    DialogAnswers::password("titok");
     logOn->logOn();
     EXPECT_EQ(shownTexts(), "Setup file behívási hiba!, Default setup!!|Hibás jelszó !");
     EXPECT_EQ(serverData.GrantedLevel, 0);
     EXPECT_TRUE(logOn->loggedOn()); // still logged on at user level
 
     clearLogs(w);
-    PasswordDialog::queuePassword(QString::fromUtf8("Főnök"));
+    DialogAnswers::password(QString::fromUtf8("Főnök"));
     logOn->logOn();
     EXPECT_EQ(serverData.GrantedLevel, 1);
     EXPECT_EQ(w.windowTitle(), "Rendszer / Hálózat -- Adminisztrátor jogosultság");

@@ -183,7 +183,7 @@ TEST_F(UserGroupsPageTest, ImportExportAndAFailedSave) {
     UserGroupsPage page(entry(1, 0), &owner);
     startEditing(page);
     std::string exported = (dir / "groups.txt").string();
-    FileDialog::setNextFileName(QString::fromStdString(exported));
+    DialogAnswers::fileName(QString::fromStdString(exported));
     page.button(EditorPage::Export)->click();
     EXPECT_EQ(page.statusText(), "OK '");
     EXPECT_EQ(get(exported), "diak d\r\ntanar a\r\n");
@@ -191,7 +191,7 @@ TEST_F(UserGroupsPageTest, ImportExportAndAFailedSave) {
     page.button(EditorPage::Import)->click(); // cancelled: nothing changes
     EXPECT_EQ(page.statusText(), "");
     put("import.txt", "tanar d\nvendeg a\n");
-    FileDialog::setNextFileName(QString::fromStdString((dir / "import.txt").string()));
+    DialogAnswers::fileName(QString::fromStdString((dir / "import.txt").string()));
     page.button(EditorPage::Import)->click();
     EXPECT_EQ(page.statusText(), "OK !");
     EXPECT_EQ(column(page.sheet(), 1), "diak|tanar|vendeg||||||||");
@@ -239,9 +239,9 @@ TEST_F(UrlControlPageTest, EditingRoundWithDuplicatesAndAnEmptiedRow) {
     EXPECT_FALSE(page.groupSelector()->isEnabled());
     EXPECT_TRUE(locked("/l/apache/etc/permit/diak.deny"));
 
-    TextInputDialog::queueAnswer(true, "games.example.com"); // already in the list
-    TextInputDialog::queueAnswer(true, "bad url");
-    TextInputDialog::queueAnswer(true, "zz.example.net");
+    DialogAnswers::text("games.example.com"); // already in the list
+    DialogAnswers::text("bad url");
+    DialogAnswers::text("zz.example.net");
     page.button(EditorPage::Add)->click();
     EXPECT_EQ(shownTexts(), "Az URL már szerepel a listában|"
                             "Az URL nem tartalmazhat szóközt és vezérlő karaktert !");
@@ -249,10 +249,10 @@ TEST_F(UrlControlPageTest, EditingRoundWithDuplicatesAndAnEmptiedRow) {
               "games.example.com|www.chat.example.org|zz.example.net|||||||||");
 
     page.sheet()->setCurrentCell(1, 0);
-    TextInputDialog::queueAnswer(true, "www.chat.example.org"); // its own text: no change
+    DialogAnswers::text("www.chat.example.org"); // its own text: no change
     page.button(EditorPage::Change)->click();
-    TextInputDialog::queueAnswer(true, "games.example.com");
-    TextInputDialog::queueAnswer(true, "chat.example.org");
+    DialogAnswers::text("games.example.com");
+    DialogAnswers::text("chat.example.org");
     page.button(EditorPage::Change)->click();
     EXPECT_EQ(shownTexts(), "Az URL már szerepel a listában");
     EXPECT_EQ(page.sheet()->GetTextRC(2, 1), "chat.example.org");
@@ -290,12 +290,12 @@ TEST_F(UrlControlPageTest, ImportAbandonAndAFailedSave) {
     page.chooseGroup(1);
     startEditing(page);
     put("urls.txt", "www.school.example.hu\nnew.example.hu\n");
-    FileDialog::setNextFileName(QString::fromStdString((dir / "urls.txt").string()));
+    DialogAnswers::fileName(QString::fromStdString((dir / "urls.txt").string()));
     page.button(EditorPage::Import)->click();
     EXPECT_EQ(page.statusText(), "OK !");
     EXPECT_EQ(column(page.sheet(), 1), "www.school.example.hu|new.example.hu||||||||||");
     put("long.txt", std::string(512, 'u') + "\n"); // one byte more than a URL holds
-    FileDialog::setNextFileName(QString::fromStdString((dir / "long.txt").string()));
+    DialogAnswers::fileName(QString::fromStdString((dir / "long.txt").string()));
     page.button(EditorPage::Import)->click();
     EXPECT_EQ(page.statusText(), "File olvasási hiba !");
 
@@ -344,7 +344,7 @@ TEST_F(EditorLogOnTest, UserLevelLogonLeavesLoadDisabledOnTheEditorPages) {
     window.startupLoad();
     ASSERT_TRUE(window.loaded()) << shownTexts().toStdString();
     shownTexts();
-    PasswordDialog::queuePassword("titok");
+    DialogAnswers::password("titok");
     window.logOnPage()->logOn();
     ASSERT_TRUE(window.logOnPage()->loggedOn());
     for (int p = 0; p < 3; p++) {

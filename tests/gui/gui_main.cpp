@@ -3,6 +3,7 @@
 
 #include <QApplication>
 
+#include "dialog_answers.h"
 #include "filedialog.h"
 #include "messagebox.h"
 
@@ -13,6 +14,7 @@ class SeamReset : public ::testing::EmptyTestEventListener {
     void OnTestStart(const ::testing::TestInfo&) override {
         MessageBox::clearShown();
         FileDialog::clearRequests();
+        DialogAnswers::clear();
     }
 };
 
@@ -21,8 +23,7 @@ class SeamReset : public ::testing::EmptyTestEventListener {
 int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    MessageBox::setTestMode(true);
-    FileDialog::setTestMode(true);
+    DialogAnswers::setTestMode(true);
     ::testing::InitGoogleTest(&argc, argv);
     ::testing::UnitTest::GetInstance()->listeners().Append(new SeamReset);
     return RUN_ALL_TESTS();

@@ -215,12 +215,12 @@ TEST_F(SystemE2ETest, SetupWithoutSetupBinStillShowsTheServersHours) {
 
 TEST_F(SystemE2ETest, SetupChangesBothConsolePasswords) {
     SetupPage page(entryAt(0, 4), &owner);
-    PasswordDialog::queueAnswer(true, {}, "admin1", "admin1");
+    DialogAnswers::passwords({}, "admin1", "admin1");
     QTest::mouseClick(page.findChild<RoundButton*>("button141"), Qt::LeftButton);
     EXPECT_EQ(page.statusLabel()->text(), "Password OK !");
     std::string admin = server->readFile("/l/apache/etc/ampasswd");
     EXPECT_EQ(admin.substr(0, 2), "wj");
-    PasswordDialog::queueAnswer(true, {}, "user1", "user1");
+    DialogAnswers::passwords({}, "user1", "user1");
     QTest::mouseClick(page.findChild<RoundButton*>("button140"), Qt::LeftButton);
     EXPECT_EQ(page.statusLabel()->text(), "Password OK !");
     EXPECT_NE(server->readFile("/l/apache/etc/empasswd"), admin);
@@ -231,13 +231,13 @@ TEST_F(SystemE2ETest, SetupChangesBothConsolePasswords) {
     EXPECT_EQ(serverData.CheckConsolePassword("user1"), 1);
 
     // A confirmation one character off changes nothing.
-    PasswordDialog::queueAnswer(true, {}, "user2", "user3");
+    DialogAnswers::passwords({}, "user2", "user3");
     page.changePassword(0);
     EXPECT_EQ(page.statusLabel()->text(), "Hibás jelszó !");
     EXPECT_EQ(serverData.CheckConsolePassword("user1"), 1);
 
     server->stop();
-    PasswordDialog::queueAnswer(true, {}, "user2", "user2");
+    DialogAnswers::passwords({}, "user2", "user2");
     page.changePassword(0);
     EXPECT_EQ(page.statusLabel()->text(), "Távoli hiba !");
 }
@@ -391,7 +391,7 @@ TEST_F(SystemE2ETest, FirstRunLandsOnSetupAndFindsTheServerAfterARestart) {
     EXPECT_EQ(shownTexts(), "");
     EXPECT_EQ(window.currentPage(), 0);
     EXPECT_EQ(window.windowTitle(), "Rendszer / LogOn -- User jogosultság");
-    PasswordDialog::queuePassword("titok");
+    DialogAnswers::password("titok");
     window.logOnPage()->logOn();
     ASSERT_TRUE(window.logOnPage()->loggedOn());
     window.tree()->setCurrentItem(window.pageNode(0, 3));

@@ -106,7 +106,7 @@ TEST_F(SystemPagesTest, SetupInTheNoServerStateIsWhereANewConsoleIsPointedAtItsS
     EXPECT_FALSE(exists("attandance.txt"));
 
     // A password change has no confirmed server in this state.
-    PasswordDialog::queueAnswer(true, {}, "uj", "uj");
+    DialogAnswers::passwords({}, "uj", "uj");
     page.changePassword(1);
     EXPECT_EQ(page.statusLabel()->text(), "Konfigurációs hiba !");
 }
@@ -148,11 +148,11 @@ TEST_F(SystemPagesTest, SetupHelpClearsTheStatusLineFirst) {
 
 TEST_F(SystemPagesTest, SetupMismatchedConfirmationAndCancel) {
     SetupPage page(entryAt(0, 4), &owner);
-    PasswordDialog::queueAnswer(true, {}, "titok1", "titok2");
+    DialogAnswers::passwords({}, "titok1", "titok2");
     page.changePassword(0);
     EXPECT_EQ(page.statusLabel()->text(), "Hibás jelszó !");
     page.statusLabel()->setStatusText("x");
-    PasswordDialog::queueCancel();
+    DialogAnswers::passwordCancel();
     page.changePassword(1);
     EXPECT_EQ(page.statusLabel()->text(), "x");
 }

@@ -4,6 +4,7 @@
 #include <QApplication>
 
 #include "cp1250.h"
+#include "dialog_answers.h"
 #include "filedialog.h"
 #include "messagebox.h"
 #include "waitcursor.h"
@@ -49,7 +50,7 @@ TEST(Cp1250, UnrepresentableInputIsRefused) {
 }
 
 TEST(MessageBoxSeam, QueuedAnswersAndRecord) {
-    MessageBox::setNextAnswer(MessageBox::Cancel);
+    DialogAnswers::button(MessageBox::Cancel);
     EXPECT_EQ(MessageBox::question(nullptr, QStringLiteral("Orvelan"), QStringLiteral("Mentsem?"),
                                    MessageBox::OkCancel),
               MessageBox::Cancel);
@@ -68,14 +69,14 @@ TEST(MessageBoxSeam, QueuedAnswersAndRecord) {
 }
 
 TEST(FileDialogSeam, QueuedNamesAndRecord) {
-    FileDialog::setNextFileName(QStringLiteral("/tmp/lista.txt"));
+    DialogAnswers::fileName(QStringLiteral("/tmp/lista.txt"));
     EXPECT_EQ(FileDialog::getOpenFileName(nullptr, QStringLiteral("Open a File"), QString(),
                                           QStringLiteral("Text files (*.txt)")),
               QStringLiteral("/tmp/lista.txt"));
     EXPECT_FALSE(FileDialog::lastRequest().save);
     EXPECT_EQ(FileDialog::lastRequest().caption, QStringLiteral("Open a File"));
     EXPECT_EQ(FileDialog::lastRequest().filter, QStringLiteral("Text files (*.txt)"));
-    FileDialog::setNextFileName(QString()); // cancelled
+    DialogAnswers::fileName(QString()); // cancelled
     EXPECT_EQ(FileDialog::getSaveFileName(nullptr, QStringLiteral("Save a File"),
                                           QStringLiteral("old.txt"), QString()),
               QString());
@@ -83,6 +84,41 @@ TEST(FileDialogSeam, QueuedNamesAndRecord) {
     EXPECT_EQ(FileDialog::lastRequest().dir, QStringLiteral("old.txt"));
     EXPECT_EQ(FileDialog::getOpenFileName(nullptr, QString(), QString(), QString()), QString());
     EXPECT_EQ(FileDialog::requests().size(), 3);
+}
+
+TEST(DialogAnswers, OneQueueAnswersTheDialogsInTheOrderQueued) {
+    DialogAnswers::fileName(QStringLiteral("/tmp/a.txt"));
+    DialogAnswers::button(MessageBox::No);
+    DialogAnswers::fileName(QString());
+    EXPECT_EQ(DialogAnswers::pending(), 3);
+    // A box before its answer's turn takes its default and leaves the file name waiting.
+    EXPECT_EQ(MessageBox::question(nullptr, QStringLiteral("Q"), QStringLiteral("early?")),
+              MessageBox::Yes);
+    EXPECT_EQ(DialogAnswers::pending(), 3);
+    EXPECT_EQ(FileDialog::getOpenFileName(nullptr, QString(), QString(), QString()),
+              QStringLiteral("/tmp/a.txt"));
+    EXPECT_EQ(MessageBox::question(nullptr, QStringLiteral("Q"), QStringLiteral("now?")),
+              MessageBox::No);
+    EXPECT_EQ(FileDialog::getSaveFileName(nullptr, QString(), QString(), QString()), QString());
+    EXPECT_EQ(DialogAnswers::pending(), 0);
+    // Message boxes and file dialogs have defaults: nothing unexpected.
+    EXPECT_EQ(DialogAnswers::unexpected(), QStringList());
+
+    // The seams' side: a dialog of another kind leaves the head and, needing an answer, is
+    // recorded; an empty queue in test mode is recorded the same way.
+    DialogAnswers::text(QStringLiteral("www.example.hu"));
+    EXPECT_FALSE(DialogAnswers::take(DialogAnswers::Dialog::Password, true).has_value());
+    std::optional<DialogAnswers::Answer> answer =
+        DialogAnswers::take(DialogAnswers::Dialog::TextInput, true);
+    ASSERT_TRUE(answer.has_value());
+    EXPECT_TRUE(answer->ok);
+    EXPECT_EQ(answer->texts, QStringList({QStringLiteral("www.example.hu")}));
+    EXPECT_FALSE(DialogAnswers::take(DialogAnswers::Dialog::TextInput, true).has_value());
+    EXPECT_EQ(DialogAnswers::unexpected(),
+              QStringList({QStringLiteral("password dialog before text input dialog answer"),
+                           QStringLiteral("text input dialog without an answer")}));
+    DialogAnswers::clear();
+    EXPECT_EQ(DialogAnswers::unexpected(), QStringList());
 }
 
 TEST(WaitCursor, NestsAndRestores) {

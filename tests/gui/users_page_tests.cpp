@@ -114,7 +114,7 @@ TEST_F(UsersPageTest, AddChangeDeleteAndSaveWriteBothFilesAndTheSquidPasswords) 
         d.fullNameEdit()->setText("Cecil Cukor");
         d.groupList()->setCurrentIndex(1);
         d.proxyBox()->setChecked(true);
-        PasswordDialog::queueAnswer(true, "", "jelszo", "jelszo");
+        DialogAnswers::passwords("", "jelszo", "jelszo");
         d.passwordButton()->click();
         d.okButton()->click();
     });
@@ -147,7 +147,7 @@ TEST_F(UsersPageTest, AddChangeDeleteAndSaveWriteBothFilesAndTheSquidPasswords) 
 
     // Delete anna (Cancel first keeps her).
     page.selectUser(0);
-    MessageBox::setNextAnswer(MessageBox::Cancel);
+    DialogAnswers::button(MessageBox::Cancel);
     page.button(EditorPage::Delete)->click();
     EXPECT_EQ(userTable.count, 3);
     page.button(EditorPage::Delete)->click();
@@ -238,7 +238,7 @@ TEST_F(UsersPageTest, ImportExportAndCancelledImport) {
     UsersPage page(entry(1, 1), &owner);
     startEditing(page);
     std::string exported = (dir / "export.txt").string();
-    FileDialog::setNextFileName(QString::fromStdString(exported));
+    DialogAnswers::fileName(QString::fromStdString(exported));
     page.button(EditorPage::Export)->click();
     EXPECT_EQ(page.statusText(), "OK !");
     EXPECT_EQ(get(exported), "anna:diak:wjabcdefghijk:p:e::Kiss Anna :123 :12 :456 :megj \r\n"
@@ -251,19 +251,19 @@ TEST_F(UsersPageTest, ImportExportAndCancelledImport) {
     EXPECT_EQ(serverData.usersModified, 1);
 
     put("import.txt", "anna:diak::::::\r\ndora:diak::p:::Dora D:1:2:3:4\r\n");
-    FileDialog::setNextFileName(QString::fromStdString((dir / "import.txt").string()));
+    DialogAnswers::fileName(QString::fromStdString((dir / "import.txt").string()));
     page.button(EditorPage::Import)->click();
     EXPECT_EQ(page.statusText(), "OK !");
     EXPECT_EQ(column(page.sheet(), 1), "anna|béla|dora|||||||||");
 
     // A line that stops the import: the lines before it are in the table and shown.
     put("bad.txt", "emil:diak\r\n" + std::string(200, 'x') + ":diak\r\nfero:diak\r\n");
-    FileDialog::setNextFileName(QString::fromStdString((dir / "bad.txt").string()));
+    DialogAnswers::fileName(QString::fromStdString((dir / "bad.txt").string()));
     page.button(EditorPage::Import)->click();
     EXPECT_EQ(page.statusText(), "File olvasási hiba !");
     EXPECT_EQ(column(page.sheet(), 1), "anna|béla|dora|emil||||||||");
 
-    FileDialog::setNextFileName(QString::fromStdString((dir / "missing" / "x.txt").string()));
+    DialogAnswers::fileName(QString::fromStdString((dir / "missing" / "x.txt").string()));
     page.button(EditorPage::Export)->click();
     EXPECT_EQ(page.statusText(), "File írási hiba '");
     page.button(EditorPage::Abandon)->click();
@@ -394,15 +394,15 @@ TEST_F(UsersPageTest, PasswordThroughTheServersCryptInBothModes) {
                   stored.c_str());
     page.selectUser(0);
     UserDataDialog::queueAnswer([&](UserDataDialog& d) {
-        PasswordDialog::queueAnswer(true, "rossz", "uj", "uj");
+        DialogAnswers::passwords("rossz", "uj", "uj");
         d.passwordButton()->click();
         EXPECT_STREQ(d.record().password, stored.c_str());
-        PasswordDialog::queueAnswer(true, "regi", "uj", "mas");
+        DialogAnswers::passwords("regi", "uj", "mas");
         d.passwordButton()->click();
-        PasswordDialog::queueCancel();
+        DialogAnswers::passwordCancel();
         d.passwordButton()->click();
         EXPECT_STREQ(d.record().password, stored.c_str());
-        PasswordDialog::queueAnswer(true, "regi", "uj", "uj");
+        DialogAnswers::passwords("regi", "uj", "uj");
         d.passwordButton()->click();
         d.okButton()->click();
     });
@@ -419,7 +419,7 @@ TEST_F(UsersPageTest, PasswordThroughTheServersCryptInBothModes) {
     // A new user (mode 0): no old password is asked or checked.
     UserDataDialog::queueAnswer([](UserDataDialog& d) {
         d.nameEdit()->setText("dora");
-        PasswordDialog::queueAnswer(true, "ignored", "titok", "titok");
+        DialogAnswers::passwords("ignored", "titok", "titok");
         d.passwordButton()->click();
         d.okButton()->click();
     });
@@ -431,7 +431,7 @@ TEST_F(UsersPageTest, PasswordThroughTheServersCryptInBothModes) {
     server.stop();
     UserDataDialog::queueAnswer([](UserDataDialog& d) {
         d.nameEdit()->setText("emil");
-        PasswordDialog::queueAnswer(true, "", "x", "x");
+        DialogAnswers::passwords("", "x", "x");
         d.passwordButton()->click();
         d.cancelButton()->click();
     });
