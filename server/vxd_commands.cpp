@@ -127,7 +127,7 @@ vx_reply vxdExec(const char* command) {
     envp[n] = nullptr;
     char* argv[] = {const_cast<char*>("sh"), const_cast<char*>("-c"), const_cast<char*>(command),
                     nullptr};
-    int status = runProgram(vxdCommandShell(root), argv, envp, -1, false, command);
+    int status = runProgram(vxdCommandShell(root, command), argv, envp, -1, false, command);
     if (status < 0) return vxdErrorReply(-status, "/bin/sh");
     vx_reply r = vxdEmptyReply();
     int code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);

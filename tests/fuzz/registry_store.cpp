@@ -14,8 +14,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     vxClearError();
     static const char* const kPaths[] = {
         "HKEY_LOCAL_MACHINE\\SOFTWARE\\Tarnwell\\Varrow Remote Administrator\\Setup\\Set",
-        "HKEY_LOCAL_MACHINE\\SOFTWARE\\Tarnwell\\Varrow Remote Administrator\\Setup\\"
-        "ProxyServerName",
+        ("HKEY_LOCAL_MACHINE\\SOFTWARE\\Tarnwell\\Varrow Remote Administrator\\Setup\\"
+         "ProxyServerName"),
         "HKEY_CURRENT_USER\\A\\B", "HKEY_LOCAL_MACHINE\\", "HKEY_USERS\\x\\"};
     char out[256];
     for (const char* path : kPaths)

@@ -334,7 +334,8 @@ TEST_F(VxdHostile, ThousandIdleConnectionsCostNothingAfterwards) {
     auto start = Clock::now();
     EXPECT_TRUE(healthy());
     EXPECT_LT(secondsSince(start), 2.0);
-    EXPECT_LE(descriptorCount(pid), fdsBefore + 256 + 1);
+    // At most the limit, and a few of the moment (a new worker's socket, an rpcbind call).
+    EXPECT_LE(descriptorCount(pid), fdsBefore + 256 + 4);
     EXPECT_NE(server.logText().find(
                   " connection limit (256) reached: dropping the connections idle longest\n"),
               std::string::npos);

@@ -84,11 +84,14 @@ TEST_F(VxdTest, ExecReturnsSignedExitStatusInWorkdir) {
     EXPECT_EQ(remoteExec("exit 3").r.value, 3);
     EXPECT_EQ(remoteExec("exit 255").r.value, -1);
     EXPECT_EQ(remoteExec("exit 128").r.value, -128);
-    Reply r = remoteExec("echo \"$PWD|$VXD_ROOT|${PATH%%:*}\" > where.txt");
+    Reply r = remoteExec("echo \"$PWD|$VXD_ROOT|${PATH%%:*}\" > where.txt; test -d /tmp");
     EXPECT_EQ(r.status, RPC_SUCCESS);
     EXPECT_EQ(r.r.code, 0);
-    // Commands see the root at /.vxd-root (vxsh), with the root's /l and /tmp in place.
+    // Commands naming /l or /tmp see the root at /.vxd-root (vxsh), with the root's /l and /tmp
+    // in place; others run where the working directory really is.
     EXPECT_EQ(server.readFile("where.txt"), "/.vxd-root/srv|/.vxd-root|/.vxd-root/srv\n");
+    EXPECT_EQ(remoteExec("echo \"$PWD|$VXD_ROOT\" > where.txt").r.value, 0);
+    EXPECT_EQ(server.readFile("where.txt"), server.workdir() + "|" + server.root() + "\n");
     // A 129-byte command line cannot be encoded.
     EXPECT_EQ(remoteExec(std::string(129, 'x')).status, RPC_CANTENCODEARGS);
 }
@@ -396,6 +399,17 @@ TEST(VxdNetdev, MalformedAliasStopsTheStart) {
                   std::string("vxd: bad --netdev-alias value (want NAME=INTERFACE): ") + bad +
                       "\n");
     }
+}
+
+TEST_F(VxdTest, OnlyCommandsNamingRootPathsGetTheRootView) {
+    // Without "/l" or "/tmp" in the line, or as a plain call of a server program, the command
+    // runs in the plain shell; otherwise in the view that shows the root there.
+    EXPECT_EQ(remoteExec("test -e /.vxd-root").r.value, 1);
+    EXPECT_EQ(remoteExec("test -e /.vxd-root && test -d /tmp").r.value, 0);
+    server.writeFile("/l/apache/etc/users", "");
+    EXPECT_EQ(remoteExec("./cpin2 /l/apache/etc/users").r.value, 0);
+    server.writeFile("/tmp/seen", "x");
+    EXPECT_EQ(remoteExec("test -f /tmp/seen").r.value, 0);
 }
 
 TEST_F(VxdTest, PingRunsWithoutShell) {
