@@ -1,5 +1,6 @@
 // End-to-end tests of orvelanctl against a real rpcbind and reference server: every subcommand's
 // effect on the server's files, its messages and its exit status.
+#include <crypt.h>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -246,6 +247,208 @@ TEST_F(OrvelanctlTest, StartupChecksDecideBeforeAnyCommand) {
     r = ctl("--help");
     EXPECT_EQ(r.status, 0);
     EXPECT_NE(r.out.find("users import FILE"), std::string::npos);
+    EXPECT_NE(r.out.find("  users add NAME [FIELDS]"), std::string::npos);
+    EXPECT_NE(r.out.find("  urls add|delete GROUP URL..."), std::string::npos);
+}
+
+// The server files that the editing subcommands may touch, with their contents ("-" missing).
+std::string serverFiles(const TestServer& server) {
+    std::string all;
+    for (const char* path :
+         {"/l/apache/etc/users", "/l/apache/etc/userdata", "/l/apache/etc/groups",
+          "/l/apache/etc/permit/staff.deny", "/l/apache/etc/permit/guests.allow",
+          "/l/apache/etc/permit/guests.deny", "/etc/squid/orvelan/passwd"}) {
+        all += std::string(path) + "=" + (server.exists(path) ? server.readFile(path) : "-") + "\n";
+        EXPECT_FALSE(server.exists(std::string(path) + "._vx_lck_")) << path;
+    }
+    return all;
+}
+
+TEST_F(OrvelanctlTest, UsersAddSetDeleteRoundTrip) {
+    ASSERT_TRUE(server.writeFile("/l/apache/etc/groups", "guests a\r\nstaff d\r\n"));
+    // Windows-1250 "Kovács"; the password comes from standard input.
+    CtlRun r = ctl("users add kovacs --group staff --full-name 'Kov\xe1"
+                   "cs' --phone 123 --proxy --mail kovi --password",
+                   "titok\n");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "OK !\n");
+    EXPECT_EQ(r.err, "");
+    const std::string encrypted = crypt("titok", "wj"); // the server's crypt, the fixed salt
+    EXPECT_EQ(server.readFile("/l/apache/etc/users"),
+              "kovacs:staff:" + encrypted + ":p:e::kovi:\r\n");
+    EXPECT_EQ(server.readFile("/l/apache/etc/userdata"), "kovacs :Kov\xe1"
+                                                         "cs :123 : : : \r\n");
+    EXPECT_EQ(server.readFile("/etc/squid/orvelan/passwd"), "kovacs:" + encrypted + "\n");
+
+    // A second user; then only the options given change, and a text too long for its field is
+    // cut as the user data dialog cuts it.
+    ASSERT_EQ(ctl("users add anna --super").status, 0);
+    r = ctl("users set kovacs --group guests --no-proxy --no-mail --room 1234567890123456789 "
+            "--comment 'second floor'");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "orvelanctl: --room cut to 15 bytes\n");
+    EXPECT_EQ(server.readFile("/l/apache/etc/users"),
+              "anna:::::s::\r\nkovacs:guests:" + encrypted + ":::::\r\n");
+    EXPECT_EQ(server.readFile("/l/apache/etc/userdata"),
+              "anna : : : : : \r\n"
+              "kovacs :Kov\xe1"
+              "cs :123 :123456789012345 : :second floor \r\n");
+    r = ctl("users list");
+    EXPECT_EQ(r.out, "anna:::::s: : : : : \r\nkovacs:guests:" + encrypted +
+                         "::::Kov\xe1"
+                         "cs :123 :123456789012345 : :second floor \r\n");
+
+    // A new password for a user without the proxy right: only the user list holds it.
+    r = ctl("users set kovacs --password", "uj\n");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(server.readFile("/l/apache/etc/users"),
+              "anna:::::s::\r\nkovacs:guests:" + std::string(crypt("uj", "wj")) + ":::::\r\n");
+
+    r = ctl("users delete kovacs");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(server.readFile("/l/apache/etc/users"), "anna:::::s::\r\n");
+    EXPECT_EQ(server.readFile("/l/apache/etc/userdata"), "anna : : : : : \r\n");
+    serverFiles(server); // no lock copy is left
+    for (const char* local : {"vx_users.txt", "vx_userdata.txt", "vx_groups.txt"})
+        EXPECT_FALSE(fs::exists(dir / "work" / local)) << local;
+}
+
+TEST_F(OrvelanctlTest, GroupsAndUrlsAddSetDeleteRoundTrip) {
+    ASSERT_TRUE(server.writeFile("/l/apache/etc/groups", "staff d\r\n"));
+    CtlRun r = ctl("groups add guests --allow");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(server.readFile("/l/apache/etc/groups"),
+              "guests a \"/l/apache/etc/permit/guests.allow\"\r\n"
+              "staff d \"/l/apache/etc/permit/staff.deny\"\r\n");
+
+    r = ctl("urls add guests www.example.org intranet.local/wiki");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(server.readFile("/l/apache/etc/permit/guests.allow"),
+              "intranet.local/wiki\nwww.example.org\n");
+    r = ctl("urls delete guests www.example.org");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(server.readFile("/l/apache/etc/permit/guests.allow"), "intranet.local/wiki\n");
+    EXPECT_FALSE(fs::exists(dir / "work" / "sites_of_guests.txt"));
+
+    // The kind changes the permit file the group names, as the groups page saves it.
+    r = ctl("groups set guests --deny");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(server.readFile("/l/apache/etc/groups"),
+              "guests d \"/l/apache/etc/permit/guests.deny\"\r\n"
+              "staff d \"/l/apache/etc/permit/staff.deny\"\r\n");
+    r = ctl("groups delete guests");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(server.readFile("/l/apache/etc/groups"),
+              "staff d \"/l/apache/etc/permit/staff.deny\"\r\n");
+    EXPECT_EQ(ctl("groups list").out, "staff d\r\n");
+    serverFiles(server);
+}
+
+TEST_F(OrvelanctlTest, RefusedEditsChangeNothingAndReleaseTheLocks) {
+    ASSERT_TRUE(server.writeFile("/l/apache/etc/groups",
+                                 "guests a \"/l/apache/etc/permit/guests.allow\"\r\n"
+                                 "staff d \"/l/apache/etc/permit/staff.deny\"\r\n"));
+    ASSERT_TRUE(server.writeFile("/l/apache/etc/users", "anna:staff::p:::\r\n"));
+    ASSERT_TRUE(server.writeFile("/l/apache/etc/userdata", "anna :Anna : : : : \r\n"));
+    ASSERT_TRUE(server.writeFile("/l/apache/etc/permit/staff.deny", "www.example.org\n"));
+    const std::string before = serverFiles(server);
+
+    const struct {
+        const char* args;
+        int status;
+        const char* err;
+    } cases[] = {
+        {"users add 'bad;name'", 5, "orvelanctl: bad;name: ';' is not allowed in a name\n"},
+        {"users add -x", 5, "orvelanctl: -x: a name must not begin with '.' or '-'\n"},
+        {"users add bela -x", 64, "orvelanctl: users: unexpected -x\nTry 'orvelanctl --help'.\n"},
+        {"users add anna", 5, "A user már szerepel a listában\n  anna\n"},
+        {"users set nobody --room 1", 5, "orvelanctl: no user named nobody on the server\n"},
+        {"users delete nobody", 5, "orvelanctl: no user named nobody on the server\n"},
+        {"users add bela --group nosuch", 5, "orvelanctl: no group named nosuch on the server\n"},
+        {"users add bela --comment 'a:b'", 5, nullptr},
+        {"users set anna --phone \"$(printf 'a\\nb')\"", 5, nullptr},
+        {"groups add staff --allow", 5, "A csoport már szerepel a listában\n  staff\n"},
+        {"groups add 'two words' --deny", 5,
+         "orvelanctl: two words: blanks and control characters are not allowed in a name\n"},
+        {"groups add abcdefghijklmnopqrstuvwxyz0123456 --deny", 5, nullptr},
+        {"groups add newgroup", 64, nullptr},
+        {"groups set nosuch --allow", 5, "orvelanctl: no group named nosuch on the server\n"},
+        {"groups delete nosuch", 5, "orvelanctl: no group named nosuch on the server\n"},
+        {"groups delete staff", 5,
+         "staff csoport nem törölhető !\n  users still belong to the group\n"},
+        {"urls add staff www.example.org", 5,
+         "Az URL már szerepel a listában\n  www.example.org\n"},
+        {"urls add staff new.example.org 'a b'", 5,
+         "orvelanctl: a b: blanks and control characters are not allowed in a URL\n"},
+        {"urls delete staff new.example.org", 5,
+         "orvelanctl: no URL new.example.org in the list\n"},
+        {"urls add nosuch a.example.org", 64, "orvelanctl: no group named nosuch on the server\n"},
+    };
+    for (const auto& c : cases) {
+        CtlRun r = ctl(c.args);
+        EXPECT_EQ(r.status, c.status) << c.args << "\n" << r.err;
+        EXPECT_EQ(r.err, c.err           ? std::string(c.err)
+                         : r.err.empty() ? "(a reason)"
+                                         : r.err)
+            << c.args;
+        EXPECT_EQ(r.out, "") << c.args;
+        EXPECT_EQ(serverFiles(server), before) << c.args;
+        for (const auto& entry : fs::directory_iterator(dir / "work"))
+            EXPECT_EQ(entry.path().filename().string().rfind("vx_", 0), std::string::npos)
+                << c.args << ": " << entry.path();
+        EXPECT_FALSE(fs::exists(dir / "work" / "sites_of_staff.txt")) << c.args;
+    }
+}
+
+TEST_F(OrvelanctlTest, EditsOfAListHeldElsewhereAreConcurrentUse) {
+    ASSERT_TRUE(server.writeFile("/l/apache/etc/groups", "staff d\r\n"));
+    ASSERT_TRUE(server.writeFile("/l/apache/etc/users", "anna:staff::p:::\r\n"));
+    ASSERT_TRUE(server.writeFile("/l/apache/etc/userdata", "anna :Anna : : : : \r\n"));
+    ASSERT_TRUE(server.writeFile("/l/apache/etc/permit/staff.deny", "www.example.org\n"));
+    // A second working directory: another console that holds a list while it edits.
+    fs::create_directories(dir / "other");
+    const std::string other = "-C '" + (dir / "other").string() + "' ";
+    const struct {
+        const char* held;
+        const char* edit;
+    } cases[] = {
+        {"/l/apache/etc/userdata", "users add bela"}, // the first of the two checkouts
+        {"/l/apache/etc/users", "users delete anna"}, // the second: the first is released
+        {"/l/apache/etc/groups", "groups add guests --allow"},
+        {"/l/apache/etc/permit/staff.deny", "urls add staff a.example.org"},
+    };
+    for (const auto& c : cases) {
+        const std::string before = serverFiles(server);
+        std::string held = c.held;
+        ASSERT_EQ(ctl(other + "exec ./cpout " + held).status, 0) << held;
+        CtlRun r = ctl(c.edit);
+        EXPECT_EQ(r.status, 3) << c.edit;
+        EXPECT_EQ(r.err, "Konkurens használat !\n  " + held + ": checked out by another console\n")
+            << c.edit;
+        EXPECT_TRUE(server.exists(held + "._vx_lck_")) << c.edit; // the other one's lock stays
+        ASSERT_EQ(ctl(other + "exec ./cpin2 " + held).status, 0) << held;
+        EXPECT_EQ(serverFiles(server), before) << c.edit;
+        // Once the other console is done, the edit goes through.
+        r = ctl(c.edit);
+        EXPECT_EQ(r.status, 0) << c.edit << "\n" << r.err;
+        EXPECT_NE(serverFiles(server), before) << c.edit;
+        ASSERT_TRUE(server.writeFile("/l/apache/etc/groups", "staff d\r\n"));
+        ASSERT_TRUE(server.writeFile("/l/apache/etc/users", "anna:staff::p:::\r\n"));
+        ASSERT_TRUE(server.writeFile("/l/apache/etc/userdata", "anna :Anna : : : : \r\n"));
+        ASSERT_TRUE(server.writeFile("/l/apache/etc/permit/staff.deny", "www.example.org\n"));
+    }
+}
+
+TEST_F(OrvelanctlTest, AFailedSaveOfAnEditRestoresAndReleases) {
+    ASSERT_TRUE(server.writeFile("orvelan.cnf", "GROUPPROC false\n"));
+    ASSERT_TRUE(server.writeFile("/l/apache/etc/groups", "staff d\r\n"));
+    CtlRun r = ctl("groups add guests --allow");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "Hiba a proxy szerveren !\n"
+                     "  post-save command \"false\" failed with exit status 1\n");
+    EXPECT_EQ(server.readFile("/l/apache/etc/groups"), "staff d\r\n");
+    EXPECT_FALSE(server.exists("/l/apache/etc/groups._vx_lck_"));
+    EXPECT_FALSE(fs::exists(dir / "work" / "vx_groups.txt"));
 }
 
 } // namespace
