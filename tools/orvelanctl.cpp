@@ -369,7 +369,9 @@ int cmdUserEdit(const std::string& op, int argc, char** argv) {
         return EXIT_USAGE;
     }
     EditSession session;
-    why = nameRefusal(name, vxNameProblem(name));
+    // Only a new name must pass the rule: a list written before it was checked may hold a name
+    // that breaks it, and deleting that user is what lets the list be saved again.
+    why = op == "add" ? nameRefusal(name, vxNameProblem(name)) : std::string();
     if (!why.empty()) return refuse(session, why);
     int rc = serverData.LoadGroups(false); // user lines name their group
     if (rc < 0) return report(rc);
@@ -406,7 +408,7 @@ int cmdGroupEdit(const std::string& op, int argc, char** argv) {
                          : ("groups " + op + " needs NAME --allow or NAME --deny").c_str());
     const char* name = argv[0];
     EditSession session;
-    std::string why = nameRefusal(name, sdGroupNameProblem(name));
+    std::string why = op == "add" ? nameRefusal(name, sdGroupNameProblem(name)) : std::string();
     if (!why.empty()) return refuse(session, why);
     int rc = session.Begin(SdList::Groups);
     if (rc != SD_DONE) return report(rc);

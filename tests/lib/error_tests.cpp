@@ -6,13 +6,13 @@
 #include <gtest/gtest.h>
 #include <string>
 
+#include "temp_dir.h"
 #include "vx_err.h"
 
 namespace {
 
 std::string readAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
+    return readFileBytes(path);
 }
 
 TEST(ErrorRecorder, KeepsLastErrorAndCutsLongTexts) {
@@ -78,21 +78,20 @@ TEST(SystemErrors, TextSubjectAndSeverity) {
 }
 
 TEST(PrintToFile, ReplacesOrAppendsAndReportsOpenFailure) {
-    auto dir = std::filesystem::temp_directory_path() / ("vxprint-" + std::to_string(getpid()));
-    std::filesystem::create_directories(dir);
-    std::string path = (dir / "attandance.txt").string();
+    TempDir dir("vxprint");
+    ASSERT_TRUE(dir.ok());
+    std::string path = dir.file("attandance.txt");
     EXPECT_EQ(vxPrintToFile(path.c_str(), 1, "%02d:%02d - %s\n", 8, 0, "16:30"), 14);
     EXPECT_EQ(vxPrintToFile(path.c_str(), 0, "%d\n", 7), 2);
     EXPECT_EQ(readAll(path), "08:00 - 16:30\n7\n");
     EXPECT_EQ(vxPrintToFile(path.c_str(), 1, "x"), 1);
     EXPECT_EQ(readAll(path), "x");
 
-    std::string bad = (dir / "missing" / "f").string();
+    std::string bad = dir.file("missing/f");
     EXPECT_EQ(vxPrintToFile(bad.c_str(), 1, "x"), -1);
     EXPECT_EQ(vxLastError().code, 2);
     EXPECT_EQ(std::string(vxLastError().text),
               "No such file or directory (vxPrintToFile: " + bad + ") !");
-    std::filesystem::remove_all(dir);
 }
 
 TEST(FixedBuffers, FormatAndCopyReportWhatDoesNotFit) {

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include "def.h"
+#include "temp_dir.h"
 #include "vx_err.h"
 #include "vx_reg.h"
 
@@ -17,23 +18,17 @@ namespace {
 class ParamTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        dir = fs::temp_directory_path() /
-              ("vxparam-" + std::to_string(getpid()) + "-" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::create_directories(dir);
+        ASSERT_TRUE(tmp.ok());
+        dir = tmp.path();
         setenv("ORVELAN_REGISTRY", (dir / "registry.reg").c_str(), 1);
         vxResetParams();
         vxClearError();
     }
-    void TearDown() override {
-        unsetenv("ORVELAN_REGISTRY");
-        fs::remove_all(dir);
-    }
+    void TearDown() override { unsetenv("ORVELAN_REGISTRY"); }
     std::string write(const std::string& name, const std::string& content) {
-        std::string path = (dir / name).string();
-        std::ofstream(path, std::ios::binary) << content;
-        return path;
+        return tmp.write(name, content);
     }
+    TempDir tmp{"vxparam"};
     fs::path dir;
 };
 
@@ -183,7 +178,9 @@ TEST(SystemTest, ExitCodesBackgroundAndParentId) {
     EXPECT_EQ(vxLastError().code, 22);
     EXPECT_EQ(std::string(vxLastError().text), tooLong.substr(0, 255));
 
-    std::string out = (fs::temp_directory_path() / ("vxppid-" + std::to_string(getpid()))).string();
+    TempDir tmp("vxppid");
+    ASSERT_TRUE(tmp.ok());
+    std::string out = tmp.file("ppid");
     EXPECT_EQ(vxSystem(("echo $vxPPID > " + out).c_str()), 0);
     std::string pid;
     std::ifstream(out) >> pid;

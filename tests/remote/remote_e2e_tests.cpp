@@ -15,6 +15,7 @@
 #include <thread>
 #include <unistd.h>
 
+#include "temp_dir.h"
 #include "test_server.h"
 #include "vx_err.h"
 #include "vx_remote.h"
@@ -24,10 +25,7 @@ namespace {
 const char* const HOST = TestServer::host();
 
 std::string readLocal(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
+    return readFileBytes(path);
 }
 
 bool localExists(const std::string& path) {
@@ -52,14 +50,12 @@ class RemoteLink : public ::testing::Test {
   protected:
     void SetUp() override {
         ASSERT_TRUE(m_server.running()) << m_server.error();
-        char dir[] = "/tmp/orvelan-remote-XXXXXX";
-        ASSERT_NE(mkdtemp(dir), nullptr);
-        m_local = dir;
+        ASSERT_TRUE(m_tmp.ok());
+        m_local = m_tmp.str();
         ASSERT_TRUE(m_server.writeFile("/data/.keep", ""));
         vxSelectProgram(1);
         vxClearError();
     }
-    void TearDown() override { std::system(("rm -rf '" + m_local + "'").c_str()); }
 
     std::string localPath(const char* name) const { return m_local + "/" + name; }
 
@@ -91,6 +87,7 @@ class RemoteLink : public ::testing::Test {
     }
 
     TestServer m_server;
+    TempDir m_tmp{"orvelan-remote"};
     std::string m_local;
 };
 
@@ -155,24 +152,22 @@ TEST(RemoteRefused, NoInstanceMeansNoRelease) {
     vxSelectProgram(1);
     EXPECT_EQ(vxRemoteExec(HOST, "touch made"), -1);
     EXPECT_EQ(vxLastError().kind, 7);
-    char local[] = "/tmp/orvelan-refused-XXXXXX";
-    ASSERT_NE(mkdtemp(local), nullptr);
-    const std::string down = std::string(local) + "/there.txt";
+    TempDir local("orvelan-refused");
+    ASSERT_TRUE(local.ok());
+    const std::string down = local.file("there.txt");
     EXPECT_EQ(vxGetRemoteFile(HOST, "there.txt", down.c_str()), -1);
     EXPECT_FALSE(localExists(down));
     EXPECT_FALSE(server.exists("made"));
     EXPECT_EQ(servedProcedures(server), "5 refused\n5 refused\n");
-    std::system(("rm -rf '" + std::string(local) + "'").c_str());
 }
 
 // Procedure 31 answering value 1 with code 0 (the server's ping got no answer): -1, and the
 // output file is not fetched. A stand-in "ping" first on vxd's PATH keeps every packet home.
 TEST(RemotePingFails, ValueOneGivesMinusOneWithoutAFetch) {
-    char dir[] = "/tmp/orvelan-noping-XXXXXX";
-    ASSERT_NE(mkdtemp(dir), nullptr);
-    const std::string bin = dir;
-    std::ofstream(bin + "/ping") << "#!/bin/sh\necho 'no answer'\nexit 1\n";
-    ASSERT_EQ(chmod((bin + "/ping").c_str(), 0755), 0);
+    TempDir dir("orvelan-noping");
+    ASSERT_TRUE(dir.ok());
+    const std::string bin = dir.str();
+    ASSERT_EQ(chmod(dir.write("ping", "#!/bin/sh\necho 'no answer'\nexit 1\n").c_str(), 0755), 0);
     const std::string path = getenv("PATH") ? getenv("PATH") : "/usr/bin:/bin";
     setenv("PATH", (bin + ":" + path).c_str(), 1);
     TestServer server; // vxd takes this PATH along
@@ -185,7 +180,6 @@ TEST(RemotePingFails, ValueOneGivesMinusOneWithoutAFetch) {
     EXPECT_FALSE(localExists(out));
     EXPECT_EQ(server.readFile("__vxPingFil.txt"), "no answer\n"); // the server did run it
     EXPECT_EQ(servedProcedures(server), "5 ASK\n31 PING\n9 RELEASE\n");
-    std::system(("rm -rf '" + bin + "'").c_str());
 }
 
 TEST_F(RemoteLink, FetchReplacesExistingLocalFile) {

@@ -12,6 +12,7 @@
 
 #include "def.h"
 #include "server_data.h"
+#include "temp_dir.h"
 #include "vx_err.h"
 
 class DataDirTest : public ::testing::Test {
@@ -25,12 +26,9 @@ class DataDirTest : public ::testing::Test {
 
   protected:
     void SetUp() override {
+        ASSERT_TRUE(tmp.ok());
         home = std::filesystem::current_path();
-        dir = std::filesystem::temp_directory_path() /
-              ("vxdata-" + std::to_string(getpid()) + "-" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        std::filesystem::remove_all(dir);
-        std::filesystem::create_directories(dir);
+        dir = tmp.path();
         std::filesystem::current_path(dir);
         setenv("ORVELAN_REGISTRY", (dir / "registry.reg").c_str(), 1);
         vxResetParams();
@@ -40,19 +38,13 @@ class DataDirTest : public ::testing::Test {
     void TearDown() override {
         std::filesystem::current_path(home);
         unsetenv("ORVELAN_REGISTRY");
-        std::filesystem::remove_all(dir);
     }
     // Writes a file (relative names land in the working directory) and returns its path.
     static std::string put(const std::string& path, const std::string& content) {
         std::ofstream(path, std::ios::binary) << content;
         return path;
     }
-    static std::string get(const std::string& path) {
-        std::ifstream in(path, std::ios::binary);
-        std::ostringstream s;
-        s << in.rdbuf();
-        return s.str();
-    }
+    static std::string get(const std::string& path) { return readFileBytes(path); }
     static bool exists(const std::string& path) { return std::filesystem::exists(path); }
     // Loads parameters from a text (a fresh parameter file per call).
     void params(const std::string& text) {
@@ -60,6 +52,7 @@ class DataDirTest : public ::testing::Test {
         put(file, text);
         ASSERT_EQ(vxLoadParamFile(file.c_str()), 0);
     }
+    TempDir tmp{"vxdata"}; // removed after the test
     std::filesystem::path home, dir;
     int paramFiles = 0;
 };

@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "temp_dir.h"
 #include "test_server.h"
 #include "vx_reg.h"
 
@@ -29,10 +30,8 @@ class OrvelanctlTest : public ::testing::Test {
   protected:
     void SetUp() override {
         ASSERT_TRUE(server.running()) << server.error();
-        dir = fs::temp_directory_path() /
-              ("vxctl-" + std::to_string(getpid()) + "-" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir);
+        ASSERT_TRUE(tmp.ok());
+        dir = tmp.path();
         fs::create_directories(dir / "work");
         setenv("ORVELAN_REGISTRY", (dir / "registry.reg").c_str(), 1);
         ASSERT_EQ(vxWriteRegistryKey(nullptr, 0, (kSetup + "Set").c_str(), "X", REG_SZ), 1);
@@ -43,10 +42,7 @@ class OrvelanctlTest : public ::testing::Test {
         // The server's list directories exist on a real installation.
         ASSERT_TRUE(server.writeFile("/l/apache/etc/permit/README", "permit lists\n"));
     }
-    void TearDown() override {
-        unsetenv("ORVELAN_REGISTRY");
-        fs::remove_all(dir);
-    }
+    void TearDown() override { unsetenv("ORVELAN_REGISTRY"); }
 
     // Runs orvelanctl in the test's working directory with the given standard input.
     CtlRun ctl(const std::string& args, const std::string& input = "") {
@@ -57,18 +53,14 @@ class OrvelanctlTest : public ::testing::Test {
         int raw = std::system(command.c_str());
         return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, read(dir / "out"), read(dir / "err")};
     }
-    static std::string read(const fs::path& path) {
-        std::ifstream in(path, std::ios::binary);
-        std::ostringstream s;
-        s << in.rdbuf();
-        return s.str();
-    }
+    static std::string read(const fs::path& path) { return readFileBytes(path.string()); }
     std::string write(const std::string& name, const std::string& content) {
         std::ofstream(dir / "work" / name, std::ios::binary) << content;
         return name;
     }
 
     TestServer server;
+    TempDir tmp{"vxctl"};
     fs::path dir;
 };
 
@@ -309,6 +301,13 @@ TEST_F(OrvelanctlTest, UsersAddSetDeleteRoundTrip) {
     EXPECT_EQ(server.readFile("/l/apache/etc/users"), "anna:::::s::\r\n");
     EXPECT_EQ(server.readFile("/l/apache/etc/userdata"), "anna : : : : : \r\n");
     serverFiles(server); // no lock copy is left
+
+    // A name from before the rule was checked cannot be saved again, but it can be deleted.
+    ASSERT_TRUE(server.writeFile("/l/apache/etc/users", "anna:::::s::\r\nbad;x:::::::\r\n"));
+    EXPECT_EQ(ctl("users set anna --room 1").status, 2);
+    r = ctl("users delete 'bad;x'");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(server.readFile("/l/apache/etc/users"), "anna:::::s::\r\n");
     for (const char* local : {"vx_users.txt", "vx_userdata.txt", "vx_groups.txt"})
         EXPECT_FALSE(fs::exists(dir / "work" / local)) << local;
 }

@@ -5,6 +5,7 @@
 #include <string>
 #include <unistd.h>
 
+#include "temp_dir.h"
 #include "vx_err.h"
 #include "vx_reg.h"
 
@@ -18,28 +19,21 @@ const std::string kSetup =
 class RegistryTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        dir = fs::temp_directory_path() /
-              ("vxreg-" + std::to_string(getpid()) + "-" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir);
+        ASSERT_TRUE(tmp.ok());
+        dir = tmp.path();
         store = (dir / "sub" / "registry.reg").string();
         setenv("ORVELAN_REGISTRY", store.c_str(), 1);
         vxClearError();
     }
-    void TearDown() override {
-        unsetenv("ORVELAN_REGISTRY");
-        fs::remove_all(dir);
-    }
-    std::string storeText() {
-        std::ifstream in(store, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), {});
-    }
+    void TearDown() override { unsetenv("ORVELAN_REGISTRY"); }
+    std::string storeText() { return readFileBytes(store); }
     int read(const std::string& path, std::string& value) {
         char out[256];
         int rc = vxReadRegistryKey(nullptr, 0, path.c_str(), out, sizeof out);
         value = rc >= 0 ? out : "";
         return rc;
     }
+    TempDir tmp{"vxreg"};
     fs::path dir;
     std::string store;
 };
