@@ -290,9 +290,7 @@ uint32_t hashText(std::string_view s) {
 
 } // namespace
 
-constexpr uint32_t kNoString = ~0u;
-
-StatsStrings::StatsStrings() : m_slots(1 << 10, Slot{0, kNoString}) {}
+StatsStrings::StatsStrings() : m_slots(1 << 10, Slot{0, kNoRef}) {}
 
 StatsStrings::~StatsStrings() {
     for (char* block : m_blocks)
@@ -300,11 +298,10 @@ StatsStrings::~StatsStrings() {
 }
 
 std::string_view StatsStrings::at(uint32_t id) const {
-    uint32_t ref = m_refs[id];
-    const char* text = m_blocks[ref >> kBlockBits] + (ref & ((1u << kBlockBits) - 1));
+    const char* text = record(m_refs[id]);
     uint16_t size;
     memcpy(&size, text, sizeof size);
-    return {text + sizeof size, size};
+    return {text + kHeader, size};
 }
 
 std::vector<uint32_t> StatsStrings::ids() const {
@@ -314,41 +311,55 @@ std::vector<uint32_t> StatsStrings::ids() const {
     return out;
 }
 
-uint32_t StatsStrings::intern(std::string_view s) {
+uint32_t StatsStrings::hash(std::string_view s) {
+    return hashText(s.substr(0, 0xfffe));
+}
+
+uint32_t StatsStrings::intern(std::string_view s, uint32_t hash) {
     if (s.size() > 0xfffe) s = s.substr(0, 0xfffe);
     if (m_refs.size() * 10 >= m_slots.size() * 6) {
-        std::vector<Slot> bigger(m_slots.size() * 2, Slot{0, kNoString});
+        std::vector<Slot> bigger(m_slots.size() * 2, Slot{0, kNoRef});
         size_t mask = bigger.size() - 1;
         for (const Slot& e : m_slots) {
-            if (e.id == kNoString) continue;
+            if (e.ref == kNoRef) continue;
             size_t i = e.hash & mask;
-            while (bigger[i].id != kNoString)
+            while (bigger[i].ref != kNoRef)
                 i = (i + 1) & mask;
             bigger[i] = e;
         }
         m_slots.swap(bigger);
     }
-    uint32_t hash = hashText(s);
     size_t mask = m_slots.size() - 1;
     for (size_t i = hash & mask;; i = (i + 1) & mask) {
         Slot& e = m_slots[i];
-        if (e.id == kNoString) {
+        if (e.ref == kNoRef) {
             const size_t blockSize = size_t(1) << kBlockBits;
             uint16_t size = static_cast<uint16_t>(s.size());
-            size_t need = sizeof size + s.size();
+            uint32_t id = static_cast<uint32_t>(m_refs.size());
+            size_t need = kHeader + s.size();
             if (m_used + need > blockSize) {
                 m_blocks.push_back(new char[blockSize]);
                 m_used = 0;
             }
             char* at = m_blocks.back() + m_used;
             memcpy(at, &size, sizeof size);
-            memcpy(at + sizeof size, s.data(), s.size());
-            m_refs.push_back(static_cast<uint32_t>((m_blocks.size() - 1) << kBlockBits | m_used));
+            memcpy(at + sizeof size, &id, sizeof id);
+            memcpy(at + kHeader, s.data(), s.size());
+            e = Slot{hash, static_cast<uint32_t>((m_blocks.size() - 1) << kBlockBits | m_used)};
+            m_refs.push_back(e.ref);
             m_used += need;
-            e = Slot{hash, static_cast<uint32_t>(m_refs.size() - 1)};
-            return e.id;
+            return id;
         }
-        if (e.hash == hash && at(e.id) == s) return e.id;
+        if (e.hash == hash) {
+            const char* text = record(e.ref);
+            uint16_t size;
+            memcpy(&size, text, sizeof size);
+            if (size == s.size() && memcmp(text + kHeader, s.data(), size) == 0) {
+                uint32_t id;
+                memcpy(&id, text + sizeof size, sizeof id);
+                return id;
+            }
+        }
     }
 }
 
@@ -362,24 +373,21 @@ StatsCollector::StatsCollector(StatsKind kind, const StatsQuery& query, std::vec
 
 StatsCollector::~StatsCollector() = default;
 
-void StatsCollector::countPair(uint32_t user, uint32_t site, uint32_t rest) {
-    if (user >= 0xffff || site >= (1u << 24) || rest >= (1u << 24)) {
-        m_overflow = true;
-        return;
+void StatsCollector::growPairs() {
+    std::vector<Pair> bigger(m_pairs.size() * 2, Pair{kEmptyPair, 0});
+    size_t mask = bigger.size() - 1;
+    for (const Pair& p : m_pairs) {
+        if (p.key == kEmptyPair) continue;
+        size_t i = mix(p.key) & mask;
+        while (bigger[i].key != kEmptyPair)
+            i = (i + 1) & mask;
+        bigger[i] = p;
     }
-    if (m_pairCount * 10 >= m_pairs.size() * 7) {
-        std::vector<Pair> bigger(m_pairs.size() * 2, Pair{kEmptyPair, 0});
-        size_t mask = bigger.size() - 1;
-        for (const Pair& p : m_pairs) {
-            if (p.key == kEmptyPair) continue;
-            size_t i = mix(p.key) & mask;
-            while (bigger[i].key != kEmptyPair)
-                i = (i + 1) & mask;
-            bigger[i] = p;
-        }
-        m_pairs.swap(bigger);
-    }
-    uint64_t key = static_cast<uint64_t>(user) << 48 | static_cast<uint64_t>(site) << 24 | rest;
+    m_pairs.swap(bigger);
+}
+
+void StatsCollector::countPair(uint64_t key) {
+    if (m_pairCount * 10 >= m_pairs.size() * 7) growPairs();
     size_t mask = m_pairs.size() - 1;
     for (size_t i = mix(key) & mask;; i = (i + 1) & mask) {
         Pair& p = m_pairs[i];
@@ -393,6 +401,39 @@ void StatsCollector::countPair(uint32_t user, uint32_t site, uint32_t rest) {
             return;
         }
     }
+}
+
+void StatsCollector::flushBatch() {
+    const size_t n = m_batchSize;
+    m_batchSize = 0;
+    if (n == 0) return;
+    const bool url = m_kind == StatsKind::Url;
+    for (size_t i = 0; i < n; ++i) {
+        m_sites.prefetchSlot(m_batch[i].siteHash);
+        if (url) m_rests.prefetchSlot(m_batch[i].restHash);
+    }
+    for (size_t i = 0; i < n; ++i) {
+        m_sites.prefetchText(m_batch[i].siteHash);
+        if (url) m_rests.prefetchText(m_batch[i].restHash);
+    }
+    for (size_t i = 0; i < n; ++i) {
+        Pending& q = m_batch[i];
+        uint32_t site = m_sites.intern(q.site, q.siteHash);
+        uint32_t rest = url ? m_rests.intern(q.rest, q.restHash) : 0;
+        if (site >= (1u << 24) || rest >= (1u << 24)) {
+            m_overflow = true;
+            q.key = kEmptyPair;
+            continue;
+        }
+        q.key = static_cast<uint64_t>(q.user) << 48 | static_cast<uint64_t>(site) << 24 | rest;
+    }
+    // A table about to grow is grown first, so that the slots fetched stay the slots used.
+    if ((m_pairCount + n) * 10 >= m_pairs.size() * 7) growPairs();
+    const size_t mask = m_pairs.size() - 1;
+    for (size_t i = 0; i < n; ++i)
+        if (m_batch[i].key != kEmptyPair) __builtin_prefetch(&m_pairs[mix(m_batch[i].key) & mask]);
+    for (size_t i = 0; i < n; ++i)
+        if (m_batch[i].key != kEmptyPair) countPair(m_batch[i].key);
 }
 
 void StatsCollector::count(const StatsLogLine& line) {
@@ -417,17 +458,26 @@ void StatsCollector::count(const StatsLogLine& line) {
         m_bytes[i] += line.bytes;
         return;
     }
-    if (m_kind == StatsKind::Site) {
-        countPair(m_users.intern(user), m_sites.intern(statsSite(line.method, line.url)), 0);
+    Pending& q = m_batch[m_batchSize];
+    q.user = m_users.intern(user);
+    if (q.user >= 0xffff) {
+        m_overflow = true;
         return;
     }
-    // A URL as its scheme and host, and the rest (path and query), each kept once.
-    std::string_view url = line.url.substr(0, kTargetMax);
-    size_t scheme = url.find("://");
-    size_t rest = url.find('/', scheme == std::string_view::npos ? 0 : scheme + 3);
-    if (rest == std::string_view::npos) rest = url.size();
-    countPair(m_users.intern(user), m_sites.intern(url.substr(0, rest)),
-              m_rests.intern(url.substr(rest)));
+    if (m_kind == StatsKind::Site) {
+        q.site = statsSite(line.method, line.url);
+    } else {
+        // A URL as its scheme and host, and the rest (path and query), each kept once.
+        std::string_view url = line.url.substr(0, kTargetMax);
+        size_t scheme = url.find("://");
+        size_t rest = url.find('/', scheme == std::string_view::npos ? 0 : scheme + 3);
+        if (rest == std::string_view::npos) rest = url.size();
+        q.site = url.substr(0, rest);
+        q.rest = url.substr(rest);
+        q.restHash = StatsStrings::hash(q.rest);
+    }
+    q.siteHash = StatsStrings::hash(q.site);
+    if (++m_batchSize == kBatch) flushBatch();
 }
 
 void StatsCollector::addLine(const char* begin, const char* end) {
@@ -436,6 +486,7 @@ void StatsCollector::addLine(const char* begin, const char* end) {
         count(line);
     else
         ++m_malformed;
+    flushBatch();
 }
 
 bool StatsCollector::addRange(const char* begin, const char* end) {
@@ -449,12 +500,16 @@ bool StatsCollector::addRange(const char* begin, const char* end) {
             if (!statsParseLine(p, lineEnd, &line)) {
                 ++m_malformed;
             } else {
-                if (line.time >= stop) return false;
+                if (line.time >= stop) {
+                    flushBatch();
+                    return false;
+                }
                 count(line);
             }
         }
         p = nl ? nl + 1 : end;
     }
+    flushBatch();
     return true;
 }
 
@@ -591,45 +646,90 @@ bool StatsCollector::write(FILE* out) const {
             fprintf(out, "%llu\n", static_cast<unsigned long long>(b));
         return fflush(out) == 0 && !ferror(out);
     }
-    // Users in byte order once; then the pairs, moved to the front of their own table with the
-    // user's rank in place of the user, by rank and count (highest first).
+    // Users in byte order once, each with its field as written; then the pairs, placed by the
+    // user's rank (a counting sort), and each user's pairs sorted by count, highest first.
     std::vector<uint32_t> byName = m_users.ids();
     std::sort(byName.begin(), byName.end(),
               [&](uint32_t a, uint32_t b) { return m_users.at(a) < m_users.at(b); });
     std::vector<uint32_t> rank(byName.size());
-    for (uint32_t r = 0; r < byName.size(); ++r)
+    std::vector<std::string> userField(byName.size());
+    for (uint32_t r = 0; r < byName.size(); ++r) {
         rank[byName[r]] = r;
-    constexpr uint64_t kLow48 = (uint64_t(1) << 48) - 1;
-    size_t n = 0;
-    for (size_t i = 0; i < m_pairs.size(); ++i) {
-        Pair p = m_pairs[i];
-        if (p.key == kEmptyPair) continue;
-        p.key = static_cast<uint64_t>(rank[p.key >> 48]) << 48 | (p.key & kLow48);
-        m_pairs[n++] = p;
+        appendField(&userField[r], m_users.at(byName[r]));
+        userField[r].push_back(' ');
     }
-    m_pairs.resize(n);
-    // By user, then count; equal counts in the order the log first names their site and rest.
-    std::sort(m_pairs.begin(), m_pairs.end(), [](const Pair& a, const Pair& b) {
-        if ((a.key >> 48) != (b.key >> 48)) return a.key < b.key;
-        if (a.count != b.count) return a.count > b.count;
-        return a.key < b.key;
-    });
-    std::string line;
+    std::vector<size_t> start(byName.size() + 1, 0);
+    for (const Pair& p : m_pairs)
+        if (p.key != kEmptyPair) ++start[rank[p.key >> 48] + 1];
+    for (size_t r = 1; r < start.size(); ++r)
+        start[r] += start[r - 1];
+    std::vector<Pair> sorted(start.back());
+    {
+        std::vector<size_t> at(start.begin(), start.end() - 1);
+        for (const Pair& p : m_pairs)
+            if (p.key != kEmptyPair) sorted[at[rank[p.key >> 48]]++] = p;
+    }
+    std::vector<Pair>().swap(m_pairs);
+    // Equal counts in the order the log first names their site and rest.
+    for (size_t r = 0; r + 1 < start.size(); ++r)
+        std::sort(sorted.begin() + static_cast<ptrdiff_t>(start[r]),
+                  sorted.begin() + static_cast<ptrdiff_t>(start[r + 1]),
+                  [](const Pair& a, const Pair& b) {
+                      if (a.count != b.count) return a.count > b.count;
+                      return a.key < b.key;
+                  });
+    // Which sites and rests can be written as they are (no quoting, no escape).
+    auto plainFlags = [](const StatsStrings& strings) {
+        std::vector<uint8_t> plain(strings.size());
+        for (uint32_t i = 0; i < plain.size(); ++i) {
+            std::string_view s = strings.at(i);
+            plain[i] = s.find('\'') == std::string_view::npos && !needsQuotes(s);
+        }
+        return plain;
+    };
+    const std::vector<uint8_t> plainSite = plainFlags(m_sites);
+    const std::vector<uint8_t> plainRest =
+        m_kind == StatsKind::Url ? plainFlags(m_rests) : std::vector<uint8_t>();
+    std::string buf;
+    buf.reserve(1 << 20);
     std::string target;
-    for (const Pair& p : m_pairs) {
-        line.clear();
-        appendField(&line, m_users.at(byName[p.key >> 48]));
-        int w = snprintf(number, sizeof number, " %u ", p.count);
-        line.append(number, static_cast<size_t>(w));
-        target.assign(m_sites.at(static_cast<uint32_t>(p.key >> 24) & 0xffffff));
-        if (m_kind == StatsKind::Url)
-            target.append(m_rests.at(static_cast<uint32_t>(p.key) & 0xffffff));
-        appendField(&line, target);
-        line.push_back('\n');
-        fwrite(line.data(), 1, line.size(), out);
+    bool ok = true;
+    for (size_t r = 0; r + 1 < start.size(); ++r) {
+        const std::string& user = userField[r];
+        for (size_t i = start[r]; i < start[r + 1]; ++i) {
+            const Pair p = sorted[i];
+            buf.append(user);
+            char* e = number + sizeof number;
+            *--e = ' ';
+            uint32_t c = p.count;
+            do {
+                *--e = static_cast<char>('0' + c % 10);
+                c /= 10;
+            } while (c);
+            buf.append(e, static_cast<size_t>(number + sizeof number - e));
+            uint32_t site = static_cast<uint32_t>(p.key >> 24) & 0xffffff;
+            uint32_t rest = static_cast<uint32_t>(p.key) & 0xffffff;
+            std::string_view siteText = m_sites.at(site);
+            std::string_view restText =
+                m_kind == StatsKind::Url ? m_rests.at(rest) : std::string_view();
+            if (plainSite[site] && (m_kind != StatsKind::Url || plainRest[rest]) &&
+                !(siteText.empty() && restText.empty())) {
+                buf.append(siteText);
+                buf.append(restText);
+            } else {
+                target.assign(siteText);
+                target.append(restText);
+                appendField(&buf, target);
+            }
+            buf.push_back('\n');
+            if (buf.size() >= (1 << 20) - 1024) {
+                ok = ok && fwrite(buf.data(), 1, buf.size(), out) == buf.size();
+                buf.clear();
+            }
+        }
     }
-    m_pairs.clear();
-    return fflush(out) == 0 && !ferror(out);
+    ok = ok && fwrite(buf.data(), 1, buf.size(), out) == buf.size();
+    return ok && fflush(out) == 0 && !ferror(out);
 }
 void StatsCollector::write(std::string* out) const {
     char* text = nullptr;

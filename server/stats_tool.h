@@ -64,7 +64,19 @@ class StatsStrings {
     StatsStrings(const StatsStrings&) = delete;
     StatsStrings& operator=(const StatsStrings&) = delete;
     // Strings are at most 65534 bytes (longer ones are cut).
-    uint32_t intern(std::string_view s);
+    uint32_t intern(std::string_view s) { return intern(s, hash(s)); }
+    // The same with the string's hash (of hash()) computed beforehand.
+    uint32_t intern(std::string_view s, uint32_t hash);
+    static uint32_t hash(std::string_view s);
+    // Ask for the table slot of a hash, and then for the string that slot names, to be brought
+    // into the cache ahead of intern() (a batch of lookups then waits for memory once).
+    void prefetchSlot(uint32_t hash) const {
+        __builtin_prefetch(&m_slots[hash & (m_slots.size() - 1)]);
+    }
+    void prefetchText(uint32_t hash) const {
+        const Slot& e = m_slots[hash & (m_slots.size() - 1)];
+        if (e.ref != kNoRef && e.hash == hash) __builtin_prefetch(record(e.ref));
+    }
     std::string_view at(uint32_t id) const;
     size_t size() const { return m_refs.size(); }
     // The numbers of all strings, in the order of first appearance.
@@ -72,10 +84,16 @@ class StatsStrings {
 
   private:
     static constexpr unsigned kBlockBits = 22;
+    static constexpr uint32_t kNoRef = ~0u;
+    // A string in the arena: its size (2 bytes), its number (4 bytes), its bytes.
+    static constexpr size_t kHeader = 6;
     struct Slot {
         uint32_t hash;
-        uint32_t id; // kNoString: unused
+        uint32_t ref; // arena place of the string; kNoRef: unused
     };
+    const char* record(uint32_t ref) const {
+        return m_blocks[ref >> kBlockBits] + (ref & ((1u << kBlockBits) - 1));
+    }
     std::vector<Slot> m_slots;
     std::vector<uint32_t> m_refs; // arena place of each string: block << 22 | offset
     std::vector<char*> m_blocks;
@@ -117,7 +135,11 @@ class StatsCollector {
     bool addRange(const char* begin, const char* end); // false once past the query's end
     bool addStream(int fd, off_t from, void* gz, std::string* error);
     void count(const StatsLogLine& line);
-    void countPair(uint32_t user, uint32_t site, uint32_t rest);
+    void countPair(uint64_t key);
+    void growPairs();
+    // url and site: requests are counted in batches, so that the table slots of a batch are
+    // fetched from memory together rather than one cache miss after the other.
+    void flushBatch();
 
     StatsKind m_kind;
     StatsQuery m_query;
@@ -139,6 +161,17 @@ class StatsCollector {
     mutable std::vector<Pair> m_pairs; // sorted in place by write()
     size_t m_pairCount = 0;
     std::string m_decoded;
+    struct Pending {
+        uint32_t user;
+        uint32_t siteHash;
+        uint32_t restHash;
+        uint64_t key;
+        std::string_view site; // into the text being read
+        std::string_view rest; // the same; url only
+    };
+    static constexpr size_t kBatch = 32;
+    Pending m_batch[kBatch];
+    size_t m_batchSize = 0;
 };
 
 // Time of the first line of a log file (plain or gzip-compressed), or -1 when none is read.

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <map>
 #include <sstream>
 #include <string>
 #include <sys/wait.h>
@@ -423,6 +424,77 @@ TEST_F(Getstats2, SearchesALargeOrderedLogForTheRange) {
     ASSERT_EQ(run("data"), 0) << m_stderr;
     EXPECT_EQ(read("/tmp/outfile"), "60\n60\n");
     EXPECT_EQ(m_stderr, ""); // the garbage lies outside the searched range
+}
+
+// The requests of a log larger than one read block (4 MB), counted in batches, against a plain
+// model: counts per user and URL, users in byte order, counts highest first, equal counts in the
+// order the log first names their site and then their path.
+TEST_F(Getstats2, LargeLogListsMatchAPlainCount) {
+    const char* users[] = {"zoli", "kiss%20janos", "-", "anna", "bela"};
+    time_t t0 = local(2024, 5, 10, 0, 0);
+    std::string log;
+    std::map<std::string, std::map<std::pair<std::string, std::string>, int>> urls, sites;
+    std::map<std::string, int> siteOrder, restOrder;
+    uint64_t x = 12345;
+    for (int i = 0; i < 60000; ++i) {
+        x = x * 6364136223846793005ull + 1442695040888963407ull;
+        std::string user = users[(x >> 33) % 5];
+        std::string site = "www.h" + std::to_string((x >> 40) % 700) + ".hu";
+        std::string rest = "/p" + std::to_string(((x >> 20) % 97) * ((x >> 50) % 3));
+        bool tunnel = (x >> 13) % 7 == 0;
+        std::string url = tunnel ? site + ":443" : "http://" + site + rest;
+        log += logLine(t0 + i, 1, user, url, tunnel ? "CONNECT" : "GET");
+        std::string name = user == "kiss%20janos" ? "kiss janos" : user; // by the decoded name
+        std::string urlSite = tunnel ? url : "http://" + site;
+        std::string urlRest = tunnel ? "" : rest;
+        siteOrder.emplace(urlSite, static_cast<int>(siteOrder.size()));
+        restOrder.emplace(urlRest, static_cast<int>(restOrder.size()));
+        ++urls[name][{urlSite, urlRest}];
+        ++sites[name][{site, ""}];
+    }
+    ASSERT_GT(log.size(), size_t(5) << 20);
+    auto quoted = [](const std::string& name) {
+        return name.find(' ') == std::string::npos ? name : "'" + name + "'";
+    };
+    auto expected = [&](const auto& counts, bool url) {
+        std::string out;
+        for (const auto& [name, pairs] : counts) {
+            std::vector<std::tuple<int, int, int, std::string>> lines;
+            for (const auto& [target, n] : pairs)
+                lines.emplace_back(-n, url ? siteOrder.at(target.first) : 0,
+                                   url ? restOrder.at(target.second) : 0,
+                                   target.first + target.second);
+            std::sort(lines.begin(), lines.end());
+            for (const auto& [n, site, rest, text] : lines)
+                out += quoted(name) + " " + std::to_string(-n) + " " + text + "\n";
+        }
+        return out;
+    };
+    write("/var/log/squid/access.log", log);
+    write("/tmp/infile", "2024-05-10 00:00:00\n2024-05-10 23:59:00\n3\n");
+    ASSERT_EQ(run("url"), 0) << m_stderr;
+    EXPECT_EQ(read("/tmp/outfile"), expected(urls, true));
+    // Sites: equal counts by first appearance, which the model takes from the log's order.
+    std::map<std::string, int> firstSite;
+    for (size_t at = 0; at < log.size();) {
+        size_t nl = log.find('\n', at);
+        std::string line = log.substr(at, nl - at);
+        size_t h = line.find("www.h");
+        std::string site = line.substr(h, line.find_first_of(":/ ", h) - h);
+        firstSite.emplace(site, static_cast<int>(firstSite.size()));
+        at = nl + 1;
+    }
+    std::string siteOut;
+    for (const auto& [name, pairs] : sites) {
+        std::vector<std::tuple<int, int, std::string>> lines;
+        for (const auto& [target, n] : pairs)
+            lines.emplace_back(-n, firstSite.at(target.first), target.first);
+        std::sort(lines.begin(), lines.end());
+        for (const auto& [n, order, text] : lines)
+            siteOut += quoted(name) + " " + std::to_string(-n) + " " + text + "\n";
+    }
+    ASSERT_EQ(run("site"), 0) << m_stderr;
+    EXPECT_EQ(read("/tmp/outfile"), siteOut);
 }
 
 TEST_F(Getstats2, CommandShellShowsTheRootAtLAndTmp) {
