@@ -51,7 +51,7 @@ CChartfx::CChartfx(QWidget* parent) : QChartView(parent) {
     m_series->attachAxis(m_valueAxis);
     // Many points: one outline of steps, one bar wide each, drawn as a single item, and an axis
     // that shows a bounded number of labels. Hidden until a series needs it.
-    m_stepLine = new QLineSeries;
+    m_stepLine = new QLineSeries(chart); // the area series does not own its outline
     m_stepSeries = new QAreaSeries(m_stepLine);
     m_stepSeries->setColor(kBarColor);
     m_stepSeries->setPen(Qt::NoPen); // stroking the outline of thousands of steps is slow

@@ -341,7 +341,8 @@ TEST_F(VxdHostile, ThousandIdleConnectionsCostNothingAfterwards) {
               std::string::npos);
     for (int fd : idle)
         close(fd);
-    EXPECT_TRUE(waitFor([&] { return descriptorCount(pid) == fdsBefore; }, 5000))
+    // A descriptor of the moment counted before (a spare worker's socket) may be gone by now.
+    EXPECT_TRUE(waitFor([&] { return descriptorCount(pid) <= fdsBefore; }, 5000))
         << descriptorCount(pid) << " descriptors, " << fdsBefore << " before";
     EXPECT_LE(residentKiB(pid), rssBefore + 4096);
     EXPECT_TRUE(healthy());
