@@ -158,7 +158,7 @@ vx_block vxdCrypt(const char* arg) {
     return b;
 }
 
-bool VxdNetdevAliases::add(const char* spec) {
+bool VxdNetdevAliases::add(const char* alias) {
     auto valid = [](const char* begin, size_t len) {
         if (len == 0 || len >= sizeof(Alias::name)) return false;
         for (size_t i = 0; i < len; i++) {
@@ -169,12 +169,12 @@ bool VxdNetdevAliases::add(const char* spec) {
         }
         return true;
     };
-    const char* eq = strchr(spec, '=');
-    if (count == kMax || !eq || !valid(spec, static_cast<size_t>(eq - spec)) ||
+    const char* eq = strchr(alias, '=');
+    if (count == kMax || !eq || !valid(alias, static_cast<size_t>(eq - alias)) ||
         !valid(eq + 1, strlen(eq + 1)))
         return false;
     Alias& a = list[count++];
-    snprintf(a.name, sizeof a.name, "%.*s", static_cast<int>(eq - spec), spec);
+    snprintf(a.name, sizeof a.name, "%.*s", static_cast<int>(eq - alias), alias);
     snprintf(a.iface, sizeof a.iface, "%s", eq + 1);
     return true;
 }

@@ -15,10 +15,10 @@ bool g_killParent = false;
 
 void parse() {
     g_parsed = true;
-    const char* spec = getenv("VXD_FAULT");
-    const char* colon = spec ? strchr(spec, ':') : nullptr;
-    if (!colon || static_cast<size_t>(colon - spec) >= sizeof g_point) return;
-    memcpy(g_point, spec, static_cast<size_t>(colon - spec));
+    const char* text = getenv("VXD_FAULT");
+    const char* colon = text ? strchr(text, ':') : nullptr;
+    if (!colon || static_cast<size_t>(colon - text) >= sizeof g_point) return;
+    memcpy(g_point, text, static_cast<size_t>(colon - text));
     g_at = strtol(colon + 1, nullptr, 10);
 }
 

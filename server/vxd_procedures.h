@@ -16,7 +16,7 @@ struct VxdNetdevAliases {
         char iface[16]; // as /proc/net/dev names it
     };
     // Adds "NAME=INTERFACE" (each 1 to 15 of [A-Za-z0-9._-]); false when malformed or full.
-    bool add(const char* spec);
+    bool add(const char* alias);
     Alias list[kMax] = {};
     int count = 0;
 };
