@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "access_log_lines.h"
 #include "test_server.h"
 #include "vx_reg.h"
 
@@ -24,23 +25,6 @@ struct CtlRun {
     int status;
     std::string out, err;
 };
-
-time_t local(int y, int mo, int d, int h, int mi) {
-    std::tm tm{};
-    tm.tm_year = y - 1900;
-    tm.tm_mon = mo - 1;
-    tm.tm_mday = d;
-    tm.tm_hour = h;
-    tm.tm_min = mi;
-    tm.tm_isdst = -1;
-    return mktime(&tm);
-}
-
-std::string logLine(time_t t, unsigned long long bytes, const std::string& user,
-                    const std::string& url) {
-    return std::to_string(t) + ".500    120 192.168.1.20 TCP_MISS/200 " + std::to_string(bytes) +
-           " GET " + url + " " + user + " DIRECT/80.99.1.1 text/html\n";
-}
 
 TestServerOptions statsServer() {
     TestServerOptions options;
@@ -65,11 +49,12 @@ class StatsCtl : public ::testing::Test {
                                      "staff d \"/l/apache/etc/permit/staff.deny\"\r\n"));
         ASSERT_TRUE(
             server.writeFile("/l/apache/etc/users", "alice:staff::p:::\r\nboss:staff::p::s:\r\n"));
-        time_t t = local(2024, 3, 1, 9, 0);
-        ASSERT_TRUE(server.writeFile("/var/log/squid/access.log",
-                                     logLine(t, 500, "alice", "http://www.index.hu/") +
-                                         logLine(t + 86400, 700, "boss", "http://secret.hu/") +
-                                         logLine(t + 86400 + 60, 800, "alice", "http://a.hu/x,y")));
+        time_t t = localTime(2024, 3, 1, 9, 0);
+        ASSERT_TRUE(
+            server.writeFile("/var/log/squid/access.log",
+                             accessLogLine(t, 500, "alice", "http://www.index.hu/") +
+                                 accessLogLine(t + 86400, 700, "boss", "http://secret.hu/") +
+                                 accessLogLine(t + 86400 + 60, 800, "alice", "http://a.hu/x,y")));
     }
     void TearDown() override {
         unsetenv("ORVELAN_REGISTRY");

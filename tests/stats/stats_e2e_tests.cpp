@@ -9,6 +9,7 @@
 #include <string>
 #include <unistd.h>
 
+#include "access_log_lines.h"
 #include "stat_query.h"
 #include "test_server.h"
 #include "vx_err.h"
@@ -25,23 +26,6 @@ std::string slurp(const std::string& path) {
     std::ostringstream out;
     out << in.rdbuf();
     return out.str();
-}
-
-time_t local(int y, int mo, int d, int h, int mi) {
-    std::tm tm{};
-    tm.tm_year = y - 1900;
-    tm.tm_mon = mo - 1;
-    tm.tm_mday = d;
-    tm.tm_hour = h;
-    tm.tm_min = mi;
-    tm.tm_isdst = -1;
-    return mktime(&tm);
-}
-
-std::string logLine(time_t t, unsigned long long bytes, const std::string& user,
-                    const std::string& url, const std::string& method = "GET") {
-    return std::to_string(t) + ".500    120 192.168.1.20 TCP_MISS/200 " + std::to_string(bytes) +
-           " " + method + " " + url + " " + user + " DIRECT/80.99.1.1 text/html\n";
 }
 
 TestServerOptions statsServer() {
@@ -61,14 +45,14 @@ class StatsRemote : public ::testing::Test {
         ASSERT_EQ(getcwd(m_previous, sizeof m_previous), m_previous);
         ASSERT_EQ(chdir(m_local.c_str()), 0);
         vxSelectProgram(1);
-        time_t t = local(2024, 5, 10, 10, 5);
-        ASSERT_TRUE(
-            m_server.writeFile("/var/log/squid/access.log",
-                               logLine(t, 1000, "alice", "http://www.index.hu/a") +
-                                   logLine(t + 60, 2000, "alice", "http://www.index.hu/b") +
-                                   logLine(t + 3600, 4000, "kiss%20janos", "http://www.hvg.hu/") +
-                                   logLine(t + 3660, 8000, "root", "secret.hu:443", "CONNECT") +
-                                   logLine(t + 7200, 16000, "alice", "http://www.index.hu/a")));
+        time_t t = localTime(2024, 5, 10, 10, 5);
+        ASSERT_TRUE(m_server.writeFile(
+            "/var/log/squid/access.log",
+            accessLogLine(t, 1000, "alice", "http://www.index.hu/a") +
+                accessLogLine(t + 60, 2000, "alice", "http://www.index.hu/b") +
+                accessLogLine(t + 3600, 4000, "kiss%20janos", "http://www.hvg.hu/") +
+                accessLogLine(t + 3660, 8000, "root", "secret.hu:443", "CONNECT") +
+                accessLogLine(t + 7200, 16000, "alice", "http://www.index.hu/a")));
     }
     void TearDown() override {
         EXPECT_EQ(chdir(m_previous), 0);
