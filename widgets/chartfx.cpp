@@ -42,6 +42,7 @@ CChartfx::CChartfx(QWidget* parent) : QChartView(parent) {
     m_series->append(m_set);
     chart->addSeries(m_series);
     m_labelAxis = new QBarCategoryAxis;
+    m_labelAxis->setTruncateLabels(false); // upright labels have the room below the axis
     m_valueAxis = new QValueAxis;
     m_valueAxis->setRange(0, 1);
     m_valueAxis->setLabelFormat(QStringLiteral("%.0f"));
@@ -133,11 +134,15 @@ void CChartfx::setBars() {
     m_stepAxis->setVisible(false);
     m_stepLine->clear();
     m_set->remove(0, m_set->count());
+    // Every Nth label, at most kStepLabelsMax, as on the step axis: more upright labels than that
+    // would lie on top of each other. The others are blank categories.
+    const qsizetype n = m_labels.size();
+    const qsizetype every = std::max<qsizetype>(1, (n + kStepLabelsMax - 1) / kStepLabelsMax);
     QStringList categories;
     QSet<QString> seen;
-    categories.reserve(m_labels.size());
-    for (const QString& label : std::as_const(m_labels))
-        categories << distinctLabel(label, seen);
+    categories.reserve(n);
+    for (qsizetype i = 0; i < n; ++i)
+        categories << distinctLabel(i % every == 0 ? m_labels[i] : QString(), seen);
     m_set->append(m_values);
     m_labelAxis->clear();
     m_labelAxis->append(categories);

@@ -1,5 +1,6 @@
 // CVCF1's printing: the print settings, header and footer codes, and the print of the print area
 // (page breaks, header and footer bands, the cells).
+#include <algorithm>
 #include <cmath>
 
 #include <QPainter>
@@ -81,7 +82,20 @@ void drawRows(QPainter& p, const CVCF1& sheet, const QTableWidgetSelectionRange&
                 p.setPen(fg.style() == Qt::NoBrush ? QColor(Qt::black) : fg.color());
                 const int align = it->textAlignment() ? it->textAlignment()
                                                       : int(Qt::AlignLeft | Qt::AlignVCenter);
-                p.drawText(rect.adjusted(2 * scale, 0, -2 * scale, 0), align, it->text());
+                // Left-aligned text runs on over the empty cells to its right, as on the
+                // screen, up to the edge of the page.
+                double room = w;
+                if (!(align & (Qt::AlignRight | Qt::AlignHCenter))) {
+                    for (int next = c + 1; next <= area.rightColumn() && next < sheet.columnCount();
+                         ++next) {
+                        const QTableWidgetItem* other = sheet.item(r, next);
+                        if (other && !other->text().isEmpty()) break;
+                        room += sheet.columnWidth(next) * scale;
+                    }
+                    room = std::min(room, layout.body.right() - left);
+                }
+                const QRectF textRect(left, top, std::max(room, w), h);
+                p.drawText(textRect.adjusted(2 * scale, 0, -2 * scale, 0), align, it->text());
             }
             left += w;
             if (left > layout.body.right()) break; // one page wide

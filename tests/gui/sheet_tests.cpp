@@ -8,6 +8,7 @@
 #include <QBarSeries>
 #include <QBarSet>
 #include <QCategoryAxis>
+#include <QImage>
 #include <QLineSeries>
 #include <QProcess>
 #include <QRegularExpression>
@@ -133,6 +134,51 @@ TEST(CVCF1, PrintsTheAreaWithHeaderAndFooterToPdf) {
     EXPECT_TRUE(text.contains(QDate::currentDate().toString(QStringLiteral("yyyy.MM.dd"))));
 }
 
+// The rightmost dark pixel of each band of dark rows (a printed line of text) on page 1.
+QList<int> printedLineEnds(const QString& pdf, const QString& dir) {
+    QProcess p;
+    p.start(QStringLiteral("pdftoppm"),
+            {QStringLiteral("-r"), QStringLiteral("50"), QStringLiteral("-gray"),
+             QStringLiteral("-png"), QStringLiteral("-singlefile"), pdf,
+             dir + QStringLiteral("/page")});
+    if (!p.waitForFinished(30000)) return {};
+    QImage image(dir + QStringLiteral("/page.png"));
+    QList<int> ends;
+    bool inLine = false;
+    for (int y = 0; y < image.height(); ++y) {
+        int right = -1;
+        for (int x = 0; x < image.width(); ++x)
+            if (qGray(image.pixel(x, y)) < 128) right = x;
+        if (right >= 0 && !inLine) ends << right;
+        if (right >= 0) ends.last() = std::max(ends.last(), right);
+        inLine = right >= 0;
+    }
+    return ends;
+}
+
+TEST(CVCF1, PrintedTextRunsOnOverEmptyCellsOnly) {
+    // A statistics line lies in the first column; on paper, as on the screen, it must show whole
+    // while the cells to its right are empty, and stop at its cell where the next is not.
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    CVCF1 sheet;
+    sheet.SetMaxCol(3);
+    sheet.SetMaxRow(2);
+    for (int col = 1; col <= 3; ++col)
+        sheet.SetColWidthTwips(col, 1500);
+    const QString line = QStringLiteral("balogh.ferenc      37    http://www.mav.hu/menetrend");
+    sheet.SetTextRC(1, 1, line);
+    sheet.SetTextRC(2, 1, line);
+    sheet.SetTextRC(2, 2, QStringLiteral(" "));
+    const QString file = dir.filePath(QStringLiteral("runs.pdf"));
+    sheet.SetPrintToFile(file);
+    ASSERT_TRUE(sheet.FilePrint(false));
+
+    const QList<int> ends = printedLineEnds(file, dir.path());
+    ASSERT_EQ(ends.size(), 2);
+    EXPECT_GT(ends[0], ends[1] * 2); // the whole line, then the part in its own cell
+}
+
 TEST(CVCF1, LongAreaBreaksIntoPagesOfWholeRows) {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
@@ -205,6 +251,25 @@ TEST(CChartfx, PointsLabelsRangeAndTitles) {
     EXPECT_EQ(set->count(), 13);
     EXPECT_EQ(chart.labelAxis()->labelsAngle(), -90);
     EXPECT_EQ(chart.GetValues().last(), 13.0);
+    EXPECT_EQ(chart.labelAxis()->categories().first(), QStringLiteral("1"));
+    EXPECT_EQ(chart.labelAxis()->categories().last(), QStringLiteral("13"));
+
+    // A week by the hour: a bar each, a label on every 6th (upright labels closer than that lie
+    // on top of each other).
+    many.clear(), labels.clear();
+    for (int i = 0; i < 168; ++i)
+        many << i, labels << QStringLiteral("h%1").arg(i);
+    chart.SetPoints(many, labels);
+    EXPECT_EQ(set->count(), 168);
+    const QStringList categories = chart.labelAxis()->categories();
+    ASSERT_EQ(categories.size(), 168);
+    QStringList shown;
+    for (const QString& c : categories)
+        if (!c.trimmed().remove(QChar(0x200B)).isEmpty()) shown << c;
+    EXPECT_EQ(shown.size(), 28);
+    EXPECT_EQ(shown.first(), QStringLiteral("h0"));
+    EXPECT_EQ(shown[1], QStringLiteral("h6"));
+    EXPECT_EQ(chart.GetLabels(), labels);
 }
 
 // Many points are drawn as one step outline with every Nth label; few again as bars.
