@@ -12,6 +12,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <zlib.h>
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 #include "vxd_fs.h"
 
@@ -60,16 +63,6 @@ bool parseDateTime(std::string_view line, std::tm* tm) {
 time_t localTime(std::tm tm) {
     tm.tm_isdst = -1;
     return mktime(&tm);
-}
-
-// A field of a log line: skips blanks, then the run of non-blanks.
-std::string_view nextField(const char*& p, const char* end) {
-    while (p < end && (*p == ' ' || *p == '\t'))
-        ++p;
-    const char* start = p;
-    while (p < end && *p != ' ' && *p != '\t')
-        ++p;
-    return {start, static_cast<size_t>(p - start)};
 }
 
 bool parseUnsigned(std::string_view field, uint64_t* value) {
@@ -203,27 +196,120 @@ bool statsBuckets(const StatsQuery& query, std::vector<time_t>* bounds, std::str
     return true;
 }
 
-bool statsParseLine(const char* begin, const char* end, StatsLogLine* line) {
-    const char* p = begin;
-    std::string_view stamp = nextField(p, end);
+namespace {
+
+// The blanks (blank and tab) and line ends of the 64 bytes at base, as bit masks (bit i: byte
+// base[i]). Bytes at and after end read as line ends; nothing past end is read.
+void scanWindow(const char* base, const char* end, uint64_t* blanks, uint64_t* newlines) {
+    const char* text = base;
+    char tail[64];
+    if (end - base < 64) {
+        size_t n = static_cast<size_t>(end - base);
+        memcpy(tail, base, n);
+        memset(tail + n, '\n', sizeof tail - n);
+        text = tail;
+    }
+    uint64_t b = 0;
+    uint64_t n = 0;
+#ifdef __SSE2__
+    const __m128i blank = _mm_set1_epi8(' ');
+    const __m128i tab = _mm_set1_epi8('\t');
+    const __m128i newline = _mm_set1_epi8('\n');
+    for (int i = 0; i < 4; ++i) {
+        __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + 16 * i));
+        uint32_t vb = static_cast<uint32_t>(
+            _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, blank), _mm_cmpeq_epi8(v, tab))));
+        uint32_t vn = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, newline)));
+        b |= static_cast<uint64_t>(vb) << (16 * i);
+        n |= static_cast<uint64_t>(vn) << (16 * i);
+    }
+#else
+    for (int i = 0; i < 64; ++i) {
+        b |= static_cast<uint64_t>(text[i] == ' ' || text[i] == '\t') << i;
+        n |= static_cast<uint64_t>(text[i] == '\n') << i;
+    }
+#endif
+    *blanks = b;
+    *newlines = n;
+}
+
+enum class LineResult { Parsed, Malformed, Empty };
+
+// Parses the line at p, which ends at the next line end or at end; *next is where the following
+// line starts. Fields are found 64 bytes at a time: the bits where a run of non-blanks starts and
+// ends, read off in order.
+LineResult parseLineAt(const char* p, const char* end, StatsLogLine* line, const char** next) {
+    if (p == end || *p == '\n' || (*p == '\r' && (p + 1 == end || p[1] == '\n'))) {
+        *next = p == end ? end : p + 1 + (*p == '\r' && p + 1 < end);
+        return LineResult::Empty;
+    }
+    // The first eight fields: time, elapsed, client, code/status, bytes, method, URL, user.
+    const char* from[8];
+    const char* to[8];
+    int starts = 0;
+    int ends = 0;
+    const char* nl = nullptr;
+    uint64_t carry = 1; // the byte before the line counts as a blank
+    for (const char* base = p;; base += 64) {
+        uint64_t blanks;
+        uint64_t newlines;
+        scanWindow(base, end, &blanks, &newlines);
+        const uint64_t sep = blanks | newlines;
+        const uint64_t afterSep = sep << 1 | carry;
+        carry = sep >> 63;
+        uint64_t s = ~sep & afterSep; // first bytes of fields
+        uint64_t e = sep & ~afterSep; // first separators after fields
+        if (newlines) {
+            const uint64_t first = newlines & (~newlines + 1);
+            s &= first - 1;
+            e &= first | (first - 1);
+            nl = base + __builtin_ctzll(newlines);
+        }
+        for (; s && starts < 8; s &= s - 1)
+            from[starts++] = base + __builtin_ctzll(s);
+        for (; e && ends < 8; e &= e - 1)
+            to[ends++] = base + __builtin_ctzll(e);
+        if (nl || ends == 8) break;
+    }
+    if (!nl) {
+        nl = static_cast<const char*>(memchr(to[7], '\n', static_cast<size_t>(end - to[7])));
+        if (!nl) nl = end;
+    }
+    for (int i = ends; i < 8; ++i) { // a short line: the missing fields are empty
+        if (i >= starts) from[i] = nl;
+        to[i] = nl;
+    }
+    *next = nl == end ? end : nl + 1;
+    auto field = [&](int i) {
+        return std::string_view(from[i], static_cast<size_t>(to[i] - from[i]));
+    };
+    // A CR of a CR LF line end is no part of the last field read.
+    std::string_view user = field(7);
+    if (!user.empty() && to[7] == nl && user.back() == '\r') user.remove_suffix(1);
+
+    const std::string_view stamp = field(0);
     size_t dot = stamp.find('.');
     uint64_t seconds = 0;
-    if (!parseUnsigned(stamp.substr(0, dot), &seconds) || seconds > 0x7fffffffffull) return false;
+    if (!parseUnsigned(stamp.substr(0, dot), &seconds) || seconds > 0x7fffffffffull)
+        return LineResult::Malformed;
     if (dot != std::string_view::npos) {
         for (char c : stamp.substr(dot + 1))
-            if (!isDigit(c)) return false;
+            if (!isDigit(c)) return LineResult::Malformed;
     }
-    nextField(p, end); // elapsed milliseconds
-    nextField(p, end); // client address
-    std::string_view code = nextField(p, end);
-    std::string_view bytes = nextField(p, end);
-    line->method = nextField(p, end);
-    line->url = nextField(p, end);
-    line->user = nextField(p, end);
-    if (code.find('/') == std::string_view::npos || line->user.empty()) return false;
-    if (!parseUnsigned(bytes, &line->bytes)) return false;
+    if (field(3).find('/') == std::string_view::npos || user.empty()) return LineResult::Malformed;
+    if (!parseUnsigned(field(4), &line->bytes)) return LineResult::Malformed;
+    line->method = field(5);
+    line->url = field(6);
+    line->user = user;
     line->time = static_cast<time_t>(seconds);
-    return true;
+    return LineResult::Parsed;
+}
+
+} // namespace
+
+bool statsParseLine(const char* begin, const char* end, StatsLogLine* line) {
+    const char* next = nullptr;
+    return parseLineAt(begin, end, line, &next) == LineResult::Parsed;
 }
 
 bool statsDecodeUser(std::string_view logged, std::string* out) {
@@ -492,22 +578,17 @@ void StatsCollector::addLine(const char* begin, const char* end) {
 bool StatsCollector::addRange(const char* begin, const char* end) {
     const time_t stop = last() + kOrderSlack;
     for (const char* p = begin; p < end;) {
-        const char* nl = static_cast<const char*>(memchr(p, '\n', static_cast<size_t>(end - p)));
-        const char* lineEnd = nl ? nl : end;
-        if (lineEnd > p && lineEnd[-1] == '\r') --lineEnd;
-        if (lineEnd > p) {
-            StatsLogLine line;
-            if (!statsParseLine(p, lineEnd, &line)) {
-                ++m_malformed;
-            } else {
-                if (line.time >= stop) {
-                    flushBatch();
-                    return false;
-                }
-                count(line);
+        StatsLogLine line;
+        LineResult r = parseLineAt(p, end, &line, &p);
+        if (r == LineResult::Malformed) {
+            ++m_malformed;
+        } else if (r == LineResult::Parsed) {
+            if (line.time >= stop) {
+                flushBatch();
+                return false;
             }
+            count(line);
         }
-        p = nl ? nl + 1 : end;
     }
     flushBatch();
     return true;
