@@ -361,17 +361,53 @@ uint64_t mix(uint64_t x) {
     return x ^ (x >> 33);
 }
 
+uint64_t load64(const char* p) {
+    uint64_t v;
+    memcpy(&v, p, sizeof v);
+    return v;
+}
+
+uint64_t load32(const char* p) {
+    uint32_t v;
+    memcpy(&v, p, sizeof v);
+    return v;
+}
+
+// The 128-bit product of a and b folded to 64 bits.
+uint64_t mum(uint64_t a, uint64_t b) {
+    __extension__ using Wide = unsigned __int128;
+    Wide r = static_cast<Wide>(a) * b;
+    return static_cast<uint64_t>(r) ^ static_cast<uint64_t>(r >> 64);
+}
+
+// A hash of a short text read 8 or 16 bytes at a time (the ends as overlapping words), without a
+// loop over single bytes.
 uint32_t hashText(std::string_view s) {
-    uint64_t h = 1469598103934665603ull;
-    size_t i = 0;
-    for (; i + 8 <= s.size(); i += 8) {
-        uint64_t w;
-        memcpy(&w, s.data() + i, 8);
-        h = mix(h ^ w);
+    constexpr uint64_t k0 = 0xa0761d6478bd642full;
+    constexpr uint64_t k1 = 0xe7037ed1a0b428dbull;
+    const char* p = s.data();
+    const size_t n = s.size();
+    uint64_t seed = k0 ^ n;
+    uint64_t a = 0;
+    uint64_t b = 0;
+    if (n >= 8 && n <= 16) {
+        a = load64(p);
+        b = load64(p + n - 8);
+    } else if (n > 16) {
+        size_t left = n;
+        for (; left > 16; left -= 16, p += 16)
+            seed = mum(load64(p) ^ k1, load64(p + 8) ^ seed);
+        a = load64(p + left - 16);
+        b = load64(p + left - 8);
+    } else if (n >= 4) {
+        a = load32(p);
+        b = load32(p + n - 4);
+    } else if (n > 0) {
+        a = static_cast<uint64_t>(static_cast<unsigned char>(p[0])) << 16 |
+            static_cast<uint64_t>(static_cast<unsigned char>(p[n / 2])) << 8 |
+            static_cast<unsigned char>(p[n - 1]);
     }
-    for (; i < s.size(); ++i)
-        h = (h ^ static_cast<unsigned char>(s[i])) * 1099511628211ull;
-    return static_cast<uint32_t>(mix(h ^ s.size()));
+    return static_cast<uint32_t>(mum(k1 ^ n, mum(a ^ k1, b ^ seed)));
 }
 
 } // namespace
@@ -720,45 +756,112 @@ bool StatsCollector::addFile(int fd, std::string* error) {
     return addStream(fd, from, nullptr, error);
 }
 
+namespace {
+
+// Sorts numbers a byte at a time from the lowest (radix sort); a byte equal in all of them is
+// passed over.
+void radixSort(std::vector<uint64_t>* numbers) {
+    std::vector<uint64_t>& v = *numbers;
+    const size_t n = v.size();
+    if (n < 1024) {
+        std::sort(v.begin(), v.end());
+        return;
+    }
+    std::vector<size_t> counts(8 * 256, 0);
+    for (uint64_t x : v)
+        for (int d = 0; d < 8; ++d)
+            ++counts[static_cast<size_t>(d) * 256 + (x >> (8 * d) & 255)];
+    std::vector<uint64_t> other(n);
+    for (int d = 0; d < 8; ++d) {
+        size_t* count = &counts[static_cast<size_t>(d) * 256];
+        if (count[v[0] >> (8 * d) & 255] == n) continue;
+        size_t at = 0;
+        for (int i = 0; i < 256; ++i) {
+            size_t c = count[i];
+            count[i] = at;
+            at += c;
+        }
+        for (uint64_t x : v)
+            other[count[x >> (8 * d) & 255]++] = x;
+        v.swap(other);
+    }
+}
+
+// Output gathered in a buffer of its own and written in large blocks.
+class BlockWriter {
+  public:
+    explicit BlockWriter(FILE* out) : m_out(out), m_buf(1 << 20) {}
+    void append(const char* data, size_t size) {
+        if (m_used + size > m_buf.size()) {
+            flush();
+            if (size > m_buf.size()) {
+                m_ok = m_ok && fwrite(data, 1, size, m_out) == size;
+                return;
+            }
+        }
+        memcpy(m_buf.data() + m_used, data, size);
+        m_used += size;
+    }
+    void append(std::string_view s) { append(s.data(), s.size()); }
+    bool flush() {
+        m_ok = m_ok && fwrite(m_buf.data(), 1, m_used, m_out) == m_used;
+        m_used = 0;
+        return m_ok;
+    }
+
+  private:
+    FILE* m_out;
+    std::vector<char> m_buf;
+    size_t m_used = 0;
+    bool m_ok = true;
+};
+
+} // namespace
+
 bool StatsCollector::write(FILE* out) const {
-    char number[24];
     if (m_kind == StatsKind::Data) {
         for (uint64_t b : m_bytes)
             fprintf(out, "%llu\n", static_cast<unsigned long long>(b));
         return fflush(out) == 0 && !ferror(out);
     }
-    // Users in byte order once, each with its field as written; then the pairs, placed by the
-    // user's rank (a counting sort), and each user's pairs sorted by count, highest first.
+    // Users in byte order once, each with its field as written.
     std::vector<uint32_t> byName = m_users.ids();
     std::sort(byName.begin(), byName.end(),
               [&](uint32_t a, uint32_t b) { return m_users.at(a) < m_users.at(b); });
-    std::vector<uint32_t> rank(byName.size());
+    std::vector<uint64_t> rank(byName.size());
     std::vector<std::string> userField(byName.size());
     for (uint32_t r = 0; r < byName.size(); ++r) {
-        rank[byName[r]] = r;
+        rank[byName[r]] = static_cast<uint64_t>(r) << 48;
         appendField(&userField[r], m_users.at(byName[r]));
         userField[r].push_back(' ');
     }
-    std::vector<size_t> start(byName.size() + 1, 0);
+    // The pairs in the order of the result: by the user's rank, then by count, highest first,
+    // then by site and rest in the order the log first names them (their numbers). Pairs counted
+    // once (most URLs of a long period) are sorted as plain numbers of rank, site and rest, the
+    // others as pairs; for each user the others come first.
+    constexpr uint64_t kSiteRest = (uint64_t(1) << 48) - 1;
+    size_t onceCount = 0;
     for (const Pair& p : m_pairs)
-        if (p.key != kEmptyPair) ++start[rank[p.key >> 48] + 1];
-    for (size_t r = 1; r < start.size(); ++r)
-        start[r] += start[r - 1];
-    std::vector<Pair> sorted(start.back());
-    {
-        std::vector<size_t> at(start.begin(), start.end() - 1);
-        for (const Pair& p : m_pairs)
-            if (p.key != kEmptyPair) sorted[at[rank[p.key >> 48]]++] = p;
+        onceCount += p.key != kEmptyPair && p.count == 1;
+    std::vector<uint64_t> once;
+    std::vector<Pair> more;
+    once.reserve(onceCount);
+    more.reserve(m_pairCount - onceCount);
+    for (const Pair& p : m_pairs) {
+        if (p.key == kEmptyPair) continue;
+        const uint64_t key = rank[p.key >> 48] | (p.key & kSiteRest);
+        if (p.count == 1)
+            once.push_back(key);
+        else
+            more.push_back(Pair{key, p.count});
     }
     std::vector<Pair>().swap(m_pairs);
-    // Equal counts in the order the log first names their site and rest.
-    for (size_t r = 0; r + 1 < start.size(); ++r)
-        std::sort(sorted.begin() + static_cast<ptrdiff_t>(start[r]),
-                  sorted.begin() + static_cast<ptrdiff_t>(start[r + 1]),
-                  [](const Pair& a, const Pair& b) {
-                      if (a.count != b.count) return a.count > b.count;
-                      return a.key < b.key;
-                  });
+    std::sort(more.begin(), more.end(), [](const Pair& a, const Pair& b) {
+        if (a.key >> 48 != b.key >> 48) return a.key < b.key;
+        if (a.count != b.count) return a.count > b.count;
+        return a.key < b.key;
+    });
+    radixSort(&once);
     // Which sites and rests can be written as they are (no quoting, no escape).
     auto plainFlags = [](const StatsStrings& strings) {
         std::vector<uint8_t> plain(strings.size());
@@ -768,49 +871,60 @@ bool StatsCollector::write(FILE* out) const {
         }
         return plain;
     };
+    const bool url = m_kind == StatsKind::Url;
     const std::vector<uint8_t> plainSite = plainFlags(m_sites);
-    const std::vector<uint8_t> plainRest =
-        m_kind == StatsKind::Url ? plainFlags(m_rests) : std::vector<uint8_t>();
-    std::string buf;
-    buf.reserve(1 << 20);
+    const std::vector<uint8_t> plainRest = url ? plainFlags(m_rests) : std::vector<uint8_t>();
+    BlockWriter writer(out);
     std::string target;
-    bool ok = true;
-    for (size_t r = 0; r + 1 < start.size(); ++r) {
-        const std::string& user = userField[r];
-        for (size_t i = start[r]; i < start[r + 1]; ++i) {
-            const Pair p = sorted[i];
-            buf.append(user);
-            char* e = number + sizeof number;
-            *--e = ' ';
-            uint32_t c = p.count;
-            do {
-                *--e = static_cast<char>('0' + c % 10);
-                c /= 10;
-            } while (c);
-            buf.append(e, static_cast<size_t>(number + sizeof number - e));
-            uint32_t site = static_cast<uint32_t>(p.key >> 24) & 0xffffff;
-            uint32_t rest = static_cast<uint32_t>(p.key) & 0xffffff;
-            std::string_view siteText = m_sites.at(site);
-            std::string_view restText =
-                m_kind == StatsKind::Url ? m_rests.at(rest) : std::string_view();
-            if (plainSite[site] && (m_kind != StatsKind::Url || plainRest[rest]) &&
-                !(siteText.empty() && restText.empty())) {
-                buf.append(siteText);
-                buf.append(restText);
-            } else {
-                target.assign(siteText);
-                target.append(restText);
-                appendField(&buf, target);
-            }
-            buf.push_back('\n');
-            if (buf.size() >= (1 << 20) - 1024) {
-                ok = ok && fwrite(buf.data(), 1, buf.size(), out) == buf.size();
-                buf.clear();
-            }
+    char number[24];
+    // The texts of a line a few lines ahead are asked for while this one is written.
+    constexpr size_t kAhead = 8;
+    auto prefetch = [&](uint64_t key) {
+        m_sites.prefetch(static_cast<uint32_t>(key >> 24) & 0xffffff);
+        if (url) m_rests.prefetch(static_cast<uint32_t>(key) & 0xffffff);
+    };
+    size_t i = 0;
+    size_t j = 0;
+    while (i < more.size() || j < once.size()) {
+        uint64_t key;
+        uint32_t count;
+        if (i < more.size() && (j == once.size() || more[i].key >> 48 <= once[j] >> 48)) {
+            if (i + kAhead < more.size()) prefetch(more[i + kAhead].key);
+            key = more[i].key;
+            count = more[i].count;
+            ++i;
+        } else {
+            if (j + kAhead < once.size()) prefetch(once[j + kAhead]);
+            key = once[j];
+            count = 1;
+            ++j;
         }
+        writer.append(userField[key >> 48]);
+        char* e = number + sizeof number;
+        *--e = ' ';
+        do {
+            *--e = static_cast<char>('0' + count % 10);
+            count /= 10;
+        } while (count);
+        writer.append(e, static_cast<size_t>(number + sizeof number - e));
+        const uint32_t site = static_cast<uint32_t>(key >> 24) & 0xffffff;
+        const uint32_t rest = static_cast<uint32_t>(key) & 0xffffff;
+        const std::string_view siteText = m_sites.at(site);
+        const std::string_view restText = url ? m_rests.at(rest) : std::string_view();
+        if (plainSite[site] && (!url || plainRest[rest]) &&
+            !(siteText.empty() && restText.empty())) {
+            writer.append(siteText);
+            writer.append(restText);
+        } else {
+            target.assign(siteText);
+            target.append(restText);
+            std::string field;
+            appendField(&field, target);
+            writer.append(field);
+        }
+        writer.append("\n", 1);
     }
-    ok = ok && fwrite(buf.data(), 1, buf.size(), out) == buf.size();
-    return ok && fflush(out) == 0 && !ferror(out);
+    return writer.flush() && fflush(out) == 0 && !ferror(out);
 }
 void StatsCollector::write(std::string* out) const {
     char* text = nullptr;

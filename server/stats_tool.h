@@ -78,6 +78,8 @@ class StatsStrings {
         const Slot& e = m_slots[hash & (m_slots.size() - 1)];
         if (e.ref != kNoRef && e.hash == hash) __builtin_prefetch(record(e.ref));
     }
+    // Ask for the text of a string to be brought into the cache ahead of at().
+    void prefetch(uint32_t id) const { __builtin_prefetch(record(m_refs[id])); }
     std::string_view at(uint32_t id) const;
     size_t size() const { return m_refs.size(); }
     // The numbers of all strings, in the order of first appearance.
