@@ -758,33 +758,41 @@ bool StatsCollector::addFile(int fd, std::string* error) {
 
 namespace {
 
-// Sorts numbers a byte at a time from the lowest (radix sort); a byte equal in all of them is
-// passed over.
-void radixSort(std::vector<uint64_t>* numbers) {
+// Sorts numbers below 2^bits by their digits of 11 bits from the lowest (radix sort).
+void radixSort(std::vector<uint64_t>* numbers, int bits) {
     std::vector<uint64_t>& v = *numbers;
     const size_t n = v.size();
-    if (n < 1024) {
+    if (n < 4096) {
         std::sort(v.begin(), v.end());
         return;
     }
-    std::vector<size_t> counts(8 * 256, 0);
+    constexpr int kDigit = 11;
+    const int digits = std::max(1, (bits + kDigit - 1) / kDigit);
+    std::vector<size_t> counts(static_cast<size_t>(digits) << kDigit, 0);
     for (uint64_t x : v)
-        for (int d = 0; d < 8; ++d)
-            ++counts[static_cast<size_t>(d) * 256 + (x >> (8 * d) & 255)];
+        for (int d = 0; d < digits; ++d)
+            ++counts[static_cast<size_t>(d) << kDigit | (x >> (kDigit * d) & ((1u << kDigit) - 1))];
     std::vector<uint64_t> other(n);
-    for (int d = 0; d < 8; ++d) {
-        size_t* count = &counts[static_cast<size_t>(d) * 256];
-        if (count[v[0] >> (8 * d) & 255] == n) continue;
+    for (int d = 0; d < digits; ++d) {
+        size_t* count = &counts[static_cast<size_t>(d) << kDigit];
         size_t at = 0;
-        for (int i = 0; i < 256; ++i) {
+        for (size_t i = 0; i < (size_t(1) << kDigit); ++i) {
             size_t c = count[i];
             count[i] = at;
             at += c;
         }
         for (uint64_t x : v)
-            other[count[x >> (8 * d) & 255]++] = x;
+            other[count[x >> (kDigit * d) & ((1u << kDigit) - 1)]++] = x;
         v.swap(other);
     }
+}
+
+// The number of bits that hold the numbers below n.
+int bitWidth(size_t n) {
+    int bits = 0;
+    while (bits < 64 && (n - 1) >> bits)
+        ++bits;
+    return bits;
 }
 
 // Output gathered in a buffer of its own and written in large blocks.
@@ -837,23 +845,30 @@ bool StatsCollector::write(FILE* out) const {
     }
     // The pairs in the order of the result: by the user's rank, then by count, highest first,
     // then by site and rest in the order the log first names them (their numbers). Pairs counted
-    // once (most URLs of a long period) are sorted as plain numbers of rank, site and rest, the
-    // others as pairs; for each user the others come first.
+    // once (most URLs of a long period) are sorted as plain numbers of rank, site and rest packed
+    // into as few bits as they need, the others as pairs; for each user the others come first.
+    const int restBits = bitWidth(std::max<size_t>(m_rests.size(), 1));
+    const int siteBits = bitWidth(std::max<size_t>(m_sites.size(), 1));
+    const int rankBits = bitWidth(std::max<size_t>(byName.size(), 1));
+    auto pack = [&](uint64_t key) {
+        return rank[key >> 48] >> 48 << (siteBits + restBits) | (key >> 24 & 0xffffff) << restBits |
+               (key & 0xffffff);
+    };
+    auto unpack = [&](uint64_t packed) {
+        return packed >> (siteBits + restBits) << 48 |
+               (packed >> restBits & ((uint64_t(1) << siteBits) - 1)) << 24 |
+               (packed & ((uint64_t(1) << restBits) - 1));
+    };
     constexpr uint64_t kSiteRest = (uint64_t(1) << 48) - 1;
-    size_t onceCount = 0;
-    for (const Pair& p : m_pairs)
-        onceCount += p.key != kEmptyPair && p.count == 1;
     std::vector<uint64_t> once;
     std::vector<Pair> more;
-    once.reserve(onceCount);
-    more.reserve(m_pairCount - onceCount);
+    once.reserve(m_pairCount);
     for (const Pair& p : m_pairs) {
         if (p.key == kEmptyPair) continue;
-        const uint64_t key = rank[p.key >> 48] | (p.key & kSiteRest);
         if (p.count == 1)
-            once.push_back(key);
+            once.push_back(pack(p.key));
         else
-            more.push_back(Pair{key, p.count});
+            more.push_back(Pair{rank[p.key >> 48] | (p.key & kSiteRest), p.count});
     }
     std::vector<Pair>().swap(m_pairs);
     std::sort(more.begin(), more.end(), [](const Pair& a, const Pair& b) {
@@ -861,7 +876,7 @@ bool StatsCollector::write(FILE* out) const {
         if (a.count != b.count) return a.count > b.count;
         return a.key < b.key;
     });
-    radixSort(&once);
+    radixSort(&once, rankBits + siteBits + restBits);
     // Which sites and rests can be written as they are (no quoting, no escape).
     auto plainFlags = [](const StatsStrings& strings) {
         std::vector<uint8_t> plain(strings.size());
@@ -888,14 +903,15 @@ bool StatsCollector::write(FILE* out) const {
     while (i < more.size() || j < once.size()) {
         uint64_t key;
         uint32_t count;
-        if (i < more.size() && (j == once.size() || more[i].key >> 48 <= once[j] >> 48)) {
+        if (i < more.size() &&
+            (j == once.size() || more[i].key >> 48 <= once[j] >> (siteBits + restBits))) {
             if (i + kAhead < more.size()) prefetch(more[i + kAhead].key);
             key = more[i].key;
             count = more[i].count;
             ++i;
         } else {
-            if (j + kAhead < once.size()) prefetch(once[j + kAhead]);
-            key = once[j];
+            if (j + kAhead < once.size()) prefetch(unpack(once[j + kAhead]));
+            key = unpack(once[j]);
             count = 1;
             ++j;
         }
