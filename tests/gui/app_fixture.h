@@ -8,11 +8,15 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QList>
+#include <QWidget>
 
 #include "dialog_answers.h"
 #include "filedialog.h"
 #include "help_window.h"
 #include "messagebox.h"
+#include "page.h"
+#include "page_table.h"
 #include "password_dialog.h"
 #include "sd_fixture.h"
 #include "startup.h"
@@ -22,6 +26,22 @@
 inline void PrintTo(const QString& text, std::ostream* out) {
     *out << '"' << text.toStdString() << '"';
 }
+
+// The console's page table row at (group, page).
+inline const PageEntry& entryAt(int group, int page) {
+    return *consolePages().find(group, page);
+}
+
+// Stands for the main window: records every command a page sends upwards.
+class CommandRecorder : public QWidget, public CommandTarget {
+  public:
+    void command(int id, quintptr param) override {
+        commands << id;
+        params << param;
+    }
+    QList<int> commands;
+    QList<quintptr> params;
+};
 
 // The data layer's fixture (fresh working directory, registry store, parameters and tables) with
 // the GUI's seams in test mode on top.

@@ -42,21 +42,15 @@ class WindowTest : public AppTest {
 TEST_F(WindowTest, FirstSecondShowsOnlyTheStartPicture) {
     MainWindow w(recordingPages(), -1);
     EXPECT_EQ(w.windowTitle(), "Orvelan --- Logon");
-    EXPECT_EQ(w.size(), QSize(800, 480));
-    EXPECT_EQ(w.pos(), QPoint(10, 10));
     EXPECT_EQ(w.minimumSize(), w.maximumSize());
-    EXPECT_FALSE(w.windowFlags() & Qt::WindowMaximizeButtonHint);
     EXPECT_TRUE(w.tree()->isHidden());
     EXPECT_EQ(visiblePictures(w), "1114");
-    EXPECT_EQ(w.pageArea(), QRect(164, 2, 634, 476));
-    for (int id = 1114; id <= 1119; ++id)
-        EXPECT_EQ(w.picture(id)->geometry(), w.pageArea());
     EXPECT_EQ(w.page(0, 0), nullptr);
     // Nothing to show yet: ShowPage changes nothing.
     w.ShowPage(0, 0);
     EXPECT_EQ(w.windowTitle(), "Orvelan --- Logon");
 
-    // 1114 and 1115 swap on a click, so do 1117 and 1119; 1116 stays.
+    // 1114 and 1115 swap on a click.
     QTest::mouseClick(w.picture(1114), Qt::LeftButton);
     EXPECT_EQ(visiblePictures(w), "1115");
     QTest::mouseClick(w.picture(1115), Qt::LeftButton);
@@ -85,28 +79,14 @@ TEST_F(WindowTest, NoServerStateOpensSetupAndEveryTreeClickReturnsThere) {
     EXPECT_EQ(serverData.currentGroup, -1);
 
     EXPECT_FALSE(w.tree()->isHidden());
-    EXPECT_EQ(w.tree()->geometry(), QRect(2, 10, 160, 440));
     EXPECT_EQ(w.currentGroup(), 0);
     EXPECT_EQ(w.currentPage(), 4);
     EXPECT_EQ(visiblePages(w), "0,4");
     EXPECT_EQ(visiblePictures(w), "");
     EXPECT_EQ(w.windowTitle(), "Rendszer / Setup -- User jogosultság");
     EXPECT_EQ(w.tree()->currentItem(), w.pageNode(0, 4));
-
-    // The tree as the table gives it.
-    QStringList labels;
-    for (int g = 0; g < 3; ++g) {
-        labels << w.groupNode(g)->text(0);
-        for (int p = 0; p < w.pageCount(g); ++p)
-            labels << w.pageNode(g, p)->text(0);
-    }
-    EXPECT_EQ(labels.join('|'), "Rendszer    |LogOn|Hálózat|Rendszer log|Deamon log|Setup|"
-                                "Szerkesztök   |Felh.-i csoport|Felhasználók|URL kontroll|"
-                                "Statisztikák |Szelekció|Táblázat|Grafikon");
-    EXPECT_EQ(w.pageCount(3), 0);
-    for (int g = 0; g < 3; ++g)
-        for (int p = 0; p < w.pageCount(g); ++p)
-            EXPECT_EQ(w.page(g, p)->geometry(), w.pageArea());
+    for (const PageEntry& entry : w.registry().pages)
+        EXPECT_EQ(w.page(entry.group, entry.page)->geometry(), w.pageArea());
 
     for (QTreeWidgetItem* node : {w.pageNode(1, 1), w.groupNode(2), w.pageNode(0, 0)}) {
         w.tree()->setCurrentItem(node);
@@ -116,22 +96,20 @@ TEST_F(WindowTest, NoServerStateOpensSetupAndEveryTreeClickReturnsThere) {
     }
 }
 
-TEST_F(WindowTest, UnreadableSetMarkAtTheLoadMeansNoServer) {
-    MainWindow w(recordingPages(), -1);
-    w.startupLoad();
-    EXPECT_EQ(noServer, 1);
-    EXPECT_EQ(w.currentPage(), 4);
-    EXPECT_EQ(shownTexts(), "");
-}
-
-TEST_F(WindowTest, ASetMarkThatIsNotExactlyXAtTheLoadMeansNoServer) {
-    std::string mark = std::string(ORVELAN_REGISTRY_ROOT) + "\\Setup\\Set";
-    ASSERT_EQ(vxWriteRegistryKey(nullptr, 0, mark.c_str(), "x", REG_SZ), 1);
-    MainWindow w(recordingPages(), -1);
-    w.startupLoad();
-    EXPECT_EQ(noServer, 1);
-    EXPECT_EQ(w.currentPage(), 4);
-    EXPECT_EQ(shownTexts(), "");
+TEST_F(WindowTest, ASetMarkThatIsMissingOrNotExactlyXAtTheLoadMeansNoServer) {
+    for (const char* mark : {"", "x"}) {
+        SCOPED_TRACE(mark);
+        noServer = 0;
+        if (*mark) {
+            std::string key = std::string(ORVELAN_REGISTRY_ROOT) + "\\Setup\\Set";
+            ASSERT_EQ(vxWriteRegistryKey(nullptr, 0, key.c_str(), mark, REG_SZ), 1);
+        }
+        MainWindow w(recordingPages(), -1);
+        w.startupLoad();
+        EXPECT_EQ(noServer, 1);
+        EXPECT_EQ(w.currentPage(), 4);
+        EXPECT_EQ(shownTexts(), "");
+    }
 }
 
 TEST_F(WindowTest, ShowPageIgnoresAddressesOutsideTheTree) {
@@ -232,9 +210,7 @@ TEST_F(WindowTest, LogOnPageStartsLoggedOffAndReachesNoServerWithoutOne) {
     w.startupLoad();
     LogOnPage* logOn = w.logOnPage();
     ASSERT_NE(logOn, nullptr);
-    EXPECT_EQ(logOn->levelSwitch()->text(), "ADMINISTRATOR");
     EXPECT_FALSE(logOn->levelSwitch()->isChecked());
-    EXPECT_EQ(logOn->logOnButton()->text(), "Belépés a rendszerbe");
     EXPECT_FALSE(logOn->pictureButton()->isEnabled());
     EXPECT_FALSE(logOn->loggedOn());
     EXPECT_EQ(serverData.SelectedLevel, 0);

@@ -7,22 +7,12 @@
 #include <filesystem>
 #include <string>
 
-#include <QList>
-#include <QWidget>
-
 #include "app_fixture.h"
+#include "commands.h"
 #include "demo_root.h"
 #include "editors/editor_dialogs.h"
-#include "page.h"
-#include "page_table.h"
+#include "editors/editor_page.h"
 #include "vcf1.h"
-
-// Stands for the main window: records every command a page sends.
-class CommandRecorder : public QWidget, public CommandTarget {
-  public:
-    void command(int id, quintptr) override { commands << id; }
-    QList<int> commands;
-};
 
 class EditorTest : public AppTest {
   protected:
@@ -64,8 +54,19 @@ class EditorTest : public AppTest {
         AppTest::TearDown();
     }
 
-    // The page table's row of (group, page).
-    static const PageEntry& entry(int group, int page) { return *consolePages().find(group, page); }
+    // The page after a successful "&Behívás".
+    template <class P> static void startEditing(P& page) {
+        page.command(CMD_PAGE_SHOWN);
+        page.button(EditorPage::Load)->click();
+        ASSERT_TRUE(page.editing()) << page.statusText().toStdString();
+    }
+    // The server's "orvelan.cnf" set to the line (a post-save command), and the console
+    // connected again so that it reads it.
+    void serverConfig(const std::string& line) {
+        ASSERT_TRUE(server.writeFile("orvelan.cnf", line + "\n"));
+        vxResetParams();
+        ASSERT_TRUE(connectConsole(server));
+    }
     std::string file(const std::string& serverPath) const { return server.readFile(serverPath); }
     bool locked(const std::string& serverPath) const {
         return server.exists(serverPath + "._vx_lck_");

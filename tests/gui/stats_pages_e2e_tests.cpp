@@ -1,56 +1,22 @@
 // The statistics pages against the reference server and its statistics tool: a query from the
 // selection page for each kind, the page switch it asks for, and the result on the table and
 // chart pages; the tool failing.
-#include <ctime>
-
 #include <QCalendarWidget>
 #include <QComboBox>
 #include <QRadioButton>
 #include <QSpinBox>
 
+#include "access_log_lines.h"
 #include "app_fixture.h"
 #include "chartfx.h"
 #include "commands.h"
 #include "demo_root.h"
 #include "gridctrl.h"
-#include "page_table.h"
 #include "stat_query.h"
 #include "stats/stats_pages.h"
 #include "status_label.h"
 
 namespace {
-
-const PageEntry& entryAt(int group, int page) {
-    return *consolePages().find(group, page);
-}
-
-class Receiver : public QWidget, public CommandTarget {
-  public:
-    void command(int id, quintptr param) override { received << qMakePair(id, param); }
-    QList<QPair<int, quintptr>> received;
-};
-
-time_t local(int y, int mo, int d, int h, int mi) {
-    std::tm tm{};
-    tm.tm_year = y - 1900;
-    tm.tm_mon = mo - 1;
-    tm.tm_mday = d;
-    tm.tm_hour = h;
-    tm.tm_min = mi;
-    tm.tm_isdst = -1;
-    return mktime(&tm);
-}
-
-std::string logLine(time_t t, int bytes, const std::string& user, const std::string& url) {
-    return std::to_string(t) + ".000 100 192.168.1.9 TCP_MISS/200 " + std::to_string(bytes) +
-           " GET " + url + " " + user + " DIRECT/1.2.3.4 text/html\n";
-}
-
-TestServerOptions statsServer() {
-    TestServerOptions o;
-    o.statsTool = true;
-    return o;
-}
 
 class StatsE2ETest : public AppTest {
   protected:
@@ -65,11 +31,17 @@ class StatsE2ETest : public AppTest {
         userTable.users[0] = user("alice");
         userTable.users[1] = user("boss");
         userTable.users[1].super = 1;
-        time_t t = local(2024, 6, 3, 9, 0);
-        ASSERT_TRUE(server.writeFile("/var/log/squid/access.log",
-                                     logLine(t, 100, "alice", "http://www.index.hu/") +
-                                         logLine(t + 3600, 200, "alice", "http://www.hvg.hu/") +
-                                         logLine(t + 86400, 400, "boss", "http://secret.hu/")));
+        time_t t = localTime(2024, 6, 3, 9, 0);
+        ASSERT_TRUE(
+            server.writeFile("/var/log/squid/access.log",
+                             accessLogLine(t, 100, "alice", "http://www.index.hu/") +
+                                 accessLogLine(t + 3600, 200, "alice", "http://www.hvg.hu/") +
+                                 accessLogLine(t + 86400, 400, "boss", "http://secret.hu/")));
+    }
+    static TestServerOptions withStatsTool() {
+        TestServerOptions o;
+        o.statsTool = true;
+        return o;
     }
     void TearDown() override {
         userTable.count = 0;
@@ -81,8 +53,8 @@ class StatsE2ETest : public AppTest {
         page.startCalendar()->setSelectedDate(QDate(2024, 6, 3));
         page.endCalendar()->setSelectedDate(QDate(2024, 6, 4));
     }
-    Receiver owner;
-    TestServer server{statsServer()};
+    CommandRecorder owner;
+    TestServer server{withStatsTool()};
 };
 
 TEST_F(StatsE2ETest, TrafficQueryGoesToTheChart) {
@@ -92,9 +64,8 @@ TEST_F(StatsE2ETest, TrafficQueryGoesToTheChart) {
     selection.resolutionButton(STAT_RES_DAY)->click();
     selection.start();
     EXPECT_EQ(selection.statusLabel()->text(), QStringLiteral("Lépjen a Grafikonra"));
-    ASSERT_EQ(owner.received.size(), 1);
-    EXPECT_EQ(owner.received[0].first, CMD_SHOW_PAGE);
-    EXPECT_EQ(owner.received[0].second, showPageParam(2, 2));
+    EXPECT_EQ(owner.commands, QList<int>{CMD_SHOW_PAGE});
+    EXPECT_EQ(owner.params, QList<quintptr>{showPageParam(2, 2)});
     EXPECT_EQ(get("statin.txt"), "2024-06-03 00:00:00\r\n2024-06-04 23:59:00\r\n3\r\n");
     EXPECT_EQ(get("statout.txt"), "300\n400\n");
     EXPECT_FALSE(server.exists("/tmp/infile"));
@@ -112,8 +83,7 @@ TEST_F(StatsE2ETest, UrlAndSiteQueriesGoToTheTable) {
     selection.kindButton(STAT_KIND_URL)->click();
     selection.start();
     EXPECT_EQ(selection.statusLabel()->text(), QStringLiteral("Lépjen a Táblázatra"));
-    ASSERT_EQ(owner.received.size(), 1);
-    EXPECT_EQ(owner.received[0].second, showPageParam(2, 1));
+    EXPECT_EQ(owner.params, QList<quintptr>{showPageParam(2, 1)});
     table.command(CMD_PAGE_SHOWN);
     // The super user's line is in the file but not on the page.
     EXPECT_EQ(table.lineCount(), 2);
@@ -138,7 +108,7 @@ TEST_F(StatsE2ETest, ToolFailureIsReportedAndTheServerFilesStay) {
     choosePeriod(selection);
     selection.start();
     EXPECT_EQ(selection.statusLabel()->text(), QStringLiteral("Hiba a proxy szerveren"));
-    EXPECT_TRUE(owner.received.isEmpty());
+    EXPECT_TRUE(owner.commands.isEmpty());
     EXPECT_TRUE(server.exists("/tmp/infile"));
     EXPECT_EQ(currentStatQuery().startDay, 3); // the record describes the failed query
 }

@@ -9,7 +9,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPrinter>
-#include <QProcess>
 #include <QRadioButton>
 #include <QScrollBar>
 #include <QSpinBox>
@@ -23,7 +22,7 @@
 #include "chartfx.h"
 #include "commands.h"
 #include "gridctrl.h"
-#include "page_table.h"
+#include "pdf_text.h"
 #include "stat_query.h"
 #include "stat_result.h"
 #include "stats/stats_pages.h"
@@ -31,17 +30,6 @@
 #include "vcf1.h"
 
 namespace {
-
-const PageEntry& entryAt(int group, int page) {
-    return *consolePages().find(group, page);
-}
-
-// Receives the pages' commands as the main window would.
-class Receiver : public QWidget, public CommandTarget {
-  public:
-    void command(int id, quintptr param) override { received << qMakePair(id, param); }
-    QList<QPair<int, quintptr>> received;
-};
 
 class StatsPagesTest : public AppTest {
   protected:
@@ -69,7 +57,7 @@ class StatsPagesTest : public AppTest {
             out << page.grid()->QuickGetText(0, i);
         return out;
     }
-    Receiver owner;
+    CommandRecorder owner;
 };
 
 // Selection page -------------------------------------------------------------------------------
@@ -79,33 +67,22 @@ TEST_F(StatsPagesTest, SelectionStartsWithItsDefaults) {
     SelectionPage page(entryAt(2, 0), &owner);
     EXPECT_EQ(currentStatQuery().kind, 0); // cleared with the page
     EXPECT_TRUE(page.resolutionButton(STAT_RES_10MIN)->isChecked());
-    EXPECT_TRUE(page.resolutionButton(0)->isHidden());
-    EXPECT_EQ(page.resolutionButton(0)->text(), QStringLiteral("Percenként"));
-    EXPECT_EQ(page.resolutionButton(4)->text(), QStringLiteral("Havonta"));
-    EXPECT_EQ(page.resolutionButton(1)->geometry().y(), 43);
-    EXPECT_EQ(page.resolutionButton(2)->geometry().y(), 66);
+    EXPECT_TRUE(page.resolutionButton(0)->isHidden()); // "Percenként" is never shown
     EXPECT_TRUE(page.kindButton(STAT_KIND_TRAFFIC)->isChecked());
-    EXPECT_EQ(page.kindButton(2)->text(), QStringLiteral("Site"));
     EXPECT_TRUE(page.scopeButton(STAT_SCOPE_ALL)->isChecked());
-    EXPECT_EQ(page.scopeButton(-1)->text(), QStringLiteral("Csoport"));
     EXPECT_EQ(page.listMode(), SelectionPage::AllUsers);
     EXPECT_FALSE(page.nameList()->isEnabled());
     EXPECT_EQ(page.nameList()->count(), 3);
     EXPECT_EQ(page.nameList()->itemText(2), QStringLiteral("kovács"));
-    EXPECT_EQ(page.nameLabel()->text(), QStringLiteral(" ... "));
-    EXPECT_EQ(page.startHour()->value(), 0);
-    EXPECT_EQ(page.startMinute()->value(), 0);
-    EXPECT_EQ(page.endHour()->value(), 23);
-    EXPECT_EQ(page.endMinute()->value(), 59);
+    EXPECT_EQ(QList<int>({page.startHour()->value(), page.startMinute()->value(),
+                          page.endHour()->value(), page.endMinute()->value()}),
+              QList<int>({0, 0, 23, 59}));
     EXPECT_EQ(page.startHour()->maximum(), 23);
     EXPECT_EQ(page.endMinute()->maximum(), 59);
     EXPECT_TRUE(page.startHour()->findChild<QLineEdit*>()->isReadOnly());
     page.startHour()->stepUp(); // the up-down buttons still step
     EXPECT_EQ(page.startHour()->value(), 1);
     EXPECT_EQ(page.startCalendar()->selectedDate(), QDate::currentDate());
-    EXPECT_EQ(page.startButton()->text(), QStringLiteral("&Start!"));
-    EXPECT_EQ(page.startButton()->geometry(), QRect(470, 385, 120, 40));
-    EXPECT_EQ(page.statusLabel()->text(), QStringLiteral("..."));
 }
 
 TEST_F(StatsPagesTest, KindGreysTheResolutionsAndScopeSwitchesTheList) {
@@ -157,7 +134,7 @@ TEST_F(StatsPagesTest, StartRefusesWithoutServerUserOrForASuperUser) {
     EXPECT_EQ(page.statusLabel()->text(), QStringLiteral("Szuper user !!!"));
     EXPECT_FALSE(exists("statin.txt"));
     EXPECT_EQ(currentStatQuery().scope, 0);
-    EXPECT_TRUE(owner.received.isEmpty());
+    EXPECT_TRUE(owner.commands.isEmpty());
     EXPECT_TRUE(MessageBox::shown().isEmpty()); // outcomes go to the message line only
 }
 
@@ -204,11 +181,6 @@ TEST_F(StatsPagesTest, TableShowsEntriesAndFreeTextAndDropsSuperUsers) {
                        "   \n"
                        "'kov\xe1\x63s' x7 'a b.hu'\n");
     TablePage page(entryAt(2, 1), &owner);
-    EXPECT_EQ(page.grid()->GetNumberCols(), 20);
-    EXPECT_EQ(page.grid()->GetColWidth(0), 150);
-    EXPECT_EQ(page.grid()->GetTH_Height(), 0);
-    EXPECT_EQ(page.grid()->font().family(), QStringLiteral("Fixedsys"));
-    EXPECT_EQ(page.grid()->font().pixelSize(), 14);
     EXPECT_TRUE(page.printCopy()->isHidden());
     currentStatQuery().kind = STAT_KIND_SITE;
     page.command(CMD_PAGE_SHOWN);
@@ -283,13 +255,6 @@ TEST_F(StatsPagesTest, TableWithoutResultFileSaysSoAndStaysEmpty) {
     EXPECT_EQ(page.grid()->GetNumberRows(), 15);
 }
 
-QString pdfText(const QString& file) {
-    QProcess p;
-    p.start(QStringLiteral("pdftotext"), {QStringLiteral("-layout"), file, QStringLiteral("-")});
-    if (!p.waitForFinished(30000)) return QStringLiteral("<pdftotext did not finish>");
-    return QString::fromUtf8(p.readAllStandardOutput());
-}
-
 TEST_F(StatsPagesTest, TablePrintsItsLinesWithTheTitle) {
     put("statout.txt", "alice 12 www.pelda.hu\nkov\xe1\x63s 3 posta.hu\n");
     TablePage page(entryAt(2, 1), &owner);
@@ -325,9 +290,6 @@ TEST_F(StatsPagesTest, ChartDrawsValuesLabelsRangeAndTexts) {
     EXPECT_EQ(
         page.chart()->GetPeriodLine(),
         QStringLiteral("2001.02.28 23:00                 1/óra                 2001.03.01 01:59"));
-    EXPECT_EQ(page.chart()->GetAxisTitle(), QStringLiteral("Byte"));
-    EXPECT_EQ(page.lowest(), 3.0);
-    EXPECT_EQ(page.highest(), 7.0);
     EXPECT_EQ(page.chart()->GetLowest(), 3.0);
     EXPECT_EQ(page.chart()->GetHighest(), 7.0);
 
@@ -357,8 +319,6 @@ TEST_F(StatsPagesTest, ChartOfTenThousandPoints) {
     QApplication::processEvents();
     ASSERT_EQ(page.chart()->GetValues().size(), STAT_POINTS_MAX);
     EXPECT_FALSE(page.truncated());
-    EXPECT_EQ(page.lowest(), 1000.0);
-    EXPECT_EQ(page.highest(), 250000.0);
     EXPECT_EQ(page.chart()->GetLowest(), 1000.0);
     EXPECT_EQ(page.chart()->GetHighest(), 250000.0);
     EXPECT_EQ(page.chart()->GetLabels().size(), STAT_POINTS_MAX);

@@ -21,11 +21,6 @@
 
 namespace {
 
-// The row of the page table at (group, page).
-const PageEntry& entryAt(int group, int page) {
-    return *consolePages().find(group, page);
-}
-
 class SystemPagesTest : public AppTest {
   protected:
     void SetUp() override {
@@ -36,10 +31,10 @@ class SystemPagesTest : public AppTest {
         lineSpeeds = LineSpeeds{};
         AppTest::TearDown();
     }
-    static QStringList texts(const QList<QLineEdit*>& fields) {
+    static QStringList serverTexts(const SetupPage& page) {
         QStringList out;
-        for (QLineEdit* f : fields)
-            out << f->text();
+        for (int i = 0; i < 4; i++)
+            out << page.serverField(i)->text();
         return out;
     }
     static QStringList speedTexts(const SetupPage& page) {
@@ -61,16 +56,12 @@ class SystemPagesTest : public AppTest {
             out << page.findChild<RoundButton*>(QStringLiteral("button%1").arg(id))->isEnabled();
         return out;
     }
-    static std::string registryText() { return get("registry.reg"); }
     QWidget owner;
 };
 
 TEST_F(SystemPagesTest, SetupInTheNoServerStateIsWhereANewConsoleIsPointedAtItsServer) {
     noServer = 1;
     SetupPage page(entryAt(0, 4), &owner);
-    EXPECT_EQ(page.serverField(0)->objectName(), "edit1069");
-    EXPECT_EQ(page.speedField(3)->objectName(), "edit1065");
-    EXPECT_EQ(page.hourField(2)->objectName(), "hours1077");
     page.command(CMD_PAGE_SHOWN);
     // No message box in this state; the defaults at "%5.0f"; the hours 8:00 to 16:30.
     EXPECT_EQ(shownTexts(), "");
@@ -81,29 +72,38 @@ TEST_F(SystemPagesTest, SetupInTheNoServerStateIsWhereANewConsoleIsPointedAtItsS
     // The buttons keep their state (enabled), whatever the levels say.
     EXPECT_EQ(buttonsEnabled(page), QList<bool>({true, true, true, true}));
 
-    page.serverField(0)->setText("proxy.example");
-    page.serverField(1)->setText("inet.example");
+    // A name Windows-1250 cannot hold is refused before anything is written.
+    page.serverField(0)->setText(QString::fromUtf8("szerver-中"));
+    page.save();
+    EXPECT_EQ(shownTexts(), "A szerver nevében olyan karakter van, amely a Windows-1250 "
+                            "kódlapon nem írható le !");
+    EXPECT_FALSE(exists("setup.bin"));
+    EXPECT_FALSE(exists("registry.reg"));
+
+    page.serverField(0)->setText(QString::fromUtf8("főszerver"));
     page.speedField(0)->setText("256");
     page.speedField(4)->setText("sok"); // not a number: saved as 0
     QTest::mouseClick(page.findChild<RoundButton*>("button1021"), Qt::LeftButton);
     EXPECT_EQ(page.statusLabel()->text(), "");
-    EXPECT_EQ(registryText(),
-              "REGEDIT4\r\n\r\n"
-              "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Tarnwell\\Varrow Remote Administrator\\Setup]\r\n"
-              "\"ProxyServerName\"=\"proxy.example\"\r\n"
-              "\"InternetServerForPing\"=\"inet.example\"\r\n"
-              "\"LanServerForPing\"=\"\"\r\n"
-              "\"FrameServerForPing\"=\"\"\r\n"
-              "\"ActiveNetworkDevice\"=\"X\"\r\n"
-              "\"Set\"=\"X\"\r\n");
     LineSpeeds saved{};
     ASSERT_EQ(ReadLineSpeeds(saved), 0);
     EXPECT_EQ(saved.internetIn, 256);
     EXPECT_EQ(saved.lanOut, 0);
-    EXPECT_EQ(saved.internetTotal, 0); // no load has computed the totals
-    EXPECT_STREQ(serverData.host, "proxy.example");
+    EXPECT_STREQ(serverData.host, "f\xF5szerver");
+    EXPECT_NE(get("registry.reg").find("\"ProxyServerName\"=\"f\xF5szerver\"\r\n"),
+              std::string::npos);
     // Nothing went to any server: no working hours file was written.
     EXPECT_FALSE(exists("attandance.txt"));
+
+    // An unwritable registry store fails after "setup.bin" and the host name were written.
+    std::filesystem::remove("setup.bin");
+    put("blocked", "");
+    setenv("ORVELAN_REGISTRY", (dir / "blocked" / "registry.reg").c_str(), 1);
+    page.serverField(0)->setText("uj.example");
+    page.save();
+    EXPECT_EQ(page.statusLabel()->text(), "Regisztri írási hiba '");
+    EXPECT_TRUE(exists("setup.bin"));
+    EXPECT_STREQ(serverData.host, "uj.example");
 
     // A password change has no confirmed server in this state.
     DialogAnswers::passwords({}, "uj", "uj");
@@ -123,9 +123,7 @@ TEST_F(SystemPagesTest, SetupLevelRuleAndTheMessagesOfTheLoad) {
     EXPECT_TRUE(page.helpButton()->isEnabled());
     EXPECT_EQ(MessageBox::lastShown().title, "Orvelan");
     EXPECT_EQ(shownTexts(), "Setup file behívási hiba!, Default setup!!");
-    EXPECT_EQ(
-        texts({page.serverField(0), page.serverField(1), page.serverField(2), page.serverField(3)}),
-        QStringList({"127.0.0.1", "typed", "lan.example", ""}));
+    EXPECT_EQ(serverTexts(page), QStringList({"127.0.0.1", "typed", "lan.example", ""}));
     EXPECT_EQ(hours(page), QList<int>({8, 0, 16, 30}));
     EXPECT_EQ(page.statusLabel()->text(), "");
 
@@ -137,52 +135,15 @@ TEST_F(SystemPagesTest, SetupLevelRuleAndTheMessagesOfTheLoad) {
     EXPECT_EQ(buttonsEnabled(page), QList<bool>({false, false, false, false}));
 }
 
-TEST_F(SystemPagesTest, SetupHelpClearsTheStatusLineFirst) {
+TEST_F(SystemPagesTest, SetupStatusLineKeptByACancelledPasswordAndClearedByHelp) {
     SetupPage page(entryAt(0, 4), &owner);
     page.statusLabel()->setStatusText("Password OK !");
-    QTest::mouseClick(page.helpButton(), Qt::LeftButton);
-    EXPECT_EQ(page.statusLabel()->text(), "");
-    ASSERT_NE(HelpWindow::instance(), nullptr);
-    EXPECT_EQ(HelpWindow::instance()->anchor(), "ctx260");
-}
-
-TEST_F(SystemPagesTest, SetupMismatchedConfirmationAndCancel) {
-    SetupPage page(entryAt(0, 4), &owner);
-    DialogAnswers::passwords({}, "titok1", "titok2");
-    page.changePassword(0);
-    EXPECT_EQ(page.statusLabel()->text(), "Hibás jelszó !");
-    page.statusLabel()->setStatusText("x");
     DialogAnswers::passwordCancel();
     page.changePassword(1);
-    EXPECT_EQ(page.statusLabel()->text(), "x");
-}
-
-TEST_F(SystemPagesTest, SetupUnwritableStoreAfterSetupBinAndHostName) {
-    noServer = 1;
-    SetupPage page(entryAt(0, 4), &owner);
-    page.command(CMD_PAGE_SHOWN);
-    put("blocked", "");
-    setenv("ORVELAN_REGISTRY", (dir / "blocked" / "registry.reg").c_str(), 1);
-    page.serverField(0)->setText("uj.example");
-    page.save();
-    EXPECT_EQ(page.statusLabel()->text(), "Regisztri írási hiba '");
-    EXPECT_TRUE(exists("setup.bin"));
-    EXPECT_STREQ(serverData.host, "uj.example");
-}
-
-TEST_F(SystemPagesTest, SetupRefusesServerNamesWindows1250CannotHold) {
-    noServer = 1;
-    SetupPage page(entryAt(0, 4), &owner);
-    page.serverField(0)->setText(QString::fromUtf8("szerver-中"));
-    page.save();
-    EXPECT_EQ(shownTexts(), "A szerver nevében olyan karakter van, amely a Windows-1250 "
-                            "kódlapon nem írható le !");
-    EXPECT_FALSE(exists("setup.bin"));
-    EXPECT_FALSE(exists("registry.reg"));
-    // Hungarian letters are Windows-1250 bytes in the store.
-    page.serverField(0)->setText(QString::fromUtf8("főszerver"));
-    page.save();
-    EXPECT_NE(registryText().find("\"ProxyServerName\"=\"f\xF5szerver\""), std::string::npos);
+    EXPECT_EQ(page.statusLabel()->text(), "Password OK !");
+    QTest::mouseClick(page.helpButton(), Qt::LeftButton);
+    EXPECT_EQ(page.statusLabel()->text(), "");
+    EXPECT_NE(HelpWindow::instance(), nullptr);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -216,7 +177,6 @@ class NetworkPageTest : public SystemPagesTest {
 };
 
 TEST_F(NetworkPageTest, SamplesOnlyWhileShownAndFillsTheNineCells) {
-    EXPECT_TRUE(page->timer()->isActive());
     EXPECT_EQ(page->timer()->interval(), 1000);
     EXPECT_EQ(cellTexts(), QStringList(9, "0 Kbyte/sec"));
     counters = "lo 1 1 ppp0 1000 2000 eth0 0 0";
@@ -234,10 +194,8 @@ TEST_F(NetworkPageTest, SamplesOnlyWhileShownAndFillsTheNineCells) {
     EXPECT_EQ(cellTexts(), QStringList({"15.6 Kbyte/sec", "0.5 Kbyte/sec", "16.1 Kbyte/sec",
                                         "610.4 Kbyte/sec", "0.0 Kbyte/sec", "610.4 Kbyte/sec",
                                         "4.0 Kbyte/sec", "0.0 Kbyte/sec", "4.0 Kbyte/sec"}));
-    EXPECT_EQ(page->cellGraph(0)->value(0), 100);
-    EXPECT_EQ(page->cellGraph(1)->value(0), 3.2);
-    EXPECT_EQ(page->cellGraph(3)->value(0), 50);
-    EXPECT_EQ(page->cellGraph(6)->value(0), 0); // intranet speed 0: no load
+    EXPECT_EQ(page->cellGraph(0)->value(0), 100); // the load against the speed, capped
+    EXPECT_EQ(page->cellGraph(6)->value(0), 0);   // intranet speed 0: no load
 
     // A server that does not answer leaves the cells as they are.
     answers = false;
@@ -291,13 +249,6 @@ TEST_F(NetworkPageTest, MissingPingParametersFlash) {
                   QStringLiteral("\nParameter '%1' is missing !").arg(names[c]));
         EXPECT_TRUE(page->statusLabel()->flashing());
     }
-    EXPECT_EQ(page->pingButton(0)->objectName(), "button1036");
-    EXPECT_EQ(page->pingButton(1)->text(), "Ping &LAN");
-    EXPECT_EQ(page->pingButton(2)->geometry(), QRect(425, 40, 160, 40));
-    EXPECT_EQ(page->cellGraph(8)->geometry(), QRect(420, 244, 180, 50));
-    EXPECT_EQ(page->cellGraph(4)->backColor(), QColor(0, 0, 0));
-    EXPECT_EQ(page->cellGraph(4)->spacing(), 5);
-    EXPECT_TRUE(page->refreshButton()->isHidden());
 }
 
 TEST_F(SystemPagesTest, LogPagesWithoutProxyServerName) {

@@ -16,12 +16,7 @@ namespace {
 
 class UsersPageTest : public EditorTest {
   protected:
-    // The page after a successful "&Behívás".
-    void startEditing(UsersPage& page) {
-        page.command(CMD_PAGE_SHOWN);
-        page.button(EditorPage::Load)->click();
-        ASSERT_TRUE(page.editing()) << page.statusText().toStdString();
-    }
+    // The selected user's data grid, "label:value" a row.
     static QString data(UsersPage& page) {
         QStringList texts;
         for (int row = 0; row < 6; row++)
@@ -31,7 +26,7 @@ class UsersPageTest : public EditorTest {
 };
 
 TEST_F(UsersPageTest, ViewingShowsTheUsersTheirDataAndOnlyLoadForTheAdministrator) {
-    UsersPage page(entry(1, 1), &owner);
+    UsersPage page(entryAt(1, 1), &owner);
     EXPECT_EQ(page.statusText(), "");
     EXPECT_EQ(page.sheet()->GetMaxRow(), 12); // 2 users, never fewer than 12 rows
     EXPECT_EQ(column(page.sheet(), 1), "anna|béla||||||||||");
@@ -41,7 +36,6 @@ TEST_F(UsersPageTest, ViewingShowsTheUsersTheirDataAndOnlyLoadForTheAdministrato
     EXPECT_EQ(column(page.sheet(), 5), "|X||||||||||");
     ASSERT_EQ(page.nameList()->count(), 2);
     EXPECT_EQ(page.nameList()->item(1)->text(), "béla");
-    EXPECT_EQ(page.nameList()->x(), 1115);
     EXPECT_EQ(page.selectedIndex(), 0);
     EXPECT_EQ(data(page), "Teljes név:Kiss Anna|Telefonszám:123|Szoba szám:12|Munkah. tel.:456|"
                           "Email:anna@example.hu|Megjegyzés:megj");
@@ -54,30 +48,9 @@ TEST_F(UsersPageTest, ViewingShowsTheUsersTheirDataAndOnlyLoadForTheAdministrato
     page.sheet()->setCurrentCell(0, 2);
     EXPECT_EQ(page.nameList()->currentRow(), 0);
 
-    // Buttons: ids, places, colours; in viewing only "&Behívás", and that for the administrator.
-    const struct {
-        EditorPage::Button which;
-        int id, x, y, w, h;
-        QColor colour;
-        const char* text;
-    } buttons[] = {
-        {EditorPage::Add, 1005, 315, 210, 90, 35, {150, 150, 150}, "&Hozzáad"},
-        {EditorPage::Change, 1008, 415, 210, 90, 35, {150, 150, 150}, "&Módosít"},
-        {EditorPage::Delete, 1017, 415, 245, 90, 35, {230, 90, 80}, "&Töröl"},
-        {EditorPage::Import, 1080, 515, 210, 90, 35, {150, 150, 150}, "&Import"},
-        {EditorPage::Export, 1081, 515, 245, 90, 35, {150, 150, 150}, "&Export"},
-        {EditorPage::Load, 1019, 125, 385, 110, 40, {150, 150, 150}, "&Behívás"},
-        {EditorPage::Save, 1021, 245, 385, 110, 40, {150, 150, 150}, "&Mentés"},
-        {EditorPage::Abandon, 1503, 365, 385, 110, 40, {80, 130, 130}, "Visszavon"},
-    };
-    for (const auto& b : buttons) {
-        RoundButton* button = page.button(b.which);
-        EXPECT_EQ(button->objectName(), QStringLiteral("button%1").arg(b.id));
-        EXPECT_EQ(button->geometry(), QRect(b.x, b.y, b.w, b.h)) << b.text;
-        EXPECT_EQ(button->GetButtonColor(), b.colour) << b.text;
-        EXPECT_EQ(button->text(), QString::fromUtf8(b.text));
-        EXPECT_FALSE(button->isEnabled()) << b.text; // not shown yet
-    }
+    // Not shown yet, no button works; in viewing only "&Behívás", and that for the administrator.
+    for (int b = 0; b < EditorPage::ButtonCount; b++)
+        EXPECT_FALSE(page.button(EditorPage::Button(b))->isEnabled()) << b;
     serverData.SelectedLevel = 0;
     page.command(CMD_PAGE_SHOWN);
     EXPECT_FALSE(page.button(EditorPage::Load)->isEnabled());
@@ -95,7 +68,7 @@ TEST_F(UsersPageTest, ViewingShowsTheUsersTheirDataAndOnlyLoadForTheAdministrato
 }
 
 TEST_F(UsersPageTest, AddChangeDeleteAndSaveWriteBothFilesAndTheSquidPasswords) {
-    UsersPage page(entry(1, 1), &owner);
+    UsersPage page(entryAt(1, 1), &owner);
     startEditing(page);
     EXPECT_EQ(page.statusText(), "OK !");
     EXPECT_EQ(owner.commands, QList<int>{CMD_LOCK_TREE});
@@ -179,7 +152,7 @@ TEST_F(UsersPageTest, AddChangeDeleteAndSaveWriteBothFilesAndTheSquidPasswords) 
 }
 
 TEST_F(UsersPageTest, AbandonReleasesBothFilesAndShowsTheServersList) {
-    UsersPage page(entry(1, 1), &owner);
+    UsersPage page(entryAt(1, 1), &owner);
     startEditing(page);
     page.selectUser(0);
     page.button(EditorPage::Delete)->click();
@@ -203,10 +176,10 @@ TEST_F(UsersPageTest, SecondConsoleIsRefusedUntilTheFirstSaves) {
     std::filesystem::path secondDir = dir / "second";
     std::filesystem::create_directories(secondDir);
     CommandRecorder secondOwner;
-    UsersPage second(entry(1, 1), &secondOwner);
+    UsersPage second(entryAt(1, 1), &secondOwner);
     second.command(CMD_PAGE_SHOWN);
 
-    UsersPage first(entry(1, 1), &owner);
+    UsersPage first(entryAt(1, 1), &owner);
     startEditing(first);
     first.selectUser(1);
     first.button(EditorPage::Delete)->click();
@@ -235,7 +208,7 @@ TEST_F(UsersPageTest, SecondConsoleIsRefusedUntilTheFirstSaves) {
 }
 
 TEST_F(UsersPageTest, ImportExportAndCancelledImport) {
-    UsersPage page(entry(1, 1), &owner);
+    UsersPage page(entryAt(1, 1), &owner);
     startEditing(page);
     std::string exported = (dir / "export.txt").string();
     DialogAnswers::fileName(QString::fromStdString(exported));
@@ -270,10 +243,8 @@ TEST_F(UsersPageTest, ImportExportAndCancelledImport) {
 }
 
 TEST_F(UsersPageTest, FailedPostSaveCommandKeepsEditingWithTheLocksAndRestoresTheFiles) {
-    ASSERT_TRUE(server.writeFile("orvelan.cnf", "USERPROC ./post_fail\n"));
-    vxResetParams();
-    ASSERT_TRUE(connectConsole(server));
-    UsersPage page(entry(1, 1), &owner);
+    serverConfig("USERPROC ./post_fail");
+    UsersPage page(entryAt(1, 1), &owner);
     startEditing(page);
     page.selectUser(0);
     page.button(EditorPage::Delete)->click();
@@ -291,7 +262,7 @@ TEST_F(UsersPageTest, FailedPostSaveCommandKeepsEditingWithTheLocksAndRestoresTh
 }
 
 TEST_F(UsersPageTest, DialogRefusesWithoutLosingWhatWasTyped) {
-    UsersPage page(entry(1, 1), &owner);
+    UsersPage page(entryAt(1, 1), &owner);
     startEditing(page);
     UserDataDialog::queueAnswer([](UserDataDialog& d) {
         d.fullNameEdit()->setText("Valaki");
@@ -347,18 +318,12 @@ TEST_F(UsersPageTest, DialogRefusesWithoutLosingWhatWasTyped) {
     EXPECT_EQ(std::string(added.comment), std::string(63, 'c')); // cut to its capacity
     EXPECT_EQ(added.group, 0);
 
-    // Capacities of the edits.
+    // The edits hold no more than the user record's fields.
     UserDataDialog d;
-    EXPECT_EQ(d.nameEdit()->maxLength(), 255);
-    EXPECT_EQ(d.fullNameEdit()->maxLength(), 63);
-    EXPECT_EQ(d.phoneEdit()->maxLength(), 31);
-    EXPECT_EQ(d.workPhoneEdit()->maxLength(), 31);
-    EXPECT_EQ(d.roomEdit()->maxLength(), 15);
-    EXPECT_EQ(d.mailEdit()->maxLength(), 31);
-    EXPECT_EQ(d.passwordButton()->objectName(), "button1032");
-    EXPECT_EQ(d.passwordButton()->geometry(), QRect(290, 320, 110, 35));
-    EXPECT_EQ(d.okButton()->geometry(), QRect(20, 320, 110, 35));
-    EXPECT_EQ(d.cancelButton()->geometry(), QRect(155, 320, 110, 35));
+    EXPECT_EQ(QList<int>({d.nameEdit()->maxLength(), d.fullNameEdit()->maxLength(),
+                          d.phoneEdit()->maxLength(), d.workPhoneEdit()->maxLength(),
+                          d.roomEdit()->maxLength(), d.mailEdit()->maxLength()}),
+              QList<int>({255, 63, 31, 31, 15, 31}));
 
     // Changing a user to another user's name is refused; keeping its own name is accepted.
     page.selectUser(1);
@@ -386,7 +351,7 @@ TEST_F(UsersPageTest, DialogRefusesWithoutLosingWhatWasTyped) {
 }
 
 TEST_F(UsersPageTest, PasswordThroughTheServersCryptInBothModes) {
-    UsersPage page(entry(1, 1), &owner);
+    UsersPage page(entryAt(1, 1), &owner);
     startEditing(page);
     // anna's stored password is checked in modify mode (mode 1: old, new, confirmation).
     std::string stored = crypted("regi");
@@ -443,7 +408,7 @@ TEST_F(UsersPageTest, PasswordThroughTheServersCryptInBothModes) {
 
 TEST_F(UsersPageTest, NoGroupListLeavesTheGroupEmpty) {
     serverData.groupCount = 0;
-    UsersPage page(entry(1, 1), &owner);
+    UsersPage page(entryAt(1, 1), &owner);
     startEditing(page);
     UserDataDialog::queueAnswer([](UserDataDialog& d) {
         EXPECT_EQ(d.groupList()->count(), 0);

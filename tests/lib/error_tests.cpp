@@ -11,11 +11,7 @@
 
 namespace {
 
-std::string readAll(const std::string& path) {
-    return readFileBytes(path);
-}
-
-TEST(ErrorRecorder, KeepsLastErrorAndCutsLongTexts) {
+TEST(ErrorRecorder, KeepsLastErrorCutsLongTextsAndCallsTheHandler) {
     vxSetError(101, 4, 8, "first");
     vxSetError(22, 2, 8, std::string(300, 'x').c_str());
     const VxError& e = vxLastError();
@@ -23,19 +19,15 @@ TEST(ErrorRecorder, KeepsLastErrorAndCutsLongTexts) {
     EXPECT_EQ(e.severity, 2);
     EXPECT_EQ(e.kind, 8);
     EXPECT_EQ(std::string(e.text), std::string(255, 'x'));
-}
 
-TEST(ErrorRecorder, HandlerSeesErrorAndItsResultIsReturned) {
-    static int seenCode;
-    static std::string seenText;
+    // A handler sees the error, and its result is returned.
+    static std::string seen;
     VxErrorHandler previous = vxSetErrorHandler([](int code, int, int, const char* text) {
-        seenCode = code;
-        seenText = text;
+        seen = std::to_string(code) + " " + text;
         return 42;
     });
     EXPECT_EQ(vxSetError(110, 5, 8, "Object not found"), 42);
-    EXPECT_EQ(seenCode, 110);
-    EXPECT_EQ(seenText, "Object not found");
+    EXPECT_EQ(seen, "110 Object not found");
     vxSetErrorHandler(previous);
     EXPECT_EQ(vxSetError(110, 5, 8, "again"), 0);
 }
@@ -83,9 +75,9 @@ TEST(PrintToFile, ReplacesOrAppendsAndReportsOpenFailure) {
     std::string path = dir.file("attandance.txt");
     EXPECT_EQ(vxPrintToFile(path.c_str(), 1, "%02d:%02d - %s\n", 8, 0, "16:30"), 14);
     EXPECT_EQ(vxPrintToFile(path.c_str(), 0, "%d\n", 7), 2);
-    EXPECT_EQ(readAll(path), "08:00 - 16:30\n7\n");
+    EXPECT_EQ(readFileBytes(path), "08:00 - 16:30\n7\n");
     EXPECT_EQ(vxPrintToFile(path.c_str(), 1, "x"), 1);
-    EXPECT_EQ(readAll(path), "x");
+    EXPECT_EQ(readFileBytes(path), "x");
 
     std::string bad = dir.file("missing/f");
     EXPECT_EQ(vxPrintToFile(bad.c_str(), 1, "x"), -1);

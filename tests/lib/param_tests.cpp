@@ -83,7 +83,7 @@ TEST_F(ParamTest, MissingVariableStopsTheLoadAndKeepsEarlierEntries) {
     EXPECT_EQ(vxGetParam("last"), nullptr);
 }
 
-TEST_F(ParamTest, SourcesEnvironmentVariableAndMissingFile) {
+TEST_F(ParamTest, SourcesEnvironmentVariableMissingFileAndRegistry) {
     std::string file = write("byenv.cnf", "ProxyServerName proxy1\n");
     setenv("VXT_PARAMFILE", file.c_str(), 1);
     EXPECT_EQ(vxLoadParamFile("VXT_PARAMFILE"), 0);
@@ -94,9 +94,9 @@ TEST_F(ParamTest, SourcesEnvironmentVariableAndMissingFile) {
     EXPECT_EQ(vxLoadParamFile(missing.c_str()), -1);
     EXPECT_EQ(vxLastError().code, 2);
     EXPECT_EQ(std::string(vxLastError().text), "No such file or directory (" + missing + ") !");
-}
 
-TEST_F(ParamTest, RegistryModeReadsOnceThenAnswersFromTheTable) {
+    // A registry key: read once, then answered from the table.
+    vxResetParams();
     const char* root = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Tarnwell\\Varrow Remote Administrator";
     std::string setup = std::string(root) + "\\Setup";
     ASSERT_EQ(
@@ -112,9 +112,9 @@ TEST_F(ParamTest, RegistryModeReadsOnceThenAnswersFromTheTable) {
     EXPECT_STREQ(vxLastError().text, "No parameter LanServerForPing in parameter file !");
 
     // A registry value that names a file: the file is the parameter source.
-    std::string file = write("fromreg.cnf", "USERLISTFIL /l/apache/etc/users\n");
+    std::string pointed = write("fromreg.cnf", "USERLISTFIL /l/apache/etc/users\n");
     std::string pointer = "HKEY_CURRENT_USER\\Software\\Orvelan\\ParamFile";
-    ASSERT_EQ(vxWriteRegistryKey(nullptr, 0, pointer.c_str(), file.c_str(), REG_SZ), 1);
+    ASSERT_EQ(vxWriteRegistryKey(nullptr, 0, pointer.c_str(), pointed.c_str(), REG_SZ), 1);
     EXPECT_EQ(vxLoadParamFile(pointer.c_str()), 0);
     EXPECT_STREQ(vxGetParam("USERLISTFIL"), "/l/apache/etc/users");
 }

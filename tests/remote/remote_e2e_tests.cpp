@@ -91,25 +91,6 @@ class RemoteLink : public ::testing::Test {
     std::string m_local;
 };
 
-TEST_F(RemoteLink, TransfersKeepEveryByteAtBlockBoundaries) {
-    for (size_t size : {size_t{0}, size_t{1}, size_t{300000}, size_t{300001}, size_t{3000000}}) {
-        SCOPED_TRACE("size " + std::to_string(size));
-        const std::string data = patterned(size);
-        const std::string up = localPath("up.bin"), down = localPath("down.bin");
-        std::ofstream(up, std::ios::binary) << data;
-
-        ASSERT_EQ(vxPutRemoteFile(HOST, up.c_str(), "/data/file.bin"), 0) << vxLastError().text;
-        EXPECT_TRUE(m_server.readFile("/data/file.bin") == data);
-
-        ASSERT_EQ(vxGetRemoteFile(HOST, "/data/file.bin", down.c_str()), 0) << vxLastError().text;
-        EXPECT_TRUE(readLocal(down) == data);
-        struct stat st;
-        ASSERT_EQ(stat(down.c_str(), &st), 0);
-        EXPECT_EQ(st.st_mode & 0777, 0600u);
-    }
-    expectAllInstancesReleased();
-}
-
 // The procedures vxd served (number and name, "refused" for a caller it turned away), in order,
 // from its daemon log.
 std::string servedProcedures(const TestServer& server) {
@@ -126,20 +107,33 @@ std::string servedProcedures(const TestServer& server) {
     return out;
 }
 
-TEST_F(RemoteLink, UploadBlockSequencesEndWithTheFirstShortBlock) {
-    // An empty file is one block of length 0; a file of exactly one block is that block and an
-    // empty one.
-    for (size_t size : {size_t{0}, size_t{VX_BLOCK_MAX}}) {
+TEST_F(RemoteLink, TransfersKeepEveryByteAtBlockBoundaries) {
+    // Largest first, so that every fetch replaces a longer local file (of another mode).
+    const std::string up = localPath("up.bin"), down = localPath("down.bin");
+    for (size_t size : {size_t{3000000}, size_t{300001}, size_t{300000}, size_t{1}, size_t{0}}) {
         SCOPED_TRACE("size " + std::to_string(size));
-        const std::string up = localPath("up.bin");
-        std::ofstream(up, std::ios::binary) << patterned(size);
+        const std::string data = patterned(size);
+        std::ofstream(up, std::ios::binary) << data;
+
         const size_t before = servedProcedures(m_server).size();
-        ASSERT_EQ(vxPutRemoteFile(HOST, up.c_str(), "/data/up.bin"), 0) << vxLastError().text;
-        std::string blocks = size == 0 ? "10 WRITE 0\n" : "10 WRITE 300000\n10 WRITE 0\n";
+        ASSERT_EQ(vxPutRemoteFile(HOST, up.c_str(), "/data/file.bin"), 0) << vxLastError().text;
+        EXPECT_TRUE(m_server.readFile("/data/file.bin") == data);
+        // Full blocks, then the first short one (an empty one after a whole number of blocks).
+        std::string blocks;
+        for (size_t i = 0; i < size / VX_BLOCK_MAX; i++)
+            blocks += "10 WRITE 300000\n";
+        blocks += "10 WRITE " + std::to_string(size % VX_BLOCK_MAX) + "\n";
         EXPECT_EQ(servedProcedures(m_server).substr(before),
                   "5 ASK\n7 FILOPEN_NEW\n" + blocks + "8 FILCLOS\n9 RELEASE\n");
-        EXPECT_EQ(m_server.readFile("/data/up.bin").size(), size);
+
+        ASSERT_EQ(vxGetRemoteFile(HOST, "/data/file.bin", down.c_str()), 0) << vxLastError().text;
+        EXPECT_TRUE(readLocal(down) == data);
+        struct stat st;
+        ASSERT_EQ(stat(down.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 0777, 0600u);
+        chmod(down.c_str(), 0644);
     }
+    expectAllInstancesReleased();
 }
 
 // A server that turns this caller away: the instance request fails, and nothing is released.
@@ -182,54 +176,32 @@ TEST(RemotePingFails, ValueOneGivesMinusOneWithoutAFetch) {
     EXPECT_EQ(servedProcedures(server), "5 ASK\n31 PING\n9 RELEASE\n");
 }
 
-TEST_F(RemoteLink, FetchReplacesExistingLocalFile) {
-    ASSERT_TRUE(m_server.writeFile("new.txt", "short"));
-    const std::string down = localPath("old.txt");
-    std::ofstream(down, std::ios::binary) << std::string(1000, 'o');
-    chmod(down.c_str(), 0644);
-    ASSERT_EQ(vxGetRemoteFile(HOST, "new.txt", down.c_str()), 0) << vxLastError().text;
-    EXPECT_EQ(readLocal(down), "short");
-    struct stat st;
-    ASSERT_EQ(stat(down.c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0600u);
-}
-
-TEST_F(RemoteLink, MissingServerFileGivesItsCodeAndNoLocalFile) {
-    const std::string down = localPath("never.txt");
-    EXPECT_EQ(vxGetRemoteFile(HOST, "/no/such/file", down.c_str()), 2);
-    EXPECT_FALSE(localExists(down));
-    // The server's error is recorded as it was sent.
+TEST_F(RemoteLink, FileErrorsOnEitherSideReleaseTheInstance) {
+    // A missing server file: the server's error is recorded as it was sent.
+    const std::string never = localPath("never.txt");
+    EXPECT_EQ(vxGetRemoteFile(HOST, "/no/such/file", never.c_str()), 2);
+    EXPECT_FALSE(localExists(never));
     EXPECT_EQ(vxLastError().code, 2);
     EXPECT_EQ(vxLastError().kind, 1);
     EXPECT_EQ(vxLastError().severity, 5);
     EXPECT_STREQ(vxLastError().text, vxLastReply().message);
     EXPECT_NE(std::string(vxLastError().text).find("No such file or directory"), std::string::npos)
         << vxLastError().text;
-    expectAllInstancesReleased();
-}
 
-TEST_F(RemoteLink, MissingLocalDirectoryFailsAndReleasesInstance) {
     ASSERT_TRUE(m_server.writeFile("there.txt", "data"));
-    const std::string down = localPath("missing-dir/there.txt");
-    EXPECT_EQ(vxGetRemoteFile(HOST, "there.txt", down.c_str()), -1);
+    const std::string noDir = localPath("missing-dir/there.txt");
+    EXPECT_EQ(vxGetRemoteFile(HOST, "there.txt", noDir.c_str()), -1);
     EXPECT_EQ(vxLastError().code, ENOENT);
     EXPECT_EQ(vxLastError().kind, 1);
-    EXPECT_EQ(std::string(vxLastError().text), "No such file or directory (" + down + ") !");
-    expectAllInstancesReleased();
-}
+    EXPECT_EQ(std::string(vxLastError().text), "No such file or directory (" + noDir + ") !");
 
-TEST_F(RemoteLink, UploadOfMissingLocalFileFails) {
-    const std::string up = localPath("absent.bin");
-    EXPECT_EQ(vxPutRemoteFile(HOST, up.c_str(), "/data/absent.bin"), -1);
-    EXPECT_EQ(vxLastError().code, ENOENT);
-    EXPECT_EQ(std::string(vxLastError().text), "No such file or directory (" + up + ") !");
+    const std::string absent = localPath("absent.bin");
+    EXPECT_EQ(vxPutRemoteFile(HOST, absent.c_str(), "/data/absent.bin"), -1);
+    EXPECT_EQ(std::string(vxLastError().text), "No such file or directory (" + absent + ") !");
     EXPECT_FALSE(m_server.exists("/data/absent.bin"));
-    expectAllInstancesReleased();
-}
 
-TEST_F(RemoteLink, LocalReadErrorLeavesServerFileUntouched) {
+    // A directory opens for reading, and its first read fails: the server file stays.
     ASSERT_TRUE(m_server.writeFile("/data/kept.txt", "old"));
-    // A directory opens for reading, and its first read fails.
     EXPECT_EQ(vxPutRemoteFile(HOST, m_local.c_str(), "/data/kept.txt"), EISDIR);
     EXPECT_EQ(vxLastError().code, EISDIR);
     EXPECT_EQ(std::string(vxLastError().text), "Is a directory (" + m_local + ") !");
@@ -258,24 +230,18 @@ TEST_F(RemoteLink, UploadThatCannotBeInstalledReportsTheServerError) {
     expectAllInstancesReleased();
 }
 
-TEST_F(RemoteLink, ExecReturnsCommandResult) {
+TEST_F(RemoteLink, ExecReturnsCommandResultAndCommandsTravelUpTo128Bytes) {
     EXPECT_EQ(vxRemoteExec(HOST, "true"), 0);
     EXPECT_EQ(vxRemoteExec(HOST, "exit 7"), 7);
     EXPECT_EQ(vxRemoteExec(HOST, "exit 255"), -1); // indistinguishable from a failed link
-    EXPECT_EQ(vxRemoteExec(HOST, "echo hello > out.txt"), 0);
-    EXPECT_EQ(m_server.readFile("out.txt"), "hello\n");
-    expectAllInstancesReleased();
-}
-
-TEST_F(RemoteLink, OverlongCommandFailsToEncode) {
-    const std::string command = "echo " + std::string(124, 'x'); // 129 bytes
+    const std::string command = "echo " + std::string(124, 'x') + ">o"; // 131 bytes
     EXPECT_EQ(vxRemoteExec(HOST, command.c_str()), -1);
     EXPECT_EQ(vxLastError().code, RPC_CANTENCODEARGS);
     EXPECT_EQ(vxLastError().severity, 4);
     EXPECT_EQ(vxLastError().kind, 7);
     EXPECT_STREQ(vxLastError().text, "RPC: Can't encode arguments (clnt_call (4 function)) !");
-    // Exactly 128 bytes still travel.
-    EXPECT_EQ(vxRemoteExec(HOST, command.substr(0, 128).c_str()), 0);
+    EXPECT_EQ(vxRemoteExec(HOST, (command.substr(0, 126) + ">o").c_str()), 0); // 128 bytes
+    EXPECT_EQ(m_server.readFile("o"), std::string(121, 'x') + "\n");
     expectAllInstancesReleased();
 }
 

@@ -166,16 +166,6 @@ TEST_F(FailingProcTest, FailingPostSaveRestoresEachFileInOrderAndKeepsTheLocks) 
     EXPECT_EQ(serverData.ReleaseUsers(), 0);
     EXPECT_FALSE(server.exists("/l/apache/etc/users._vx_lck_"));
     EXPECT_FALSE(server.exists("/l/apache/etc/userdata._vx_lck_"));
-
-    // The group list the same way: one restore, the list stays held.
-    server.writeFile(GROUPS, "staff\n");
-    ASSERT_EQ(serverData.LoadGroups(true), 1);
-    newCommands();
-    EXPECT_EQ(serverData.SaveGroups(), -1);
-    EXPECT_EQ(newCommands(), "./cpin /l/apache/etc/groups\n./post_fail\n"
-                             "./cprestore /l/apache/etc/groups\n");
-    EXPECT_EQ(server.readFile(GROUPS), "staff\n");
-    EXPECT_EQ(serverData.ReleaseGroups(), 0);
 }
 
 class PermitDirTest : public ServerTest {
@@ -289,12 +279,14 @@ TEST_F(FailingProcTest, AFailedCommitKeepsTheSessionOpenAndNamesTheCommand) {
     EditSession session;
     ASSERT_EQ(session.Begin(SdList::Groups), SD_DONE);
     ASSERT_EQ(serverData.AddGroup("guests", "a", ""), 1);
+    newCommands();
     EXPECT_EQ(session.Commit(), SD_SERVER);
+    EXPECT_EQ(newCommands(), "./cpin /l/apache/etc/groups\n./post_fail\n"
+                             "./cprestore /l/apache/etc/groups\n");
     EXPECT_STREQ(vxLastError().text, "post-save command \"./post_fail\" failed with exit status 1");
     EXPECT_TRUE(session.IsOpen());
     EXPECT_TRUE(server.exists("/l/apache/etc/groups._vx_lck_"));
     EXPECT_EQ(server.readFile(GROUPS), "staff d\n");
-    newCommands();
     EXPECT_EQ(session.Abandon(), SD_DONE);
     EXPECT_FALSE(session.IsOpen());
     EXPECT_EQ(newCommands(), "./cpin2 /l/apache/etc/groups\n");
@@ -404,7 +396,6 @@ TEST_F(ServerTest, ConsolePasswordsThroughTheServersCrypt) {
     char expected[256];
     ASSERT_EQ(vxRemoteCrypt(serverData.host, "secret", "wj", expected, sizeof expected), 0);
     EXPECT_EQ(server.readFile("/l/apache/etc/empasswd"), expected);
-    EXPECT_EQ(std::string(expected).substr(0, 2), "wj");
     EXPECT_EQ(serverData.CheckConsolePassword("secret"), 1);
     EXPECT_EQ(serverData.CheckConsolePassword("Secret"), 0);
 
@@ -421,15 +412,6 @@ TEST_F(ServerTest, ConsolePasswordsThroughTheServersCrypt) {
     EXPECT_EQ(server.readFile("/l/apache/etc/ampasswd").substr(0, 2), "wj");
     EXPECT_FALSE(server.exists("/l/apache/etc/ampasswd._vx_lck_"));
     EXPECT_EQ(serverData.CheckConsolePassword("new"), 1);
-
-    // A user's password: the old one must match the stored salt's encryption.
-    char stored[256];
-    std::strcpy(stored, other);
-    EXPECT_EQ(serverData.ChangePassword("bad", "pw", stored, sizeof stored), 0);
-    EXPECT_STREQ(stored, other);
-    EXPECT_EQ(serverData.ChangePassword("adm", "pw", stored, sizeof stored), 1);
-    ASSERT_EQ(vxRemoteCrypt(serverData.host, "pw", "wj", expected, sizeof expected), 0);
-    EXPECT_STREQ(stored, expected);
 }
 
 TEST_F(ServerTest, GroupsPagePasswordCommandTellsWhatToShow) {

@@ -29,38 +29,31 @@ class StartupTest : public DataDirTest {
 
 TEST_F(StartupTest, AnythingButExactlyXLeavesTheServerAloneSilently) {
     put("p.cnf", "ProxyServerName 127.0.0.1\n");
-    expectSilentNoServer(RunStartup("p.cnf")); // no set mark at all
-    for (const char* mark : {"x", "X ", ""}) {
+    EXPECT_FALSE(SetMarkDone()); // no registry store at all
+    expectSilentNoServer(RunStartup("p.cnf"));
+    for (const char* mark : {"x", "X ", "", "XX"}) {
+        SCOPED_TRACE(mark);
         noServer = 0;
         setMark(mark);
+        EXPECT_FALSE(SetMarkDone());
         expectSilentNoServer(RunStartup("p.cnf"));
-        EXPECT_FALSE(exists("orvelan.cnf")) << mark;
-        EXPECT_STREQ(serverData.host, "") << mark;
-    }
-}
-
-TEST_F(StartupTest, TheSetMarkIsDoneOnlyWhenItReadsExactlyX) {
-    EXPECT_FALSE(SetMarkDone()); // no registry store at all
-    for (const char* mark : {"x", "X ", "", "XX"}) {
-        setMark(mark);
-        EXPECT_FALSE(SetMarkDone()) << mark;
+        EXPECT_FALSE(exists("orvelan.cnf"));
+        EXPECT_STREQ(serverData.host, "");
     }
     setMark("X");
     EXPECT_TRUE(SetMarkDone());
 }
 
-TEST_F(StartupTest, MissingProxyServerNameIsSilentAndOnlyTheFirstWordCounts) {
+TEST_F(StartupTest, MissingProxyServerNameIsSilent) {
     setMark("X");
+    // Only the first word of the command line counts.
     put("first.cnf", "USERPROC kaka\n");
     put("second.cnf", "ProxyServerName 127.0.0.1\n");
     expectSilentNoServer(RunStartup("  first.cnf second.cnf"));
     EXPECT_STREQ(serverData.host, "");
-}
-
-TEST_F(StartupTest, DefaultSourceIsTheRegistrySetupKey) {
-    setMark("X");
-    // The command line holds only blanks: the registry's Setup key is the source, and it has
-    // no ProxyServerName.
+    // A command line of blanks: the registry's Setup key is the source, and it has no
+    // ProxyServerName.
+    noServer = 0;
     expectSilentNoServer(RunStartup(" \t "));
     EXPECT_STREQ(vxLastError().text, "No parameter ProxyServerName in parameter file !");
 }

@@ -53,6 +53,13 @@ class OrvelanctlTest : public ::testing::Test {
         int raw = std::system(command.c_str());
         return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, read(dir / "out"), read(dir / "err")};
     }
+    // The lists of a server with one group (staff) that has one user (anna) and one URL.
+    void seedLists() {
+        ASSERT_TRUE(server.writeFile("/l/apache/etc/groups", "staff d\r\n"));
+        ASSERT_TRUE(server.writeFile("/l/apache/etc/users", "anna:staff::p:::\r\n"));
+        ASSERT_TRUE(server.writeFile("/l/apache/etc/userdata", "anna :Anna : : : : \r\n"));
+        ASSERT_TRUE(server.writeFile("/l/apache/etc/permit/staff.deny", "www.example.org\n"));
+    }
     static std::string read(const fs::path& path) { return readFileBytes(path.string()); }
     std::string write(const std::string& name, const std::string& content) {
         std::ofstream(dir / "work" / name, std::ios::binary) << content;
@@ -63,6 +70,19 @@ class OrvelanctlTest : public ::testing::Test {
     TempDir tmp{"vxctl"};
     fs::path dir;
 };
+
+// The server files that the editing subcommands may touch, with their contents ("-" missing).
+std::string serverFiles(const TestServer& server) {
+    std::string all;
+    for (const char* path :
+         {"/l/apache/etc/users", "/l/apache/etc/userdata", "/l/apache/etc/groups",
+          "/l/apache/etc/permit/staff.deny", "/l/apache/etc/permit/guests.allow",
+          "/l/apache/etc/permit/guests.deny", "/etc/squid/orvelan/passwd"}) {
+        all += std::string(path) + "=" + (server.exists(path) ? server.readFile(path) : "-") + "\n";
+        EXPECT_FALSE(server.exists(std::string(path) + "._vx_lck_")) << path;
+    }
+    return all;
+}
 
 TEST_F(OrvelanctlTest, GroupsImportSavesRunsGrouppenAndListsBack) {
     write("groups.txt", "staff d\r\nguests a\n");
@@ -110,39 +130,30 @@ TEST_F(OrvelanctlTest, UsersImportRoundTripsByteForByte) {
     EXPECT_NE(r.out.find("Kovács János"), std::string::npos) << r.out;
 }
 
-TEST_F(OrvelanctlTest, RefusedInputAndConcurrentUseChangeNothing) {
-    const std::string groups = "staff d \"/l/apache/etc/permit/staff.deny\"\r\n";
-    ASSERT_TRUE(server.writeFile("/l/apache/etc/groups", groups));
-    write("bad.txt", "ok d\nbad;rm d\n");
-    CtlRun r = ctl("groups import bad.txt");
-    EXPECT_EQ(r.status, 4) << r.out << r.err;
-    EXPECT_EQ(server.readFile("/l/apache/etc/groups"), groups);
-    EXPECT_FALSE(server.exists("/l/apache/etc/groups._vx_lck_"));
-
-    // Another console holds the group list.
-    r = ctl("exec ./cpout /l/apache/etc/groups");
-    ASSERT_EQ(r.status, 0) << r.err;
-    write("good.txt", "other a\n");
-    r = ctl("groups import good.txt");
-    EXPECT_EQ(r.status, 3);
-    EXPECT_EQ(r.err,
-              "Konkurens használat !\n  /l/apache/etc/groups: checked out by another console\n");
-    EXPECT_EQ(server.readFile("/l/apache/etc/groups"), groups);
-    EXPECT_TRUE(server.exists("/l/apache/etc/groups._vx_lck_")); // the other console's lock stays
-}
-
-TEST_F(OrvelanctlTest, AFailingPostSaveCommandIsNamedAndTheLocksAreDropped) {
-    ASSERT_TRUE(server.writeFile("orvelan.cnf", "USERPROC false\n"));
-    ASSERT_TRUE(server.writeFile("/l/apache/etc/users", "anna::::::\r\n"));
+TEST_F(OrvelanctlTest, AFailingPostSaveCommandIsNamedAndTheListRestoredAndReleased) {
     write("users.txt", "bela:::::::\r\n");
-    CtlRun r = ctl("users import users.txt");
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "Hiba a proxy szerveren !\n"
-                     "  post-save command \"false\" failed with exit status 1\n");
-    EXPECT_EQ(server.readFile("/l/apache/etc/users"), "anna::::::\r\n"); // restored
-    EXPECT_FALSE(server.exists("/l/apache/etc/users._vx_lck_"));
-    EXPECT_FALSE(server.exists("/l/apache/etc/userdata._vx_lck_"));
-    EXPECT_FALSE(fs::exists(dir / "work" / "vx_users.txt"));
+    const struct {
+        const char* param;
+        const char* list;
+        const char* content;
+        const char* args;
+    } cases[] = {
+        {"USERPROC", "users", "anna::::::\r\n", "users import users.txt"},
+        {"GROUPPROC", "groups", "staff d\r\n", "groups add guests --allow"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args);
+        const std::string list = std::string("/l/apache/etc/") + c.list;
+        ASSERT_TRUE(server.writeFile("orvelan.cnf", std::string(c.param) + " false\n"));
+        ASSERT_TRUE(server.writeFile(list, c.content));
+        CtlRun r = ctl(c.args);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.err, "Hiba a proxy szerveren !\n"
+                         "  post-save command \"false\" failed with exit status 1\n");
+        EXPECT_EQ(server.readFile(list), c.content);
+        serverFiles(server); // no lock is left
+        EXPECT_FALSE(fs::exists(dir / "work" / ("vx_" + std::string(c.list) + ".txt")));
+    }
 }
 
 TEST_F(OrvelanctlTest, ReleaseDropsTheLocksThisDirectoryHolds) {
@@ -170,11 +181,7 @@ TEST_F(OrvelanctlTest, UrlsOfAGroup) {
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(server.readFile("/l/apache/etc/permit/guests.allow"),
               "intranet.local/wiki\nwww.example.org\n");
-    r = ctl("urls list guests");
-    EXPECT_EQ(r.out, "intranet.local/wiki\r\nwww.example.org\r\n");
-    r = ctl("urls list nosuchgroup");
-    EXPECT_EQ(r.status, 64);
-    EXPECT_EQ(r.err, "orvelanctl: no group named nosuchgroup on the server\n");
+    EXPECT_EQ(ctl("urls list guests").out, "intranet.local/wiki\r\nwww.example.org\r\n");
 }
 
 TEST_F(OrvelanctlTest, ConsolePasswordsFromStandardInput) {
@@ -241,19 +248,6 @@ TEST_F(OrvelanctlTest, StartupChecksDecideBeforeAnyCommand) {
     EXPECT_NE(r.out.find("users import FILE"), std::string::npos);
     EXPECT_NE(r.out.find("  users add NAME [FIELDS]"), std::string::npos);
     EXPECT_NE(r.out.find("  urls add|delete GROUP URL..."), std::string::npos);
-}
-
-// The server files that the editing subcommands may touch, with their contents ("-" missing).
-std::string serverFiles(const TestServer& server) {
-    std::string all;
-    for (const char* path :
-         {"/l/apache/etc/users", "/l/apache/etc/userdata", "/l/apache/etc/groups",
-          "/l/apache/etc/permit/staff.deny", "/l/apache/etc/permit/guests.allow",
-          "/l/apache/etc/permit/guests.deny", "/etc/squid/orvelan/passwd"}) {
-        all += std::string(path) + "=" + (server.exists(path) ? server.readFile(path) : "-") + "\n";
-        EXPECT_FALSE(server.exists(std::string(path) + "._vx_lck_")) << path;
-    }
-    return all;
 }
 
 TEST_F(OrvelanctlTest, UsersAddSetDeleteRoundTrip) {
@@ -344,32 +338,24 @@ TEST_F(OrvelanctlTest, GroupsAndUrlsAddSetDeleteRoundTrip) {
 }
 
 TEST_F(OrvelanctlTest, RefusedEditsChangeNothingAndReleaseTheLocks) {
-    ASSERT_TRUE(server.writeFile("/l/apache/etc/groups",
-                                 "guests a \"/l/apache/etc/permit/guests.allow\"\r\n"
-                                 "staff d \"/l/apache/etc/permit/staff.deny\"\r\n"));
-    ASSERT_TRUE(server.writeFile("/l/apache/etc/users", "anna:staff::p:::\r\n"));
-    ASSERT_TRUE(server.writeFile("/l/apache/etc/userdata", "anna :Anna : : : : \r\n"));
-    ASSERT_TRUE(server.writeFile("/l/apache/etc/permit/staff.deny", "www.example.org\n"));
+    seedLists();
     const std::string before = serverFiles(server);
+    write("bad.txt", "ok d\nbad;rm d\n");
 
     const struct {
         const char* args;
         int status;
         const char* err;
     } cases[] = {
+        {"groups import bad.txt", 4, nullptr},
         {"users add 'bad;name'", 5, "orvelanctl: bad;name: ';' is not allowed in a name\n"},
-        {"users add -x", 5, "orvelanctl: -x: a name must not begin with '.' or '-'\n"},
         {"users add bela -x", 64, "orvelanctl: users: unexpected -x\nTry 'orvelanctl --help'.\n"},
         {"users add anna", 5, "A user már szerepel a listában\n  anna\n"},
         {"users set nobody --room 1", 5, "orvelanctl: no user named nobody on the server\n"},
         {"users delete nobody", 5, "orvelanctl: no user named nobody on the server\n"},
         {"users add bela --group nosuch", 5, "orvelanctl: no group named nosuch on the server\n"},
         {"users add bela --comment 'a:b'", 5, nullptr},
-        {"users set anna --phone \"$(printf 'a\\nb')\"", 5, nullptr},
         {"groups add staff --allow", 5, "A csoport már szerepel a listában\n  staff\n"},
-        {"groups add 'two words' --deny", 5,
-         "orvelanctl: two words: blanks and control characters are not allowed in a name\n"},
-        {"groups add abcdefghijklmnopqrstuvwxyz0123456 --deny", 5, nullptr},
         {"groups add newgroup", 64, nullptr},
         {"groups set nosuch --allow", 5, "orvelanctl: no group named nosuch on the server\n"},
         {"groups delete nosuch", 5, "orvelanctl: no group named nosuch on the server\n"},
@@ -377,11 +363,10 @@ TEST_F(OrvelanctlTest, RefusedEditsChangeNothingAndReleaseTheLocks) {
          "staff csoport nem törölhető !\n  users still belong to the group\n"},
         {"urls add staff www.example.org", 5,
          "Az URL már szerepel a listában\n  www.example.org\n"},
-        {"urls add staff new.example.org 'a b'", 5,
-         "orvelanctl: a b: blanks and control characters are not allowed in a URL\n"},
         {"urls delete staff new.example.org", 5,
          "orvelanctl: no URL new.example.org in the list\n"},
         {"urls add nosuch a.example.org", 64, "orvelanctl: no group named nosuch on the server\n"},
+        {"urls list nosuch", 64, "orvelanctl: no group named nosuch on the server\n"},
     };
     for (const auto& c : cases) {
         CtlRun r = ctl(c.args);
@@ -400,10 +385,7 @@ TEST_F(OrvelanctlTest, RefusedEditsChangeNothingAndReleaseTheLocks) {
 }
 
 TEST_F(OrvelanctlTest, EditsOfAListHeldElsewhereAreConcurrentUse) {
-    ASSERT_TRUE(server.writeFile("/l/apache/etc/groups", "staff d\r\n"));
-    ASSERT_TRUE(server.writeFile("/l/apache/etc/users", "anna:staff::p:::\r\n"));
-    ASSERT_TRUE(server.writeFile("/l/apache/etc/userdata", "anna :Anna : : : : \r\n"));
-    ASSERT_TRUE(server.writeFile("/l/apache/etc/permit/staff.deny", "www.example.org\n"));
+    seedLists();
     // A second working directory: another console that holds a list while it edits.
     fs::create_directories(dir / "other");
     const std::string other = "-C '" + (dir / "other").string() + "' ";
@@ -431,23 +413,8 @@ TEST_F(OrvelanctlTest, EditsOfAListHeldElsewhereAreConcurrentUse) {
         r = ctl(c.edit);
         EXPECT_EQ(r.status, 0) << c.edit << "\n" << r.err;
         EXPECT_NE(serverFiles(server), before) << c.edit;
-        ASSERT_TRUE(server.writeFile("/l/apache/etc/groups", "staff d\r\n"));
-        ASSERT_TRUE(server.writeFile("/l/apache/etc/users", "anna:staff::p:::\r\n"));
-        ASSERT_TRUE(server.writeFile("/l/apache/etc/userdata", "anna :Anna : : : : \r\n"));
-        ASSERT_TRUE(server.writeFile("/l/apache/etc/permit/staff.deny", "www.example.org\n"));
+        seedLists();
     }
-}
-
-TEST_F(OrvelanctlTest, AFailedSaveOfAnEditRestoresAndReleases) {
-    ASSERT_TRUE(server.writeFile("orvelan.cnf", "GROUPPROC false\n"));
-    ASSERT_TRUE(server.writeFile("/l/apache/etc/groups", "staff d\r\n"));
-    CtlRun r = ctl("groups add guests --allow");
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "Hiba a proxy szerveren !\n"
-                     "  post-save command \"false\" failed with exit status 1\n");
-    EXPECT_EQ(server.readFile("/l/apache/etc/groups"), "staff d\r\n");
-    EXPECT_FALSE(server.exists("/l/apache/etc/groups._vx_lck_"));
-    EXPECT_FALSE(fs::exists(dir / "work" / "vx_groups.txt"));
 }
 
 } // namespace
