@@ -164,7 +164,7 @@ class StatsCollector {
         uint64_t key; // user << 48 | site << 24 | rest; kEmptyPair when unused
         uint32_t count;
     };
-    mutable std::vector<Pair> m_pairs; // sorted in place by write()
+    mutable std::vector<Pair> m_pairs; // emptied by write()
     size_t m_pairCount = 0;
     std::string m_decoded;
     struct Pending {
