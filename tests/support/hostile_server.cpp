@@ -260,7 +260,6 @@ int HostileServer::handle(int fd, const std::string& record) {
     bool ok = xdr_callmsg(&x, &call) && call.rm_direction == CALL;
     xdr_destroy(&x);
     if (!ok) return kClose;
-    ++m_calls;
     const unsigned long procedure = call.rm_call.cb_proc;
     const bool hostileCall = procedure != vxRPC_ASK && procedure != vxRPC_RELEASE;
     ResultContext context{m_mode, procedure, 0};
@@ -269,9 +268,6 @@ int HostileServer::handle(int fd, const std::string& record) {
         if (!pmap_set(context.instance, VXVERS, IPPROTO_TCP, m_port)) return kClose;
         std::lock_guard<std::mutex> lock(m_mutex);
         m_outstanding.insert(context.instance);
-        ++m_asked;
-    } else if (procedure == vxRPC_ASK) {
-        ++m_asked;
     } else if (procedure == vxRPC_RELEASE) {
         pmap_unset(call.rm_call.cb_prog, VXVERS);
         std::lock_guard<std::mutex> lock(m_mutex);

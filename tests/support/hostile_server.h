@@ -44,11 +44,8 @@ class HostileServer {
     HostileMode mode() const { return m_mode; }
     static const char* host() { return "127.0.0.1"; }
 
-    // Instances handed out and not yet released, and how many were handed out in all.
+    // Instances handed out and not yet released.
     std::set<unsigned long> outstanding() const;
-    int instancesAsked() const { return m_asked; }
-    // Procedures answered (or refused) so far, for the test's messages.
-    int calls() const { return m_calls; }
 
   private:
     void serve();
@@ -60,8 +57,6 @@ class HostileServer {
     unsigned short m_port = 0;
     std::string m_error;
     std::atomic<bool> m_stop{false};
-    std::atomic<int> m_asked{0};
-    std::atomic<int> m_calls{0};
     unsigned long m_nextInstance;
     mutable std::mutex m_mutex;
     std::set<unsigned long> m_outstanding;

@@ -52,10 +52,6 @@ std::string TempDir::write(const std::string& name, const std::string& content) 
     return path;
 }
 
-std::string TempDir::read(const std::string& name) const {
-    return readFileBytes(file(name));
-}
-
 std::string readFileBytes(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream s;

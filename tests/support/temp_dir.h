@@ -22,8 +22,6 @@ class TempDir {
     std::string file(const std::string& name) const { return (m_path / name).string(); }
     // Writes a file inside the directory (its parents created) and returns its path.
     std::string write(const std::string& name, const std::string& content) const;
-    // The bytes of a file inside the directory; empty when it cannot be read.
-    std::string read(const std::string& name) const;
 
   private:
     std::filesystem::path m_path;

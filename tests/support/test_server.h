@@ -36,7 +36,6 @@ class TestServer {
     static const char* host() { return "127.0.0.1"; }
     const std::string& root() const { return m_root; }       // local path of the server root
     const std::string& workdir() const { return m_workdir; } // local path of the working dir
-    std::string workdirServerPath() const { return "/" + m_options.workdir; }
 
     // Local path of a server path: absolute ones lie under root(), relative ones in workdir().
     std::string local(const std::string& serverPath) const;

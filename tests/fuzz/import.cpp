@@ -1,4 +1,5 @@
-// Fuzz target: the groups import format (ImportGroups of a local file).
+// Fuzz target of one import format (FUZZ_IMPORT: ImportUsers, ImportGroups or ImportUrls, one
+// target each) of a local file.
 #include <cstddef>
 #include <cstdint>
 
@@ -12,6 +13,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     serverData.Reset();
     vxClearError();
     serverData.currentGroup = serverData.AddGroup("staff", "d", "");
-    serverData.ImportGroups("import.txt");
+    serverData.FUZZ_IMPORT("import.txt");
     return 0;
 }
