@@ -335,7 +335,8 @@ bool startService() {
     workerConnections.maxConnections = 16; // one console uses one at a time
     workerConnections.maxRecord = VX_BLOCK_MAX + 1024;
     workerConnections.writeTimeoutMs = 60000;
-    vxdWorkersInit(g_opt.listen, g_listenFd, g_opt.instances, workerConnections, vxdDispatch);
+    vxdWorkersInit(g_opt.listen, g_listenFd, g_opt.instances, workerConnections, vxdDispatch,
+                   vxdPrepareShell);
     if (!registerService()) {
         unregisterAll();
         return false;

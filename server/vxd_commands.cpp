@@ -61,40 +61,6 @@ int waitCommand(pid_t pid, const char* what) {
     }
 }
 
-// Runs argv with the working directory as cwd, stdin from /dev/null, stdout and stderr to
-// outFd (or the service's own stderr when outFd < 0), in a process group of its own so that a
-// time limit ends everything it started. Returns the wait status, or -errno.
-int runProgram(const char* file, char* const argv[], char* const envp[], int outFd, bool search,
-               const char* what) {
-    posix_spawn_file_actions_t fa;
-    posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_addchdir_np(&fa, vxdContext().root->workPath);
-    posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
-    if (outFd >= 0) {
-        posix_spawn_file_actions_adddup2(&fa, outFd, 1);
-        posix_spawn_file_actions_adddup2(&fa, outFd, 2);
-    } else {
-        posix_spawn_file_actions_adddup2(&fa, 2, 1);
-    }
-    posix_spawn_file_actions_addclosefrom_np(&fa, 3);
-    posix_spawnattr_t attr;
-    posix_spawnattr_init(&attr);
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF);
-    posix_spawnattr_setpgroup(&attr, 0);
-    sigset_t defaults; // what vxd ignores or catches, the command gets as usual
-    sigemptyset(&defaults);
-    for (int sig : {SIGPIPE, SIGTERM, SIGINT, SIGCHLD})
-        sigaddset(&defaults, sig);
-    posix_spawnattr_setsigdefault(&attr, &defaults);
-    pid_t pid;
-    int rc = search ? posix_spawnp(&pid, file, &fa, &attr, argv, envp)
-                    : posix_spawn(&pid, file, &fa, &attr, argv, envp);
-    posix_spawn_file_actions_destroy(&fa);
-    posix_spawnattr_destroy(&attr);
-    if (rc != 0) return -rc;
-    return waitCommand(pid, what);
-}
-
 // A ping target: a host name or an address, [A-Za-z0-9.:-] only, not starting with '-'.
 bool validPingTarget(const char* target) {
     size_t len = strlen(target);
@@ -108,12 +74,13 @@ bool validPingTarget(const char* target) {
     return true;
 }
 
-} // namespace
-
-vx_reply vxdExec(const char* command) {
+// The environment of a command: the service's, with the working directory first on PATH and
+// VXD_ROOT naming the root.
+char** commandEnvironment() {
     static char pathVar[PATH_MAX + 64];
     static char rootVar[PATH_MAX + 16];
     static char* envp[256];
+    if (envp[0]) return envp;
     const VxdRoot& root = *vxdContext().root;
     const char* oldPath = getenv("PATH");
     snprintf(pathVar, sizeof pathVar, "PATH=%s:%s", root.workPath,
@@ -125,9 +92,125 @@ vx_reply vxdExec(const char* command) {
     for (char** e = environ; *e && n < 255; e++)
         if (strncmp(*e, "PATH=", 5) != 0 && strncmp(*e, "VXD_ROOT=", 9) != 0) envp[n++] = *e;
     envp[n] = nullptr;
-    char* argv[] = {const_cast<char*>("sh"), const_cast<char*>("-c"), const_cast<char*>(command),
-                    nullptr};
-    int status = runProgram(vxdCommandShell(root, command), argv, envp, -1, false, command);
+    return envp;
+}
+
+// A /bin/sh started ahead of its command. Starting the shell (exec and loading it) is most of
+// the time of a short command, so a worker keeps one started and waiting between calls: it
+// reads one line from descriptor 3, closes it and evaluates the line, which is what "sh -c"
+// does with its argument (same working directory, environment, standard descriptors, process
+// group and signals as a shell started for the command). A command line that holds a newline
+// does not fit one line and gets a shell started for it.
+struct ReadyShell {
+    pid_t pid = -1;
+    int commandFd = -1; // write end of the shell's descriptor 3
+};
+
+ReadyShell g_ready;
+
+constexpr const char* kReadyScript =
+    "IFS= read -r vxd_command <&3 || exit 0; exec 3<&-; eval \"unset vxd_command; $vxd_command\"";
+
+// Starts a shell that runs argv; file actions and attributes as for every command.
+int spawnCommand(pid_t* pid, const char* file, char* const argv[], char* const envp[], int outFd,
+                 bool search, int commandFd) {
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_addchdir_np(&fa, vxdContext().root->workPath);
+    posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
+    if (outFd >= 0) {
+        posix_spawn_file_actions_adddup2(&fa, outFd, 1);
+        posix_spawn_file_actions_adddup2(&fa, outFd, 2);
+    } else {
+        posix_spawn_file_actions_adddup2(&fa, 2, 1);
+    }
+    if (commandFd >= 0) posix_spawn_file_actions_adddup2(&fa, commandFd, 3);
+    posix_spawn_file_actions_addclosefrom_np(&fa, commandFd >= 0 ? 4 : 3);
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF);
+    posix_spawnattr_setpgroup(&attr, 0);
+    sigset_t defaults; // what vxd ignores or catches, the command gets as usual
+    sigemptyset(&defaults);
+    for (int sig : {SIGPIPE, SIGTERM, SIGINT, SIGCHLD})
+        sigaddset(&defaults, sig);
+    posix_spawnattr_setsigdefault(&attr, &defaults);
+    int rc = search ? posix_spawnp(pid, file, &fa, &attr, argv, envp)
+                    : posix_spawn(pid, file, &fa, &attr, argv, envp);
+    posix_spawn_file_actions_destroy(&fa);
+    posix_spawnattr_destroy(&attr);
+    return rc;
+}
+
+// Runs argv with the working directory as cwd, stdin from /dev/null, stdout and stderr to
+// outFd (or the service's own stderr when outFd < 0), in a process group of its own so that a
+// time limit ends everything it started. Returns the wait status, or -errno.
+int runProgram(const char* file, char* const argv[], char* const envp[], int outFd, bool search,
+               const char* what) {
+    pid_t pid;
+    int rc = spawnCommand(&pid, file, argv, envp, outFd, search, -1);
+    if (rc != 0) return -rc;
+    return waitCommand(pid, what);
+}
+
+void dropReadyShell() {
+    if (g_ready.pid < 0) return;
+    close(g_ready.commandFd); // the shell reads end of file and exits
+    waitpid(g_ready.pid, nullptr, 0);
+    g_ready = ReadyShell();
+}
+
+// Hands the command to the ready shell; its pid, or -1 when there is none or it is gone.
+pid_t runInReadyShell(const char* command) {
+    if (g_ready.pid < 0 || strchr(command, '\n')) return -1;
+    char line[VX_STRING_MAX * 4 + 2];
+    size_t len = strlen(command);
+    if (len + 1 >= sizeof line) return -1;
+    memcpy(line, command, len);
+    line[len++] = '\n';
+    // At most PIPE_BUF bytes: written whole or not at all.
+    bool sent = write(g_ready.commandFd, line, len) == static_cast<ssize_t>(len);
+    if (!sent) {
+        kill(-g_ready.pid, SIGKILL);
+        dropReadyShell();
+        return -1;
+    }
+    close(g_ready.commandFd);
+    pid_t pid = g_ready.pid;
+    g_ready = ReadyShell();
+    return pid;
+}
+
+} // namespace
+
+void vxdPrepareShell() {
+    if (g_ready.pid >= 0) return;
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0) return;
+    char* argv[] = {const_cast<char*>("sh"), const_cast<char*>("-c"),
+                    const_cast<char*>(kReadyScript), nullptr};
+    pid_t pid;
+    if (spawnCommand(&pid, "/bin/sh", argv, commandEnvironment(), -1, false, fds[0]) != 0) {
+        close(fds[0]);
+        close(fds[1]);
+        return;
+    }
+    close(fds[0]);
+    g_ready.pid = pid;
+    g_ready.commandFd = fds[1];
+}
+
+vx_reply vxdExec(const char* command) {
+    const char* shell = vxdCommandShell(*vxdContext().root, command);
+    pid_t pid = strcmp(shell, "/bin/sh") == 0 ? runInReadyShell(command) : -1;
+    int status;
+    if (pid > 0) {
+        status = waitCommand(pid, command);
+    } else {
+        char* argv[] = {const_cast<char*>("sh"), const_cast<char*>("-c"),
+                        const_cast<char*>(command), nullptr};
+        status = runProgram(shell, argv, commandEnvironment(), -1, false, command);
+    }
     if (status < 0) return vxdErrorReply(-status, "/bin/sh");
     vx_reply r = vxdEmptyReply();
     int code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);

@@ -13,7 +13,6 @@ VxdContext g_context;
 
 // Decoding buffers: arguments are decoded in place, never allocated.
 char g_argText[VX_STRING_MAX + 1];
-char g_blockData[VX_BLOCK_MAX];
 char g_replyMessage[VX_STRING_MAX + 1];
 char g_replyText[VX_STRING_MAX + 1];
 
@@ -143,6 +142,25 @@ bool isMainProgram(unsigned long prog) {
 
 // Decodes the argument the procedure takes into call; false (with the log line and the error
 // answer sent) when it does not decode.
+// A block argument as xdr_vxblock reads it (length and status, then the data with its count,
+// which must agree with length), but with the data left where it is in the call record rather
+// than copied out: block->data points into the record while the call is served.
+bool decodeBlockInPlace(XDR* x, vx_block* block) {
+    u_int count = 0;
+    if (!xdr_int32_t(x, &block->length) || !xdr_int32_t(x, &block->status) || !xdr_u_int(x, &count))
+        return false;
+    if (block->length < 0 || static_cast<unsigned>(block->length) > VX_BLOCK_MAX ||
+        count != static_cast<u_int>(block->length))
+        return false;
+    if (count == 0) {
+        block->data = nullptr;
+        return true;
+    }
+    // The data and its padding to a multiple of four; nullptr when the record is shorter.
+    block->data = reinterpret_cast<char*>(xdr_inline(x, static_cast<int>((count + 3) & ~3u)));
+    return block->data != nullptr;
+}
+
 bool decodeArgument(const Procedure& p, Call* call) {
     VxdRequest& rq = *call->rq;
     switch (p.argument) {
@@ -159,8 +177,7 @@ bool decodeArgument(const Procedure& p, Call* call) {
         break;
     }
     case Argument::Block:
-        call->block->data = g_blockData;
-        if (vxdGetArgs(rq, vxdXdr(xdr_vxblock), call->block)) return true;
+        if (decodeBlockInPlace(rq.args, call->block)) return true;
         logRequest(*call, "(bad block)");
         break;
     }
@@ -226,7 +243,10 @@ void vxdDispatch(VxdRequest& rq) {
         vxdSendVersionMismatch(rq);
         return;
     }
-    if (call.in) call.in->lastUse = vxdMonotonicSeconds();
+    if (call.in) {
+        call.in->lastUse = vxdMonotonicSeconds();
+        call.in->calls++;
+    }
     if (rq.proc == NULLPROC) {
         vxdSendReply(rq, vxdXdr(xdr_void), nullptr);
         return;

@@ -34,3 +34,7 @@ void vxdFaultPoint(const char* point) {
 void vxdFaultKillsParent() {
     g_killParent = true;
 }
+
+void vxdFaultRestart() {
+    g_passes = 0;
+}

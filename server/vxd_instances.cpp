@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <rpc/pmap_clnt.h>
 #include <rpc/pmap_prot.h>
+#include <rpc/rpcb_clnt.h>
 #include <sys/prctl.h>
 #include <sys/random.h>
 #include <sys/socket.h>
@@ -19,14 +20,25 @@
 
 namespace {
 
-enum class State { Spare, Busy, Retiring };
+enum class State { Spare, Busy, Recycling, Retiring };
 
 struct Worker {
     pid_t pid;
     unsigned long program;
     State state;
-    time_t started;
+    time_t started; // when it last became a spare
+    int channel;    // the service's end of the worker's report channel
 };
+
+// What a worker reports to the service process over its channel.
+struct Report {
+    char kind; // 'R': released, taking a new number; 'S': a spare under program
+    unsigned long program;
+};
+
+// A worker serves this many instances, then ends and a fresh one takes its place, so that
+// whatever a long run of instances may accumulate in one process does not live forever.
+constexpr int kInstancesPerWorker = 500;
 
 volatile int g_stop = 0;
 
@@ -37,17 +49,67 @@ int g_serviceFd = -1;
 VxdInstanceLimits g_limits;
 VxdTransportLimits g_transport;
 VxdHandler g_handler = nullptr;
+void (*g_between)() = nullptr;
 bool g_refusedLogged = false;
 
 // A worker.
 VxdInstance g_self;
 bool g_ended = false;
+int g_channel = -1;  // the worker's end of its report channel
+int g_listenFd = -1; // the worker's listening socket, kept across its instances
+int g_served = 0;    // instances this worker has ended
+
+// Drops every registration of an instance number: one call to rpcbind, where pmap_unset makes
+// one per transport.
+bool dropNumber(unsigned long program) {
+    return rpcb_unset(program, VXVERS, nullptr);
+}
 
 unsigned long randomProgram() {
     const unsigned long span = VX_INSTANCE_LAST - VX_INSTANCE_FIRST + 1;
     uint32_t r = 0;
     if (getrandom(&r, sizeof r, 0) != sizeof r) r = static_cast<uint32_t>(rand());
     return VX_INSTANCE_FIRST + r % span;
+}
+
+// Registers a fresh random number for port; 0 when rpcbind refused every attempt. rpcbind
+// refuses a number that is registered already, which every live instance's number is.
+unsigned long registerNumber(unsigned short port, bool (*inUse)(unsigned long)) {
+    for (int attempt = 0; attempt < 32; attempt++) {
+        unsigned long candidate = randomProgram();
+        if (!(inUse && inUse(candidate)) && pmap_set(candidate, VXVERS, IPPROTO_TCP, port))
+            return candidate;
+    }
+    return 0;
+}
+
+void report(char kind, unsigned long program) {
+    Report r{kind, program};
+    if (g_channel >= 0) send(g_channel, &r, sizeof r, MSG_DONTWAIT | MSG_NOSIGNAL);
+}
+
+// After the answer to a release (or an idle drop): the worker takes a new number on the same
+// port and reports itself a spare, or ends when it has served its share or rpcbind refuses.
+// A client that kept the old number finds it unregistered, and calls naming it on a connection
+// still open are refused as an unknown program.
+void recycle() {
+    sockaddr_in sin{};
+    socklen_t len = sizeof sin;
+    unsigned short port = 0;
+    if (getsockname(g_listenFd, reinterpret_cast<sockaddr*>(&sin), &len) == 0)
+        port = ntohs(sin.sin_port);
+    unsigned long program = 0;
+    if (++g_served < kInstancesPerWorker && port) program = registerNumber(port, nullptr);
+    if (!program) {
+        g_stop = 1;
+        return;
+    }
+    g_self = VxdInstance();
+    g_self.program = program;
+    g_self.lastUse = vxdMonotonicSeconds();
+    g_ended = false;
+    vxdFaultRestart();
+    report('S', program);
 }
 
 bool known(unsigned long program) {
@@ -74,16 +136,21 @@ int workerSocket(unsigned short* port) {
 }
 
 void workerTick() {
-    if (g_ended) return;
-    if (vxdMonotonicSeconds() - g_self.lastUse >= g_limits.idleSeconds) {
+    if (!g_ended && vxdMonotonicSeconds() - g_self.lastUse >= g_limits.idleSeconds)
         vxdEndInstance("idle");
-    }
+    if (g_ended && !g_stop) recycle();
+    // Only an instance that has had no call yet: work between the calls of a client in use would
+    // hold up its next call.
+    if (!g_stop && g_between && g_self.calls == 0) g_between();
 }
 
 [[noreturn]] void workerMain(int fd, pid_t parent) {
     vxdTransportForget();
     close(g_serviceFd);
-    g_workers.clear(); // their sockets were closed in the service process after each fork
+    // The other workers' channels are the service's.
+    for (const Worker& w : g_workers)
+        close(w.channel);
+    g_workers.clear();
     g_workers.shrink_to_fit();
     // A worker does not outlive the service.
     prctl(PR_SET_PDEATHSIG, SIGKILL);
@@ -91,7 +158,7 @@ void workerTick() {
     vxdFaultKillsParent();
     g_stop = 0;
     vxdServe(fd, g_transport, g_handler, &g_stop, workerTick);
-    if (!g_ended) vxdEndInstance(g_stop ? "shutdown" : "ended");
+    if (!g_ended) vxdEndInstance("shutdown");
     vxdCloseConnections(1000);
     close(fd);
     // _exit: the service's state copied into this process is not this process's to tear down.
@@ -106,38 +173,65 @@ bool startWorker() {
         vxdLog("cannot open a socket for an instance: %s", strerror(errno));
         return false;
     }
-    unsigned long program = 0;
-    for (int attempt = 0; attempt < 32 && !program; attempt++) {
-        unsigned long candidate = randomProgram();
-        // rpcbind refuses a number that is registered already.
-        if (!known(candidate) && pmap_set(candidate, VXVERS, IPPROTO_TCP, port))
-            program = candidate;
+    int channel[2];
+    if (socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, channel) != 0) {
+        vxdLog("cannot open a channel for an instance worker: %s", strerror(errno));
+        close(fd);
+        return false;
     }
+    unsigned long program = registerNumber(port, known);
     if (!program) {
         vxdLog("cannot register an instance number with rpcbind");
         close(fd);
+        close(channel[0]);
+        close(channel[1]);
         return false;
     }
     pid_t parent = getpid();
     pid_t pid = fork();
     if (pid < 0) {
         vxdLog("cannot start an instance worker: %s", strerror(errno));
-        pmap_unset(program, VXVERS);
+        dropNumber(program);
         close(fd);
+        close(channel[0]);
+        close(channel[1]);
         return false;
     }
     if (pid == 0) {
+        close(channel[0]);
+        g_channel = channel[1];
         g_self = VxdInstance();
         g_self.program = program;
+        g_listenFd = fd;
         g_self.lastUse = vxdMonotonicSeconds();
         workerMain(fd, parent);
     }
     close(fd);
-    g_workers.push_back({pid, program, State::Spare, vxdMonotonicSeconds()});
+    close(channel[1]);
+    g_workers.push_back({pid, program, State::Spare, vxdMonotonicSeconds(), channel[0]});
     return true;
 }
 
+// Takes the workers' reports: released instances on their way back, and spares again.
+void readReports() {
+    for (Worker& w : g_workers) {
+        Report r;
+        while (recv(w.channel, &r, sizeof r, MSG_DONTWAIT) == static_cast<ssize_t>(sizeof r)) {
+            if (w.state == State::Retiring) continue;
+            if (r.kind == 'R') {
+                w.state = State::Recycling;
+            } else if (r.kind == 'S' && r.program >= VX_INSTANCE_FIRST &&
+                       r.program <= VX_INSTANCE_LAST) {
+                w.program = r.program;
+                w.state = State::Spare;
+                w.started = vxdMonotonicSeconds();
+            }
+        }
+    }
+}
+
 void reap() {
+    readReports();
     int status = 0;
     pid_t pid;
     while ((pid = waitpid(-1, &status, WNOHANG)) > 0) {
@@ -145,7 +239,7 @@ void reap() {
             if (g_workers[i].pid != pid) continue;
             // A worker that ends in order has dropped its registration itself.
             if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-                pmap_unset(g_workers[i].program, VXVERS);
+                dropNumber(g_workers[i].program);
                 if (WIFSIGNALED(status))
                     vxdLog("instance 0x%08lx: worker %d ended by signal %d", g_workers[i].program,
                            static_cast<int>(pid), WTERMSIG(status));
@@ -153,6 +247,7 @@ void reap() {
                     vxdLog("instance 0x%08lx: worker %d ended with status %d", g_workers[i].program,
                            static_cast<int>(pid), WEXITSTATUS(status));
             }
+            close(g_workers[i].channel);
             g_workers.erase(g_workers.begin() + static_cast<long>(i));
             break;
         }
@@ -197,7 +292,8 @@ unsigned short vxdRegisteredPort(unsigned long program) {
 }
 
 void vxdWorkersInit(const char* listenAddress, int serviceFd, const VxdInstanceLimits& limits,
-                    const VxdTransportLimits& transport, VxdHandler handler) {
+                    const VxdTransportLimits& transport, VxdHandler handler, void (*between)()) {
+    g_between = between;
     g_listenAddress = listenAddress;
     g_serviceFd = serviceFd;
     g_limits = limits;
@@ -219,11 +315,15 @@ unsigned long vxdHandOutInstance() {
         return 0;
     }
     g_refusedLogged = false;
+    // The spare waiting longest: a worker that has just become a spare again may still be
+    // preparing for its next instance.
+    Worker* pick = nullptr;
     for (Worker& w : g_workers)
-        if (w.state == State::Spare && fresh(w)) {
-            w.state = State::Busy;
-            return w.program;
-        }
+        if (w.state == State::Spare && fresh(w) && (!pick || w.started < pick->started)) pick = &w;
+    if (pick) {
+        pick->state = State::Busy;
+        return pick->program;
+    }
     if (!startWorker()) return 0;
     g_workers.back().state = State::Busy;
     return g_workers.back().program;
@@ -236,7 +336,9 @@ void vxdWorkersTick() {
             w.state = State::Retiring;
             kill(w.pid, SIGTERM);
         }
-    while (count(State::Spare) < g_limits.spares && count(State::Busy) < g_limits.maxInstances)
+    // A released worker on its way back counts as a spare.
+    while (count(State::Spare) + count(State::Recycling) < g_limits.spares &&
+           count(State::Busy) < g_limits.maxInstances)
         if (!startWorker()) break;
 }
 
@@ -250,8 +352,10 @@ void vxdWorkersShutdown() {
     for (const Worker& w : g_workers) {
         kill(w.pid, SIGKILL);
         waitpid(w.pid, nullptr, 0);
-        pmap_unset(w.program, VXVERS);
+        dropNumber(w.program);
     }
+    for (const Worker& w : g_workers)
+        close(w.channel);
     g_workers.clear();
 }
 
@@ -275,7 +379,7 @@ void vxdDropStaleRegistrations() {
         bool stale = connect(fd, reinterpret_cast<sockaddr*>(&sin), sizeof sin) != 0 &&
                      errno == ECONNREFUSED;
         close(fd);
-        if (stale && pmap_unset(m.pm_prog, VXVERS)) dropped++;
+        if (stale && dropNumber(m.pm_prog)) dropped++;
     }
     if (list) xdr_free(reinterpret_cast<xdrproc_t>(xdr_pmaplist_ptr), &list);
     if (dropped) vxdLog("dropped %d stale instance registrations", dropped);
@@ -286,7 +390,8 @@ bool vxdIsWorker() {
 }
 
 VxdInstance* vxdFindInstance(unsigned long program) {
-    return g_self.program && g_self.program == program ? &g_self : nullptr;
+    // A released instance serves nothing more, also on connections still open.
+    return g_self.program && g_self.program == program && !g_ended ? &g_self : nullptr;
 }
 
 int vxdCloseFile(VxdInstance* in, bool commit) {
@@ -322,8 +427,8 @@ int vxdCloseFile(VxdInstance* in, bool commit) {
 void vxdEndInstance(const char* why) {
     if (g_ended) return;
     vxdCloseFile(&g_self, false);
-    pmap_unset(g_self.program, VXVERS);
+    dropNumber(g_self.program);
     vxdLog("instance 0x%08lx released (%s)", g_self.program, why);
     g_ended = true;
-    g_stop = 1;
+    report('R', g_self.program);
 }

@@ -12,6 +12,11 @@
 // Why spares: registering a number with rpcbind and starting a worker take longer than a
 // command. The service keeps a few workers started and registered ahead of use, so that
 // procedure 5 answers at once and the next spare starts after the answer.
+//
+// Why reuse: starting a process and ending it cost more than a short command. A released
+// worker keeps its process and its port, takes a new number after its answer and reports itself
+// a spare again over a channel to the service; only its open file and instance state start
+// afresh. A worker ends after a few hundred instances, and a fresh one takes its place.
 #pragma once
 
 #include <climits>
@@ -25,6 +30,7 @@
 struct VxdInstance {
     unsigned long program = 0;
     time_t lastUse = 0;    // CLOCK_MONOTONIC seconds
+    long calls = 0;        // calls served
     int fd = -1;           // the open file (procedures 6 and 7)
     bool writing = false;  // fd is a temporary file that procedure 8 renames into place
     bool failed = false;   // a write failed: the close discards the temporary file
@@ -49,9 +55,11 @@ volatile int* vxdStopFlag();
 // ---- the service process ----
 
 // Workers listen on listenAddress and serve their instance with handler over transport;
-// serviceFd is the service's listening socket (closed in every worker).
+// serviceFd is the service's listening socket (closed in every worker). A worker runs between
+// (when set) after each call and about once a second.
 void vxdWorkersInit(const char* listenAddress, int serviceFd, const VxdInstanceLimits& limits,
-                    const VxdTransportLimits& transport, VxdHandler handler);
+                    const VxdTransportLimits& transport, VxdHandler handler,
+                    void (*between)() = nullptr);
 const VxdInstanceLimits& vxdInstanceLimits();
 
 // Procedure 5: a registered instance number, or 0 (at the instance limit, or rpcbind refused).
@@ -79,7 +87,8 @@ VxdInstance* vxdFindInstance(unsigned long program);
 // set and every write succeeded. Returns 0 or an errno value.
 int vxdCloseFile(VxdInstance* in, bool commit);
 
-// Procedure 9: closes the file and drops the registration now; the worker ends after the reply.
+// Procedure 9: closes the file and drops the registration now; after the reply the worker takes
+// a new number and becomes a spare again.
 void vxdEndInstance(const char* why);
 
 time_t vxdMonotonicSeconds();

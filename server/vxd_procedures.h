@@ -48,6 +48,9 @@ char* vxdReplyText();
 
 // Procedure 4: the command line through /bin/sh -c; value = exit status as a signed byte.
 vx_reply vxdExec(const char* command);
+// In a worker between calls: starts the shell that the next command line will run in (see
+// vxd_commands.cpp), unless one is waiting already.
+void vxdPrepareShell();
 // Procedure 29: crypt(3) of the text after the first two characters, with those as salt.
 vx_block vxdCrypt(const char* arg);
 // Procedure 30: "name tx rx ..." for the interfaces of /proc/net/dev, whole triples only; the

@@ -206,11 +206,6 @@ bool readConnection(Connection* c, VxdHandler handler, volatile const int* stop)
         g_calls++;
         c->recordHave = 0;
         c->lastCall = now();
-        if (c->recordSize > 65536) { // a block's buffer is not kept while the client idles
-            free(c->record);
-            c->record = nullptr;
-            c->recordSize = 0;
-        }
         if (!keep) return false;
         if (*stop) return true;
     }
@@ -263,11 +258,20 @@ void acceptConnections(int listenFd) {
 
 void dropIdleConnections() {
     time_t t = now();
-    for (size_t i = g_connections.size(); i-- > 0;)
-        if (t - g_connections[i]->lastCall >= g_limits->connectionTimeout) {
+    for (size_t i = g_connections.size(); i-- > 0;) {
+        Connection* c = g_connections[i];
+        if (t - c->lastCall >= g_limits->connectionTimeout) {
             g_droppedIdle++;
             removeConnection(i);
+        } else if (c->recordSize > 65536 && c->recordHave == 0 && !c->inFragment &&
+                   t - c->lastCall >= 1) {
+            // A block's buffer serves the blocks of a transfer one after another; it is not
+            // kept while the client idles.
+            free(c->record);
+            c->record = nullptr;
+            c->recordSize = 0;
         }
+    }
 }
 
 void logDrops() {

@@ -1,4 +1,5 @@
 // End-to-end tests of the reference server: vxd over a real rpcbind, the lock programs, the tail.
+#include <algorithm>
 #include <crypt.h>
 #include <fcntl.h>
 #include <filesystem>
@@ -94,6 +95,102 @@ TEST_F(VxdTest, ExecReturnsSignedExitStatusInWorkdir) {
     EXPECT_EQ(server.readFile("where.txt"), server.workdir() + "|" + server.root() + "\n");
     // A 129-byte command line cannot be encoded.
     EXPECT_EQ(remoteExec(std::string(129, 'x')).status, RPC_CANTENCODEARGS);
+}
+
+// The exit status of sh -c command run here, as the service reports it (a signed byte), and
+// what it wrote to "o" in dir.
+std::pair<int, std::string> localShell(const std::string& command, const std::string& dir) {
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_addchdir_np(&fa, dir.c_str());
+    posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addclosefrom_np(&fa, 3);
+    char* argv[] = {const_cast<char*>("sh"), const_cast<char*>("-c"),
+                    const_cast<char*>(command.c_str()), nullptr};
+    pid_t pid = -1;
+    int status = 0;
+    if (posix_spawn(&pid, "/bin/sh", &fa, nullptr, argv, environ) != 0) return {-999, ""};
+    posix_spawn_file_actions_destroy(&fa);
+    waitpid(pid, &status, 0);
+    int code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    std::ifstream in(dir + "/o");
+    std::stringstream text;
+    text << in.rdbuf();
+    unlink((dir + "/o").c_str());
+    return {static_cast<int8_t>(code & 0xff), text.str()};
+}
+
+TEST_F(VxdTest, CommandLinesRunAsUnderShDashC) {
+    // Each worker keeps a shell started ahead of its next command; what a command sees must not
+    // tell it from a shell started for it: arguments, variables, descriptors, standard input,
+    // quoting, syntax errors, signals, and lines that hold a newline.
+    const std::string cases[] = {
+        "echo \"$0|$#|${vxd_command-none}|${IFS+set}|$-\" > o",
+        "read x; echo \"read $? [$x]\" > o",
+        "for fd in 3 4 5; do test -e /proc/$$/fd/$fd && echo \"$fd open\"; done > o; true",
+        "printf '%s|' 'a\\b' \"c\\\"d\" '$HOME' > o",
+        "  echo ' lead and trail '  > o  ",
+        "set -- a b; shift; echo \"$# $1\" > o; exit 7",
+        "echo start > o; if true; then",
+        "echo one > o\necho two >> o",
+        "echo bye > o; kill -TERM $$",
+        "",
+    };
+    char dir[] = "/tmp/orvelan-shell-XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    for (const std::string& command : cases) {
+        SCOPED_TRACE(command);
+        Reply remote = remoteExec(command);
+        ASSERT_EQ(remote.status, RPC_SUCCESS);
+        auto [code, text] = localShell(command, dir);
+        EXPECT_EQ(remote.r.value, code);
+        EXPECT_EQ(server.exists("o") ? server.readFile("o") : "", text);
+        unlink(server.local("o").c_str());
+    }
+    rmdir(dir);
+}
+
+TEST_F(VxdTest, ReleasedWorkerStartsItsNextInstanceAfresh) {
+    server.writeFile("/data/f", "content");
+    unsigned long first = askInstance();
+    ASSERT_NE(first, 0u);
+    RawClient held(first);
+    ASSERT_TRUE(held.ok());
+    EXPECT_EQ(callReply(held, vxRPC_FILOPEN_RDONLY, "/data/f").r.code, 0);
+    EXPECT_EQ(held.call(vxRPC_RELEASE, xdrProc(xdr_void), nullptr, xdrProc(xdr_void), nullptr),
+              RPC_SUCCESS);
+    // The connection outlives the release; the number it named does not.
+    EXPECT_EQ(callReply(held, vxRPC_EXEC, "true").status, RPC_PROGUNAVAIL);
+
+    // Instances come and go without a process started for each, and none finds the open file.
+    auto workers = [&] {
+        std::vector<int> pids;
+        for (const auto& e : std::filesystem::directory_iterator("/proc")) {
+            std::ifstream stat(e.path() / "stat");
+            std::string pid, name, state;
+            int ppid = 0;
+            if (stat >> pid >> name >> state >> ppid && ppid == server.pid())
+                pids.push_back(std::stoi(pid));
+        }
+        std::sort(pids.begin(), pids.end());
+        return pids;
+    };
+    std::vector<int> before;
+    for (int i = 0; i < 40 && before.empty(); i++) { // the spares start after the first answer
+        usleep(50000);
+        before = workers();
+    }
+    for (int i = 0; i < 20; i++) {
+        unsigned long inst = askInstance();
+        ASSERT_NE(inst, 0u);
+        EXPECT_NE(inst, first);
+        RawClient c(inst);
+        EXPECT_EQ(callBlock(c, vxRPC_READ, "/data/f").b.status, EBADF);
+        EXPECT_EQ(callReply(c, vxRPC_EXEC, "true").r.value, 0);
+        EXPECT_EQ(releaseInstance(inst), RPC_SUCCESS);
+    }
+    usleep(200000);
+    EXPECT_EQ(workers(), before);
 }
 
 TEST_F(VxdTest, PathsStayUnderTheRoot) {
