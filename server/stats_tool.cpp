@@ -12,6 +12,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <zlib.h>
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 #include "vxd_fs.h"
 
@@ -20,6 +23,9 @@ namespace {
 // Lines of the log are in completion-time order only roughly (workers and clocks); the range
 // searched for a query is widened by this much on both sides.
 constexpr time_t kOrderSlack = 300;
+// Lines of a time well past the query's end: this many in a row end the reading (a line with a
+// damaged time does not).
+constexpr int kPastEndLines = 16;
 // Longest URL or site kept; longer ones are cut so a result line stays one console line.
 constexpr size_t kTargetMax = 400;
 // Longest decoded user name.
@@ -60,16 +66,6 @@ bool parseDateTime(std::string_view line, std::tm* tm) {
 time_t localTime(std::tm tm) {
     tm.tm_isdst = -1;
     return mktime(&tm);
-}
-
-// A field of a log line: skips blanks, then the run of non-blanks.
-std::string_view nextField(const char*& p, const char* end) {
-    while (p < end && (*p == ' ' || *p == '\t'))
-        ++p;
-    const char* start = p;
-    while (p < end && *p != ' ' && *p != '\t')
-        ++p;
-    return {start, static_cast<size_t>(p - start)};
 }
 
 bool parseUnsigned(std::string_view field, uint64_t* value) {
@@ -203,27 +199,120 @@ bool statsBuckets(const StatsQuery& query, std::vector<time_t>* bounds, std::str
     return true;
 }
 
-bool statsParseLine(const char* begin, const char* end, StatsLogLine* line) {
-    const char* p = begin;
-    std::string_view stamp = nextField(p, end);
+namespace {
+
+// The blanks (blank and tab) and line ends of the 64 bytes at base, as bit masks (bit i: byte
+// base[i]). Bytes at and after end read as line ends; nothing past end is read.
+void scanWindow(const char* base, const char* end, uint64_t* blanks, uint64_t* newlines) {
+    const char* text = base;
+    char tail[64];
+    if (end - base < 64) {
+        size_t n = static_cast<size_t>(end - base);
+        memcpy(tail, base, n);
+        memset(tail + n, '\n', sizeof tail - n);
+        text = tail;
+    }
+    uint64_t b = 0;
+    uint64_t n = 0;
+#ifdef __SSE2__
+    const __m128i blank = _mm_set1_epi8(' ');
+    const __m128i tab = _mm_set1_epi8('\t');
+    const __m128i newline = _mm_set1_epi8('\n');
+    for (int i = 0; i < 4; ++i) {
+        __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + 16 * i));
+        uint32_t vb = static_cast<uint32_t>(
+            _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, blank), _mm_cmpeq_epi8(v, tab))));
+        uint32_t vn = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, newline)));
+        b |= static_cast<uint64_t>(vb) << (16 * i);
+        n |= static_cast<uint64_t>(vn) << (16 * i);
+    }
+#else
+    for (int i = 0; i < 64; ++i) {
+        b |= static_cast<uint64_t>(text[i] == ' ' || text[i] == '\t') << i;
+        n |= static_cast<uint64_t>(text[i] == '\n') << i;
+    }
+#endif
+    *blanks = b;
+    *newlines = n;
+}
+
+enum class LineResult { Parsed, Malformed, Empty };
+
+// Parses the line at p, which ends at the next line end or at end; *next is where the following
+// line starts. Fields are found 64 bytes at a time: the bits where a run of non-blanks starts and
+// ends, read off in order.
+LineResult parseLineAt(const char* p, const char* end, StatsLogLine* line, const char** next) {
+    if (p == end || *p == '\n' || (*p == '\r' && (p + 1 == end || p[1] == '\n'))) {
+        *next = p == end ? end : p + 1 + (*p == '\r' && p + 1 < end);
+        return LineResult::Empty;
+    }
+    // The first eight fields: time, elapsed, client, code/status, bytes, method, URL, user.
+    const char* from[8];
+    const char* to[8];
+    int starts = 0;
+    int ends = 0;
+    const char* nl = nullptr;
+    uint64_t carry = 1; // the byte before the line counts as a blank
+    for (const char* base = p;; base += 64) {
+        uint64_t blanks;
+        uint64_t newlines;
+        scanWindow(base, end, &blanks, &newlines);
+        const uint64_t sep = blanks | newlines;
+        const uint64_t afterSep = sep << 1 | carry;
+        carry = sep >> 63;
+        uint64_t s = ~sep & afterSep; // first bytes of fields
+        uint64_t e = sep & ~afterSep; // first separators after fields
+        if (newlines) {
+            const uint64_t first = newlines & (~newlines + 1);
+            s &= first - 1;
+            e &= first | (first - 1);
+            nl = base + __builtin_ctzll(newlines);
+        }
+        for (; s && starts < 8; s &= s - 1)
+            from[starts++] = base + __builtin_ctzll(s);
+        for (; e && ends < 8; e &= e - 1)
+            to[ends++] = base + __builtin_ctzll(e);
+        if (nl || ends == 8) break;
+    }
+    if (!nl) {
+        nl = static_cast<const char*>(memchr(to[7], '\n', static_cast<size_t>(end - to[7])));
+        if (!nl) nl = end;
+    }
+    for (int i = ends; i < 8; ++i) { // a short line: the missing fields are empty
+        if (i >= starts) from[i] = nl;
+        to[i] = nl;
+    }
+    *next = nl == end ? end : nl + 1;
+    auto field = [&](int i) {
+        return std::string_view(from[i], static_cast<size_t>(to[i] - from[i]));
+    };
+    // A CR of a CR LF line end is no part of the last field read.
+    std::string_view user = field(7);
+    if (!user.empty() && to[7] == nl && user.back() == '\r') user.remove_suffix(1);
+
+    const std::string_view stamp = field(0);
     size_t dot = stamp.find('.');
     uint64_t seconds = 0;
-    if (!parseUnsigned(stamp.substr(0, dot), &seconds) || seconds > 0x7fffffffffull) return false;
+    if (!parseUnsigned(stamp.substr(0, dot), &seconds) || seconds > 0x7fffffffffull)
+        return LineResult::Malformed;
     if (dot != std::string_view::npos) {
         for (char c : stamp.substr(dot + 1))
-            if (!isDigit(c)) return false;
+            if (!isDigit(c)) return LineResult::Malformed;
     }
-    nextField(p, end); // elapsed milliseconds
-    nextField(p, end); // client address
-    std::string_view code = nextField(p, end);
-    std::string_view bytes = nextField(p, end);
-    line->method = nextField(p, end);
-    line->url = nextField(p, end);
-    line->user = nextField(p, end);
-    if (code.find('/') == std::string_view::npos || line->user.empty()) return false;
-    if (!parseUnsigned(bytes, &line->bytes)) return false;
+    if (field(3).find('/') == std::string_view::npos || user.empty()) return LineResult::Malformed;
+    if (!parseUnsigned(field(4), &line->bytes)) return LineResult::Malformed;
+    line->method = field(5);
+    line->url = field(6);
+    line->user = user;
     line->time = static_cast<time_t>(seconds);
-    return true;
+    return LineResult::Parsed;
+}
+
+} // namespace
+
+bool statsParseLine(const char* begin, const char* end, StatsLogLine* line) {
+    const char* next = nullptr;
+    return parseLineAt(begin, end, line, &next) == LineResult::Parsed;
 }
 
 bool statsDecodeUser(std::string_view logged, std::string* out) {
@@ -275,17 +364,53 @@ uint64_t mix(uint64_t x) {
     return x ^ (x >> 33);
 }
 
+uint64_t load64(const char* p) {
+    uint64_t v;
+    memcpy(&v, p, sizeof v);
+    return v;
+}
+
+uint64_t load32(const char* p) {
+    uint32_t v;
+    memcpy(&v, p, sizeof v);
+    return v;
+}
+
+// The 128-bit product of a and b folded to 64 bits.
+uint64_t mum(uint64_t a, uint64_t b) {
+    __extension__ using Wide = unsigned __int128;
+    Wide r = static_cast<Wide>(a) * b;
+    return static_cast<uint64_t>(r) ^ static_cast<uint64_t>(r >> 64);
+}
+
+// A hash of a short text read 8 or 16 bytes at a time (the ends as overlapping words), without a
+// loop over single bytes.
 uint32_t hashText(std::string_view s) {
-    uint64_t h = 1469598103934665603ull;
-    size_t i = 0;
-    for (; i + 8 <= s.size(); i += 8) {
-        uint64_t w;
-        memcpy(&w, s.data() + i, 8);
-        h = mix(h ^ w);
+    constexpr uint64_t k0 = 0xa0761d6478bd642full;
+    constexpr uint64_t k1 = 0xe7037ed1a0b428dbull;
+    const char* p = s.data();
+    const size_t n = s.size();
+    uint64_t seed = k0 ^ n;
+    uint64_t a = 0;
+    uint64_t b = 0;
+    if (n >= 8 && n <= 16) {
+        a = load64(p);
+        b = load64(p + n - 8);
+    } else if (n > 16) {
+        size_t left = n;
+        for (; left > 16; left -= 16, p += 16)
+            seed = mum(load64(p) ^ k1, load64(p + 8) ^ seed);
+        a = load64(p + left - 16);
+        b = load64(p + left - 8);
+    } else if (n >= 4) {
+        a = load32(p);
+        b = load32(p + n - 4);
+    } else if (n > 0) {
+        a = static_cast<uint64_t>(static_cast<unsigned char>(p[0])) << 16 |
+            static_cast<uint64_t>(static_cast<unsigned char>(p[n / 2])) << 8 |
+            static_cast<unsigned char>(p[n - 1]);
     }
-    for (; i < s.size(); ++i)
-        h = (h ^ static_cast<unsigned char>(s[i])) * 1099511628211ull;
-    return static_cast<uint32_t>(mix(h ^ s.size()));
+    return static_cast<uint32_t>(mum(k1 ^ n, mum(a ^ k1, b ^ seed)));
 }
 
 } // namespace
@@ -492,22 +617,19 @@ void StatsCollector::addLine(const char* begin, const char* end) {
 bool StatsCollector::addRange(const char* begin, const char* end) {
     const time_t stop = last() + kOrderSlack;
     for (const char* p = begin; p < end;) {
-        const char* nl = static_cast<const char*>(memchr(p, '\n', static_cast<size_t>(end - p)));
-        const char* lineEnd = nl ? nl : end;
-        if (lineEnd > p && lineEnd[-1] == '\r') --lineEnd;
-        if (lineEnd > p) {
-            StatsLogLine line;
-            if (!statsParseLine(p, lineEnd, &line)) {
-                ++m_malformed;
-            } else {
-                if (line.time >= stop) {
-                    flushBatch();
-                    return false;
-                }
-                count(line);
+        StatsLogLine line;
+        LineResult r = parseLineAt(p, end, &line, &p);
+        if (r == LineResult::Malformed) {
+            ++m_malformed;
+        } else if (r == LineResult::Parsed) {
+            if (line.time < stop) {
+                m_pastEnd = 0;
+            } else if (++m_pastEnd == kPastEndLines) {
+                flushBatch();
+                return false;
             }
+            count(line);
         }
-        p = nl ? nl + 1 : end;
     }
     flushBatch();
     return true;
@@ -639,45 +761,127 @@ bool StatsCollector::addFile(int fd, std::string* error) {
     return addStream(fd, from, nullptr, error);
 }
 
+namespace {
+
+// Sorts numbers below 2^bits by their digits of 11 bits from the lowest (radix sort).
+void radixSort(std::vector<uint64_t>* numbers, int bits) {
+    std::vector<uint64_t>& v = *numbers;
+    const size_t n = v.size();
+    if (n < 4096) {
+        std::sort(v.begin(), v.end());
+        return;
+    }
+    constexpr int kDigit = 11;
+    const int digits = std::max(1, (bits + kDigit - 1) / kDigit);
+    std::vector<size_t> counts(static_cast<size_t>(digits) << kDigit, 0);
+    for (uint64_t x : v)
+        for (int d = 0; d < digits; ++d)
+            ++counts[static_cast<size_t>(d) << kDigit | (x >> (kDigit * d) & ((1u << kDigit) - 1))];
+    std::vector<uint64_t> other(n);
+    for (int d = 0; d < digits; ++d) {
+        size_t* count = &counts[static_cast<size_t>(d) << kDigit];
+        size_t at = 0;
+        for (size_t i = 0; i < (size_t(1) << kDigit); ++i) {
+            size_t c = count[i];
+            count[i] = at;
+            at += c;
+        }
+        for (uint64_t x : v)
+            other[count[x >> (kDigit * d) & ((1u << kDigit) - 1)]++] = x;
+        v.swap(other);
+    }
+}
+
+// The number of bits that hold the numbers below n.
+int bitWidth(size_t n) {
+    int bits = 0;
+    while (bits < 64 && (n - 1) >> bits)
+        ++bits;
+    return bits;
+}
+
+// Output gathered in a buffer of its own and written in large blocks.
+class BlockWriter {
+  public:
+    explicit BlockWriter(FILE* out) : m_out(out), m_buf(1 << 20) {}
+    void append(const char* data, size_t size) {
+        if (m_used + size > m_buf.size()) {
+            flush();
+            if (size > m_buf.size()) {
+                m_ok = m_ok && fwrite(data, 1, size, m_out) == size;
+                return;
+            }
+        }
+        memcpy(m_buf.data() + m_used, data, size);
+        m_used += size;
+    }
+    void append(std::string_view s) { append(s.data(), s.size()); }
+    bool flush() {
+        m_ok = m_ok && fwrite(m_buf.data(), 1, m_used, m_out) == m_used;
+        m_used = 0;
+        return m_ok;
+    }
+
+  private:
+    FILE* m_out;
+    std::vector<char> m_buf;
+    size_t m_used = 0;
+    bool m_ok = true;
+};
+
+} // namespace
+
 bool StatsCollector::write(FILE* out) const {
-    char number[24];
     if (m_kind == StatsKind::Data) {
         for (uint64_t b : m_bytes)
             fprintf(out, "%llu\n", static_cast<unsigned long long>(b));
         return fflush(out) == 0 && !ferror(out);
     }
-    // Users in byte order once, each with its field as written; then the pairs, placed by the
-    // user's rank (a counting sort), and each user's pairs sorted by count, highest first.
+    // Users in byte order once, each with its field as written.
     std::vector<uint32_t> byName = m_users.ids();
     std::sort(byName.begin(), byName.end(),
               [&](uint32_t a, uint32_t b) { return m_users.at(a) < m_users.at(b); });
-    std::vector<uint32_t> rank(byName.size());
+    std::vector<uint64_t> rank(byName.size());
     std::vector<std::string> userField(byName.size());
     for (uint32_t r = 0; r < byName.size(); ++r) {
-        rank[byName[r]] = r;
+        rank[byName[r]] = static_cast<uint64_t>(r) << 48;
         appendField(&userField[r], m_users.at(byName[r]));
         userField[r].push_back(' ');
     }
-    std::vector<size_t> start(byName.size() + 1, 0);
-    for (const Pair& p : m_pairs)
-        if (p.key != kEmptyPair) ++start[rank[p.key >> 48] + 1];
-    for (size_t r = 1; r < start.size(); ++r)
-        start[r] += start[r - 1];
-    std::vector<Pair> sorted(start.back());
-    {
-        std::vector<size_t> at(start.begin(), start.end() - 1);
-        for (const Pair& p : m_pairs)
-            if (p.key != kEmptyPair) sorted[at[rank[p.key >> 48]]++] = p;
+    // The pairs in the order of the result: by the user's rank, then by count, highest first,
+    // then by site and rest in the order the log first names them (their numbers). Pairs counted
+    // once (most URLs of a long period) are sorted as plain numbers of rank, site and rest packed
+    // into as few bits as they need, the others as pairs; for each user the others come first.
+    const int restBits = bitWidth(std::max<size_t>(m_rests.size(), 1));
+    const int siteBits = bitWidth(std::max<size_t>(m_sites.size(), 1));
+    const int rankBits = bitWidth(std::max<size_t>(byName.size(), 1));
+    auto pack = [&](uint64_t key) {
+        return rank[key >> 48] >> 48 << (siteBits + restBits) | (key >> 24 & 0xffffff) << restBits |
+               (key & 0xffffff);
+    };
+    auto unpack = [&](uint64_t packed) {
+        return packed >> (siteBits + restBits) << 48 |
+               (packed >> restBits & ((uint64_t(1) << siteBits) - 1)) << 24 |
+               (packed & ((uint64_t(1) << restBits) - 1));
+    };
+    constexpr uint64_t kSiteRest = (uint64_t(1) << 48) - 1;
+    std::vector<uint64_t> once;
+    std::vector<Pair> more;
+    once.reserve(m_pairCount);
+    for (const Pair& p : m_pairs) {
+        if (p.key == kEmptyPair) continue;
+        if (p.count == 1)
+            once.push_back(pack(p.key));
+        else
+            more.push_back(Pair{rank[p.key >> 48] | (p.key & kSiteRest), p.count});
     }
     std::vector<Pair>().swap(m_pairs);
-    // Equal counts in the order the log first names their site and rest.
-    for (size_t r = 0; r + 1 < start.size(); ++r)
-        std::sort(sorted.begin() + static_cast<ptrdiff_t>(start[r]),
-                  sorted.begin() + static_cast<ptrdiff_t>(start[r + 1]),
-                  [](const Pair& a, const Pair& b) {
-                      if (a.count != b.count) return a.count > b.count;
-                      return a.key < b.key;
-                  });
+    std::sort(more.begin(), more.end(), [](const Pair& a, const Pair& b) {
+        if (a.key >> 48 != b.key >> 48) return a.key < b.key;
+        if (a.count != b.count) return a.count > b.count;
+        return a.key < b.key;
+    });
+    radixSort(&once, rankBits + siteBits + restBits);
     // Which sites and rests can be written as they are (no quoting, no escape).
     auto plainFlags = [](const StatsStrings& strings) {
         std::vector<uint8_t> plain(strings.size());
@@ -687,49 +891,61 @@ bool StatsCollector::write(FILE* out) const {
         }
         return plain;
     };
+    const bool url = m_kind == StatsKind::Url;
     const std::vector<uint8_t> plainSite = plainFlags(m_sites);
-    const std::vector<uint8_t> plainRest =
-        m_kind == StatsKind::Url ? plainFlags(m_rests) : std::vector<uint8_t>();
-    std::string buf;
-    buf.reserve(1 << 20);
+    const std::vector<uint8_t> plainRest = url ? plainFlags(m_rests) : std::vector<uint8_t>();
+    BlockWriter writer(out);
     std::string target;
-    bool ok = true;
-    for (size_t r = 0; r + 1 < start.size(); ++r) {
-        const std::string& user = userField[r];
-        for (size_t i = start[r]; i < start[r + 1]; ++i) {
-            const Pair p = sorted[i];
-            buf.append(user);
-            char* e = number + sizeof number;
-            *--e = ' ';
-            uint32_t c = p.count;
-            do {
-                *--e = static_cast<char>('0' + c % 10);
-                c /= 10;
-            } while (c);
-            buf.append(e, static_cast<size_t>(number + sizeof number - e));
-            uint32_t site = static_cast<uint32_t>(p.key >> 24) & 0xffffff;
-            uint32_t rest = static_cast<uint32_t>(p.key) & 0xffffff;
-            std::string_view siteText = m_sites.at(site);
-            std::string_view restText =
-                m_kind == StatsKind::Url ? m_rests.at(rest) : std::string_view();
-            if (plainSite[site] && (m_kind != StatsKind::Url || plainRest[rest]) &&
-                !(siteText.empty() && restText.empty())) {
-                buf.append(siteText);
-                buf.append(restText);
-            } else {
-                target.assign(siteText);
-                target.append(restText);
-                appendField(&buf, target);
-            }
-            buf.push_back('\n');
-            if (buf.size() >= (1 << 20) - 1024) {
-                ok = ok && fwrite(buf.data(), 1, buf.size(), out) == buf.size();
-                buf.clear();
-            }
+    char number[24];
+    // The texts of a line a few lines ahead are asked for while this one is written.
+    constexpr size_t kAhead = 8;
+    auto prefetch = [&](uint64_t key) {
+        m_sites.prefetch(static_cast<uint32_t>(key >> 24) & 0xffffff);
+        if (url) m_rests.prefetch(static_cast<uint32_t>(key) & 0xffffff);
+    };
+    size_t i = 0;
+    size_t j = 0;
+    while (i < more.size() || j < once.size()) {
+        uint64_t key;
+        uint32_t count;
+        if (i < more.size() &&
+            (j == once.size() || more[i].key >> 48 <= once[j] >> (siteBits + restBits))) {
+            if (i + kAhead < more.size()) prefetch(more[i + kAhead].key);
+            key = more[i].key;
+            count = more[i].count;
+            ++i;
+        } else {
+            if (j + kAhead < once.size()) prefetch(unpack(once[j + kAhead]));
+            key = unpack(once[j]);
+            count = 1;
+            ++j;
         }
+        writer.append(userField[key >> 48]);
+        char* e = number + sizeof number;
+        *--e = ' ';
+        do {
+            *--e = static_cast<char>('0' + count % 10);
+            count /= 10;
+        } while (count);
+        writer.append(e, static_cast<size_t>(number + sizeof number - e));
+        const uint32_t site = static_cast<uint32_t>(key >> 24) & 0xffffff;
+        const uint32_t rest = static_cast<uint32_t>(key) & 0xffffff;
+        const std::string_view siteText = m_sites.at(site);
+        const std::string_view restText = url ? m_rests.at(rest) : std::string_view();
+        if (plainSite[site] && (!url || plainRest[rest]) &&
+            !(siteText.empty() && restText.empty())) {
+            writer.append(siteText);
+            writer.append(restText);
+        } else {
+            target.assign(siteText);
+            target.append(restText);
+            std::string field;
+            appendField(&field, target);
+            writer.append(field);
+        }
+        writer.append("\n", 1);
     }
-    ok = ok && fwrite(buf.data(), 1, buf.size(), out) == buf.size();
-    return ok && fflush(out) == 0 && !ferror(out);
+    return writer.flush() && fflush(out) == 0 && !ferror(out);
 }
 void StatsCollector::write(std::string* out) const {
     char* text = nullptr;

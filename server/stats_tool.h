@@ -45,7 +45,8 @@ struct StatsLogLine {
 };
 
 // Parses one line of Squid's native format ("time elapsed client code/status bytes method URL
-// user hierarchy/peer type", blank-separated). false for a malformed line.
+// user hierarchy/peer type", separated by runs of blanks and tabs). The line ends at end or at
+// its first LF (a CR before it is dropped). false for a malformed line.
 bool statsParseLine(const char* begin, const char* end, StatsLogLine* line);
 
 // Decodes %XX escapes of a logged user name into out; false when it does not fit.
@@ -77,6 +78,8 @@ class StatsStrings {
         const Slot& e = m_slots[hash & (m_slots.size() - 1)];
         if (e.ref != kNoRef && e.hash == hash) __builtin_prefetch(record(e.ref));
     }
+    // Ask for the text of a string to be brought into the cache ahead of at().
+    void prefetch(uint32_t id) const { __builtin_prefetch(record(m_refs[id])); }
     std::string_view at(uint32_t id) const;
     size_t size() const { return m_refs.size(); }
     // The numbers of all strings, in the order of first appearance.
@@ -114,6 +117,9 @@ class StatsCollector {
 
     // Counts one line of the log (malformed lines are counted, not collected).
     void addLine(const char* begin, const char* end);
+    // Counts the lines of a block of log text (LF or CR LF; the last line may lack its end) until
+    // a run of lines lies well past the query's end.
+    void addText(const char* begin, const char* end) { addRange(begin, end); }
     // Reads a whole log file (plain or gzip-compressed, by its content); false with a reason.
     // A plain file in time order is searched for the query's range instead of read whole.
     bool addFile(int fd, std::string* error);
@@ -132,7 +138,7 @@ class StatsCollector {
     void write(std::string* out) const;
 
   private:
-    bool addRange(const char* begin, const char* end); // false once past the query's end
+    bool addRange(const char* begin, const char* end); // false: well past the query's end
     bool addStream(int fd, off_t from, void* gz, std::string* error);
     void count(const StatsLogLine& line);
     void countPair(uint64_t key);
@@ -147,6 +153,7 @@ class StatsCollector {
     std::vector<uint64_t> m_bytes;
     size_t m_cursor = 0;
     uint64_t m_malformed = 0;
+    int m_pastEnd = 0; // lines in a row read past the query's end
     // url and site: users, sites and the rest of the URLs (path and query) interned to numbers,
     // and a table of (user, site, rest) with their request counts, so that a site's name is
     // kept once however many URLs and users it has.
@@ -158,7 +165,7 @@ class StatsCollector {
         uint64_t key; // user << 48 | site << 24 | rest; kEmptyPair when unused
         uint32_t count;
     };
-    mutable std::vector<Pair> m_pairs; // sorted in place by write()
+    mutable std::vector<Pair> m_pairs; // emptied by write()
     size_t m_pairCount = 0;
     std::string m_decoded;
     struct Pending {

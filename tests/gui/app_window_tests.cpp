@@ -1,5 +1,7 @@
 // The main window without a server: the start picture, the no-server state, the page tree's
 // rules, ShowPage, the group pictures and the Enter/Escape filter.
+#include <memory>
+
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QLineEdit>
@@ -23,6 +25,18 @@ class WindowTest : public AppTest {
         AppTest::SetUp();
         lineSpeeds = {};
     }
+    void TearDown() override {
+        window.reset();
+        AppTest::TearDown();
+    }
+    // A main window of recording pages, shown and loaded in the no-server state (on Setup).
+    MainWindow& noServerWindow() {
+        noServer = 1;
+        window = std::make_unique<MainWindow>(recordingPages(), -1);
+        window->show();
+        window->startupLoad();
+        return *window;
+    }
     // Current page and the visible pages, as "group,page".
     static QString visiblePages(const MainWindow& w) {
         QStringList shown;
@@ -37,6 +51,7 @@ class WindowTest : public AppTest {
             if (w.picture(id)->isVisibleTo(&w)) shown << QString::number(id);
         return shown.join(QLatin1Char(' '));
     }
+    std::unique_ptr<MainWindow> window;
 };
 
 TEST_F(WindowTest, FirstSecondShowsOnlyTheStartPicture) {
@@ -67,10 +82,7 @@ TEST_F(WindowTest, TheStartTimerRunsTheLoadOnce) {
 }
 
 TEST_F(WindowTest, NoServerStateOpensSetupAndEveryTreeClickReturnsThere) {
-    noServer = 1;
-    MainWindow w(recordingPages(), -1);
-    w.show();
-    w.startupLoad();
+    MainWindow& w = noServerWindow();
     ASSERT_TRUE(w.loaded());
     // No settings file: the defaults, without a message in this state.
     EXPECT_EQ(shownTexts(), "");
@@ -113,9 +125,7 @@ TEST_F(WindowTest, ASetMarkThatIsMissingOrNotExactlyXAtTheLoadMeansNoServer) {
 }
 
 TEST_F(WindowTest, ShowPageIgnoresAddressesOutsideTheTree) {
-    noServer = 1;
-    MainWindow w(recordingPages(), -1);
-    w.startupLoad();
+    MainWindow& w = noServerWindow();
     w.ShowPage(1, 0);
     clearLogs(w);
     const QString title = w.windowTitle();
@@ -134,9 +144,7 @@ TEST_F(WindowTest, ShowPageIgnoresAddressesOutsideTheTree) {
 }
 
 TEST_F(WindowTest, ShowingTheCurrentPageAgainSendsOnlyShown) {
-    noServer = 1;
-    MainWindow w(recordingPages(), -1);
-    w.startupLoad();
+    MainWindow& w = noServerWindow();
     clearLogs(w);
     w.ShowPage(2, 1);
     EXPECT_EQ(recorder(w, 0, 4)->log, QStringList({"1124"}));
@@ -155,10 +163,7 @@ TEST_F(WindowTest, ShowingTheCurrentPageAgainSendsOnlyShown) {
 }
 
 TEST_F(WindowTest, PagesLockAndUnlockTheTree) {
-    noServer = 1;
-    MainWindow w(recordingPages(), -1);
-    w.show();
-    w.startupLoad();
+    MainWindow& w = noServerWindow();
     recorder(w, 0, 4)->send(CMD_LOCK_TREE);
     EXPECT_FALSE(w.tree()->isEnabled());
     QTreeWidgetItem* node = w.pageNode(2, 0);
@@ -173,10 +178,7 @@ TEST_F(WindowTest, PagesLockAndUnlockTheTree) {
 }
 
 TEST_F(WindowTest, EnterAndEscapeAreSwallowedOutsideTheSetupPage) {
-    noServer = 1;
-    MainWindow w(recordingPages(), -1);
-    w.show();
-    w.startupLoad();
+    MainWindow& w = noServerWindow();
     QLineEdit setupField(w.page(0, 4));
     setupField.show();
     QSignalSpy setupEnter(&setupField, &QLineEdit::returnPressed);
@@ -194,10 +196,7 @@ TEST_F(WindowTest, EnterAndEscapeAreSwallowedOutsideTheSetupPage) {
 }
 
 TEST_F(WindowTest, ClosingClosesTheHelpWindow) {
-    noServer = 1;
-    MainWindow w(recordingPages(), -1);
-    w.show();
-    w.startupLoad();
+    MainWindow& w = noServerWindow();
     HelpWindow::showContext(HELP_SETUP);
     ASSERT_NE(HelpWindow::instance(), nullptr);
     w.close();
@@ -205,9 +204,7 @@ TEST_F(WindowTest, ClosingClosesTheHelpWindow) {
 }
 
 TEST_F(WindowTest, LogOnPageStartsLoggedOffAndReachesNoServerWithoutOne) {
-    noServer = 1;
-    MainWindow w(recordingPages(), -1);
-    w.startupLoad();
+    MainWindow& w = noServerWindow();
     LogOnPage* logOn = w.logOnPage();
     ASSERT_NE(logOn, nullptr);
     EXPECT_FALSE(logOn->levelSwitch()->isChecked());

@@ -155,8 +155,7 @@ TEST_F(UserGroupsPageTest, DialogRefusalsAndTheFirstEmptyRowEndingTheList) {
                                             "tanar a \"/l/apache/etc/permit/tanar.allow\"\r\n");
 }
 
-TEST_F(UserGroupsPageTest, ImportExportAndAFailedSave) {
-    serverConfig("GROUPPROC ./post_fail");
+TEST_F(UserGroupsPageTest, ImportAndExport) {
     UserGroupsPage page(entryAt(1, 0), &owner);
     startEditing(page);
     std::string exported = (dir / "groups.txt").string();
@@ -173,15 +172,7 @@ TEST_F(UserGroupsPageTest, ImportExportAndAFailedSave) {
     EXPECT_EQ(page.statusText(), "OK !");
     EXPECT_EQ(column(page.sheet(), 1), "diak|tanar|vendeg||||||||");
     EXPECT_EQ(page.sheet()->GetTextColorRC(3, 2), QColor(0, 155, 0));
-
-    page.button(EditorPage::Save)->click();
-    EXPECT_EQ(page.statusText(), "Hiba a proxy szerveren !");
-    EXPECT_TRUE(page.editing());
-    EXPECT_TRUE(locked("/l/apache/etc/groups"));
-    EXPECT_EQ(file("/l/apache/etc/groups"), kGroups);
-    EXPECT_EQ(owner.commands, QList<int>{CMD_LOCK_TREE});
     page.button(EditorPage::Abandon)->click();
-    EXPECT_EQ(lockCopies(), "");
 }
 
 using UrlControlPageTest = EditorTest;
@@ -259,8 +250,7 @@ TEST_F(UrlControlPageTest, EditingRoundWithDuplicatesAndAnEmptiedRow) {
     EXPECT_EQ(file("/l/apache/etc/permit/diak.deny"), "");
 }
 
-TEST_F(UrlControlPageTest, ImportAbandonAndAFailedSave) {
-    serverConfig("PROXYPROC ./post_fail");
+TEST_F(UrlControlPageTest, ImportThenAbandonShowsTheServersList) {
     UrlControlPage page(entryAt(1, 2), &owner);
     page.chooseGroup(1);
     startEditing(page);
@@ -269,20 +259,10 @@ TEST_F(UrlControlPageTest, ImportAbandonAndAFailedSave) {
     page.button(EditorPage::Import)->click();
     EXPECT_EQ(page.statusText(), "OK !");
     EXPECT_EQ(column(page.sheet(), 1), "www.school.example.hu|new.example.hu||||||||||");
-    put("long.txt", std::string(512, 'u') + "\n"); // one byte more than a URL holds
-    DialogAnswers::fileName(QString::fromStdString((dir / "long.txt").string()));
-    page.button(EditorPage::Import)->click();
-    EXPECT_EQ(page.statusText(), "File olvasási hiba !");
-
-    page.button(EditorPage::Save)->click();
-    EXPECT_EQ(page.statusText(), "Hiba a proxy szerveren !");
-    EXPECT_TRUE(page.editing());
-    EXPECT_TRUE(locked("/l/apache/etc/permit/tanar.allow"));
-    EXPECT_EQ(file("/l/apache/etc/permit/tanar.allow"), kTanarAllow);
-    EXPECT_FALSE(page.groupSelector()->isEnabled());
 
     page.button(EditorPage::Abandon)->click();
     EXPECT_FALSE(page.editing());
+    EXPECT_TRUE(page.groupSelector()->isEnabled());
     EXPECT_EQ(lockCopies(), "");
     EXPECT_EQ(column(page.sheet(), 1), "www.school.example.hu|||||||||||");
     EXPECT_EQ(owner.commands, (QList<int>{CMD_LOCK_TREE, CMD_UNLOCK_TREE}));

@@ -10,25 +10,13 @@
 #include <QCategoryAxis>
 #include <QImage>
 #include <QLineSeries>
-#include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QValueAxis>
 
 #include "chartfx.h"
+#include "pdf_text.h"
 #include "vcf1.h"
-
-namespace {
-
-// The text of a PDF file, as pdftotext reads it.
-QString pdfText(const QString& file) {
-    QProcess p;
-    p.start(QStringLiteral("pdftotext"), {QStringLiteral("-layout"), file, QStringLiteral("-")});
-    if (!p.waitForFinished(30000)) return QStringLiteral("<pdftotext did not finish>");
-    return QString::fromUtf8(p.readAllStandardOutput());
-}
-
-} // namespace
 
 TEST(CVCF1, EditorSheetSetUp) {
     CVCF1 sheet;
@@ -101,37 +89,6 @@ TEST(CVCF1, HeaderCodesExpand) {
     EXPECT_EQ(h.right, QStringLiteral("2 / 5"));
     const CVCF1::HeaderParts f = CVCF1::ExpandHeaderCodes(QStringLiteral("A && B&Bx&"), 1, 1, when);
     EXPECT_EQ(f.center, QStringLiteral("A & Bx&"));
-}
-
-TEST(CVCF1, PrintsTheAreaWithHeaderAndFooterToPdf) {
-    QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
-    CVCF1 sheet;
-    sheet.SetMaxCol(1);
-    sheet.SetMaxRow(5);
-    sheet.SetColWidthTwips(1, 6000);
-    sheet.SetTextRC(1, 1, QStringLiteral("első sor"));
-    sheet.SetTextRC(2, 1, QStringLiteral("második sor"));
-    sheet.SetTextRC(5, 1, QStringLiteral("kívül"));
-    sheet.SetPrintHeader(QStringLiteral("&L&D &T &C Táblázat&R&P / &N"));
-    sheet.SetPrintFooter(QStringLiteral("&L&D &T &CLábléc szöveg"));
-    sheet.SetSelection(1, 1, 3, 1);
-    sheet.SetPrintAreaFromSelection();
-    sheet.SetPrintMargins(1.0, 1.0, 1.0, 1.0);
-    ASSERT_TRUE(sheet.SetPrintScale(100, false, 1, 1));
-    const QString file = dir.filePath(QStringLiteral("sheet.pdf"));
-    sheet.SetPrintToFile(file);
-    ASSERT_TRUE(sheet.FilePrint(true)); // to the file, no dialog
-
-    const QString text = pdfText(file);
-    EXPECT_TRUE(text.contains(QStringLiteral("Táblázat"))) << text.toStdString();
-    // The page number and count at the right (pdftotext may drop the blanks around "/").
-    EXPECT_TRUE(text.contains(QRegularExpression(QStringLiteral("1 ?/ ?1\\s*\\n"))))
-        << text.toStdString();
-    EXPECT_TRUE(text.contains(QStringLiteral("Lábléc szöveg"))) << text.toStdString();
-    EXPECT_TRUE(text.contains(QStringLiteral("második sor"))) << text.toStdString();
-    EXPECT_FALSE(text.contains(QStringLiteral("kívül"))) << text.toStdString();
-    EXPECT_TRUE(text.contains(QDate::currentDate().toString(QStringLiteral("yyyy.MM.dd"))));
 }
 
 // The rightmost dark pixel of each band of dark rows (a printed line of text) on page 1.
@@ -217,30 +174,22 @@ TEST(CVCF1, LongAreaBreaksIntoPagesOfWholeRows) {
     EXPECT_EQ(last, 120);
 }
 
-TEST(CChartfx, PointsLabelsRangeAndTitles) {
+TEST(CChartfx, RangeAndLabelsTurnedForMoreThanTwelvePoints) {
     CChartfx chart;
     chart.resize(600, 400);
     ASSERT_TRUE(chart.SetRange(0, 1000));
     EXPECT_FALSE(chart.SetRange(5, 5));
     EXPECT_FALSE(chart.SetRange(10, 1));
-    EXPECT_DOUBLE_EQ(chart.valueAxis()->min(), 0);
     EXPECT_DOUBLE_EQ(chart.valueAxis()->max(), 1000);
 
-    chart.SetTitles(QStringLiteral("Byte"), QStringLiteral("2024.03.01 - 2024.03.31"),
-                    QStringLiteral("Összesen: 1860 Byte"));
     chart.SetPoints({100, 760, 1000},
                     {QStringLiteral("H"), QStringLiteral("K"), QStringLiteral("K")});
     chart.Refresh();
-    EXPECT_EQ(chart.valueAxis()->titleText(), QStringLiteral("Byte"));
-    EXPECT_EQ(chart.chart()->title(), QStringLiteral("2024.03.01 - 2024.03.31"));
-    EXPECT_EQ(chart.GetTotalLine(), QStringLiteral("Összesen: 1860 Byte"));
     ASSERT_EQ(chart.series()->count(), 1);
     QBarSet* set = chart.series()->barSets().first();
     ASSERT_EQ(set->count(), 3);
     EXPECT_DOUBLE_EQ(set->at(1), 760);
-    EXPECT_EQ(chart.labelAxis()->categories().size(), 3);
-    EXPECT_EQ(chart.GetLabels(),
-              QStringList({QStringLiteral("H"), QStringLiteral("K"), QStringLiteral("K")}));
+    EXPECT_EQ(chart.labelAxis()->categories().size(), 3); // repeated labels stay apart
     EXPECT_EQ(chart.labelAxis()->labelsAngle(), 0);
 
     QList<double> many;
@@ -250,6 +199,7 @@ TEST(CChartfx, PointsLabelsRangeAndTitles) {
     chart.SetPoints(many, labels);
     EXPECT_EQ(set->count(), 13);
     EXPECT_EQ(chart.labelAxis()->labelsAngle(), -90);
+<<<<<<< HEAD
     EXPECT_EQ(chart.GetValues().last(), 13.0);
     EXPECT_EQ(chart.labelAxis()->categories().first(), QStringLiteral("1"));
     EXPECT_EQ(chart.labelAxis()->categories().last(), QStringLiteral("13"));
@@ -270,6 +220,8 @@ TEST(CChartfx, PointsLabelsRangeAndTitles) {
     EXPECT_EQ(shown.first(), QStringLiteral("h0"));
     EXPECT_EQ(shown[1], QStringLiteral("h6"));
     EXPECT_EQ(chart.GetLabels(), labels);
+=======
+>>>>>>> main
 }
 
 // Many points are drawn as one step outline with every Nth label; few again as bars.

@@ -49,75 +49,34 @@ TEST(Cp1250, UnrepresentableInputIsRefused) {
     EXPECT_EQ(out, "kept");
 }
 
-TEST(MessageBoxSeam, QueuedAnswersAndRecord) {
+TEST(DialogAnswers, OneQueueAnswersTheDialogsInTheOrderQueued) {
+    DialogAnswers::fileName(QStringLiteral("/tmp/a.txt"));
     DialogAnswers::button(MessageBox::Cancel);
+    DialogAnswers::fileName(QString()); // cancelled
+    EXPECT_EQ(DialogAnswers::pending(), 3);
+    // A box before its answer's turn takes its first button, is recorded, and leaves the file
+    // name waiting.
+    EXPECT_EQ(MessageBox::question(nullptr, QStringLiteral("Q"), QStringLiteral("early?")),
+              MessageBox::Yes);
+    EXPECT_EQ(DialogAnswers::pending(), 3);
+    EXPECT_EQ(FileDialog::getOpenFileName(nullptr, QStringLiteral("Open a File"), QString(),
+                                          QStringLiteral("Text files (*.txt)")),
+              QStringLiteral("/tmp/a.txt"));
+    EXPECT_EQ(FileDialog::lastRequest().filter, QStringLiteral("Text files (*.txt)"));
     EXPECT_EQ(MessageBox::question(nullptr, QStringLiteral("Orvelan"), QStringLiteral("Mentsem?"),
                                    MessageBox::OkCancel),
               MessageBox::Cancel);
+    EXPECT_EQ(FileDialog::getSaveFileName(nullptr, QString(), QStringLiteral("old.txt"), QString()),
+              QString());
+    EXPECT_EQ(DialogAnswers::pending(), 0);
+    EXPECT_TRUE(FileDialog::lastRequest().save);
+    EXPECT_EQ(FileDialog::lastRequest().dir, QStringLiteral("old.txt"));
+    ASSERT_EQ(MessageBox::shown().size(), 2);
     EXPECT_EQ(MessageBox::lastShown().kind, MessageBox::Question);
     EXPECT_EQ(MessageBox::lastShown().title, QStringLiteral("Orvelan"));
     EXPECT_EQ(MessageBox::lastShown().text, QStringLiteral("Mentsem?"));
     EXPECT_EQ(MessageBox::lastShown().buttons, MessageBox::OkCancel);
-    // Unanswered in test mode: the first button, without a dialog.
-    EXPECT_EQ(MessageBox::warning(nullptr, QStringLiteral("W"), QStringLiteral("x")),
-              MessageBox::Ok);
-    EXPECT_EQ(MessageBox::question(nullptr, QStringLiteral("Q"), QStringLiteral("y")),
-              MessageBox::Yes);
-    EXPECT_EQ(MessageBox::shown().size(), 3);
-    MessageBox::clearShown();
-    EXPECT_EQ(MessageBox::lastShown().title, QString());
-}
-
-TEST(FileDialogSeam, QueuedNamesAndRecord) {
-    DialogAnswers::fileName(QStringLiteral("/tmp/lista.txt"));
-    EXPECT_EQ(FileDialog::getOpenFileName(nullptr, QStringLiteral("Open a File"), QString(),
-                                          QStringLiteral("Text files (*.txt)")),
-              QStringLiteral("/tmp/lista.txt"));
-    EXPECT_FALSE(FileDialog::lastRequest().save);
-    EXPECT_EQ(FileDialog::lastRequest().caption, QStringLiteral("Open a File"));
-    EXPECT_EQ(FileDialog::lastRequest().filter, QStringLiteral("Text files (*.txt)"));
-    DialogAnswers::fileName(QString()); // cancelled
-    EXPECT_EQ(FileDialog::getSaveFileName(nullptr, QStringLiteral("Save a File"),
-                                          QStringLiteral("old.txt"), QString()),
-              QString());
-    EXPECT_TRUE(FileDialog::lastRequest().save);
-    EXPECT_EQ(FileDialog::lastRequest().dir, QStringLiteral("old.txt"));
-    EXPECT_EQ(FileDialog::getOpenFileName(nullptr, QString(), QString(), QString()), QString());
-    EXPECT_EQ(FileDialog::requests().size(), 3);
-}
-
-TEST(DialogAnswers, OneQueueAnswersTheDialogsInTheOrderQueued) {
-    DialogAnswers::fileName(QStringLiteral("/tmp/a.txt"));
-    DialogAnswers::button(MessageBox::No);
-    DialogAnswers::fileName(QString());
-    EXPECT_EQ(DialogAnswers::pending(), 3);
-    // A box before its answer's turn takes its default and leaves the file name waiting.
-    EXPECT_EQ(MessageBox::question(nullptr, QStringLiteral("Q"), QStringLiteral("early?")),
-              MessageBox::Yes);
-    EXPECT_EQ(DialogAnswers::pending(), 3);
-    EXPECT_EQ(FileDialog::getOpenFileName(nullptr, QString(), QString(), QString()),
-              QStringLiteral("/tmp/a.txt"));
-    EXPECT_EQ(MessageBox::question(nullptr, QStringLiteral("Q"), QStringLiteral("now?")),
-              MessageBox::No);
-    EXPECT_EQ(FileDialog::getSaveFileName(nullptr, QString(), QString(), QString()), QString());
-    EXPECT_EQ(DialogAnswers::pending(), 0);
     // Message boxes and file dialogs have defaults: nothing unexpected.
-    EXPECT_EQ(DialogAnswers::unexpected(), QStringList());
-
-    // The seams' side: a dialog of another kind leaves the head and, needing an answer, is
-    // recorded; an empty queue in test mode is recorded the same way.
-    DialogAnswers::text(QStringLiteral("www.example.hu"));
-    EXPECT_FALSE(DialogAnswers::take(DialogAnswers::Dialog::Password, true).has_value());
-    std::optional<DialogAnswers::Answer> answer =
-        DialogAnswers::take(DialogAnswers::Dialog::TextInput, true);
-    ASSERT_TRUE(answer.has_value());
-    EXPECT_TRUE(answer->ok);
-    EXPECT_EQ(answer->texts, QStringList({QStringLiteral("www.example.hu")}));
-    EXPECT_FALSE(DialogAnswers::take(DialogAnswers::Dialog::TextInput, true).has_value());
-    EXPECT_EQ(DialogAnswers::unexpected(),
-              QStringList({QStringLiteral("password dialog before text input dialog answer"),
-                           QStringLiteral("text input dialog without an answer")}));
-    DialogAnswers::clear();
     EXPECT_EQ(DialogAnswers::unexpected(), QStringList());
 }
 

@@ -161,11 +161,27 @@ TEST(StatsLogLines, NativeFormatVariants) {
          "HIER_NONE/- -",
          &ok);
     EXPECT_TRUE(ok);
+    // Runs of blanks and tabs, a URL across the 64-byte blocks the fields are found in, a CR LF
+    // end; the line ends at its LF.
+    const std::string longUrl = "http://www.index.hu/" + std::string(150, 'a');
+    for (const std::string& text :
+         {"1714000002.000\t\t7  10.0.0.5 \tTCP_MISS/200   77 GET " + longUrl + " \t anna",
+          "1714000002 7 10.0.0.5 TCP_MISS/200 77 GET " + longUrl + " anna\r\n",
+          "1714000002 7 10.0.0.5 TCP_MISS/200 77 GET " + longUrl + " anna\nnext line"}) {
+        l = line(text, &ok);
+        ASSERT_TRUE(ok) << text;
+        EXPECT_EQ(l.time, 1714000002);
+        EXPECT_EQ(l.bytes, 77u);
+        EXPECT_EQ(l.url, longUrl);
+        EXPECT_EQ(l.user, "anna");
+    }
     for (const char* bad :
          {"", "garbage", "1714000001.5 1 10.0.0.5 TCP_MISS/200 12x GET http://a/ u",
           "17140a0001.5 1 10.0.0.5 TCP_MISS/200 12 GET http://a/ u",
           "1714000001.5 1 10.0.0.5 TCP_MISS 12 GET http://a/ u",
           "1714000001.5 1 10.0.0.5 TCP_MISS/200 12 GET http://a/",
+          "1714000001.5 1 10.0.0.5 TCP_MISS/200 12 GET http://a/ \r",
+          "1714000001.5 1 10.0.0.5 TCP_MISS/200 12 GET http://a/\nu",
           "1714000001.5 1 10.0.0.5 TCP_MISS/200 99999999999999999999 GET x u"}) {
         line(bad, &ok);
         EXPECT_FALSE(ok) << bad;
@@ -205,11 +221,7 @@ std::string collect(StatsKind kind, const std::string& query, const std::string&
     std::string error;
     EXPECT_TRUE(statsBuckets(q, &b, &error));
     StatsCollector c(kind, q, b);
-    for (size_t at = 0; at < log.size();) {
-        size_t nl = log.find('\n', at);
-        c.addLine(log.data() + at, log.data() + nl);
-        at = nl + 1;
-    }
+    c.addText(log.data(), log.data() + log.size());
     if (malformed) *malformed = c.malformed();
     std::string out;
     c.write(&out);
@@ -278,6 +290,33 @@ TEST(StatsCollect, UrlAndSiteListsSortedAndQuoted) {
     std::string longUrl = "http://x.hu/" + std::string(1000, 'p');
     EXPECT_EQ(collect(StatsKind::Url, query, logLine(t, 1, "a", longUrl)),
               "a 1 " + longUrl.substr(0, 400) + "\n");
+}
+
+TEST(StatsCollect, TextSplitIntoLines) {
+    const std::string query = "2024-05-10 00:00:00\n2024-05-10 23:59:00\n3\n";
+    const std::string t = std::to_string(local(2024, 5, 10, 12, 0));
+    const std::string head = t + ".1 5 10.0.0.1 TCP_MISS/200 9 GET http://a.hu/";
+    const struct {
+        std::string log;
+        std::string out;
+        uint64_t malformed;
+    } cases[] = {
+        // A short line does not borrow its fields from the next one.
+        {head + "x\n" + head + "y anna -\n", "anna 1 http://a.hu/y\n", 1},
+        {head + "y\n" + head + "y anna", "anna 1 http://a.hu/y\n", 1}, // the last without LF
+        {"\n\r\n" + head + "y anna\r\n\r\n\n" + head + "y\tanna\r", "anna 2 http://a.hu/y\n", 0},
+        {head + "y anna\n   \n\t\n", "anna 1 http://a.hu/y\n", 2},
+        // A line with a damaged time far past the range does not end the reading.
+        {head + "y anna\n99999999999" + head.substr(t.size()) + "y anna\n" + head + "y anna\n",
+         "anna 2 http://a.hu/y\n", 0},
+        {head + std::string(200, 'z') + " \t anna\n",
+         "anna 1 http://a.hu/" + std::string(200, 'z').substr(0, 400 - 12) + "\n", 0},
+    };
+    for (const auto& c : cases) {
+        uint64_t malformed = 0;
+        EXPECT_EQ(collect(StatsKind::Url, query, c.log, &malformed), c.out) << c.log;
+        EXPECT_EQ(malformed, c.malformed) << c.log;
+    }
 }
 
 TEST(StatsCollect, ManyKeysGrowTheTable) {
