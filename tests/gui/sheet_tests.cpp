@@ -199,8 +199,6 @@ TEST(CChartfx, RangeAndLabelsTurnedForMoreThanTwelvePoints) {
     chart.SetPoints(many, labels);
     EXPECT_EQ(set->count(), 13);
     EXPECT_EQ(chart.labelAxis()->labelsAngle(), -90);
-<<<<<<< HEAD
-    EXPECT_EQ(chart.GetValues().last(), 13.0);
     EXPECT_EQ(chart.labelAxis()->categories().first(), QStringLiteral("1"));
     EXPECT_EQ(chart.labelAxis()->categories().last(), QStringLiteral("13"));
 
@@ -220,8 +218,6 @@ TEST(CChartfx, RangeAndLabelsTurnedForMoreThanTwelvePoints) {
     EXPECT_EQ(shown.first(), QStringLiteral("h0"));
     EXPECT_EQ(shown[1], QStringLiteral("h6"));
     EXPECT_EQ(chart.GetLabels(), labels);
-=======
->>>>>>> main
 }
 
 // Many points are drawn as one step outline with every Nth label; few again as bars.
