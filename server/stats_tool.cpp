@@ -23,6 +23,9 @@ namespace {
 // Lines of the log are in completion-time order only roughly (workers and clocks); the range
 // searched for a query is widened by this much on both sides.
 constexpr time_t kOrderSlack = 300;
+// Lines of a time well past the query's end: this many in a row end the reading (a line with a
+// damaged time does not).
+constexpr int kPastEndLines = 16;
 // Longest URL or site kept; longer ones are cut so a result line stays one console line.
 constexpr size_t kTargetMax = 400;
 // Longest decoded user name.
@@ -619,7 +622,9 @@ bool StatsCollector::addRange(const char* begin, const char* end) {
         if (r == LineResult::Malformed) {
             ++m_malformed;
         } else if (r == LineResult::Parsed) {
-            if (line.time >= stop) {
+            if (line.time < stop) {
+                m_pastEnd = 0;
+            } else if (++m_pastEnd == kPastEndLines) {
                 flushBatch();
                 return false;
             }

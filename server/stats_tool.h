@@ -118,7 +118,7 @@ class StatsCollector {
     // Counts one line of the log (malformed lines are counted, not collected).
     void addLine(const char* begin, const char* end);
     // Counts the lines of a block of log text (LF or CR LF; the last line may lack its end) until
-    // one lies well past the query's end.
+    // a run of lines lies well past the query's end.
     void addText(const char* begin, const char* end) { addRange(begin, end); }
     // Reads a whole log file (plain or gzip-compressed, by its content); false with a reason.
     // A plain file in time order is searched for the query's range instead of read whole.
@@ -138,7 +138,7 @@ class StatsCollector {
     void write(std::string* out) const;
 
   private:
-    bool addRange(const char* begin, const char* end); // false once past the query's end
+    bool addRange(const char* begin, const char* end); // false: well past the query's end
     bool addStream(int fd, off_t from, void* gz, std::string* error);
     void count(const StatsLogLine& line);
     void countPair(uint64_t key);
@@ -153,6 +153,7 @@ class StatsCollector {
     std::vector<uint64_t> m_bytes;
     size_t m_cursor = 0;
     uint64_t m_malformed = 0;
+    int m_pastEnd = 0; // lines in a row read past the query's end
     // url and site: users, sites and the rest of the URLs (path and query) interned to numbers,
     // and a table of (user, site, rest) with their request counts, so that a site's name is
     // kept once however many URLs and users it has.

@@ -34,7 +34,7 @@ std::string tick(NetSampler& sampler, const LineSpeeds& s, const char* text, Net
     return joined;
 }
 
-TEST(NetSampling, GrowthAboveCapacityAndCountersGoingDown) {
+TEST(NetSampling, GrowthAboveCapacityCountersGoingDownAndSpeedsOfZero) {
     NetSampler sampler;
     NetCell cells[NET_CELLS];
     LineSpeeds s = speeds(128, 10000, 128);
@@ -53,6 +53,12 @@ TEST(NetSampling, GrowthAboveCapacityAndCountersGoingDown) {
     EXPECT_EQ(cells[6].bytes, 0);
     EXPECT_EQ(sampler.current[6], 100);
     EXPECT_EQ(std::memcmp(sampler.previous, sampler.current, sizeof sampler.current), 0);
+    // A speed of 0 or below shows the amount and no load.
+    tick(sampler, speeds(0, -5, 128), "ppp0 19048 2512 eth0 251024 0", cells);
+    EXPECT_EQ(cells[0].bytes, 2048);
+    EXPECT_EQ(cells[3].bytes, 1024);
+    for (int i = 0; i < 6; i++)
+        EXPECT_EQ(cells[i].load, 0) << i;
     char small[8];
     EXPECT_FALSE(NetCellText(2048, small, sizeof small));
 }

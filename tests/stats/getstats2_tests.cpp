@@ -306,6 +306,9 @@ TEST(StatsCollect, TextSplitIntoLines) {
         {head + "y\n" + head + "y anna", "anna 1 http://a.hu/y\n", 1}, // the last without LF
         {"\n\r\n" + head + "y anna\r\n\r\n\n" + head + "y\tanna\r", "anna 2 http://a.hu/y\n", 0},
         {head + "y anna\n   \n\t\n", "anna 1 http://a.hu/y\n", 2},
+        // A line with a damaged time far past the range does not end the reading.
+        {head + "y anna\n99999999999" + head.substr(t.size()) + "y anna\n" + head + "y anna\n",
+         "anna 2 http://a.hu/y\n", 0},
         {head + std::string(200, 'z') + " \t anna\n",
          "anna 1 http://a.hu/" + std::string(200, 'z').substr(0, 400 - 12) + "\n", 0},
     };

@@ -13,11 +13,12 @@
 #include <rpc/pmap_clnt.h>
 #include <rpc/rpc.h>
 #include <spawn.h>
-#include <sstream>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include "temp_dir.h"
 
 #ifndef ORVELAN_SERVER_BIN_DIR
 #error "ORVELAN_SERVER_BIN_DIR must name the directory of the built vxd"
@@ -38,19 +39,18 @@ void sleepMs(int ms) {
     usleep(static_cast<useconds_t>(ms) * 1000);
 }
 
-std::string slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-}
-
-// Runs argv (no shell) and waits; returns the exit status, or -1.
-int runWait(const std::vector<std::string>& args) {
+// The NULL-ended argument vector of args (which must outlive it).
+std::vector<char*> argvOf(const std::vector<std::string>& args) {
     std::vector<char*> argv;
     for (const std::string& a : args)
         argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
+    return argv;
+}
+
+// Runs args (no shell) and waits; returns the exit status, or -1.
+int runWait(const std::vector<std::string>& args) {
+    std::vector<char*> argv = argvOf(args);
     pid_t pid;
     if (posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) return -1;
     int status = 0;
@@ -167,7 +167,7 @@ bool TestServer::installPrograms() {
 }
 
 std::string TestServer::stderrText() const {
-    return slurp(m_base + "/vxd.err");
+    return readFileBytes(m_base + "/vxd.err");
 }
 
 bool TestServer::start() {
@@ -188,10 +188,7 @@ bool TestServer::start() {
                                      "--pidfile",
                                      pidFile};
     args.insert(args.end(), m_options.extraArgs.begin(), m_options.extraArgs.end());
-    std::vector<char*> argv;
-    for (const std::string& a : args)
-        argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
+    std::vector<char*> argv = argvOf(args);
     posix_spawn_file_actions_t fa;
     posix_spawn_file_actions_init(&fa);
     const std::string errFile = m_base + "/vxd.err";
@@ -259,7 +256,7 @@ bool TestServer::writeFile(const std::string& serverPath, const std::string& con
 }
 
 std::string TestServer::readFile(const std::string& serverPath) const {
-    return slurp(local(serverPath));
+    return readFileBytes(local(serverPath));
 }
 
 bool TestServer::exists(const std::string& serverPath) const {
