@@ -290,16 +290,21 @@ LineResult parseLineAt(const char* p, const char* end, StatsLogLine* line, const
     std::string_view user = field(7);
     if (!user.empty() && to[7] == nl && user.back() == '\r') user.remove_suffix(1);
 
-    const std::string_view stamp = field(0);
-    size_t dot = stamp.find('.');
+    // The time: seconds, then optionally a dot and a fraction.
+    const char* q = from[0];
     uint64_t seconds = 0;
-    if (!parseUnsigned(stamp.substr(0, dot), &seconds) || seconds > 0x7fffffffffull)
-        return LineResult::Malformed;
-    if (dot != std::string_view::npos) {
-        for (char c : stamp.substr(dot + 1))
-            if (!isDigit(c)) return LineResult::Malformed;
+    for (; q < to[0] && isDigit(*q); ++q) {
+        if (q - from[0] == 19) return LineResult::Malformed;
+        seconds = seconds * 10 + static_cast<uint64_t>(*q - '0');
     }
-    if (field(3).find('/') == std::string_view::npos || user.empty()) return LineResult::Malformed;
+    if (q == from[0] || seconds > 0x7fffffffffull) return LineResult::Malformed;
+    if (q < to[0] && *q++ != '.') return LineResult::Malformed;
+    for (; q < to[0]; ++q)
+        if (!isDigit(*q)) return LineResult::Malformed;
+    const char* slash = from[3];
+    while (slash < to[3] && *slash != '/')
+        ++slash;
+    if (slash == to[3] || user.empty()) return LineResult::Malformed;
     if (!parseUnsigned(field(4), &line->bytes)) return LineResult::Malformed;
     line->method = field(5);
     line->url = field(6);
@@ -336,8 +341,10 @@ std::string_view statsSite(std::string_view method, std::string_view url) {
     if (method != "CONNECT") {
         size_t scheme = host.find("://");
         if (scheme != std::string_view::npos) host.remove_prefix(scheme + 3);
-        size_t path = host.find_first_of("/?#");
-        if (path != std::string_view::npos) host = host.substr(0, path);
+        size_t path = 0; // a plain loop: find_first_of searches the set once a byte
+        while (path < host.size() && host[path] != '/' && host[path] != '?' && host[path] != '#')
+            ++path;
+        host = host.substr(0, path);
         size_t at = host.rfind('@');
         if (at != std::string_view::npos) host.remove_prefix(at + 1);
     }

@@ -43,17 +43,13 @@ class CommandRecorder : public QWidget, public CommandTarget {
     QList<quintptr> params;
 };
 
-// The data layer's fixture (fresh working directory, registry store, parameters and tables) with
-// the GUI's seams in test mode on top.
+// The data layer's fixture (fresh working directory, registry store, parameters and tables); the
+// test fails when it leaves a queued dialog answer unused or met a dialog it did not expect.
 class AppTest : public DataDirTest {
   protected:
     void SetUp() override {
         DataDirTest::SetUp();
-        noServer = 0;
-        DialogAnswers::setTestMode(true);
-        DialogAnswers::clear();
-        MessageBox::clearShown();
-        FileDialog::clearRequests();
+        noServer = 0; // the seams are reset for every test by the shared main
     }
     void TearDown() override {
         HelpWindow::closeHelp();

@@ -178,6 +178,9 @@ TEST(StatsLogLines, NativeFormatVariants) {
     for (const char* bad :
          {"", "garbage", "1714000001.5 1 10.0.0.5 TCP_MISS/200 12x GET http://a/ u",
           "17140a0001.5 1 10.0.0.5 TCP_MISS/200 12 GET http://a/ u",
+          "1714000001.5x 1 10.0.0.5 TCP_MISS/200 12 GET http://a/ u",
+          ".5 1 10.0.0.5 TCP_MISS/200 12 GET http://a/ u",
+          "17140000011714000001 1 10.0.0.5 TCP_MISS/200 12 GET http://a/ u",
           "1714000001.5 1 10.0.0.5 TCP_MISS 12 GET http://a/ u",
           "1714000001.5 1 10.0.0.5 TCP_MISS/200 12 GET http://a/",
           "1714000001.5 1 10.0.0.5 TCP_MISS/200 12 GET http://a/ \r",
@@ -199,6 +202,8 @@ TEST(StatsLogLines, UsersAndSites) {
     EXPECT_FALSE(statsDecodeUser(std::string(300, 'x'), &out));
 
     EXPECT_EQ(statsSite("GET", "http://www.index.hu/hirek?x=1"), "www.index.hu");
+    EXPECT_EQ(statsSite("GET", "http://www.index.hu?x=/1"), "www.index.hu");
+    EXPECT_EQ(statsSite("GET", "http://www.index.hu#a/b"), "www.index.hu");
     EXPECT_EQ(statsSite("GET", "http://user:pw@www.index.hu:8080/"), "www.index.hu");
     EXPECT_EQ(statsSite("GET", "https://[2001:db8::1]:443/x"), "[2001:db8::1]");
     EXPECT_EQ(statsSite("CONNECT", "mail.pelda-kft.hu:993"), "mail.pelda-kft.hu");
