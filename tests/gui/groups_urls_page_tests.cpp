@@ -39,10 +39,8 @@ TEST_F(UserGroupsPageTest, KindColoursWhileEditingOnly) {
     EXPECT_EQ(page.sheet()->GetTextColorRC(1, 2), QColor(155, 0, 0));
     EXPECT_EQ(page.sheet()->GetTextColorRC(2, 2), QColor(0, 155, 0));
     EXPECT_EQ(page.nameList()->count(), 2);
-    EXPECT_EQ(owner.commands, QList<int>{CMD_LOCK_TREE});
     EXPECT_TRUE(locked("/l/apache/etc/groups"));
     page.button(EditorPage::Abandon)->click();
-    EXPECT_EQ(owner.commands, (QList<int>{CMD_LOCK_TREE, CMD_UNLOCK_TREE}));
     EXPECT_EQ(lockCopies(), "");
     EXPECT_EQ(page.sheet()->GetTextColorRC(1, 2), QColor(0, 0, 0));
 }
@@ -89,7 +87,6 @@ TEST_F(UserGroupsPageTest, AddChangeDeleteAndSaveWithMembersFollowingTheirGroup)
                                             "ujak a \"/l/apache/etc/permit/ujak.allow\"\r\n");
     EXPECT_EQ(lockCopies(), "");
     EXPECT_EQ(column(page.sheet(), 1), "diak|tanar|ujak||||||||");
-    EXPECT_EQ(owner.commands, (QList<int>{CMD_LOCK_TREE, CMD_UNLOCK_TREE}));
     EXPECT_NE(file("/etc/squid/orvelan/orvelan.conf").find("ujak"), std::string::npos);
 }
 
@@ -240,7 +237,6 @@ TEST_F(UrlControlPageTest, EditingRoundWithDuplicatesAndAnEmptiedRow) {
     EXPECT_EQ(file("/l/apache/etc/permit/diak.deny"), "chat.example.org\nzz.example.net\n");
     EXPECT_EQ(lockCopies(), "");
     EXPECT_NE(file("/etc/squid/orvelan/groups/diak.urls").find("zz"), std::string::npos);
-    EXPECT_EQ(owner.commands, (QList<int>{CMD_LOCK_TREE, CMD_UNLOCK_TREE}));
 
     // A row emptied in the middle ends the saved list there.
     startEditing(page);
@@ -265,7 +261,6 @@ TEST_F(UrlControlPageTest, ImportThenAbandonShowsTheServersList) {
     EXPECT_TRUE(page.groupSelector()->isEnabled());
     EXPECT_EQ(lockCopies(), "");
     EXPECT_EQ(column(page.sheet(), 1), "www.school.example.hu|||||||||||");
-    EXPECT_EQ(owner.commands, (QList<int>{CMD_LOCK_TREE, CMD_UNLOCK_TREE}));
 }
 
 using EditorLogOnTest = EditorTest;
