@@ -812,6 +812,7 @@ class BlockWriter {
   public:
     explicit BlockWriter(FILE* out) : m_out(out), m_buf(1 << 20) {}
     void append(const char* data, size_t size) {
+        if (size == 0) return; // an empty text may have no address
         if (m_used + size > m_buf.size()) {
             flush();
             if (size > m_buf.size()) {
