@@ -7,6 +7,7 @@
 #include <QPainter>
 #include <QScrollBar>
 #include <QStyledItemDelegate>
+#include <QTableWidgetItem>
 
 #include "chartfx.h"
 #include "commands.h"
@@ -119,6 +120,10 @@ void TablePage::refresh() {
     m_grid->SetNumberRows(qMax<qsizetype>(kStartRows, lines.size()));
     m_grid->scrollToTop();
     m_sheet->ClearSheet();
+    // On paper too the columns of the lines line up only in a fixed-pitch font.
+    auto* printed = new QTableWidgetItem;
+    printed->setFont(m_grid->font());
+    m_sheet->setItemPrototype(printed);
     // The print range runs to column 9, so the copy has that many.
     m_sheet->SetMaxRow(lines.size());
     m_sheet->SetMaxCol(9);

@@ -6,6 +6,7 @@
 #include <QCalendarWidget>
 #include <QCategoryAxis>
 #include <QComboBox>
+#include <QFontInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPrinter>
@@ -194,6 +195,7 @@ TEST_F(StatsPagesTest, TableShowsEntriesAndFreeTextDropsSuperUsersAndPrints) {
     EXPECT_EQ(page.printCopy()->GetTextRC(4, 1),
               QStringLiteral("          kovács         0    a b.hu"));
     EXPECT_EQ(page.printCopy()->GetTextRC(5, 1), QString());
+    EXPECT_TRUE(QFontInfo(page.printCopy()->GetFontRC(1, 1)).fixedPitch());
 
     // Printed, the lines go out under the title "Táblázat".
     QPrinter printer(QPrinter::HighResolution);
