@@ -121,8 +121,11 @@ void TablePage::refresh() {
     m_grid->scrollToTop();
     m_sheet->ClearSheet();
     // On paper too the columns of the lines line up only in a fixed-pitch font.
+    // (in points: a size in pixels would shrink to the printer's far smaller pixels).
+    QFont paperFont = m_grid->font();
+    paperFont.setPointSize(9);
     auto* printed = new QTableWidgetItem;
-    printed->setFont(m_grid->font());
+    printed->setFont(paperFont);
     m_sheet->setItemPrototype(printed);
     // The print range runs to column 9, so the copy has that many.
     m_sheet->SetMaxRow(lines.size());

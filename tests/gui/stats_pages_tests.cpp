@@ -196,6 +196,7 @@ TEST_F(StatsPagesTest, TableShowsEntriesAndFreeTextDropsSuperUsersAndPrints) {
               QStringLiteral("          kovács         0    a b.hu"));
     EXPECT_EQ(page.printCopy()->GetTextRC(5, 1), QString());
     EXPECT_TRUE(QFontInfo(page.printCopy()->GetFontRC(1, 1)).fixedPitch());
+    EXPECT_EQ(page.printCopy()->GetFontRC(1, 1).pointSize(), 9);
 
     // Printed, the lines go out under the title "Táblázat".
     QPrinter printer(QPrinter::HighResolution);
