@@ -48,21 +48,15 @@ class RawClient {
 
 // A decoded vx_reply with its own text buffers.
 struct Reply {
+    Reply() {
+        r.message = message;
+        r.text = text;
+    }
     clnt_stat status = RPC_FAILED;
     vx_reply r{};
     char message[VX_STRING_MAX + 1] = {};
     char text[VX_STRING_MAX + 1] = {};
 };
-
-inline Reply callString(unsigned long program, unsigned long proc, const std::string& arg) {
-    Reply rep;
-    rep.r.message = rep.message;
-    rep.r.text = rep.text;
-    RawClient c(program);
-    char* p = const_cast<char*>(arg.c_str());
-    rep.status = c.call(proc, xdrProc(xdr_vxstring), &p, xdrProc(xdr_vxreply), &rep.r);
-    return rep;
-}
 
 inline unsigned long askInstance() {
     RawClient c(VXPROG_MAIN);
@@ -97,17 +91,18 @@ inline Block callBlock(RawClient& c, unsigned long proc, const std::string& arg)
 
 inline Reply callReply(RawClient& c, unsigned long proc, const std::string& arg) {
     Reply rep;
-    rep.r.message = rep.message;
-    rep.r.text = rep.text;
     char* p = const_cast<char*>(arg.c_str());
     rep.status = c.call(proc, xdrProc(xdr_vxstring), &p, xdrProc(xdr_vxreply), &rep.r);
     return rep;
 }
 
+inline Reply callString(unsigned long program, unsigned long proc, const std::string& arg) {
+    RawClient c(program);
+    return callReply(c, proc, arg);
+}
+
 inline Reply writeBlock(RawClient& c, const std::string& data) {
     Reply rep;
-    rep.r.message = rep.message;
-    rep.r.text = rep.text;
     vx_block b{};
     b.length = static_cast<int32_t>(data.size());
     b.data = const_cast<char*>(data.data());

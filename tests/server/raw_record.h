@@ -60,16 +60,21 @@ inline bool sendAll(int fd, const std::string& data) {
     return true;
 }
 
+// Waits until fd is readable or the deadline passes; false when it passed.
+inline bool readableBefore(int fd, std::chrono::steady_clock::time_point deadline) {
+    int left = static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                    deadline - std::chrono::steady_clock::now())
+                                    .count());
+    pollfd p{fd, POLLIN, 0};
+    return left > 0 && poll(&p, 1, left) > 0;
+}
+
 // Reads exactly n bytes within ms milliseconds; false on timeout, end of stream or error.
 inline bool readExactly(int fd, char* out, size_t n, int ms) {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
     size_t got = 0;
     while (got < n) {
-        int left = static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                        deadline - std::chrono::steady_clock::now())
-                                        .count());
-        pollfd p{fd, POLLIN, 0};
-        if (left <= 0 || poll(&p, 1, left) <= 0) return false;
+        if (!readableBefore(fd, deadline)) return false;
         ssize_t r = recv(fd, out + got, n - got, 0);
         if (r <= 0) return false;
         got += static_cast<size_t>(r);
@@ -108,11 +113,7 @@ inline bool closedByServer(int fd, int ms) {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
     char buf[4096];
     for (;;) {
-        int left = static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                        deadline - std::chrono::steady_clock::now())
-                                        .count());
-        pollfd p{fd, POLLIN, 0};
-        if (left <= 0 || poll(&p, 1, left) <= 0) return false;
+        if (!readableBefore(fd, deadline)) return false;
         ssize_t r = recv(fd, buf, sizeof buf, 0);
         if (r == 0 || (r < 0 && errno != EINTR && errno != EAGAIN)) return true;
     }

@@ -38,40 +38,28 @@ std::vector<std::string> namesWith(const std::string& dir, const std::string& pa
     return found;
 }
 
-// An upload as the console makes it (open, blocks of 300000 bytes, close, release) through a
-// plain client, which gives up at once when the server is gone; false when a call failed.
-bool upload(const std::string& content, const std::string& path) {
+// An upload (content to path) or a fetch (path to *fetched) as the console makes it: open,
+// blocks of 300000 bytes, close, release, through a plain client that gives up at once when the
+// server is gone; false when a call failed.
+bool transfer(const std::string& path, const std::string& content, std::string* fetched) {
     unsigned long inst = askInstance();
     if (!inst) return false;
     bool ok;
     {
         RawClient c(inst);
-        ok = callReply(c, vxFILOPEN_NEW, path).status == RPC_SUCCESS;
+        ok = callReply(c, fetched ? vxRPC_FILOPEN_RDONLY : vxFILOPEN_NEW, path).status ==
+             RPC_SUCCESS;
         for (size_t pos = 0; ok; pos += VX_BLOCK_MAX) {
-            std::string block = content.substr(pos, VX_BLOCK_MAX);
-            Reply r = writeBlock(c, block);
-            ok = r.status == RPC_SUCCESS && r.r.code == 0;
+            std::string block = fetched ? "" : content.substr(pos, VX_BLOCK_MAX);
+            if (fetched) {
+                Block b = callBlock(c, vxRPC_READ, path);
+                ok = b.status == RPC_SUCCESS && b.b.status == 0;
+                fetched->append(block = b.data);
+            } else {
+                Reply r = writeBlock(c, block);
+                ok = r.status == RPC_SUCCESS && r.r.code == 0;
+            }
             if (block.size() < VX_BLOCK_MAX) break;
-        }
-        ok = ok && callReply(c, vxRPC_FILCLOS, path).status == RPC_SUCCESS;
-    }
-    return releaseInstance(inst) == RPC_SUCCESS && ok;
-}
-
-// A fetch the same way; false when a call failed.
-bool fetch(const std::string& path, std::string* content) {
-    unsigned long inst = askInstance();
-    if (!inst) return false;
-    bool ok;
-    content->clear();
-    {
-        RawClient c(inst);
-        ok = callReply(c, vxRPC_FILOPEN_RDONLY, path).status == RPC_SUCCESS;
-        while (ok) {
-            Block b = callBlock(c, vxRPC_READ, path);
-            ok = b.status == RPC_SUCCESS && b.b.status == 0;
-            content->append(b.data);
-            if (b.data.size() < VX_BLOCK_MAX) break;
         }
         ok = ok && callReply(c, vxRPC_FILCLOS, path).status == RPC_SUCCESS;
     }
@@ -130,10 +118,7 @@ TEST_F(VxdFaults, KilledAtEveryBlockOfA3MBTransfer) {
         SCOPED_TRACE(fault);
         restartWith(fault);
         std::string got;
-        if (fault.rfind("read", 0) != 0)
-            EXPECT_FALSE(upload(newContent, "/data/big"));
-        else
-            EXPECT_FALSE(fetch("/data/big", &got));
+        EXPECT_FALSE(transfer("/data/big", newContent, fault.rfind("read", 0) ? nullptr : &got));
         killAndRestart();
         tally.faults++;
         tally.compared++;
@@ -143,7 +128,7 @@ TEST_F(VxdFaults, KilledAtEveryBlockOfA3MBTransfer) {
     }
     // Killed after the rename: the new content, whole.
     restartWith("close:2");
-    EXPECT_FALSE(upload(newContent, "/data/big"));
+    EXPECT_FALSE(transfer("/data/big", newContent, nullptr));
     killAndRestart();
     tally.faults++;
     tally.compared++;

@@ -2,7 +2,7 @@
 // their log lines, and clients that send what no console sends.
 #include <chrono>
 #include <csignal>
-#include <dirent.h>
+#include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <string>
@@ -41,13 +41,9 @@ bool waitFor(const std::function<bool()>& condition, int ms) {
 }
 
 int descriptorCount(pid_t pid) {
-    DIR* dir = opendir(("/proc/" + std::to_string(pid) + "/fd").c_str());
-    if (!dir) return -1;
-    int n = 0;
-    while (dirent* e = readdir(dir))
-        n += e->d_name[0] != '.';
-    closedir(dir);
-    return n;
+    std::error_code error;
+    std::filesystem::directory_iterator fds("/proc/" + std::to_string(pid) + "/fd", error);
+    return error ? -1 : static_cast<int>(std::distance(fds, {}));
 }
 
 long residentKiB(pid_t pid) {
@@ -232,30 +228,29 @@ TEST_F(VxdHostile, BadCallsGetTheirErrorsAndTheServerStaysUp) {
     unsigned short instPort = testRegisteredPort(inst);
     ASSERT_NE(instPort, 0);
     using namespace rawrpc;
-    // A 129-byte string where at most 128 may come.
-    EXPECT_EQ(acceptStatus(exchange(
-                  instPort, record(call(1, inst, 1, vxRPC_EXEC, opaque(std::string(129, 'a')))))),
-              GARBAGE_ARGS);
-    // Blocks: a negative length, a length that disagrees with the data, one over 300000 bytes.
-    EXPECT_EQ(
-        acceptStatus(exchange(instPort, record(call(2, inst, 1, vxRPC_WRITE,
-                                                    u32(0xfffffffb) + u32(0) + opaque("abcd"))))),
-        GARBAGE_ARGS);
-    EXPECT_EQ(acceptStatus(exchange(instPort, record(call(3, inst, 1, vxRPC_WRITE,
-                                                          u32(10) + u32(0) + opaque("abcd"))))),
-              GARBAGE_ARGS);
-    EXPECT_EQ(acceptStatus(exchange(
-                  instPort, record(call(4, inst, 1, vxRPC_WRITE,
-                                        u32(300001) + u32(0) + opaque(std::string(300001, 'x')))))),
-              GARBAGE_ARGS);
-    // Wrong version, unknown program, an instance procedure at the service number.
-    EXPECT_EQ(acceptStatus(exchange(mainPort, record(call(5, VXPROG_MAIN, 2, vxRPC_ASK, "")))),
-              PROG_MISMATCH);
-    EXPECT_EQ(acceptStatus(exchange(mainPort, record(call(6, 0x20000001, 1, 1, "")))),
-              PROG_UNAVAIL);
-    EXPECT_EQ(acceptStatus(
-                  exchange(mainPort, record(call(7, VXPROG_MAIN, 1, vxRPC_EXEC, opaque("true"))))),
-              PROC_UNAVAIL);
+    const struct {
+        unsigned short port;
+        std::string body;
+        int status;
+    } cases[] = {
+        // A 129-byte string where at most 128 may come.
+        {instPort, call(1, inst, 1, vxRPC_EXEC, opaque(std::string(129, 'a'))), GARBAGE_ARGS},
+        // Blocks: a negative length, a length that disagrees with the data, one over 300000.
+        {instPort, call(2, inst, 1, vxRPC_WRITE, u32(0xfffffffb) + u32(0) + opaque("abcd")),
+         GARBAGE_ARGS},
+        {instPort, call(3, inst, 1, vxRPC_WRITE, u32(10) + u32(0) + opaque("abcd")), GARBAGE_ARGS},
+        {instPort,
+         call(4, inst, 1, vxRPC_WRITE, u32(300001) + u32(0) + opaque(std::string(300001, 'x'))),
+         GARBAGE_ARGS},
+        // Wrong version, unknown program, an instance procedure at the service number.
+        {mainPort, call(5, VXPROG_MAIN, 2, vxRPC_ASK, ""), PROG_MISMATCH},
+        {mainPort, call(6, 0x20000001, 1, 1, ""), PROG_UNAVAIL},
+        {mainPort, call(7, VXPROG_MAIN, 1, vxRPC_EXEC, opaque("true")), PROC_UNAVAIL},
+    };
+    for (const auto& k : cases) {
+        SCOPED_TRACE(word(k.body, 0));
+        EXPECT_EQ(acceptStatus(exchange(k.port, record(k.body))), k.status);
+    }
     // Records that no call fits: dropped at once.
     EXPECT_TRUE(dropsAfter(mainPort, u32(0xffffffffu)));                // a 2 GiB record announced
     EXPECT_TRUE(dropsAfter(mainPort, record(std::string(64, '\xff')))); // no call message

@@ -190,6 +190,7 @@ TEST_F(VxdTest, PathsStayUnderTheRoot) {
     // Opening a FIFO for reading would block the whole service.
     mkfifo(server.local("/l/fifo").c_str(), 0644);
     symlink("../../..", server.local("/l/apache/up").c_str());
+    symlink("etc/users", server.local("/l/apache/in").c_str());
     unsigned long inst = askInstance();
     ASSERT_NE(inst, 0u);
     RawClient c(inst);
@@ -200,6 +201,7 @@ TEST_F(VxdTest, PathsStayUnderTheRoot) {
     };
     const Case cases[] = {
         {"/l/apache/etc/users", 0, ""},
+        {"/l/apache/in", 0, ""}, // a link that stays inside
         {"../users", 13, "Permission denied (../users) !"},
         {"/../../etc/passwd", 13, "Permission denied (/../../etc/passwd) !"},
         {"/l/outside/passwd", 13, "Permission denied (/l/outside/passwd) !"},
@@ -254,55 +256,43 @@ TEST_F(VxdTest, UploadReplacesOnlyWhenClosed) {
     releaseInstance(inst);
 }
 
-TEST_F(VxdTest, CheckoutLockPrograms) {
-    const std::string users = "/l/apache/etc/users";
+// The console's use of the lock programs (check-out, concurrent use, check-in, restore after a
+// failed post-save command, release) is tested through the data layer; here what only the
+// programs themselves show.
+TEST_F(VxdTest, LockProgramsReplaceFilesWholeAndRefuseWhatTheyCannotDo) {
+    const std::string users = "/l/apache/etc/users", lock = users + "._vx_lck_";
     server.writeFile(users, "v1\n");
     chmod(server.local(users).c_str(), 0600);
     struct stat before, after;
     ASSERT_EQ(stat(server.local(users).c_str(), &before), 0);
     EXPECT_EQ(remoteExec("./cpout " + users).r.value, 0);
-    EXPECT_EQ(server.readFile(users + "._vx_lck_"), "v1\n");
-    // A second console finds it checked out.
     EXPECT_EQ(remoteExec("./cpout " + users).r.value, -1);
-    EXPECT_EQ(server.readFile(users + "._vx_lck_"), "v1\n");
-
-    // Check in the edited lock copy: the file changes, the lock stays.
-    server.writeFile(users + "._vx_lck_", "v2\n");
+    EXPECT_EQ(server.readFile(lock), "v1\n");
+    server.writeFile(lock, "v2\n");
     EXPECT_EQ(remoteExec("./cpin " + users).r.value, 0);
     EXPECT_EQ(server.readFile(users), "v2\n");
-    EXPECT_TRUE(server.exists(users + "._vx_lck_"));
     // The mode kept, and a new inode: the old file was replaced whole, never rewritten in place.
     ASSERT_EQ(stat(server.local(users).c_str(), &after), 0);
     EXPECT_EQ(after.st_mode & 0777, 0600u);
     EXPECT_NE(after.st_ino, before.st_ino);
-    // A failed post-save command: back to the content before the check-in.
     EXPECT_EQ(remoteExec("./cprestore " + users).r.value, 0);
     EXPECT_EQ(server.readFile(users), "v1\n");
-
     EXPECT_EQ(remoteExec("./cpin2 " + users).r.value, 0);
-    EXPECT_FALSE(server.exists(users + "._vx_lck_"));
-    EXPECT_EQ(remoteExec("./cpin2 " + users).r.value, 0);
-    EXPECT_EQ(remoteExec("./cpout " + users).r.value, 0);
-}
+    EXPECT_FALSE(server.exists(lock));
 
-TEST_F(VxdTest, CheckoutOfMissingFile) {
+    // A list that did not exist: restoring after its check-in brings back "no file".
     const std::string permit = "/l/apache/etc/permit/newgroup";
-    server.writeFile("/l/apache/etc/permit/other", "x\n");
-    // No file: success without a lock copy, so the console's fetch reports 2.
-    EXPECT_EQ(remoteExec("./cpout " + permit).r.value, 0);
-    EXPECT_FALSE(server.exists(permit + "._vx_lck_"));
-    // The console uploads the new list as the lock copy and checks it in.
     server.writeFile(permit + "._vx_lck_", "site\n");
     EXPECT_EQ(remoteExec("./cpin " + permit).r.value, 0);
     EXPECT_EQ(server.readFile(permit), "site\n");
-    // Restoring brings back "no file".
     EXPECT_EQ(remoteExec("./cprestore " + permit).r.value, 0);
     EXPECT_FALSE(server.exists(permit));
-    // Without a lock copy there is nothing to check in; outside the root nothing is touched.
-    EXPECT_EQ(remoteExec("./cpin /l/none").r.value, 1);
-    EXPECT_EQ(remoteExec("./cpout /l/../../escape").r.value, 1);
-    EXPECT_EQ(remoteExec("./cprestore /l/apache/etc/permit/other").r.value, 1);
-    EXPECT_EQ(remoteExec("./cpout /l/nodir/file").r.value, 1);
+
+    // No lock copy to check in, a path outside the root, no backup to restore, no directory.
+    server.writeFile("/l/apache/etc/permit/other", "x\n");
+    for (const char* command : {"./cpin /l/none", "./cpout /l/../../escape",
+                                "./cprestore /l/apache/etc/permit/other", "./cpout /l/nodir/f"})
+        EXPECT_EQ(remoteExec(command).r.value, 1) << command;
 }
 
 TEST_F(VxdTest, VxtailWritesLastLines) {
@@ -317,17 +307,11 @@ TEST_F(VxdTest, VxtailWritesLastLines) {
     server.writeFile("/var/log/empty", "");
     EXPECT_EQ(remoteExec("./vxtail /var/log/empty 50").r.value, 0);
     EXPECT_EQ(server.readFile("vxtail.tmp"), "");
-    // The daemon log, relative to the working directory.
-    EXPECT_EQ(remoteExec("./vxtail ./tcp_srvr.log 1").r.value, 0);
-    EXPECT_NE(server.readFile("vxtail.tmp").find(" 4 EXEC ./vxtail ./tcp_srvr.log 1\n"),
-              std::string::npos);
 
-    EXPECT_EQ(remoteExec("./vxtail /var/log/missing 50").r.value, 1);
-    EXPECT_EQ(remoteExec("./vxtail /var/log/tty12 0").r.value, 1);
-    EXPECT_EQ(remoteExec("./vxtail /var/log/tty12 5x").r.value, 1);
-    EXPECT_EQ(remoteExec("./vxtail /../etc/passwd 5").r.value, 1);
     mkfifo(server.local("/var/log/fifo").c_str(), 0644);
-    EXPECT_EQ(remoteExec("./vxtail /var/log/fifo 5").r.value, 1);
+    for (const char* args : {"/var/log/missing 50", "/var/log/tty12 0", "/var/log/tty12 5x",
+                             "/../etc/passwd 5", "/var/log/fifo 5"})
+        EXPECT_EQ(remoteExec(std::string("./vxtail ") + args).r.value, 1) << args;
 }
 
 TEST_F(VxdTest, CryptMatchesCrypt3) {
@@ -337,7 +321,6 @@ TEST_F(VxdTest, CryptMatchesCrypt3) {
     crypt_data data{};
     EXPECT_EQ(b.b.status, 0);
     EXPECT_EQ(b.data, crypt_r("secret", "ab", &data));
-    EXPECT_EQ(b.data, "abNANd1rDfiNc");
     // No password: the salt alone still encrypts the empty password.
     EXPECT_EQ(callBlock(c, vxRPC_CRYPT, "ab").data, crypt_r("", "ab", &data));
     EXPECT_NE(callBlock(c, vxRPC_CRYPT, "a").b.status, 0);
