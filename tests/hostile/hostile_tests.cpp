@@ -17,6 +17,7 @@
 #include "def.h"
 #include "hostile_server.h"
 #include "server_data.h"
+#include "temp_dir.h"
 #include "test_server.h"
 #include "vx_err.h"
 #include "vx_remote.h"
@@ -118,21 +119,17 @@ std::vector<Operation> operations() {
 class HostileTest : public ::testing::TestWithParam<HostileMode> {
   protected:
     void SetUp() override {
-        home = fs::current_path();
-        dir = fs::temp_directory_path() /
-              ("vxhostile-" + std::to_string(getpid()) + "-" + hostileModeName(GetParam()));
-        fs::remove_all(dir);
-        fs::create_directories(dir);
-        fs::current_path(dir);
-        setenv("ORVELAN_REGISTRY", (dir / "registry.reg").c_str(), 1);
+        ASSERT_TRUE(dir.ok());
+        fs::current_path(dir.path());
+        setenv("ORVELAN_REGISTRY", dir.file("registry.reg").c_str(), 1);
         vxResetParams();
     }
     void TearDown() override {
         fs::current_path(home);
         unsetenv("ORVELAN_REGISTRY");
-        fs::remove_all(dir);
     }
-    fs::path home, dir;
+    fs::path home = fs::current_path();
+    TempDir dir{"vxhostile"};
 };
 
 TEST_P(HostileTest, EveryOperationFailsCleanly) {

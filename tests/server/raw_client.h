@@ -4,9 +4,11 @@
 
 #include <arpa/inet.h>
 #include <cstring>
+#include <functional>
 #include <netinet/in.h>
 #include <rpc/rpc.h>
 #include <string>
+#include <unistd.h>
 
 #include "vx_xdr.h"
 
@@ -117,4 +119,13 @@ inline Reply remoteExec(const std::string& command) {
     Reply rep = callString(inst, vxRPC_EXEC, command);
     releaseInstance(inst);
     return rep;
+}
+
+// True once condition holds, polled every 20 ms for at most ms milliseconds.
+inline bool waitFor(const std::function<bool()>& condition, int ms) {
+    for (int waited = 0; waited < ms; waited += 20) {
+        if (condition()) return true;
+        usleep(20000);
+    }
+    return condition();
 }

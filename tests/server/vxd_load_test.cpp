@@ -32,14 +32,6 @@ TestServerOptions withArgs(std::vector<std::string> args) {
     return options;
 }
 
-bool waitFor(const std::function<bool()>& condition, int ms) {
-    for (int waited = 0; waited < ms; waited += 20) {
-        if (condition()) return true;
-        usleep(20000);
-    }
-    return condition();
-}
-
 int descriptorCount(pid_t pid) {
     std::error_code error;
     std::filesystem::directory_iterator fds("/proc/" + std::to_string(pid) + "/fd", error);

@@ -48,7 +48,7 @@ TEST(VxdIdle, IdleInstanceIsDropped) {
     options.idleSeconds = 1;
     TestServer server(options);
     ASSERT_TRUE(server.running()) << server.error();
-    server.writeFile("/data/big", std::string(400000, 'x'));
+    server.writeFile("/data/big", "x");
     unsigned long inst = askInstance();
     ASSERT_NE(inst, 0u);
     // An upload left open by a console that died.
@@ -57,12 +57,7 @@ TEST(VxdIdle, IdleInstanceIsDropped) {
         EXPECT_EQ(callReply(c, vxFILOPEN_NEW, "/data/new").r.code, 0);
         EXPECT_EQ(writeBlock(c, "partial").r.code, 0);
     }
-    bool dropped = false;
-    for (int i = 0; i < 300 && !dropped; i++) { // at most 30 s
-        dropped = testRegisteredPort(inst) == 0;
-        if (!dropped) usleep(100000);
-    }
-    EXPECT_TRUE(dropped);
+    EXPECT_TRUE(waitFor([&] { return testRegisteredPort(inst) == 0; }, 30000));
     EXPECT_FALSE(server.exists("/data/new"));
     // Only the data file is left: the dropped upload's temporary file went with it.
     std::vector<std::string> names;
@@ -166,11 +161,9 @@ TEST_F(VxdTest, ReleasedWorkerStartsItsNextInstanceAfresh) {
         std::sort(pids.begin(), pids.end());
         return pids;
     };
-    std::vector<int> before;
-    for (int i = 0; i < 40 && before.empty(); i++) { // the spares start after the first answer
-        usleep(50000);
-        before = workers();
-    }
+    std::vector<int> before; // the spares start after the first answer
+    usleep(50000);
+    waitFor([&] { return !(before = workers()).empty(); }, 2000);
     for (int i = 0; i < 20; i++) {
         unsigned long inst = askInstance();
         ASSERT_NE(inst, 0u);
@@ -333,20 +326,11 @@ TEST_F(VxdTest, CryptMatchesCrypt3) {
 // lo's transmitted and received byte counts from /proc/net/dev.
 std::pair<unsigned long long, unsigned long long> loopbackCounters() {
     std::ifstream in("/proc/net/dev");
-    std::string line;
-    unsigned long long v[9] = {};
-    while (std::getline(in, line)) {
-        size_t colon = line.find(':');
-        if (colon == std::string::npos) continue;
-        std::string name = line.substr(0, colon);
-        name.erase(0, name.find_first_not_of(' '));
-        if (name != "lo") continue;
-        std::istringstream s(line.substr(colon + 1));
-        for (unsigned long long& x : v)
-            s >> x;
-        break;
-    }
-    return {v[8], v[0]};
+    unsigned long long rx = 0, tx = 0;
+    for (std::string line; std::getline(in, line);)
+        if (sscanf(line.c_str(), " lo: %llu %*u %*u %*u %*u %*u %*u %*u %llu", &rx, &tx) == 2)
+            break;
+    return {tx, rx};
 }
 
 TEST(VxdNetdev, AliasesReportInterfacesUnderOtherNames) {
