@@ -2,7 +2,7 @@
 // transfer and at every step of a check-out, check-in, post-save and release sequence, and two
 // consoles racing for one file.
 #include <csignal>
-#include <dirent.h>
+#include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <string>
@@ -12,6 +12,7 @@
 
 #include "raw_client.h"
 #include "server_data.h"
+#include "temp_dir.h"
 #include "test_server.h"
 #include "vx_remote.h"
 
@@ -28,31 +29,12 @@ std::string pseudoRandom(size_t size, uint32_t seed) {
     return s;
 }
 
-bool writeLocal(const std::string& path, const std::string& content) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << content;
-    return static_cast<bool>(out);
-}
-
-std::string readLocal(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-// Names in a local directory that start with prefix or end with suffix.
-std::vector<std::string> entries(const std::string& dir, const std::string& prefix,
-                                 const std::string& suffix) {
+// The names in a local directory that contain part.
+std::vector<std::string> namesWith(const std::string& dir, const std::string& part) {
     std::vector<std::string> found;
-    DIR* d = opendir(dir.c_str());
-    if (!d) return found;
-    while (dirent* e = readdir(d)) {
-        std::string name = e->d_name;
-        bool p = !prefix.empty() && name.rfind(prefix, 0) == 0;
-        bool s = !suffix.empty() && name.size() >= suffix.size() &&
-                 name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0;
-        if (p || s) found.push_back(name);
-    }
-    closedir(d);
+    for (const auto& e : std::filesystem::directory_iterator(dir))
+        if (e.path().filename().string().find(part) != std::string::npos)
+            found.push_back(e.path().filename().string());
     return found;
 }
 
@@ -109,15 +91,11 @@ class VxdFaults : public ::testing::Test {
   protected:
     void SetUp() override {
         ASSERT_TRUE(server.running()) << server.error();
-        char tmpl[] = "/tmp/orvelan-faults-XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        local = tmpl;
-        ASSERT_EQ(chdir(local.c_str()), 0);
+        ASSERT_EQ(chdir(local.str().c_str()), 0);
     }
     void TearDown() override {
         unsetenv("VXD_FAULT");
         EXPECT_EQ(chdir("/"), 0);
-        std::system(("rm -rf '" + local + "'").c_str());
     }
     // Restarts the server with a fault armed (or none for "").
     void restartWith(const std::string& fault) {
@@ -133,7 +111,7 @@ class VxdFaults : public ::testing::Test {
         restartWith("");
     }
     TestServer server;
-    std::string local;
+    TempDir local{"orvelan-faults"};
     Tally tally;
 };
 
@@ -161,7 +139,7 @@ TEST_F(VxdFaults, KilledAtEveryBlockOfA3MBTransfer) {
         tally.compared++;
         EXPECT_EQ(server.readFile("/data/big"), oldContent); // never renamed in: the old file
         tally.partial += server.readFile("/data/big") != oldContent;
-        EXPECT_TRUE(entries(dir, "", "._vx_lck_").empty());
+        EXPECT_TRUE(namesWith(dir, "._vx_lck_").empty());
     }
     // Killed after the rename: the new content, whole.
     restartWith("close:2");
@@ -172,13 +150,14 @@ TEST_F(VxdFaults, KilledAtEveryBlockOfA3MBTransfer) {
     EXPECT_EQ(server.readFile("/data/big"), newContent);
     // The console's own transfers work as before, and the temporary files of the killed
     // uploads went with the uploads after them.
-    ASSERT_TRUE(writeLocal(local + "/new", newContent));
-    EXPECT_EQ(vxPutRemoteFile(TestServer::host(), (local + "/new").c_str(), "/data/big"), 0);
-    EXPECT_EQ(vxGetRemoteFile(TestServer::host(), "/data/big", (local + "/got").c_str()), 0);
+    EXPECT_EQ(
+        vxPutRemoteFile(TestServer::host(), local.write("new", newContent).c_str(), "/data/big"),
+        0);
+    EXPECT_EQ(vxGetRemoteFile(TestServer::host(), "/data/big", local.file("got").c_str()), 0);
     tally.compared += 2;
     EXPECT_EQ(server.readFile("/data/big"), newContent);
-    EXPECT_EQ(readLocal(local + "/got"), newContent);
-    EXPECT_EQ(entries(dir, ".vxtmp.", ""), std::vector<std::string>());
+    EXPECT_EQ(readFileBytes(local.file("got")), newContent);
+    EXPECT_EQ(namesWith(dir, ".vxtmp."), std::vector<std::string>());
     RecordProperty("faults", tally.faults);
     RecordProperty("files_compared", tally.compared);
     printf("transfer faults injected: %d, files compared: %d, partial: %d\n", tally.faults,
@@ -192,11 +171,11 @@ TEST_F(VxdFaults, KilledAtEveryStepOfASaveSequence) {
     ASSERT_TRUE(server.writeFile("/l/apache/etc/groups", "staff a\r\n"));
     const std::string dir = server.local("/l/apache/etc");
     const char* host = TestServer::host();
-    const std::string copy = local + "/vx_users.txt";
+    const std::string copy = local.file("vx_users.txt");
     // The console's save of the user list, step by step; false at the first step that failed.
     auto save = [&](const std::string& content) {
         if (serverData.CheckoutFile(host, users.c_str(), copy.c_str()) != 1) return false;
-        if (!writeLocal(copy, content)) return false;
+        if (!(std::ofstream(copy, std::ios::binary | std::ios::trunc) << content)) return false;
         if (serverData.CheckinFile(host, users.c_str(), copy.c_str()) != 1) return false;
         if (vxRemoteExec(host, "kaka") != 0) return false;
         return serverData.ReleaseFile(host, users.c_str(), copy.c_str()) == 1;
@@ -245,7 +224,7 @@ TEST_F(VxdFaults, KilledAtEveryStepOfASaveSequence) {
         EXPECT_TRUE(save(newList + "szabo:staff:wjDDD:p:e:::\r\n"));
         EXPECT_EQ(server.readFile(users), newList + "szabo:staff:wjDDD:p:e:::\r\n");
         tally.compared++;
-        EXPECT_TRUE(entries(dir, ".vxtmp.", "").empty());
+        EXPECT_TRUE(namesWith(dir, ".vxtmp.").empty());
         EXPECT_FALSE(server.exists(lockPath));
     }
     RecordProperty("faults", tally.faults);
@@ -286,13 +265,11 @@ TEST(VxdRace, TwoConsolesCheckOutOneFile) {
     ASSERT_TRUE(server.running()) << server.error();
     ASSERT_TRUE(server.writeFile("/data/race", "race\n"));
     const int rounds = 100;
-    char tmpl[] = "/tmp/orvelan-race-XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    const std::string base = tmpl;
+    TempDir base("orvelan-race");
     int commands[2][2], results[2][2];
     pid_t pids[2];
     for (int c = 0; c < 2; c++) {
-        std::string dir = base + "/console" + std::to_string(c);
+        std::string dir = base.file("console" + std::to_string(c));
         ASSERT_EQ(mkdir(dir.c_str(), 0700), 0);
         ASSERT_EQ(pipe(commands[c]), 0);
         ASSERT_EQ(pipe(results[c]), 0);
@@ -354,7 +331,6 @@ TEST(VxdRace, TwoConsolesCheckOutOneFile) {
     printf("races: %d rounds, wins %d and %d, double winners %d, rounds without a winner %d, "
            "lines %d (lost updates %d)\n",
            rounds, wins[0], wins[1], doubleWinners, noWinner, lines, rounds - lines);
-    std::system(("rm -rf '" + base + "'").c_str());
 }
 
 } // namespace
