@@ -10,6 +10,7 @@
 #include <QBarSet>
 #include <QCategoryAxis>
 #include <QChart>
+#include <QFontMetrics>
 #include <QGraphicsSimpleTextItem>
 #include <QLineSeries>
 #include <QPainter>
@@ -18,7 +19,7 @@
 #include <QValueAxis>
 
 namespace {
-constexpr int kUprightLabelsAbove = 12; // more points than this: labels turned upright
+constexpr int kUprightLabelsAbove = 12; // more points than this: labels turned upright anyway
 const QColor kBarColor(70, 110, 200);
 constexpr qsizetype kStepsMax = 2000; // steps of the outline drawn for many points
 
@@ -146,7 +147,16 @@ void CChartfx::setBars() {
     m_set->append(m_values);
     m_labelAxis->clear();
     m_labelAxis->append(categories);
-    m_labelAxis->setLabelsAngle(m_values.size() > kUprightLabelsAbove ? -90 : 0);
+    // Upright when there are many, or when the widest label is wider than a bar's room (a
+    // month's "2024 03.01 00:00" under each of twelve bars): side by side they would overlap.
+    const QFontMetrics metrics(m_labelAxis->labelsFont());
+    int widest = 0;
+    for (const QString& label : std::as_const(categories))
+        widest = std::max(widest, metrics.horizontalAdvance(label));
+    double plot = chart()->plotArea().width();
+    if (plot <= 0) plot = std::max(100, width() - 120); // not laid out yet
+    const bool upright = n > kUprightLabelsAbove || (n > 0 && widest + 6 > plot / double(n));
+    m_labelAxis->setLabelsAngle(upright ? -90 : 0);
     m_labelAxis->setVisible(true);
     m_series->setVisible(true);
 }

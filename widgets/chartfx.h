@@ -39,10 +39,10 @@ class CChartfx : public QChartView {
     QString GetPeriodLine() const;
     QString GetTotalLine() const;
     // Replaces the series: point i has values[i] and labels[i] (a missing label is blank). With
-    // more than 12 points the labels are turned upright to fit, and with more than
-    // kStepLabelsMax every Nth label is shown (at most kStepLabelsMax of them). Up to kBarsUpTo
-    // points are drawn as one bar per point; more are drawn as one filled step outline on
-    // stepAxis().
+    // more than 12 points, or labels wider than a bar's room, the labels are turned upright to
+    // fit, and with more than kStepLabelsMax points every Nth label is shown (at most
+    // kStepLabelsMax of them). Up to kBarsUpTo points are drawn as one bar per point; more are
+    // drawn as one filled step outline on stepAxis().
     void SetPoints(const QList<double>& values, const QStringList& labels);
     QList<double> GetValues() const;
     QStringList GetLabels() const;

@@ -188,6 +188,13 @@ TEST(CChartfx, RangeAndLabelsTurnedForMoreThanTwelvePoints) {
     EXPECT_DOUBLE_EQ(set->at(1), 760);
     EXPECT_EQ(chart.labelAxis()->categories().size(), 3); // repeated labels stay apart
     EXPECT_EQ(chart.labelAxis()->labelsAngle(), 0);
+    // Twelve months: few bars, but labels too wide to stand side by side.
+    QList<double> months(12, 5.0);
+    QStringList monthLabels;
+    for (int m = 1; m <= 12; ++m)
+        monthLabels << QStringLiteral("2026 %1.01 00:00").arg(m, 2, 10, QLatin1Char('0'));
+    chart.SetPoints(months, monthLabels);
+    EXPECT_EQ(chart.labelAxis()->labelsAngle(), -90);
 
     QList<double> many;
     QStringList labels;
