@@ -43,29 +43,6 @@ TEST_F(VxdTest, InstanceIsRegisteredUntilReleased) {
     EXPECT_FALSE(gone.ok());
 }
 
-TEST(VxdIdle, IdleInstanceIsDropped) {
-    TestServerOptions options;
-    options.idleSeconds = 1;
-    TestServer server(options);
-    ASSERT_TRUE(server.running()) << server.error();
-    server.writeFile("/data/big", "x");
-    unsigned long inst = askInstance();
-    ASSERT_NE(inst, 0u);
-    // An upload left open by a console that died.
-    {
-        RawClient c(inst);
-        EXPECT_EQ(callReply(c, vxFILOPEN_NEW, "/data/new").r.code, 0);
-        EXPECT_EQ(writeBlock(c, "partial").r.code, 0);
-    }
-    EXPECT_TRUE(waitFor([&] { return testRegisteredPort(inst) == 0; }, 30000));
-    EXPECT_FALSE(server.exists("/data/new"));
-    // Only the data file is left: the dropped upload's temporary file went with it.
-    std::vector<std::string> names;
-    for (const auto& e : std::filesystem::directory_iterator(server.local("/data")))
-        names.push_back(e.path().filename().string());
-    EXPECT_EQ(names, std::vector<std::string>{"big"});
-}
-
 TEST_F(VxdTest, OnlyCommandsNamingRootPathsGetTheRootView) {
     // Commands naming /l or /tmp, and plain calls of a server program, see the root at
     // /.vxd-root (vxsh) with the root's /l and /tmp in place; others run in the plain shell,
@@ -221,23 +198,33 @@ TEST_F(VxdTest, PathsStayUnderTheRoot) {
     releaseInstance(inst);
 }
 
-TEST_F(VxdTest, UploadReplacesOnlyWhenClosed) {
+TEST(VxdUploads, AnUploadReplacesTheFileOnlyWhenClosed) {
+    TestServerOptions options;
+    options.idleSeconds = 1;
+    TestServer server(options);
+    ASSERT_TRUE(server.running()) << server.error();
     server.writeFile("/l/users", "old\n");
-    unsigned long inst = askInstance();
-    ASSERT_NE(inst, 0u);
-    {
+    // One upload ended by a release before its close, one left open by a console that died.
+    unsigned long released = askInstance(), dropped = askInstance();
+    ASSERT_NE(released, 0u);
+    ASSERT_NE(dropped, 0u);
+    for (unsigned long inst : {released, dropped}) {
         RawClient c(inst);
         EXPECT_EQ(callReply(c, vxFILOPEN_NEW, "/l/users").r.code, 0);
         EXPECT_EQ(writeBlock(c, "new\n").r.code, 0);
         EXPECT_EQ(server.readFile("/l/users"), "old\n");
     }
-    EXPECT_EQ(releaseInstance(inst), RPC_SUCCESS);
+    EXPECT_EQ(releaseInstance(released), RPC_SUCCESS);
+    EXPECT_TRUE(waitFor([&] { return testRegisteredPort(dropped) == 0; }, 30000)); // idle drop
+    // The old file, and the temporary files of both uploads went with them.
     EXPECT_EQ(server.readFile("/l/users"), "old\n");
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(server.local("/l")),
-                            std::filesystem::directory_iterator()),
-              1);
+    std::vector<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(server.local("/l")))
+        names.push_back(e.path().filename().string());
+    EXPECT_EQ(names, std::vector<std::string>{"users"});
+
     // Uploading into a missing directory is refused at the open.
-    inst = askInstance();
+    unsigned long inst = askInstance();
     RawClient c(inst);
     Reply r = callReply(c, vxFILOPEN_NEW, "/nodir/x");
     EXPECT_EQ(r.r.code, 2);

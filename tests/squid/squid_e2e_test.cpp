@@ -24,7 +24,6 @@
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
-#include <vector>
 
 #include "temp_dir.h"
 #include "test_server.h"
