@@ -46,8 +46,16 @@ void sendReply(const Call& c, vx_reply reply) {
     vxdSendReply(*c.rq, vxdXdr(xdr_vxreply), &reply);
 }
 
+// A block as xdr_vxblock encodes it, without its data: length, status and the data's count.
+bool_t xdrBlockHead(XDR* x, vx_block* block) {
+    u_int count = static_cast<u_int>(block->length);
+    return xdr_int32_t(x, &block->length) && xdr_int32_t(x, &block->status) && xdr_u_int(x, &count);
+}
+
 void sendBlock(const Call& c, vx_block block) {
-    vxdSendReply(*c.rq, vxdXdr(xdr_vxblock), &block);
+    if (block.length < 0 || block.length > VX_BLOCK_MAX) block.length = 0;
+    vxdSendReplyWithData(*c.rq, vxdXdr(xdrBlockHead), &block, block.data,
+                         static_cast<size_t>(block.length));
 }
 
 void runAsk(const Call& c) {
@@ -71,7 +79,11 @@ void runWrite(const Call& c) {
     char text[32];
     snprintf(text, sizeof text, "%d bytes", c.block->length);
     logRequest(c, text);
-    sendReply(c, vxdWriteBlock(c.in, c.block));
+    vx_reply r = vxdAcceptBlock(c.in, c.block);
+    const bool accepted = r.code == 0;
+    sendReply(c, r);
+    // The block lies in the call record, which stays as it is until this call returns.
+    if (accepted) vxdStoreBlock(c.in, c.block);
 }
 
 void runCrypt(const Call& c) {
@@ -83,7 +95,9 @@ void runCrypt(const Call& c) {
 
 void runRead(const Call& c) {
     logRequest(c, c.arg);
-    sendBlock(c, vxdReadBlock(c.in, c.arg));
+    vx_block block = vxdReadBlock(c.in, c.arg);
+    sendBlock(c, block);
+    vxdReadAhead(c.in, block);
 }
 
 void runExec(const Call& c) {

@@ -399,7 +399,7 @@ int vxdCloseFile(VxdInstance* in, bool commit) {
     if (in->fd >= 0) {
         if (in->writing) {
             if (in->failed || !commit) {
-                err = in->failed ? EIO : 0;
+                err = in->failed ? (in->error ? in->error : EIO) : 0;
                 close(in->fd);
                 unlinkat(in->dirFd, in->tmpName, 0);
             } else {
@@ -419,6 +419,8 @@ int vxdCloseFile(VxdInstance* in, bool commit) {
     in->dirFd = -1;
     in->writing = false;
     in->failed = false;
+    in->error = 0;
+    in->ahead = VxdInstance::kNothingAhead;
     in->written = 0;
     in->path[0] = '\0';
     return err;

@@ -29,14 +29,17 @@
 
 struct VxdInstance {
     unsigned long program = 0;
-    time_t lastUse = 0;    // CLOCK_MONOTONIC seconds
-    long calls = 0;        // calls served
-    int fd = -1;           // the open file (procedures 6 and 7)
-    bool writing = false;  // fd is a temporary file that procedure 8 renames into place
-    bool failed = false;   // a write failed: the close discards the temporary file
-    long long written = 0; // bytes written to fd
-    int dirFd = -1;        // directory of the file being written
-    char tmpName[64] = {}; // the temporary file's name in dirFd
+    time_t lastUse = 0;   // CLOCK_MONOTONIC seconds
+    long calls = 0;       // calls served
+    int fd = -1;          // the open file (procedures 6 and 7)
+    bool writing = false; // fd is a temporary file that procedure 8 renames into place
+    bool failed = false;  // a write failed: the close discards the temporary file
+    int error = 0;        // why (an errno value)
+    static constexpr int kNothingAhead = -1000000;
+    int ahead = kNothingAhead; // the next block read ahead: its length, or -errno
+    long long written = 0;     // bytes written to fd
+    int dirFd = -1;            // directory of the file being written
+    char tmpName[64] = {};     // the temporary file's name in dirFd
     char name[NAME_MAX + 1] = {};
     char path[VX_STRING_MAX + 1] = {}; // the path as the client named it
 };

@@ -63,8 +63,17 @@ vx_reply vxdPing(const char* target);
 vx_reply vxdOpenRead(VxdInstance* in, const char* path);
 vx_reply vxdOpenNew(VxdInstance* in, const char* path);
 vx_reply vxdCloseInstanceFile(VxdInstance* in, const char* path);
-vx_reply vxdWriteBlock(VxdInstance* in, const vx_block* block);
+// Procedure 10 in two steps. The answer comes from vxdAcceptBlock: the block is refused when no
+// file is being written, when it would pass the upload limit, or when an earlier block's write
+// failed. vxdStoreBlock writes an accepted block after the answer, so the client sends the next
+// block while this one goes to the file; a failed write is answered at the next block and at
+// the close, which then discards the temporary file and keeps the old one.
+vx_reply vxdAcceptBlock(VxdInstance* in, const vx_block* block);
+void vxdStoreBlock(VxdInstance* in, const vx_block* block);
 vx_block vxdReadBlock(VxdInstance* in, const char* path);
+// After the answer carrying sent: reads the file's next block ahead, so that the next call of
+// procedure 11 finds it read while the client was taking this one.
+void vxdReadAhead(VxdInstance* in, const vx_block& sent);
 
 // The procedure's name in the log ("EXEC", ...; "?" for an unknown number).
 const char* vxdProcedureName(unsigned long number);

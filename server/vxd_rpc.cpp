@@ -8,6 +8,7 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <unistd.h>
 #include <vector>
 
@@ -73,6 +74,40 @@ bool sendAll(int fd, const char* data, size_t size) {
         if (n > 0) {
             data += n;
             size -= static_cast<size_t>(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && errno != EAGAIN) return false;
+        if (g_limits->writeTimeoutMs <= 0) return false;
+        pollfd p{fd, POLLOUT, 0};
+        int r = poll(&p, 1, g_limits->writeTimeoutMs);
+        if (r == 0) return false;
+        if (r < 0 && errno != EINTR) return false;
+    }
+    return true;
+}
+
+// sendAll for the parts of one record, without copying them together first.
+bool sendAllParts(int fd, iovec* parts, int count) {
+    while (count > 0) {
+        if (parts->iov_len == 0) {
+            parts++, count--;
+            continue;
+        }
+        msghdr msg{};
+        msg.msg_iov = parts;
+        msg.msg_iovlen = static_cast<size_t>(count);
+        ssize_t n = sendmsg(fd, &msg, MSG_NOSIGNAL);
+        if (n > 0) {
+            size_t left = static_cast<size_t>(n);
+            while (count > 0 && left >= parts->iov_len) {
+                left -= parts->iov_len;
+                parts++, count--;
+            }
+            if (count > 0) {
+                parts->iov_base = static_cast<char*>(parts->iov_base) + left;
+                parts->iov_len -= left;
+            }
             continue;
         }
         if (n < 0 && errno == EINTR) continue;
@@ -289,6 +324,37 @@ void logDrops() {
 
 bool vxdGetArgs(VxdRequest& request, xdrproc_t filter, void* args) {
     return filter(request.args, args) != 0;
+}
+
+bool vxdSendReplyWithData(VxdRequest& request, xdrproc_t head, const void* result, const char* data,
+                          size_t length) {
+    rpc_msg m = acceptedReply(request, SUCCESS);
+    m.acpted_rply.ar_results.where = static_cast<caddr_t>(const_cast<void*>(result));
+    m.acpted_rply.ar_results.proc = head;
+    XDR x;
+    xdrmem_create(&x, g_reply + 4, kReplyMax - 4, XDR_ENCODE);
+    bool ok = xdr_replymsg(&x, &m) && length <= kReplyMax;
+    size_t headLength = xdr_getpos(&x);
+    xdr_destroy(&x);
+    request.replied = true;
+    if (!ok) {
+        vxdLog("%s: cannot encode a reply", request.client);
+        g_dropCurrent = true;
+        return false;
+    }
+    static const char zeros[4] = {};
+    const size_t pad = (4 - length % 4) % 4;
+    uint32_t mark = htonl(0x80000000u | static_cast<uint32_t>(headLength + length + pad));
+    memcpy(g_reply, &mark, 4);
+    iovec parts[3] = {{g_reply, headLength + 4},
+                      {const_cast<char*>(data), length},
+                      {const_cast<char*>(zeros), pad}};
+    if (!sendAllParts(request.fd, parts, 3)) {
+        vxdLog("%s: cannot send a reply", request.client);
+        g_dropCurrent = true;
+        return false;
+    }
+    return true;
 }
 
 bool vxdSendReply(VxdRequest& request, xdrproc_t filter, const void* result) {

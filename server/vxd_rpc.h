@@ -35,6 +35,11 @@ using VxdHandler = void (*)(VxdRequest& request);
 bool vxdGetArgs(VxdRequest& request, xdrproc_t filter, void* args);
 // Sends the accepted reply with its result (filter xdr_void and nullptr for none).
 bool vxdSendReply(VxdRequest& request, xdrproc_t filter, const void* result);
+// Sends the accepted reply whose result is head's encoding followed by length bytes of data and
+// their padding to four bytes (XDR opaque data whose count head ends with), sent from where
+// the data lies rather than copied into the reply first.
+bool vxdSendReplyWithData(VxdRequest& request, xdrproc_t head, const void* result, const char* data,
+                          size_t length);
 // Sends an accepted reply without result: PROG_UNAVAIL, PROC_UNAVAIL, GARBAGE_ARGS, SYSTEM_ERR.
 void vxdSendAcceptError(VxdRequest& request, accept_stat status);
 // Version mismatch (only version 1 is served).

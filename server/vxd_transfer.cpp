@@ -12,7 +12,22 @@
 
 namespace {
 
-char g_readData[VX_BLOCK_MAX];
+// Two block buffers: one goes out in the answer while the other takes the next block ahead.
+char g_readData[2][VX_BLOCK_MAX];
+int g_lastSlot = 0;
+
+// Reads up to one block into buf: the byte count, or -errno.
+int readBlockInto(int fd, char* buf) {
+    size_t got = 0;
+    while (got < VX_BLOCK_MAX) {
+        ssize_t n = read(fd, buf + got, VX_BLOCK_MAX - got);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return -errno;
+        if (n == 0) break;
+        got += static_cast<size_t>(n);
+    }
+    return static_cast<int>(got);
+}
 
 } // namespace
 
@@ -60,47 +75,58 @@ vx_reply vxdCloseInstanceFile(VxdInstance* in, const char* path) {
     return err ? vxdErrorReply(err, path) : vxdEmptyReply();
 }
 
-vx_reply vxdWriteBlock(VxdInstance* in, const vx_block* block) {
+vx_reply vxdAcceptBlock(VxdInstance* in, const vx_block* block) {
     if (in->fd < 0 || !in->writing) return vxdErrorReply(EBADF, "write");
-    if (in->failed) return vxdErrorReply(EIO, in->path);
+    if (in->failed) return vxdErrorReply(in->error ? in->error : EIO, in->path);
     long long limit = vxdInstanceLimits().maxUpload;
     if (in->written + block->length > limit) {
         vxdLog("upload limit (%lld bytes) reached: %s", limit, in->path);
         in->failed = true;
+        in->error = EFBIG;
         return vxdErrorReply(EFBIG, in->path);
     }
-    int err = vxdWriteAll(in->fd, block->data, static_cast<size_t>(block->length));
-    if (err) {
-        in->failed = true;
-        return vxdErrorReply(err, in->path);
-    }
-    in->written += block->length;
-    vxdFaultPoint("write"); // the block is in the temporary file, not yet answered
     vx_reply r = vxdEmptyReply();
     r.value = block->length;
     return r;
 }
 
+void vxdStoreBlock(VxdInstance* in, const vx_block* block) {
+    int err = vxdWriteAll(in->fd, block->data, static_cast<size_t>(block->length));
+    if (err) {
+        in->failed = true;
+        in->error = err;
+        return;
+    }
+    in->written += block->length;
+    vxdFaultPoint("write"); // the block is in the temporary file and answered
+}
+
 vx_block vxdReadBlock(VxdInstance* in, const char* path) {
     vx_block b{};
-    b.data = g_readData;
+    b.data = g_readData[g_lastSlot];
     if (in->fd < 0 || in->writing || strcmp(in->path, path) != 0) {
         b.status = EBADF;
         return b;
     }
-    size_t got = 0;
-    while (got < VX_BLOCK_MAX) {
-        ssize_t n = read(in->fd, g_readData + got, VX_BLOCK_MAX - got);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) {
-            b.status = errno;
-            got = 0;
-            break;
-        }
-        if (n == 0) break;
-        got += static_cast<size_t>(n);
+    int got;
+    if (in->ahead != VxdInstance::kNothingAhead) {
+        g_lastSlot = 1 - g_lastSlot;
+        got = in->ahead;
+        in->ahead = VxdInstance::kNothingAhead;
+    } else {
+        got = readBlockInto(in->fd, g_readData[g_lastSlot]);
     }
-    b.length = static_cast<int32_t>(got);
+    b.data = g_readData[g_lastSlot];
+    b.status = got < 0 ? -got : 0;
+    b.length = got < 0 ? 0 : got;
     vxdFaultPoint("read"); // the block is read, not yet sent
     return b;
+}
+
+void vxdReadAhead(VxdInstance* in, const vx_block& sent) {
+    // Only after a whole block: a shorter one or an error ends the file.
+    if (in->fd < 0 || in->writing || in->ahead != VxdInstance::kNothingAhead || sent.status != 0 ||
+        sent.length != VX_BLOCK_MAX)
+        return;
+    in->ahead = readBlockInto(in->fd, g_readData[1 - g_lastSlot]);
 }
