@@ -1,13 +1,17 @@
 // End-to-end tests of the reference server: vxd over a real rpcbind, the lock programs, the tail.
 #include <algorithm>
+#include <cerrno>
 #include <crypt.h>
+#include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <regex>
+#include <sched.h>
 #include <spawn.h>
 #include <sstream>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -227,6 +231,39 @@ TEST(VxdUploads, AnUploadReplacesTheFileOnlyWhenClosed) {
     EXPECT_EQ(callReply(c, vxRPC_FILOPEN_RDONLY, "/l/users").r.code, 0);
     EXPECT_EQ(callBlock(c, vxRPC_READ, "/l/other").b.status, EBADF);
     releaseInstance(inst);
+}
+
+TEST(VxdUploads, AFailedWriteFailsTheUploadAndKeepsTheOldFile) {
+    // A full disk, in a mount namespace of this test's own that the server it starts shares.
+    if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr))
+        GTEST_SKIP() << "no mount namespace here: " << strerror(errno);
+    TestServer server;
+    ASSERT_TRUE(server.running()) << server.error();
+    const std::string full = server.local("/full");
+    std::filesystem::create_directories(full);
+    ASSERT_EQ(mount("tmpfs", full.c_str(), "tmpfs", 0, "size=400k"), 0) << strerror(errno);
+    server.writeFile("/full/list", "old\n");
+
+    // Blocks are answered before they are written: the block that did not fit is refused at
+    // the next block, and the close refuses the file, keeping the old one and no leftovers.
+    unsigned long inst = askInstance();
+    ASSERT_NE(inst, 0u);
+    RawClient c(inst);
+    ASSERT_EQ(callReply(c, vxFILOPEN_NEW, "/full/list").r.code, 0);
+    const std::string block(VX_BLOCK_MAX, 'x');
+    EXPECT_EQ(writeBlock(c, block).r.code, 0);
+    EXPECT_EQ(writeBlock(c, block).r.code, 0); // does not fit, answered first
+    EXPECT_EQ(writeBlock(c, block).r.code, ENOSPC);
+    Reply closed = callReply(c, vxRPC_FILCLOS, "/full/list");
+    EXPECT_EQ(closed.r.code, ENOSPC);
+    EXPECT_EQ(server.readFile("/full/list"), "old\n");
+    std::vector<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(full))
+        names.push_back(e.path().filename().string());
+    EXPECT_EQ(names, std::vector<std::string>{"list"});
+    releaseInstance(inst);
+    server.stop();
+    umount(full.c_str());
 }
 
 // The console's use of the lock programs (check-out, concurrent use, check-in, restore after a
