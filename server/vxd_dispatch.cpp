@@ -53,7 +53,7 @@ bool_t xdrBlockHead(XDR* x, vx_block* block) {
 }
 
 void sendBlock(const Call& c, vx_block block) {
-    if (block.length < 0 || block.length > VX_BLOCK_MAX) block.length = 0;
+    if (block.length < 0 || static_cast<unsigned>(block.length) > VX_BLOCK_MAX) block.length = 0;
     vxdSendReplyWithData(*c.rq, vxdXdr(xdrBlockHead), &block, block.data,
                          static_cast<size_t>(block.length));
 }
