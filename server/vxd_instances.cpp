@@ -26,8 +26,9 @@ struct Worker {
     pid_t pid;
     unsigned long program;
     State state;
-    time_t started; // when it last became a spare
-    int channel;    // the service's end of the worker's report channel
+    time_t started;     // when it last became a spare
+    unsigned long turn; // the order in which spares became spares
+    int channel;        // the service's end of the worker's report channel
 };
 
 // What a worker reports to the service process over its channel.
@@ -51,6 +52,7 @@ VxdTransportLimits g_transport;
 VxdHandler g_handler = nullptr;
 void (*g_between)() = nullptr;
 bool g_refusedLogged = false;
+unsigned long g_turns = 0; // spares made so far
 
 // A worker.
 VxdInstance g_self;
@@ -208,7 +210,7 @@ bool startWorker() {
     }
     close(fd);
     close(channel[1]);
-    g_workers.push_back({pid, program, State::Spare, vxdMonotonicSeconds(), channel[0]});
+    g_workers.push_back({pid, program, State::Spare, vxdMonotonicSeconds(), ++g_turns, channel[0]});
     return true;
 }
 
@@ -225,6 +227,7 @@ void readReports() {
                 w.program = r.program;
                 w.state = State::Spare;
                 w.started = vxdMonotonicSeconds();
+                w.turn = ++g_turns;
             }
         }
     }
@@ -319,7 +322,7 @@ unsigned long vxdHandOutInstance() {
     // preparing for its next instance.
     Worker* pick = nullptr;
     for (Worker& w : g_workers)
-        if (w.state == State::Spare && fresh(w) && (!pick || w.started < pick->started)) pick = &w;
+        if (w.state == State::Spare && fresh(w) && (!pick || w.turn < pick->turn)) pick = &w;
     if (pick) {
         pick->state = State::Busy;
         return pick->program;
