@@ -9,6 +9,7 @@
 #include <initializer_list>
 #include <poll.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -103,6 +104,7 @@ char** commandEnvironment() {
 // does not fit one line and gets a shell started for it.
 struct ReadyShell {
     pid_t pid = -1;
+    int priority = 0;   // the worker's nice value, the command's
     int commandFd = -1; // write end of the shell's descriptor 3
 };
 
@@ -168,6 +170,12 @@ pid_t runInReadyShell(const char* command) {
     if (len + 1 >= sizeof line) return -1;
     memcpy(line, command, len);
     line[len++] = '\n';
+    if (setpriority(PRIO_PROCESS, static_cast<id_t>(g_ready.pid), g_ready.priority) != 0) {
+        // Not allowed to give it back: a shell started for the command instead.
+        kill(-g_ready.pid, SIGKILL);
+        dropReadyShell();
+        return -1;
+    }
     // At most PIPE_BUF bytes: written whole or not at all.
     bool sent = write(g_ready.commandFd, line, len) == static_cast<ssize_t>(len);
     if (!sent) {
@@ -196,6 +204,12 @@ void vxdPrepareShell() {
         return;
     }
     close(fds[0]);
+    // While it waits, the shell loads at the lowest priority, so that starting it takes no time
+    // from the calls being served meanwhile; it gets the worker's own back before its command
+    // (raising it again needs root's CAP_SYS_NICE, so only root lowers it).
+    errno = 0;
+    g_ready.priority = getpriority(PRIO_PROCESS, 0);
+    if (errno == 0 && geteuid() == 0) setpriority(PRIO_PROCESS, static_cast<id_t>(pid), 19);
     g_ready.pid = pid;
     g_ready.commandFd = fds[1];
 }

@@ -83,7 +83,7 @@ std::pair<int, std::string> localShell(const std::string& command, const std::st
 TEST_F(VxdTest, CommandLinesRunAsUnderShDashC) {
     // Each worker keeps a shell started ahead of its next command; what a command sees must not
     // tell it from a shell started for it: arguments, variables, descriptors, standard input,
-    // quoting, syntax errors, signals, and lines that hold a newline.
+    // quoting, syntax errors, signals, priority, and lines that hold a newline.
     const std::string cases[] = {
         "echo \"$0|$#|${vxd_command-none}|${IFS+set}|$-\" > o",
         "read x; echo \"read $? [$x]\" > o",
@@ -94,6 +94,7 @@ TEST_F(VxdTest, CommandLinesRunAsUnderShDashC) {
         "echo start > o; if true; then",
         "echo one > o\necho two >> o",
         "echo bye > o; kill -TERM $$",
+        "nice > o",
         "",
     };
     char dir[] = "/tmp/orvelan-shell-XXXXXX";
