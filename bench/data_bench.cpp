@@ -12,6 +12,7 @@
 
 #include "def.h"
 #include "server_data.h"
+#include "series.h"
 #include "test_server.h"
 #include "vx_remote.h"
 
@@ -23,16 +24,6 @@ double msSince(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
         .count();
 }
-
-struct Series {
-    const char* name;
-    std::vector<double> ms;
-    void print() {
-        std::sort(ms.begin(), ms.end());
-        printf("%-28s median %8.1f ms   slowest %8.1f ms   (%zu rounds)\n", name, ms[ms.size() / 2],
-               ms.back(), ms.size());
-    }
-};
 
 // Times one data-layer call; exits when it fails, since the figures would mean nothing.
 template <typename F> void timed(Series& s, F call, int expected) {

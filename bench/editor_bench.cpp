@@ -14,18 +14,9 @@
 #include "editors/users_page.h"
 #include "page_table.h"
 #include "server_data.h"
+#include "series.h"
 
 namespace {
-
-struct Series {
-    const char* name;
-    std::vector<double> ms;
-    void print() {
-        std::sort(ms.begin(), ms.end());
-        printf("%-28s median %8.1f ms   slowest %8.1f ms   (%zu rounds)\n", name, ms[ms.size() / 2],
-               ms.back(), ms.size());
-    }
-};
 
 template <typename F> void timed(Series& s, F fillAndPaint) {
     auto start = std::chrono::steady_clock::now();

@@ -68,26 +68,8 @@ void removeConnection(size_t index) {
     g_connections.erase(g_connections.begin() + static_cast<long>(index));
 }
 
-bool sendAll(int fd, const char* data, size_t size) {
-    while (size > 0) {
-        ssize_t n = send(fd, data, size, MSG_NOSIGNAL);
-        if (n > 0) {
-            data += n;
-            size -= static_cast<size_t>(n);
-            continue;
-        }
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0 && errno != EAGAIN) return false;
-        if (g_limits->writeTimeoutMs <= 0) return false;
-        pollfd p{fd, POLLOUT, 0};
-        int r = poll(&p, 1, g_limits->writeTimeoutMs);
-        if (r == 0) return false;
-        if (r < 0 && errno != EINTR) return false;
-    }
-    return true;
-}
-
-// sendAll for the parts of one record, without copying them together first.
+// Sends the parts of one record (without copying them together first); while the socket is
+// full it waits up to the write time limit, and with none it gives up at once.
 bool sendAllParts(int fd, iovec* parts, int count) {
     while (count > 0) {
         if (parts->iov_len == 0) {
@@ -119,6 +101,11 @@ bool sendAllParts(int fd, iovec* parts, int count) {
         if (r < 0 && errno != EINTR) return false;
     }
     return true;
+}
+
+bool sendAll(int fd, const char* data, size_t size) {
+    iovec whole{const_cast<char*>(data), size};
+    return sendAllParts(fd, &whole, 1);
 }
 
 bool sendMessage(VxdRequest& rq, rpc_msg* msg) {

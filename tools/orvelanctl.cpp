@@ -438,6 +438,16 @@ int cmdGroupEdit(const std::string& op, int argc, char** argv) {
     return commit(session);
 }
 
+// Loads the group list and finds group in it (*index); EXIT_OK, or the exit status of why not.
+int loadGroupNamed(const char* group, int* index) {
+    int rc = serverData.LoadGroups(false);
+    if (rc < 0) return report(rc);
+    *index = serverData.FindGroup(group);
+    if (*index >= 0) return EXIT_OK;
+    fprintf(stderr, "orvelanctl: no group named %s on the server\n", group);
+    return EXIT_USAGE;
+}
+
 int cmdUrlEdit(const std::string& op, int argc, char** argv) {
     if (argc < 2) return usage(("urls " + op + " needs GROUP URL...").c_str());
     const char* group = argv[0];
@@ -445,13 +455,9 @@ int cmdUrlEdit(const std::string& op, int argc, char** argv) {
     for (int i = 1; i < argc; ++i)
         if (const char* problem = sdUrlProblem(argv[i]))
             return refuse(session, std::string("orvelanctl: ") + argv[i] + ": " + problem);
-    int rc = serverData.LoadGroups(false);
-    if (rc < 0) return report(rc);
-    int index = serverData.FindGroup(group);
-    if (index < 0) {
-        fprintf(stderr, "orvelanctl: no group named %s on the server\n", group);
-        return EXIT_USAGE;
-    }
+    int index = -1;
+    int rc = loadGroupNamed(group, &index);
+    if (rc != EXIT_OK) return rc;
     if ((rc = session.Begin(SdList::Urls, index)) != SD_DONE) return report(rc);
     for (int i = 1; i < argc; ++i) {
         int found = -1;
@@ -507,13 +513,9 @@ int cmdUrls(int argc, char** argv) {
     if ((op != "list" && !withFile) || argc != (withFile ? 3 : 2))
         return usage("urls needs list GROUP, export FILE GROUP or import FILE GROUP");
     const char* group = argv[argc - 1];
-    int rc = serverData.LoadGroups(false);
-    if (rc < 0) return report(rc);
-    int index = serverData.FindGroup(group);
-    if (index < 0) {
-        fprintf(stderr, "orvelanctl: no group named %s on the server\n", group);
-        return EXIT_USAGE;
-    }
+    int index = -1;
+    int rc = loadGroupNamed(group, &index);
+    if (rc != EXIT_OK) return rc;
     if (op == "import") return importList(SdList::Urls, argv[1], index);
     serverData.currentGroup = index;
     if ((rc = serverData.LoadUrls(false)) < 0) return report(rc);

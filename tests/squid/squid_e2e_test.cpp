@@ -25,16 +25,14 @@
 #include <thread>
 #include <unistd.h>
 
+#include "console_run.h"
 #include "temp_dir.h"
 #include "test_server.h"
-#include "vx_reg.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-const std::string kSetup =
-    "HKEY_LOCAL_MACHINE\\SOFTWARE\\Tarnwell\\Varrow Remote Administrator\\Setup\\";
 constexpr int kIoTimeoutSeconds = 10;   // one request through the proxy
 constexpr int kSquidStartSeconds = 30;  // until Squid accepts connections
 constexpr int kReconfigureSeconds = 30; // until a reconfigured rule holds
@@ -63,21 +61,6 @@ std::string base64(const std::string& in) {
         out += i + 2 < in.size() ? table[v & 63] : '=';
     }
     return out;
-}
-
-int listenLoopback(unsigned short* port) {
-    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in sin{};
-    sin.sin_family = AF_INET;
-    sin.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof sin;
-    if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&sin), sizeof sin) != 0 ||
-        listen(fd, 16) != 0 || getsockname(fd, reinterpret_cast<sockaddr*>(&sin), &len) != 0) {
-        if (fd >= 0) close(fd);
-        return -1;
-    }
-    *port = ntohs(sin.sin_port);
-    return fd;
 }
 
 int connectLoopback(unsigned short port) {
@@ -176,11 +159,7 @@ class SquidE2eTest : public ::testing::Test {
             chmod(dir.c_str(), 0755);
             ASSERT_EQ(chown((dir / "run").c_str(), pw->pw_uid, pw->pw_gid), 0) << strerror(errno);
         }
-        setenv("ORVELAN_REGISTRY", (dir / "registry.reg").c_str(), 1);
-        ASSERT_EQ(vxWriteRegistryKey(nullptr, 0, (kSetup + "Set").c_str(), "X", REG_SZ), 1);
-        ASSERT_EQ(vxWriteRegistryKey(nullptr, 0, (kSetup + "ProxyServerName").c_str(),
-                                     TestServer::host(), REG_SZ),
-                  1);
+        ASSERT_TRUE(setUpConsoleRegistry(dir));
         ASSERT_TRUE(server.writeFile("orvelan.cnf", serverParams(false)));
         ASSERT_TRUE(server.writeFile("/l/apache/etc/permit/README", "permit lists\n"));
         unsigned short free = 0;
@@ -206,7 +185,7 @@ class SquidE2eTest : public ::testing::Test {
                       << readFileBytes(dir / "run/access.log") << "\nvxd log:\n"
                       << server.logText() << "\n";
         stopSquid();
-        unsetenv("ORVELAN_REGISTRY");
+        clearConsoleRegistry();
         if (!dir.empty()) fs::remove_all(dir);
     }
 

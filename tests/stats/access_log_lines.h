@@ -5,13 +5,14 @@
 #include <string>
 
 // The time_t of a local date and time (daylight saving as the zone has it then).
-inline time_t localTime(int y, int mo, int d, int h, int mi) {
+inline time_t localTime(int y, int mo, int d, int h, int mi, int s = 0) {
     std::tm tm{};
     tm.tm_year = y - 1900;
     tm.tm_mon = mo - 1;
     tm.tm_mday = d;
     tm.tm_hour = h;
     tm.tm_min = mi;
+    tm.tm_sec = s;
     tm.tm_isdst = -1;
     return mktime(&tm);
 }

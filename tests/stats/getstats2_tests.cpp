@@ -13,6 +13,7 @@
 #include <vector>
 #include <zlib.h>
 
+#include "access_log_lines.h"
 #include "stats_tool.h"
 
 namespace fs = std::filesystem;
@@ -29,18 +30,6 @@ class Budapest : public ::testing::Environment {
     }
 };
 const auto* const kZone = ::testing::AddGlobalTestEnvironment(new Budapest);
-
-time_t local(int y, int mo, int d, int h, int mi, int s = 0) {
-    std::tm tm{};
-    tm.tm_year = y - 1900;
-    tm.tm_mon = mo - 1;
-    tm.tm_mday = d;
-    tm.tm_hour = h;
-    tm.tm_min = mi;
-    tm.tm_sec = s;
-    tm.tm_isdst = -1;
-    return mktime(&tm);
-}
 
 StatsQuery parse(const std::string& text) {
     StatsQuery q;
@@ -96,8 +85,8 @@ std::vector<time_t> buckets(const std::string& start, const std::string& end, in
 TEST(StatsBuckets, WidthsAndTheEndMinute) {
     std::vector<time_t> day = buckets("2024-05-10 00:00:00", "2024-05-10 23:59:00", 1);
     ASSERT_EQ(day.size(), 145u); // 144 ten-minute buckets
-    EXPECT_EQ(day.front(), local(2024, 5, 10, 0, 0));
-    EXPECT_EQ(day.back(), local(2024, 5, 11, 0, 0));
+    EXPECT_EQ(day.front(), localTime(2024, 5, 10, 0, 0));
+    EXPECT_EQ(day.back(), localTime(2024, 5, 11, 0, 0));
     EXPECT_EQ(buckets("2024-05-10 10:00:00", "2024-05-10 10:59:00", 2).size(), 2u);
     EXPECT_EQ(buckets("2024-05-10 10:00:00", "2024-05-10 11:00:00", 2).size(), 3u);
     EXPECT_EQ(buckets("2024-05-10 10:00:30", "2024-05-10 10:00:00", 0).size(), 2u);
@@ -106,8 +95,8 @@ TEST(StatsBuckets, WidthsAndTheEndMinute) {
     // Days across the leap day and across the spring clock change (a 23-hour day).
     std::vector<time_t> leap = buckets("2024-02-28 06:00:00", "2024-03-01 05:59:00", 3);
     ASSERT_EQ(leap.size(), 3u);
-    EXPECT_EQ(leap[1], local(2024, 2, 29, 6, 0));
-    EXPECT_EQ(leap[2], local(2024, 3, 1, 6, 0));
+    EXPECT_EQ(leap[1], localTime(2024, 2, 29, 6, 0));
+    EXPECT_EQ(leap[2], localTime(2024, 3, 1, 6, 0));
     std::vector<time_t> spring = buckets("2024-03-31 00:00:00", "2024-03-31 23:59:00", 3);
     ASSERT_EQ(spring.size(), 2u);
     EXPECT_EQ(spring[1] - spring[0], 23 * 3600);
@@ -115,13 +104,13 @@ TEST(StatsBuckets, WidthsAndTheEndMinute) {
     // Months keep the start day where the month has it, and clamp it to the month's end.
     std::vector<time_t> months = buckets("2024-01-31 00:00:00", "2024-04-30 00:00:00", 4);
     ASSERT_EQ(months.size(), 5u);
-    EXPECT_EQ(months[1], local(2024, 2, 29, 0, 0));
-    EXPECT_EQ(months[2], local(2024, 3, 31, 0, 0));
-    EXPECT_EQ(months[3], local(2024, 4, 30, 0, 0));
-    EXPECT_EQ(months[4], local(2024, 4, 30, 0, 1)); // the end minute closes the last
+    EXPECT_EQ(months[1], localTime(2024, 2, 29, 0, 0));
+    EXPECT_EQ(months[2], localTime(2024, 3, 31, 0, 0));
+    EXPECT_EQ(months[3], localTime(2024, 4, 30, 0, 0));
+    EXPECT_EQ(months[4], localTime(2024, 4, 30, 0, 1)); // the end minute closes the last
     std::vector<time_t> year = buckets("2023-12-01 00:00:00", "2024-01-01 00:00:00", 4);
     ASSERT_EQ(year.size(), 3u);
-    EXPECT_EQ(year[2], local(2024, 1, 1, 0, 1));
+    EXPECT_EQ(year[2], localTime(2024, 1, 1, 0, 1));
 
     std::vector<time_t> b;
     std::string error;
@@ -235,41 +224,41 @@ std::string collect(StatsKind kind, const std::string& query, const std::string&
 
 TEST(StatsCollect, BytesLandInTheirBuckets) {
     const std::string hourly = "2024-05-10 10:00:00\n2024-05-10 12:30:00\n2\n";
-    std::string log = logLine(local(2024, 5, 10, 9, 59, 59), 1, "a") +     // before
-                      logLine(local(2024, 5, 10, 10, 0, 0), 10, "a") +     // bucket 0 starts
-                      logLine(local(2024, 5, 10, 10, 59, 59), 20, "b") +   // bucket 0 ends
-                      logLine(local(2024, 5, 10, 11, 0, 0), 300, "-") +    // bucket 1
-                      logLine(local(2024, 5, 10, 12, 30, 59), 4000, "a") + // the end minute
-                      logLine(local(2024, 5, 10, 12, 31, 0), 50000, "a");  // after
+    std::string log = logLine(localTime(2024, 5, 10, 9, 59, 59), 1, "a") +     // before
+                      logLine(localTime(2024, 5, 10, 10, 0, 0), 10, "a") +     // bucket 0 starts
+                      logLine(localTime(2024, 5, 10, 10, 59, 59), 20, "b") +   // bucket 0 ends
+                      logLine(localTime(2024, 5, 10, 11, 0, 0), 300, "-") +    // bucket 1
+                      logLine(localTime(2024, 5, 10, 12, 30, 59), 4000, "a") + // the end minute
+                      logLine(localTime(2024, 5, 10, 12, 31, 0), 50000, "a");  // after
     EXPECT_EQ(collect(StatsKind::Data, hourly, log), "30\n300\n4000\n");
     EXPECT_EQ(collect(StatsKind::Data, hourly + "a\n", log), "10\n0\n4000\n");
     EXPECT_EQ(collect(StatsKind::Data, hourly + "-\n", log), "0\n300\n0\n");
 
     // Month ends and the leap day, daily and monthly.
-    std::string days = logLine(local(2024, 2, 28, 23, 59, 59), 1, "a") +
-                       logLine(local(2024, 2, 29, 0, 0, 0), 2, "a") +
-                       logLine(local(2024, 2, 29, 23, 59, 59), 4, "a") +
-                       logLine(local(2024, 3, 1, 0, 0, 0), 8, "a") +
-                       logLine(local(2024, 3, 31, 23, 59, 0), 16, "a") +
-                       logLine(local(2024, 4, 1, 0, 0, 0), 32, "a");
+    std::string days = logLine(localTime(2024, 2, 28, 23, 59, 59), 1, "a") +
+                       logLine(localTime(2024, 2, 29, 0, 0, 0), 2, "a") +
+                       logLine(localTime(2024, 2, 29, 23, 59, 59), 4, "a") +
+                       logLine(localTime(2024, 3, 1, 0, 0, 0), 8, "a") +
+                       logLine(localTime(2024, 3, 31, 23, 59, 0), 16, "a") +
+                       logLine(localTime(2024, 4, 1, 0, 0, 0), 32, "a");
     EXPECT_EQ(collect(StatsKind::Data, "2024-02-28 00:00:00\n2024-03-01 23:59:00\n3\n", days),
               "1\n6\n8\n");
     EXPECT_EQ(collect(StatsKind::Data, "2024-02-01 00:00:00\n2024-04-30 23:59:00\n4\n", days),
               "7\n24\n32\n");
     // A line out of time order still lands in its own bucket.
-    std::string unordered = logLine(local(2024, 5, 10, 11, 30, 0), 5, "a") +
-                            logLine(local(2024, 5, 10, 10, 30, 0), 7, "a");
+    std::string unordered = logLine(localTime(2024, 5, 10, 11, 30, 0), 5, "a") +
+                            logLine(localTime(2024, 5, 10, 10, 30, 0), 7, "a");
     EXPECT_EQ(collect(StatsKind::Data, hourly, unordered), "7\n5\n0\n");
     // Sizes beyond 32 bits add up.
-    std::string big = logLine(local(2024, 5, 10, 10, 1, 0), 6442450944ull, "a") +
-                      logLine(local(2024, 5, 10, 10, 2, 0), 6442450944ull, "b");
+    std::string big = logLine(localTime(2024, 5, 10, 10, 1, 0), 6442450944ull, "a") +
+                      logLine(localTime(2024, 5, 10, 10, 2, 0), 6442450944ull, "b");
     EXPECT_EQ(collect(StatsKind::Data, hourly, big), "12884901888\n0\n0\n");
     EXPECT_EQ(collect(StatsKind::Data, "2024-05-10 10:00:00\n2024-05-10 09:00:00\n2\n", log), "");
 }
 
 TEST(StatsCollect, UrlAndSiteListsSortedAndQuoted) {
     const std::string query = "2024-05-10 00:00:00\n2024-05-10 23:59:00\n3\n";
-    time_t t = local(2024, 5, 10, 12, 0);
+    time_t t = localTime(2024, 5, 10, 12, 0);
     std::string log = logLine(t, 1, "zoli", "http://www.index.hu/a") +
                       logLine(t, 1, "kiss%20janos", "http://www.hvg.hu/") +
                       logLine(t, 1, "zoli", "http://www.index.hu/b") +
@@ -299,7 +288,7 @@ TEST(StatsCollect, UrlAndSiteListsSortedAndQuoted) {
 
 TEST(StatsCollect, TextSplitIntoLines) {
     const std::string query = "2024-05-10 00:00:00\n2024-05-10 23:59:00\n3\n";
-    const std::string t = std::to_string(local(2024, 5, 10, 12, 0));
+    const std::string t = std::to_string(localTime(2024, 5, 10, 12, 0));
     const std::string head = t + ".1 5 10.0.0.1 TCP_MISS/200 9 GET http://a.hu/";
     const struct {
         std::string log;
@@ -326,7 +315,7 @@ TEST(StatsCollect, TextSplitIntoLines) {
 
 TEST(StatsCollect, ManyKeysGrowTheTable) {
     const std::string query = "2024-05-10 00:00:00\n2024-05-10 23:59:00\n3\n";
-    time_t t = local(2024, 5, 10, 12, 0);
+    time_t t = localTime(2024, 5, 10, 12, 0);
     std::string log;
     for (int i = 0; i < 100000; ++i)
         log += logLine(t, 1, "u" + std::to_string(i % 4),
@@ -342,7 +331,7 @@ TEST(StatsCollect, TooManyUsersForTheListsIsSaid) {
     std::string error;
     ASSERT_TRUE(statsBuckets(q, &b, &error));
     StatsCollector c(StatsKind::Site, q, b);
-    time_t t = local(2024, 5, 10, 12, 0);
+    time_t t = localTime(2024, 5, 10, 12, 0);
     for (int i = 0; i < 0xffff; ++i) {
         std::string l = logLine(t, 1, "u" + std::to_string(i));
         c.addLine(l.data(), l.data() + l.size() - 1);
@@ -409,12 +398,12 @@ class Getstats2 : public ::testing::Test {
 
 TEST_F(Getstats2, RotatedAndCompressedLogsOfTheRange) {
     // access.log.2.gz: 8 May, access.log.1: 9 May, access.log: 10 May.
-    writeGz("/var/log/squid/access.log.2.gz",
-            logLine(local(2024, 5, 8, 12, 0), 1, "a") + logLine(local(2024, 5, 8, 13, 0), 2, "a"));
-    write("/var/log/squid/access.log.1", logLine(local(2024, 5, 9, 12, 0), 10, "a"));
-    write("/var/log/squid/access.log", logLine(local(2024, 5, 10, 12, 0), 100, "a") +
+    writeGz("/var/log/squid/access.log.2.gz", logLine(localTime(2024, 5, 8, 12, 0), 1, "a") +
+                                                  logLine(localTime(2024, 5, 8, 13, 0), 2, "a"));
+    write("/var/log/squid/access.log.1", logLine(localTime(2024, 5, 9, 12, 0), 10, "a"));
+    write("/var/log/squid/access.log", logLine(localTime(2024, 5, 10, 12, 0), 100, "a") +
                                            "broken line\n" +
-                                           logLine(local(2024, 5, 10, 13, 0), 1000, "b"));
+                                           logLine(localTime(2024, 5, 10, 13, 0), 1000, "b"));
     write("/tmp/infile", "2024-05-08 00:00:00\r\n2024-05-10 23:59:00\r\n3\r\n");
     ASSERT_EQ(run("data"), 0) << m_stderr;
     EXPECT_EQ(read("/tmp/outfile"), "3\n10\n1100\n");
@@ -434,7 +423,7 @@ TEST_F(Getstats2, RotatedAndCompressedLogsOfTheRange) {
 TEST_F(Getstats2, LogFromTheParameterFileAndFailures) {
     fs::create_directories(m_root + "/data");
     write("/srv/orvelan.cnf", "USERPROC kaka\nACCESSLOG /data/squid.log\n");
-    write("/data/squid.log", logLine(local(2024, 5, 10, 12, 0), 7, "a"));
+    write("/data/squid.log", logLine(localTime(2024, 5, 10, 12, 0), 7, "a"));
     write("/tmp/infile", "2024-05-10 12:00:00\n2024-05-10 12:09:00\n1\n");
     ASSERT_EQ(run("data"), 0) << m_stderr;
     EXPECT_EQ(read("/tmp/outfile"), "7\n");
@@ -460,7 +449,7 @@ TEST_F(Getstats2, LogFromTheParameterFileAndFailures) {
 TEST_F(Getstats2, SearchesALargeOrderedLogForTheRange) {
     // A day of lines every 10 seconds; a ten-minute query in the middle.
     std::string log;
-    time_t t0 = local(2024, 5, 10, 0, 0);
+    time_t t0 = localTime(2024, 5, 10, 0, 0);
     for (time_t t = t0; t < t0 + 86400; t += 10)
         log += logLine(t, 1, "a");
     write("/var/log/squid/access.log", "garbage first line\n" + log + "garbage last line\n");
@@ -475,7 +464,7 @@ TEST_F(Getstats2, SearchesALargeOrderedLogForTheRange) {
 // order the log first names their site and then their path.
 TEST_F(Getstats2, LargeLogListsMatchAPlainCount) {
     const char* users[] = {"zoli", "kiss%20janos", "-", "anna", "bela"};
-    time_t t0 = local(2024, 5, 10, 0, 0);
+    time_t t0 = localTime(2024, 5, 10, 0, 0);
     std::string log;
     std::map<std::string, std::map<std::pair<std::string, std::string>, int>> urls, sites;
     std::map<std::string, int> siteOrder, restOrder;

@@ -5,26 +5,17 @@
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
-#include <sstream>
 #include <string>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include "access_log_lines.h"
+#include "console_run.h"
+#include "temp_dir.h"
 #include "test_server.h"
-#include "vx_reg.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-const std::string kSetup =
-    "HKEY_LOCAL_MACHINE\\SOFTWARE\\Tarnwell\\Varrow Remote Administrator\\Setup\\";
-
-struct CtlRun {
-    int status;
-    std::string out, err;
-};
 
 TestServerOptions statsServer() {
     TestServerOptions options;
@@ -39,11 +30,7 @@ class StatsCtl : public ::testing::Test {
         dir = fs::temp_directory_path() / ("vxctl-stats-" + std::to_string(getpid()));
         fs::remove_all(dir);
         fs::create_directories(dir / "work");
-        setenv("ORVELAN_REGISTRY", (dir / "registry.reg").c_str(), 1);
-        ASSERT_EQ(vxWriteRegistryKey(nullptr, 0, (kSetup + "Set").c_str(), "X", REG_SZ), 1);
-        ASSERT_EQ(vxWriteRegistryKey(nullptr, 0, (kSetup + "ProxyServerName").c_str(),
-                                     TestServer::host(), REG_SZ),
-                  1);
+        ASSERT_TRUE(setUpConsoleRegistry(dir));
         ASSERT_TRUE(server.writeFile("orvelan.cnf", "USERPROC kaka\nGROUPPROC grouppen\n"));
         ASSERT_TRUE(server.writeFile("/l/apache/etc/groups",
                                      "staff d \"/l/apache/etc/permit/staff.deny\"\r\n"));
@@ -57,23 +44,12 @@ class StatsCtl : public ::testing::Test {
                                  accessLogLine(t + 86400 + 60, 800, "alice", "http://a.hu/x,y")));
     }
     void TearDown() override {
-        unsetenv("ORVELAN_REGISTRY");
+        clearConsoleRegistry();
         fs::remove_all(dir);
     }
 
-    CtlRun ctl(const std::string& args) {
-        std::string command = "cd '" + (dir / "work").string() + "' && '" ORVELANCTL "' " + args +
-                              " >'" + (dir / "out").string() + "' 2>'" + (dir / "err").string() +
-                              "' </dev/null";
-        int raw = std::system(command.c_str());
-        return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, read(dir / "out"), read(dir / "err")};
-    }
-    static std::string read(const fs::path& path) {
-        std::ifstream in(path, std::ios::binary);
-        std::ostringstream s;
-        s << in.rdbuf();
-        return s.str();
-    }
+    CtlRun ctl(const std::string& args) { return runConsoleProgram(ORVELANCTL, dir, args); }
+    static std::string read(const fs::path& path) { return readFileBytes(path.string()); }
 
     TestServer server{statsServer()};
     fs::path dir;

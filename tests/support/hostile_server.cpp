@@ -147,18 +147,11 @@ HostileServer::HostileServer(HostileMode mode)
     m_lockFd = open("/tmp/orvelan-vxd-tests.lock", O_RDWR | O_CREAT | O_CLOEXEC, 0666);
     if (m_lockFd >= 0) flock(m_lockFd, LOCK_EX);
     if (!ensureRpcbind(&m_error)) return;
-    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in sin{};
-    sin.sin_family = AF_INET;
-    sin.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof sin;
-    if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&sin), sizeof sin) != 0 ||
-        listen(fd, 16) != 0 || getsockname(fd, reinterpret_cast<sockaddr*>(&sin), &len) != 0) {
+    int fd = listenLoopback(&m_port);
+    if (fd < 0) {
         m_error = std::string("cannot listen on 127.0.0.1: ") + strerror(errno);
-        if (fd >= 0) close(fd);
         return;
     }
-    m_port = ntohs(sin.sin_port);
     pmap_unset(VXPROG_MAIN, VXVERS); // a registration a crashed server left behind
     if (!pmap_set(VXPROG_MAIN, VXVERS, IPPROTO_TCP, m_port)) {
         m_error = "cannot register program 0x48000003 with rpcbind";

@@ -14,6 +14,7 @@
 #include <rpc/rpc.h>
 #include <spawn.h>
 #include <sys/file.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -81,6 +82,23 @@ void dropMachineLock() {
 std::string testServerBinDir() {
     const char* env = getenv("ORVELAN_SERVER_BIN_DIR");
     return env && *env ? env : ORVELAN_SERVER_BIN_DIR;
+}
+
+int listenLoopback(unsigned short* port) {
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in sin{};
+    sin.sin_family = AF_INET;
+    sin.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof sin;
+    if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&sin), sizeof sin) != 0 ||
+        listen(fd, 16) != 0 || getsockname(fd, reinterpret_cast<sockaddr*>(&sin), &len) != 0) {
+        int err = errno;
+        if (fd >= 0) close(fd);
+        errno = err;
+        return -1;
+    }
+    *port = ntohs(sin.sin_port);
+    return fd;
 }
 
 unsigned short testRegisteredPort(unsigned long program) {

@@ -64,6 +64,10 @@ class TestServer {
 // reason in error otherwise.
 bool ensureRpcbind(std::string* error);
 
+// A socket listening on 127.0.0.1 at a free port, whose number goes to *port; -1 when none could
+// be opened (errno says why).
+int listenLoopback(unsigned short* port);
+
 // Port registered with the local rpcbind for (program, version 1, TCP); 0 when none.
 unsigned short testRegisteredPort(unsigned long program);
 

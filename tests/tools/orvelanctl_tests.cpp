@@ -1,15 +1,13 @@
 // End-to-end tests of orvelanctl against a real rpcbind and reference server: every subcommand's
 // effect on the server's files, its messages and its exit status.
 #include <crypt.h>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
-#include <sstream>
 #include <string>
-#include <sys/wait.h>
 #include <unistd.h>
 
+#include "console_run.h"
 #include "temp_dir.h"
 #include "test_server.h"
 #include "vx_reg.h"
@@ -18,14 +16,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const std::string kSetup =
-    "HKEY_LOCAL_MACHINE\\SOFTWARE\\Tarnwell\\Varrow Remote Administrator\\Setup\\";
-
-struct CtlRun {
-    int status;
-    std::string out, err;
-};
-
 class OrvelanctlTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -33,25 +23,16 @@ class OrvelanctlTest : public ::testing::Test {
         ASSERT_TRUE(tmp.ok());
         dir = tmp.path();
         fs::create_directories(dir / "work");
-        setenv("ORVELAN_REGISTRY", (dir / "registry.reg").c_str(), 1);
-        ASSERT_EQ(vxWriteRegistryKey(nullptr, 0, (kSetup + "Set").c_str(), "X", REG_SZ), 1);
-        ASSERT_EQ(vxWriteRegistryKey(nullptr, 0, (kSetup + "ProxyServerName").c_str(),
-                                     TestServer::host(), REG_SZ),
-                  1);
+        ASSERT_TRUE(setUpConsoleRegistry(dir));
         ASSERT_TRUE(server.writeFile("orvelan.cnf", "USERPROC kaka\nGROUPPROC grouppen\n"));
         // The server's list directories exist on a real installation.
         ASSERT_TRUE(server.writeFile("/l/apache/etc/permit/README", "permit lists\n"));
     }
-    void TearDown() override { unsetenv("ORVELAN_REGISTRY"); }
+    void TearDown() override { clearConsoleRegistry(); }
 
     // Runs orvelanctl in the test's working directory with the given standard input.
     CtlRun ctl(const std::string& args, const std::string& input = "") {
-        std::ofstream(dir / "in", std::ios::binary) << input;
-        std::string command = "cd '" + (dir / "work").string() + "' && '" ORVELANCTL "' " + args +
-                              " <'" + (dir / "in").string() + "' >'" + (dir / "out").string() +
-                              "' 2>'" + (dir / "err").string() + "'";
-        int raw = std::system(command.c_str());
-        return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, read(dir / "out"), read(dir / "err")};
+        return runConsoleProgram(ORVELANCTL, dir, args, input);
     }
     // The lists of a server with one group (staff) that has one user (anna) and one URL.
     void seedLists() {
@@ -228,7 +209,7 @@ TEST_F(OrvelanctlTest, ProbesOfTheServerAndFromHere) {
 }
 
 TEST_F(OrvelanctlTest, StartupChecksDecideBeforeAnyCommand) {
-    ASSERT_EQ(vxWriteRegistryKey(nullptr, 0, (kSetup + "Set").c_str(), "x", REG_SZ), 0);
+    ASSERT_EQ(vxWriteRegistryKey(nullptr, 0, (kConsoleSetupKey + "Set").c_str(), "x", REG_SZ), 0);
     CtlRun r = ctl("groups list");
     EXPECT_EQ(r.status, 6);
     EXPECT_EQ(r.err.rfind("orvelanctl: no server", 0), 0u) << r.err;
