@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "def.h"
-#include "server_data.h"
 #include "series.h"
+#include "server_data.h"
 #include "test_server.h"
 #include "vx_remote.h"
 

@@ -13,8 +13,8 @@
 #include "editors/url_control_page.h"
 #include "editors/users_page.h"
 #include "page_table.h"
-#include "server_data.h"
 #include "series.h"
+#include "server_data.h"
 
 namespace {
 
