@@ -8,9 +8,11 @@
 #include <rpc/pmap_clnt.h>
 #include <rpc/pmap_prot.h>
 #include <rpc/rpcb_clnt.h>
+#include <rpc/rpcb_prot.h>
 #include <sys/prctl.h>
 #include <sys/random.h>
 #include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -61,10 +63,91 @@ int g_channel = -1;  // the worker's end of its report channel
 int g_listenFd = -1; // the worker's listening socket, kept across its instances
 int g_served = 0;    // instances this worker has ended
 
+// One connection to rpcbind's local socket, kept while the process lives: a worker registers
+// and drops a number for every instance, and libtirpc's calls open a connection for each,
+// which costs rpcbind more than the call itself. Local callers are trusted by their socket
+// credentials, as on libtirpc's own connections.
+CLIENT* g_rpcbind = nullptr;
+pid_t g_rpcbindOwner = 0; // the process that opened it: a forked worker opens its own
+
+// In a worker just forked, the connection is the service's: closing this copy leaves the
+// service's open.
+void forgetInheritedRpcbind() {
+    if (g_rpcbind && g_rpcbindOwner != getpid()) {
+        clnt_destroy(g_rpcbind);
+        g_rpcbind = nullptr;
+    }
+}
+
+CLIENT* rpcbindClient() {
+    forgetInheritedRpcbind();
+    if (g_rpcbind) return g_rpcbind;
+    int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return nullptr;
+    sockaddr_un sun{};
+    sun.sun_family = AF_UNIX;
+    strcpy(sun.sun_path, _PATH_RPCBINDSOCK);
+    if (connect(fd, reinterpret_cast<sockaddr*>(&sun), sizeof sun) != 0) {
+        close(fd);
+        return nullptr;
+    }
+    netbuf address{sizeof sun, sizeof sun, &sun};
+    CLIENT* client = clnt_vc_create(fd, &address, RPCBPROG, RPCBVERS, 0, 0);
+    if (!client) {
+        close(fd);
+        return nullptr;
+    }
+    clnt_control(client, CLSET_FD_CLOSE, nullptr);
+    g_rpcbind = client;
+    g_rpcbindOwner = getpid();
+    return client;
+}
+
+// One SET or UNSET call on the kept connection; a broken connection (rpcbind restarted) is
+// opened again once. False with *answered false when rpcbind could not be asked at all.
+bool rpcbindCall(rpcproc_t procedure, rpcb* args, bool* answered) {
+    *answered = false;
+    for (int attempt = 0; attempt < 2; attempt++) {
+        CLIENT* client = rpcbindClient();
+        if (!client) return false;
+        bool_t result = FALSE;
+        timeval timeout{5, 0};
+        if (clnt_call(client, procedure, reinterpret_cast<xdrproc_t>(xdr_rpcb),
+                      reinterpret_cast<char*>(args), reinterpret_cast<xdrproc_t>(xdr_bool),
+                      reinterpret_cast<char*>(&result), timeout) == RPC_SUCCESS) {
+            *answered = true;
+            return result;
+        }
+        clnt_destroy(client);
+        g_rpcbind = nullptr;
+    }
+    return false;
+}
+
+char* owner() {
+    static char text[32];
+    if (!text[0]) snprintf(text, sizeof text, geteuid() == 0 ? "superuser" : "%u", geteuid());
+    return text;
+}
+
 // Drops every registration of an instance number: one call to rpcbind, where pmap_unset makes
 // one per transport.
 bool dropNumber(unsigned long program) {
-    return rpcb_unset(program, VXVERS, nullptr);
+    rpcb args{static_cast<rpcprog_t>(program), VXVERS, const_cast<char*>(""), const_cast<char*>(""),
+              owner()};
+    bool answered;
+    bool dropped = rpcbindCall(RPCBPROC_UNSET, &args, &answered);
+    return answered ? dropped : rpcb_unset(program, VXVERS, nullptr);
+}
+
+// Registers program on the TCP port as pmap_set does: netid "tcp", the wildcard address.
+bool setNumber(unsigned long program, unsigned short port) {
+    char address[32];
+    snprintf(address, sizeof address, "0.0.0.0.%d.%d", port >> 8, port & 0xff);
+    rpcb args{static_cast<rpcprog_t>(program), VXVERS, const_cast<char*>("tcp"), address, owner()};
+    bool answered;
+    bool set = rpcbindCall(RPCBPROC_SET, &args, &answered);
+    return answered ? set : pmap_set(program, VXVERS, IPPROTO_TCP, port);
 }
 
 unsigned long randomProgram() {
@@ -79,8 +162,7 @@ unsigned long randomProgram() {
 unsigned long registerNumber(unsigned short port, bool (*inUse)(unsigned long)) {
     for (int attempt = 0; attempt < 32; attempt++) {
         unsigned long candidate = randomProgram();
-        if (!(inUse && inUse(candidate)) && pmap_set(candidate, VXVERS, IPPROTO_TCP, port))
-            return candidate;
+        if (!(inUse && inUse(candidate)) && setNumber(candidate, port)) return candidate;
     }
     return 0;
 }
@@ -148,6 +230,7 @@ void workerTick() {
 
 [[noreturn]] void workerMain(int fd, pid_t parent) {
     vxdTransportForget();
+    forgetInheritedRpcbind();
     close(g_serviceFd);
     // The other workers' channels are the service's.
     for (const Worker& w : g_workers)

@@ -233,8 +233,11 @@ bool readConnection(Connection* c, VxdHandler handler, volatile const int* stop)
     }
 }
 
-void acceptConnections(int listenFd) {
-    for (;;) {
+// Accepts what is waiting and serves each new connection's first call at once: with accepts
+// deferred until a call arrives (vxdServe), it is there already, and a poll round less is one
+// wakeup less on every console call.
+void acceptConnections(int listenFd, VxdHandler handler, volatile const int* stop) {
+    while (!*stop) {
         sockaddr_storage sa{};
         socklen_t len = sizeof sa;
         int fd =
@@ -275,6 +278,7 @@ void acceptConnections(int listenFd) {
             strcpy(c->client, "?");
         }
         g_connections.push_back(c);
+        if (!readConnection(c, handler, stop)) removeConnection(g_connections.size() - 1);
     }
 }
 
@@ -376,6 +380,11 @@ void vxdSendAuthError(VxdRequest& request, auth_stat why) {
 void vxdServe(int listenFd, const VxdTransportLimits& limits, VxdHandler handler,
               volatile const int* stop, void (*tick)()) {
     g_limits = &limits;
+    // The kernel hands a connection over once its first bytes have come (or, for a client that
+    // sends nothing, after a second, when the idle drop takes over), so that accepting it and
+    // reading its call are one wakeup, not two.
+    int deferSeconds = 1;
+    setsockopt(listenFd, IPPROTO_TCP, TCP_DEFER_ACCEPT, &deferSeconds, sizeof deferSeconds);
     std::vector<pollfd> fds;
     time_t lastTick = now();
     while (!*stop) {
@@ -396,7 +405,7 @@ void vxdServe(int listenFd, const VxdTransportLimits& limits, VxdHandler handler
                 if (!fds[i + 1].revents) continue;
                 if (!readConnection(g_connections[i], handler, stop)) removeConnection(i);
             }
-            if (fds[0].revents && !*stop) acceptConnections(listenFd);
+            if (fds[0].revents && !*stop) acceptConnections(listenFd, handler, stop);
         }
         time_t t = now();
         if (t != lastTick || g_calls != callsBefore) {

@@ -16,6 +16,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "loopback.h"
 #include "vx_err.h"
 #include "vx_remote.h"
 
@@ -49,18 +50,6 @@ bool writeProc(const char* path, const char* value) {
     out << value;
     out.close();
     return static_cast<bool>(out);
-}
-
-bool bringLoopbackUp() {
-    int sock = socket(AF_INET, SOCK_DGRAM, 0);
-    if (sock < 0) return false;
-    struct ifreq request = {};
-    strcpy(request.ifr_name, "lo");
-    bool ok = ioctl(sock, SIOCGIFFLAGS, &request) == 0;
-    request.ifr_flags |= IFF_UP;
-    ok = ok && ioctl(sock, SIOCSIFFLAGS, &request) == 0;
-    close(sock);
-    return ok;
 }
 
 // Runs body in a child process inside a network namespace of its own (loopback up), which the

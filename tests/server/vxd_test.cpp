@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <pwd.h>
 #include <regex>
 #include <sched.h>
 #include <spawn.h>
@@ -16,6 +17,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "loopback.h"
 #include "raw_client.h"
 #include "test_server.h"
 
@@ -265,6 +267,62 @@ TEST(VxdUploads, AFailedWriteFailsTheUploadAndKeepsTheOldFile) {
     releaseInstance(inst);
     server.stop();
     umount(full.c_str());
+}
+
+// The rpcbind of this network namespace (the machine's own runs in another); 0 when none.
+pid_t rpcbindHere() {
+    char mine[64] = "", theirs[64] = "";
+    if (readlink("/proc/self/ns/net", mine, sizeof mine - 1) <= 0) return 0;
+    for (const auto& e : std::filesystem::directory_iterator("/proc")) {
+        std::ifstream comm(e.path() / "comm");
+        std::string name;
+        if (!(comm >> name) || name != "rpcbind") continue;
+        ssize_t n = readlink((e.path() / "ns/net").c_str(), theirs, sizeof theirs - 1);
+        if (n > 0 && std::string(theirs, static_cast<size_t>(n)) == mine)
+            return std::stoi(e.path().filename().string());
+    }
+    return 0;
+}
+
+TEST(VxdRpcbind, InstancesComeAndGoAcrossARestartOfRpcbind) {
+    // Workers keep one connection to rpcbind for their numbers. A restarted rpcbind keeps the
+    // registrations (warm start) but breaks that connection. The rpcbind here is this test's
+    // own, in network and mount namespaces of its own, with a /run of its own.
+    if (unshare(CLONE_NEWNET | CLONE_NEWNS) != 0 ||
+        mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 || !bringLoopbackUp() ||
+        mount("tmpfs", "/run", "tmpfs", 0, "size=1m,mode=0755") != 0)
+        GTEST_SKIP() << "no namespaces here: " << strerror(errno);
+    // rpcbind keeps its warm-start files as _rpc, in the directory the system gives it.
+    mkdir("/run/rpcbind", 0755);
+    if (passwd* rpc = getpwnam("_rpc")) chown("/run/rpcbind", rpc->pw_uid, 0);
+    {
+        TestServer server;
+        ASSERT_TRUE(server.running()) << server.error();
+        auto comeAndGo = [&](int round) {
+            SCOPED_TRACE(round);
+            unsigned long inst = askInstance();
+            ASSERT_NE(inst, 0u);
+            EXPECT_EQ(callString(inst, vxRPC_EXEC, "true").r.value, 0);
+            EXPECT_EQ(releaseInstance(inst), RPC_SUCCESS);
+            EXPECT_EQ(testRegisteredPort(inst), 0);
+        };
+        for (int round = 0; round < 3; round++)
+            comeAndGo(round);
+        pid_t old = rpcbindHere();
+        ASSERT_GT(old, 0);
+        kill(old, SIGTERM);
+        ASSERT_TRUE(waitFor([&] { return kill(old, 0) != 0; }, 5000));
+        std::string error;
+        ASSERT_TRUE(ensureRpcbind(&error)) << error;
+        ASSERT_NE(testRegisteredPort(VXPROG_MAIN), 0)
+            << "rpcbind started without its registrations";
+        // Every worker meets the broken connection once; each number still comes and goes.
+        for (int round = 3; round < 8; round++)
+            comeAndGo(round);
+        EXPECT_EQ(server.logText().find("cannot register"), std::string::npos) << server.logText();
+        server.stop();
+    }
+    if (pid_t ours = rpcbindHere()) kill(ours, SIGKILL);
 }
 
 // The console's use of the lock programs (check-out, concurrent use, check-in, restore after a
