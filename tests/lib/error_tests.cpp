@@ -33,14 +33,11 @@ TEST(ErrorRecorder, KeepsLastErrorCutsLongTextsAndCallsTheHandler) {
 }
 
 TEST(ErrorTable, SeveritiesByCodeAndKind) {
-    EXPECT_EQ(vxErrorSeverity(2, 1), 5);
-    EXPECT_EQ(vxErrorSeverity(2, 7), 4);
-    EXPECT_EQ(vxErrorSeverity(111, 7), -1);
-    EXPECT_EQ(vxErrorSeverity(28, 1), 2);
-    EXPECT_EQ(vxErrorSeverity(100, 5), 6);
-    EXPECT_EQ(vxErrorSeverity(-1226, 5), 4);
-    EXPECT_EQ(vxErrorSeverity(107, 8), 5);
-    EXPECT_EQ(vxErrorSeverity(0, 1), -1); // the end marker is no row
+    // {code, kind, severity}; (0, 1) is the end marker, no row.
+    const int rows[][3] = {{2, 1, 5},   {2, 7, 4},     {111, 7, -1}, {28, 1, 2},
+                           {100, 5, 6}, {-1226, 5, 4}, {107, 8, 5},  {0, 1, -1}};
+    for (const auto& r : rows)
+        EXPECT_EQ(vxErrorSeverity(r[0], r[1]), r[2]) << r[0] << "/" << r[1];
     EXPECT_STREQ(vxErrorStandardText(2, 1), "The object does not exeist !");
     EXPECT_STREQ(vxErrorStandardText(109, 8), "Time out");
     EXPECT_EQ(vxErrorStandardText(6, 1), nullptr);

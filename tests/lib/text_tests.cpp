@@ -38,20 +38,14 @@ TEST(LineReader, WordsQuotesAndLineEnds) {
     char buf[VX_LINE_BUFFER];
     char* words[8];
     int count = -1;
-    EXPECT_EQ(vxReadTextLine(f, buf, words, 8, sizeof buf, &count), 0);
-    EXPECT_EQ(listOf(words), (Words{"MainPasswdFile", "/l/apache/etc/empasswd", "two", "more"}));
-    EXPECT_EQ(count, 4);
-    EXPECT_EQ(vxReadTextLine(f, buf, words, 8, sizeof buf, &count), 0);
-    EXPECT_EQ(count, 0);
-    EXPECT_EQ(words[0], nullptr);
-    EXPECT_EQ(vxReadTextLine(f, buf, words, 8, sizeof buf, &count), 0);
-    EXPECT_EQ(count, 0);
-    EXPECT_EQ(vxReadTextLine(f, buf, words, 8, sizeof buf, &count), 0);
-    EXPECT_EQ(listOf(words), (Words{"name", "a quoted value", "x"}));
-    EXPECT_EQ(vxReadTextLine(f, buf, words, 8, sizeof buf, &count), 0);
-    EXPECT_EQ(listOf(words), (Words{"open quote runs to the end"}));
-    EXPECT_EQ(vxReadTextLine(f, buf, words, 8, sizeof buf, &count), 0);
-    EXPECT_EQ(listOf(words), (Words{"last", "line", "without", "newline"}));
+    for (const Words& line :
+         {Words{"MainPasswdFile", "/l/apache/etc/empasswd", "two", "more"}, Words{}, Words{},
+          Words{"name", "a quoted value", "x"}, Words{"open quote runs to the end"},
+          Words{"last", "line", "without", "newline"}}) {
+        EXPECT_EQ(vxReadTextLine(f, buf, words, 8, sizeof buf, &count), 0);
+        EXPECT_EQ(listOf(words), line);
+        EXPECT_EQ(count, static_cast<int>(line.size()));
+    }
     EXPECT_EQ(vxReadTextLine(f, buf, words, 8, sizeof buf, &count), -1);
     fclose(f);
 }
@@ -81,35 +75,31 @@ TEST(LineReader, LineLongerThanBufferAndExactFit) {
     fclose(f);
 }
 
-TEST(Splitters, ColonRecordsWithEmptyFields) {
+// Colon records keep empty fields or skip runs; single quotes group in every splitter.
+TEST(Splitters, ColonRecordsAndQuotes) {
+    const struct {
+        int (*split)(char*, int, int, char**, int);
+        std::string text;
+        Words words;
+    } cases[] = {
+        {vxSplitEvery, "kovacs::P:x:", {"kovacs", "", "P", "x"}},
+        {vxSplitRuns, "kovacs::P:x:", {"kovacs", "P", "x"}},
+        {vxSplitEvery, ":lead", {"", "lead"}},
+        {vxSplitEvery, "", {}},
+        {vxSplitEvery, "name:'a:b:c':tail", {"name", "a:b:c", "tail"}},
+        {vxSplitRuns, "x::'':y", {"x", "", "y"}},
+    };
     char* words[10];
-    char a[] = "kovacs::P:x:";
-    EXPECT_EQ(vxSplitEvery(a, ':', ':', words, 10), 4);
-    EXPECT_EQ(listOf(words), (Words{"kovacs", "", "P", "x"}));
-    char b[] = "kovacs::P:x:";
-    EXPECT_EQ(vxSplitRuns(b, ':', ':', words, 10), 3);
-    EXPECT_EQ(listOf(words), (Words{"kovacs", "P", "x"}));
-    char c[] = ":lead";
-    EXPECT_EQ(vxSplitEvery(c, ':', ':', words, 10), 2);
-    EXPECT_EQ(listOf(words), (Words{"", "lead"}));
-    char d[] = "";
-    EXPECT_EQ(vxSplitEvery(d, ':', ':', words, 10), 0);
-    EXPECT_EQ(words[0], nullptr);
-}
-
-TEST(Splitters, SingleQuotesGroupInEverySplitter) {
-    char* words[10];
-    char a[] = "name:'a:b:c':tail";
-    EXPECT_EQ(vxSplitEvery(a, ':', ':', words, 10), 3);
-    EXPECT_EQ(listOf(words), (Words{"name", "a:b:c", "tail"}));
-    char b[] = "x::'':y";
-    EXPECT_EQ(vxSplitRuns(b, ':', ':', words, 10), 3);
-    EXPECT_EQ(listOf(words), (Words{"x", "", "y"}));
-    char c[] = "orvelan 'two words' \t third";
-    EXPECT_EQ(vxSplitWords(c, 0x21, 0xFF, words, 10), 3);
+    for (auto c : cases) {
+        SCOPED_TRACE(c.text);
+        EXPECT_EQ(c.split(c.text.data(), ':', ':', words, 10), static_cast<int>(c.words.size()));
+        EXPECT_EQ(listOf(words), c.words);
+    }
+    char a[] = "orvelan 'two words' \t third";
+    EXPECT_EQ(vxSplitWords(a, 0x21, 0xFF, words, 10), 3);
     EXPECT_EQ(listOf(words), (Words{"orvelan", "two words", "third"}));
-    char d[] = "ab'cd ef'gh"; // a quote ends the current word
-    EXPECT_EQ(vxSplitWords(d, 0x21, 0xFF, words, 10), 3);
+    char b[] = "ab'cd ef'gh"; // a quote ends the current word
+    EXPECT_EQ(vxSplitWords(b, 0x21, 0xFF, words, 10), 3);
     EXPECT_EQ(listOf(words), (Words{"ab", "cd ef", "gh"}));
 }
 

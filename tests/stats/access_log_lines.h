@@ -19,7 +19,8 @@ inline time_t localTime(int y, int mo, int d, int h, int mi, int s = 0) {
 
 // One request of the user for the URL at t, of the given size.
 inline std::string accessLogLine(time_t t, unsigned long long bytes, const std::string& user,
-                                 const std::string& url, const std::string& method = "GET") {
+                                 const std::string& url = "http://www.index.hu/",
+                                 const std::string& method = "GET") {
     return std::to_string(t) + ".500    120 192.168.1.20 TCP_MISS/200 " + std::to_string(bytes) +
            " " + method + " " + url + " " + user + " DIRECT/80.99.1.1 text/html\n";
 }

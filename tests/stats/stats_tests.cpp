@@ -1,16 +1,14 @@
 // Tests of the statistics query file and of the result readers for the table and the chart.
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
+#include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <gtest/gtest.h>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "stat_query.h"
 #include "stat_result.h"
+#include "temp_dir.h"
 #include "vx_err.h"
 
 namespace fs = std::filesystem;
@@ -19,25 +17,12 @@ namespace {
 
 class StatFiles : public ::testing::Test {
   protected:
-    void SetUp() override {
-        char dir[] = "/tmp/orvelan-stats-XXXXXX";
-        ASSERT_NE(mkdtemp(dir), nullptr);
-        m_dir = dir;
-    }
-    void TearDown() override { fs::remove_all(m_dir); }
+    void SetUp() override { ASSERT_TRUE(m_tmp.ok()); }
+    std::string path(const char* name) const { return m_tmp.file(name); }
+    std::string read(const char* name) const { return readFileBytes(path(name)); }
+    void write(const char* name, const std::string& bytes) const { m_tmp.write(name, bytes); }
 
-    std::string path(const char* name) const { return m_dir + "/" + name; }
-    std::string read(const char* name) const {
-        std::ifstream in(path(name), std::ios::binary);
-        std::stringstream s;
-        s << in.rdbuf();
-        return s.str();
-    }
-    void write(const char* name, const std::string& bytes) const {
-        std::ofstream(path(name), std::ios::binary) << bytes;
-    }
-
-    std::string m_dir;
+    TempDir m_tmp{"orvelan-stats"};
 };
 
 StatQuery query(int kind, int resolution, int scope, int y, int mo, int d, int h, int mi) {
@@ -74,7 +59,7 @@ TEST_F(StatFiles, QueryFileRefusesBrokenNamesAndKeepsTheOldFile) {
     EXPECT_EQ(read("statin.txt"), "old");
     EXPECT_EQ(WriteStatInput(path("nodir/statin.txt").c_str(), one, "a"), -1);
     // Only the file itself is left in the directory, no temporary file.
-    EXPECT_EQ(std::distance(fs::directory_iterator(m_dir), fs::directory_iterator{}), 1);
+    EXPECT_EQ(std::distance(fs::directory_iterator(m_tmp.path()), fs::directory_iterator{}), 1);
 }
 
 TEST(StatOutcomes, MessagesAndCommands) {
@@ -92,11 +77,8 @@ TEST(StatOutcomes, MessagesAndCommands) {
 }
 
 TEST(StatQueryRecord, StartsZeroAndRefusesBeforeWriting) {
-    const StatQuery& q = currentStatQuery();
-    EXPECT_EQ(q.kind, 0);
-    EXPECT_EQ(q.resolution, 0);
-    EXPECT_EQ(q.startYear, 0);
-    EXPECT_EQ(q.endMinute, 0);
+    const StatQuery zero{};
+    EXPECT_EQ(std::memcmp(&currentStatQuery(), &zero, sizeof zero), 0);
 
     // Checks that fail before the query file is written leave the record and the file alone.
     StatQuery record{};
@@ -197,19 +179,16 @@ TEST_F(StatFiles, TableReaderSplitsLongLinesIntoPieces) {
 // Chart values and texts -----------------------------------------------------------------------
 
 TEST(StatChart, ValueParsing) {
-    EXPECT_EQ(StatValue("12345 "), 12345.0);
-    EXPECT_EQ(StatValue("  \t-2.5e3xyz"), -2500.0);
-    EXPECT_EQ(StatValue("+.5"), 0.5);
-    EXPECT_EQ(StatValue("8589934592 "), 8589934592.0);
-    EXPECT_EQ(StatValue(""), 0.0);
-    EXPECT_EQ(StatValue("abc"), 0.0);
-    EXPECT_EQ(StatValue("0x10"), 0.0);
-    EXPECT_EQ(StatValue("inf"), 0.0);
-    EXPECT_EQ(StatValue("nan"), 0.0);
-    EXPECT_EQ(StatValue("1,5"), 1.0);
-    EXPECT_EQ(StatValue("7e"), 7.0);
-    EXPECT_EQ(StatValue("1e999"), HUGE_VAL);
-    EXPECT_EQ(StatValue("1e-999"), 0.0);
+    const std::pair<const char*, double> cases[] = {
+        {"12345 ", 12345.0}, {"  \t-2.5e3xyz", -2500.0},
+        {"+.5", 0.5},        {"8589934592 ", 8589934592.0},
+        {"", 0.0},           {"abc", 0.0},
+        {"0x10", 0.0},       {"inf", 0.0},
+        {"nan", 0.0},        {"1,5", 1.0},
+        {"7e", 7.0},         {"1e999", HUGE_VAL},
+        {"1e-999", 0.0}};
+    for (const auto& [text, value] : cases)
+        EXPECT_EQ(StatValue(text), value) << text;
 }
 
 TEST_F(StatFiles, ValuesOnePerPieceEmptyLinesAndTheCapacity) {

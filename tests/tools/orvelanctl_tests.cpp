@@ -34,6 +34,12 @@ class OrvelanctlTest : public ::testing::Test {
     CtlRun ctl(const std::string& args, const std::string& input = "") {
         return runConsoleProgram(ORVELANCTL, dir, args, input);
     }
+    // The same for a command that must succeed.
+    CtlRun ok(const std::string& args, const std::string& input = "") {
+        CtlRun r = ctl(args, input);
+        EXPECT_EQ(r.status, 0) << args << "\n" << r.err;
+        return r;
+    }
     // The lists of a server with one group (staff) that has one user (anna) and one URL.
     void seedLists() {
         ASSERT_TRUE(server.writeFile("/l/apache/etc/groups", "staff d\r\n"));
@@ -67,8 +73,7 @@ std::string serverFiles(const TestServer& server) {
 
 TEST_F(OrvelanctlTest, GroupsImportSavesRunsGrouppenAndListsBack) {
     write("groups.txt", "staff d\r\nguests a\n");
-    CtlRun r = ctl("groups import groups.txt");
-    ASSERT_EQ(r.status, 0) << r.err;
+    CtlRun r = ok("groups import groups.txt");
     EXPECT_EQ(r.out, "OK !\n");
     EXPECT_EQ(server.readFile("/l/apache/etc/groups"),
               "guests a \"/l/apache/etc/permit/guests.allow\"\r\n"
@@ -79,11 +84,8 @@ TEST_F(OrvelanctlTest, GroupsImportSavesRunsGrouppenAndListsBack) {
     EXPECT_NE(server.readFile("/etc/squid/orvelan/orvelan.conf").find("acl orvelan_g_staff"),
               std::string::npos);
 
-    r = ctl("groups list");
-    EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out, "guests a\r\nstaff d\r\n");
-    r = ctl("groups export exported.txt");
-    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(ok("groups list").out, "guests a\r\nstaff d\r\n");
+    ok("groups export exported.txt");
     EXPECT_EQ(read(dir / "work" / "exported.txt"), "guests a\r\nstaff d\r\n");
 }
 
@@ -94,8 +96,7 @@ TEST_F(OrvelanctlTest, UsersImportRoundTripsByteForByte) {
     const std::string line = "kovacs:staff:wjAbCdEfGhIjK:p:e::Kov\xe1"
                              "cs J\xe1nos :123 :12 :456 :megjegyz\xe9s \r\n";
     write("users.txt", line + "nagy:::::s:Nagy Anna : : : : \r\n");
-    CtlRun r = ctl("users import users.txt");
-    ASSERT_EQ(r.status, 0) << r.err;
+    ok("users import users.txt");
     EXPECT_EQ(server.readFile("/l/apache/etc/users"), "kovacs:staff:wjAbCdEfGhIjK:p:e:::\r\n"
                                                       "nagy:::::s::\r\n");
     EXPECT_EQ(server.readFile("/l/apache/etc/userdata"),
@@ -104,10 +105,9 @@ TEST_F(OrvelanctlTest, UsersImportRoundTripsByteForByte) {
               "nagy :Nagy Anna : : : : \r\n");
     EXPECT_EQ(server.readFile("/etc/squid/orvelan/passwd"), "kovacs:wjAbCdEfGhIjK\n");
 
-    r = ctl("users export back.txt");
-    ASSERT_EQ(r.status, 0) << r.err;
+    ok("users export back.txt");
     EXPECT_EQ(read(dir / "work" / "back.txt"), line + "nagy:::::s:Nagy Anna : : : : \r\n");
-    r = ctl("--utf8 users list");
+    CtlRun r = ctl("--utf8 users list");
     EXPECT_NE(r.out.find("Kovács János"), std::string::npos) << r.out;
 }
 
@@ -147,8 +147,7 @@ TEST_F(OrvelanctlTest, ReleaseDropsTheLocksThisDirectoryHolds) {
         ASSERT_EQ(ctl("exec ./cpout " + path).status, 0);
         ASSERT_EQ(ctl("get " + path + "._vx_lck_ vx_" + file + ".txt").status, 0);
     }
-    CtlRun r = ctl("release");
-    EXPECT_EQ(r.status, 0) << r.err;
+    ok("release");
     EXPECT_FALSE(server.exists("/l/apache/etc/groups._vx_lck_"));
     EXPECT_FALSE(server.exists("/l/apache/etc/users._vx_lck_"));
     EXPECT_FALSE(fs::exists(dir / "work" / "vx_groups.txt"));
@@ -156,15 +155,13 @@ TEST_F(OrvelanctlTest, ReleaseDropsTheLocksThisDirectoryHolds) {
 }
 
 TEST_F(OrvelanctlTest, ConsolePasswordsFromStandardInput) {
-    CtlRun r = ctl("passwd check admin", "\n"); // no password file: the empty password passes
-    EXPECT_EQ(r.status, 0) << r.err;
-    r = ctl("passwd set admin", "titok\n");
-    ASSERT_EQ(r.status, 0) << r.err;
+    ok("passwd check admin", "\n"); // no password file: the empty password passes
+    ok("passwd set admin", "titok\n");
     std::string stored = server.readFile("/l/apache/etc/ampasswd");
     EXPECT_EQ(stored.substr(0, 2), "wj");
     EXPECT_EQ(stored.find('\n'), std::string::npos);
-    EXPECT_EQ(ctl("passwd check admin", "titok\n").status, 0);
-    r = ctl("passwd check 1", "rossz\n");
+    ok("passwd check admin", "titok\n");
+    CtlRun r = ctl("passwd check 1", "rossz\n");
     EXPECT_EQ(r.status, 5);
     EXPECT_EQ(r.err, "Hibás jelszó !\n");
     EXPECT_EQ(ctl("passwd check user", "titok\n").status, 5); // user level: no file, not empty
@@ -172,20 +169,18 @@ TEST_F(OrvelanctlTest, ConsolePasswordsFromStandardInput) {
 }
 
 TEST_F(OrvelanctlTest, HoursExecAndTransfers) {
-    CtlRun r = ctl("hours set 8:00 16:30");
-    ASSERT_EQ(r.status, 0) << r.err;
+    ok("hours set 8:00 16:30");
     EXPECT_EQ(server.readFile("attandance.txt"), "08:00 - 16:30\r\n");
-    r = ctl("hours get");
-    EXPECT_EQ(r.out, "08:00 - 16:30\n");
+    EXPECT_EQ(ok("hours get").out, "08:00 - 16:30\n");
     EXPECT_EQ(ctl("hours set 8 16:30").status, 64);
 
-    r = ctl("exec 'exit 3'");
+    CtlRun r = ctl("exec 'exit 3'");
     EXPECT_EQ(r.status, 5);
     EXPECT_EQ(r.out, "3\n");
     write("up.bin", std::string("\0\1\2 bytes", 9));
-    EXPECT_EQ(ctl("put up.bin /l/up.bin").status, 0);
+    ok("put up.bin /l/up.bin");
     EXPECT_EQ(server.readFile("/l/up.bin"), std::string("\0\1\2 bytes", 9));
-    EXPECT_EQ(ctl("get /l/up.bin down.bin").status, 0);
+    ok("get /l/up.bin down.bin");
     EXPECT_EQ(read(dir / "work" / "down.bin"), std::string("\0\1\2 bytes", 9));
     r = ctl("get /nonexistent x.bin");
     EXPECT_EQ(r.status, 5);
@@ -193,17 +188,14 @@ TEST_F(OrvelanctlTest, HoursExecAndTransfers) {
 }
 
 TEST_F(OrvelanctlTest, ProbesOfTheServerAndFromHere) {
-    CtlRun r = ctl("ping 1");
-    EXPECT_EQ(r.status, 0) << r.err;
+    CtlRun r = ok("ping 1");
     EXPECT_NE(r.out.find("from 127.0.0.1: icmp_seq = 0."), std::string::npos) << r.out;
-    r = ctl("remote-ping 127.0.0.1");
-    EXPECT_EQ(r.status, 0) << r.err;
+    r = ok("remote-ping 127.0.0.1");
     EXPECT_NE(r.out.find("127.0.0.1"), std::string::npos) << r.out;
     r = ctl("remote-ping '127.0.0.1;touch x'");
     EXPECT_EQ(r.status, 1);
     EXPECT_FALSE(server.exists("x"));
-    r = ctl("counters");
-    EXPECT_EQ(r.status, 0) << r.err;
+    r = ok("counters");
     // "name transmitted received" triples; the loopback interface is always there.
     EXPECT_TRUE(r.out.rfind("lo ", 0) == 0 || r.out.find(" lo ") != std::string::npos) << r.out;
 }
@@ -224,10 +216,9 @@ TEST_F(OrvelanctlTest, StartupChecksDecideBeforeAnyCommand) {
 TEST_F(OrvelanctlTest, UsersAddSetDeleteRoundTrip) {
     ASSERT_TRUE(server.writeFile("/l/apache/etc/groups", "guests a\r\nstaff d\r\n"));
     // Windows-1250 "Kovács"; the password comes from standard input.
-    CtlRun r = ctl("users add kovacs --group staff --full-name 'Kov\xe1"
-                   "cs' --phone 123 --proxy --mail kovi --password",
-                   "titok\n");
-    ASSERT_EQ(r.status, 0) << r.err;
+    CtlRun r = ok("users add kovacs --group staff --full-name 'Kov\xe1"
+                  "cs' --phone 123 --proxy --mail kovi --password",
+                  "titok\n");
     EXPECT_EQ(r.out, "OK !\n");
     EXPECT_EQ(r.err, "");
     const std::string encrypted = crypt("titok", "wj"); // the server's crypt, the fixed salt
@@ -239,10 +230,9 @@ TEST_F(OrvelanctlTest, UsersAddSetDeleteRoundTrip) {
 
     // A second user; then only the options given change, and a text too long for its field is
     // cut as the user data dialog cuts it.
-    ASSERT_EQ(ctl("users add anna --super").status, 0);
-    r = ctl("users set kovacs --group guests --no-proxy --no-mail --room 1234567890123456789 "
-            "--comment 'second floor'");
-    ASSERT_EQ(r.status, 0) << r.err;
+    ok("users add anna --super");
+    r = ok("users set kovacs --group guests --no-proxy --no-mail --room 1234567890123456789 "
+           "--comment 'second floor'");
     EXPECT_EQ(r.err, "orvelanctl: --room cut to 15 bytes\n");
     EXPECT_EQ(server.readFile("/l/apache/etc/users"),
               "anna:::::s::\r\nkovacs:guests:" + encrypted + ":::::\r\n");
@@ -250,19 +240,16 @@ TEST_F(OrvelanctlTest, UsersAddSetDeleteRoundTrip) {
               "anna : : : : : \r\n"
               "kovacs :Kov\xe1"
               "cs :123 :123456789012345 : :second floor \r\n");
-    r = ctl("users list");
-    EXPECT_EQ(r.out, "anna:::::s: : : : : \r\nkovacs:guests:" + encrypted +
-                         "::::Kov\xe1"
-                         "cs :123 :123456789012345 : :second floor \r\n");
+    EXPECT_EQ(ctl("users list").out, "anna:::::s: : : : : \r\nkovacs:guests:" + encrypted +
+                                         "::::Kov\xe1"
+                                         "cs :123 :123456789012345 : :second floor \r\n");
 
     // A new password for a user without the proxy right: only the user list holds it.
-    r = ctl("users set kovacs --password", "uj\n");
-    ASSERT_EQ(r.status, 0) << r.err;
+    ok("users set kovacs --password", "uj\n");
     EXPECT_EQ(server.readFile("/l/apache/etc/users"),
               "anna:::::s::\r\nkovacs:guests:" + std::string(crypt("uj", "wj")) + ":::::\r\n");
 
-    r = ctl("users delete kovacs");
-    ASSERT_EQ(r.status, 0) << r.err;
+    ok("users delete kovacs");
     EXPECT_EQ(server.readFile("/l/apache/etc/users"), "anna:::::s::\r\n");
     EXPECT_EQ(server.readFile("/l/apache/etc/userdata"), "anna : : : : : \r\n");
     serverFiles(server); // no lock copy is left
@@ -270,8 +257,7 @@ TEST_F(OrvelanctlTest, UsersAddSetDeleteRoundTrip) {
     // A name from before the rule was checked cannot be saved again, but it can be deleted.
     ASSERT_TRUE(server.writeFile("/l/apache/etc/users", "anna:::::s::\r\nbad;x:::::::\r\n"));
     EXPECT_EQ(ctl("users set anna --room 1").status, 2);
-    r = ctl("users delete 'bad;x'");
-    ASSERT_EQ(r.status, 0) << r.err;
+    ok("users delete 'bad;x'");
     EXPECT_EQ(server.readFile("/l/apache/etc/users"), "anna:::::s::\r\n");
     for (const char* local : {"vx_users.txt", "vx_userdata.txt", "vx_groups.txt"})
         EXPECT_FALSE(fs::exists(dir / "work" / local)) << local;
@@ -279,30 +265,25 @@ TEST_F(OrvelanctlTest, UsersAddSetDeleteRoundTrip) {
 
 TEST_F(OrvelanctlTest, GroupsAndUrlsAddSetDeleteRoundTrip) {
     ASSERT_TRUE(server.writeFile("/l/apache/etc/groups", "staff d\r\n"));
-    CtlRun r = ctl("groups add guests --allow");
-    ASSERT_EQ(r.status, 0) << r.err;
+    ok("groups add guests --allow");
     EXPECT_EQ(server.readFile("/l/apache/etc/groups"),
               "guests a \"/l/apache/etc/permit/guests.allow\"\r\n"
               "staff d \"/l/apache/etc/permit/staff.deny\"\r\n");
 
-    r = ctl("urls add guests www.example.org intranet.local/wiki");
-    ASSERT_EQ(r.status, 0) << r.err;
+    ok("urls add guests www.example.org intranet.local/wiki");
     EXPECT_EQ(server.readFile("/l/apache/etc/permit/guests.allow"),
               "intranet.local/wiki\nwww.example.org\n");
     EXPECT_EQ(ctl("urls list guests").out, "intranet.local/wiki\r\nwww.example.org\r\n");
-    r = ctl("urls delete guests www.example.org");
-    ASSERT_EQ(r.status, 0) << r.err;
+    ok("urls delete guests www.example.org");
     EXPECT_EQ(server.readFile("/l/apache/etc/permit/guests.allow"), "intranet.local/wiki\n");
     EXPECT_FALSE(fs::exists(dir / "work" / "sites_of_guests.txt"));
 
     // The kind changes the permit file the group names, as the groups page saves it.
-    r = ctl("groups set guests --deny");
-    ASSERT_EQ(r.status, 0) << r.err;
+    ok("groups set guests --deny");
     EXPECT_EQ(server.readFile("/l/apache/etc/groups"),
               "guests d \"/l/apache/etc/permit/guests.deny\"\r\n"
               "staff d \"/l/apache/etc/permit/staff.deny\"\r\n");
-    r = ctl("groups delete guests");
-    ASSERT_EQ(r.status, 0) << r.err;
+    ok("groups delete guests");
     EXPECT_EQ(server.readFile("/l/apache/etc/groups"),
               "staff d \"/l/apache/etc/permit/staff.deny\"\r\n");
     EXPECT_EQ(ctl("groups list").out, "staff d\r\n");
