@@ -135,26 +135,7 @@ TEST_F(WindowTest, ASetMarkThatIsMissingOrNotExactlyXAtTheLoadMeansNoServer) {
     }
 }
 
-TEST_F(WindowTest, ShowPageIgnoresAddressesOutsideTheTree) {
-    MainWindow& w = noServerWindow();
-    w.ShowPage(1, 0);
-    clearLogs(w);
-    const QString title = w.windowTitle();
-    for (auto [g, p] : {std::pair{4, 0}, {-1, 0}, {0, 5}, {1, 3}, {2, 3}, {3, 0}, {0, 6}}) {
-        w.ShowPage(g, p);
-        EXPECT_EQ(visiblePages(w), "1,0") << g << "," << p;
-    }
-    EXPECT_EQ(w.windowTitle(), title);
-    EXPECT_EQ(recorder(w, 1, 0)->log, QStringList());
-
-    // Page -1 hides every page and leaves the title alone.
-    w.ShowPage(2, -1);
-    EXPECT_EQ(visiblePages(w), "");
-    EXPECT_EQ(w.windowTitle(), title);
-    EXPECT_EQ(w.currentPage(), 0);
-}
-
-TEST_F(WindowTest, ShowingTheCurrentPageAgainSendsOnlyShown) {
+TEST_F(WindowTest, ShowPageSendsHiddenAndShownAndIgnoresAddressesOutsideTheTree) {
     MainWindow& w = noServerWindow();
     clearLogs(w);
     w.ShowPage(2, 1);
@@ -171,6 +152,23 @@ TEST_F(WindowTest, ShowingTheCurrentPageAgainSendsOnlyShown) {
     EXPECT_EQ(w.windowTitle(), "Statisztikák / Táblázat -- User jogosultság");
     w.ShowPage(1, 2);
     EXPECT_EQ(w.windowTitle(), "Szerkesztök / URL kontroll -- Adminisztrátor jogosultság");
+
+    // Addresses outside the tree are ignored.
+    w.ShowPage(1, 0);
+    clearLogs(w);
+    const QString title = w.windowTitle();
+    for (auto [g, p] : {std::pair{4, 0}, {-1, 0}, {0, 5}, {1, 3}, {2, 3}, {3, 0}, {0, 6}}) {
+        w.ShowPage(g, p);
+        EXPECT_EQ(visiblePages(w), "1,0") << g << "," << p;
+    }
+    EXPECT_EQ(w.windowTitle(), title);
+    EXPECT_EQ(recorder(w, 1, 0)->log, QStringList());
+
+    // Page -1 hides every page and leaves the title alone.
+    w.ShowPage(2, -1);
+    EXPECT_EQ(visiblePages(w), "");
+    EXPECT_EQ(w.windowTitle(), title);
+    EXPECT_EQ(w.currentPage(), 0);
 }
 
 TEST_F(WindowTest, PagesLockAndUnlockTheTree) {
