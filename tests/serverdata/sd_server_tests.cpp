@@ -1,6 +1,5 @@
 // End-to-end tests of the data layer against the reference server: the lock protocol between two
-// consoles, the list files byte for byte, passwords through the server's crypt (the same as the
-// local one), working hours.
+// consoles, the list files byte for byte, passwords through the server's crypt, working hours.
 #include <crypt.h>
 #include <cstring>
 #include <gtest/gtest.h>
