@@ -1,13 +1,10 @@
-// Fixture of the application shell's GUI tests: a fresh working directory and registry store per
-// test, the process-wide state emptied, and every message box and dialog answered by the test.
+// Fixture of the application shell's GUI tests: fresh state and every dialog answered by the test.
 #pragma once
 
 #include <gtest/gtest.h>
 #include <ostream>
 #include <string>
 
-#include <QApplication>
-#include <QDir>
 #include <QList>
 #include <QWidget>
 

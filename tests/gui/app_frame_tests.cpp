@@ -1,8 +1,6 @@
-// The page frame and the common dialogs: password and text input dialogs, status label, file
-// dialogs, the action buttons, the page base's access rule and printing a sheet to PDF.
+// The page frame and the common dialogs, status label, file dialogs, buttons and sheet printing.
 #include <QLineEdit>
 #include <QPrinter>
-#include <QPushButton>
 #include <QTest>
 
 #include "app_fixture.h"

@@ -1,13 +1,12 @@
-// The main window without a server: the start picture, the no-server state, the page tree's
-// rules, ShowPage, the group pictures and the Enter/Escape filter.
+// The main window without a server: start picture, no-server state, page tree and key filter.
 #include <memory>
 
 #include <QCheckBox>
-#include <QCloseEvent>
 #include <QLineEdit>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTreeWidget>
+#include <QTreeWidgetItem>
 
 #include "app_fixture.h"
 #include "app_recording_page.h"
@@ -106,6 +105,18 @@ TEST_F(WindowTest, NoServerStateOpensSetupAndEveryTreeClickReturnsThere) {
         EXPECT_EQ(visiblePictures(w), "") << node->text(0).toStdString();
         EXPECT_EQ(w.tree()->currentItem(), node); // the clicked node stays highlighted
     }
+
+    // LogOn starts logged off, and its logon never reaches a server in this state.
+    LogOnPage* logOn = w.logOnPage();
+    ASSERT_NE(logOn, nullptr);
+    EXPECT_FALSE(logOn->levelSwitch()->isChecked());
+    EXPECT_FALSE(logOn->pictureButton()->isEnabled());
+    EXPECT_FALSE(logOn->loggedOn());
+    EXPECT_EQ(serverData.SelectedLevel, 0);
+    DialogAnswers::password("");
+    logOn->logOn();
+    EXPECT_FALSE(logOn->loggedOn());
+    EXPECT_EQ(shownTexts(), "Hiba a proxy szerveren !");
 }
 
 TEST_F(WindowTest, ASetMarkThatIsMissingOrNotExactlyXAtTheLoadMeansNoServer) {
@@ -177,7 +188,7 @@ TEST_F(WindowTest, PagesLockAndUnlockTheTree) {
     EXPECT_EQ(w.tree()->currentItem(), node);
 }
 
-TEST_F(WindowTest, EnterAndEscapeAreSwallowedOutsideTheSetupPage) {
+TEST_F(WindowTest, EnterAndEscapeAreSwallowedOutsideSetupAndClosingClosesHelp) {
     MainWindow& w = noServerWindow();
     QLineEdit setupField(w.page(0, 4));
     setupField.show();
@@ -193,30 +204,12 @@ TEST_F(WindowTest, EnterAndEscapeAreSwallowedOutsideTheSetupPage) {
     EXPECT_EQ(enter.count(), 0);
     QTest::keyClick(w.tree(), Qt::Key_Escape);
     EXPECT_TRUE(w.isVisible());
-}
 
-TEST_F(WindowTest, ClosingClosesTheHelpWindow) {
-    MainWindow& w = noServerWindow();
+    // Closing the window closes the help window too.
     HelpWindow::showContext(HELP_SETUP);
     ASSERT_NE(HelpWindow::instance(), nullptr);
     w.close();
     EXPECT_EQ(HelpWindow::instance(), nullptr);
-}
-
-TEST_F(WindowTest, LogOnPageStartsLoggedOffAndReachesNoServerWithoutOne) {
-    MainWindow& w = noServerWindow();
-    LogOnPage* logOn = w.logOnPage();
-    ASSERT_NE(logOn, nullptr);
-    EXPECT_FALSE(logOn->levelSwitch()->isChecked());
-    EXPECT_FALSE(logOn->pictureButton()->isEnabled());
-    EXPECT_FALSE(logOn->loggedOn());
-    EXPECT_EQ(serverData.SelectedLevel, 0);
-
-    // In the no-server state the logon never reaches a server.
-    DialogAnswers::password("");
-    logOn->logOn();
-    EXPECT_FALSE(logOn->loggedOn());
-    EXPECT_EQ(shownTexts(), "Hiba a proxy szerveren !");
 }
 
 TEST_F(WindowTest, StartupOutcomeIsShownBeforeTheWindow) {

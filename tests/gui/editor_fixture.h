@@ -1,6 +1,4 @@
-// Fixture of the editor pages' GUI tests: a reference server with users, groups and permit lists,
-// the console connected to it as the administrator, and an owner window that records the
-// commands the pages send upwards.
+// Fixture of the editor pages' GUI tests: a reference server with users, groups and permit lists.
 #pragma once
 
 #include <crypt.h>

@@ -11,8 +11,8 @@ TEST(CzCExtGroup, CaptionIsCutAt127Characters) {
     QWidget page;
     auto* group = new CzCExtGroup(QString(200, QLatin1Char('x')), QRect(5, 5, 300, 200), &page);
     EXPECT_EQ(group->GetCaption(), QString(127, QLatin1Char('x')));
-    group->SetCaption(QStringLiteral("Felhasználók"));
-    EXPECT_EQ(group->GetCaption(), QStringLiteral("Felhasználók"));
+    group->SetCaption("Felhasználók");
+    EXPECT_EQ(group->GetCaption(), "Felhasználók");
     // A character outside the BMP straddling the cut is dropped whole.
     group->SetCaption(QString(126, QLatin1Char('a')) + QString::fromUcs4(U"\U0001F600"));
     EXPECT_EQ(group->GetCaption(), QString(126, QLatin1Char('a')));
@@ -29,7 +29,7 @@ TEST(CzCExtGroup, InvalidCaptionFontValuesAreIgnored) {
     EXPECT_TRUE(group.SetCaptionFontSize(18));
     EXPECT_FALSE(group.SetCaptionFontEscapement(450));
     EXPECT_EQ(group.GetCaptionFont().escapement, 0);
-    group.SetCaption(QStringLiteral("Csoportok"));
+    group.SetCaption("Csoportok");
     group.resize(200, 120);
     for (int e : {900, 1800, 2700, 0}) {
         EXPECT_TRUE(group.SetCaptionFontEscapement(e));
@@ -42,8 +42,8 @@ TEST(CzCExtGroup, InvalidCaptionFontValuesAreIgnored) {
 
 TEST(CzCThreeDPanel, HoldsAStatusLineBelowItsTitle) {
     QWidget page;
-    auto* panel = new CzCThreeDPanel(QStringLiteral("Üzenetek"), QRect(120, 385, 360, 44), &page);
-    auto* label = new QLabel(QStringLiteral("OK!"));
+    auto* panel = new CzCThreeDPanel("Üzenetek", QRect(120, 385, 360, 44), &page);
+    auto* label = new QLabel("OK!");
     panel->SetWidget(label);
     EXPECT_EQ(label->parentWidget(), panel);
     EXPECT_EQ(label->geometry(), panel->ContentRect());
@@ -55,10 +55,10 @@ TEST(CzCThreeDPanel, HoldsAStatusLineBelowItsTitle) {
 
 TEST(COXBitmapButton, TextTooltipIconAndAlignment) {
     COXBitmapButton button;
-    button.SetText(QStringLiteral("&Súgó\nA súgó megnyitása"));
-    EXPECT_EQ(button.text(), QStringLiteral("&Súgó"));
-    EXPECT_EQ(button.toolTip(), QStringLiteral("A súgó megnyitása"));
-    button.SetText(QStringLiteral("&Nyomtat"));
+    button.SetText("&Súgó\nA súgó megnyitása");
+    EXPECT_EQ(button.text(), "&Súgó");
+    EXPECT_EQ(button.toolTip(), "A súgó megnyitása");
+    button.SetText("&Nyomtat");
     EXPECT_EQ(button.toolTip(), QString());
 
     QPixmap pm(64, 64);
@@ -66,7 +66,7 @@ TEST(COXBitmapButton, TextTooltipIconAndAlignment) {
     EXPECT_TRUE(button.LoadIcon(QIcon(pm), true, 24, 24));
     EXPECT_EQ(button.GetImage().deviceIndependentSize().toSize(), QSize(24, 24));
     EXPECT_FALSE(button.LoadIcon(QIcon()));
-    EXPECT_FALSE(button.LoadIcon(QStringLiteral("/nonexistent/icon.png")));
+    EXPECT_FALSE(button.LoadIcon("/nonexistent/icon.png"));
     EXPECT_EQ(button.GetImage().deviceIndependentSize().toSize(), QSize(24, 24));
 
     EXPECT_TRUE(button.SetHorizontalAlignment(Qt::AlignRight));
@@ -111,6 +111,6 @@ TEST(RoundButton, ShapeIsRoundedAndLitFromTheTopLeft) {
     EXPECT_LT(qGray(pressed.pixel(60, 2)), qGray(pressed.pixel(60, 37)));
 
     button.resize(120, 40);
-    button.SetText(QStringLiteral("&Frissít"));
+    button.SetText("&Frissít");
     EXPECT_FALSE(button.grab().isNull());
 }

@@ -10,6 +10,23 @@
 #include "gridctrl.h"
 #include "messagebox.h"
 
+namespace {
+
+// A grid of cols x rows, shown at the given size when one is given (editors and hints need a view).
+class Grid : public GridCtrl {
+  public:
+    Grid(int cols, int rows, QSize shown = {}) {
+        SetNumberCols(cols);
+        SetNumberRows(rows);
+        if (shown.isValid()) {
+            resize(shown);
+            show();
+        }
+    }
+};
+
+} // namespace
+
 TEST(GridCtrl, RefusedLimitsLeaveTheGridUnchanged) {
     GridCtrl grid;
     ASSERT_TRUE(grid.SetNumberCols(5));
@@ -57,27 +74,25 @@ TEST(GridCtrl, ManyRowsShareOneRowHeight) {
     EXPECT_TRUE(grid.IsUniformRowHeight());
     for (long row = 0; row < 99999; ++row)
         grid.QuickSetText(0, row, QStringLiteral("line %1").arg(row));
-    EXPECT_EQ(grid.QuickGetText(0, 99998), QStringLiteral("line 99998"));
+    EXPECT_EQ(grid.QuickGetText(0, 99998), "line 99998");
     EXPECT_EQ(grid.GetRowHeight(5), grid.GetRowHeight(99998));
     ASSERT_TRUE(grid.SetRowHeight(10, 25));
     EXPECT_EQ(grid.GetRowHeight(0), 25);
     EXPECT_EQ(grid.GetRowHeight(99998), 25);
     EXPECT_TRUE(grid.GotoRow(99998));
     EXPECT_EQ(grid.GetCurrentRow(), 99998);
-    EXPECT_FALSE(grid.QuickSetText(0, 99999, QStringLiteral("beyond")));
+    EXPECT_FALSE(grid.QuickSetText(0, 99999, "beyond"));
     EXPECT_EQ(grid.GetRowHeight(99999), -1);
 }
 
 TEST(GridCtrl, NumbersAreFormattedAndParsed) {
-    GridCtrl grid;
-    grid.SetNumberCols(2);
-    grid.SetNumberRows(4);
+    Grid grid(2, 4);
     ASSERT_TRUE(grid.QuickSetNumber(0, 0, 3.14159));
-    EXPECT_EQ(grid.QuickGetText(0, 0), QStringLiteral("3.141590"));
+    EXPECT_EQ(grid.QuickGetText(0, 0), "3.141590");
     ASSERT_TRUE(grid.QuickSetNumber(0, 1, 3.14159, 2));
-    EXPECT_EQ(grid.QuickGetText(0, 1), QStringLiteral("3.14"));
+    EXPECT_EQ(grid.QuickGetText(0, 1), "3.14");
     ASSERT_TRUE(grid.QuickSetNumber(0, 2, -2.5, 0));
-    EXPECT_EQ(grid.QuickGetText(0, 2), QStringLiteral("-2"));
+    EXPECT_EQ(grid.QuickGetText(0, 2), "-2");
     EXPECT_FALSE(grid.QuickSetNumber(0, 3, 1.0, 21));
     EXPECT_EQ(grid.QuickGetText(0, 3), QString());
 
@@ -86,36 +101,44 @@ TEST(GridCtrl, NumbersAreFormattedAndParsed) {
     EXPECT_TRUE(cell.HasNumber());
     EXPECT_DOUBLE_EQ(cell.GetNumber(), 3.14);
     cell.SetNumberDecimals(4);
-    EXPECT_EQ(cell.GetText(), QStringLiteral("3.1416"));
+    EXPECT_EQ(cell.GetText(), "3.1416");
     EXPECT_EQ(GridCell::FormatNumber(1e300).size(), 308); // no cut, no overrun
 }
 
-TEST(GridCtrl, ReadOnlyCellsCannotBeEdited) {
-    GridCtrl grid;
-    grid.resize(300, 200);
-    grid.SetNumberCols(2);
-    grid.SetNumberRows(2);
-    grid.QuickSetText(0, 0, QStringLiteral("fixed"));
+TEST(GridCtrl, EditorsHonourReadOnlyAndDropListCells) {
+    Grid grid(2, 2, {300, 200});
+    grid.QuickSetText(0, 0, "fixed");
     ASSERT_TRUE(grid.QuickSetReadOnly(0, 0, true));
-    grid.show();
-
     const QModelIndex locked = grid.model()->index(0, 0);
     EXPECT_FALSE(grid.model()->flags(locked) & Qt::ItemIsEditable);
-    EXPECT_FALSE(grid.model()->setData(locked, QStringLiteral("changed"), Qt::EditRole));
+    EXPECT_FALSE(grid.model()->setData(locked, "changed", Qt::EditRole));
     grid.edit(locked);
     EXPECT_EQ(grid.viewport()->findChild<QLineEdit*>(), nullptr);
-    EXPECT_EQ(grid.QuickGetText(0, 0), QStringLiteral("fixed"));
-
+    EXPECT_EQ(grid.QuickGetText(0, 0), "fixed");
     const QModelIndex open = grid.model()->index(0, 1);
     EXPECT_TRUE(grid.model()->flags(open) & Qt::ItemIsEditable);
+    grid.setCurrentIndex(open);
     grid.edit(open);
     EXPECT_NE(grid.viewport()->findChild<QLineEdit*>(), nullptr);
+
+    GridCell list;
+    list.cellType = GridCellType::DropList;
+    list.choices = QStringList{"Engedélyezö lista", "Tiltó lista"};
+    list.SetText("Tiltó lista");
+    ASSERT_TRUE(grid.SetCell(1, 1, list));
+    grid.setCurrentIndex(grid.model()->index(1, 1)); // closes the text editor
+    grid.edit(grid.model()->index(1, 1));
+    auto* box = grid.viewport()->findChild<QComboBox*>();
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(box->count(), 2);
+    EXPECT_EQ(box->currentText(), "Tiltó lista");
+    box->setCurrentIndex(0);
+    grid.itemDelegate()->setModelData(box, grid.model(), grid.model()->index(1, 1));
+    EXPECT_EQ(grid.QuickGetText(1, 1), "Engedélyezö lista");
 }
 
 TEST(GridCtrl, CellsTakeColumnAndGridDefaults) {
-    GridCtrl grid;
-    grid.SetNumberCols(2);
-    grid.SetNumberRows(2);
+    Grid grid(2, 2);
     GridCell def;
     def.textColor = QColor(Qt::red);
     grid.SetGridDefault(def);
@@ -135,29 +158,25 @@ TEST(GridCtrl, CellsTakeColumnAndGridDefaults) {
 
     GridCell box;
     box.cellType = GridCellType::CheckBox;
-    box.SetText(QStringLiteral("1"));
+    box.SetText("1");
     ASSERT_TRUE(grid.SetCell(0, 1, box));
     EXPECT_EQ(grid.model()->index(1, 0).data(Qt::CheckStateRole).toInt(), int(Qt::Checked));
     EXPECT_TRUE(
         grid.model()->setData(grid.model()->index(1, 0), Qt::Unchecked, Qt::CheckStateRole));
-    EXPECT_EQ(grid.QuickGetText(0, 1), QStringLiteral("0"));
+    EXPECT_EQ(grid.QuickGetText(0, 1), "0");
 }
 
 TEST(GridCtrl, HeadingsAreNegativeIndices) {
-    GridCtrl grid;
-    grid.SetNumberCols(2);
-    grid.SetNumberRows(3);
-    ASSERT_TRUE(grid.QuickSetText(0, -1, QStringLiteral("Név")));
-    EXPECT_FALSE(grid.QuickSetText(0, -2, QStringLiteral("Top"))); // one heading row only
+    Grid grid(2, 3);
+    ASSERT_TRUE(grid.QuickSetText(0, -1, "Név"));
+    EXPECT_FALSE(grid.QuickSetText(0, -2, "Top")); // one heading row only
     ASSERT_TRUE(grid.SetTH_NumberRows(2));
-    ASSERT_TRUE(grid.QuickSetText(0, -2, QStringLiteral("Top")));
-    EXPECT_EQ(grid.model()->headerData(0, Qt::Horizontal, Qt::DisplayRole).toString(),
-              QStringLiteral("Top\nNév"));
-    ASSERT_TRUE(grid.QuickSetText(-1, 2, QStringLiteral("3.")));
-    EXPECT_EQ(grid.model()->headerData(2, Qt::Vertical, Qt::DisplayRole).toString(),
-              QStringLiteral("3."));
-    EXPECT_EQ(grid.QuickGetText(0, -1), QStringLiteral("Név"));
-    EXPECT_FALSE(grid.QuickSetText(2, -1, QStringLiteral("no column")));
+    ASSERT_TRUE(grid.QuickSetText(0, -2, "Top"));
+    EXPECT_EQ(grid.model()->headerData(0, Qt::Horizontal, Qt::DisplayRole).toString(), "Top\nNév");
+    ASSERT_TRUE(grid.QuickSetText(-1, 2, "3."));
+    EXPECT_EQ(grid.model()->headerData(2, Qt::Vertical, Qt::DisplayRole).toString(), "3.");
+    EXPECT_EQ(grid.QuickGetText(0, -1), "Név");
+    EXPECT_FALSE(grid.QuickSetText(2, -1, "no column"));
 }
 
 class SetupGrid : public GridCtrl {
@@ -173,12 +192,12 @@ class SetupGrid : public GridCtrl {
 TEST(GridCtrl, AttachTakesThePlaceholdersPlaceAndRunsSetup) {
     QWidget page;
     auto* placeholder = new QLabel(&page);
-    placeholder->setObjectName(QStringLiteral("gridPlaceholder"));
+    placeholder->setObjectName("gridPlaceholder");
     placeholder->setGeometry(10, 20, 300, 200);
     SetupGrid grid;
-    EXPECT_FALSE(grid.AttachGrid(&page, QStringLiteral("missing")));
+    EXPECT_FALSE(grid.AttachGrid(&page, "missing"));
     EXPECT_EQ(grid.setups, 0);
-    ASSERT_TRUE(grid.AttachGrid(&page, QStringLiteral("gridPlaceholder")));
+    ASSERT_TRUE(grid.AttachGrid(&page, "gridPlaceholder"));
     EXPECT_EQ(grid.parentWidget(), &page);
     EXPECT_EQ(grid.geometry(), QRect(10, 20, 300, 200));
     EXPECT_TRUE(placeholder->isHidden());
@@ -188,62 +207,35 @@ TEST(GridCtrl, AttachTakesThePlaceholdersPlaceAndRunsSetup) {
 }
 
 TEST(GridCtrl, FindShowsItemNotFound) {
-    GridCtrl grid;
-    grid.SetNumberCols(2);
-    grid.SetNumberRows(3);
-    grid.QuickSetText(0, 0, QStringLiteral("alpha"));
-    grid.QuickSetText(1, 1, QStringLiteral("Beta line"));
-    grid.QuickSetText(0, 2, QStringLiteral("beta again"));
+    Grid grid(2, 3);
+    grid.QuickSetText(0, 0, "alpha");
+    grid.QuickSetText(1, 1, "Beta line");
+    grid.QuickSetText(0, 2, "beta again");
 
-    EXPECT_TRUE(grid.FindNext(QStringLiteral("beta")));
+    EXPECT_TRUE(grid.FindNext("beta"));
     EXPECT_EQ(grid.GetCurrentCol(), 1);
     EXPECT_EQ(grid.GetCurrentRow(), 1);
-    EXPECT_FALSE(grid.FindNext(QStringLiteral("Beta"), true));        // the next one is lower case
-    EXPECT_TRUE(grid.FindNext(QStringLiteral("alpha"), false, true)); // searching up
+    EXPECT_FALSE(grid.FindNext("Beta", true));        // the next one is lower case
+    EXPECT_TRUE(grid.FindNext("alpha", false, true)); // searching up
     EXPECT_EQ(grid.GetCurrentRow(), 0);
 
     GridFindDialog* dialog = grid.FindDialog();
     EXPECT_TRUE(dialog->isVisible());
-    dialog->findEdit()->setText(QStringLiteral("gamma"));
+    dialog->findEdit()->setText("gamma");
     dialog->findNextButton()->click();
     ASSERT_EQ(MessageBox::shown().size(), 2);
-    EXPECT_EQ(MessageBox::lastShown().title, QStringLiteral("Not Found"));
-    EXPECT_EQ(MessageBox::lastShown().text, QStringLiteral("Item not found"));
+    EXPECT_EQ(MessageBox::lastShown().title, "Not Found");
+    EXPECT_EQ(MessageBox::lastShown().text, "Item not found");
     EXPECT_EQ(MessageBox::lastShown().kind, MessageBox::Information);
 }
 
 TEST(GridCtrl, HintWindowShowsTheCellPosition) {
-    EXPECT_EQ(GridCtrl::HintText(3, 99998L), QStringLiteral("Col:3 Row:99998"));
-    GridCtrl grid;
-    grid.resize(400, 300);
-    grid.SetNumberCols(3);
-    grid.SetNumberRows(5);
-    grid.show();
+    EXPECT_EQ(GridCtrl::HintText(3, 99998L), "Col:3 Row:99998");
+    Grid grid(3, 5, {400, 300});
     const QRect cell = grid.visualRect(grid.model()->index(2, 1));
     grid.ShowHintAt(cell.center());
-    EXPECT_EQ(grid.hintWindow()->text(), QStringLiteral("Col:1 Row:2"));
+    EXPECT_EQ(grid.hintWindow()->text(), "Col:1 Row:2");
     EXPECT_TRUE(grid.hintWindow()->isVisible());
     grid.ShowHintAt(QPoint(390, 290)); // below the last row: no cell, no hint
     EXPECT_FALSE(grid.hintWindow()->isVisible());
-}
-
-TEST(GridCtrl, DropListCellsEditWithTheirChoices) {
-    GridCtrl grid;
-    grid.resize(300, 200);
-    grid.SetNumberCols(1);
-    grid.SetNumberRows(1);
-    GridCell list;
-    list.cellType = GridCellType::DropList;
-    list.choices = QStringList{QStringLiteral("Engedélyezö lista"), QStringLiteral("Tiltó lista")};
-    list.SetText(QStringLiteral("Tiltó lista"));
-    ASSERT_TRUE(grid.SetCell(0, 0, list));
-    grid.show();
-    grid.edit(grid.model()->index(0, 0));
-    auto* box = grid.viewport()->findChild<QComboBox*>();
-    ASSERT_NE(box, nullptr);
-    EXPECT_EQ(box->count(), 2);
-    EXPECT_EQ(box->currentText(), QStringLiteral("Tiltó lista"));
-    box->setCurrentIndex(0);
-    grid.itemDelegate()->setModelData(box, grid.model(), grid.model()->index(0, 0));
-    EXPECT_EQ(grid.QuickGetText(0, 0), QStringLiteral("Engedélyezö lista"));
 }

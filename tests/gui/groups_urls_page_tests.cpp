@@ -1,4 +1,5 @@
 // The user groups page and the URL control page against the reference server.
+
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
@@ -10,9 +11,6 @@
 #include "editor_fixture.h"
 #include "editors/url_control_page.h"
 #include "editors/user_groups_page.h"
-#include "logon_page.h"
-#include "main_window.h"
-#include "vx_reg.h"
 
 namespace {
 
@@ -26,24 +24,6 @@ void answerGroup(const QString& name, bool allow) {
 }
 
 using UserGroupsPageTest = EditorTest;
-
-TEST_F(UserGroupsPageTest, KindColoursWhileEditingOnly) {
-    UserGroupsPage page(entryAt(1, 0), &owner);
-    EXPECT_EQ(page.sheet()->GetMaxRow(), 11);
-    EXPECT_EQ(column(page.sheet(), 1), "diak|tanar|||||||||");
-    EXPECT_EQ(column(page.sheet(), 2), "Tiltó lista|Engedélyezö lista|||||||||");
-    EXPECT_EQ(page.sheet()->GetTextColorRC(1, 2), QColor(0, 0, 0)); // one style in viewing
-
-    startEditing(page);
-    EXPECT_EQ(page.statusText(), "OK !");
-    EXPECT_EQ(page.sheet()->GetTextColorRC(1, 2), QColor(155, 0, 0));
-    EXPECT_EQ(page.sheet()->GetTextColorRC(2, 2), QColor(0, 155, 0));
-    EXPECT_EQ(page.nameList()->count(), 2);
-    EXPECT_TRUE(locked("/l/apache/etc/groups"));
-    page.button(EditorPage::Abandon)->click();
-    EXPECT_EQ(lockCopies(), "");
-    EXPECT_EQ(page.sheet()->GetTextColorRC(1, 2), QColor(0, 0, 0));
-}
 
 TEST_F(UserGroupsPageTest, AddChangeDeleteAndSaveWithMembersFollowingTheirGroup) {
     UserGroupsPage page(entryAt(1, 0), &owner);
@@ -152,9 +132,17 @@ TEST_F(UserGroupsPageTest, DialogRefusalsAndTheFirstEmptyRowEndingTheList) {
                                             "tanar a \"/l/apache/etc/permit/tanar.allow\"\r\n");
 }
 
-TEST_F(UserGroupsPageTest, ImportAndExport) {
+TEST_F(UserGroupsPageTest, KindColoursWhileEditingImportAndExport) {
     UserGroupsPage page(entryAt(1, 0), &owner);
+    EXPECT_EQ(page.sheet()->GetMaxRow(), 11);
+    EXPECT_EQ(column(page.sheet(), 2), "Tiltó lista|Engedélyezö lista|||||||||");
+    EXPECT_EQ(page.sheet()->GetTextColorRC(1, 2), QColor(0, 0, 0)); // one style in viewing
     startEditing(page);
+    EXPECT_EQ(page.sheet()->GetTextColorRC(1, 2), QColor(155, 0, 0));
+    EXPECT_EQ(page.sheet()->GetTextColorRC(2, 2), QColor(0, 155, 0));
+    EXPECT_EQ(page.nameList()->count(), 2);
+    EXPECT_TRUE(locked("/l/apache/etc/groups"));
+
     std::string exported = (dir / "groups.txt").string();
     DialogAnswers::fileName(QString::fromStdString(exported));
     page.button(EditorPage::Export)->click();
@@ -169,12 +157,16 @@ TEST_F(UserGroupsPageTest, ImportAndExport) {
     EXPECT_EQ(page.statusText(), "OK !");
     EXPECT_EQ(column(page.sheet(), 1), "diak|tanar|vendeg||||||||");
     EXPECT_EQ(page.sheet()->GetTextColorRC(3, 2), QColor(0, 155, 0));
+
     page.button(EditorPage::Abandon)->click();
+    EXPECT_EQ(lockCopies(), "");
+    EXPECT_EQ(column(page.sheet(), 1), "diak|tanar|||||||||"); // the server's list again
+    EXPECT_EQ(page.sheet()->GetTextColorRC(1, 2), QColor(0, 0, 0));
 }
 
 using UrlControlPageTest = EditorTest;
 
-TEST_F(UrlControlPageTest, ChoosingAGroupLoadsItsListForViewing) {
+TEST_F(UrlControlPageTest, ChoosingAGroupLoadsItsListAndAbandonShowsItAgain) {
     UrlControlPage page(entryAt(1, 2), &owner);
     EXPECT_EQ(page.groupSelector()->count(), 2);
     EXPECT_EQ(page.groupSelector()->currentIndex(), -1);
@@ -194,7 +186,20 @@ TEST_F(UrlControlPageTest, ChoosingAGroupLoadsItsListForViewing) {
     page.groupSelector()->setCurrentIndex(1);
     EXPECT_EQ(page.kindLabel()->text(), "Engedélyezö lista");
     EXPECT_EQ(column(page.sheet(), 1), "www.school.example.hu|||||||||||");
+    EXPECT_EQ(lockCopies(), ""); // viewing locks nothing
+
+    // An imported list abandoned: the server's list again, and the group can be chosen.
+    startEditing(page);
+    put("urls.txt", "www.school.example.hu\nnew.example.hu\n");
+    DialogAnswers::fileName(QString::fromStdString((dir / "urls.txt").string()));
+    page.button(EditorPage::Import)->click();
+    EXPECT_EQ(page.statusText(), "OK !");
+    EXPECT_EQ(column(page.sheet(), 1), "www.school.example.hu|new.example.hu||||||||||");
+    page.button(EditorPage::Abandon)->click();
+    EXPECT_FALSE(page.editing());
+    EXPECT_TRUE(page.groupSelector()->isEnabled());
     EXPECT_EQ(lockCopies(), "");
+    EXPECT_EQ(column(page.sheet(), 1), "www.school.example.hu|||||||||||");
 }
 
 TEST_F(UrlControlPageTest, EditingRoundWithDuplicatesAndAnEmptiedRow) {
@@ -244,54 +249,6 @@ TEST_F(UrlControlPageTest, EditingRoundWithDuplicatesAndAnEmptiedRow) {
     serverData.urlsModified = 1;
     page.button(EditorPage::Save)->click();
     EXPECT_EQ(file("/l/apache/etc/permit/diak.deny"), "");
-}
-
-TEST_F(UrlControlPageTest, ImportThenAbandonShowsTheServersList) {
-    UrlControlPage page(entryAt(1, 2), &owner);
-    page.chooseGroup(1);
-    startEditing(page);
-    put("urls.txt", "www.school.example.hu\nnew.example.hu\n");
-    DialogAnswers::fileName(QString::fromStdString((dir / "urls.txt").string()));
-    page.button(EditorPage::Import)->click();
-    EXPECT_EQ(page.statusText(), "OK !");
-    EXPECT_EQ(column(page.sheet(), 1), "www.school.example.hu|new.example.hu||||||||||");
-
-    page.button(EditorPage::Abandon)->click();
-    EXPECT_FALSE(page.editing());
-    EXPECT_TRUE(page.groupSelector()->isEnabled());
-    EXPECT_EQ(lockCopies(), "");
-    EXPECT_EQ(column(page.sheet(), 1), "www.school.example.hu|||||||||||");
-}
-
-using EditorLogOnTest = EditorTest;
-
-// Logged on at the user level through the console itself, the three editor pages only view.
-TEST_F(EditorLogOnTest, UserLevelLogonLeavesLoadDisabledOnTheEditorPages) {
-    ASSERT_EQ(serverData.ChangeConsolePassword("", "titok", 0), 1);
-    std::string mark = std::string(ORVELAN_REGISTRY_ROOT) + "\\Setup\\Set";
-    ASSERT_GE(vxWriteRegistryKey(nullptr, 0, mark.c_str(), "X", REG_SZ), 0);
-    serverData.SelectedLevel = serverData.GrantedLevel = 0;
-    MainWindow window(consolePages(), -1);
-    window.show();
-    window.startupLoad();
-    ASSERT_TRUE(window.loaded()) << shownTexts().toStdString();
-    shownTexts();
-    DialogAnswers::password("titok");
-    window.logOnPage()->logOn();
-    ASSERT_TRUE(window.logOnPage()->loggedOn());
-    for (int p = 0; p < 3; p++) {
-        window.command(CMD_SHOW_PAGE, showPageParam(1, p));
-        auto* page = dynamic_cast<EditorPage*>(window.page(1, p));
-        ASSERT_NE(page, nullptr);
-        EXPECT_TRUE(page->isVisibleTo(&window));
-        EXPECT_FALSE(page->button(EditorPage::Load)->isEnabled()) << p;
-        EXPECT_FALSE(page->button(EditorPage::Save)->isEnabled()) << p;
-    }
-    // The users page shows the server's users all the same.
-    auto* users = dynamic_cast<EditorPage*>(window.page(1, 1));
-    EXPECT_EQ(users->sheet()->GetTextRC(1, 1), "anna");
-    window.close();
-    EXPECT_EQ(lockCopies(), "");
 }
 
 } // namespace

@@ -1,5 +1,4 @@
-// The page table and the pages' frames: every row's page with its help context, Enter/Escape rule,
-// frame buttons and layout; the artwork and the help document.
+// The page table and the pages' frames, the artwork and the help document.
 #include <QFile>
 #include <QSignalSpy>
 #include <QTextBrowser>
@@ -110,7 +109,7 @@ TEST_F(PagesTest, HelpDocumentHasEveryContextInOneWindow) {
     QFile file(HelpWindow::documentUrl().toString().replace("qrc:", ":"));
     ASSERT_TRUE(file.open(QIODevice::ReadOnly)) << file.fileName().toStdString();
     const QString html = QString::fromUtf8(file.readAll());
-    EXPECT_EQ(html.count(QStringLiteral("<a name=\"general\">")), 1);
+    EXPECT_EQ(html.count("<a name=\"general\">"), 1);
     for (int context = HELP_NETWORK; context <= HELP_STAT_CHART; ++context)
         EXPECT_EQ(html.count(QStringLiteral("<a name=\"ctx%1\">").arg(context)), 1) << context;
 

@@ -20,7 +20,7 @@
 
 TEST(CVCF1, EditorSheetSetUp) {
     CVCF1 sheet;
-    sheet.SetupEditorSheet(1, 12, {8200}, 280, QFont(QStringLiteral("Arial"), 10),
+    sheet.SetupEditorSheet(1, 12, {8200}, 280, QFont("Arial", 10),
                            CVCF1::ColorFromColorRef(0xFF0000));
     EXPECT_EQ(sheet.GetMaxRow(), 12);
     EXPECT_EQ(sheet.GetMaxCol(), 1);
@@ -35,11 +35,11 @@ TEST(CVCF1, EditorSheetSetUp) {
 
 TEST(CVCF1, RowsInsertDeleteAndSelection) {
     CVCF1 sheet;
-    sheet.SetupEditorSheet(2, 12, {}, 280, QFont(QStringLiteral("Arial"), 10), QColor(0, 0, 255));
-    sheet.SetTextRC(1, 1, QStringLiteral("a"));
-    sheet.SetTextRC(2, 1, QStringLiteral("b"));
-    sheet.SetTextRC(3, 1, QStringLiteral("c"));
-    sheet.SetTextRC(3, 2, QStringLiteral("c2"));
+    sheet.SetupEditorSheet(2, 12, {}, 280, QFont("Arial", 10), QColor(0, 0, 255));
+    sheet.SetTextRC(1, 1, "a");
+    sheet.SetTextRC(2, 1, "b");
+    sheet.SetTextRC(3, 1, "c");
+    sheet.SetTextRC(3, 2, "c2");
 
     ASSERT_TRUE(sheet.SetSelection(3, 2, 2, 1)); // corners in any order
     EXPECT_EQ(sheet.GetSelStartRow(), 2);
@@ -53,23 +53,23 @@ TEST(CVCF1, RowsInsertDeleteAndSelection) {
     sheet.SetRepaint(true);
     EXPECT_EQ(sheet.GetMaxRow(), 13);
     EXPECT_EQ(sheet.GetTextRC(2, 1), QString());
-    EXPECT_EQ(sheet.GetTextRC(3, 1), QStringLiteral("b"));
-    EXPECT_EQ(sheet.GetTextRC(4, 2), QStringLiteral("c2"));
-    sheet.SetTextRC(2, 1, QStringLiteral("new"));
+    EXPECT_EQ(sheet.GetTextRC(3, 1), "b");
+    EXPECT_EQ(sheet.GetTextRC(4, 2), "c2");
+    sheet.SetTextRC(2, 1, "new");
     EXPECT_EQ(sheet.GetTextColorRC(2, 1), QColor(0, 0, 255)); // the sheet's format
 
     ASSERT_TRUE(sheet.DeleteRange(2, 1, 3, 2, CVCF1::ShiftRows));
     EXPECT_EQ(sheet.GetMaxRow(), 11);
-    EXPECT_EQ(sheet.GetTextRC(1, 1), QStringLiteral("a"));
-    EXPECT_EQ(sheet.GetTextRC(2, 1), QStringLiteral("c"));
+    EXPECT_EQ(sheet.GetTextRC(1, 1), "a");
+    EXPECT_EQ(sheet.GetTextRC(2, 1), "c");
     EXPECT_FALSE(sheet.DeleteRange(11, 1, 12, 1, CVCF1::ShiftRows));
     EXPECT_FALSE(sheet.InsertRange(1, 1, 1, 1, 9));
     EXPECT_EQ(sheet.GetMaxRow(), 11);
 
     EXPECT_FALSE(sheet.SetMaxRow(-1));
-    EXPECT_TRUE(sheet.SetTextRC(20, 1, QStringLiteral("far"))); // grows the sheet
+    EXPECT_TRUE(sheet.SetTextRC(20, 1, "far")); // grows the sheet
     EXPECT_EQ(sheet.GetMaxRow(), 20);
-    EXPECT_FALSE(sheet.SetTextRC(0, 1, QStringLiteral("x")));
+    EXPECT_FALSE(sheet.SetTextRC(0, 1, "x"));
     EXPECT_EQ(sheet.GetTextRC(99, 1), QString());
 
     sheet.ClearSheet();
@@ -80,23 +80,20 @@ TEST(CVCF1, RowsInsertDeleteAndSelection) {
 TEST(CVCF1, HeaderCodesExpand) {
     const QDateTime when(QDate(2024, 3, 9), QTime(14, 5));
     const CVCF1::HeaderParts h =
-        CVCF1::ExpandHeaderCodes(QStringLiteral("&L&D &T &C Táblázat&R&P / &N"), 2, 5, when);
-    EXPECT_EQ(h.left, QStringLiteral("2024.03.09 14:05 "));
-    EXPECT_EQ(h.center, QStringLiteral(" Táblázat"));
-    EXPECT_EQ(h.right, QStringLiteral("2 / 5"));
-    const CVCF1::HeaderParts f = CVCF1::ExpandHeaderCodes(QStringLiteral("A && B&Bx&"), 1, 1, when);
-    EXPECT_EQ(f.center, QStringLiteral("A & Bx&"));
+        CVCF1::ExpandHeaderCodes("&L&D &T &C Táblázat&R&P / &N", 2, 5, when);
+    EXPECT_EQ(h.left, "2024.03.09 14:05 ");
+    EXPECT_EQ(h.center, " Táblázat");
+    EXPECT_EQ(h.right, "2 / 5");
+    const CVCF1::HeaderParts f = CVCF1::ExpandHeaderCodes("A && B&Bx&", 1, 1, when);
+    EXPECT_EQ(f.center, "A & Bx&");
 }
 
 // The rightmost dark pixel of each band of dark rows (a printed line of text) on page 1.
 QList<int> printedLineEnds(const QString& pdf, const QString& dir) {
     QProcess p;
-    p.start(QStringLiteral("pdftoppm"),
-            {QStringLiteral("-r"), QStringLiteral("50"), QStringLiteral("-gray"),
-             QStringLiteral("-png"), QStringLiteral("-singlefile"), pdf,
-             dir + QStringLiteral("/page")});
+    p.start("pdftoppm", {"-r", "50", "-gray", "-png", "-singlefile", pdf, dir + "/page"});
     if (!p.waitForFinished(30000)) return {};
-    QImage image(dir + QStringLiteral("/page.png"));
+    QImage image(dir + "/page.png");
     QList<int> ends;
     bool inLine = false;
     for (int y = 0; y < image.height(); ++y) {
@@ -120,11 +117,11 @@ TEST(CVCF1, PrintedTextRunsOnOverEmptyCellsOnly) {
     sheet.SetMaxRow(2);
     for (int col = 1; col <= 3; ++col)
         sheet.SetColWidthTwips(col, 1500);
-    const QString line = QStringLiteral("balogh.ferenc      37    http://www.mav.hu/menetrend");
+    const QString line = "balogh.ferenc      37    http://www.mav.hu/menetrend";
     sheet.SetTextRC(1, 1, line);
     sheet.SetTextRC(2, 1, line);
-    sheet.SetTextRC(2, 2, QStringLiteral(" "));
-    const QString file = dir.filePath(QStringLiteral("runs.pdf"));
+    sheet.SetTextRC(2, 2, " ");
+    const QString file = dir.filePath("runs.pdf");
     sheet.SetPrintToFile(file);
     ASSERT_TRUE(sheet.FilePrint(false));
 
@@ -143,8 +140,8 @@ TEST(CVCF1, LongAreaBreaksIntoPagesOfWholeRows) {
     sheet.SetRowHeightTwips(-1, 600); // 40 pixels a row: about 20 rows a page
     for (long row = 1; row <= 120; ++row)
         sheet.SetTextRC(row, 1, QStringLiteral("sor%1vege").arg(row));
-    sheet.SetPrintHeader(QStringLiteral("&ROldal &P / &N"));
-    const QString file = dir.filePath(QStringLiteral("long.pdf"));
+    sheet.SetPrintHeader("&ROldal &P / &N");
+    const QString file = dir.filePath("long.pdf");
     sheet.SetPrintToFile(file);
     ASSERT_TRUE(sheet.FilePrint(false));
 
@@ -160,8 +157,7 @@ TEST(CVCF1, LongAreaBreaksIntoPagesOfWholeRows) {
     // Every row printed once, in order, none cut between two pages.
     int last = 0;
     for (const QString& page : pages) {
-        QRegularExpressionMatchIterator it =
-            QRegularExpression(QStringLiteral("sor(\\d+)vege")).globalMatch(page);
+        QRegularExpressionMatchIterator it = QRegularExpression("sor(\\d+)vege").globalMatch(page);
         while (it.hasNext()) {
             int row = it.next().captured(1).toInt();
             EXPECT_EQ(row, last + 1);
@@ -179,8 +175,7 @@ TEST(CChartfx, RangeAndLabelsTurnedForMoreThanTwelvePoints) {
     EXPECT_FALSE(chart.SetRange(10, 1));
     EXPECT_DOUBLE_EQ(chart.valueAxis()->max(), 1000);
 
-    chart.SetPoints({100, 760, 1000},
-                    {QStringLiteral("H"), QStringLiteral("K"), QStringLiteral("K")});
+    chart.SetPoints({100, 760, 1000}, {"H", "K", "K"});
     chart.Refresh();
     ASSERT_EQ(chart.series()->count(), 1);
     QBarSet* set = chart.series()->barSets().first();
@@ -203,8 +198,8 @@ TEST(CChartfx, RangeAndLabelsTurnedForMoreThanTwelvePoints) {
     chart.SetPoints(many, labels);
     EXPECT_EQ(set->count(), 13);
     EXPECT_EQ(chart.labelAxis()->labelsAngle(), -90);
-    EXPECT_EQ(chart.labelAxis()->categories().first(), QStringLiteral("1"));
-    EXPECT_EQ(chart.labelAxis()->categories().last(), QStringLiteral("13"));
+    EXPECT_EQ(chart.labelAxis()->categories().first(), "1");
+    EXPECT_EQ(chart.labelAxis()->categories().last(), "13");
 
     // A week by the hour: a bar each, a label on every 6th (upright labels closer than that lie
     // on top of each other).
@@ -219,8 +214,8 @@ TEST(CChartfx, RangeAndLabelsTurnedForMoreThanTwelvePoints) {
     for (const QString& c : categories)
         if (!c.trimmed().remove(QChar(0x200B)).isEmpty()) shown << c;
     EXPECT_EQ(shown.size(), 28);
-    EXPECT_EQ(shown.first(), QStringLiteral("h0"));
-    EXPECT_EQ(shown[1], QStringLiteral("h6"));
+    EXPECT_EQ(shown.first(), "h0");
+    EXPECT_EQ(shown[1], "h6");
     EXPECT_EQ(chart.GetLabels(), labels);
 }
 
@@ -256,9 +251,9 @@ TEST(CChartfx, ManyPointsShowBoundedLabelsAndTheWholeRange) {
     // 10,000 points, a label every 334th: 30 labels, the first at point 0.
     const QStringList shown = chart.stepAxis()->categoriesLabels();
     ASSERT_EQ(shown.size(), CChartfx::kStepLabelsMax);
-    EXPECT_EQ(shown.first(), QStringLiteral("p0"));
-    EXPECT_EQ(shown[1], QStringLiteral("p334"));
-    EXPECT_EQ(shown.last(), QStringLiteral("p9686"));
+    EXPECT_EQ(shown.first(), "p0");
+    EXPECT_EQ(shown[1], "p334");
+    EXPECT_EQ(shown.last(), "p9686");
     EXPECT_DOUBLE_EQ(chart.stepAxis()->endValue(shown.last()), 9686);
     // The outline spans every point and reaches the highest value, never beyond.
     const QList<QPointF> outline = chart.stepSeries()->upperSeries()->points();
@@ -272,19 +267,19 @@ TEST(CChartfx, ManyPointsShowBoundedLabelsAndTheWholeRange) {
     EXPECT_DOUBLE_EQ(top, 250000);
 
     // Repeated labels stay distinct axis categories; the labels read back are the ones given.
-    QStringList same(1000, QStringLiteral("2024 04.01 00:00"));
+    QStringList same(1000, "2024 04.01 00:00");
     chart.SetPoints(QList<double>(1000, 1.0), same);
     EXPECT_EQ(chart.stepAxis()->categoriesLabels().size(), 30);
     EXPECT_DOUBLE_EQ(chart.stepAxis()->max(), 999.5);
     EXPECT_EQ(chart.GetLabels(), same);
 
-    chart.SetPoints({4, 8}, {QStringLiteral("a")});
+    chart.SetPoints({4, 8}, {"a"});
     EXPECT_TRUE(chart.series()->isVisible());
     EXPECT_FALSE(chart.stepSeries()->isVisible());
     EXPECT_FALSE(chart.stepAxis()->isVisible());
     EXPECT_TRUE(chart.stepSeries()->upperSeries()->points().isEmpty());
     EXPECT_EQ(chart.series()->barSets().first()->count(), 2);
-    EXPECT_EQ(chart.GetLabels(), QStringList({QStringLiteral("a"), QString()}));
+    EXPECT_EQ(chart.GetLabels(), QStringList({"a", QString()}));
     EXPECT_EQ(chart.labelAxis()->categories().size(), 2);
     EXPECT_EQ(chart.labelAxis()->labelsAngle(), 0);
 }

@@ -1,6 +1,5 @@
-// The statistics pages against the reference server and its statistics tool: a query from the
-// selection page for each kind, the page switch it asks for, and the result on the table and
-// chart pages; the tool failing.
+// The statistics pages against the reference server and its statistics tool.
+
 #include <QCalendarWidget>
 #include <QComboBox>
 #include <QRadioButton>
@@ -63,7 +62,7 @@ TEST_F(StatsE2ETest, TrafficQueryGoesToTheChart) {
     choosePeriod(selection);
     selection.resolutionButton(STAT_RES_DAY)->click();
     selection.start();
-    EXPECT_EQ(selection.statusLabel()->text(), QStringLiteral("Lépjen a Grafikonra"));
+    EXPECT_EQ(selection.statusLabel()->text(), "Lépjen a Grafikonra");
     EXPECT_EQ(owner.commands, QList<int>{CMD_SHOW_PAGE});
     EXPECT_EQ(owner.params, QList<quintptr>{showPageParam(2, 2)});
     EXPECT_EQ(get("statin.txt"), "2024-06-03 00:00:00\r\n2024-06-04 23:59:00\r\n3\r\n");
@@ -71,9 +70,8 @@ TEST_F(StatsE2ETest, TrafficQueryGoesToTheChart) {
     EXPECT_FALSE(server.exists("/tmp/infile"));
     chart.command(CMD_PAGE_SHOWN);
     EXPECT_EQ(chart.chart()->GetValues(), QList<double>({300, 400}));
-    EXPECT_EQ(chart.chart()->GetLabels(), QStringList({QStringLiteral("2024 06.03 00:00"),
-                                                       QStringLiteral("2024 06.04 00:00")}));
-    EXPECT_EQ(chart.chart()->GetTotalLine(), QStringLiteral("Adatforgalom:        700"));
+    EXPECT_EQ(chart.chart()->GetLabels(), QStringList({"2024 06.03 00:00", "2024 06.04 00:00"}));
+    EXPECT_EQ(chart.chart()->GetTotalLine(), "Adatforgalom:        700");
 }
 
 TEST_F(StatsE2ETest, UrlAndSiteQueriesGoToTheTable) {
@@ -82,13 +80,13 @@ TEST_F(StatsE2ETest, UrlAndSiteQueriesGoToTheTable) {
     choosePeriod(selection);
     selection.kindButton(STAT_KIND_URL)->click();
     selection.start();
-    EXPECT_EQ(selection.statusLabel()->text(), QStringLiteral("Lépjen a Táblázatra"));
+    EXPECT_EQ(selection.statusLabel()->text(), "Lépjen a Táblázatra");
     EXPECT_EQ(owner.params, QList<quintptr>{showPageParam(2, 1)});
     table.command(CMD_PAGE_SHOWN);
     // The super user's line is in the file but not on the page.
     EXPECT_EQ(table.lineCount(), 2);
     EXPECT_EQ(table.grid()->QuickGetText(0, 0),
-              QStringLiteral("           alice         1    http://www.index.hu/"));
+              "           alice         1    http://www.index.hu/");
 
     selection.kindButton(STAT_KIND_SITE)->click();
     selection.scopeButton(STAT_SCOPE_USER)->click();
@@ -97,8 +95,7 @@ TEST_F(StatsE2ETest, UrlAndSiteQueriesGoToTheTable) {
     EXPECT_EQ(get("statin.txt"), "2024-06-03 00:00:00\r\n2024-06-04 23:59:00\r\n1\r\nalice\r\n");
     table.command(CMD_PAGE_SHOWN);
     EXPECT_EQ(table.lineCount(), 2);
-    EXPECT_EQ(table.grid()->QuickGetText(0, 1),
-              QStringLiteral("           alice         1    www.hvg.hu"));
+    EXPECT_EQ(table.grid()->QuickGetText(0, 1), "           alice         1    www.hvg.hu");
 }
 
 TEST_F(StatsE2ETest, ToolFailureIsReportedAndTheServerFilesStay) {
@@ -107,7 +104,7 @@ TEST_F(StatsE2ETest, ToolFailureIsReportedAndTheServerFilesStay) {
     std::filesystem::remove(server.local("/var/log/squid/access.log"));
     choosePeriod(selection);
     selection.start();
-    EXPECT_EQ(selection.statusLabel()->text(), QStringLiteral("Hiba a proxy szerveren"));
+    EXPECT_EQ(selection.statusLabel()->text(), "Hiba a proxy szerveren");
     EXPECT_TRUE(owner.commands.isEmpty());
     EXPECT_TRUE(server.exists("/tmp/infile"));
     EXPECT_EQ(currentStatQuery().startDay, 3); // the record describes the failed query

@@ -1,21 +1,16 @@
-// The statistics pages on real widgets without a server: the selection page's controls and
-// refusals, the table page's lines, growth, scrolling and printing, and the chart page's series,
-// labels, range and texts.
-#include <QAbstractItemView>
+// The statistics pages (selection, table, chart) on real widgets without a server.
 #include <QAreaSeries>
 #include <QCalendarWidget>
 #include <QCategoryAxis>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QFontInfo>
-#include <QLabel>
 #include <QLineEdit>
 #include <QPrinter>
 #include <QRadioButton>
 #include <QScrollBar>
 #include <QSpinBox>
 #include <QTableView>
-#include <QTest>
-#include <QToolButton>
 
 #include "app_fixture.h"
 #include "buttons.h"
@@ -73,7 +68,7 @@ TEST_F(StatsPagesTest, SelectionStartsWithItsDefaults) {
     EXPECT_EQ(page.listMode(), SelectionPage::AllUsers);
     EXPECT_FALSE(page.nameList()->isEnabled());
     EXPECT_EQ(page.nameList()->count(), 3);
-    EXPECT_EQ(page.nameList()->itemText(2), QStringLiteral("kovács"));
+    EXPECT_EQ(page.nameList()->itemText(2), "kovács");
     EXPECT_EQ(QList<int>({page.startHour()->value(), page.startMinute()->value(),
                           page.endHour()->value(), page.endMinute()->value()}),
               QList<int>({0, 0, 23, 59}));
@@ -100,12 +95,12 @@ TEST_F(StatsPagesTest, KindGreysTheResolutionsAndScopeSwitchesTheList) {
 
     page.scopeButton(-1)->click();
     EXPECT_EQ(page.listMode(), SelectionPage::Groups);
-    EXPECT_EQ(page.nameLabel()->text(), QStringLiteral("Csoport név:"));
-    EXPECT_EQ(page.nameList()->itemText(1), QStringLiteral("guests"));
+    EXPECT_EQ(page.nameLabel()->text(), "Csoport név:");
+    EXPECT_EQ(page.nameList()->itemText(1), "guests");
     EXPECT_TRUE(page.nameList()->isEnabled());
     page.scopeButton(STAT_SCOPE_USER)->click();
     EXPECT_EQ(page.listMode(), SelectionPage::Users);
-    EXPECT_EQ(page.nameLabel()->text(), QStringLiteral("Felhasználó név:"));
+    EXPECT_EQ(page.nameLabel()->text(), "Felhasználó név:");
     EXPECT_EQ(page.nameList()->count(), 3);
     EXPECT_EQ(page.nameList()->currentIndex(), -1); // nothing chosen yet
 
@@ -114,24 +109,24 @@ TEST_F(StatsPagesTest, KindGreysTheResolutionsAndScopeSwitchesTheList) {
     userTable.users[1] = user("carol");
     page.command(CMD_PAGE_SHOWN);
     EXPECT_EQ(page.nameList()->currentIndex(), 1);
-    EXPECT_EQ(page.nameList()->currentText(), QStringLiteral("carol"));
+    EXPECT_EQ(page.nameList()->currentText(), "carol");
     page.scopeButton(STAT_SCOPE_ALL)->click();
     EXPECT_FALSE(page.nameList()->isEnabled());
     EXPECT_EQ(page.nameList()->currentIndex(), -1);
-    EXPECT_EQ(page.nameLabel()->text(), QStringLiteral(" ... "));
+    EXPECT_EQ(page.nameLabel()->text(), " ... ");
 }
 
 TEST_F(StatsPagesTest, StartRefusesWithoutServerUserOrForASuperUser) {
     SelectionPage page(entryAt(2, 0), &owner);
     page.start();
-    EXPECT_EQ(page.statusLabel()->text(), QStringLiteral("ProxyServerName !"));
+    EXPECT_EQ(page.statusLabel()->text(), "ProxyServerName !");
     params("ProxyServerName 127.0.0.1\n");
     page.scopeButton(STAT_SCOPE_USER)->click();
     page.start();
-    EXPECT_EQ(page.statusLabel()->text(), QStringLiteral("Nincs kiválasztott felhasználó !"));
+    EXPECT_EQ(page.statusLabel()->text(), "Nincs kiválasztott felhasználó !");
     page.nameList()->setCurrentIndex(1); // boss, a super user
     page.start();
-    EXPECT_EQ(page.statusLabel()->text(), QStringLiteral("Szuper user !!!"));
+    EXPECT_EQ(page.statusLabel()->text(), "Szuper user !!!");
     EXPECT_FALSE(exists("statin.txt"));
     EXPECT_EQ(currentStatQuery().scope, 0);
     EXPECT_TRUE(owner.commands.isEmpty());
@@ -152,22 +147,21 @@ TEST_F(StatsPagesTest, StartCalendarNamesThePartUnderThePointer) {
         QWidget* w = c->findChild<QWidget*>(QLatin1String(name));
         return w ? w->mapTo(c, w->rect().center()) : QPoint(-1, -1);
     };
-    EXPECT_EQ(CalendarPartAt(c, centreOf("qt_calendar_nextmonth")), QStringLiteral("Button next"));
-    EXPECT_EQ(CalendarPartAt(c, centreOf("qt_calendar_prevmonth")),
-              QStringLiteral("Button previous"));
-    EXPECT_EQ(CalendarPartAt(c, centreOf("qt_calendar_monthbutton")), QStringLiteral("Month name"));
-    EXPECT_EQ(CalendarPartAt(c, centreOf("qt_calendar_yearbutton")), QStringLiteral("Year"));
-    EXPECT_EQ(CalendarPartAt(c, QPoint(-5, -5)), QStringLiteral("Nowhere"));
-    auto* view = c->findChild<QTableView*>(QStringLiteral("qt_calendar_calendarview"));
+    EXPECT_EQ(CalendarPartAt(c, centreOf("qt_calendar_nextmonth")), "Button next");
+    EXPECT_EQ(CalendarPartAt(c, centreOf("qt_calendar_prevmonth")), "Button previous");
+    EXPECT_EQ(CalendarPartAt(c, centreOf("qt_calendar_monthbutton")), "Month name");
+    EXPECT_EQ(CalendarPartAt(c, centreOf("qt_calendar_yearbutton")), "Year");
+    EXPECT_EQ(CalendarPartAt(c, QPoint(-5, -5)), "Nowhere");
+    auto* view = c->findChild<QTableView*>("qt_calendar_calendarview");
     ASSERT_NE(view, nullptr);
     auto cellAt = [&](int row, int col) {
         return view->viewport()->mapTo(c,
                                        view->visualRect(view->model()->index(row, col)).center());
     };
-    EXPECT_EQ(CalendarPartAt(c, cellAt(0, 3)), QStringLiteral("Week day"));
-    EXPECT_EQ(CalendarPartAt(c, cellAt(1, 0)), QStringLiteral("Date from previous month"));
-    EXPECT_EQ(CalendarPartAt(c, cellAt(1, 2)), QStringLiteral("Date from current month"));
-    EXPECT_EQ(CalendarPartAt(c, cellAt(6, 6)), QStringLiteral("Date from next month"));
+    EXPECT_EQ(CalendarPartAt(c, cellAt(0, 3)), "Week day");
+    EXPECT_EQ(CalendarPartAt(c, cellAt(1, 0)), "Date from previous month");
+    EXPECT_EQ(CalendarPartAt(c, cellAt(1, 2)), "Date from current month");
+    EXPECT_EQ(CalendarPartAt(c, cellAt(6, 6)), "Date from next month");
 }
 
 // Table page -----------------------------------------------------------------------------------
@@ -184,16 +178,12 @@ TEST_F(StatsPagesTest, TableShowsEntriesAndFreeTextDropsSuperUsersAndPrints) {
     EXPECT_TRUE(page.printCopy()->isHidden());
     currentStatQuery().kind = STAT_KIND_SITE;
     page.command(CMD_PAGE_SHOWN);
-    EXPECT_EQ(gridLines(page),
-              QStringList({QStringLiteral("           alice        12    www.pelda.hu"),
-                           QStringLiteral("Total:"), QString(),
-                           QStringLiteral("          kovács         0    a b.hu")}));
+    EXPECT_EQ(gridLines(page), QStringList({"           alice        12    www.pelda.hu", "Total:",
+                                            QString(), "          kovács         0    a b.hu"}));
     EXPECT_EQ(page.lineCount(), 4);
     EXPECT_EQ(page.grid()->GetNumberRows(), 15);
-    EXPECT_EQ(page.printCopy()->GetTextRC(1, 1),
-              QStringLiteral("           alice        12    www.pelda.hu"));
-    EXPECT_EQ(page.printCopy()->GetTextRC(4, 1),
-              QStringLiteral("          kovács         0    a b.hu"));
+    EXPECT_EQ(page.printCopy()->GetTextRC(1, 1), "           alice        12    www.pelda.hu");
+    EXPECT_EQ(page.printCopy()->GetTextRC(4, 1), "          kovács         0    a b.hu");
     EXPECT_EQ(page.printCopy()->GetTextRC(5, 1), QString());
     EXPECT_TRUE(QFontInfo(page.printCopy()->GetFontRC(1, 1)).fixedPitch());
     EXPECT_EQ(page.printCopy()->GetFontRC(1, 1).pointSize(), 9);
@@ -251,8 +241,7 @@ TEST_F(StatsPagesTest, TableHoldsAtMost99999Lines) {
     page.command(CMD_PAGE_SHOWN);
     EXPECT_EQ(page.lineCount(), 99999);
     EXPECT_EQ(page.grid()->GetNumberRows(), 99999);
-    EXPECT_EQ(page.grid()->QuickGetText(0, 99998),
-              QStringLiteral("               u     99998    s.hu"));
+    EXPECT_EQ(page.grid()->QuickGetText(0, 99998), "               u     99998    s.hu");
     EXPECT_EQ(page.printCopy()->GetMaxRow(), 99999);
 }
 
@@ -261,8 +250,8 @@ TEST_F(StatsPagesTest, TableWithoutResultFileSaysSoAndStaysEmpty) {
     currentStatQuery().kind = STAT_KIND_URL;
     page.command(CMD_PAGE_SHOWN);
     ASSERT_EQ(MessageBox::shown().size(), 1);
-    EXPECT_EQ(MessageBox::lastShown().title, QStringLiteral("Error!!!"));
-    EXPECT_EQ(MessageBox::lastShown().text, QStringLiteral("Adatfile beolvasasi hiba!"));
+    EXPECT_EQ(MessageBox::lastShown().title, "Error!!!");
+    EXPECT_EQ(MessageBox::lastShown().text, "Adatfile beolvasasi hiba!");
     EXPECT_EQ(page.lineCount(), 0);
     EXPECT_EQ(page.grid()->GetNumberRows(), 15);
 }
@@ -276,12 +265,10 @@ TEST_F(StatsPagesTest, ChartDrawsValuesLabelsRangeAndTexts) {
     page.command(CMD_PAGE_SHOWN);
     EXPECT_EQ(page.chart()->GetValues(), QList<double>({5, 7, 3}));
     EXPECT_EQ(page.chart()->GetLabels(),
-              QStringList({QStringLiteral("2001 02.28 23:00"), QStringLiteral("2001 03.01 00:00"),
-                           QStringLiteral("2001 03.01 01:00")}));
-    EXPECT_EQ(page.chart()->GetTotalLine(), QStringLiteral("Adatforgalom:         15"));
-    EXPECT_EQ(
-        page.chart()->GetPeriodLine(),
-        QStringLiteral("2001.02.28 23:00                 1/óra                 2001.03.01 01:59"));
+              QStringList({"2001 02.28 23:00", "2001 03.01 00:00", "2001 03.01 01:00"}));
+    EXPECT_EQ(page.chart()->GetTotalLine(), "Adatforgalom:         15");
+    EXPECT_EQ(page.chart()->GetPeriodLine(),
+              "2001.02.28 23:00                 1/óra                 2001.03.01 01:59");
     EXPECT_EQ(page.chart()->GetLowest(), 3.0);
     EXPECT_EQ(page.chart()->GetHighest(), 7.0);
 
@@ -303,15 +290,14 @@ TEST_F(StatsPagesTest, ChartOfAnEmptyResultAndOfTooManyPoints) {
     currentStatQuery() = StatQuery{0, STAT_RES_MONTH, 5, 2001, 11, 15, 0, 0, 2002, 2, 14, 0, 0};
     ASSERT_TRUE(page.refresh());
     EXPECT_TRUE(page.chart()->GetValues().isEmpty());
-    EXPECT_EQ(page.chart()->GetTotalLine(), QStringLiteral("Adatforgalom:          0"));
+    EXPECT_EQ(page.chart()->GetTotalLine(), "Adatforgalom:          0");
     EXPECT_EQ(page.lowest(), 1000000.0);
     EXPECT_EQ(page.highest(), -1.0);
 
     put("statout.txt", "1\n2\n3\n");
     ASSERT_TRUE(page.refresh());
     EXPECT_EQ(page.chart()->GetLabels(),
-              QStringList({QStringLiteral("2001 12.15 00:00"), QStringLiteral("2002 01.15 00:00"),
-                           QStringLiteral("2002 02.15 00:00")}));
+              QStringList({"2001 12.15 00:00", "2002 01.15 00:00", "2002 02.15 00:00"}));
 
     std::string many;
     for (int i = 0; i < STAT_POINTS_MAX + 50; ++i)
@@ -322,12 +308,12 @@ TEST_F(StatsPagesTest, ChartOfAnEmptyResultAndOfTooManyPoints) {
     EXPECT_TRUE(page.truncated());
     EXPECT_EQ(page.chart()->GetValues().size(), STAT_POINTS_MAX);
     EXPECT_EQ(page.total(), double(STAT_POINTS_MAX));
-    EXPECT_EQ(page.chart()->GetLabels().last(), QStringLiteral("2002 01.23 10:30"));
+    EXPECT_EQ(page.chart()->GetLabels().last(), "2002 01.23 10:30");
     // So many points are one outline with every 334th label on the axis.
     EXPECT_TRUE(page.chart()->stepSeries()->isVisible());
     const QStringList shown = page.chart()->stepAxis()->categoriesLabels();
     ASSERT_EQ(shown.size(), 30);
-    EXPECT_EQ(shown[1], QStringLiteral("2001 11.17 07:40"));
+    EXPECT_EQ(shown[1], "2001 11.17 07:40");
 }
 
 } // namespace

@@ -1,7 +1,4 @@
-// The system pages against the reference server: the log pages over the server's tail program,
-// the Setup page's working hours and console passwords, the network page's ping tests and live
-// counters, and a first run that lands on Setup, is pointed at the server and finds it after a
-// restart.
+// The system pages against the reference server, and a first run that is pointed at it.
 #include <memory>
 #include <sys/stat.h>
 
@@ -74,7 +71,7 @@ class SystemE2ETest : public AppTest {
     size_t seen = 0;
 };
 
-TEST_F(SystemE2ETest, SystemLogListsTheTailAndEveryShowingRunsItAgain) {
+TEST_F(SystemE2ETest, SystemLogListsTheTailOfAtMostFiftyLinesAtEveryShowing) {
     // "első sor", "második" in Windows-1250.
     ASSERT_TRUE(server->writeFile("/var/log/tty12", "els\xF5 sor\nm\xE1sodik\r\nharmadik\n"));
     SystemLogPage page(entryAt(0, 2), &owner);
@@ -91,14 +88,12 @@ TEST_F(SystemE2ETest, SystemLogListsTheTailAndEveryShowingRunsItAgain) {
                              "./vxtail /var/log/tty12 50\n");
     EXPECT_EQ(page.grid()->GetNumberRows(), 3);
     EXPECT_TRUE(exists("vxtail.tmp"));
-}
 
-TEST_F(SystemE2ETest, FiftyLinesOfALongLogScrolledToTheLast) {
+    // Of a long log the last fifty lines, scrolled to the last.
     std::string log;
     for (int i = 1; i <= 70; i++)
         log += "sor " + std::to_string(i) + "\n";
     ASSERT_TRUE(server->writeFile("/var/log/tty12", log));
-    SystemLogPage page(entryAt(0, 2), &owner);
     page.resize(634, 476);
     page.show();
     page.command(CMD_PAGE_SHOWN);
@@ -141,9 +136,6 @@ TEST_F(SystemE2ETest, EmptyLogLongLinesAndFailures) {
     page.command(CMD_PAGE_SHOWN);
     EXPECT_EQ(lines(page), QStringList({"  Távoli file olvasási hiba !"}));
 }
-
-// ---------------------------------------------------------------------------------------------
-// Setup against the server.
 
 TEST_F(SystemE2ETest, SetupLoadsAndSavesTheServersWorkingHours) {
     ASSERT_TRUE(server->writeFile("attandance.txt", "07:45 - 17:15\r\n"));
@@ -216,9 +208,6 @@ TEST_F(SystemE2ETest, SetupChangesBothConsolePasswords) {
     EXPECT_EQ(page.statusLabel()->text(), "Távoli hiba !");
 }
 
-// ---------------------------------------------------------------------------------------------
-// Network page: the ping tests.
-
 TEST_F(SystemE2ETest, PingTestsShowTheServersPingOutput) {
     params("InternetServerForPing 127.0.0.1\nLanServerForPing bad;target\n");
     NetworkPage page(entryAt(0, 1), &owner);
@@ -266,10 +255,7 @@ TEST_F(LongPingTest, OutputIsCutAt2047Bytes) {
     EXPECT_EQ(get("ping.txt").size(), 4 + 3000 + 1u);
 }
 
-// ---------------------------------------------------------------------------------------------
-// Network page: live counters of a server whose loopback interface reports itself as "eth1",
-// the intranet line.
-
+// The network page over a server whose loopback interface reports itself as "eth1" (intranet).
 class LiveCountersTest : public SystemE2ETest {
   protected:
     TestServerOptions serverOptions() override {
@@ -307,9 +293,6 @@ TEST_F(LiveCountersTest, CellsAfterTwoTicksShowTheTrafficBetweenThem) {
     EXPECT_EQ(s.current[8], s.current[6] + s.current[7]);
 }
 
-// ---------------------------------------------------------------------------------------------
-// The first run: no registry store, no server configured.
-
 TEST_F(SystemE2ETest, FirstRunLandsOnSetupAndFindsTheServerAfterARestart) {
     vxResetParams();
     serverData.Reset();
@@ -332,17 +315,11 @@ TEST_F(SystemE2ETest, FirstRunLandsOnSetupAndFindsTheServerAfterARestart) {
         window.startupLoad();
         ASSERT_TRUE(window.loaded());
         EXPECT_EQ(shownTexts(), "");
-        EXPECT_EQ(window.windowTitle(), "Rendszer / Setup -- User jogosultság");
         auto* setup = dynamic_cast<SetupPage*>(window.page(0, 4));
         ASSERT_NE(setup, nullptr);
         EXPECT_TRUE(setup->isVisibleTo(&window));
         EXPECT_EQ(setup->statusLabel()->text(), "Konfigurációs hiba !");
-        // Every choice in the tree leads back here.
-        window.tree()->setCurrentItem(window.pageNode(0, 2));
-        EXPECT_EQ(window.currentPage(), 4);
-
         QTest::keyClicks(setup->serverField(0), "127.0.0.1");
-        QTest::keyClick(setup->serverField(0), Qt::Key_Return); // reaches the field, harmless
         QTest::mouseClick(setup->findChild<RoundButton*>("button1021"), Qt::LeftButton);
         EXPECT_EQ(setup->statusLabel()->text(), "");
         window.close();

@@ -1,6 +1,4 @@
-// The system pages without a server: the Setup page in the no-server state and at both levels,
-// the network page's sampling over a counters fetch of the test's and its missing ping
-// parameters, and the log pages without "ProxyServerName".
+// The system pages without a server: Setup, the network page's sampling, the log pages.
 #include <QLineEdit>
 #include <QSpinBox>
 #include <QTest>
@@ -146,9 +144,7 @@ TEST_F(SystemPagesTest, SetupStatusLineKeptByACancelledPasswordAndClearedByHelp)
     EXPECT_NE(HelpWindow::instance(), nullptr);
 }
 
-// ---------------------------------------------------------------------------------------------
 // The network page over counters texts given by the test.
-
 class NetworkPageTest : public SystemPagesTest {
   protected:
     void SetUp() override {

@@ -10,7 +10,7 @@
 #include "waitcursor.h"
 
 TEST(Cp1250, TextAndEveryByteRoundTrip) {
-    const QString name = QStringLiteral("Kovács Jánosné őrző űr");
+    const QString name = "Kovács Jánosné őrző űr";
     std::string bytes;
     ASSERT_TRUE(toCp1250(name, bytes));
     EXPECT_EQ(bytes, std::string("Kov\xE1"
@@ -19,7 +19,7 @@ TEST(Cp1250, TextAndEveryByteRoundTrip) {
     EXPECT_EQ(fromCp1250(bytes.c_str()), name);
     EXPECT_EQ(fromCp1250(static_cast<const char*>(nullptr)), QString());
 
-    ASSERT_TRUE(toCp1250(QStringLiteral("€"), bytes));
+    ASSERT_TRUE(toCp1250("€", bytes));
     EXPECT_EQ(bytes, std::string("\x80"));
 
     // Every byte comes back unchanged, the ones Windows-1250 leaves undefined too.
@@ -38,10 +38,10 @@ TEST(Cp1250, TextAndEveryByteRoundTrip) {
 TEST(Cp1250, UnrepresentableInputIsRefused) {
     std::string out = "kept";
     qsizetype bad = -1;
-    EXPECT_FALSE(toCp1250(QStringLiteral("año"), out, &bad));
+    EXPECT_FALSE(toCp1250("año", out, &bad));
     EXPECT_EQ(bad, 1);
     EXPECT_EQ(out, "kept");
-    EXPECT_FALSE(toCp1250(QStringLiteral("ab中"), out, &bad));
+    EXPECT_FALSE(toCp1250("ab中", out, &bad));
     EXPECT_EQ(bad, 2);
     EXPECT_FALSE(toCp1250(QString::fromUcs4(U"\U0001F600"), out, &bad));
     EXPECT_EQ(bad, 0);
@@ -49,31 +49,27 @@ TEST(Cp1250, UnrepresentableInputIsRefused) {
 }
 
 TEST(DialogAnswers, OneQueueAnswersTheDialogsInTheOrderQueued) {
-    DialogAnswers::fileName(QStringLiteral("/tmp/a.txt"));
+    DialogAnswers::fileName("/tmp/a.txt");
     DialogAnswers::button(MessageBox::Cancel);
     DialogAnswers::fileName(QString()); // cancelled
     EXPECT_EQ(DialogAnswers::pending(), 3);
     // A box before its answer's turn takes its first button, is recorded, and leaves the file
     // name waiting.
-    EXPECT_EQ(MessageBox::question(nullptr, QStringLiteral("Q"), QStringLiteral("early?")),
-              MessageBox::Yes);
+    EXPECT_EQ(MessageBox::question(nullptr, "Q", "early?"), MessageBox::Yes);
     EXPECT_EQ(DialogAnswers::pending(), 3);
-    EXPECT_EQ(FileDialog::getOpenFileName(nullptr, QStringLiteral("Open a File"), QString(),
-                                          QStringLiteral("Text files (*.txt)")),
-              QStringLiteral("/tmp/a.txt"));
-    EXPECT_EQ(FileDialog::lastRequest().filter, QStringLiteral("Text files (*.txt)"));
-    EXPECT_EQ(MessageBox::question(nullptr, QStringLiteral("Orvelan"), QStringLiteral("Mentsem?"),
-                                   MessageBox::OkCancel),
+    EXPECT_EQ(FileDialog::getOpenFileName(nullptr, "Open a File", QString(), "Text files (*.txt)"),
+              "/tmp/a.txt");
+    EXPECT_EQ(FileDialog::lastRequest().filter, "Text files (*.txt)");
+    EXPECT_EQ(MessageBox::question(nullptr, "Orvelan", "Mentsem?", MessageBox::OkCancel),
               MessageBox::Cancel);
-    EXPECT_EQ(FileDialog::getSaveFileName(nullptr, QString(), QStringLiteral("old.txt"), QString()),
-              QString());
+    EXPECT_EQ(FileDialog::getSaveFileName(nullptr, QString(), "old.txt", QString()), QString());
     EXPECT_EQ(DialogAnswers::pending(), 0);
     EXPECT_TRUE(FileDialog::lastRequest().save);
-    EXPECT_EQ(FileDialog::lastRequest().dir, QStringLiteral("old.txt"));
+    EXPECT_EQ(FileDialog::lastRequest().dir, "old.txt");
     ASSERT_EQ(MessageBox::shown().size(), 2);
     EXPECT_EQ(MessageBox::lastShown().kind, MessageBox::Question);
-    EXPECT_EQ(MessageBox::lastShown().title, QStringLiteral("Orvelan"));
-    EXPECT_EQ(MessageBox::lastShown().text, QStringLiteral("Mentsem?"));
+    EXPECT_EQ(MessageBox::lastShown().title, "Orvelan");
+    EXPECT_EQ(MessageBox::lastShown().text, "Mentsem?");
     EXPECT_EQ(MessageBox::lastShown().buttons, MessageBox::OkCancel);
     // Message boxes and file dialogs have defaults: nothing unexpected.
     EXPECT_EQ(DialogAnswers::unexpected(), QStringList());
