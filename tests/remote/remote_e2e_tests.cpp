@@ -54,24 +54,22 @@ class RemoteLink : public ::testing::Test {
 
     std::string localPath(const char* name) const { return m_local + "/" + name; }
 
-    // Instances that vxd handed out and those it released, read from its daemon log.
-    void instancesFromLog(std::set<std::string>& asked, std::set<std::string>& released) const {
-        std::istringstream log(m_server.logText());
-        std::regex ask(" 5 ASK -> (0x[0-9a-f]{8})"), release("instance (0x[0-9a-f]{8}) released");
-        std::smatch match;
-        for (std::string line; std::getline(log, line);) {
-            if (std::regex_search(line, match, ask)) asked.insert(match[1]);
-            if (std::regex_search(line, match, release)) released.insert(match[1]);
-        }
-    }
-    // Every instance asked for was released and is gone from rpcbind. The server logs and
-    // unregisters a release just after its reply, so this waits for it (5 s at most).
+    // Every instance vxd handed out (its daemon log's ASK) was released and is gone from rpcbind.
+    // The server logs and unregisters a release just after its reply, so this waits for it (5 s
+    // at most).
     void expectAllInstancesReleased() const {
+        const std::regex ask(" 5 ASK -> (0x[0-9a-f]{8})"),
+            release("instance (0x[0-9a-f]{8}) released");
         std::set<std::string> asked, released;
         for (int wait = 0; wait < 250; ++wait) {
             asked.clear();
             released.clear();
-            instancesFromLog(asked, released);
+            std::istringstream log(m_server.logText());
+            std::smatch match;
+            for (std::string line; std::getline(log, line);) {
+                if (std::regex_search(line, match, ask)) asked.insert(match[1]);
+                if (std::regex_search(line, match, release)) released.insert(match[1]);
+            }
             if (asked == released) break;
             usleep(20000);
         }

@@ -18,10 +18,9 @@ class ServerTest : public DataDirTest {
     void SetUp() override {
         DataDirTest::SetUp();
         ASSERT_TRUE(server.running()) << server.error();
-        ASSERT_TRUE(buildDemoRoot(server, options()));
+        ASSERT_TRUE(buildDemoRoot(server, rootOptions));
         ASSERT_TRUE(connectConsole(server));
     }
-    virtual DemoRootOptions options() { return {}; }
     // Switches to the working directory of console 1 or 2.
     void console(int n) {
         auto d = dir / ("console" + std::to_string(n));
@@ -36,6 +35,7 @@ class ServerTest : public DataDirTest {
         return fresh;
     }
     TestServer server;
+    DemoRootOptions rootOptions; // a subclass's constructor may change them
     size_t seen = 0;
 };
 
@@ -115,11 +115,9 @@ TEST_F(ServerTest, SavingWithoutChangesSendsNoFile) {
     EXPECT_EQ(server.readFile(USERS), "anna::::::\n");
 }
 
-class FailingProcTest : public ServerTest {
-    DemoRootOptions options() override {
-        DemoRootOptions o;
-        o.userProc = o.groupProc = o.proxyProc = "./post_fail";
-        return o;
+struct FailingProcTest : ServerTest {
+    FailingProcTest() {
+        rootOptions.userProc = rootOptions.groupProc = rootOptions.proxyProc = "./post_fail";
     }
 };
 
@@ -147,12 +145,8 @@ TEST_F(FailingProcTest, FailingPostSaveRestoresEachFileInOrderAndKeepsTheLocks) 
     EXPECT_FALSE(server.exists("/l/apache/etc/userdata._vx_lck_"));
 }
 
-class PermitDirTest : public ServerTest {
-    DemoRootOptions options() override {
-        DemoRootOptions o;
-        o.permitDir = "/l/perm";
-        return o;
-    }
+struct PermitDirTest : ServerTest {
+    PermitDirTest() { rootOptions.permitDir = "/l/perm"; }
 };
 
 TEST_F(PermitDirTest, GroupsDerivePathsAndSortingKeepsUsersInTheirGroups) {

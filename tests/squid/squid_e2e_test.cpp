@@ -17,7 +17,6 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <pwd.h>
-#include <regex>
 #include <string>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -198,9 +197,8 @@ class SquidE2eTest : public ::testing::Test {
     std::string squidConf() const {
         std::string conf = "http_port 127.0.0.1:" + std::to_string(squidPort) + "\n";
         const std::string run = (dir / "run").string();
-        for (const char* line : {"pid_filename @/squid.pid", "cache_log @/cache.log",
-                                 "access_log stdio:@/access.log", "coredump_dir @"})
-            conf += std::regex_replace(line, std::regex("@"), run) + "\n";
+        conf += "pid_filename " + run + "/squid.pid\ncache_log " + run + "/cache.log\n" +
+                "access_log stdio:" + run + "/access.log\ncoredump_dir " + run + "\n";
         conf += "cache_store_log none\ncache deny all\nnetdb_filename none\npinger_enable off\n"
                 "shutdown_lifetime 0 seconds\nvisible_hostname orvelan-test\n"
                 "dns_nameservers 127.0.0.1\nhosts_file " +
@@ -268,16 +266,13 @@ class SquidE2eTest : public ::testing::Test {
     void stopSquid() {
         if (squidPid <= 0) return;
         kill(squidPid, SIGTERM);
-        int status;
-        for (int i = 0; i < 100; i++) {
-            if (waitpid(squidPid, &status, WNOHANG) == squidPid) {
-                squidPid = -1;
-                return;
-            }
+        pid_t done = 0;
+        for (int i = 0; i < 100 && (done = waitpid(squidPid, nullptr, WNOHANG)) == 0; i++)
             usleep(100 * 1000);
+        if (done == 0) {
+            kill(squidPid, SIGKILL);
+            waitpid(squidPid, nullptr, 0);
         }
-        kill(squidPid, SIGKILL);
-        waitpid(squidPid, &status, 0);
         squidPid = -1;
     }
 
