@@ -271,7 +271,6 @@ TEST_F(RemoteLink, ServerDyingMidUploadFailsTheCall) {
     // The local file is a pipe, so the server can be killed between two blocks for certain.
     const std::string pipe = localPath("pipe");
     ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
-    const pid_t vxd = m_server.pid();
     std::thread feeder([&] {
         int fd = open(pipe.c_str(), O_WRONLY);
         const std::string block(VX_BLOCK_MAX, 'b');
@@ -282,7 +281,7 @@ TEST_F(RemoteLink, ServerDyingMidUploadFailsTheCall) {
             usleep(10000);
         }
         usleep(100000);
-        kill(vxd, SIGKILL);
+        m_server.crash();
         if (ok) ok = write(fd, block.data(), block.size()) == ssize_t(block.size());
         if (fd >= 0) close(fd);
     });

@@ -98,7 +98,7 @@ class VxdFaults : public ::testing::Test {
     }
     // The server dies: whatever the fault left running goes with a SIGKILL, then a clean start.
     void killAndRestart() {
-        if (server.pid() > 0) kill(server.pid(), SIGKILL);
+        server.crash();
         restartWith("");
     }
     TestServer server;

@@ -126,21 +126,9 @@ TEST_F(VxdTest, ReleasedWorkerStartsItsNextInstanceAfresh) {
     EXPECT_EQ(callReply(held, vxRPC_EXEC, "true").status, RPC_PROGUNAVAIL);
 
     // Instances come and go without a process started for each, and none finds the open file.
-    auto workers = [&] {
-        std::vector<int> pids;
-        for (const auto& e : std::filesystem::directory_iterator("/proc")) {
-            std::ifstream stat(e.path() / "stat");
-            std::string pid, name, state;
-            int ppid = 0;
-            if (stat >> pid >> name >> state >> ppid && ppid == server.pid())
-                pids.push_back(std::stoi(pid));
-        }
-        std::sort(pids.begin(), pids.end());
-        return pids;
-    };
-    std::vector<int> before; // the spares start after the first answer
+    std::vector<pid_t> before; // the spares start after the first answer
     usleep(50000);
-    waitFor([&] { return !(before = workers()).empty(); }, 2000);
+    waitFor([&] { return !(before = server.workers()).empty(); }, 2000);
     for (int i = 0; i < 20; i++) {
         unsigned long inst = askInstance();
         ASSERT_NE(inst, 0u);
@@ -151,7 +139,7 @@ TEST_F(VxdTest, ReleasedWorkerStartsItsNextInstanceAfresh) {
         EXPECT_EQ(releaseInstance(inst), RPC_SUCCESS);
     }
     usleep(200000);
-    EXPECT_EQ(workers(), before);
+    EXPECT_EQ(server.workers(), before);
 }
 
 TEST_F(VxdTest, PathsStayUnderTheRoot) {

@@ -1,6 +1,7 @@
 // A real reference server (rpcbind + vxd on a temporary root) for end-to-end tests.
 #include "test_server.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <csignal>
@@ -251,6 +252,28 @@ void TestServer::stop() {
         waitpid(m_pid, &status, 0);
     }
     m_pid = -1;
+}
+
+std::vector<pid_t> TestServer::workers() const {
+    std::vector<pid_t> pids;
+    for (const auto& e : fs::directory_iterator("/proc")) {
+        std::ifstream stat(e.path() / "stat");
+        std::string pid, name, state;
+        pid_t parent = 0;
+        // The name is in parentheses and holds no blank for vxd.
+        if (m_pid > 0 && stat >> pid >> name >> state >> parent && parent == m_pid)
+            pids.push_back(std::stoi(pid));
+    }
+    std::sort(pids.begin(), pids.end());
+    return pids;
+}
+
+void TestServer::crash() {
+    if (m_pid <= 0) return;
+    std::vector<pid_t> children = workers();
+    kill(m_pid, SIGKILL);
+    for (pid_t worker : children)
+        kill(worker, SIGKILL);
 }
 
 bool TestServer::restart() {

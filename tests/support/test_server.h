@@ -31,6 +31,11 @@ class TestServer {
     // Stops vxd (SIGTERM, waiting for its exit); afterwards nothing answers at the program.
     void stop();
     bool restart();
+    // The server dies at once: the service and its workers get SIGKILL together (a worker
+    // would follow its service only once the service's exit is done). restart() starts anew.
+    void crash();
+    // The service's worker processes, in ascending order.
+    std::vector<pid_t> workers() const;
 
     pid_t pid() const { return m_pid; }
     static const char* host() { return "127.0.0.1"; }
