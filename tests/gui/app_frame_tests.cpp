@@ -94,7 +94,7 @@ TEST_F(FrameTest, PasswordDialogStoresWhatItsModeShowsAndCutsAt255) {
               "A jelszóban olyan karakter van, amely a Windows-1250 kódlapon nem írható le !");
 }
 
-TEST_F(FrameTest, TextInputDialogCutsAt255AndCancelEmpties) {
+TEST_F(FrameTest, TextInputDialogCutsAt255CancelEmptiesAndMissingAnswersAreReported) {
     TextInputDialog dialog;
     dialog.setText(QString(300, QLatin1Char('x')));
     EXPECT_EQ(dialog.textLength(), 255);
@@ -110,20 +110,18 @@ TEST_F(FrameTest, TextInputDialogCutsAt255AndCancelEmpties) {
     EXPECT_EQ(dialog.exec(), QDialog::Rejected);
     EXPECT_EQ(dialog.text(), "");
     EXPECT_EQ(dialog.textLength(), 0);
-}
 
-TEST_F(FrameTest, DialogsWithoutTheirAnswerAreCancelledAndReported) {
+    // A dialog without its answer is cancelled and reported: the test expected the text input
+    // first, so the password dialog does not take its answer.
     PasswordDialog password;
     password.setMode(2);
-    TextInputDialog input;
-    input.setText("www.example.hu");
-    // The test expected the text input first: the password dialog does not take its answer.
+    dialog.setText("www.example.hu");
     DialogAnswers::text("www.example.org");
     EXPECT_EQ(password.exec(), QDialog::Rejected);
-    EXPECT_EQ(input.exec(), QDialog::Accepted);
-    EXPECT_EQ(input.text(), "www.example.org");
-    EXPECT_EQ(input.exec(), QDialog::Rejected);
-    EXPECT_EQ(input.text(), "");
+    EXPECT_EQ(dialog.exec(), QDialog::Accepted);
+    EXPECT_EQ(dialog.text(), "www.example.org");
+    EXPECT_EQ(dialog.exec(), QDialog::Rejected);
+    EXPECT_EQ(dialog.text(), "");
     EXPECT_EQ(DialogAnswers::unexpected(),
               QStringList({"password dialog before text input dialog answer",
                            "text input dialog without an answer"}));

@@ -7,7 +7,7 @@
 #include "buttons.h"
 #include "panels.h"
 
-TEST(CzCExtGroup, CaptionIsCutAt127Characters) {
+TEST(CzCExtGroup, CaptionIsCutAt127CharactersAndBadFontValuesAreIgnored) {
     QWidget page;
     auto* group = new CzCExtGroup(QString(200, QLatin1Char('x')), QRect(5, 5, 300, 200), &page);
     EXPECT_EQ(group->GetCaption(), QString(127, QLatin1Char('x')));
@@ -17,27 +17,24 @@ TEST(CzCExtGroup, CaptionIsCutAt127Characters) {
     group->SetCaption(QString(126, QLatin1Char('a')) + QString::fromUcs4(U"\U0001F600"));
     EXPECT_EQ(group->GetCaption(), QString(126, QLatin1Char('a')));
     EXPECT_EQ(group->geometry(), QRect(5, 5, 300, 200));
-}
 
-TEST(CzCExtGroup, InvalidCaptionFontValuesAreIgnored) {
-    CzCExtGroup group;
     for (int bad : {3, 129, -1})
-        EXPECT_FALSE(group.SetCaptionFontSize(bad)) << bad;
-    EXPECT_EQ(group.GetCaptionFont().size, 13);
-    EXPECT_TRUE(group.SetCaptionFontSize(4));
-    EXPECT_TRUE(group.SetCaptionFontSize(128));
-    EXPECT_TRUE(group.SetCaptionFontSize(18));
-    EXPECT_FALSE(group.SetCaptionFontEscapement(450));
-    EXPECT_EQ(group.GetCaptionFont().escapement, 0);
-    group.SetCaption("Csoportok");
-    group.resize(200, 120);
+        EXPECT_FALSE(group->SetCaptionFontSize(bad)) << bad;
+    EXPECT_EQ(group->GetCaptionFont().size, 13);
+    EXPECT_TRUE(group->SetCaptionFontSize(4));
+    EXPECT_TRUE(group->SetCaptionFontSize(128));
+    EXPECT_TRUE(group->SetCaptionFontSize(18));
+    EXPECT_FALSE(group->SetCaptionFontEscapement(450));
+    EXPECT_EQ(group->GetCaptionFont().escapement, 0);
+    group->SetCaption("Csoportok");
+    group->resize(200, 120);
     for (int e : {900, 1800, 2700, 0}) {
-        EXPECT_TRUE(group.SetCaptionFontEscapement(e));
-        EXPECT_FALSE(group.grab().isNull());
+        EXPECT_TRUE(group->SetCaptionFontEscapement(e));
+        EXPECT_FALSE(group->grab().isNull());
     }
-    group.SetCaptionFontStyle(0);
-    EXPECT_EQ(group.captionQFont().pixelSize(), 18);
-    EXPECT_FALSE(group.captionQFont().bold());
+    group->SetCaptionFontStyle(0);
+    EXPECT_EQ(group->captionQFont().pixelSize(), 18);
+    EXPECT_FALSE(group->captionQFont().bold());
 }
 
 TEST(CzCThreeDPanel, HoldsAStatusLineBelowItsTitle) {
@@ -76,7 +73,7 @@ TEST(COXBitmapButton, TextTooltipIconAndAlignment) {
     EXPECT_EQ(button.GetVerticalAlignment(), Qt::AlignVCenter);
 }
 
-TEST(RoundButton, RadiusRulesAndShadingParameters) {
+TEST(RoundButton, RadiusRulesShadingAndARoundedShapeLitFromTheTopLeft) {
     RoundButton button;
     EXPECT_EQ(button.GetOuterRadius(), 8);
     EXPECT_EQ(button.GetInnerRadius(), 3);
@@ -94,14 +91,8 @@ TEST(RoundButton, RadiusRulesAndShadingParameters) {
     button.SetShadingCoefficient(10.0);
     EXPECT_DOUBLE_EQ(button.GetShadingParameter(RoundButton::ShadingCoefficient), 10.0);
     EXPECT_FALSE(button.SetShadingParameter(7, 1.0));
-}
 
-TEST(RoundButton, ShapeIsRoundedAndLitFromTheTopLeft) {
-    RoundButton button;
     button.SetButtonColor(QColor(184, 181, 118));
-    button.SetOuterRadius(14);
-    button.SetInnerRadius(8);
-    button.SetShadingCoefficient(10.0);
     const QImage shape = button.renderShape(QSize(120, 40), false);
     EXPECT_EQ(qAlpha(shape.pixel(0, 0)), 0); // the corner lies outside the rounded edge
     EXPECT_EQ(QColor(shape.pixel(60, 20)), QColor(184, 181, 118)); // the flat face

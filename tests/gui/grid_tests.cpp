@@ -137,8 +137,8 @@ TEST(GridCtrl, EditorsHonourReadOnlyAndDropListCells) {
     EXPECT_EQ(grid.QuickGetText(1, 1), "Engedélyezö lista");
 }
 
-TEST(GridCtrl, CellsTakeColumnAndGridDefaults) {
-    Grid grid(2, 2);
+TEST(GridCtrl, CellsTakeColumnAndGridDefaultsAndHeadingsAreNegativeIndices) {
+    Grid grid(2, 3);
     GridCell def;
     def.textColor = QColor(Qt::red);
     grid.SetGridDefault(def);
@@ -164,10 +164,8 @@ TEST(GridCtrl, CellsTakeColumnAndGridDefaults) {
     EXPECT_TRUE(
         grid.model()->setData(grid.model()->index(1, 0), Qt::Unchecked, Qt::CheckStateRole));
     EXPECT_EQ(grid.QuickGetText(0, 1), "0");
-}
 
-TEST(GridCtrl, HeadingsAreNegativeIndices) {
-    Grid grid(2, 3);
+    // Headings are the negative rows and columns.
     ASSERT_TRUE(grid.QuickSetText(0, -1, "Név"));
     EXPECT_FALSE(grid.QuickSetText(0, -2, "Top")); // one heading row only
     ASSERT_TRUE(grid.SetTH_NumberRows(2));

@@ -55,9 +55,10 @@ class StatsPagesTest : public AppTest {
     CommandRecorder owner;
 };
 
-// Selection page -------------------------------------------------------------------------------
-
-TEST_F(StatsPagesTest, SelectionStartsWithItsDefaults) {
+TEST_F(StatsPagesTest, SelectionDefaultsKindGreysTheResolutionsAndScopeSwitchesTheList) {
+    serverData.groupCount = 2;
+    snprintf(serverData.groups[0].name, sizeof serverData.groups[0].name, "staff");
+    snprintf(serverData.groups[1].name, sizeof serverData.groups[1].name, "guests");
     currentStatQuery().kind = 2;
     SelectionPage page(entryAt(2, 0), &owner);
     EXPECT_EQ(currentStatQuery().kind, 0); // cleared with the page
@@ -78,13 +79,7 @@ TEST_F(StatsPagesTest, SelectionStartsWithItsDefaults) {
     page.startHour()->stepUp(); // the up-down buttons still step
     EXPECT_EQ(page.startHour()->value(), 1);
     EXPECT_EQ(page.startCalendar()->selectedDate(), QDate::currentDate());
-}
 
-TEST_F(StatsPagesTest, KindGreysTheResolutionsAndScopeSwitchesTheList) {
-    serverData.groupCount = 2;
-    snprintf(serverData.groups[0].name, sizeof serverData.groups[0].name, "staff");
-    snprintf(serverData.groups[1].name, sizeof serverData.groups[1].name, "guests");
-    SelectionPage page(entryAt(2, 0), &owner);
     page.resolutionButton(STAT_RES_DAY)->click();
     page.kindButton(STAT_KIND_URL)->click();
     for (int code = 1; code < 5; ++code)
@@ -163,8 +158,6 @@ TEST_F(StatsPagesTest, StartCalendarNamesThePartUnderThePointer) {
     EXPECT_EQ(CalendarPartAt(c, cellAt(1, 2)), "Date from current month");
     EXPECT_EQ(CalendarPartAt(c, cellAt(6, 6)), "Date from next month");
 }
-
-// Table page -----------------------------------------------------------------------------------
 
 TEST_F(StatsPagesTest, TableShowsEntriesAndFreeTextDropsSuperUsersAndPrints) {
     put("statout.txt", "alice 12 www.pelda.hu\n"
@@ -255,8 +248,6 @@ TEST_F(StatsPagesTest, TableWithoutResultFileSaysSoAndStaysEmpty) {
     EXPECT_EQ(page.lineCount(), 0);
     EXPECT_EQ(page.grid()->GetNumberRows(), 15);
 }
-
-// Chart page -----------------------------------------------------------------------------------
 
 TEST_F(StatsPagesTest, ChartDrawsValuesLabelsRangeAndTexts) {
     ChartPage page(entryAt(2, 2), &owner);

@@ -109,7 +109,7 @@ TEST_F(SystemPagesTest, SetupInTheNoServerStateIsWhereANewConsoleIsPointedAtItsS
     EXPECT_EQ(page.statusLabel()->text(), "Konfigurációs hiba !");
 }
 
-TEST_F(SystemPagesTest, SetupLevelRuleAndTheMessagesOfTheLoad) {
+TEST_F(SystemPagesTest, SetupLevelRuleMessagesOfTheLoadAndTheStatusLine) {
     SetupPage page(entryAt(0, 4), &owner);
     serverData.SelectedLevel = 1;
     serverData.GrantedLevel = 0;
@@ -131,10 +131,8 @@ TEST_F(SystemPagesTest, SetupLevelRuleAndTheMessagesOfTheLoad) {
     serverData.SelectedLevel = 0;
     page.command(CMD_PAGE_SHOWN);
     EXPECT_EQ(buttonsEnabled(page), QList<bool>({false, false, false, false}));
-}
 
-TEST_F(SystemPagesTest, SetupStatusLineKeptByACancelledPasswordAndClearedByHelp) {
-    SetupPage page(entryAt(0, 4), &owner);
+    // A cancelled password change keeps the status line; help clears it.
     page.statusLabel()->setStatusText("Password OK !");
     DialogAnswers::passwordCancel();
     page.changePassword(1);
