@@ -1,8 +1,6 @@
 // Tests of the error recorder, its severity table and the formatted file write.
 #include <cerrno>
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
 #include <gtest/gtest.h>
 #include <string>
 

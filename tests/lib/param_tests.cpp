@@ -54,7 +54,7 @@ TEST_F(ParamTest, FileEntriesFirstOccurrenceWins) {
     EXPECT_STREQ(vxGetParam("GROUPLISTFIL"), "/l/g");
 }
 
-TEST_F(ParamTest, ExpansionJoinsWithoutDoubleSlash) {
+TEST_F(ParamTest, ExpansionJoinsWithoutDoubleSlashAndAMissingVariableStopsTheLoad) {
     char out[VX_PARAM_VALUE_MAX + 1];
     setenv("VXT_HOME", "/home/admin/", 1);
     EXPECT_EQ(vxExpandEnv("$VXT_HOME/etc", out), 0);
@@ -71,9 +71,8 @@ TEST_F(ParamTest, ExpansionJoinsWithoutDoubleSlash) {
     EXPECT_EQ(vxExpandEnv("$VXT_LONG/0123456789", out), -2);
     EXPECT_EQ(vxExpandEnv(std::string(80, 'v').c_str(), out), -2);
     EXPECT_EQ(vxExpandEnv(std::string(79, 'v').c_str(), out), 0);
-}
 
-TEST_F(ParamTest, MissingVariableStopsTheLoadAndKeepsEarlierEntries) {
+    // A missing variable in a file stops the load and keeps the entries before it.
     unsetenv("VXT_UNSET");
     std::string file = write("p", "first 1\nPath $VXT_UNSET/etc\nlast 3\n");
     EXPECT_EQ(vxLoadParamFile(file.c_str()), -4);

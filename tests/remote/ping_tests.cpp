@@ -1,7 +1,6 @@
 // Tests of the ICMP echo probe over loopback and inside network namespaces the tests create.
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <linux/capability.h>

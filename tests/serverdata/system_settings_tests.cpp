@@ -63,36 +63,36 @@ TEST(NetSampling, GrowthAboveCapacityCountersGoingDownAndSpeedsOfZero) {
     EXPECT_FALSE(NetCellText(2048, small, sizeof small));
 }
 
+using Cells = std::vector<double>;
+
+Cells current(const NetSampler& sampler) {
+    return Cells(sampler.current, sampler.current + NET_CELLS);
+}
+
 TEST(NetSampling, CountersOfTwoInterfacesOfOneLineAndOddTexts) {
     NetSampler sampler;
     // The later of two interfaces of one line wins.
     EXPECT_EQ(NetReadCounters(sampler, "ppp0 1 2 eth2 30 40 eth0 5 6"), 3);
-    EXPECT_EQ(sampler.current[0], 30);
-    EXPECT_EQ(sampler.current[1], 40);
-    EXPECT_EQ(sampler.current[2], 70);
+    EXPECT_EQ(current(sampler), (Cells{30, 40, 70, 5, 6, 11, 0, 0, 0}));
     EXPECT_EQ(NetReadCounters(sampler, "eth2 30 40 mc0 7 8"), 2);
-    EXPECT_EQ(sampler.current[2], 15);
+    EXPECT_EQ(current(sampler), (Cells{7, 8, 15, 5, 6, 11, 0, 0, 0}));
     EXPECT_EQ(NetReadCounters(sampler, "ippp0 9 10"), 1);
-    EXPECT_EQ(sampler.current[2], 19);
-    EXPECT_EQ(sampler.current[3], 5); // LAN untouched
+    EXPECT_EQ(current(sampler), (Cells{9, 10, 19, 5, 6, 11, 0, 0, 0})); // LAN untouched
     // The last triple lacks its second counter: skipped, not read past the words there are.
     EXPECT_EQ(NetReadCounters(sampler, "eth0 10 20 eth1 30"), 1);
-    EXPECT_EQ(sampler.current[3], 10);
-    EXPECT_EQ(sampler.current[6], 0);
+    EXPECT_EQ(current(sampler), (Cells{9, 10, 19, 10, 20, 30, 0, 0, 0}));
     EXPECT_EQ(NetReadCounters(sampler, "eth1"), 0);
     EXPECT_EQ(NetReadCounters(sampler, ""), 0);
     EXPECT_EQ(NetReadCounters(sampler, nullptr), 0);
     // Counters that are not numbers count as 0, also "nan" and "inf".
     EXPECT_EQ(NetReadCounters(sampler, "eth0 x nan eth1 inf 12.5"), 2);
-    EXPECT_EQ(sampler.current[3], 0);
-    EXPECT_EQ(sampler.current[4], 0);
-    EXPECT_EQ(sampler.current[7], 12.5);
+    EXPECT_EQ(current(sampler), (Cells{9, 10, 19, 0, 0, 0, 0, 12.5, 12.5}));
     // A text longer than the server's reply can be is refused whole.
     std::string longText(NET_COUNTERS_TEXT_MAX + 1, 'a');
     longText.replace(0, 9, "eth0 1 2 ");
     EXPECT_EQ(NetReadCounters(sampler, longText.c_str()), -1);
     EXPECT_STREQ(vxLastError().text, "Counters text too long");
-    EXPECT_EQ(sampler.current[3], 0);
+    EXPECT_EQ(current(sampler), (Cells{9, 10, 19, 0, 0, 0, 0, 12.5, 12.5}));
     // The longest text: 128 bytes of one-letter words.
     std::string words;
     while (words.size() + 2 <= NET_COUNTERS_TEXT_MAX)

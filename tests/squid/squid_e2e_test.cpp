@@ -17,7 +17,6 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <pwd.h>
-#include <regex>
 #include <string>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -198,9 +197,8 @@ class SquidE2eTest : public ::testing::Test {
     std::string squidConf() const {
         std::string conf = "http_port 127.0.0.1:" + std::to_string(squidPort) + "\n";
         const std::string run = (dir / "run").string();
-        for (const char* line : {"pid_filename @/squid.pid", "cache_log @/cache.log",
-                                 "access_log stdio:@/access.log", "coredump_dir @"})
-            conf += std::regex_replace(line, std::regex("@"), run) + "\n";
+        conf += "pid_filename " + run + "/squid.pid\ncache_log " + run + "/cache.log\n" +
+                "access_log stdio:" + run + "/access.log\ncoredump_dir " + run + "\n";
         conf += "cache_store_log none\ncache deny all\nnetdb_filename none\npinger_enable off\n"
                 "shutdown_lifetime 0 seconds\nvisible_hostname orvelan-test\n"
                 "dns_nameservers 127.0.0.1\nhosts_file " +
@@ -223,9 +221,11 @@ class SquidE2eTest : public ::testing::Test {
         return run("cd '" + (dir / "work").string() + "' && '" ORVELANCTL "' " + args, out);
     }
 
-    std::string workFile(const std::string& name, const std::string& content) const {
-        spill(dir / "work" / name, content);
-        return name;
+    // Saves a list from a file of the given content through "orvelanctl LIST import FILE [GROUP]".
+    int import(const std::string& list, const std::string& content, std::string* out,
+               const std::string& group = "") const {
+        spill(dir / "work" / "list.txt", content);
+        return ctl(list + " import list.txt " + group, out);
     }
 
     bool startSquid(std::string* why) {
@@ -266,16 +266,13 @@ class SquidE2eTest : public ::testing::Test {
     void stopSquid() {
         if (squidPid <= 0) return;
         kill(squidPid, SIGTERM);
-        int status;
-        for (int i = 0; i < 100; i++) {
-            if (waitpid(squidPid, &status, WNOHANG) == squidPid) {
-                squidPid = -1;
-                return;
-            }
+        pid_t done = 0;
+        for (int i = 0; i < 100 && (done = waitpid(squidPid, nullptr, WNOHANG)) == 0; i++)
             usleep(100 * 1000);
+        if (done == 0) {
+            kill(squidPid, SIGKILL);
+            waitpid(squidPid, nullptr, 0);
         }
-        kill(squidPid, SIGKILL);
-        waitpid(squidPid, &status, 0);
         squidPid = -1;
     }
 
@@ -315,16 +312,13 @@ class SquidE2eTest : public ::testing::Test {
 TEST_F(SquidE2eTest, SavedListsAreEnforcedAndAListChangeTakesEffectOrFailsTheSave) {
     std::string out;
     // The lists, saved as the console saves them; each save runs its post-save command.
-    ASSERT_EQ(ctl("groups import " + workFile("groups.txt", "open a\r\nstaff d\r\n"), &out), 0)
-        << out;
+    ASSERT_EQ(import("groups", "open a\r\nstaff d\r\n", &out), 0) << out;
     const std::string users = "anna:open:" + des("alma") + ":p:::Anna : : : : \r\n" +
                               "bela:staff:" + des("korte") + ":p:e::Bela : : : : \r\n" +
                               "cili:staff:" + des("szilva") + "::e::Cili : : : : \r\n";
-    ASSERT_EQ(ctl("users import " + workFile("users.txt", users), &out), 0) << out;
-    ASSERT_EQ(ctl("urls import " + workFile("open.txt", "allowed.test\r\n") + " open", &out), 0)
-        << out;
-    ASSERT_EQ(ctl("urls import " + workFile("staff.txt", "denied.test\r\n") + " staff", &out), 0)
-        << out;
+    ASSERT_EQ(import("users", users, &out), 0) << out;
+    ASSERT_EQ(import("urls", "allowed.test\r\n", &out, "open"), 0) << out;
+    ASSERT_EQ(import("urls", "denied.test\r\n", &out, "staff"), 0) << out;
     EXPECT_EQ(server.readFile("/etc/squid/orvelan/passwd"),
               "anna:" + des("alma") + "\nbela:" + des("korte") + "\n");
 
@@ -353,8 +347,7 @@ TEST_F(SquidE2eTest, SavedListsAreEnforcedAndAListChangeTakesEffectOrFailsTheSav
 
     // A list change saved through orvelanctl reaches the running Squid without a manual step.
     ASSERT_TRUE(server.writeFile("orvelan.cnf", serverParams(true)));
-    ASSERT_EQ(ctl("urls import " + workFile("more.txt", "other.test\r\n") + " staff", &out), 0)
-        << out << server.logText();
+    ASSERT_EQ(import("urls", "other.test\r\n", &out, "staff"), 0) << out << server.logText();
     EXPECT_EQ(server.readFile("/l/apache/etc/permit/staff.deny"), "denied.test\nother.test\n");
     int status = 0;
     auto until = std::chrono::steady_clock::now() + std::chrono::seconds(kReconfigureSeconds);
@@ -368,7 +361,7 @@ TEST_F(SquidE2eTest, SavedListsAreEnforcedAndAListChangeTakesEffectOrFailsTheSav
 
     // Squid stopped: telling it to reconfigure fails, so the save is not done.
     stopSquid();
-    EXPECT_EQ(ctl("urls import " + workFile("third.txt", "third.test\r\n") + " staff", &out), 1);
+    EXPECT_EQ(import("urls", "third.test\r\n", &out, "staff"), 1);
     EXPECT_EQ(out, "Hiba a proxy szerveren !\n"
                    "  post-save command \"kaka\" failed with exit status 1\n");
     EXPECT_EQ(server.readFile("/l/apache/etc/permit/staff.deny"), "denied.test\nother.test\n");

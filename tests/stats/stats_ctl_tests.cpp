@@ -1,9 +1,7 @@
 // End-to-end tests of "orvelanctl stats" against a real rpcbind, vxd and getstats2: each kind's
 // output and CSV form, super users, and the refusals.
-#include <cstdlib>
 #include <ctime>
 #include <filesystem>
-#include <fstream>
 #include <gtest/gtest.h>
 #include <string>
 #include <unistd.h>
