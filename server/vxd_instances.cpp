@@ -508,6 +508,7 @@ int vxdCloseFile(VxdInstance* in, bool commit) {
     in->error = 0;
     in->ahead = VxdInstance::kNothingAhead;
     in->written = 0;
+    in->flushing = 0;
     in->path[0] = '\0';
     return err;
 }

@@ -38,6 +38,7 @@ struct VxdInstance {
     static constexpr int kNothingAhead = -1000000;
     int ahead = kNothingAhead; // the next block read ahead: its length, or -errno
     long long written = 0;     // bytes written to fd
+    long long flushing = 0;    // bytes of fd whose writing out has been started
     int dirFd = -1;            // directory of the file being written
     char tmpName[64] = {};     // the temporary file's name in dirFd
     char name[NAME_MAX + 1] = {};
