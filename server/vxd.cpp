@@ -48,13 +48,28 @@ const unsigned long kMainPrograms[2] = {VXPROG_MAIN, VXPROG_ALT};
 
 // ---- options ----
 
-void usage() {
-    fprintf(stderr,
+void usage(FILE* out = stderr) {
+    fprintf(out,
             "usage: vxd --root DIR [--workdir REL] [--listen ADDR] [--allow CIDR]...\n"
             "           [--idle SECONDS] [--replace] [--pidfile FILE] [--exit-with-parent]\n"
             "           [--max-instances N] [--max-connections N] [--connection-timeout SECONDS]\n"
             "           [--command-timeout SECONDS] [--max-upload BYTES]\n"
             "           [--netdev-alias NAME=INTERFACE]...\n");
+}
+
+// vxd --help: the usage and every limit with its default.
+void help() {
+    const VxdInstanceLimits in;
+    const VxdTransportLimits c;
+    usage(stdout);
+    printf("limits (default):\n"
+           "  --max-instances         instances handed out at once (%d)\n"
+           "  --idle                  seconds an instance may go without a call (%ld)\n"
+           "  --max-connections       connections at once; the longest idle goes first (%d)\n"
+           "  --connection-timeout    seconds a connection may go without a call (%d)\n"
+           "  --command-timeout       seconds a command may run (none)\n"
+           "  --max-upload            bytes of one uploaded file (%lld)\n",
+           in.maxInstances, in.idleSeconds, c.maxConnections, c.connectionTimeout, in.maxUpload);
 }
 
 // A whole number in [low, high] from an option's value; false with a message otherwise.
@@ -359,6 +374,10 @@ void logLimits() {
 } // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 2 && strcmp(argv[1], "--help") == 0) {
+        help();
+        return 0;
+    }
     if (!parseOptions(argc, argv)) return 2;
     if (!openRoot()) return 2;
     // Tests start vxd this way, so that a test that dies leaves no service behind.

@@ -449,6 +449,17 @@ TEST(VxdOptions, BadValuesStopTheStart) {
         SCOPED_TRACE(args);
         EXPECT_EQ(runVxd("--root /tmp " + args), std::make_pair(2, "vxd: " + message + "\n"));
     }
+    // --help names each limit with the default the start-up log line shows.
+    auto [code, text] = runVxd("--help");
+    EXPECT_EQ(code, 0);
+    for (const char* line : {"  --max-instances         instances handed out at once (64)\n",
+                             "  --idle                  seconds an instance may go without a call "
+                             "(600)\n",
+                             "  --connection-timeout    seconds a connection may go without a call "
+                             "(30)\n",
+                             "  --command-timeout       seconds a command may run (none)\n",
+                             "  --max-upload            bytes of one uploaded file (1073741824)\n"})
+        EXPECT_NE(text.find(line), std::string::npos) << text;
 }
 
 TEST_F(VxdTest, PingRunsWithoutShell) {
