@@ -124,9 +124,11 @@ bool rpcbindCall(rpcproc_t procedure, rpcb* args, bool* answered) {
     return false;
 }
 
+// Who asks, filled in as libtirpc does; rpcbind takes a local caller's owner from the socket's
+// credentials anyway.
 char* owner() {
     static char text[32];
-    if (!text[0]) snprintf(text, sizeof text, geteuid() == 0 ? "superuser" : "%u", geteuid());
+    if (!text[0]) snprintf(text, sizeof text, "%u", geteuid());
     return text;
 }
 
