@@ -170,15 +170,12 @@ pid_t runInReadyShell(const char* command) {
     if (len + 1 >= sizeof line) return -1;
     memcpy(line, command, len);
     line[len++] = '\n';
-    if (setpriority(PRIO_PROCESS, static_cast<id_t>(g_ready.pid), g_ready.priority) != 0) {
-        // Not allowed to give it back: a shell started for the command instead.
-        kill(-g_ready.pid, SIGKILL);
-        dropReadyShell();
-        return -1;
-    }
-    // At most PIPE_BUF bytes: written whole or not at all.
-    bool sent = write(g_ready.commandFd, line, len) == static_cast<ssize_t>(len);
-    if (!sent) {
+    // The worker's priority back (when that is not allowed, a shell is started for the command
+    // instead), then the line: at most PIPE_BUF bytes, written whole or not at all.
+    bool handed =
+        setpriority(PRIO_PROCESS, static_cast<id_t>(g_ready.pid), g_ready.priority) == 0 &&
+        write(g_ready.commandFd, line, len) == static_cast<ssize_t>(len);
+    if (!handed) {
         kill(-g_ready.pid, SIGKILL);
         dropReadyShell();
         return -1;

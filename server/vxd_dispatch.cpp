@@ -154,8 +154,6 @@ bool isMainProgram(unsigned long prog) {
     return prog == VXPROG_MAIN || prog == VXPROG_ALT;
 }
 
-// Decodes the argument the procedure takes into call; false (with the log line and the error
-// answer sent) when it does not decode.
 // A block argument as xdr_vxblock reads it (length and status, then the data with its count,
 // which must agree with length), but with the data left where it is in the call record rather
 // than copied out: block->data points into the record while the call is served.
@@ -175,6 +173,8 @@ bool decodeBlockInPlace(XDR* x, vx_block* block) {
     return block->data != nullptr;
 }
 
+// Decodes the argument the procedure takes into call; false (with the log line and the error
+// answer sent) when it does not decode.
 bool decodeArgument(const Procedure& p, Call* call) {
     VxdRequest& rq = *call->rq;
     switch (p.argument) {

@@ -103,16 +103,13 @@ bool sendAllParts(int fd, iovec* parts, int count) {
     return true;
 }
 
-bool sendAll(int fd, const char* data, size_t size) {
-    iovec whole{const_cast<char*>(data), size};
-    return sendAllParts(fd, &whole, 1);
-}
-
-bool sendMessage(VxdRequest& rq, rpc_msg* msg) {
+// Encodes msg and sends it as one record, followed by length bytes of data (the end of its
+// result, sent from where it lies) and their padding to four bytes.
+bool sendMessage(VxdRequest& rq, rpc_msg* msg, const char* data = nullptr, size_t length = 0) {
     XDR x;
     xdrmem_create(&x, g_reply + 4, kReplyMax - 4, XDR_ENCODE);
-    bool ok = xdr_replymsg(&x, msg);
-    uint32_t length = xdr_getpos(&x);
+    bool ok = length <= kReplyMax && xdr_replymsg(&x, msg);
+    size_t headLength = xdr_getpos(&x);
     xdr_destroy(&x);
     rq.replied = true;
     if (!ok) {
@@ -120,9 +117,14 @@ bool sendMessage(VxdRequest& rq, rpc_msg* msg) {
         g_dropCurrent = true;
         return false;
     }
-    uint32_t mark = htonl(0x80000000u | length);
+    static const char zeros[4] = {};
+    const size_t pad = (4 - length % 4) % 4;
+    uint32_t mark = htonl(0x80000000u | static_cast<uint32_t>(headLength + length + pad));
     memcpy(g_reply, &mark, 4);
-    if (!sendAll(rq.fd, g_reply, length + 4)) {
+    iovec parts[3] = {{g_reply, headLength + 4},
+                      {const_cast<char*>(data), length},
+                      {const_cast<char*>(zeros), pad}};
+    if (!sendAllParts(rq.fd, parts, 3)) {
         vxdLog("%s: cannot send a reply", rq.client);
         g_dropCurrent = true;
         return false;
@@ -322,30 +324,7 @@ bool vxdSendReplyWithData(VxdRequest& request, xdrproc_t head, const void* resul
     rpc_msg m = acceptedReply(request, SUCCESS);
     m.acpted_rply.ar_results.where = static_cast<caddr_t>(const_cast<void*>(result));
     m.acpted_rply.ar_results.proc = head;
-    XDR x;
-    xdrmem_create(&x, g_reply + 4, kReplyMax - 4, XDR_ENCODE);
-    bool ok = xdr_replymsg(&x, &m) && length <= kReplyMax;
-    size_t headLength = xdr_getpos(&x);
-    xdr_destroy(&x);
-    request.replied = true;
-    if (!ok) {
-        vxdLog("%s: cannot encode a reply", request.client);
-        g_dropCurrent = true;
-        return false;
-    }
-    static const char zeros[4] = {};
-    const size_t pad = (4 - length % 4) % 4;
-    uint32_t mark = htonl(0x80000000u | static_cast<uint32_t>(headLength + length + pad));
-    memcpy(g_reply, &mark, 4);
-    iovec parts[3] = {{g_reply, headLength + 4},
-                      {const_cast<char*>(data), length},
-                      {const_cast<char*>(zeros), pad}};
-    if (!sendAllParts(request.fd, parts, 3)) {
-        vxdLog("%s: cannot send a reply", request.client);
-        g_dropCurrent = true;
-        return false;
-    }
-    return true;
+    return sendMessage(request, &m, data, length);
 }
 
 bool vxdSendReply(VxdRequest& request, xdrproc_t filter, const void* result) {
