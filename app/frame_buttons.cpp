@@ -1,8 +1,8 @@
 // The page frame's buttons and group captions.
-#include "frame_buttons.h"
+#include "app/frame_buttons.h"
 
-#include "buttons.h"
-#include "panels.h"
+#include "widgets/buttons.h"
+#include "widgets/panels.h"
 
 namespace {
 

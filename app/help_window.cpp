@@ -1,13 +1,13 @@
 // The help window: one top-level window with the help document, opened at a page's context.
-#include "help_window.h"
+#include "app/help_window.h"
 
 #include <QFile>
 #include <QPointer>
 #include <QTextBrowser>
 #include <QVBoxLayout>
 
-#include "commands.h"
-#include "resources.h"
+#include "app/commands.h"
+#include "app/resources.h"
 
 namespace {
 

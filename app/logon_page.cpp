@@ -1,18 +1,18 @@
 // The LogOn page: level switch, logon button and picture; the logon against the password files.
-#include "logon_page.h"
+#include "app/logon_page.h"
 
 #include <QCheckBox>
 
-#include "buttons.h"
-#include "commands.h"
-#include "edit_session.h"
-#include "frame_buttons.h"
-#include "messagebox.h"
-#include "password_dialog.h"
-#include "resources.h"
-#include "server_data.h"
-#include "startup.h"
-#include "waitcursor.h"
+#include "app/commands.h"
+#include "app/frame_buttons.h"
+#include "app/password_dialog.h"
+#include "app/resources.h"
+#include "serverdata/edit_session.h"
+#include "serverdata/server_data.h"
+#include "serverdata/startup.h"
+#include "widgets/buttons.h"
+#include "widgets/messagebox.h"
+#include "widgets/waitcursor.h"
 
 LogOnPage::LogOnPage(QWidget* parent)
     : Page(parent), m_switch(new QCheckBox(QStringLiteral("ADMINISTRATOR"), this)),

@@ -1,7 +1,7 @@
 // The LogOn page: the ADMINISTRATOR switch and the logon against the console password files.
 #pragma once
 
-#include "page.h"
+#include "app/page.h"
 
 class QCheckBox;
 class RoundButton;

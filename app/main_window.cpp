@@ -1,5 +1,5 @@
 // The main window: start picture, start-up load, page tree, group pictures and page switching.
-#include "main_window.h"
+#include "app/main_window.h"
 
 #include <algorithm>
 
@@ -10,16 +10,16 @@
 #include <QTimer>
 #include <QTreeWidget>
 
-#include "commands.h"
-#include "edit_session.h"
-#include "help_window.h"
-#include "line_speeds.h"
-#include "logon_page.h"
-#include "messagebox.h"
-#include "resources.h"
-#include "server_data.h"
-#include "startup.h"
-#include "waitcursor.h"
+#include "app/commands.h"
+#include "app/help_window.h"
+#include "app/logon_page.h"
+#include "app/resources.h"
+#include "serverdata/edit_session.h"
+#include "serverdata/line_speeds.h"
+#include "serverdata/server_data.h"
+#include "serverdata/startup.h"
+#include "widgets/messagebox.h"
+#include "widgets/waitcursor.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 #include <QString>
 #include <QWidget>
 
-#include "page.h"
-#include "page_registry.h"
+#include "app/page.h"
+#include "app/page_registry.h"
 
 class LogOnPage;
 class QTimer;

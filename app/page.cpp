@@ -1,13 +1,13 @@
 // The page base: command entry, access rule, help and the Enter/Escape filter.
-#include "page.h"
+#include "app/page.h"
 
 #include <QApplication>
 #include <QKeyEvent>
 #include <QPointer>
 
-#include "commands.h"
-#include "help_window.h"
-#include "server_data.h"
+#include "app/commands.h"
+#include "app/help_window.h"
+#include "serverdata/server_data.h"
 
 namespace {
 

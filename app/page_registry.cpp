@@ -1,5 +1,5 @@
 // The page registry's look-ups.
-#include "page_registry.h"
+#include "app/page_registry.h"
 
 const PageEntry* PageRegistry::find(int group, int page) const {
     for (const PageEntry& entry : pages)

@@ -1,5 +1,5 @@
 // The password dialog: three masked fields laid out by mode, read into at most 255 characters.
-#include "password_dialog.h"
+#include "app/password_dialog.h"
 
 #include <optional>
 #include <string>
@@ -8,9 +8,9 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-#include "cp1250.h"
-#include "dialog_answers.h"
-#include "messagebox.h"
+#include "widgets/cp1250.h"
+#include "widgets/dialog_answers.h"
+#include "widgets/messagebox.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // Artwork by resource number, with drawn placeholders of the right size when it is not built in.
-#include "resources.h"
+#include "app/resources.h"
 
 #include <QFile>
 #include <QPainter>

@@ -1,7 +1,7 @@
 // Printing a spreadsheet range: the header and footer codes and the print settings.
-#include "sheet_printing.h"
+#include "app/sheet_printing.h"
 
-#include "vcf1.h"
+#include "widgets/vcf1.h"
 
 PrintHeaderParts RenderPrintCodes(const QString& codes, int page, int pageCount,
                                   const QDateTime& now) {

@@ -1,10 +1,10 @@
 // The window side of the start-up: its message box and exit code.
-#include "startup_window.h"
+#include "app/startup_window.h"
 
 #include <QString>
 
-#include "messagebox.h"
-#include "startup.h"
+#include "serverdata/startup.h"
+#include "widgets/messagebox.h"
 
 int ShowStartupOutcome(const StartupResult& result) {
     if (result.messageText)

@@ -1,5 +1,5 @@
 // The status line: colours, frame and the flash timer.
-#include "status_label.h"
+#include "app/status_label.h"
 
 #include <QTimer>
 

@@ -1,11 +1,11 @@
 // The text file dialogs: filters, default extension, the last name of each and the current
 // directory kept.
-#include "text_file_dialogs.h"
+#include "app/text_file_dialogs.h"
 
 #include <QDir>
 #include <QFileInfo>
 
-#include "filedialog.h"
+#include "widgets/filedialog.h"
 
 namespace {
 

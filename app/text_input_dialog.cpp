@@ -1,12 +1,12 @@
 // The text input dialog: one line of at most 255 characters.
-#include "text_input_dialog.h"
+#include "app/text_input_dialog.h"
 
 #include <optional>
 
 #include <QLineEdit>
 #include <QPushButton>
 
-#include "dialog_answers.h"
+#include "widgets/dialog_answers.h"
 
 namespace {
 constexpr int TEXT_INPUT_MAX = 255;

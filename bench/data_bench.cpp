@@ -10,11 +10,11 @@
 #include <unistd.h>
 #include <vector>
 
-#include "def.h"
-#include "series.h"
-#include "server_data.h"
-#include "test_server.h"
-#include "vx_remote.h"
+#include "bench/series.h"
+#include "params/def.h"
+#include "remote/vx_remote.h"
+#include "serverdata/server_data.h"
+#include "tests/support/test_server.h"
 
 namespace fs = std::filesystem;
 

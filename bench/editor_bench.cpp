@@ -10,11 +10,11 @@
 #include <QApplication>
 #include <QPixmap>
 
-#include "editors/url_control_page.h"
-#include "editors/users_page.h"
-#include "page_table.h"
-#include "series.h"
-#include "server_data.h"
+#include "bench/series.h"
+#include "pages/editors/url_control_page.h"
+#include "pages/editors/users_page.h"
+#include "pages/page_table.h"
+#include "serverdata/server_data.h"
 
 namespace {
 

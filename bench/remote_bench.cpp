@@ -18,9 +18,9 @@
 #include <unistd.h>
 #include <vector>
 
-#include "test_server.h"
-#include "vx_err.h"
-#include "vx_remote.h"
+#include "lib/vx_err.h"
+#include "remote/vx_remote.h"
+#include "tests/support/test_server.h"
 
 extern char** environ;
 

@@ -9,10 +9,10 @@
 #include <QDir>
 #include <QTemporaryDir>
 
-#include "page_registry.h"
-#include "page_table.h"
-#include "stat_query.h"
-#include "stats/stats_pages.h"
+#include "app/page_registry.h"
+#include "pages/page_table.h"
+#include "pages/stats/stats_pages.h"
+#include "stats/stat_query.h"
 
 namespace {
 

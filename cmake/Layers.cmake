@@ -1,5 +1,6 @@
-# Layer rules of the build: the core layers are plain C++, may never reach Qt, and link only
-# downwards.
+# Layer rules of the build, checked at configure time: the core layers are plain C++, may never
+# reach Qt, and link only downwards; and every folder includes project headers (by their path
+# from the root) only from the folders its rule below allows.
 
 set(ORVELAN_CORE_TARGETS "" CACHE INTERNAL "")
 
@@ -14,7 +15,6 @@ function(orvelan_core_library name)
     message(FATAL_ERROR "Core library ${name} lies in ${layer}/, which is no core layer")
   endif()
   add_library(${name} STATIC ${ARGN})
-  target_include_directories(${name} PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
   set_target_properties(${name} PROPERTIES ORVELAN_LAYER ${layer})
   set(ORVELAN_CORE_TARGETS ${ORVELAN_CORE_TARGETS} ${name} CACHE INTERNAL "")
 endfunction()
@@ -83,6 +83,57 @@ function(orvelan_check_core_layers)
       if(d MATCHES "[Qq]t6")
         message(FATAL_ERROR "Core layer ${t} has a Qt include directory: ${d}")
       endif()
+    endforeach()
+  endforeach()
+endfunction()
+
+# What each folder may include: "folder:allowed folders:qt" where qt is "qt" when the folder may
+# include Qt. tests/, bench/ and res/ are not checked; console/ is the composition root and sees
+# everything of the program. Pages and the application shell reach the server only through the
+# data layer (serverdata/, stats/), never through the remote link.
+set(ORVELAN_INCLUDE_RULES
+  "lib:lib:"
+  "winlib:lib winlib:"
+  "params:lib winlib params:"
+  "remote:lib winlib params remote:"
+  "stats:lib winlib params remote stats:"
+  "serverdata:lib winlib params remote stats serverdata:"
+  "server:lib winlib params remote server:"
+  "tools:lib winlib params remote stats serverdata tools:"
+  "widgets:widgets:qt"
+  "app:lib winlib params stats serverdata widgets app:qt"
+  "pages:lib winlib params remote stats serverdata widgets app pages:qt" # remote: until the log and network pages go through the data layer
+  "console:lib winlib params remote stats serverdata widgets app pages console:qt")
+
+# Fails the configuration when a source includes a project header of a folder its rule does not
+# allow, a project header by a bare name, or (outside the Qt folders) a Qt header.
+function(orvelan_check_includes)
+  foreach(rule ${ORVELAN_INCLUDE_RULES})
+    string(REPLACE ":" ";" parts "${rule}")
+    list(GET parts 0 folder)
+    list(GET parts 1 allowed)
+    list(LENGTH parts n)
+    set(qt "")
+    if(n GREATER 2)
+      list(GET parts 2 qt)
+    endif()
+    string(REPLACE " " ";" allowed "${allowed}")
+    file(GLOB_RECURSE sources CONFIGURE_DEPENDS
+      ${CMAKE_SOURCE_DIR}/${folder}/*.cpp ${CMAKE_SOURCE_DIR}/${folder}/*.h)
+    foreach(src ${sources})
+      file(STRINGS ${src} includes REGEX "^[ \t]*#[ \t]*include[ \t]*[\"<]")
+      file(RELATIVE_PATH name ${CMAKE_SOURCE_DIR} ${src})
+      foreach(inc ${includes})
+        if(inc MATCHES "include[ \t]*\"([^\"/]+)/")
+          if(NOT CMAKE_MATCH_1 IN_LIST allowed)
+            message(FATAL_ERROR "Layer arrow points up: ${name} includes a header of ${CMAKE_MATCH_1}/: ${inc}")
+          endif()
+        elseif(inc MATCHES "include[ \t]*\"")
+          message(FATAL_ERROR "${name}: project headers are included by their path from the root: ${inc}")
+        elseif(NOT qt AND inc MATCHES "include[ \t]*<Q[A-Za-z]")
+          message(FATAL_ERROR "Qt-free folder ${folder}/ includes Qt: ${name}: ${inc}")
+        endif()
+      endforeach()
     endforeach()
   endforeach()
 endfunction()

@@ -4,10 +4,10 @@
 
 #include <QApplication>
 
-#include "main_window.h"
-#include "page_table.h"
-#include "startup.h"
-#include "startup_window.h"
+#include "app/main_window.h"
+#include "app/startup_window.h"
+#include "pages/page_table.h"
+#include "serverdata/startup.h"
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);

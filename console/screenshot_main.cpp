@@ -20,21 +20,21 @@
 #include <QTimer>
 #include <QTreeWidget>
 
-#include "commands.h"
-#include "dialog_answers.h"
-#include "editors/editor_dialogs.h"
-#include "editors/url_control_page.h"
-#include "help_window.h"
-#include "logon_page.h"
-#include "main_window.h"
-#include "messagebox.h"
-#include "page_table.h"
-#include "password_dialog.h"
-#include "startup.h"
-#include "startup_window.h"
-#include "stat_query.h"
-#include "stats/stats_pages.h"
-#include "text_input_dialog.h"
+#include "app/commands.h"
+#include "app/help_window.h"
+#include "app/logon_page.h"
+#include "app/main_window.h"
+#include "app/password_dialog.h"
+#include "app/startup_window.h"
+#include "app/text_input_dialog.h"
+#include "pages/editors/editor_dialogs.h"
+#include "pages/editors/url_control_page.h"
+#include "pages/page_table.h"
+#include "pages/stats/stats_pages.h"
+#include "serverdata/startup.h"
+#include "stats/stat_query.h"
+#include "widgets/dialog_answers.h"
+#include "widgets/messagebox.h"
 
 namespace {
 

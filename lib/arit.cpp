@@ -1,5 +1,5 @@
 // Date-time arithmetic for the statistics chart's time buckets.
-#include "arit.h"
+#include "lib/arit.h"
 
 void vxAddMinutes(VxDateTime* out, const VxDateTime* in, int minutes) {
     static const int kMonthDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};

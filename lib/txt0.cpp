@@ -1,10 +1,10 @@
 // Line reading and in-place field splitting; small string routines.
-#include "txt0.h"
+#include "lib/txt0.h"
 
 #include <cerrno>
 #include <cstring>
 
-#include "vx_err.h"
+#include "lib/vx_err.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // Error recorder of the support library: the last error, the severity table and system texts.
-#include "vx_err.h"
+#include "lib/vx_err.h"
 
 #include <cerrno>
 #include <cstdarg>

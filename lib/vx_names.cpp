@@ -1,5 +1,5 @@
 // The rule for proxy user and group names.
-#include "vx_names.h"
+#include "lib/vx_names.h"
 
 #include <cstdio>
 #include <cstring>

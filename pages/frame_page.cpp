@@ -1,12 +1,12 @@
 // The frame shared by the console's pages.
-#include "frame_page.h"
+#include "pages/frame_page.h"
 
-#include "buttons.h"
-#include "commands.h"
-#include "frame_buttons.h"
-#include "panels.h"
-#include "resources.h"
-#include "status_label.h"
+#include "app/commands.h"
+#include "app/frame_buttons.h"
+#include "app/resources.h"
+#include "app/status_label.h"
+#include "widgets/buttons.h"
+#include "widgets/panels.h"
 
 FramePage::FramePage(const PageEntry& entry, QWidget* parent) : Page(parent), m_entry(entry) {}
 

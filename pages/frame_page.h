@@ -6,8 +6,8 @@
 #include <QRect>
 #include <QString>
 
-#include "page.h"
-#include "page_registry.h"
+#include "app/page.h"
+#include "app/page_registry.h"
 
 class CzCExtGroup;
 class CzCThreeDPanel;

@@ -11,17 +11,17 @@
 //    from the row, the class does not repeat them;
 // 3. change the factory of its row below to pageOf<XPage> (one line), and drop the frame class
 //    it replaces once nothing uses it.
-#include "page_table.h"
+#include "pages/page_table.h"
 
-#include "commands.h"
-#include "editors/url_control_page.h"
-#include "editors/user_groups_page.h"
-#include "editors/users_page.h"
-#include "logon_page.h"
-#include "stats/stats_pages.h"
-#include "system/log_page.h"
-#include "system/network_page.h"
-#include "system/setup_page.h"
+#include "app/commands.h"
+#include "app/logon_page.h"
+#include "pages/editors/url_control_page.h"
+#include "pages/editors/user_groups_page.h"
+#include "pages/editors/users_page.h"
+#include "pages/stats/stats_pages.h"
+#include "pages/system/log_page.h"
+#include "pages/system/network_page.h"
+#include "pages/system/setup_page.h"
 
 const PageRegistry& consolePages() {
     using enum FrameButton;

@@ -1,5 +1,5 @@
 // Parameter table, environment expansion, environment setter and local commands.
-#include "def.h"
+#include "params/def.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -9,9 +9,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "txt0.h"
-#include "vx_err.h"
-#include "vx_reg.h"
+#include "lib/txt0.h"
+#include "lib/vx_err.h"
+#include "winlib/vx_reg.h"
 
 extern char** environ;
 

@@ -1,6 +1,6 @@
 // RPC client of the proxy server's service: client creation, the error reporters, server
 // instances, string procedures and password encryption on the server.
-#include "vx_client.h"
+#include "remote/vx_client.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -11,8 +11,8 @@
 #include <pthread.h>
 #include <time.h>
 
-#include "vx_err.h"
-#include "vx_remote.h"
+#include "lib/vx_err.h"
+#include "remote/vx_remote.h"
 
 namespace vxremote {
 

@@ -5,7 +5,7 @@
 #include <netinet/in.h>
 #include <rpc/rpc.h>
 
-#include "vx_xdr.h"
+#include "remote/vx_xdr.h"
 
 namespace vxremote {
 

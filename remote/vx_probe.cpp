@@ -10,9 +10,9 @@
 #include <time.h>
 #include <unistd.h>
 
-#include "vx_client.h"
-#include "vx_err.h"
-#include "vx_remote.h"
+#include "lib/vx_err.h"
+#include "remote/vx_client.h"
+#include "remote/vx_remote.h"
 
 using namespace vxremote;
 

@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <rpc/rpc.h>
 
-#include "vx_xdr.h"
+#include "remote/vx_xdr.h"
 
 // Remote-procedure library start-up; 0 when ready (libtirpc needs nothing).
 int rpc_nt_init();

@@ -5,9 +5,9 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include "vx_client.h"
-#include "vx_err.h"
-#include "vx_remote.h"
+#include "lib/vx_err.h"
+#include "remote/vx_client.h"
+#include "remote/vx_remote.h"
 
 using namespace vxremote;
 

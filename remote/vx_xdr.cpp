@@ -1,5 +1,5 @@
 // XDR filters of the proxy server's ONC RPC records.
-#include "vx_xdr.h"
+#include "remote/vx_xdr.h"
 
 bool_t xdr_vxstring(XDR* xdrs, char** text) {
     return xdr_string(xdrs, text, VX_STRING_MAX);

@@ -2,6 +2,9 @@
 // pictures and the logon picture, and writes them as "<resource number>.png" into a directory.
 //
 // usage: orvelan_make_artwork DIR   (see res/README.md; the results are kept in the repository)
+#include <cmath>
+#include <cstdio>
+
 #include <QDir>
 #include <QFont>
 #include <QGuiApplication>
@@ -10,9 +13,6 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QRadialGradient>
-
-#include <cmath>
-#include <cstdio>
 
 namespace {
 

@@ -9,8 +9,8 @@
 #include <unistd.h>
 #include <vector>
 
-#include "stats_tool.h"
-#include "vxd_fs.h"
+#include "server/stats_tool.h"
+#include "server/vxd_fs.h"
 
 namespace {
 

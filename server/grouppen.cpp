@@ -1,6 +1,6 @@
 // Server program "grouppen": run after the group list was saved; rebuilds the Squid
 // configuration from the lists.
-#include "squid_config.h"
+#include "server/squid_config.h"
 
 int main(int argc, char** argv) {
     return vxdSquidMain("grouppen", argc, argv);

@@ -1,5 +1,5 @@
 // The post-save commands "kaka" and "grouppen": the proxy server's lists as a Squid configuration.
-#include "squid_config.h"
+#include "server/squid_config.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -13,10 +13,10 @@
 #include <unistd.h>
 #include <vector>
 
-#include "def.h"
-#include "txt0.h"
-#include "vx_names.h"
-#include "vxd_fault.h"
+#include "lib/txt0.h"
+#include "lib/vx_names.h"
+#include "params/def.h"
+#include "server/vxd_fault.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "vxd_fs.h"
+#include "server/vxd_fs.h"
 
 // Where the generated configuration goes unless the server's "orvelan.cnf" names "SQUIDCONFDIR".
 constexpr const char* VXD_SQUID_DIR = "/etc/squid/orvelan";

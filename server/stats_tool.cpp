@@ -1,5 +1,5 @@
 // The server's statistics tool "getstats2" over Squid's native access log.
-#include "stats_tool.h"
+#include "server/stats_tool.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -16,7 +16,7 @@
 #include <emmintrin.h>
 #endif
 
-#include "vxd_fs.h"
+#include "server/vxd_fs.h"
 
 namespace {
 

@@ -15,12 +15,12 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include "vx_xdr.h"
-#include "vxd_access.h"
-#include "vxd_fs.h"
-#include "vxd_instances.h"
-#include "vxd_log.h"
-#include "vxd_procedures.h"
+#include "remote/vx_xdr.h"
+#include "server/vxd_access.h"
+#include "server/vxd_fs.h"
+#include "server/vxd_instances.h"
+#include "server/vxd_log.h"
+#include "server/vxd_procedures.h"
 
 namespace {
 

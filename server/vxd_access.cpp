@@ -1,4 +1,4 @@
-#include "vxd_access.h"
+#include "server/vxd_access.h"
 
 #include <arpa/inet.h>
 #include <cstdio>

@@ -14,9 +14,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "vxd_log.h"
-#include "vxd_procedures.h"
-#include "vxd_shell.h"
+#include "server/vxd_log.h"
+#include "server/vxd_procedures.h"
+#include "server/vxd_shell.h"
 
 extern char** environ;
 

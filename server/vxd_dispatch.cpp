@@ -3,9 +3,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "vx_err.h"
-#include "vxd_log.h"
-#include "vxd_procedures.h"
+#include "lib/vx_err.h"
+#include "server/vxd_log.h"
+#include "server/vxd_procedures.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "vxd_fault.h"
+#include "server/vxd_fault.h"
 
 #include <csignal>
 #include <cstdlib>

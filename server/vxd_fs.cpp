@@ -1,5 +1,5 @@
 // File access of the reference server confined to its root.
-#include "vxd_fs.h"
+#include "server/vxd_fs.h"
 
 #include <atomic>
 #include <cerrno>
@@ -14,7 +14,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
-#include "vxd_fault.h"
+#include "server/vxd_fault.h"
 
 namespace {
 

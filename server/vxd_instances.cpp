@@ -1,4 +1,4 @@
-#include "vxd_instances.h"
+#include "server/vxd_instances.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -17,8 +17,8 @@
 #include <unistd.h>
 #include <vector>
 
-#include "vxd_fault.h"
-#include "vxd_log.h"
+#include "server/vxd_fault.h"
+#include "server/vxd_log.h"
 
 namespace {
 

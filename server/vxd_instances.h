@@ -24,8 +24,8 @@
 #include <ctime>
 #include <netinet/in.h>
 
-#include "vx_xdr.h"
-#include "vxd_rpc.h"
+#include "remote/vx_xdr.h"
+#include "server/vxd_rpc.h"
 
 struct VxdInstance {
     unsigned long program = 0;

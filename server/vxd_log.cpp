@@ -1,4 +1,4 @@
-#include "vxd_log.h"
+#include "server/vxd_log.h"
 
 #include <cstdarg>
 #include <cstdio>
@@ -7,7 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "vxd_fs.h"
+#include "server/vxd_fs.h"
 
 namespace {
 

@@ -1,11 +1,11 @@
 // The procedures of the vxd service and the table that routes calls to them.
 #pragma once
 
-#include "vx_xdr.h"
-#include "vxd_access.h"
-#include "vxd_fs.h"
-#include "vxd_instances.h"
-#include "vxd_rpc.h"
+#include "remote/vx_xdr.h"
+#include "server/vxd_access.h"
+#include "server/vxd_fs.h"
+#include "server/vxd_instances.h"
+#include "server/vxd_rpc.h"
 
 // Names procedure 30 reports other interfaces under (--netdev-alias NAME=INTERFACE), so that a
 // machine without the proxy's interfaces can show traffic on the console's lines.

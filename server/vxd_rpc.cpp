@@ -1,4 +1,4 @@
-#include "vxd_rpc.h"
+#include "server/vxd_rpc.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -12,8 +12,8 @@
 #include <unistd.h>
 #include <vector>
 
-#include "vx_xdr.h"
-#include "vxd_log.h"
+#include "remote/vx_xdr.h"
+#include "server/vxd_log.h"
 
 namespace {
 

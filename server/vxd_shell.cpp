@@ -1,5 +1,5 @@
 // The shell of vxd's remote commands.
-#include "vxd_shell.h"
+#include "server/vxd_shell.h"
 
 #include <climits>
 #include <cstdio>

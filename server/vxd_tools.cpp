@@ -1,5 +1,5 @@
 // The server programs of the checkout lock protocol and the log tail.
-#include "vxd_tools.h"
+#include "server/vxd_tools.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -9,7 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "vxd_fault.h"
+#include "server/vxd_fault.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 // ("./cpout", "./cpin", "./cpin2", "./cprestore") and the log tail ("./vxtail").
 #pragma once
 
-#include "vxd_fs.h"
+#include "server/vxd_fs.h"
 
 // Suffixes of the files kept beside a data file PATH.
 constexpr const char* VXD_LOCK_SUFFIX = "._vx_lck_"; // the lock copy the console edits

@@ -6,9 +6,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "vxd_fault.h"
-#include "vxd_log.h"
-#include "vxd_procedures.h"
+#include "server/vxd_fault.h"
+#include "server/vxd_log.h"
+#include "server/vxd_procedures.h"
 
 namespace {
 

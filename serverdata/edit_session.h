@@ -3,7 +3,7 @@
 // The editor pages and orvelanctl drive their edits through it.
 #pragma once
 
-#include "server_data.h"
+#include "serverdata/server_data.h"
 
 // The lists an edit session can hold.
 enum class SdList {

@@ -1,11 +1,11 @@
 // The line-speed settings file "setup.bin".
-#include "line_speeds.h"
+#include "serverdata/line_speeds.h"
 
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 
-#include "sd_text.h"
+#include "serverdata/sd_text.h"
 
 LineSpeeds lineSpeeds;
 

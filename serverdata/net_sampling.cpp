@@ -1,5 +1,5 @@
 // The network page's sampling arithmetic.
-#include "net_sampling.h"
+#include "serverdata/net_sampling.h"
 
 #include <cmath>
 #include <cstdlib>
@@ -7,8 +7,8 @@
 #include <initializer_list>
 #include <iterator>
 
-#include "txt0.h"
-#include "vx_err.h"
+#include "lib/txt0.h"
+#include "lib/vx_err.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include <cstddef>
 
-#include "line_speeds.h"
+#include "serverdata/line_speeds.h"
 
 // Cells in the page's order: Internet out, in, total; LAN out, in, total; intranet out, in, total.
 constexpr int NET_CELLS = 9;

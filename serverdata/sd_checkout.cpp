@@ -1,10 +1,10 @@
 // The checkout lock protocol and the load / commit / release workers shared by every list.
 #include <sys/stat.h>
 
-#include "sd_text.h"
-#include "server_data.h"
-#include "vx_err.h"
-#include "vx_remote.h"
+#include "lib/vx_err.h"
+#include "remote/vx_remote.h"
+#include "serverdata/sd_text.h"
+#include "serverdata/server_data.h"
 
 namespace {
 

@@ -2,11 +2,11 @@
 #include <cstdio>
 #include <cstring>
 
-#include "console_password.h"
-#include "def.h"
-#include "sd_text.h"
-#include "vx_err.h"
-#include "vx_remote.h"
+#include "lib/vx_err.h"
+#include "params/def.h"
+#include "remote/vx_remote.h"
+#include "serverdata/console_password.h"
+#include "serverdata/sd_text.h"
 
 namespace {
 

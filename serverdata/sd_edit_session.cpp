@@ -1,6 +1,6 @@
 // The edit session of a server list and the status texts of the data layer's results.
-#include "edit_session.h"
-#include "vx_err.h"
+#include "lib/vx_err.h"
+#include "serverdata/edit_session.h"
 
 const char* SdResultText(int result) {
     switch (result) {

@@ -3,10 +3,10 @@
 #include <climits>
 #include <cstdio>
 
-#include "sd_text.h"
-#include "server_data.h"
-#include "vx_err.h"
-#include "vx_remote.h"
+#include "lib/vx_err.h"
+#include "remote/vx_remote.h"
+#include "serverdata/sd_text.h"
+#include "serverdata/server_data.h"
 
 namespace {
 

@@ -2,12 +2,12 @@
 #include <cstring>
 #include <sys/stat.h>
 
-#include "console_password.h"
-#include "def.h"
-#include "sd_text.h"
-#include "server_data.h"
-#include "vx_err.h"
-#include "vx_remote.h"
+#include "lib/vx_err.h"
+#include "params/def.h"
+#include "remote/vx_remote.h"
+#include "serverdata/console_password.h"
+#include "serverdata/sd_text.h"
+#include "serverdata/server_data.h"
 
 namespace {
 

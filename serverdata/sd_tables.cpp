@@ -2,9 +2,9 @@
 #include <algorithm>
 #include <cstring>
 
-#include "sd_text.h"
-#include "server_data.h"
-#include "vx_err.h"
+#include "lib/vx_err.h"
+#include "serverdata/sd_text.h"
+#include "serverdata/server_data.h"
 
 ServerData serverData;
 

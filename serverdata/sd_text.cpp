@@ -1,5 +1,5 @@
 // Text rules of the server's list files, safe local file writing and bounded line reading.
-#include "sd_text.h"
+#include "serverdata/sd_text.h"
 
 #include <cerrno>
 #include <cstring>
@@ -7,9 +7,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "def.h"
-#include "vx_err.h"
-#include "vx_names.h"
+#include "lib/vx_err.h"
+#include "lib/vx_names.h"
+#include "params/def.h"
 
 namespace {
 

@@ -3,11 +3,11 @@
 #include <algorithm>
 #include <cstring>
 
-#include "sd_text.h"
-#include "server_data.h"
-#include "txt0.h"
-#include "vx_err.h"
-#include "vx_remote.h"
+#include "lib/txt0.h"
+#include "lib/vx_err.h"
+#include "remote/vx_remote.h"
+#include "serverdata/sd_text.h"
+#include "serverdata/server_data.h"
 
 namespace {
 

@@ -1,17 +1,17 @@
 // The Setup page's settings: load and save over the registry store, "setup.bin" and the
 // server's working hours.
-#include "setup_settings.h"
+#include "serverdata/setup_settings.h"
 
 #include <cmath>
 #include <cstdlib>
 
-#include "def.h"
-#include "edit_session.h"
-#include "line_speeds.h"
-#include "server_data.h"
-#include "startup.h"
-#include "vx_err.h"
-#include "vx_reg.h"
+#include "lib/vx_err.h"
+#include "params/def.h"
+#include "serverdata/edit_session.h"
+#include "serverdata/line_speeds.h"
+#include "serverdata/server_data.h"
+#include "serverdata/startup.h"
+#include "winlib/vx_reg.h"
 
 const char* const SETUP_SERVER_PARAMS[SETUP_SERVERS] = {"ProxyServerName", "InternetServerForPing",
                                                         "LanServerForPing", "FrameServerForPing"};

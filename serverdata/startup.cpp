@@ -1,15 +1,15 @@
 // The console's start-up sequence and the loading of its configuration.
-#include "startup.h"
+#include "serverdata/startup.h"
 
 #include <cstdio>
 #include <cstring>
 
-#include "def.h"
-#include "server_data.h"
-#include "txt0.h"
-#include "vx_err.h"
-#include "vx_reg.h"
-#include "vx_remote.h"
+#include "lib/txt0.h"
+#include "lib/vx_err.h"
+#include "params/def.h"
+#include "remote/vx_remote.h"
+#include "serverdata/server_data.h"
+#include "winlib/vx_reg.h"
 
 int noServer = 0;
 

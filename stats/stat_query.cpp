@@ -1,5 +1,5 @@
 // The traffic statistics query: query record, query file and the remote sequence.
-#include "stat_query.h"
+#include "stats/stat_query.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -8,8 +8,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "vx_err.h"
-#include "vx_remote.h"
+#include "lib/vx_err.h"
+#include "remote/vx_remote.h"
 
 StatQuery& currentStatQuery() {
     static StatQuery query{};

@@ -1,5 +1,5 @@
 // Readers of the statistics result for the table and the chart.
-#include "stat_result.h"
+#include "stats/stat_result.h"
 
 #include <cerrno>
 #include <charconv>
@@ -8,9 +8,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "arit.h"
-#include "txt0.h"
-#include "vx_err.h"
+#include "lib/arit.h"
+#include "lib/txt0.h"
+#include "lib/vx_err.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include <cstddef>
 
-#include "stat_query.h"
+#include "stats/stat_query.h"
 
 // Pieces of the result file: lines are read in pieces of at most this many characters, so that
 // a longer line counts as several.

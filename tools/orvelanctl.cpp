@@ -11,17 +11,17 @@
 #include <unistd.h>
 #include <vector>
 
-#include "def.h"
-#include "edit_session.h"
-#include "line_speeds.h"
-#include "sd_text.h"
-#include "server_data.h"
-#include "startup.h"
-#include "stat_query.h"
-#include "stat_result.h"
-#include "vx_err.h"
-#include "vx_names.h"
-#include "vx_remote.h"
+#include "lib/vx_err.h"
+#include "lib/vx_names.h"
+#include "params/def.h"
+#include "remote/vx_remote.h"
+#include "serverdata/edit_session.h"
+#include "serverdata/line_speeds.h"
+#include "serverdata/sd_text.h"
+#include "serverdata/server_data.h"
+#include "serverdata/startup.h"
+#include "stats/stat_query.h"
+#include "stats/stat_result.h"
 
 namespace {
 

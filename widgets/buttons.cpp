@@ -1,5 +1,5 @@
 // COXBitmapButton and RoundButton drawing: image and text placement, and the lit rounded rim.
-#include "buttons.h"
+#include "widgets/buttons.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,5 +1,5 @@
 // CChartfx: series, axes, titles and printing of the statistics chart.
-#include "chartfx.h"
+#include "widgets/chartfx.h"
 
 #include <algorithm>
 #include <cmath>

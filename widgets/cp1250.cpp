@@ -1,5 +1,5 @@
 // Windows-1250 conversion through iconv ("CP1250"), done once into a 256-entry table.
-#include "cp1250.h"
+#include "widgets/cp1250.h"
 
 #include <array>
 #include <cstring>

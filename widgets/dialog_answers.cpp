@@ -1,6 +1,6 @@
 // The dialogs' answer queue: one queue, taken in order, with a record of the dialogs that
 // appeared without their answer.
-#include "dialog_answers.h"
+#include "widgets/dialog_answers.h"
 
 #include <QQueue>
 

@@ -1,7 +1,7 @@
 // File-dialog seam: real QFileDialog dialogs, or the answer queue's names, and a record for tests.
-#include "filedialog.h"
+#include "widgets/filedialog.h"
 
-#include "dialog_answers.h"
+#include "widgets/dialog_answers.h"
 
 namespace {
 

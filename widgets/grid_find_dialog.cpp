@@ -1,5 +1,5 @@
 // The grid's find dialog: the text, match case, direction, "&Find Next" and "Cancel".
-#include "grid_find_dialog.h"
+#include "widgets/grid_find_dialog.h"
 
 #include <QCheckBox>
 #include <QHBoxLayout>

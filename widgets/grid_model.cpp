@@ -1,5 +1,5 @@
 // The grid's cells and table model: texts, numbers, properties with their defaults, headings.
-#include "grid_model.h"
+#include "widgets/grid_model.h"
 
 #include <cstdio>
 #include <cstdlib>

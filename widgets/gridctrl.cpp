@@ -1,6 +1,6 @@
 // GridCtrl: the view of the console's scrolling grid: sizes and headings, cells through the model,
 // scrolling, the hint window and the search.
-#include "gridctrl.h"
+#include "widgets/gridctrl.h"
 
 #include <cstdio>
 
@@ -15,7 +15,7 @@
 #include <QStyledItemDelegate>
 #include <QTimer>
 
-#include "messagebox.h"
+#include "widgets/messagebox.h"
 
 // ---- delegate: drop-list cells edit with a combo box ----
 

@@ -6,8 +6,8 @@
 
 #include <QTableView>
 
-#include "grid_find_dialog.h"
-#include "grid_model.h"
+#include "widgets/grid_find_dialog.h"
+#include "widgets/grid_model.h"
 
 class QLabel;
 class QTimer;

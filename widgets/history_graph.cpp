@@ -1,5 +1,5 @@
 // HistoryGraph: a small drawn graph of the most recent values.
-#include "history_graph.h"
+#include "widgets/history_graph.h"
 
 #include <algorithm>
 #include <cmath>

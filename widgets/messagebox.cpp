@@ -1,10 +1,10 @@
 // Message-box seam: real QMessageBox dialogs, or the answer queue's answers, and a record for
 // tests.
-#include "messagebox.h"
+#include "widgets/messagebox.h"
 
 #include <QMessageBox>
 
-#include "dialog_answers.h"
+#include "widgets/dialog_answers.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // Drawing of the captioned group frame and of the shaded 3-D panel.
-#include "panels.h"
+#include "widgets/panels.h"
 
 #include <QLinearGradient>
 #include <QPainter>

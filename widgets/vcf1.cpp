@@ -1,6 +1,6 @@
 // CVCF1: cells, selection, row and column edits and formats of the spreadsheet (printing is in
 // vcf1_print.cpp).
-#include "vcf1.h"
+#include "widgets/vcf1.h"
 
 #include <algorithm>
 

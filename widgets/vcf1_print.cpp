@@ -7,7 +7,7 @@
 #include <QPrintDialog>
 #include <QPrinter>
 
-#include "vcf1.h"
+#include "widgets/vcf1.h"
 
 QString CVCF1::s_defaultPrintFile;
 

@@ -1,5 +1,5 @@
 // Wait cursor for the length of a scope, over the application's override-cursor stack.
-#include "waitcursor.h"
+#include "widgets/waitcursor.h"
 
 #include <QApplication>
 #include <QCursor>

@@ -1,6 +1,6 @@
 // Registry store in a REGEDIT4 text file, with the result codes and messages of the registry
 // reader and writer.
-#include "vx_reg.h"
+#include "winlib/vx_reg.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -12,7 +12,7 @@
 #include <unistd.h>
 #include <vector>
 
-#include "vx_err.h"
+#include "lib/vx_err.h"
 
 namespace {
 

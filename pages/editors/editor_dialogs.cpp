@@ -1,5 +1,5 @@
 // The user data dialog and the group dialog.
-#include "editor_dialogs.h"
+#include "pages/editors/editor_dialogs.h"
 
 #include <cstring>
 #include <string>
@@ -11,14 +11,14 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 
-#include "buttons.h"
-#include "cp1250.h"
-#include "def.h"
-#include "frame_buttons.h"
-#include "messagebox.h"
-#include "password_dialog.h"
-#include "sd_text.h"
-#include "vx_names.h"
+#include "app/frame_buttons.h"
+#include "app/password_dialog.h"
+#include "lib/vx_names.h"
+#include "params/def.h"
+#include "serverdata/sd_text.h"
+#include "widgets/buttons.h"
+#include "widgets/cp1250.h"
+#include "widgets/messagebox.h"
 
 namespace {
 

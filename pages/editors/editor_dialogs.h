@@ -9,7 +9,7 @@
 #include <QList>
 #include <QString>
 
-#include "server_data.h"
+#include "serverdata/server_data.h"
 
 class QCheckBox;
 class QComboBox;

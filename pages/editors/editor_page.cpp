@@ -1,18 +1,18 @@
 // The editor pages' shared frame and their viewing/editing state machine.
-#include "editor_page.h"
+#include "pages/editors/editor_page.h"
 
 #include <QByteArray>
 
-#include "buttons.h"
-#include "commands.h"
-#include "frame_buttons.h"
-#include "panels.h"
-#include "server_data.h"
-#include "sheet_printing.h"
-#include "status_label.h"
-#include "text_file_dialogs.h"
-#include "vcf1.h"
-#include "waitcursor.h"
+#include "app/commands.h"
+#include "app/frame_buttons.h"
+#include "app/sheet_printing.h"
+#include "app/status_label.h"
+#include "app/text_file_dialogs.h"
+#include "serverdata/server_data.h"
+#include "widgets/buttons.h"
+#include "widgets/panels.h"
+#include "widgets/vcf1.h"
+#include "widgets/waitcursor.h"
 
 QString EditorResultText(int result) {
     return QString::fromUtf8(SdResultText(result));

@@ -6,8 +6,8 @@
 
 #include <QString>
 
-#include "edit_session.h"
-#include "frame_page.h"
+#include "pages/frame_page.h"
+#include "serverdata/edit_session.h"
 
 class CVCF1;
 class CzCThreeDPanel;

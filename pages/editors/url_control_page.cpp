@@ -1,5 +1,5 @@
 // The URL control page: a group selector and the group's permit list as a one-column sheet.
-#include "url_control_page.h"
+#include "pages/editors/url_control_page.h"
 
 #include <algorithm>
 #include <string>
@@ -7,15 +7,15 @@
 #include <QComboBox>
 #include <QLabel>
 
-#include "commands.h"
-#include "cp1250.h"
-#include "messagebox.h"
-#include "panels.h"
-#include "sd_text.h"
-#include "server_data.h"
-#include "startup.h"
-#include "text_input_dialog.h"
-#include "vcf1.h"
+#include "app/commands.h"
+#include "app/text_input_dialog.h"
+#include "serverdata/sd_text.h"
+#include "serverdata/server_data.h"
+#include "serverdata/startup.h"
+#include "widgets/cp1250.h"
+#include "widgets/messagebox.h"
+#include "widgets/panels.h"
+#include "widgets/vcf1.h"
 
 namespace {
 

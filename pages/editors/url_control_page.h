@@ -1,7 +1,7 @@
 // "Szerkesztök / URL kontroll": the allow or deny list of one group at a time.
 #pragma once
 
-#include "editor_page.h"
+#include "pages/editors/editor_page.h"
 
 class QComboBox;
 class QLabel;

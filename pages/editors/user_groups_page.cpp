@@ -1,20 +1,20 @@
 // The user groups page: the group table as a two-column sheet, edited in the sheet and turned
 // back into the group table when saved.
-#include "user_groups_page.h"
+#include "pages/editors/user_groups_page.h"
 
 #include <algorithm>
 #include <string>
 
 #include <QListWidget>
 
-#include "commands.h"
-#include "cp1250.h"
-#include "editor_dialogs.h"
-#include "messagebox.h"
-#include "panels.h"
-#include "server_data.h"
-#include "startup.h"
-#include "vcf1.h"
+#include "app/commands.h"
+#include "pages/editors/editor_dialogs.h"
+#include "serverdata/server_data.h"
+#include "serverdata/startup.h"
+#include "widgets/cp1250.h"
+#include "widgets/messagebox.h"
+#include "widgets/panels.h"
+#include "widgets/vcf1.h"
 
 namespace {
 

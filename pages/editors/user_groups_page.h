@@ -4,7 +4,7 @@
 #include <QByteArray>
 #include <QVector>
 
-#include "editor_page.h"
+#include "pages/editors/editor_page.h"
 
 class QListWidget;
 

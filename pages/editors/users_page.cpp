@@ -1,22 +1,22 @@
 // The users page: the user table as a sheet with a mirrored name list, the selected user's data,
 // and the user data dialog for adding and changing users.
-#include "users_page.h"
+#include "pages/editors/users_page.h"
 
 #include <algorithm>
 
 #include <QListWidget>
 
-#include "commands.h"
-#include "cp1250.h"
-#include "def.h"
-#include "editor_dialogs.h"
-#include "gridctrl.h"
-#include "messagebox.h"
-#include "panels.h"
-#include "server_data.h"
-#include "startup.h"
-#include "vcf1.h"
-#include "vx_err.h"
+#include "app/commands.h"
+#include "lib/vx_err.h"
+#include "pages/editors/editor_dialogs.h"
+#include "params/def.h"
+#include "serverdata/server_data.h"
+#include "serverdata/startup.h"
+#include "widgets/cp1250.h"
+#include "widgets/gridctrl.h"
+#include "widgets/messagebox.h"
+#include "widgets/panels.h"
+#include "widgets/vcf1.h"
 
 namespace {
 

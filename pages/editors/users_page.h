@@ -1,7 +1,7 @@
 // "Szerkesztök / Felhasználók": the proxy users, the selected user's data, and their editing.
 #pragma once
 
-#include "editor_page.h"
+#include "pages/editors/editor_page.h"
 
 class GridCtrl;
 class QListWidget;

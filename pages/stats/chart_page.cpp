@@ -2,13 +2,13 @@
 // period line and the total.
 #include <vector>
 
-#include "chartfx.h"
-#include "commands.h"
-#include "panels.h"
-#include "stat_query.h"
-#include "stat_result.h"
-#include "stats_pages.h"
-#include "waitcursor.h"
+#include "app/commands.h"
+#include "pages/stats/stats_pages.h"
+#include "stats/stat_query.h"
+#include "stats/stat_result.h"
+#include "widgets/chartfx.h"
+#include "widgets/panels.h"
+#include "widgets/waitcursor.h"
 
 namespace {
 

@@ -16,16 +16,16 @@
 #include <QToolButton>
 #include <QToolTip>
 
-#include "buttons.h"
-#include "commands.h"
-#include "cp1250.h"
-#include "def.h"
-#include "frame_buttons.h"
-#include "server_data.h"
-#include "stat_query.h"
-#include "stats_pages.h"
-#include "status_label.h"
-#include "waitcursor.h"
+#include "app/commands.h"
+#include "app/frame_buttons.h"
+#include "app/status_label.h"
+#include "pages/stats/stats_pages.h"
+#include "params/def.h"
+#include "serverdata/server_data.h"
+#include "stats/stat_query.h"
+#include "widgets/buttons.h"
+#include "widgets/cp1250.h"
+#include "widgets/waitcursor.h"
 
 namespace {
 

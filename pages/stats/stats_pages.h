@@ -6,7 +6,7 @@
 #include <QList>
 #include <QStringList>
 
-#include "frame_page.h"
+#include "pages/frame_page.h"
 
 class CChartfx;
 class CVCF1;

@@ -9,19 +9,19 @@
 #include <QStyledItemDelegate>
 #include <QTableWidgetItem>
 
-#include "chartfx.h"
-#include "commands.h"
-#include "cp1250.h"
-#include "gridctrl.h"
-#include "messagebox.h"
-#include "panels.h"
-#include "server_data.h"
-#include "sheet_printing.h"
-#include "stat_query.h"
-#include "stat_result.h"
-#include "stats_pages.h"
-#include "vcf1.h"
-#include "waitcursor.h"
+#include "app/commands.h"
+#include "app/sheet_printing.h"
+#include "pages/stats/stats_pages.h"
+#include "serverdata/server_data.h"
+#include "stats/stat_query.h"
+#include "stats/stat_result.h"
+#include "widgets/chartfx.h"
+#include "widgets/cp1250.h"
+#include "widgets/gridctrl.h"
+#include "widgets/messagebox.h"
+#include "widgets/panels.h"
+#include "widgets/vcf1.h"
+#include "widgets/waitcursor.h"
 
 namespace {
 

@@ -1,21 +1,21 @@
 // The log pages: the tail program on the server, the fetched "vxtail.tmp" and its lines in the
 // grid.
-#include "log_page.h"
+#include "pages/system/log_page.h"
 
 #include <cstdio>
 #include <cstring>
 
 #include <QFont>
 
-#include "buttons.h"
-#include "commands.h"
-#include "cp1250.h"
-#include "def.h"
-#include "gridctrl.h"
-#include "panels.h"
-#include "vx_err.h"
-#include "vx_remote.h"
-#include "waitcursor.h"
+#include "app/commands.h"
+#include "lib/vx_err.h"
+#include "params/def.h"
+#include "remote/vx_remote.h"
+#include "widgets/buttons.h"
+#include "widgets/cp1250.h"
+#include "widgets/gridctrl.h"
+#include "widgets/panels.h"
+#include "widgets/waitcursor.h"
 
 namespace {
 

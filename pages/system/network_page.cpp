@@ -1,6 +1,6 @@
 // The network page: the nine cells of the three lines with their history graphs, the sampling
 // timer, and the three ping tests.
-#include "network_page.h"
+#include "pages/system/network_page.h"
 
 #include <cstdio>
 #include <cstring>
@@ -8,19 +8,19 @@
 #include <QLabel>
 #include <QTimer>
 
-#include "buttons.h"
-#include "commands.h"
-#include "cp1250.h"
-#include "def.h"
-#include "frame_buttons.h"
-#include "history_graph.h"
-#include "line_speeds.h"
-#include "panels.h"
-#include "server_data.h"
-#include "startup.h"
-#include "status_label.h"
-#include "vx_remote.h"
-#include "waitcursor.h"
+#include "app/commands.h"
+#include "app/frame_buttons.h"
+#include "app/status_label.h"
+#include "params/def.h"
+#include "remote/vx_remote.h"
+#include "serverdata/line_speeds.h"
+#include "serverdata/server_data.h"
+#include "serverdata/startup.h"
+#include "widgets/buttons.h"
+#include "widgets/cp1250.h"
+#include "widgets/history_graph.h"
+#include "widgets/panels.h"
+#include "widgets/waitcursor.h"
 
 namespace {
 

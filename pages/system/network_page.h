@@ -5,8 +5,8 @@
 #include <functional>
 #include <string>
 
-#include "frame_page.h"
-#include "net_sampling.h"
+#include "pages/frame_page.h"
+#include "serverdata/net_sampling.h"
 
 class CzCExtGroup;
 class HistoryGraph;

@@ -1,7 +1,7 @@
 // The Setup page: the server fields, line speeds and working hours loaded and saved through the
 // data layer's setup settings, and the console passwords. Enter and Escape reach this page's
 // fields.
-#include "setup_page.h"
+#include "pages/system/setup_page.h"
 
 #include <string>
 
@@ -9,19 +9,19 @@
 #include <QLineEdit>
 #include <QSpinBox>
 
-#include "buttons.h"
-#include "commands.h"
-#include "cp1250.h"
-#include "frame_buttons.h"
-#include "line_speeds.h"
-#include "messagebox.h"
-#include "panels.h"
-#include "password_dialog.h"
-#include "server_data.h"
-#include "setup_settings.h"
-#include "startup.h"
-#include "status_label.h"
-#include "waitcursor.h"
+#include "app/commands.h"
+#include "app/frame_buttons.h"
+#include "app/password_dialog.h"
+#include "app/status_label.h"
+#include "serverdata/line_speeds.h"
+#include "serverdata/server_data.h"
+#include "serverdata/setup_settings.h"
+#include "serverdata/startup.h"
+#include "widgets/buttons.h"
+#include "widgets/cp1250.h"
+#include "widgets/messagebox.h"
+#include "widgets/panels.h"
+#include "widgets/waitcursor.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 // console passwords.
 #pragma once
 
-#include "frame_page.h"
+#include "pages/frame_page.h"
 
 class CzCExtGroup;
 class QLineEdit;

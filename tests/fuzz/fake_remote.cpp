@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "fuzz_support.h"
-#include "vx_remote.h"
+#include "remote/vx_remote.h"
+#include "tests/fuzz/fuzz_support.h"
 
 namespace {
 

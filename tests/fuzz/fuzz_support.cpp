@@ -1,5 +1,5 @@
 // Working directory and file helpers of the fuzz targets.
-#include "fuzz_support.h"
+#include "tests/fuzz/fuzz_support.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "txt0.h"
+#include "lib/txt0.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 2) return 0;

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "net_sampling.h"
+#include "serverdata/net_sampling.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<char> text(data, data + size);

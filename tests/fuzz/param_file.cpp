@@ -3,9 +3,9 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "def.h"
-#include "fuzz_support.h"
-#include "vx_err.h"
+#include "lib/vx_err.h"
+#include "params/def.h"
+#include "tests/fuzz/fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzzEnterWorkdir();

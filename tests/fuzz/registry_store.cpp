@@ -4,9 +4,9 @@
 #include <cstdint>
 #include <cstring>
 
-#include "fuzz_support.h"
-#include "vx_err.h"
-#include "vx_reg.h"
+#include "lib/vx_err.h"
+#include "tests/fuzz/fuzz_support.h"
+#include "winlib/vx_reg.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzzEnterWorkdir();

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <rpc/rpc.h>
 
-#include "vx_xdr.h"
+#include "remote/vx_xdr.h"
 
 namespace {
 

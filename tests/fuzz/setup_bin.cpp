@@ -2,8 +2,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "fuzz_support.h"
-#include "line_speeds.h"
+#include "serverdata/line_speeds.h"
+#include "tests/fuzz/fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzzEnterWorkdir();

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <vector>
 
-#include "txt0.h"
+#include "lib/txt0.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 3) return 0;

@@ -4,9 +4,9 @@
 #include <cstdint>
 #include <cstring>
 
-#include "fuzz_support.h"
-#include "stat_result.h"
-#include "vx_err.h"
+#include "lib/vx_err.h"
+#include "stats/stat_result.h"
+#include "tests/fuzz/fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzzEnterWorkdir();

@@ -3,9 +3,9 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "fuzz_support.h"
-#include "stat_result.h"
-#include "vx_err.h"
+#include "lib/vx_err.h"
+#include "stats/stat_result.h"
+#include "tests/fuzz/fuzz_support.h"
 
 namespace {
 

@@ -3,9 +3,9 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "fuzz_support.h"
-#include "server_data.h"
-#include "vx_err.h"
+#include "lib/vx_err.h"
+#include "serverdata/server_data.h"
+#include "tests/fuzz/fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzzEnterWorkdir();

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <rpc/rpc.h>
 
-#include "vx_xdr.h"
+#include "remote/vx_xdr.h"
 
 namespace {
 

@@ -8,16 +8,16 @@
 #include <QList>
 #include <QWidget>
 
-#include "dialog_answers.h"
-#include "filedialog.h"
-#include "help_window.h"
-#include "messagebox.h"
-#include "page.h"
-#include "page_table.h"
-#include "password_dialog.h"
-#include "sd_fixture.h"
-#include "startup.h"
-#include "text_input_dialog.h"
+#include "app/help_window.h"
+#include "app/page.h"
+#include "app/password_dialog.h"
+#include "app/text_input_dialog.h"
+#include "pages/page_table.h"
+#include "serverdata/startup.h"
+#include "tests/serverdata/sd_fixture.h"
+#include "widgets/dialog_answers.h"
+#include "widgets/filedialog.h"
+#include "widgets/messagebox.h"
 
 // Failures show texts as text.
 inline void PrintTo(const QString& text, std::ostream* out) {

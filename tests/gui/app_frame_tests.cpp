@@ -3,15 +3,15 @@
 #include <QPrinter>
 #include <QTest>
 
-#include "app_fixture.h"
-#include "buttons.h"
-#include "commands.h"
-#include "frame_buttons.h"
-#include "pdf_text.h"
-#include "sheet_printing.h"
-#include "status_label.h"
-#include "text_file_dialogs.h"
-#include "vcf1.h"
+#include "app/commands.h"
+#include "app/frame_buttons.h"
+#include "app/sheet_printing.h"
+#include "app/status_label.h"
+#include "app/text_file_dialogs.h"
+#include "tests/gui/app_fixture.h"
+#include "tests/gui/pdf_text.h"
+#include "widgets/buttons.h"
+#include "widgets/vcf1.h"
 
 namespace {
 

@@ -3,11 +3,11 @@
 #include <QTest>
 #include <QTreeWidget>
 
-#include "app_fixture.h"
-#include "app_recording_page.h"
-#include "demo_root.h"
-#include "logon_page.h"
-#include "vx_reg.h"
+#include "app/logon_page.h"
+#include "tests/gui/app_fixture.h"
+#include "tests/gui/app_recording_page.h"
+#include "tests/support/demo_root.h"
+#include "winlib/vx_reg.h"
 
 namespace {
 

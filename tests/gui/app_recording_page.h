@@ -3,10 +3,10 @@
 
 #include <QStringList>
 
-#include "commands.h"
-#include "main_window.h"
-#include "page.h"
-#include "page_table.h"
+#include "app/commands.h"
+#include "app/main_window.h"
+#include "app/page.h"
+#include "pages/page_table.h"
 
 class RecordingPage : public Page {
   public:

@@ -8,13 +8,13 @@
 #include <QTreeWidget>
 #include <QTreeWidgetItem>
 
-#include "app_fixture.h"
-#include "app_recording_page.h"
-#include "buttons.h"
-#include "line_speeds.h"
-#include "logon_page.h"
-#include "startup_window.h"
-#include "vx_reg.h"
+#include "app/logon_page.h"
+#include "app/startup_window.h"
+#include "serverdata/line_speeds.h"
+#include "tests/gui/app_fixture.h"
+#include "tests/gui/app_recording_page.h"
+#include "widgets/buttons.h"
+#include "winlib/vx_reg.h"
 
 namespace {
 

@@ -5,12 +5,12 @@
 #include <filesystem>
 #include <string>
 
-#include "app_fixture.h"
-#include "commands.h"
-#include "demo_root.h"
-#include "editors/editor_dialogs.h"
-#include "editors/editor_page.h"
-#include "vcf1.h"
+#include "app/commands.h"
+#include "pages/editors/editor_dialogs.h"
+#include "pages/editors/editor_page.h"
+#include "tests/gui/app_fixture.h"
+#include "tests/support/demo_root.h"
+#include "widgets/vcf1.h"
 
 class EditorTest : public AppTest {
   protected:

@@ -4,8 +4,8 @@
 #include <QIcon>
 #include <QLabel>
 
-#include "buttons.h"
-#include "panels.h"
+#include "widgets/buttons.h"
+#include "widgets/panels.h"
 
 TEST(CzCExtGroup, CaptionIsCutAt127CharactersAndBadFontValuesAreIgnored) {
     QWidget page;

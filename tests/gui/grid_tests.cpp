@@ -7,8 +7,8 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-#include "gridctrl.h"
-#include "messagebox.h"
+#include "widgets/gridctrl.h"
+#include "widgets/messagebox.h"
 
 namespace {
 

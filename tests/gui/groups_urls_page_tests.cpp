@@ -6,11 +6,11 @@
 #include <QLineEdit>
 #include <QListWidget>
 
-#include "buttons.h"
-#include "commands.h"
-#include "editor_fixture.h"
-#include "editors/url_control_page.h"
-#include "editors/user_groups_page.h"
+#include "app/commands.h"
+#include "pages/editors/url_control_page.h"
+#include "pages/editors/user_groups_page.h"
+#include "tests/gui/editor_fixture.h"
+#include "widgets/buttons.h"
 
 namespace {
 

@@ -3,9 +3,9 @@
 
 #include <QApplication>
 
-#include "dialog_answers.h"
-#include "filedialog.h"
-#include "messagebox.h"
+#include "widgets/dialog_answers.h"
+#include "widgets/filedialog.h"
+#include "widgets/messagebox.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <QImage>
 #include <QScreen>
 
-#include "history_graph.h"
+#include "widgets/history_graph.h"
 
 namespace {
 

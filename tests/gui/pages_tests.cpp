@@ -3,12 +3,12 @@
 #include <QSignalSpy>
 #include <QTextBrowser>
 
-#include "app_fixture.h"
-#include "buttons.h"
-#include "commands.h"
-#include "frame_page.h"
-#include "logon_page.h"
-#include "resources.h"
+#include "app/commands.h"
+#include "app/logon_page.h"
+#include "app/resources.h"
+#include "pages/frame_page.h"
+#include "tests/gui/app_fixture.h"
+#include "widgets/buttons.h"
 
 namespace {
 

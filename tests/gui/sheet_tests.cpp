@@ -14,9 +14,9 @@
 #include <QTemporaryDir>
 #include <QValueAxis>
 
-#include "chartfx.h"
-#include "pdf_text.h"
-#include "vcf1.h"
+#include "tests/gui/pdf_text.h"
+#include "widgets/chartfx.h"
+#include "widgets/vcf1.h"
 
 TEST(CVCF1, EditorSheetSetUp) {
     CVCF1 sheet;

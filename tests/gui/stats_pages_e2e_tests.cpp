@@ -5,15 +5,15 @@
 #include <QRadioButton>
 #include <QSpinBox>
 
-#include "access_log_lines.h"
-#include "app_fixture.h"
-#include "chartfx.h"
-#include "commands.h"
-#include "demo_root.h"
-#include "gridctrl.h"
-#include "stat_query.h"
-#include "stats/stats_pages.h"
-#include "status_label.h"
+#include "app/commands.h"
+#include "app/status_label.h"
+#include "pages/stats/stats_pages.h"
+#include "stats/stat_query.h"
+#include "tests/gui/app_fixture.h"
+#include "tests/stats/access_log_lines.h"
+#include "tests/support/demo_root.h"
+#include "widgets/chartfx.h"
+#include "widgets/gridctrl.h"
 
 namespace {
 

@@ -12,17 +12,17 @@
 #include <QSpinBox>
 #include <QTableView>
 
-#include "app_fixture.h"
-#include "buttons.h"
-#include "chartfx.h"
-#include "commands.h"
-#include "gridctrl.h"
-#include "pdf_text.h"
-#include "stat_query.h"
-#include "stat_result.h"
-#include "stats/stats_pages.h"
-#include "status_label.h"
-#include "vcf1.h"
+#include "app/commands.h"
+#include "app/status_label.h"
+#include "pages/stats/stats_pages.h"
+#include "stats/stat_query.h"
+#include "stats/stat_result.h"
+#include "tests/gui/app_fixture.h"
+#include "tests/gui/pdf_text.h"
+#include "widgets/buttons.h"
+#include "widgets/chartfx.h"
+#include "widgets/gridctrl.h"
+#include "widgets/vcf1.h"
 
 namespace {
 

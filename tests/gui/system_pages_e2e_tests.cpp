@@ -7,22 +7,22 @@
 #include <QTest>
 #include <QTreeWidget>
 
-#include "app_fixture.h"
-#include "buttons.h"
-#include "commands.h"
-#include "demo_root.h"
-#include "gridctrl.h"
-#include "history_graph.h"
-#include "line_speeds.h"
-#include "logon_page.h"
-#include "main_window.h"
-#include "page_table.h"
-#include "status_label.h"
-#include "system/log_page.h"
-#include "system/network_page.h"
-#include "system/setup_page.h"
-#include "vx_reg.h"
-#include "vx_remote.h"
+#include "app/commands.h"
+#include "app/logon_page.h"
+#include "app/main_window.h"
+#include "app/status_label.h"
+#include "pages/page_table.h"
+#include "pages/system/log_page.h"
+#include "pages/system/network_page.h"
+#include "pages/system/setup_page.h"
+#include "remote/vx_remote.h"
+#include "serverdata/line_speeds.h"
+#include "tests/gui/app_fixture.h"
+#include "tests/support/demo_root.h"
+#include "widgets/buttons.h"
+#include "widgets/gridctrl.h"
+#include "widgets/history_graph.h"
+#include "winlib/vx_reg.h"
 
 namespace {
 

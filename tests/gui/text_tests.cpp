@@ -3,11 +3,11 @@
 
 #include <QApplication>
 
-#include "cp1250.h"
-#include "dialog_answers.h"
-#include "filedialog.h"
-#include "messagebox.h"
-#include "waitcursor.h"
+#include "widgets/cp1250.h"
+#include "widgets/dialog_answers.h"
+#include "widgets/filedialog.h"
+#include "widgets/messagebox.h"
+#include "widgets/waitcursor.h"
 
 TEST(Cp1250, TextAndEveryByteRoundTripAndUnrepresentableInputIsRefused) {
     const QString name = "Kovács Jánosné őrző űr";

@@ -7,11 +7,11 @@
 #include <QListWidget>
 #include <QPlainTextEdit>
 
-#include "buttons.h"
-#include "commands.h"
-#include "editor_fixture.h"
-#include "editors/users_page.h"
-#include "gridctrl.h"
+#include "app/commands.h"
+#include "pages/editors/users_page.h"
+#include "tests/gui/editor_fixture.h"
+#include "widgets/buttons.h"
+#include "widgets/gridctrl.h"
 
 namespace {
 

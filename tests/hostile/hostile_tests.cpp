@@ -13,13 +13,13 @@
 #include <string>
 #include <vector>
 
-#include "def.h"
-#include "hostile_server.h"
-#include "server_data.h"
-#include "temp_dir.h"
-#include "test_server.h"
-#include "vx_err.h"
-#include "vx_remote.h"
+#include "lib/vx_err.h"
+#include "params/def.h"
+#include "remote/vx_remote.h"
+#include "serverdata/server_data.h"
+#include "tests/support/hostile_server.h"
+#include "tests/support/temp_dir.h"
+#include "tests/support/test_server.h"
 
 namespace fs = std::filesystem;
 

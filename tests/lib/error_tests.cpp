@@ -4,8 +4,8 @@
 #include <gtest/gtest.h>
 #include <string>
 
-#include "temp_dir.h"
-#include "vx_err.h"
+#include "lib/vx_err.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 

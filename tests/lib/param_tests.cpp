@@ -6,10 +6,10 @@
 #include <string>
 #include <unistd.h>
 
-#include "def.h"
-#include "temp_dir.h"
-#include "vx_err.h"
-#include "vx_reg.h"
+#include "lib/vx_err.h"
+#include "params/def.h"
+#include "tests/support/temp_dir.h"
+#include "winlib/vx_reg.h"
 
 namespace fs = std::filesystem;
 

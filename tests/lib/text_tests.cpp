@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "arit.h"
-#include "txt0.h"
-#include "vx_err.h"
+#include "lib/arit.h"
+#include "lib/txt0.h"
+#include "lib/vx_err.h"
 
 namespace {
 

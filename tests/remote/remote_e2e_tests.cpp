@@ -14,10 +14,10 @@
 #include <thread>
 #include <unistd.h>
 
-#include "temp_dir.h"
-#include "test_server.h"
-#include "vx_err.h"
-#include "vx_remote.h"
+#include "lib/vx_err.h"
+#include "remote/vx_remote.h"
+#include "tests/support/temp_dir.h"
+#include "tests/support/test_server.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 #include <unistd.h>
 #include <vector>
 
-#include "vx_err.h"
-#include "vx_remote.h"
+#include "lib/vx_err.h"
+#include "remote/vx_remote.h"
 
 namespace {
 

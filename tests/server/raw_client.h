@@ -10,7 +10,7 @@
 #include <string>
 #include <unistd.h>
 
-#include "vx_xdr.h"
+#include "remote/vx_xdr.h"
 
 template <class F> xdrproc_t xdrProc(F filter) {
     return reinterpret_cast<xdrproc_t>(reinterpret_cast<void (*)()>(filter));

@@ -6,8 +6,8 @@
 #include <string>
 #include <unistd.h>
 
-#include "def.h"
-#include "squid_config.h"
+#include "params/def.h"
+#include "server/squid_config.h"
 
 namespace fs = std::filesystem;
 

@@ -10,11 +10,11 @@
 #include <unistd.h>
 #include <vector>
 
-#include "raw_client.h"
-#include "server_data.h"
-#include "temp_dir.h"
-#include "test_server.h"
-#include "vx_remote.h"
+#include "remote/vx_remote.h"
+#include "serverdata/server_data.h"
+#include "tests/server/raw_client.h"
+#include "tests/support/temp_dir.h"
+#include "tests/support/test_server.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include "vxd_fs.h"
+#include "server/vxd_fs.h"
 
 namespace fs = std::filesystem;
 

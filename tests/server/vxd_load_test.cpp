@@ -11,11 +11,11 @@
 #include <unistd.h>
 #include <vector>
 
-#include "raw_client.h"
-#include "raw_record.h"
-#include "temp_dir.h"
-#include "test_server.h"
-#include "vx_remote.h"
+#include "remote/vx_remote.h"
+#include "tests/server/raw_client.h"
+#include "tests/server/raw_record.h"
+#include "tests/support/temp_dir.h"
+#include "tests/support/test_server.h"
 
 namespace {
 

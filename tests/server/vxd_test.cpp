@@ -17,9 +17,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "loopback.h"
-#include "raw_client.h"
-#include "test_server.h"
+#include "tests/server/raw_client.h"
+#include "tests/support/loopback.h"
+#include "tests/support/test_server.h"
 
 namespace {
 

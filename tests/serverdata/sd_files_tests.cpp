@@ -4,8 +4,8 @@
 #include <gtest/gtest.h>
 #include <string>
 
-#include "line_speeds.h"
-#include "sd_fixture.h"
+#include "serverdata/line_speeds.h"
+#include "tests/serverdata/sd_fixture.h"
 
 namespace {
 

@@ -10,10 +10,10 @@
 #include <string>
 #include <unistd.h>
 
-#include "def.h"
-#include "server_data.h"
-#include "temp_dir.h"
-#include "vx_err.h"
+#include "lib/vx_err.h"
+#include "params/def.h"
+#include "serverdata/server_data.h"
+#include "tests/support/temp_dir.h"
 
 class DataDirTest : public ::testing::Test {
   public:

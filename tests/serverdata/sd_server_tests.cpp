@@ -5,11 +5,11 @@
 #include <gtest/gtest.h>
 #include <string>
 
-#include "console_password.h"
-#include "demo_root.h"
-#include "edit_session.h"
-#include "sd_fixture.h"
-#include "vx_remote.h"
+#include "remote/vx_remote.h"
+#include "serverdata/console_password.h"
+#include "serverdata/edit_session.h"
+#include "tests/serverdata/sd_fixture.h"
+#include "tests/support/demo_root.h"
 
 namespace {
 

@@ -2,10 +2,10 @@
 #include <gtest/gtest.h>
 #include <string>
 
-#include "demo_root.h"
-#include "sd_fixture.h"
-#include "startup.h"
-#include "vx_reg.h"
+#include "serverdata/startup.h"
+#include "tests/serverdata/sd_fixture.h"
+#include "tests/support/demo_root.h"
+#include "winlib/vx_reg.h"
 
 namespace {
 

@@ -6,12 +6,12 @@
 #include <string>
 #include <vector>
 
-#include "line_speeds.h"
-#include "net_sampling.h"
-#include "sd_fixture.h"
-#include "setup_settings.h"
-#include "startup.h"
-#include "vx_reg.h"
+#include "serverdata/line_speeds.h"
+#include "serverdata/net_sampling.h"
+#include "serverdata/setup_settings.h"
+#include "serverdata/startup.h"
+#include "tests/serverdata/sd_fixture.h"
+#include "winlib/vx_reg.h"
 
 namespace {
 

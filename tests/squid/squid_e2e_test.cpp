@@ -24,9 +24,9 @@
 #include <thread>
 #include <unistd.h>
 
-#include "console_run.h"
-#include "temp_dir.h"
-#include "test_server.h"
+#include "tests/support/console_run.h"
+#include "tests/support/temp_dir.h"
+#include "tests/support/test_server.h"
 
 namespace fs = std::filesystem;
 

@@ -9,9 +9,9 @@
 #include <vector>
 #include <zlib.h>
 
-#include "access_log_lines.h"
-#include "stats_tool.h"
-#include "temp_dir.h"
+#include "server/stats_tool.h"
+#include "tests/stats/access_log_lines.h"
+#include "tests/support/temp_dir.h"
 
 namespace fs = std::filesystem;
 

@@ -6,10 +6,10 @@
 #include <string>
 #include <unistd.h>
 
-#include "access_log_lines.h"
-#include "console_run.h"
-#include "temp_dir.h"
-#include "test_server.h"
+#include "tests/stats/access_log_lines.h"
+#include "tests/support/console_run.h"
+#include "tests/support/temp_dir.h"
+#include "tests/support/test_server.h"
 
 namespace fs = std::filesystem;
 

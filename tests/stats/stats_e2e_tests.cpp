@@ -5,11 +5,11 @@
 #include <gtest/gtest.h>
 #include <string>
 
-#include "access_log_lines.h"
-#include "stat_query.h"
-#include "temp_dir.h"
-#include "test_server.h"
-#include "vx_remote.h"
+#include "remote/vx_remote.h"
+#include "stats/stat_query.h"
+#include "tests/stats/access_log_lines.h"
+#include "tests/support/temp_dir.h"
+#include "tests/support/test_server.h"
 
 namespace fs = std::filesystem;
 

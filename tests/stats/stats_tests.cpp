@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "stat_query.h"
-#include "stat_result.h"
-#include "temp_dir.h"
-#include "vx_err.h"
+#include "lib/vx_err.h"
+#include "stats/stat_query.h"
+#include "stats/stat_result.h"
+#include "tests/support/temp_dir.h"
 
 namespace fs = std::filesystem;
 

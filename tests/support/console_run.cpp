@@ -1,12 +1,12 @@
-#include "console_run.h"
+#include "tests/support/console_run.h"
 
 #include <cstdlib>
 #include <fstream>
 #include <sys/wait.h>
 
-#include "temp_dir.h"
-#include "test_server.h"
-#include "vx_reg.h"
+#include "tests/support/temp_dir.h"
+#include "tests/support/test_server.h"
+#include "winlib/vx_reg.h"
 
 bool setUpConsoleRegistry(const std::filesystem::path& dir) {
     setenv("ORVELAN_REGISTRY", (dir / "registry.reg").c_str(), 1);

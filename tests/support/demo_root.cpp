@@ -1,14 +1,14 @@
 // A realistic server root for the data layer's end-to-end tests.
-#include "demo_root.h"
+#include "tests/support/demo_root.h"
 
 #include <cstring>
 #include <filesystem>
 #include <sstream>
 #include <sys/stat.h>
 
-#include "def.h"
-#include "server_data.h"
-#include "vx_remote.h"
+#include "params/def.h"
+#include "remote/vx_remote.h"
+#include "serverdata/server_data.h"
 
 bool buildDemoRoot(const TestServer& server, const DemoRootOptions& o) {
     std::string cnf = "MainPasswdFile /l/apache/etc/empasswd\n"

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "test_server.h"
+#include "tests/support/test_server.h"
 
 struct DemoRootOptions {
     std::string userProc = "./post_ok";  // USERPROC

@@ -1,6 +1,6 @@
 // A hostile proxy server for end-to-end tests (see hostile_server.h): RPC over TCP by hand, with
 // libtirpc's XDR for the message headers and the records.
-#include "hostile_server.h"
+#include "tests/support/hostile_server.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -17,8 +17,8 @@
 #include <unistd.h>
 #include <vector>
 
-#include "test_server.h"
-#include "vx_xdr.h"
+#include "remote/vx_xdr.h"
+#include "tests/support/test_server.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "loopback.h"
+#include "tests/support/loopback.h"
 
 #include <cstring>
 #include <net/if.h>

@@ -1,5 +1,5 @@
 // The tests' temporary directories.
-#include "temp_dir.h"
+#include "tests/support/temp_dir.h"
 
 #include <cctype>
 #include <cstdlib>

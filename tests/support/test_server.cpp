@@ -1,5 +1,5 @@
 // A real reference server (rpcbind + vxd on a temporary root) for end-to-end tests.
-#include "test_server.h"
+#include "tests/support/test_server.h"
 
 #include <algorithm>
 #include <arpa/inet.h>
@@ -20,7 +20,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "temp_dir.h"
+#include "tests/support/temp_dir.h"
 
 #ifndef ORVELAN_SERVER_BIN_DIR
 #error "ORVELAN_SERVER_BIN_DIR must name the directory of the built vxd"

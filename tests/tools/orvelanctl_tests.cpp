@@ -7,10 +7,10 @@
 #include <string>
 #include <unistd.h>
 
-#include "console_run.h"
-#include "temp_dir.h"
-#include "test_server.h"
-#include "vx_reg.h"
+#include "tests/support/console_run.h"
+#include "tests/support/temp_dir.h"
+#include "tests/support/test_server.h"
+#include "winlib/vx_reg.h"
 
 namespace fs = std::filesystem;
 

@@ -5,9 +5,9 @@
 #include <string>
 #include <unistd.h>
 
-#include "temp_dir.h"
-#include "vx_err.h"
-#include "vx_reg.h"
+#include "lib/vx_err.h"
+#include "tests/support/temp_dir.h"
+#include "winlib/vx_reg.h"
 
 namespace fs = std::filesystem;
 
