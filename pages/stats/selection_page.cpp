@@ -20,7 +20,7 @@
 #include "app/frame_buttons.h"
 #include "app/status_label.h"
 #include "pages/stats/stats_pages.h"
-#include "params/def.h"
+#include "serverdata/sd_host.h"
 #include "serverdata/server_data.h"
 #include "stats/stat_query.h"
 #include "widgets/buttons.h"
@@ -264,8 +264,8 @@ void SelectionPage::start() {
     q.endHour = m_endHour->value();
     q.endMinute = m_endMinute->value();
 
-    const char* host = vxGetParam("ProxyServerName");
-    StatOutcome outcome = RunStatQuery(host, request, &currentStatQuery());
+    const char* host = SdHost();
+    StatOutcome outcome = RunStatQuery(host[0] ? host : nullptr, request, &currentStatQuery());
     statusLabel()->setStatusText(QString::fromUtf8(StatOutcomeMessage(outcome)));
     if (outcome == StatOutcome::Chart) sendToMain(CMD_SHOW_PAGE, showPageParam(2, 2));
     if (outcome == StatOutcome::Table) sendToMain(CMD_SHOW_PAGE, showPageParam(2, 1));

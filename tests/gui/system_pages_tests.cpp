@@ -11,6 +11,7 @@
 #include "pages/system/network_page.h"
 #include "pages/system/setup_page.h"
 #include "serverdata/line_speeds.h"
+#include "serverdata/sd_host.h"
 #include "tests/gui/app_fixture.h"
 #include "widgets/buttons.h"
 #include "widgets/gridctrl.h"
@@ -147,7 +148,7 @@ class NetworkPageTest : public SystemPagesTest {
   protected:
     void SetUp() override {
         SystemPagesTest::SetUp();
-        params("ProxyServerName 127.0.0.1\n");
+        SdSetHost("127.0.0.1");
         lineSpeeds.internetOut = 128;
         lineSpeeds.lanOut = 10000;
         lineSpeeds.intranetOut = 0;
@@ -205,13 +206,13 @@ TEST_F(NetworkPageTest, SamplesOnlyWhileShownWithAServerAndFillsTheNineCells) {
     EXPECT_TRUE(hosts.isEmpty());
     EXPECT_EQ(page->cellText(0)->text(), "15.6 Kbyte/sec");
 
-    // Shown again, nothing in the no-server state or without "ProxyServerName".
+    // Shown again, nothing in the no-server state or without a server name.
     page->command(CMD_PAGE_SHOWN);
     noServer = 1;
     page->sample();
     EXPECT_TRUE(hosts.isEmpty());
     noServer = 0;
-    vxResetParams();
+    SdSetHost("");
     page->sample();
     EXPECT_TRUE(hosts.isEmpty());
     EXPECT_EQ(page->cellGraph(0)->count(), 2);
