@@ -40,7 +40,7 @@ constexpr const char* PING_FILE = "ping.txt";
 // The server's counters through procedure 30; a failed call leaves text empty and gives false.
 bool serverCounters(const char* host, std::string& text) {
     char buffer[VX_STRING_MAX + 1];
-    if (vxNetCountersProg(host, buffer, sizeof buffer, vxCurrentProgram()) != 0) return false;
+    if (vxNetCountersProg(host, buffer, sizeof buffer, VXPROG_MAIN) != 0) return false;
     text = buffer;
     return true;
 }
