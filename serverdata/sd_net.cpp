@@ -8,7 +8,7 @@
 bool SdNetCounters(const char* host, std::string& text) {
     text.clear();
     char buffer[VX_STRING_MAX + 1];
-    if (vxNetCountersProg(host, buffer, sizeof buffer, vxCurrentProgram()) != 0) return false;
+    if (vxNetCountersProg(host, buffer, sizeof buffer, VXPROG_MAIN) != 0) return false;
     text = buffer;
     return true;
 }

@@ -30,7 +30,6 @@ class StatsRemote : public ::testing::Test {
         ASSERT_TRUE(m_server.running()) << m_server.error();
         ASSERT_TRUE(m_local.ok());
         fs::current_path(m_local.path());
-        vxSelectProgram(1);
         time_t t = localTime(2024, 5, 10, 10, 5);
         ASSERT_TRUE(m_server.writeFile(
             "/var/log/squid/access.log",
