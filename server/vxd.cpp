@@ -21,6 +21,8 @@
 #include "server/vxd_instances.h"
 #include "server/vxd_log.h"
 #include "server/vxd_procedures.h"
+#include "server/vxd_reply.h"
+#include "server/vxd_rpcbind.h"
 
 namespace {
 
@@ -356,7 +358,7 @@ bool startService() {
         unregisterAll();
         return false;
     }
-    vxdDropStaleRegistrations();
+    vxdDropStaleRegistrations(g_opt.listen);
     return true;
 }
 

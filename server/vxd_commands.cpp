@@ -16,6 +16,7 @@
 
 #include "server/vxd_log.h"
 #include "server/vxd_procedures.h"
+#include "server/vxd_reply.h"
 #include "server/vxd_shell.h"
 
 extern char** environ;

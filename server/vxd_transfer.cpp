@@ -9,6 +9,7 @@
 #include "server/vxd_fault.h"
 #include "server/vxd_log.h"
 #include "server/vxd_procedures.h"
+#include "server/vxd_reply.h"
 
 namespace {
 
@@ -30,6 +31,39 @@ int readBlockInto(int fd, char* buf) {
 }
 
 } // namespace
+
+int vxdCloseFile(VxdInstance* in, bool commit) {
+    int err = 0;
+    if (in->fd >= 0) {
+        if (in->writing) {
+            if (in->failed || !commit) {
+                err = in->failed ? (in->error ? in->error : EIO) : 0;
+                close(in->fd);
+                unlinkat(in->dirFd, in->tmpName, 0);
+            } else {
+                if (fsync(in->fd) != 0) err = errno;
+                if (close(in->fd) != 0 && !err) err = errno;
+                vxdFaultPoint("close"); // 1: complete and synced beside the old file
+                if (!err && renameat(in->dirFd, in->tmpName, in->dirFd, in->name) != 0) err = errno;
+                vxdFaultPoint("close"); // 2: in place, not yet answered
+                if (err) unlinkat(in->dirFd, in->tmpName, 0);
+            }
+        } else {
+            close(in->fd);
+        }
+    }
+    if (in->dirFd >= 0) close(in->dirFd);
+    in->fd = -1;
+    in->dirFd = -1;
+    in->writing = false;
+    in->failed = false;
+    in->error = 0;
+    in->ahead = VxdInstance::kNothingAhead;
+    in->written = 0;
+    in->flushing = 0;
+    in->path[0] = '\0';
+    return err;
+}
 
 vx_reply vxdOpenRead(VxdInstance* in, const char* path) {
     vxdCloseFile(in, false);
