@@ -39,6 +39,8 @@ struct Options {
     VxdNetdevAliases netdevAliases;
 };
 
+// The program's configuration and state: set up once by main and read by the signal handler
+// and the exit path, which take no context.
 Options g_opt;
 VxdRoot g_root;
 int g_workFd = -1; // the working directory (O_PATH)

@@ -13,9 +13,10 @@
 
 namespace {
 
-// Two block buffers: one goes out in the answer while the other takes the next block ahead.
+// Two block buffers: one goes out in the answer while the other takes the next block ahead
+// (static: an instance is one process, its file read one block at a time).
 char g_readData[2][VX_BLOCK_MAX];
-int g_lastSlot = 0;
+int g_lastSlot = 0; // the buffer of the block last answered
 
 // Reads up to one block into buf: the byte count, or -errno.
 int readBlockInto(int fd, char* buf) {
