@@ -657,7 +657,8 @@ int cmdStats(int argc, char** argv) {
     if (rc < 0) return report(rc);
     StatRequest request{q, user, user && isSuperUser(user, nullptr)};
     vxClearError();
-    StatOutcome outcome = RunStatQuery(serverData.host, request, &currentStatQuery());
+    StatResult result;
+    StatOutcome outcome = RunStatQuery(serverData.host, request, &result);
     if (outcome != StatOutcome::Chart && outcome != StatOutcome::Table) {
         fprintf(stderr, "%s\n", StatOutcomeMessage(outcome));
         if (outcome == StatOutcome::SuperUser) return EXIT_REFUSED;
