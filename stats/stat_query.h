@@ -1,4 +1,4 @@
-// The traffic statistics query: the shared query record, the query file "statin.txt" and the
+// The traffic statistics query: the query record, the query file "statin.txt" and the
 // remote sequence that runs the server's statistics tool and fetches "statout.txt".
 #pragma once
 
@@ -58,8 +58,8 @@ struct StatRequest {
 struct StatResult;
 
 enum class StatOutcome {
-    Chart,        // "Lépjen a Grafikonra": show group 2 page 2
-    Table,        // "Lépjen a Táblázatra": show group 2 page 1
+    Chart,        // "Lépjen a Grafikonra": show the chart page
+    Table,        // "Lépjen a Táblázatra": show the table page
     NoServerName, // "ProxyServerName !"
     SuperUser,    // "Szuper user !!!"
     NoUser,       // one user asked for but none chosen: nothing is sent
