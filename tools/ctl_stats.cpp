@@ -90,7 +90,8 @@ int runQuery(const StatArgs& a) {
     if (rc < 0) return report(rc);
     StatRequest request{a.q, a.user, a.user && isSuperUser(a.user, nullptr)};
     vxClearError();
-    StatOutcome outcome = RunStatQuery(serverData.host, request, &currentStatQuery());
+    StatResult result;
+    StatOutcome outcome = RunStatQuery(serverData.host, request, &result);
     if (outcome == StatOutcome::Chart || outcome == StatOutcome::Table) return -1;
     fprintf(stderr, "%s\n", StatOutcomeMessage(outcome));
     if (outcome == StatOutcome::SuperUser) return EXIT_REFUSED;

@@ -1,4 +1,8 @@
-// The selection page: period, resolution, kind and scope of a statistics query, and its run.
+// The selection page: period, resolution, kind and scope of a statistics query, and its run,
+// whose result the window's statistics pages share.
+#include <cstring>
+#include <utility>
+
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QButtonGroup>
@@ -52,7 +56,24 @@ QCalendarWidget* calendar(QWidget* parent, int x, const QString& name) {
     return c;
 }
 
+// Whether a user of the user list is a super user; the table leaves their entries out.
+bool isSuperUser(const char* name, void*) {
+    for (int i = 0; i < userTable.count; ++i)
+        if (std::strcmp(userTable.users[i].name, name) == 0) return userTable.users[i].super > 0;
+    return false;
+}
+
 } // namespace
+
+StatResults* StatResults::of(QObject* owner) {
+    auto* results = owner->findChild<StatResults*>(QString(), Qt::FindDirectChildrenOnly);
+    return results ? results : new StatResults(owner);
+}
+
+void StatResults::store(StatResult result) {
+    m_last = std::move(result);
+    ++m_serial;
+}
 
 QString CalendarPartAt(QCalendarWidget* calendar, const QPoint& pos) {
     if (!calendar->rect().contains(pos)) return QStringLiteral("Nowhere");
@@ -90,10 +111,8 @@ QString CalendarPartAt(QCalendarWidget* calendar, const QPoint& pos) {
                         : QStringLiteral("Date from next month");
 }
 
-SelectionPage::SelectionPage(const PageEntry& entry, QWidget* parent) : FramePage(entry, parent) {
-    // The query record starts empty with the page.
-    currentStatQuery() = StatQuery{};
-
+SelectionPage::SelectionPage(const PageEntry& entry, QWidget* parent)
+    : FramePage(entry, parent), m_results(StatResults::of(parent ? parent : this)) {
     addGroup(QStringLiteral("Dátumtól:"), QRect(10, 10, 200, 215));
     addGroup(QStringLiteral("Dátumig:"), QRect(220, 10, 200, 215));
     m_startCalendar = calendar(this, 10, QStringLiteral("startCalendar"));
@@ -237,6 +256,7 @@ void SelectionPage::start() {
     WaitCursor wait;
     statusLabel()->setStatusText(QStringLiteral("..."));
     StatRequest request{};
+    request.superCheck = isSuperUser;
     StatQuery& q = request.query;
     q.resolution = m_resolution->checkedId() < 0 ? 0 : m_resolution->checkedId();
     q.kind = m_kind->checkedId() < 0 ? 0 : m_kind->checkedId();
@@ -265,10 +285,15 @@ void SelectionPage::start() {
     q.endMinute = m_endMinute->value();
 
     const char* host = SdHost();
-    StatOutcome outcome = RunStatQuery(host[0] ? host : nullptr, request, &currentStatQuery());
+    StatResult result;
+    StatOutcome outcome = RunStatQuery(host[0] ? host : nullptr, request, &result);
+    if (outcome == StatOutcome::Chart || outcome == StatOutcome::Table)
+        m_results->store(std::move(result));
     statusLabel()->setStatusText(QString::fromUtf8(StatOutcomeMessage(outcome)));
-    if (outcome == StatOutcome::Chart) sendToMain(CMD_SHOW_PAGE, showPageParam(2, 2));
-    if (outcome == StatOutcome::Table) sendToMain(CMD_SHOW_PAGE, showPageParam(2, 1));
+    if (outcome == StatOutcome::Chart)
+        sendToMain(CMD_SHOW_PAGE, showPageParam(PageRole::StatChart));
+    if (outcome == StatOutcome::Table)
+        sendToMain(CMD_SHOW_PAGE, showPageParam(PageRole::StatTable));
 }
 
 bool SelectionPage::eventFilter(QObject* watched, QEvent* event) {

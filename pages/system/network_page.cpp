@@ -6,7 +6,6 @@
 #include <cstring>
 
 #include <QLabel>
-#include <QTimer>
 
 #include "app/commands.h"
 #include "app/frame_buttons.h"
@@ -20,6 +19,7 @@
 #include "widgets/cp1250.h"
 #include "widgets/history_graph.h"
 #include "widgets/panels.h"
+#include "widgets/ticker.h"
 #include "widgets/waitcursor.h"
 
 namespace {
@@ -40,7 +40,7 @@ constexpr const char* PING_FILE = "ping.txt";
 } // namespace
 
 NetworkPage::NetworkPage(const PageEntry& entry, QWidget* parent)
-    : FramePage(entry, parent), m_timer(new QTimer(this)), m_fetch(SdNetCounters) {
+    : FramePage(entry, parent), m_timer(new Ticker(this)), m_fetch(SdNetCounters) {
     const QString subject = QStringLiteral("Hálózati kommunikáció");
     m_state = addGroup(QStringLiteral("%1 állapota").arg(subject), QRect(5, 10, 600, 290));
     m_check = addGroup(QStringLiteral("%1 ellenörzése").arg(subject), QRect(5, 302, 600, 80));
@@ -93,7 +93,7 @@ NetworkPage::NetworkPage(const PageEntry& entry, QWidget* parent)
     addFrameButtons();
 
     m_timer->setInterval(SAMPLE_MS);
-    connect(m_timer, &QTimer::timeout, this, &NetworkPage::sample);
+    connect(m_timer, &Ticker::tick, this, &NetworkPage::sample);
     m_timer->start();
 }
 

@@ -16,6 +16,7 @@
 #include "widgets/buttons.h"
 #include "widgets/gridctrl.h"
 #include "widgets/history_graph.h"
+#include "widgets/ticker.h"
 #include "winlib/vx_reg.h"
 
 namespace {
@@ -173,13 +174,14 @@ class NetworkPageTest : public SystemPagesTest {
 
 TEST_F(NetworkPageTest, SamplesOnlyWhileShownWithAServerAndFillsTheNineCells) {
     EXPECT_EQ(page->timer()->interval(), 1000);
+    EXPECT_TRUE(page->timer()->isActive());
     EXPECT_EQ(cellTexts(), QStringList(9, "0 Kbyte/sec"));
     counters = "lo 1 1 ppp0 1000 2000 eth0 0 0";
     page->sample(); // not shown yet
     EXPECT_TRUE(hosts.isEmpty());
 
     page->command(CMD_PAGE_SHOWN);
-    page->sample();
+    page->timer()->advance(); // the clock's tick samples
     EXPECT_EQ(hosts, QStringList({"127.0.0.1"}));
     EXPECT_EQ(cellTexts(), QStringList(9, "0.0 Kbyte/sec"));
     EXPECT_EQ(page->cellGraph(0)->count(), 1);
@@ -223,8 +225,8 @@ TEST_F(NetworkPageTest, ATickNeverRunsInsideAnother) {
     int fetches = 0;
     page->setCountersFetch([&](const char*, std::string& text) {
         fetches++;
-        // A slow fetch: the timer fires meanwhile, and a tick is attempted from within.
-        QTest::qWait(1100);
+        // A slow fetch: the clock ticks meanwhile, and a tick is attempted from within.
+        page->timer()->advance();
         page->sample();
         text = "eth0 1 1";
         return true;
