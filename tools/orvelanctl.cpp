@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include "lib/vx_err.h"
+#include "lib/vx_version.h"
 #include "serverdata/startup.h"
 #include "tools/ctl.h"
 
@@ -33,6 +34,7 @@ const char kHelp[] =
     "  -u, --utf8           show list output converted from Windows-1250 to UTF-8\n"
     "  -v, --verbose        show the start-up's ping replies\n"
     "  -h, --help           this text\n"
+    "      --version        the release of orvelanctl\n"
     "\n"
     "commands:\n"
     "  exec COMMAND...            run a command line on the server; prints its result\n"
@@ -113,6 +115,9 @@ int parseOptions(int argc, char** argv, const char** source, int* next) {
         std::string opt = argv[i];
         if (opt == "-h" || opt == "--help") {
             fputs(kHelp, stdout);
+            return EXIT_OK;
+        } else if (opt == "--version") {
+            printf("orvelanctl (Orvelan) %s\n", vxVersion());
             return EXIT_OK;
         } else if ((opt == "-s" || opt == "--source") && i + 1 < argc) {
             *source = argv[++i];
