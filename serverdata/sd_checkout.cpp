@@ -142,7 +142,8 @@ void ServerData::DropAfterFailure(const ListFile* files, int n) {
     ReleaseAll(files, n);
 }
 
-// Read-only fetch of a server file into its local copy: 1 fetched; 0 no such file; -1.
+// Read-only fetch of a server file into a viewing copy: 1 fetched; 0 no such file; -1. A viewing
+// copy has a name of its own, never a working copy's: a working copy marks a held lock.
 int ServerData::FetchForViewing(const char* remote, const char* local) {
     int rc = vxGetRemoteFile(host, remote, local);
     if (rc == 0) return 1;

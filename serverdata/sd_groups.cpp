@@ -10,6 +10,7 @@
 namespace {
 
 constexpr const char* GROUPS_LOCAL = "vx_groups.txt";
+constexpr const char* GROUPS_VIEW = "view_vx_groups.txt";
 
 ListFile groupFile() {
     return {sdParam("GROUPLISTFIL", "/l/apache/etc/groups"), GROUPS_LOCAL};
@@ -58,15 +59,16 @@ int ServerData::ReadGroupList(FILE* in, bool importing) {
 int ServerData::LoadGroups(bool forEditing) {
     ListFile file = groupFile();
     int rc = forEditing ? CheckoutFile(host, file.remote, file.local)
-                        : FetchForViewing(file.remote, file.local);
+                        : FetchForViewing(file.remote, GROUPS_VIEW);
     if (rc < 0) return forEditing ? rc : -1;
     if (rc == 0) {
         groupCount = 0;
         return 1;
     }
-    FILE* in = std::fopen(GROUPS_LOCAL, "rb");
+    const char* local = forEditing ? GROUPS_LOCAL : GROUPS_VIEW;
+    FILE* in = std::fopen(local, "rb");
     if (!in) {
-        vxSysError(GROUPS_LOCAL);
+        vxSysError(local);
         if (forEditing) DropAfterFailure(&file, 1);
         return -2;
     }
@@ -82,7 +84,7 @@ int ServerData::LoadGroups(bool forEditing) {
         groupCount = savedCount;
     }
     if (!forEditing)
-        sdRemove(GROUPS_LOCAL);
+        sdRemove(GROUPS_VIEW);
     else if (rc < 0)
         DropAfterFailure(&file, 1);
     return rc < 0 ? -2 : 1;

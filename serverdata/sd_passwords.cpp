@@ -12,6 +12,7 @@
 namespace {
 
 constexpr const char* PASSWD_LOCAL = "empasswd.txt";
+constexpr const char* PASSWD_VIEW = "view_empasswd.txt"; // a check never touches a held copy
 constexpr const char* NEW_SALT = "wj"; // every new password is encrypted with this salt
 
 const char* passwordPath(int level) {
@@ -57,11 +58,13 @@ int matchesStored(const char* host, const char* plain, const char* stored) {
 } // namespace
 
 int ServerData::CheckConsolePassword(const char* typed) {
-    int rc = vxGetRemoteFile(host, passwordPath(SelectedLevel), PASSWD_LOCAL);
+    int rc = vxGetRemoteFile(host, passwordPath(SelectedLevel), PASSWD_VIEW);
     if (rc == 2) return typed[0] == '\0' ? 1 : 0;
     if (rc != 0) return -1;
     char stored[512];
-    if (!readStoredPassword(PASSWD_LOCAL, stored, sizeof stored)) return -2;
+    bool read = readStoredPassword(PASSWD_VIEW, stored, sizeof stored);
+    sdRemove(PASSWD_VIEW);
+    if (!read) return -2;
     if (stored[0] == '\0') return typed[0] == '\0' ? 1 : 0;
     return matchesStored(host, typed, stored);
 }

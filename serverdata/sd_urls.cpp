@@ -11,9 +11,10 @@
 
 namespace {
 
-// The current group's permit file and its local copy "sites_of_<name>.txt" (local: 64 bytes).
-ListFile permitFile(const GroupRecord& g, char* local) {
-    std::snprintf(local, 64, "sites_of_%s.txt", g.name); // a name has at most 31 bytes
+// The current group's permit file and its working copy "sites_of_<name>.txt", or the viewing
+// copy "view_sites_of_<name>.txt" (local: 64 bytes; a name has at most 31 bytes).
+ListFile permitFile(const GroupRecord& g, char* local, bool viewing = false) {
+    std::snprintf(local, 64, "%ssites_of_%s.txt", viewing ? "view_" : "", g.name);
     return {g.permitPath, local};
 }
 
@@ -61,7 +62,7 @@ int ServerData::ReadPermitFile(FILE* in) {
 int ServerData::LoadUrls(bool forEditing) {
     if (currentGroup < 0 || currentGroup >= groupCount) return 0;
     char local[64];
-    ListFile file = permitFile(groups[currentGroup], local);
+    ListFile file = permitFile(groups[currentGroup], local, !forEditing);
     int rc;
     if (forEditing) {
         rc = CheckoutFile(host, file.remote, file.local);

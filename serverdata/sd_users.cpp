@@ -14,6 +14,9 @@ namespace {
 
 constexpr const char* USERS_LOCAL = "vx_users.txt";
 constexpr const char* USERDATA_LOCAL = "vx_userdata.txt";
+// A viewing load fetches into names of its own: the working copies mark the held locks.
+constexpr const char* USERS_VIEW = "view_vx_users.txt";
+constexpr const char* USERDATA_VIEW = "view_vx_userdata.txt";
 
 // The user list first, then the user data file: the order of check-ins and releases.
 void userFiles(ListFile files[2]) {
@@ -135,17 +138,20 @@ int writeUsers(const ServerData& sd, FILE* f, int which) {
 
 } // namespace
 
-// Reads the local copies into the table; -2 when the user list cannot be opened or read.
-int ServerData::ReadUsersFiles(bool withData) {
-    FILE* in = std::fopen(USERS_LOCAL, "rb");
+// Reads the local copies (the working copies, or the viewing copies) into the table; -2 when the
+// user list cannot be opened or read.
+int ServerData::ReadUsersFiles(bool withData, bool viewing) {
+    const char* list = viewing ? USERS_VIEW : USERS_LOCAL;
+    FILE* in = std::fopen(list, "rb");
     if (!in) {
-        vxSysError(USERS_LOCAL);
+        vxSysError(list);
         return -2;
     }
     int rc = readUserList(*this, in);
     std::fclose(in);
     if (rc < 0) return -2;
-    in = withData ? std::fopen(USERDATA_LOCAL, "rb") : nullptr;
+    const char* data = viewing ? USERDATA_VIEW : USERDATA_LOCAL;
+    in = withData ? std::fopen(data, "rb") : nullptr;
     if (!in) return 1; // no user data: the personal details stay empty
     rc = readUserData(*this, in);
     std::fclose(in);
@@ -164,19 +170,19 @@ int ServerData::LoadUsers(bool forEditing) {
             userTable.count = 0;
             return 1;
         }
-        rc = ReadUsersFiles(got[0] == 1);
+        rc = ReadUsersFiles(got[0] == 1, false);
         if (rc < 0) DropAfterFailure(files, 2);
         return rc;
     }
-    int rc = FetchForViewing(files[0].remote, USERS_LOCAL);
+    int rc = FetchForViewing(files[0].remote, USERS_VIEW);
     if (rc <= 0) {
         if (rc == 0) userTable.count = 0;
         return rc == 0 ? 1 : -1;
     }
-    int data = FetchForViewing(files[1].remote, USERDATA_LOCAL);
-    rc = data < 0 ? -1 : ReadUsersFiles(data == 1);
-    sdRemove(USERS_LOCAL);
-    sdRemove(USERDATA_LOCAL);
+    int data = FetchForViewing(files[1].remote, USERDATA_VIEW);
+    rc = data < 0 ? -1 : ReadUsersFiles(data == 1, true);
+    sdRemove(USERS_VIEW);
+    sdRemove(USERDATA_VIEW);
     return rc;
 }
 

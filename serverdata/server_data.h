@@ -84,7 +84,9 @@ class ServerData {
     // local parameters are missing.
     int LoadConfig(const char* source);
 
-    // Lock protocol. Checkout: 1 fetched; 0 no such server file (lock dropped, no local copy);
+    // Lock protocol. The local working copy marks the held lock (also for a later run in the same
+    // working directory); only a checkout creates it, viewing loads fetch into "view_" copies.
+    // Checkout: 1 fetched; 0 no such server file (lock dropped, no local copy);
     // -1 server failure; -3 held by another console. Checkin: 1; 0 upload reported "no such
     // file"; -1. Release: 1 released; 0 no local copy (nothing sent); -1. Restore: always 0.
     int CheckoutFile(const char* server, const char* remotePath, const char* localPath);
@@ -157,7 +159,7 @@ class ServerData {
                   int (*write)(const ServerData&, FILE*, int which));
     int ReleaseAll(const ListFile* files, int n);
     void DropAfterFailure(const ListFile* files, int n);
-    int ReadUsersFiles(bool withData);
+    int ReadUsersFiles(bool withData, bool viewing);
     int FetchForViewing(const char* remote, const char* local);
     int ReadGroupList(FILE* in, bool importing);
     int ReadPermitFile(FILE* in);

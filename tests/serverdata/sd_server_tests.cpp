@@ -4,6 +4,7 @@
 #include <cstring>
 #include <gtest/gtest.h>
 #include <string>
+#include <vector>
 
 #include "remote/vx_remote.h"
 #include "serverdata/console_password.h"
@@ -255,6 +256,50 @@ TEST_F(ServerTest, EditSessionRunsTheWholeCycleAndEveryPathReleases) {
     EXPECT_EQ(serverData.ReleaseFile(serverData.host, GROUPS, "vx_groups.txt"), 0);
     EXPECT_EQ(newCommands(), "./cpin2 /l/apache/etc/groups\n"); // the second one sent nothing
     EXPECT_FALSE(server.exists("/l/apache/etc/groups._vx_lck_"));
+}
+
+TEST_F(ServerTest, AViewingLoadNeverTouchesTheCopiesThatMarkTheLocks) {
+    // A viewing load in the directory of a console that edits (the users page showing the groups,
+    // "orvelanctl users list" run there): the working copies and the locks they mark stay, so
+    // abandoning the edit still releases every file.
+    server.writeFile(GROUPS, "staff d\n");
+    server.writeFile(USERS, "anna:staff:::::\n");
+    server.writeFile(USERDATA, "anna :Anna : : : : \n");
+    server.writeFile("/l/apache/etc/permit/staff.deny", "a.org\n");
+    struct Case {
+        SdList list;
+        std::vector<std::string> copies;
+        std::string released;
+    } cases[] = {
+        {SdList::Groups, {"vx_groups.txt"}, "./cpin2 /l/apache/etc/groups\n"},
+        {SdList::Users,
+         {"vx_users.txt", "vx_userdata.txt"},
+         "./cpin2 /l/apache/etc/users\n./cpin2 /l/apache/etc/userdata\n"},
+        {SdList::Urls, {"sites_of_staff.txt"}, "./cpin2 /l/apache/etc/permit/staff.deny\n"},
+    };
+    ASSERT_EQ(serverData.LoadGroups(false), 1);
+    serverData.currentGroup = 0;
+    for (const Case& c : cases) {
+        EditSession session;
+        ASSERT_EQ(session.Begin(c.list, 0), SD_DONE);
+        EXPECT_EQ(serverData.LoadGroups(false), 1);
+        EXPECT_EQ(serverData.LoadUsers(false), 1);
+        EXPECT_EQ(serverData.LoadUrls(false), 1);
+        for (const std::string& copy : c.copies)
+            EXPECT_TRUE(exists(copy)) << copy;
+        newCommands();
+        EXPECT_EQ(session.Abandon(), SD_DONE);
+        EXPECT_EQ(newCommands(), c.released);
+        for (const std::string& copy : c.copies)
+            EXPECT_FALSE(exists(copy)) << copy;
+        EXPECT_FALSE(server.exists("/l/apache/etc/groups._vx_lck_"));
+        EXPECT_FALSE(server.exists("/l/apache/etc/users._vx_lck_"));
+        EXPECT_FALSE(server.exists("/l/apache/etc/permit/staff.deny._vx_lck_"));
+    }
+    // A password check leaves nothing that a later release would take for a held lock.
+    server.writeFile("/l/apache/etc/empasswd", crypt("pw", "ab") + std::string("\n"));
+    EXPECT_EQ(serverData.CheckConsolePassword("pw"), 1);
+    EXPECT_FALSE(exists("empasswd.txt"));
 }
 
 TEST_F(FailingProcTest, AFailedCommitKeepsTheSessionOpenAndNamesTheCommand) {
