@@ -97,15 +97,15 @@ void saveDialogs(QWidget* owner) {
     // The user data dialog with the first user (e-mail shown when the user has mail), and the
     // group dialog with the first group.
     UserDataDialog user(owner);
-    if (userTable.count > 0)
-        user.open(UserDataDialog::ModifyUser, userTable.users[0], userTable.users[0].password);
+    if (serverData.users.Count() > 0)
+        user.open(UserDataDialog::ModifyUser, serverData.users[0], serverData.users[0].password);
     else
         user.open(UserDataDialog::NewUser, UserRecord{}, "");
     user.show();
     save(&user, QStringLiteral("dialog-user-data"));
     user.hide();
     GroupDialog group(owner);
-    if (serverData.groupCount > 0) {
+    if (serverData.groups.Count() > 0) {
         group.setName(QByteArray(serverData.groups[0].name));
         group.setAllow(serverData.groups[0].kind[0] != 'd');
     }
@@ -214,7 +214,7 @@ int main(int argc, char** argv) {
         for (int p = 0; p < pages.pageCount(g); ++p) {
             // The URL list page shows the first group's list.
             auto* urls = dynamic_cast<UrlControlPage*>(window.page(g, p));
-            if (urls && serverData.groupCount > 0) urls->chooseGroup(0);
+            if (urls && serverData.groups.Count() > 0) urls->chooseGroup(0);
             window.command(CMD_SHOW_PAGE, showPageParam(g, p));
             reportBoxes();
             // The network page samples once a second: a few samples fill its cells and graphs.

@@ -5,9 +5,8 @@
 #include "lib/vx_err.h"
 #include "params/def.h"
 #include "remote/vx_remote.h"
-#include "serverdata/console_password.h"
+#include "serverdata/console_passwords.h"
 #include "serverdata/sd_text.h"
-#include "serverdata/server_data.h"
 
 namespace {
 
@@ -57,8 +56,9 @@ int matchesStored(const char* host, const char* plain, const char* stored) {
 
 } // namespace
 
-int ServerData::CheckConsolePassword(const char* typed) {
-    int rc = vxGetRemoteFile(host, passwordPath(SelectedLevel), PASSWD_VIEW);
+int ConsolePasswords::Check(const char* typed) {
+    const char* host = m_session.host;
+    int rc = vxGetRemoteFile(host, passwordPath(m_session.SelectedLevel), PASSWD_VIEW);
     if (rc == 2) return typed[0] == '\0' ? 1 : 0;
     if (rc != 0) return -1;
     char stored[512];
@@ -69,8 +69,9 @@ int ServerData::CheckConsolePassword(const char* typed) {
     return matchesStored(host, typed, stored);
 }
 
-int ServerData::ChangePassword(const char* oldPlain, const char* newPlain, char* encrypted,
-                               size_t encryptedSize) {
+int ConsolePasswords::Change(const char* oldPlain, const char* newPlain, char* encrypted,
+                             size_t encryptedSize) {
+    const char* host = m_session.host;
     char stored[256];
     if (!vxCopy(stored, sizeof stored, encrypted))
         return sdRefuse(-1, "password", "stored text too long");
@@ -86,9 +87,9 @@ int ServerData::ChangePassword(const char* oldPlain, const char* newPlain, char*
     return 1;
 }
 
-int ServerData::ChangeConsolePassword(const char* oldPlain, const char* newPlain, int level) {
+int ConsolePasswords::ChangeConsole(const char* oldPlain, const char* newPlain, int level) {
     const char* path = passwordPath(level);
-    int held = CheckoutFile(host, path, PASSWD_LOCAL);
+    int held = m_lock.Checkout(path, PASSWD_LOCAL);
     if (held < 0) return held;
     char stored[257] = ""; // at most 256 bytes of the file
     int rc = 1;
@@ -101,13 +102,13 @@ int ServerData::ChangeConsolePassword(const char* oldPlain, const char* newPlain
             std::fclose(in);
         }
     }
-    if (rc == 1) rc = ChangePassword(oldPlain, newPlain, stored, sizeof stored);
+    if (rc == 1) rc = Change(oldPlain, newPlain, stored, sizeof stored);
     if (rc == 1 && writePasswordFile(PASSWD_LOCAL, stored) != 0) rc = -2;
     if (rc == 1 && held == 1) {
-        rc = CheckinFile(host, path, PASSWD_LOCAL);
-        if (rc >= 0) return ReleaseFile(host, path, PASSWD_LOCAL) < 0 ? -1 : 1;
+        rc = m_lock.Checkin(path, PASSWD_LOCAL);
+        if (rc >= 0) return m_lock.Release(path, PASSWD_LOCAL) < 0 ? -1 : 1;
     }
-    if (rc == 1) return vxPutRemoteFile(host, PASSWD_LOCAL, path) == 0 ? 1 : -1;
-    if (held == 1) ReleaseFile(host, path, PASSWD_LOCAL);
+    if (rc == 1) return vxPutRemoteFile(m_session.host, PASSWD_LOCAL, path) == 0 ? 1 : -1;
+    if (held == 1) m_lock.Release(path, PASSWD_LOCAL);
     return rc;
 }

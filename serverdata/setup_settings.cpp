@@ -46,7 +46,7 @@ SetupLoaded SetupLoad() {
     if (noServer)
         h[0] = 8, h[1] = 0, h[2] = 16, h[3] = 30;
     else
-        serverData.LoadWorkingHours(&h[0], &h[1], &h[2], &h[3]);
+        serverData.hours.Load(&h[0], &h[1], &h[2], &h[3]);
     for (int i = 0; i < SETUP_SERVERS; i++)
         loaded.servers[i] = vxGetParam(SETUP_SERVER_PARAMS[i]);
     return loaded;
@@ -64,8 +64,8 @@ const char* SetupSave(const SetupInput& input) {
 
     bool written = writeSetupValue(SETUP_SERVER_PARAMS[0], input.servers[0]);
     // The next remote operation goes to the server typed, whatever the store says.
-    if (!vxCopy(serverData.host, sizeof serverData.host, input.servers[0]))
-        serverData.host[0] = '\0';
+    if (!vxCopy(serverData.session.host, sizeof serverData.session.host, input.servers[0]))
+        serverData.session.host[0] = '\0';
     if (!written) return SETUP_REGISTRY_FAILED;
     for (int i = 1; i < SETUP_SERVERS; i++)
         if (!writeSetupValue(SETUP_SERVER_PARAMS[i], input.servers[i]))
@@ -75,7 +75,7 @@ const char* SetupSave(const SetupInput& input) {
 
     if (noServer) return "";
     const char* const* h = input.hours;
-    switch (serverData.SaveWorkingHours(h[0], h[1], h[2], h[3])) {
+    switch (serverData.hours.Save(h[0], h[1], h[2], h[3])) {
     case -2:
         return SETUP_HOURS_LOCAL_FAILED;
     case -1:

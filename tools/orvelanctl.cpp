@@ -189,7 +189,7 @@ int cmdExec(int argc, char** argv) {
     std::string line;
     for (int i = 0; i < argc; ++i)
         line += (i ? " " : "") + std::string(argv[i]);
-    int rc = vxRemoteExec(serverData.host, line.c_str());
+    int rc = vxRemoteExec(serverData.session.host, line.c_str());
     printf("%d\n", rc);
     if (rc == -1 && vxLastError().code != 0) fprintf(stderr, "%s\n", vxLastError().text);
     return rc == 0 ? EXIT_OK : EXIT_REFUSED;
@@ -197,8 +197,8 @@ int cmdExec(int argc, char** argv) {
 
 int cmdTransfer(bool fetch, int argc, char** argv) {
     if (argc != 2) return usage(fetch ? "get needs REMOTE LOCAL" : "put needs LOCAL REMOTE");
-    int rc = fetch ? vxGetRemoteFile(serverData.host, argv[0], argv[1])
-                   : vxPutRemoteFile(serverData.host, argv[0], argv[1]);
+    int rc = fetch ? vxGetRemoteFile(serverData.session.host, argv[0], argv[1])
+                   : vxPutRemoteFile(serverData.session.host, argv[0], argv[1]);
     if (rc == 0) return EXIT_OK;
     fprintf(stderr, "%s (%d)\n", vxLastError().text, rc);
     return rc == -1 ? EXIT_SERVER : EXIT_REFUSED;
@@ -207,14 +207,14 @@ int cmdTransfer(bool fetch, int argc, char** argv) {
 int cmdPing(int argc, char** argv) {
     int count = argc > 0 ? atoi(argv[0]) : 1;
     if (count < 1 || count > 1000) return usage("ping COUNT must be 1 to 1000");
-    int lost = fnPing(serverData.host, stdout, count);
+    int lost = fnPing(serverData.session.host, stdout, count);
     if (lost < 0) fprintf(stderr, "%s\n", vxLastError().text);
     return lost == 0 ? EXIT_OK : lost < 0 ? EXIT_SERVER : EXIT_REFUSED;
 }
 
 int cmdRemotePing(int argc, char** argv) {
     if (argc != 1) return usage("remote-ping needs TARGET");
-    if (vxRemotePing(serverData.host, argv[0], "ping.txt") != 0) {
+    if (vxRemotePing(serverData.session.host, argv[0], "ping.txt") != 0) {
         fprintf(stderr, "Hiba a proxy szerveren !\n  %s\n", vxLastError().text);
         return EXIT_SERVER;
     }
@@ -225,7 +225,7 @@ int cmdRemotePing(int argc, char** argv) {
 int cmdCounters() {
     char text[VX_STRING_MAX + 1] = {};
     vxClearError();
-    vxNetCounters(serverData.host, text, sizeof text);
+    vxNetCounters(serverData.session.host, text, sizeof text);
     if (vxLastError().code != 0) {
         fprintf(stderr, "Hiba a proxy szerveren !\n  %s\n", vxLastError().text);
         return EXIT_SERVER;
@@ -339,7 +339,7 @@ std::string applyUserOptions(const UserOptions& o, const std::string& password, 
     for (const auto& [field, text] : o.texts)
         setUserText(reinterpret_cast<char*>(&r) + field->offset, field->size, text, field->option);
     if (o.group) {
-        r.group = o.group[0] ? serverData.FindGroup(o.group) : -1;
+        r.group = o.group[0] ? serverData.groups.Find(o.group) : -1;
         if (r.group < 0 && o.group[0])
             return std::string("orvelanctl: no group named ") + o.group + " on the server";
     }
@@ -350,7 +350,8 @@ std::string applyUserOptions(const UserOptions& o, const std::string& password, 
     if (o.password) {
         // A new password is encrypted by the server's crypt, without the old one: the
         // administrator sets it.
-        if (serverData.ChangePassword(nullptr, password.c_str(), r.password, sizeof r.password) < 0)
+        if (serverData.passwords.Change(nullptr, password.c_str(), r.password, sizeof r.password) <
+            0)
             return std::string("Hiba a proxy szerveren !\n  ") + vxLastError().text;
     }
     return {};
@@ -373,15 +374,15 @@ int cmdUserEdit(const std::string& op, int argc, char** argv) {
     // that breaks it, and deleting that user is what lets the list be saved again.
     why = op == "add" ? nameRefusal(name, vxNameProblem(name)) : std::string();
     if (!why.empty()) return refuse(session, why);
-    int rc = serverData.LoadGroups(false); // user lines name their group
+    int rc = serverData.groups.Load(false); // user lines name their group
     if (rc < 0) return report(rc);
     if ((rc = session.Begin(SdList::Users)) != SD_DONE) return report(rc);
-    int index = serverData.FindUser(name);
+    int index = serverData.users.Find(name);
     if (op == "add" && index >= 0) return refuse(session, "A user már szerepel a listában", name);
     if (op != "add" && index < 0)
         return refuse(session, std::string("orvelanctl: no user named ") + name + " on the server");
     if (op == "delete") {
-        serverData.DeleteUser(index);
+        serverData.users.Delete(index);
         return commit(session);
     }
     UserRecord r{};
@@ -389,11 +390,11 @@ int cmdUserEdit(const std::string& op, int argc, char** argv) {
         snprintf(r.name, sizeof r.name, "%s", name); // the name rule bounds its length
         r.group = -1;
     } else {
-        r = userTable.users[index];
+        r = serverData.users[index];
     }
     why = applyUserOptions(o, password, r);
     if (!why.empty()) return refuse(session, why);
-    if ((op == "add" ? serverData.AddUser(r) : serverData.SetUser(index, r)) < 0)
+    if ((op == "add" ? serverData.users.Add(r) : serverData.users.Set(index, r)) < 0)
         return refuseRecorded(session);
     return commit(session);
 }
@@ -412,7 +413,7 @@ int cmdGroupEdit(const std::string& op, int argc, char** argv) {
     if (!why.empty()) return refuse(session, why);
     int rc = session.Begin(SdList::Groups);
     if (rc != SD_DONE) return report(rc);
-    int index = serverData.FindGroup(name);
+    int index = serverData.groups.Find(name);
     if (op == "add" && index >= 0)
         return refuse(session, "A csoport már szerepel a listában", name);
     if (op != "add" && index < 0)
@@ -420,29 +421,29 @@ int cmdGroupEdit(const std::string& op, int argc, char** argv) {
                       std::string("orvelanctl: no group named ") + name + " on the server");
     if (op == "delete") {
         // A group that users still belong to stays.
-        if ((rc = serverData.LoadUsers(false)) < 0) {
+        if ((rc = serverData.users.Load(false)) < 0) {
             int status = report(rc);
             session.Abandon();
             return status;
         }
-        for (int i = 0; i < userTable.count; ++i)
-            if (userTable.users[i].group == index)
+        for (int i = 0; i < serverData.users.Count(); ++i)
+            if (serverData.users[i].group == index)
                 return refuse(session, std::string(name) + " csoport nem törölhető !",
                               "users still belong to the group");
-        serverData.DeleteGroup(index);
+        serverData.groups.Delete(index);
         return commit(session);
     }
     // A changed kind takes the permit file its kind derives, as the groups page saves it.
-    if (op == "set") serverData.DeleteGroup(index);
-    if (serverData.AddGroup(name, kind, "") < 0) return refuseRecorded(session);
+    if (op == "set") serverData.groups.Delete(index);
+    if (serverData.groups.Add(name, kind, "") < 0) return refuseRecorded(session);
     return commit(session);
 }
 
 // Loads the group list and finds group in it (*index); EXIT_OK, or the exit status of why not.
 int loadGroupNamed(const char* group, int* index) {
-    int rc = serverData.LoadGroups(false);
+    int rc = serverData.groups.Load(false);
     if (rc < 0) return report(rc);
-    *index = serverData.FindGroup(group);
+    *index = serverData.groups.Find(group);
     if (*index >= 0) return EXIT_OK;
     fprintf(stderr, "orvelanctl: no group named %s on the server\n", group);
     return EXIT_USAGE;
@@ -461,15 +462,15 @@ int cmdUrlEdit(const std::string& op, int argc, char** argv) {
     if ((rc = session.Begin(SdList::Urls, index)) != SD_DONE) return report(rc);
     for (int i = 1; i < argc; ++i) {
         int found = -1;
-        for (int u = 0; u < serverData.urlCount && found < 0; ++u)
+        for (int u = 0; u < serverData.urls.Count() && found < 0; ++u)
             if (!strcmp(serverData.urls[u], argv[i])) found = u;
         if (op == "add" && found >= 0)
             return refuse(session, "Az URL már szerepel a listában", argv[i]);
         if (op == "delete" && found < 0)
             return refuse(session, std::string("orvelanctl: no URL ") + argv[i] + " in the list");
         if (op == "delete")
-            serverData.DeleteUrl(found);
-        else if (serverData.AddUrl(argv[i]) < 0)
+            serverData.urls.Delete(found);
+        else if (serverData.urls.Add(argv[i]) < 0)
             return refuseRecorded(session);
     }
     return commit(session);
@@ -482,12 +483,12 @@ int cmdUsers(int argc, char** argv) {
     if (op != "list" && argc != 2) return usage(("users " + op + " needs FILE").c_str());
     if (op != "list" && op != "export" && op != "import")
         return usage("users needs list, export or import");
-    int rc = serverData.LoadGroups(false); // user lines name their group
+    int rc = serverData.groups.Load(false); // user lines name their group
     if (rc < 0) return report(rc);
     if (op == "import") return importList(SdList::Users, argv[1]);
-    if ((rc = serverData.LoadUsers(false)) < 0) return report(rc);
-    if (op == "list") return listVia([](const char* f) { return serverData.ExportUsers(f); });
-    return report(serverData.ExportUsers(argv[1]));
+    if ((rc = serverData.users.Load(false)) < 0) return report(rc);
+    if (op == "list") return listVia([](const char* f) { return serverData.users.Export(f); });
+    return report(serverData.users.Export(argv[1]));
 }
 
 int cmdGroups(int argc, char** argv) {
@@ -498,10 +499,10 @@ int cmdGroups(int argc, char** argv) {
     if (op != "list" && op != "export" && op != "import")
         return usage("groups needs list, export or import");
     if (op == "import") return importList(SdList::Groups, argv[1]);
-    int rc = serverData.LoadGroups(false);
+    int rc = serverData.groups.Load(false);
     if (rc < 0) return report(rc);
-    if (op == "list") return listVia([](const char* f) { return serverData.ExportGroups(f); });
-    return report(serverData.ExportGroups(argv[1]));
+    if (op == "list") return listVia([](const char* f) { return serverData.groups.Export(f); });
+    return report(serverData.groups.Export(argv[1]));
 }
 
 int cmdUrls(int argc, char** argv) {
@@ -517,10 +518,10 @@ int cmdUrls(int argc, char** argv) {
     int rc = loadGroupNamed(group, &index);
     if (rc != EXIT_OK) return rc;
     if (op == "import") return importList(SdList::Urls, argv[1], index);
-    serverData.currentGroup = index;
-    if ((rc = serverData.LoadUrls(false)) < 0) return report(rc);
-    if (op == "list") return listVia([](const char* f) { return serverData.ExportUrls(f); });
-    return report(serverData.ExportUrls(argv[1]));
+    serverData.urls.currentGroup = index;
+    if ((rc = serverData.urls.Load(false)) < 0) return report(rc);
+    if (op == "list") return listVia([](const char* f) { return serverData.urls.Export(f); });
+    return report(serverData.urls.Export(argv[1]));
 }
 
 int cmdPasswd(int argc, char** argv) {
@@ -533,8 +534,8 @@ int cmdPasswd(int argc, char** argv) {
         return EXIT_USAGE;
     }
     if (!strcmp(argv[0], "check")) {
-        serverData.SelectedLevel = level;
-        int rc = serverData.CheckConsolePassword(password.c_str());
+        serverData.session.SelectedLevel = level;
+        int rc = serverData.passwords.Check(password.c_str());
         if (rc == 0) {
             fprintf(stderr, "Hibás jelszó !\n");
             return EXIT_REFUSED;
@@ -542,7 +543,7 @@ int cmdPasswd(int argc, char** argv) {
         return report(rc);
     }
     if (strcmp(argv[0], "set") != 0) return usage("passwd needs check or set");
-    return report(serverData.ChangeConsolePassword(nullptr, password.c_str(), level));
+    return report(serverData.passwords.ChangeConsole(nullptr, password.c_str(), level));
 }
 
 // "HH:MM" into its two texts; false when it is not that shape.
@@ -559,7 +560,7 @@ bool splitTime(const char* text, std::string& hour, std::string& minute) {
 int cmdHours(int argc, char** argv) {
     if (argc == 1 && !strcmp(argv[0], "get")) {
         int sh, sm, eh, em;
-        int rc = serverData.LoadWorkingHours(&sh, &sm, &eh, &em);
+        int rc = serverData.hours.Load(&sh, &sm, &eh, &em);
         printf("%02d:%02d - %02d:%02d\n", sh, sm, eh, em);
         if (rc != 0) fprintf(stderr, "(defaults: no working hours on the server)\n");
         return rc == 0 ? EXIT_OK : EXIT_SERVER;
@@ -568,19 +569,12 @@ int cmdHours(int argc, char** argv) {
     if (argc != 3 || strcmp(argv[0], "set") != 0 || !splitTime(argv[1], sh, sm) ||
         !splitTime(argv[2], eh, em))
         return usage("hours needs get, or set HH:MM HH:MM");
-    int rc = serverData.SaveWorkingHours(sh.c_str(), sm.c_str(), eh.c_str(), em.c_str());
+    int rc = serverData.hours.Save(sh.c_str(), sm.c_str(), eh.c_str(), em.c_str());
     return report(rc == 0 ? 1 : rc);
 }
 
 int cmdRelease() {
-    // Users and groups first: a read-only load of the group list would replace the working copy
-    // that marks a held group lock.
-    int users = serverData.ReleaseUsers();
-    int groups = serverData.ReleaseGroups();
-    int rc = serverData.LoadGroups(false); // the permit files are named by the groups
-    if (rc < 0) return report(rc);
-    int urls = serverData.ReleaseUrls();
-    return report(users < 0 || groups < 0 || urls < 0 ? -1 : 1);
+    return report(serverData.ReleaseAll() < 0 ? -1 : 1);
 }
 
 // "YYYY-MM-DD HH:MM" into the query's five fields; false when it is not a valid date and time.
@@ -594,9 +588,7 @@ bool parseStatTime(const char* text, int32_t* f) {
 }
 
 bool isSuperUser(const char* name, void*) {
-    for (int i = 0; i < userTable.count; ++i)
-        if (!strcmp(userTable.users[i].name, name)) return userTable.users[i].super > 0;
-    return false;
+    return serverData.users.IsSuper(name);
 }
 
 // A CSV field: quoted when it holds a comma, a quote or a line end.
@@ -652,12 +644,12 @@ int cmdStats(int argc, char** argv) {
     }
     if (!from || !to) return usage("stats needs --from and --to");
     // The user list tells super users, whose statistics are never shown.
-    int rc = serverData.LoadGroups(false);
-    if (rc >= 0) rc = serverData.LoadUsers(false);
+    int rc = serverData.groups.Load(false);
+    if (rc >= 0) rc = serverData.users.Load(false);
     if (rc < 0) return report(rc);
     StatRequest request{q, user, user && isSuperUser(user, nullptr)};
     vxClearError();
-    StatOutcome outcome = RunStatQuery(serverData.host, request, &currentStatQuery());
+    StatOutcome outcome = RunStatQuery(serverData.session.host, request, &currentStatQuery());
     if (outcome != StatOutcome::Chart && outcome != StatOutcome::Table) {
         fprintf(stderr, "%s\n", StatOutcomeMessage(outcome));
         if (outcome == StatOutcome::SuperUser) return EXIT_REFUSED;

@@ -142,7 +142,7 @@ void UserDataDialog::open(Mode mode, const UserRecord& record, const char* store
     m_mode = mode;
     m_storedPassword = QByteArray(storedPassword ? storedPassword : "");
     m_group->clear();
-    for (int i = 0; i < serverData.groupCount; i++)
+    for (int i = 0; i < serverData.groups.Count(); i++)
         m_group->addItem(fromCp1250(serverData.groups[i].name));
     if (mode == NewUser) {
         m_record = UserRecord{};
@@ -211,8 +211,8 @@ void UserDataDialog::changePassword() {
     QByteArray newPlain = dialog.newPasswordBytes();
     char encrypted[sizeof m_record.password];
     std::snprintf(encrypted, sizeof encrypted, "%s", m_storedPassword.constData());
-    int rc = serverData.ChangePassword(oldPlain.constData(), newPlain.constData(), encrypted,
-                                       sizeof encrypted);
+    int rc = serverData.passwords.Change(oldPlain.constData(), newPlain.constData(), encrypted,
+                                         sizeof encrypted);
     if (rc < 0) {
         MessageBox::warning(this, QStringLiteral("Orvelan"),
                             QStringLiteral("Hiba a proxy szerveren !"));

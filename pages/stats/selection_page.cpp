@@ -194,12 +194,12 @@ void SelectionPage::kindChanged(int kind) {
 void SelectionPage::fillNames() {
     m_names->clear();
     if (m_listMode == Groups) {
-        for (int i = 0; i < serverData.groupCount; ++i)
+        for (int i = 0; i < serverData.groups.Count(); ++i)
             m_names->addItem(fromCp1250(serverData.groups[i].name));
         return;
     }
-    for (int i = 0; i < userTable.count; ++i)
-        m_names->addItem(fromCp1250(userTable.users[i].name));
+    for (int i = 0; i < serverData.users.Count(); ++i)
+        m_names->addItem(fromCp1250(serverData.users[i].name));
 }
 
 void SelectionPage::setListMode(ListMode mode) {
@@ -245,9 +245,9 @@ void SelectionPage::start() {
     std::string name;
     if (q.scope == STAT_SCOPE_USER) {
         int i = m_names->currentIndex();
-        if (i >= 0 && i < userTable.count) {
-            name = userTable.users[i].name;
-            request.userIsSuper = userTable.users[i].super > 0;
+        if (i >= 0 && i < serverData.users.Count()) {
+            name = serverData.users[i].name;
+            request.userIsSuper = serverData.users.IsSuper(name.c_str());
         }
         request.userName = name.c_str();
     }

@@ -57,9 +57,7 @@ class LineDelegate : public QStyledItemDelegate {
 };
 
 bool isSuperUser(const char* name, void*) {
-    for (int i = 0; i < userTable.count; ++i)
-        if (std::strcmp(userTable.users[i].name, name) == 0) return userTable.users[i].super > 0;
-    return false;
+    return serverData.users.IsSuper(name);
 }
 
 void collectLine(const char* line, void* lines) {

@@ -152,7 +152,7 @@ void NetworkPage::pingTest(int column) {
         return;
     }
     std::remove(PING_FILE);
-    vxRemotePing(serverData.host, target, PING_FILE);
+    vxRemotePing(serverData.session.host, target, PING_FILE);
     FILE* in = std::fopen(PING_FILE, "rb");
     if (!in) {
         flash(QStringLiteral("\nCannot open temporary file !"));
