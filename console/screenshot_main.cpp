@@ -96,11 +96,14 @@ void saveDialogs(QWidget* owner) {
 
     // The user data dialog with the first user (e-mail shown when the user has mail), and the
     // group dialog with the first group.
-    UserDataDialog user(owner);
+    UserDataDialog user([](const char* o, const char* n, char* e,
+                           size_t s) { return serverData.passwords.Change(o, n, e, s); },
+                        owner);
     if (serverData.users.Count() > 0)
-        user.open(UserDataDialog::ModifyUser, serverData.users[0], serverData.users[0].password);
+        user.setRecord(UserDataDialog::ModifyUser, serverData.users[0],
+                       serverData.users[0].password);
     else
-        user.open(UserDataDialog::NewUser, UserRecord{}, "");
+        user.setRecord(UserDataDialog::NewUser, UserRecord{}, "");
     user.show();
     save(&user, QStringLiteral("dialog-user-data"));
     user.hide();

@@ -20,17 +20,17 @@
 namespace {
 
 const EditorPage::Texts URL_TEXTS = {
-    QStringLiteral("Betöltés !"),
-    QStringLiteral("Konkurens használat !"),
-    QStringLiteral("Hiba a proxy szerveren !"),
-    QStringLiteral("Lokális file kezelési hiba !"),
-    QStringLiteral("Válasszon felhasználói csoportot !"),
-    QStringLiteral("Mentés !"),
-    QStringLiteral("Lokális file kezelési hiba !"),
-    QStringLiteral("Hiba a proxy szerveren !"),
-    QStringLiteral("Távoli hiba !!"),
-    QStringLiteral("OK !"),
-    QStringLiteral("URL Lista"),
+    .loading = QStringLiteral("Betöltés !"),
+    .loadConcurrent = QStringLiteral("Konkurens használat !"),
+    .loadServer = QStringLiteral("Hiba a proxy szerveren !"),
+    .loadLocal = QStringLiteral("Lokális file kezelési hiba !"),
+    .loadNothing = QStringLiteral("Válasszon felhasználói csoportot !"),
+    .saving = QStringLiteral("Mentés !"),
+    .saveLocal = QStringLiteral("Lokális file kezelési hiba !"),
+    .saveServer = QStringLiteral("Hiba a proxy szerveren !"),
+    .releaseFailed = QStringLiteral("Távoli hiba !!"),
+    .exportDone = QStringLiteral("OK !"),
+    .printTitle = QStringLiteral("URL Lista"),
 };
 
 const QString DUPLICATE_URL = QStringLiteral("Az URL már szerepel a listában");
@@ -188,10 +188,8 @@ void UrlControlPage::showViewing() {
     if (sdServerUsable()) loadForViewing();
 }
 
-void UrlControlPage::afterImport(bool chosen, int result, bool changed) {
-    if (chosen && result < 0 && !changed) return;
+void UrlControlPage::showImported() {
     fill();
-    serverData.urls.modified = 1;
 }
 
 QString UrlControlPage::askUrl(const QString& title, const QString& preset, long row) {

@@ -19,17 +19,17 @@
 namespace {
 
 const EditorPage::Texts GROUPS_TEXTS = {
-    QStringLiteral("Behívás ..."),
-    QStringLiteral("Konkurens használat"),
-    QStringLiteral("Hiba a proxy szerveren !"),
-    QStringLiteral("Lokalis file olvasasi hiba !"),
-    QString(),
-    QStringLiteral("Mentés ..."),
-    QStringLiteral("Lokalis file kezelési hiba !"),
-    QStringLiteral("Hiba a proxy szerveren !"),
-    QStringLiteral("Távoli hiba !!"),
-    QStringLiteral("OK '"),
-    QStringLiteral("Felhasznaloi Csoportok"),
+    .loading = QStringLiteral("Behívás ..."),
+    .loadConcurrent = QStringLiteral("Konkurens használat"),
+    .loadServer = QStringLiteral("Hiba a proxy szerveren !"),
+    .loadLocal = QStringLiteral("Lokalis file olvasasi hiba !"),
+    .loadNothing = {}, // none
+    .saving = QStringLiteral("Mentés ..."),
+    .saveLocal = QStringLiteral("Lokalis file kezelési hiba !"),
+    .saveServer = QStringLiteral("Hiba a proxy szerveren !"),
+    .releaseFailed = QStringLiteral("Távoli hiba !!"),
+    .exportDone = QStringLiteral("OK '"),
+    .printTitle = QStringLiteral("Felhasznaloi Csoportok"),
 };
 
 const QColor ALLOW_COLOUR(0, 155, 0);
@@ -198,8 +198,7 @@ void UserGroupsPage::showViewing() {
     if (sdServerUsable()) loadForViewing();
 }
 
-void UserGroupsPage::afterImport(bool chosen, int result, bool changed) {
-    if (!chosen || (result < 0 && !changed)) return;
+void UserGroupsPage::showImported() {
     fill(true);
 }
 

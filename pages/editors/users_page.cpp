@@ -21,23 +21,30 @@
 namespace {
 
 const EditorPage::Texts USERS_TEXTS = {
-    QStringLiteral("Behívás"),
-    QStringLiteral("Konkurens használat !"),
-    QStringLiteral("Hiba a proxy szerveren !"),
-    QStringLiteral("Lokális file kezelési hiba !"),
-    QString(),
-    QString(),
-    QStringLiteral("Lokalis file kezelési hiba !"),
-    QStringLiteral("Hiba a proxy szerveren !"),
-    QStringLiteral("Távoli hiba !!"),
-    QStringLiteral("OK !"),
-    QStringLiteral("Felhasznalok"),
+    .loading = QStringLiteral("Behívás"),
+    .loadConcurrent = QStringLiteral("Konkurens használat !"),
+    .loadServer = QStringLiteral("Hiba a proxy szerveren !"),
+    .loadLocal = QStringLiteral("Lokális file kezelési hiba !"),
+    .loadNothing = {}, // none
+    .saving = {},      // none
+    .saveLocal = QStringLiteral("Lokalis file kezelési hiba !"),
+    .saveServer = QStringLiteral("Hiba a proxy szerveren !"),
+    .releaseFailed = QStringLiteral("Távoli hiba !!"),
+    .exportDone = QStringLiteral("OK !"),
+    .printTitle = QStringLiteral("Felhasznalok"),
 };
 
 const char* const DATA_LABELS[6] = {
     "Teljes név:", "Telefonszám:", "Szoba szám:", "Munkah. tel.:", "Email:", "Megjegyzés:"};
 
 const QString DUPLICATE_USER = QStringLiteral("A user már szerepel a listában");
+
+// The user data dialog's password change: through the server's crypt.
+UserDataDialog::PasswordChange passwordChange() {
+    return [](const char* oldPlain, const char* newPlain, char* encrypted, size_t size) {
+        return serverData.passwords.Change(oldPlain, newPlain, encrypted, size);
+    };
+}
 
 } // namespace
 
@@ -195,17 +202,15 @@ void UsersPage::showViewing() {
     if (sdServerUsable()) loadForViewing();
 }
 
-void UsersPage::afterImport(bool chosen, int result, bool changed) {
-    if (chosen && result < 0 && !changed) return;
+void UsersPage::showImported() {
     fillTable(0);
-    serverData.users.modified = 1;
 }
 
 void UsersPage::addEntry() {
     if (!editing()) return;
     clearStatus();
-    UserDataDialog dialog(this);
-    dialog.open(UserDataDialog::NewUser, UserRecord{}, "");
+    UserDataDialog dialog(passwordChange(), this);
+    dialog.setRecord(UserDataDialog::NewUser, UserRecord{}, "");
     dialog.setCheck([](const UserRecord& r) {
         if (serverData.users.Find(r.name) >= 0) return DUPLICATE_USER;
         if (serverData.users.Count() >= SD_MAX_USERS)
@@ -226,9 +231,9 @@ void UsersPage::changeEntry() {
     clearStatus();
     int index = selectedIndex();
     if (index < 0) return;
-    UserDataDialog dialog(this);
+    UserDataDialog dialog(passwordChange(), this);
     const UserRecord& current = serverData.users[index];
-    dialog.open(UserDataDialog::ModifyUser, current, current.password);
+    dialog.setRecord(UserDataDialog::ModifyUser, current, current.password);
     dialog.setCheck([index](const UserRecord& r) {
         int other = serverData.users.Find(r.name);
         return other >= 0 && other != index ? DUPLICATE_USER : QString();
