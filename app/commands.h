@@ -1,20 +1,22 @@
 // Command numbers of the page contract between MainWindow and the pages, and the help contexts.
 #pragma once
 
+#include "app/page_registry.h"
+
 // MainWindow to a page: the page is being replaced by another page.
 constexpr int CMD_PAGE_HIDDEN = 1124;
 // MainWindow to a page: the page is being shown (on every show, also when already current).
 constexpr int CMD_PAGE_SHOWN = 1125;
-// A page to MainWindow: select and show a page; parameter low 16 bits group, high 16 bits page.
+// A page to MainWindow: select and show a page; parameter: the page's role (showPageParam).
 constexpr int CMD_SHOW_PAGE = 1224;
 // A page to MainWindow: disable the page tree while a server file is being edited.
 constexpr int CMD_LOCK_TREE = 1225;
 // A page to MainWindow: enable the page tree again.
 constexpr int CMD_UNLOCK_TREE = 1226;
 
-// The parameter of CMD_SHOW_PAGE for (group, page).
-constexpr unsigned showPageParam(int group, int page) {
-    return (static_cast<unsigned>(page) << 16) | (static_cast<unsigned>(group) & 0xFFFFu);
+// The parameter of CMD_SHOW_PAGE for the page of a role.
+constexpr unsigned showPageParam(PageRole role) {
+    return static_cast<unsigned>(role);
 }
 
 // Help contexts: each page's help button opens the help document at its context.

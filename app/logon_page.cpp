@@ -66,7 +66,7 @@ void LogOnPage::logOn() {
     switch (rc) {
     case 1:
         serverData.session.GrantedLevel = serverData.session.SelectedLevel;
-        sendToMain(CMD_SHOW_PAGE, showPageParam(0, 1));
+        sendToMain(CMD_SHOW_PAGE, showPageParam(AFTER_LOGON_PAGE));
         m_loggedOn = true;
         break;
     case 0:

@@ -107,8 +107,17 @@ Page* MainWindow::page(int group, int page) const {
     return m_pages[group][page];
 }
 
+Page* MainWindow::page(PageRole role) const {
+    const PageEntry* entry = m_registry.find(role);
+    return entry ? page(entry->group, entry->page) : nullptr;
+}
+
 LogOnPage* MainWindow::logOnPage() const {
-    return qobject_cast<LogOnPage*>(m_pages[0][0]);
+    return qobject_cast<LogOnPage*>(page(PageRole::LogOn));
+}
+
+const PageEntry* MainWindow::startEntry() const {
+    return m_registry.find(noServer ? NO_SERVER_START_PAGE : START_PAGE);
 }
 
 QTreeWidgetItem* MainWindow::groupNode(int group) const {
@@ -160,12 +169,13 @@ void MainWindow::startupLoad() {
     }
     buildTree();
     createPages();
-    if (noServer) command(CMD_SHOW_PAGE, showPageParam(0, 4));
-    m_currentGroup = 0;
-    m_currentPage = noServer ? 4 : 0;
+    if (noServer) command(CMD_SHOW_PAGE, showPageParam(NO_SERVER_START_PAGE));
+    const PageEntry* start = startEntry();
+    m_currentGroup = start ? start->group : 0;
+    m_currentPage = start ? start->page : 0;
     picture(PICTURE_FIRST_ID)->hide();
     m_tree->show();
-    ShowPage(0, noServer ? 4 : 0);
+    if (start) ShowPage(start->group, start->page);
     m_loaded = true;
 }
 
@@ -245,7 +255,7 @@ void MainWindow::treeSelectionChanged() {
     WaitCursor wait;
     LogOnPage* logOn = logOnPage();
     if (!logOn || !logOn->loggedOn()) {
-        ShowPage(0, noServer ? 4 : 0);
+        if (const PageEntry* start = startEntry()) ShowPage(start->group, start->page);
         return;
     }
     QList<QTreeWidgetItem*> selected = m_tree->selectedItems();
@@ -272,34 +282,27 @@ void MainWindow::treeSelectionChanged() {
 }
 
 void MainWindow::pictureClicked(int controlId) {
-    // 1114 and 1115 swap with each other, so do 1117 and 1119; 1116 and 1118 stay.
+    // A group picture and its partner swap with each other; the others stay.
     int partner = 0;
-    switch (controlId) {
-    case 1114:
-        partner = 1115;
-        break;
-    case 1115:
-        partner = 1114;
-        break;
-    case 1117:
-        partner = 1119;
-        break;
-    case 1119:
-        partner = 1117;
-        break;
-    default:
-        return;
+    for (const PageGroup& group : m_registry.groups) {
+        if (group.partnerPictureId == 0) continue;
+        if (controlId == group.pictureId) partner = group.partnerPictureId;
+        if (controlId == group.partnerPictureId) partner = group.pictureId;
     }
+    GroupPicture* shown = picture(partner);
+    if (!shown) return;
     picture(controlId)->hide();
-    picture(partner)->show();
+    shown->show();
 }
 
 void MainWindow::command(int id, quintptr param) {
     switch (id) {
     case CMD_SHOW_PAGE: {
-        int group = static_cast<int>(param & 0xFFFF), page = static_cast<int>(param >> 16);
-        if (QTreeWidgetItem* node = pageNode(group, page)) m_tree->setCurrentItem(node);
-        ShowPage(group, page);
+        const PageEntry* entry = m_registry.find(static_cast<PageRole>(param));
+        if (!entry) break;
+        if (QTreeWidgetItem* node = pageNode(entry->group, entry->page))
+            m_tree->setCurrentItem(node);
+        ShowPage(entry->group, entry->page);
         break;
     }
     case CMD_LOCK_TREE:

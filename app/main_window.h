@@ -37,13 +37,14 @@ class MainWindow : public QWidget, public CommandTarget {
     static constexpr int TREE_ID = 1096;
     static constexpr int PICTURE_FIRST_ID = 1114; // pictures 1114 to 1119
 
-    // The pages of the registry fill the tree and the page area (the LogOn page at (0, 0) is a
+    // The pages of the registry fill the tree and the page area (the page of the LogOn role is a
     // LogOnPage); startDelayMs: the delay of the one-shot start-up load (1000 ms; tests may
     // shorten it).
     explicit MainWindow(PageRegistry pages, int startDelayMs = 1000);
     ~MainWindow() override;
 
-    // The command entry: CMD_SHOW_PAGE, CMD_LOCK_TREE, CMD_UNLOCK_TREE; others are ignored.
+    // The command entry: CMD_SHOW_PAGE (a role without a page changes nothing), CMD_LOCK_TREE,
+    // CMD_UNLOCK_TREE; others are ignored.
     void command(int id, quintptr param = 0) override;
 
     // Shows the page at (group, page) and hides every other page; page -1 hides all pages and
@@ -65,6 +66,7 @@ class MainWindow : public QWidget, public CommandTarget {
     GroupPicture* picture(int controlId) const;
     QRect pageArea() const;
     Page* page(int group, int page) const;
+    Page* page(PageRole role) const;
     LogOnPage* logOnPage() const;
     int pageCount(int group) const;
     int currentGroup() const { return m_currentGroup; }
@@ -77,6 +79,8 @@ class MainWindow : public QWidget, public CommandTarget {
     void treeSelectionChanged();
     void pictureClicked(int controlId);
     void showOnlyPicture(int controlId);
+    // The page the console starts on (and falls back to before a logon).
+    const PageEntry* startEntry() const;
     void buildTree();
     void createPages();
     bool loadServerLists();

@@ -7,6 +7,12 @@ const PageEntry* PageRegistry::find(int group, int page) const {
     return nullptr;
 }
 
+const PageEntry* PageRegistry::find(PageRole role) const {
+    for (const PageEntry& entry : pages)
+        if (entry.role == role) return &entry;
+    return nullptr;
+}
+
 int PageRegistry::pageCount(int group) const {
     int count = 0;
     for (const PageEntry& entry : pages)

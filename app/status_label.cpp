@@ -1,11 +1,11 @@
 // The status line: colours, frame and the flash timer.
 #include "app/status_label.h"
 
-#include <QTimer>
+#include "widgets/ticker.h"
 
-StatusLabel::StatusLabel(QWidget* parent) : QLabel(parent), m_timer(new QTimer(this)) {
+StatusLabel::StatusLabel(QWidget* parent) : QLabel(parent), m_timer(new Ticker(this)) {
     setAutoFillBackground(true);
-    connect(m_timer, &QTimer::timeout, this, &StatusLabel::flashTick);
+    connect(m_timer, &Ticker::tick, this, &StatusLabel::flashTick);
     restyle();
 }
 

@@ -6,7 +6,7 @@
 #include <QLabel>
 #include <QString>
 
-class QTimer;
+class Ticker;
 
 // A page's status line. Every setter repaints the label.
 class StatusLabel : public QLabel {
@@ -38,6 +38,8 @@ class StatusLabel : public QLabel {
     // The colours drawn now (following the flash and background states).
     QColor currentTextColour() const { return m_flashState ? m_textOn : m_textOff; }
     QColor currentBackground() const { return m_backgroundState ? m_bgOn : m_bgOff; }
+    // The flash clock (tests advance it).
+    Ticker* flashTicker() const { return m_timer; }
 
   public slots:
     // One tick of the flash timer: toggles the text-flash state.
@@ -46,7 +48,7 @@ class StatusLabel : public QLabel {
   private:
     void restyle();
 
-    QTimer* m_timer;
+    Ticker* m_timer;
     QColor m_textOn{Qt::black}, m_textOff{Qt::black};
     QColor m_bgOn{192, 192, 192}, m_bgOff{192, 192, 192};
     bool m_flashing = false, m_flashState = true, m_backgroundState = true;

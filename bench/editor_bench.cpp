@@ -63,8 +63,8 @@ int main(int argc, char** argv) {
     }
     QWidget window;
     window.resize(800, 480);
-    UsersPage users(*consolePages().find(1, 1), &window);
-    UrlControlPage urls(*consolePages().find(1, 2), &window);
+    UsersPage users(*consolePages().find(PageRole::Users), &window);
+    UrlControlPage urls(*consolePages().find(PageRole::UrlControl), &window);
     users.show();
     urls.show();
     window.show();

@@ -205,7 +205,7 @@ int run(const Options& options) {
     std::vector<double> ask, exec, release;
     for (int i = 0; i < options.execRuns; ++i) {
         auto t0 = Clock::now();
-        unsigned long number = vxAskServer(host, vxCurrentProgram());
+        unsigned long number = vxAskServer(host, VXPROG_MAIN);
         auto t1 = Clock::now();
         bool ok = number != 0 && vxExec(host, "true", number) == 0;
         auto t2 = Clock::now();
@@ -217,7 +217,7 @@ int run(const Options& options) {
         release.push_back(seconds(t3 - t2) * 1000.0);
     }
     std::vector<double> lookup =
-        latencies(options.execRuns, [&] { return testRegisteredPort(vxCurrentProgram()) != 0; });
+        latencies(options.execRuns, [&] { return testRegisteredPort(VXPROG_MAIN) != 0; });
     printf("  its steps, median: ask %.2f ms, exec %.2f ms, release %.2f ms; "
            "one portmapper look-up %.2f ms\n",
            percentile(ask, 0.5), percentile(exec, 0.5), percentile(release, 0.5),

@@ -13,6 +13,7 @@
 #include "pages/page_table.h"
 #include "pages/stats/stats_pages.h"
 #include "stats/stat_query.h"
+#include "stats/stat_result.h"
 
 namespace {
 
@@ -26,10 +27,13 @@ void writeFile(const char* name, const std::string& text) {
     fclose(f);
 }
 
-// Shows the page's result: the refresh and the first painting of the page.
-template <typename Page> double show(Page& page) {
+// Shows the result file as the answer to query on the page: reading it into the result value,
+// handing that over and the first painting of the page.
+template <typename Page> double show(Page& page, const StatQuery& query) {
     auto t0 = std::chrono::steady_clock::now();
-    page.refresh();
+    StatResult result;
+    ReadStatResult(STAT_OUTPUT_FILE, query, nullptr, nullptr, &result);
+    page.showResult(result);
     page.repaint();
     QApplication::processEvents();
     return seconds(t0);
@@ -51,26 +55,25 @@ int main(int argc, char** argv) {
         lines += "user" + std::to_string(i % 300) + " " + std::to_string(100000 - i) +
                  " http://www.site" + std::to_string(i) + ".hu/p/index.html\n";
     writeFile(STAT_OUTPUT_FILE, lines);
-    currentStatQuery() =
-        StatQuery{STAT_KIND_URL, STAT_RES_DAY, 5, 2024, 4, 1, 0, 0, 2024, 5, 5, 23, 59};
-    TablePage table(*pages.find(2, 1), &window);
+    const StatQuery urls{STAT_KIND_URL, STAT_RES_DAY, 5, 2024, 4, 1, 0, 0, 2024, 5, 5, 23, 59};
+    TablePage table(*pages.find(PageRole::StatTable), &window);
     table.show();
     window.show();
     QApplication::processEvents();
-    double tableTime = show(table);
+    double tableTime = show(table, urls);
     printf("table page, %d lines shown:   %6.3f s   (target 1 s)\n", table.lineCount(), tableTime);
 
     std::string values;
     for (int i = 0; i < 10000; ++i)
         values += std::to_string((i * 7919) % 100000) + "\n";
     writeFile(STAT_OUTPUT_FILE, values);
-    currentStatQuery() =
-        StatQuery{STAT_KIND_TRAFFIC, STAT_RES_10MIN, 5, 2024, 4, 1, 0, 0, 2024, 5, 10, 10, 39};
+    const StatQuery traffic{
+        STAT_KIND_TRAFFIC, STAT_RES_10MIN, 5, 2024, 4, 1, 0, 0, 2024, 5, 10, 10, 39};
     table.hide();
-    ChartPage chart(*pages.find(2, 2), &window);
+    ChartPage chart(*pages.find(PageRole::StatChart), &window);
     chart.show();
     QApplication::processEvents();
-    double chartTime = show(chart);
+    double chartTime = show(chart, traffic);
     printf("chart page, 10000 points drawn: %6.3f s   (target 0.3 s)\n", chartTime);
     return 0;
 }

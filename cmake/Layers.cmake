@@ -102,7 +102,7 @@ set(ORVELAN_INCLUDE_RULES
   "tools:lib winlib params remote stats serverdata tools:"
   "widgets:widgets:qt"
   "app:lib winlib params stats serverdata widgets app:qt"
-  "pages:lib winlib params remote stats serverdata widgets app pages:qt" # remote: until the log and network pages go through the data layer
+  "pages:lib winlib params stats serverdata widgets app pages:qt"
   "console:lib winlib params remote stats serverdata widgets app pages console:qt")
 
 # Fails the configuration when a source includes a project header of a folder its rule does not

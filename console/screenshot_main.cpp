@@ -126,9 +126,9 @@ void saveDialogs(QWidget* owner) {
 // Queries from the selection page on the demo server's access log: the URL and site tables of
 // the last 30 days, and a chart for each resolution. The page sends the window to the result.
 void saveStatistics(MainWindow& window) {
-    auto* selection = dynamic_cast<SelectionPage*>(window.page(2, 0));
+    auto* selection = dynamic_cast<SelectionPage*>(window.page(PageRole::StatSelection));
     if (!selection) return;
-    window.command(CMD_SHOW_PAGE, showPageParam(2, 0));
+    window.command(CMD_SHOW_PAGE, showPageParam(PageRole::StatSelection));
     const QDate today = QDate::currentDate();
     // The busiest recent day: the last working day before today.
     QDate workday = today.addDays(-1);
@@ -148,7 +148,7 @@ void saveStatistics(MainWindow& window) {
         {STAT_KIND_TRAFFIC, STAT_RES_MONTH, 365, "stats-chart-month", today},
     };
     for (const Query& q : queries) {
-        window.command(CMD_SHOW_PAGE, showPageParam(2, 0));
+        window.command(CMD_SHOW_PAGE, showPageParam(PageRole::StatSelection));
         selection->kindButton(q.kind)->click();
         selection->resolutionButton(q.resolution)->setChecked(true);
         selection->startCalendar()->setSelectedDate(q.last.addDays(1 - q.days));
@@ -158,7 +158,7 @@ void saveStatistics(MainWindow& window) {
         save(&window, QString::fromLatin1(q.name));
     }
     selection->kindButton(STAT_KIND_TRAFFIC)->click();
-    window.command(CMD_SHOW_PAGE, showPageParam(2, 0));
+    window.command(CMD_SHOW_PAGE, showPageParam(PageRole::StatSelection));
     save(&window, QStringLiteral("stats-selection-after"));
 }
 
@@ -206,9 +206,9 @@ int main(int argc, char** argv) {
     for (int g = 0; g < static_cast<int>(pages.groups.size()); ++g) {
         tree->setCurrentItem(window.groupNode(g));
         save(&window, QStringLiteral("group-%1").arg(g));
-        if (g != 1) {
-            int shownId = g == 0 ? MainWindow::PICTURE_FIRST_ID : MainWindow::PICTURE_FIRST_ID + 3;
-            emit window.picture(shownId)->clicked(shownId);
+        const PageGroup& group = pages.groups[static_cast<size_t>(g)];
+        if (group.partnerPictureId != 0) {
+            emit window.picture(group.pictureId)->clicked(group.pictureId);
             save(&window, QStringLiteral("group-%1-partner").arg(g));
         }
     }
@@ -216,22 +216,23 @@ int main(int argc, char** argv) {
     for (int g = 0; g < static_cast<int>(pages.groups.size()); ++g) {
         for (int p = 0; p < pages.pageCount(g); ++p) {
             // The URL list page shows the first group's list.
+            const PageEntry& entry = *pages.find(g, p);
             auto* urls = dynamic_cast<UrlControlPage*>(window.page(g, p));
             if (urls && serverData.groups.Count() > 0) urls->chooseGroup(0);
-            window.command(CMD_SHOW_PAGE, showPageParam(g, p));
+            window.command(CMD_SHOW_PAGE, showPageParam(entry.role));
             reportBoxes();
             // The network page samples once a second: a few samples fill its cells and graphs.
-            if (g == 0 && p == 1) {
+            if (entry.role == PageRole::Network) {
                 QEventLoop wait;
                 QTimer::singleShot(NETWORK_SAMPLING_MS, &wait, &QEventLoop::quit);
                 wait.exec();
             }
-            save(&window, pageName(*pages.find(g, p)));
+            save(&window, pageName(entry));
             // The editor pages once more while editing, then abandoned.
             if (auto* editor = dynamic_cast<EditorPage*>(window.page(g, p))) {
                 editor->loadForEditing();
                 reportBoxes();
-                save(&window, pageName(*pages.find(g, p)) + QStringLiteral("-editing"));
+                save(&window, pageName(entry) + QStringLiteral("-editing"));
                 editor->abandon();
             }
         }

@@ -24,8 +24,6 @@ constexpr struct timeval CALL_TIMEOUT = {1000000, 0};
 // Client send and receive buffers match the block size, so a block travels in one record.
 constexpr u_int CLIENT_BUFFER = 300000;
 
-unsigned long g_program = VXPROG_MAIN;
-
 char g_message[VX_STRING_MAX + 1]; // reply message: an XDR string of at most 128 bytes
 char g_text[VX_STRING_MAX + 1];    // reply text result, same limit
 vx_reply g_reply = {0, 0, 0, 0, 0, g_message, g_text};
@@ -174,18 +172,6 @@ char* blockBuffer() {
 
 using namespace vxremote;
 
-int rpc_nt_init() {
-    return 0;
-}
-
-void vxSelectProgram(int flag) {
-    g_program = flag ? VXPROG_MAIN : VXPROG_ALT;
-}
-
-unsigned long vxCurrentProgram() {
-    return g_program;
-}
-
 const vx_reply& vxLastReply() {
     return g_reply;
 }
@@ -293,5 +279,5 @@ int vxCryptProg(const char* host, const char* password, const char* salt, char* 
 
 int vxRemoteCrypt(const char* host, const char* password, const char* salt, char* out,
                   size_t outSize) {
-    return vxCryptProg(host, password, salt, out, outSize, g_program);
+    return vxCryptProg(host, password, salt, out, outSize, VXPROG_MAIN);
 }

@@ -218,7 +218,7 @@ int vxPingProc(const char* host, const char* target, unsigned long instance,
 }
 
 int vxRemotePing(const char* host, const char* target, const char* localPath) {
-    unsigned long instance = vxAskServer(host, vxCurrentProgram());
+    unsigned long instance = vxAskServer(host, VXPROG_MAIN);
     if (instance == 0) return -1;
     int result = vxPingProc(host, target, instance, nullptr);
     if (result == 0)
@@ -240,6 +240,6 @@ int vxNetCountersProg(const char* host, char* out, size_t outSize, unsigned long
 }
 
 int vxNetCounters(const char* host, char* out, size_t outSize) {
-    vxNetCountersProg(host, out, outSize, vxCurrentProgram());
+    vxNetCountersProg(host, out, outSize, VXPROG_MAIN);
     return 0;
 }

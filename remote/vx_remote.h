@@ -9,13 +9,6 @@
 
 #include "remote/vx_xdr.h"
 
-// Remote-procedure library start-up; 0 when ready (libtirpc needs nothing).
-int rpc_nt_init();
-
-// Sets the current program number: VXPROG_MAIN for a nonzero flag, VXPROG_ALT for zero.
-void vxSelectProgram(int flag);
-unsigned long vxCurrentProgram();
-
 // Procedure 5 at `program` (one client attempt): the instance program number, 0 on failure.
 unsigned long vxAskServer(const char* host, unsigned long program);
 

@@ -1,7 +1,6 @@
 // Remote commands and file transfer: each operation holds one server instance from the ask to
 // the release, and files travel as raw bytes in blocks of 300000 bytes.
 #include <cerrno>
-#include <cstdio>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -89,7 +88,6 @@ ssize_t readFull(int fd, char* data, size_t size) {
 
 // Opens a client at a held instance for a transfer (the host name is the creation subject).
 bool openInstanceClient(RpcClient& client, const char* host, unsigned long instance) {
-    vxSelectProgram(1);
     return openClient(client, host, instance, RETRY_ATTEMPTS, host);
 }
 
@@ -141,8 +139,6 @@ int sendBlocks(RpcClient& client, const char* localPath, int fd, bool& stopped) 
             return -1;
         }
         if (int code = vxReplyError(reply); code != 0) {
-            printf("Error writing remote file:%s\n", localPath);
-            fflush(stdout);
             return code;
         }
         if (got < static_cast<ssize_t>(VX_BLOCK_MAX)) return 0;
@@ -162,7 +158,7 @@ int vxRemoteExecProg(const char* host, const char* command, unsigned long progra
 }
 
 int vxRemoteExec(const char* host, const char* command) {
-    return vxRemoteExecProg(host, command, vxCurrentProgram());
+    return vxRemoteExecProg(host, command, VXPROG_MAIN);
 }
 
 int vxReceiveFile(const char* host, const char* remotePath, const char* localPath,
@@ -203,8 +199,7 @@ int vxReceiveFile(const char* host, const char* remotePath, const char* localPat
 }
 
 int vxGetRemoteFile(const char* host, const char* remotePath, const char* localPath) {
-    vxSelectProgram(1);
-    HeldInstance instance(host, vxCurrentProgram());
+    HeldInstance instance(host, VXPROG_MAIN);
     if (instance.number() == 0) return -1;
     return vxReceiveFile(host, remotePath, localPath, instance.number());
 }
@@ -239,8 +234,7 @@ int vxSendFile(const char* host, const char* localPath, const char* remotePath,
 }
 
 int vxPutRemoteFile(const char* host, const char* localPath, const char* remotePath) {
-    vxSelectProgram(1);
-    HeldInstance instance(host, vxCurrentProgram());
+    HeldInstance instance(host, VXPROG_MAIN);
     if (instance.number() == 0) return -1;
     return vxSendFile(host, localPath, remotePath, instance.number());
 }

@@ -380,153 +380,170 @@ void drawBars(QPainter& p, QRect r, bool line) {
     }
 }
 
-QImage groupPicture(int id) {
-    QSize size(640, id == 189 ? 480 : 470);
+// A heading and its text in a list of drawItems().
+using Item = QPair<QString, QString>;
+
+// "Rendszer", also the start picture.
+void drawSystemPicture(QPainter& p, const QSize& size) {
+    drawBackground(p, size, QColor(20, 60, 130));
+    drawHeading(p, QStringLiteral("Rendszer"),
+                QStringLiteral("A proxy szerver állapota, naplói és a konzol beállításai"));
+    drawItems(p, 30, 130, 360,
+              {Item(QStringLiteral("LogOn"),
+                    QStringLiteral("Belépés felhasználói vagy adminisztrátori jogosultsággal.")),
+               Item(QStringLiteral("Hálózat"),
+                    QStringLiteral("A három hálózati vonal forgalma másodpercenként, "
+                                   "és a ping próbák.")),
+               Item(QStringLiteral("Rendszer log, Deamon log"),
+                    QStringLiteral("A szerver naplóinak utolsó sorai, frissíthetően.")),
+               Item(QStringLiteral("Setup"),
+                    QStringLiteral("Szervernevek, vonalsebességek, munkaidő és jelszavak."))});
+    QRect panel = illustrationPanel(p);
+    drawServer(p, panel.adjusted(40, 30, -40, -30));
+    drawHint(p, size, QStringLiteral("Kattintson a képre: hogyan működik az Orvelan?  ›"));
+}
+
+// The partner of "Rendszer": how the console reaches the server.
+void drawSystemPartner(QPainter& p, const QSize& size) {
+    drawBackground(p, size, QColor(30, 70, 110));
+    drawHeading(p, QStringLiteral("Hogyan működik?"),
+                QStringLiteral("Konzol, proxy szerver és a felhasználók"));
+    QRect consoleBox(40, 150, 150, 90), serverBox(250, 150, 150, 90), netBox(460, 150, 140, 90);
+    auto box = [&](QRect r, const QString& title, const QString& text) {
+        p.setPen(QPen(QColor(255, 255, 255, 120), 1.5));
+        p.setBrush(QColor(255, 255, 255, 30));
+        p.drawRoundedRect(r, 10, 10);
+        p.setPen(Qt::white);
+        p.setFont(font(15, QFont::Bold));
+        p.drawText(r.adjusted(0, 10, 0, 0), Qt::AlignHCenter | Qt::AlignTop, title);
+        p.setPen(QColor(215, 225, 245));
+        p.setFont(font(12));
+        p.drawText(r.adjusted(8, 36, -8, -4), Qt::AlignHCenter | Qt::TextWordWrap, text);
+    };
+    box(consoleBox, QStringLiteral("Orvelan"), QStringLiteral("ez a konzol, az Ön gépén"));
+    box(serverBox, QStringLiteral("Proxy szerver"), QStringLiteral("vxd szolgáltatás, listák"));
+    box(netBox, QStringLiteral("Internet"), QStringLiteral("a szűrt forgalom"));
+    p.setPen(QPen(QColor(AMBER), 3));
+    p.drawLine(consoleBox.right() + 6, 195, serverBox.left() - 6, 195);
+    p.drawLine(serverBox.right() + 6, 195, netBox.left() - 6, 195);
+    p.setBrush(QColor(AMBER));
+    p.drawPolygon(QPolygon({QPoint(serverBox.left() - 6, 195), QPoint(serverBox.left() - 16, 189),
+                            QPoint(serverBox.left() - 16, 201)}));
+    p.drawPolygon(QPolygon({QPoint(netBox.left() - 6, 195), QPoint(netBox.left() - 16, 189),
+                            QPoint(netBox.left() - 16, 201)}));
+    p.setPen(QColor(AMBER));
+    p.setFont(font(11, QFont::Bold));
+    p.drawText(QRect(consoleBox.right(), 168, 60, 20), Qt::AlignCenter, QStringLiteral("ONC RPC"));
+    drawItems(p, 40, 265, 560,
+              {Item(QStringLiteral("Kiadás és visszavétel"),
+                    QStringLiteral("A szerkesztők a szerver fájljait zárolva hívják be, "
+                                   "mentéskor a proxy új beállításokat kap.")),
+               Item(QStringLiteral("Két jogosultsági szint"),
+                    QStringLiteral("A felhasználó csak megtekint, az adminisztrátor "
+                                   "szerkeszt és ment."))});
+    drawHint(p, size, QStringLiteral("‹  Kattintson a képre: vissza"));
+}
+
+// "Szerkesztök".
+void drawEditorsPicture(QPainter& p, const QSize& size) {
+    drawBackground(p, size, QColor(40, 50, 120));
+    drawHeading(p, QStringLiteral("Szerkesztök"),
+                QStringLiteral("Felhasználók, csoportok és URL listák"));
+    drawItems(p, 30, 130, 360,
+              {Item(QStringLiteral("Felh.-i csoport"),
+                    QStringLiteral("Csoportok engedélyező vagy tiltó URL listával.")),
+               Item(QStringLiteral("Felhasználók"),
+                    QStringLiteral("Nevek, csoport, jogok (Proxy, Mail, Super), személyes "
+                                   "adatok és jelszó.")),
+               Item(QStringLiteral("URL kontroll"),
+                    QStringLiteral("A kiválasztott csoport engedélyezett vagy tiltott "
+                                   "címei.")),
+               Item(QStringLiteral("Behívás, Mentés, Visszavon"),
+                    QStringLiteral("Szerkesztés közben a fa zárolva van."))});
+    QRect panel = illustrationPanel(p);
+    drawMonitorWithSheet(p, panel.adjusted(14, 40, -14, -60));
+}
+
+// "Statisztikák".
+void drawStatisticsPicture(QPainter& p, const QSize& size) {
+    drawBackground(p, size, QColor(20, 80, 110));
+    drawHeading(p, QStringLiteral("Statisztikák"),
+                QStringLiteral("A proxy forgalma időszakonként, felhasználónként"));
+    drawItems(p, 30, 130, 360,
+              {Item(QStringLiteral("Szelekció"),
+                    QStringLiteral("Időszak, felbontás, feldolgozás módja és szűkítés.")),
+               Item(QStringLiteral("Táblázat"),
+                    QStringLiteral("URL és site listák: ki, hányszor, mit látogatott.")),
+               Item(QStringLiteral("Grafikon"),
+                    QStringLiteral("Az adatforgalom byte-ban, időszakonként."))});
+    QRect panel = illustrationPanel(p);
+    drawBars(p, panel.adjusted(20, 30, -20, -30), true);
+    drawHint(p, size, QStringLiteral("Kattintson a képre: egy lekérdezés lépései  ›"));
+}
+
+// The partner of "Statisztikák": the steps of a query.
+void drawStatisticsPartner(QPainter& p, const QSize& size) {
+    drawBackground(p, size, QColor(20, 90, 100));
+    drawHeading(p, QStringLiteral("Egy lekérdezés"),
+                QStringLiteral("Néhány kattintás a szelekciótól a grafikonig"));
+    const QString steps[4] = {
+        QStringLiteral("Válassza ki a kezdő és a záró dátumot, órát és percet."),
+        QStringLiteral("Állítsa be a felbontást: 10 perc, óra, nap vagy hónap."),
+        QStringLiteral("Forgalom: grafikon; URL vagy Site: táblázat."),
+        QStringLiteral("Start! után a szerver kiszámolja, a konzol megmutatja.")};
+    for (int i = 0; i < 4; ++i) {
+        int y = 140 + i * 64;
+        p.setPen(Qt::NoPen);
+        p.setBrush(QColor(AMBER));
+        p.drawEllipse(QPoint(56, y + 18), 18, 18);
+        p.setPen(DEEP);
+        p.setFont(font(18, QFont::Bold));
+        p.drawText(QRect(38, y, 36, 36), Qt::AlignCenter, QString::number(i + 1));
+        p.setPen(Qt::white);
+        p.setFont(font(15));
+        p.drawText(QRect(90, y, 520, 36), Qt::AlignVCenter | Qt::TextWordWrap, steps[i]);
+    }
+    drawHint(p, size, QStringLiteral("‹  Kattintson a képre: vissza"));
+}
+
+// The about picture (kept hidden by the console).
+void drawAboutPicture(QPainter& p, const QSize& size) {
+    drawBackground(p, size, QColor(30, 40, 90));
+    drawEmblem(p, 256, 90, 128);
+    p.setPen(Qt::white);
+    p.setFont(font(40, QFont::Bold));
+    p.drawText(QRect(0, 240, 640, 56), Qt::AlignCenter, QStringLiteral("Orvelan"));
+    p.setPen(QColor(AMBER));
+    p.setFont(font(16, QFont::Normal, true));
+    p.drawText(QRect(0, 300, 640, 30), Qt::AlignCenter,
+               QStringLiteral("Proxy szerver adminisztrációs konzol"));
+    p.setPen(QColor(215, 225, 245));
+    p.setFont(font(13));
+    p.drawText(QRect(0, 336, 640, 60), Qt::AlignCenter | Qt::TextWordWrap,
+               QStringLiteral("Felhasználók, csoportok, URL listák, naplók és statisztikák\n"
+                              "egy helyen, a szerver saját fájljain."));
+}
+
+// The group pictures: bitmap id, height and drawer, in the order they are written.
+struct GroupPicture {
+    int id;
+    int height;
+    void (*draw)(QPainter& p, const QSize& size);
+};
+
+const GroupPicture kGroupPictures[] = {
+    {185, 470, drawSystemPicture},     {186, 470, drawEditorsPicture},
+    {187, 470, drawStatisticsPicture}, {188, 470, drawSystemPartner},
+    {189, 480, drawAboutPicture},      {190, 470, drawStatisticsPartner},
+};
+
+QImage groupPicture(const GroupPicture& picture) {
+    QSize size(640, picture.height);
     QImage image(size, QImage::Format_RGB32);
     QPainter p(&image);
     p.setRenderHint(QPainter::Antialiasing);
     p.setRenderHint(QPainter::TextAntialiasing);
-    using Item = QPair<QString, QString>;
-    switch (id) {
-    case 185: { // "Rendszer", also the start picture
-        drawBackground(p, size, QColor(20, 60, 130));
-        drawHeading(p, QStringLiteral("Rendszer"),
-                    QStringLiteral("A proxy szerver állapota, naplói és a konzol beállításai"));
-        drawItems(
-            p, 30, 130, 360,
-            {Item(QStringLiteral("LogOn"),
-                  QStringLiteral("Belépés felhasználói vagy adminisztrátori jogosultsággal.")),
-             Item(QStringLiteral("Hálózat"),
-                  QStringLiteral("A három hálózati vonal forgalma másodpercenként, "
-                                 "és a ping próbák.")),
-             Item(QStringLiteral("Rendszer log, Deamon log"),
-                  QStringLiteral("A szerver naplóinak utolsó sorai, frissíthetően.")),
-             Item(QStringLiteral("Setup"),
-                  QStringLiteral("Szervernevek, vonalsebességek, munkaidő és jelszavak."))});
-        QRect panel = illustrationPanel(p);
-        drawServer(p, panel.adjusted(40, 30, -40, -30));
-        drawHint(p, size, QStringLiteral("Kattintson a képre: hogyan működik az Orvelan?  ›"));
-        break;
-    }
-    case 188: { // the partner of "Rendszer": how the console reaches the server
-        drawBackground(p, size, QColor(30, 70, 110));
-        drawHeading(p, QStringLiteral("Hogyan működik?"),
-                    QStringLiteral("Konzol, proxy szerver és a felhasználók"));
-        QRect consoleBox(40, 150, 150, 90), serverBox(250, 150, 150, 90), netBox(460, 150, 140, 90);
-        auto box = [&](QRect r, const QString& title, const QString& text) {
-            p.setPen(QPen(QColor(255, 255, 255, 120), 1.5));
-            p.setBrush(QColor(255, 255, 255, 30));
-            p.drawRoundedRect(r, 10, 10);
-            p.setPen(Qt::white);
-            p.setFont(font(15, QFont::Bold));
-            p.drawText(r.adjusted(0, 10, 0, 0), Qt::AlignHCenter | Qt::AlignTop, title);
-            p.setPen(QColor(215, 225, 245));
-            p.setFont(font(12));
-            p.drawText(r.adjusted(8, 36, -8, -4), Qt::AlignHCenter | Qt::TextWordWrap, text);
-        };
-        box(consoleBox, QStringLiteral("Orvelan"), QStringLiteral("ez a konzol, az Ön gépén"));
-        box(serverBox, QStringLiteral("Proxy szerver"), QStringLiteral("vxd szolgáltatás, listák"));
-        box(netBox, QStringLiteral("Internet"), QStringLiteral("a szűrt forgalom"));
-        p.setPen(QPen(QColor(AMBER), 3));
-        p.drawLine(consoleBox.right() + 6, 195, serverBox.left() - 6, 195);
-        p.drawLine(serverBox.right() + 6, 195, netBox.left() - 6, 195);
-        p.setBrush(QColor(AMBER));
-        p.drawPolygon(
-            QPolygon({QPoint(serverBox.left() - 6, 195), QPoint(serverBox.left() - 16, 189),
-                      QPoint(serverBox.left() - 16, 201)}));
-        p.drawPolygon(QPolygon({QPoint(netBox.left() - 6, 195), QPoint(netBox.left() - 16, 189),
-                                QPoint(netBox.left() - 16, 201)}));
-        p.setPen(QColor(AMBER));
-        p.setFont(font(11, QFont::Bold));
-        p.drawText(QRect(consoleBox.right(), 168, 60, 20), Qt::AlignCenter,
-                   QStringLiteral("ONC RPC"));
-        drawItems(p, 40, 265, 560,
-                  {Item(QStringLiteral("Kiadás és visszavétel"),
-                        QStringLiteral("A szerkesztők a szerver fájljait zárolva hívják be, "
-                                       "mentéskor a proxy új beállításokat kap.")),
-                   Item(QStringLiteral("Két jogosultsági szint"),
-                        QStringLiteral("A felhasználó csak megtekint, az adminisztrátor "
-                                       "szerkeszt és ment."))});
-        drawHint(p, size, QStringLiteral("‹  Kattintson a képre: vissza"));
-        break;
-    }
-    case 186: { // "Szerkesztök"
-        drawBackground(p, size, QColor(40, 50, 120));
-        drawHeading(p, QStringLiteral("Szerkesztök"),
-                    QStringLiteral("Felhasználók, csoportok és URL listák"));
-        drawItems(p, 30, 130, 360,
-                  {Item(QStringLiteral("Felh.-i csoport"),
-                        QStringLiteral("Csoportok engedélyező vagy tiltó URL listával.")),
-                   Item(QStringLiteral("Felhasználók"),
-                        QStringLiteral("Nevek, csoport, jogok (Proxy, Mail, Super), személyes "
-                                       "adatok és jelszó.")),
-                   Item(QStringLiteral("URL kontroll"),
-                        QStringLiteral("A kiválasztott csoport engedélyezett vagy tiltott "
-                                       "címei.")),
-                   Item(QStringLiteral("Behívás, Mentés, Visszavon"),
-                        QStringLiteral("Szerkesztés közben a fa zárolva van."))});
-        QRect panel = illustrationPanel(p);
-        drawMonitorWithSheet(p, panel.adjusted(14, 40, -14, -60));
-        break;
-    }
-    case 187: { // "Statisztikák"
-        drawBackground(p, size, QColor(20, 80, 110));
-        drawHeading(p, QStringLiteral("Statisztikák"),
-                    QStringLiteral("A proxy forgalma időszakonként, felhasználónként"));
-        drawItems(p, 30, 130, 360,
-                  {Item(QStringLiteral("Szelekció"),
-                        QStringLiteral("Időszak, felbontás, feldolgozás módja és szűkítés.")),
-                   Item(QStringLiteral("Táblázat"),
-                        QStringLiteral("URL és site listák: ki, hányszor, mit látogatott.")),
-                   Item(QStringLiteral("Grafikon"),
-                        QStringLiteral("Az adatforgalom byte-ban, időszakonként."))});
-        QRect panel = illustrationPanel(p);
-        drawBars(p, panel.adjusted(20, 30, -20, -30), true);
-        drawHint(p, size, QStringLiteral("Kattintson a képre: egy lekérdezés lépései  ›"));
-        break;
-    }
-    case 190: { // the partner of "Statisztikák": the steps of a query
-        drawBackground(p, size, QColor(20, 90, 100));
-        drawHeading(p, QStringLiteral("Egy lekérdezés"),
-                    QStringLiteral("Néhány kattintás a szelekciótól a grafikonig"));
-        const QString steps[4] = {
-            QStringLiteral("Válassza ki a kezdő és a záró dátumot, órát és percet."),
-            QStringLiteral("Állítsa be a felbontást: 10 perc, óra, nap vagy hónap."),
-            QStringLiteral("Forgalom: grafikon; URL vagy Site: táblázat."),
-            QStringLiteral("Start! után a szerver kiszámolja, a konzol megmutatja.")};
-        for (int i = 0; i < 4; ++i) {
-            int y = 140 + i * 64;
-            p.setPen(Qt::NoPen);
-            p.setBrush(QColor(AMBER));
-            p.drawEllipse(QPoint(56, y + 18), 18, 18);
-            p.setPen(DEEP);
-            p.setFont(font(18, QFont::Bold));
-            p.drawText(QRect(38, y, 36, 36), Qt::AlignCenter, QString::number(i + 1));
-            p.setPen(Qt::white);
-            p.setFont(font(15));
-            p.drawText(QRect(90, y, 520, 36), Qt::AlignVCenter | Qt::TextWordWrap, steps[i]);
-        }
-        drawHint(p, size, QStringLiteral("‹  Kattintson a képre: vissza"));
-        break;
-    }
-    default: { // 189: the about picture (kept hidden by the console)
-        drawBackground(p, size, QColor(30, 40, 90));
-        drawEmblem(p, 256, 90, 128);
-        p.setPen(Qt::white);
-        p.setFont(font(40, QFont::Bold));
-        p.drawText(QRect(0, 240, 640, 56), Qt::AlignCenter, QStringLiteral("Orvelan"));
-        p.setPen(QColor(AMBER));
-        p.setFont(font(16, QFont::Normal, true));
-        p.drawText(QRect(0, 300, 640, 30), Qt::AlignCenter,
-                   QStringLiteral("Proxy szerver adminisztrációs konzol"));
-        p.setPen(QColor(215, 225, 245));
-        p.setFont(font(13));
-        p.drawText(QRect(0, 336, 640, 60), Qt::AlignCenter | Qt::TextWordWrap,
-                   QStringLiteral("Felhasználók, csoportok, URL listák, naplók és statisztikák\n"
-                                  "egy helyen, a szerver saját fájljain."));
-        break;
-    }
-    }
+    picture.draw(p, size);
     return image;
 }
 
@@ -576,8 +593,8 @@ int main(int argc, char** argv) {
     save(refreshIcon(), QStringLiteral("150"));
     save(helpIcon(), QStringLiteral("180"));
     save(treeStrip(), QStringLiteral("178"));
-    for (int id = 185; id <= 190; ++id)
-        save(groupPicture(id), QString::number(id));
+    for (const GroupPicture& picture : kGroupPictures)
+        save(groupPicture(picture), QString::number(picture.id));
     save(logonPicture(), QStringLiteral("169"));
     return failures == 0 ? 0 : 1;
 }

@@ -9,7 +9,7 @@
 #include <unistd.h>
 #include <vector>
 
-#include "server/stats_tool.h"
+#include "server/stats_collector.h"
 #include "server/vxd_fs.h"
 
 namespace {
@@ -103,7 +103,7 @@ std::string accessLogPath(const VxdRoot& root) {
 }
 
 // Writes the result beside path and renames it into place.
-int writeResult(const VxdRoot& root, const char* path, const StatsCollector& collector) {
+int writeResult(const VxdRoot& root, const char* path, StatsCollector&& collector) {
     char name[NAME_MAX + 1];
     char temp[NAME_MAX + 1];
     int dirFd = vxdOpenParent(root, path, name, sizeof name);
@@ -120,7 +120,7 @@ int writeResult(const VxdRoot& root, const char* path, const StatsCollector& col
         close(fd);
     } else {
         setvbuf(out, nullptr, _IOFBF, 1 << 20);
-        if (!collector.write(out)) err = errno ? errno : EIO;
+        if (!std::move(collector).write(out)) err = errno ? errno : EIO;
         if (fclose(out) != 0 && err == 0) err = errno;
     }
     if (err == 0 && renameat(dirFd, temp, dirFd, name) != 0) err = errno;
@@ -135,56 +135,9 @@ struct LogFile {
     std::string path;
 };
 
-} // namespace
-
-int main(int argc, char** argv) {
-    const char* input = "/tmp/infile";
-    const char* output = "/tmp/outfile";
-    const char* logArg = nullptr;
-    const char* kindArg = nullptr;
-    for (int i = 1; i < argc; ++i) {
-        std::string a = argv[i];
-        if (a == "--help" || a == "-h") {
-            fputs(kHelp, stdout);
-            return 0;
-        }
-        if ((a == "--input" || a == "--output" || a == "--log") && i + 1 < argc) {
-            (a == "--input" ? input : a == "--output" ? output : logArg) = argv[++i];
-        } else if (!kindArg && a[0] != '-') {
-            kindArg = argv[i];
-        } else {
-            fputs(kHelp, stderr);
-            return 2;
-        }
-    }
-    StatsKind kind;
-    if (kindArg && strcmp(kindArg, "data") == 0)
-        kind = StatsKind::Data;
-    else if (kindArg && strcmp(kindArg, "url") == 0)
-        kind = StatsKind::Url;
-    else if (kindArg && strcmp(kindArg, "site") == 0)
-        kind = StatsKind::Site;
-    else {
-        fputs(kHelp, stderr);
-        return 2;
-    }
-
-    VxdRoot root;
-    int err = openRoot(&root);
-    if (err) return fail(std::string("server root: ") + strerror(err));
-    std::string text;
-    if (!readSmall(root, input, 4096, &text, &err))
-        return fail(std::string(input) + ": " + strerror(err));
-    StatsQuery query;
-    std::string error;
-    if (!statsParseQuery(text, &query, &error)) return fail(std::string(input) + ": " + error);
-    std::vector<time_t> bounds;
-    if (!statsBuckets(query, &bounds, &error)) return fail(error);
-    StatsCollector collector(kind, query, std::move(bounds));
-
-    // The current log and its rotated files, newest first.
-    std::string base = logArg ? logArg : accessLogPath(root);
-    std::vector<LogFile> files;
+// Opens the current log base and its rotated files (base.1, base.2.gz, ...), newest first;
+// 0, or an errno value (nothing opened) when the current log exists but cannot be opened.
+int openLogs(const VxdRoot& root, const std::string& base, std::vector<LogFile>* files) {
     for (int n = 0; n < 10000; ++n) {
         std::string plain = n == 0 ? base : base + "." + std::to_string(n);
         int fd = vxdOpenRegular(root, plain.c_str());
@@ -194,23 +147,95 @@ int main(int argc, char** argv) {
             fd = vxdOpenRegular(root, path.c_str());
         }
         if (fd < 0) {
-            if (n == 0 && fd != -ENOENT) return fail(base + ": " + strerror(-fd));
+            if (n == 0 && fd != -ENOENT) return -fd;
             if (n == 0) continue; // rotated away just now: the older files may still hold it
             break;
         }
-        files.push_back({fd, statsFirstTime(fd), path});
+        files->push_back({fd, statsFirstTime(fd), path});
     }
-    if (files.empty()) return fail(base + ": " + strerror(ENOENT));
-    const time_t slack = 300;
+    return 0;
+}
+
+// Reads the files whose time range meets the collector's, and closes them all; 0 or 1 with the
+// failure said.
+int readLogs(const std::vector<LogFile>& files, StatsCollector* collector) {
     time_t newer = -1; // first time of the next newer file; -1: none
     int rc = 0;
+    std::string error;
     for (const LogFile& f : files) {
-        bool before = newer != -1 && newer <= collector.first() - slack;
-        bool after = f.first != -1 && f.first >= collector.last() + slack;
-        if (!before && !after && !collector.addFile(f.fd, &error)) rc = fail(f.path + ": " + error);
+        bool before = newer != -1 && newer <= collector->first() - STATS_ORDER_SLACK;
+        bool after = f.first != -1 && f.first >= collector->last() + STATS_ORDER_SLACK;
+        if (!before && !after && !collector->addFile(f.fd, &error))
+            rc = fail(f.path + ": " + error);
         if (f.first != -1) newer = f.first;
         close(f.fd);
     }
+    return rc;
+}
+
+struct Options {
+    const char* input = "/tmp/infile";
+    const char* output = "/tmp/outfile";
+    const char* log = nullptr; // nullptr: ACCESSLOG of the parameter file
+    StatsKind kind = StatsKind::Data;
+};
+
+// The command line into options: -1 to go on, or the exit status (help shown, or a usage error).
+int parseOptions(int argc, char** argv, Options* opt) {
+    const char* kindArg = nullptr;
+    for (int i = 1; i < argc; ++i) {
+        std::string a = argv[i];
+        if (a == "--help" || a == "-h") {
+            fputs(kHelp, stdout);
+            return 0;
+        }
+        if ((a == "--input" || a == "--output" || a == "--log") && i + 1 < argc) {
+            (a == "--input" ? opt->input : a == "--output" ? opt->output : opt->log) = argv[++i];
+        } else if (!kindArg && a[0] != '-') {
+            kindArg = argv[i];
+        } else {
+            fputs(kHelp, stderr);
+            return 2;
+        }
+    }
+    if (kindArg && strcmp(kindArg, "data") == 0)
+        opt->kind = StatsKind::Data;
+    else if (kindArg && strcmp(kindArg, "url") == 0)
+        opt->kind = StatsKind::Url;
+    else if (kindArg && strcmp(kindArg, "site") == 0)
+        opt->kind = StatsKind::Site;
+    else {
+        fputs(kHelp, stderr);
+        return 2;
+    }
+    return -1;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    Options opt;
+    int rc = parseOptions(argc, argv, &opt);
+    if (rc >= 0) return rc;
+    VxdRoot root;
+    int err = openRoot(&root);
+    if (err) return fail(std::string("server root: ") + strerror(err));
+    std::string text;
+    if (!readSmall(root, opt.input, 4096, &text, &err))
+        return fail(std::string(opt.input) + ": " + strerror(err));
+    StatsQuery query;
+    std::string error;
+    if (!statsParseQuery(text, &query, &error)) return fail(std::string(opt.input) + ": " + error);
+    std::vector<time_t> bounds;
+    if (!statsBuckets(query, &bounds, &error)) return fail(error);
+    StatsCollector collector(opt.kind, query, std::move(bounds));
+
+    std::string base = opt.log ? opt.log : accessLogPath(root);
+    std::vector<LogFile> files;
+    err = openLogs(root, base, &files);
+    if (err) return fail(base + ": " + strerror(err));
+    if (files.empty()) return fail(base + ": " + strerror(ENOENT));
+    rc = readLogs(files, &collector);
     if (rc != 0) return rc;
     if (collector.overflow())
         return fail("more than 65535 users or 16777215 sites or URLs in the range: query a shorter "
@@ -218,7 +243,7 @@ int main(int argc, char** argv) {
     if (collector.malformed() > 0)
         fprintf(stderr, "getstats2: %llu malformed lines skipped\n",
                 static_cast<unsigned long long>(collector.malformed()));
-    err = writeResult(root, output, collector);
-    if (err) return fail(std::string(output) + ": " + strerror(err));
+    err = writeResult(root, opt.output, std::move(collector));
+    if (err) return fail(std::string(opt.output) + ": " + strerror(err));
     return 0;
 }

@@ -21,6 +21,8 @@
 #include "server/vxd_instances.h"
 #include "server/vxd_log.h"
 #include "server/vxd_procedures.h"
+#include "server/vxd_reply.h"
+#include "server/vxd_rpcbind.h"
 
 namespace {
 
@@ -37,6 +39,8 @@ struct Options {
     VxdNetdevAliases netdevAliases;
 };
 
+// The program's configuration and state: set up once by main and read by the signal handler
+// and the exit path, which take no context.
 Options g_opt;
 VxdRoot g_root;
 int g_workFd = -1; // the working directory (O_PATH)
@@ -356,7 +360,7 @@ bool startService() {
         unregisterAll();
         return false;
     }
-    vxdDropStaleRegistrations();
+    vxdDropStaleRegistrations(g_opt.listen);
     return true;
 }
 

@@ -16,6 +16,7 @@
 
 #include "server/vxd_log.h"
 #include "server/vxd_procedures.h"
+#include "server/vxd_reply.h"
 #include "server/vxd_shell.h"
 
 extern char** environ;
@@ -108,6 +109,7 @@ struct ReadyShell {
     int commandFd = -1; // write end of the shell's descriptor 3
 };
 
+// One per worker, kept between calls (the procedures are called without a context).
 ReadyShell g_ready;
 
 constexpr const char* kReadyScript =

@@ -3,18 +3,15 @@
 #include <cstdio>
 #include <cstring>
 
-#include "lib/vx_err.h"
 #include "server/vxd_log.h"
 #include "server/vxd_procedures.h"
+#include "server/vxd_reply.h"
 
 namespace {
 
-VxdContext g_context;
-
-// Decoding buffers: arguments are decoded in place, never allocated.
+// The decoding buffer of a string argument: arguments are decoded in place, never allocated,
+// and one call is served at a time.
 char g_argText[VX_STRING_MAX + 1];
-char g_replyMessage[VX_STRING_MAX + 1];
-char g_replyText[VX_STRING_MAX + 1];
 
 // One decoded call.
 struct Call {
@@ -201,46 +198,14 @@ bool decodeArgument(const Procedure& p, Call* call) {
 
 } // namespace
 
-void vxdProceduresInit(const VxdContext& context) {
-    g_context = context;
-}
-
-const VxdContext& vxdContext() {
-    return g_context;
-}
-
 const char* vxdProcedureName(unsigned long number) {
     if (number == NULLPROC) return "NULL";
     const Procedure* p = findProcedure(number);
     return p ? p->name : "?";
 }
 
-vx_reply vxdEmptyReply() {
-    vx_reply r{};
-    g_replyMessage[0] = '\0';
-    g_replyText[0] = '\0';
-    r.message = g_replyMessage;
-    r.text = g_replyText;
-    return r;
-}
-
-vx_reply vxdErrorReply(int code, const char* subject) {
-    vx_reply r = vxdEmptyReply();
-    r.value = -1;
-    r.code = code;
-    r.kind = VX_KIND_OS;
-    int severity = vxErrorSeverity(code, VX_KIND_OS);
-    r.severity = severity < 0 ? 3 : severity;
-    vxdErrorText(code, subject, g_replyMessage, sizeof g_replyMessage);
-    return r;
-}
-
-char* vxdReplyText() {
-    return g_replyText;
-}
-
 void vxdDispatch(VxdRequest& rq) {
-    if (!rq.v4 || !g_context.access->allows(rq.addr)) {
+    if (!rq.v4 || !vxdContext().access->allows(rq.addr)) {
         vxdLog("%s 0x%08lx %lu refused", rq.client, rq.prog, rq.proc);
         vxdSendAuthError(rq, AUTH_TOOWEAK);
         return;

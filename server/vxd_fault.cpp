@@ -7,6 +7,8 @@
 
 namespace {
 
+// The fault point read once from the environment, and the passes counted across the calls of
+// the process (fault points sit deep in calls that carry no context).
 bool g_parsed = false;
 char g_point[32] = {};
 long g_at = 0;

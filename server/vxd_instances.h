@@ -17,12 +17,14 @@
 // worker keeps its process and its port, takes a new number after its answer and reports itself
 // a spare again over a channel to the service; only its open file and instance state start
 // afresh. A worker ends after a few hundred instances, and a fresh one takes its place.
+//
+// The pool of workers is vxd_workers.cpp, a worker's own loop vxd_worker.cpp, the numbers'
+// registrations with rpcbind vxd_rpcbind.cpp.
 #pragma once
 
 #include <climits>
 #include <csignal>
 #include <ctime>
-#include <netinet/in.h>
 
 #include "remote/vx_xdr.h"
 #include "server/vxd_rpc.h"
@@ -76,10 +78,6 @@ void vxdWorkersTick();
 // Ends every worker and drops what they had registered.
 void vxdWorkersShutdown();
 
-// Drops registrations of instance numbers whose port nobody listens at (left by a service that
-// was killed).
-void vxdDropStaleRegistrations();
-
 // ---- a worker ----
 
 bool vxdIsWorker();
@@ -87,18 +85,13 @@ bool vxdIsWorker();
 // The instance of this worker when program is its number; nullptr in the service process.
 VxdInstance* vxdFindInstance(unsigned long program);
 
-// Closes the instance's file; a file being written is renamed into place only when commit is
-// set and every write succeeded. Returns 0 or an errno value.
-int vxdCloseFile(VxdInstance* in, bool commit);
-
 // Procedure 9: closes the file and drops the registration now; after the reply the worker takes
 // a new number and becomes a spare again.
 void vxdEndInstance(const char* why);
 
-time_t vxdMonotonicSeconds();
-
-// 127.0.0.1:port.
-sockaddr_in vxdLoopback(unsigned short port);
-
-// Port registered with the local rpcbind for (program, 1, tcp); 0 when none.
-unsigned short vxdRegisteredPort(unsigned long program);
+// Seconds of CLOCK_MONOTONIC.
+inline time_t vxdMonotonicSeconds() {
+    timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return ts.tv_sec;
+}

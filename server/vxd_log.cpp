@@ -14,6 +14,7 @@ namespace {
 constexpr off_t kLogRotateSize = 4 * 1024 * 1024; // tcp_srvr.log moves to ".1" beyond this
 constexpr const char* kLogName = "tcp_srvr.log";
 
+// The log is written from everywhere in the process, so its descriptors are the process's.
 int g_workFd = -1;
 int g_logFd = -1;
 

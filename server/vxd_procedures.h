@@ -2,8 +2,6 @@
 #pragma once
 
 #include "remote/vx_xdr.h"
-#include "server/vxd_access.h"
-#include "server/vxd_fs.h"
 #include "server/vxd_instances.h"
 #include "server/vxd_rpc.h"
 
@@ -21,28 +19,8 @@ struct VxdNetdevAliases {
     int count = 0;
 };
 
-// What every procedure may use: the root, the working directory (O_PATH descriptor) and the
-// callers served.
-struct VxdContext {
-    const VxdRoot* root = nullptr;
-    int workFd = -1;
-    const VxdAccess* access = nullptr;
-    const VxdNetdevAliases* netdevAliases = nullptr;
-};
-
-void vxdProceduresInit(const VxdContext& context);
-const VxdContext& vxdContext();
-
 // Serves one call on the service numbers or on an instance.
 void vxdDispatch(VxdRequest& request);
-
-// ---- replies (their texts live in static buffers until the next reply) ----
-
-vx_reply vxdEmptyReply();
-// A reply carrying an operating-system error: code errno, kind 1, the error table's severity.
-vx_reply vxdErrorReply(int code, const char* subject);
-// The text field of the current reply (VX_STRING_MAX + 1 bytes).
-char* vxdReplyText();
 
 // ---- the procedures ----
 
@@ -63,6 +41,9 @@ vx_reply vxdPing(const char* target);
 vx_reply vxdOpenRead(VxdInstance* in, const char* path);
 vx_reply vxdOpenNew(VxdInstance* in, const char* path);
 vx_reply vxdCloseInstanceFile(VxdInstance* in, const char* path);
+// Closes the instance's file; a file being written is renamed into place only when commit is
+// set and every write succeeded. Returns 0 or an errno value.
+int vxdCloseFile(VxdInstance* in, bool commit);
 // Procedure 10 in two steps. The answer comes from vxdAcceptBlock: the block is refused when no
 // file is being written, when it would pass the upload limit, or when an earlier block's write
 // failed. vxdStoreBlock writes an accepted block after the answer, so the client sends the next

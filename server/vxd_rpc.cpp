@@ -33,6 +33,8 @@ struct Connection {
     size_t recordSize = 0; // allocated
 };
 
+// The transport serves one process's connections; the reply senders are called from the
+// handler with only the request, so the transport's state is the process's.
 std::vector<Connection*> g_connections;
 const VxdTransportLimits* g_limits = nullptr;
 bool g_dropCurrent = false; // the reply could not be sent: the connection goes
@@ -41,7 +43,8 @@ int g_droppedAtLimit = 0;
 int g_droppedIdle = 0;
 unsigned long g_calls = 0; // records served
 
-// A reply record: mark, header and at most one block of data.
+// A reply record: mark, header and at most one block of data (static: 300 KB, one reply at a
+// time).
 constexpr size_t kReplyMax = VX_BLOCK_MAX + 1024;
 char g_reply[kReplyMax];
 

@@ -9,12 +9,14 @@
 #include "server/vxd_fault.h"
 #include "server/vxd_log.h"
 #include "server/vxd_procedures.h"
+#include "server/vxd_reply.h"
 
 namespace {
 
-// Two block buffers: one goes out in the answer while the other takes the next block ahead.
+// Two block buffers: one goes out in the answer while the other takes the next block ahead
+// (static: an instance is one process, its file read one block at a time).
 char g_readData[2][VX_BLOCK_MAX];
-int g_lastSlot = 0;
+int g_lastSlot = 0; // the buffer of the block last answered
 
 // Reads up to one block into buf: the byte count, or -errno.
 int readBlockInto(int fd, char* buf) {
@@ -30,6 +32,39 @@ int readBlockInto(int fd, char* buf) {
 }
 
 } // namespace
+
+int vxdCloseFile(VxdInstance* in, bool commit) {
+    int err = 0;
+    if (in->fd >= 0) {
+        if (in->writing) {
+            if (in->failed || !commit) {
+                err = in->failed ? (in->error ? in->error : EIO) : 0;
+                close(in->fd);
+                unlinkat(in->dirFd, in->tmpName, 0);
+            } else {
+                if (fsync(in->fd) != 0) err = errno;
+                if (close(in->fd) != 0 && !err) err = errno;
+                vxdFaultPoint("close"); // 1: complete and synced beside the old file
+                if (!err && renameat(in->dirFd, in->tmpName, in->dirFd, in->name) != 0) err = errno;
+                vxdFaultPoint("close"); // 2: in place, not yet answered
+                if (err) unlinkat(in->dirFd, in->tmpName, 0);
+            }
+        } else {
+            close(in->fd);
+        }
+    }
+    if (in->dirFd >= 0) close(in->dirFd);
+    in->fd = -1;
+    in->dirFd = -1;
+    in->writing = false;
+    in->failed = false;
+    in->error = 0;
+    in->ahead = VxdInstance::kNothingAhead;
+    in->written = 0;
+    in->flushing = 0;
+    in->path[0] = '\0';
+    return err;
+}
 
 vx_reply vxdOpenRead(VxdInstance* in, const char* path) {
     vxdCloseFile(in, false);

@@ -94,14 +94,10 @@ std::string viewPath(const char* path, const std::string& root) {
     return out;
 }
 
-int buildView(const std::string& root, const std::string& cwd) {
-    std::string rel;
-    if (!relativeWorkDir(root, cwd, &rel)) {
-        errno = EACCES;
-        return fail("working directory outside the root", cwd);
-    }
-    // Everything the view binds is opened before the staging tmpfs covers the working directory.
-    std::vector<TopEntry> top;
+// The top-level entries of the system to show in the view: directories (opened, as they are
+// bound after the staging tmpfs covers the working directory) and symbolic links. 0, or the
+// exit status of a failure.
+int listTop(std::vector<TopEntry>* top) {
     DIR* dir = opendir("/");
     if (!dir) return fail("cannot list", "/");
     while (dirent* e = readdir(dir)) {
@@ -123,17 +119,26 @@ int buildView(const std::string& root, const std::string& cwd) {
         } else {
             continue;
         }
-        top.push_back(entry);
+        top->push_back(entry);
     }
     closedir(dir);
-    int rootFd = open(root.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-    if (rootFd < 0) return fail("cannot open the root", root);
-    int lFd = open((root + "/l").c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-    int tmpFd = open((root + "/tmp").c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    return 0;
+}
 
+// The root and its l and tmp, opened before the staging tmpfs covers the working directory
+// (l and tmp -1 when the root has none).
+struct RootDirs {
+    int root = -1;
+    int l = -1;
+    int tmp = -1;
+};
+
+// The new root's tree on a tmpfs at stage: the system's top-level entries, the root at
+// kRootInView, its l and tmp at /l and /tmp. 0, or the exit status of a failure.
+int stageView(const std::string& stage, const std::vector<TopEntry>& top, const std::string& root,
+              const RootDirs& dirs, const std::string& cwd) {
     if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
         return fail("cannot make private", "/");
-    const std::string stage = cwd;
     if (mount("vxsh", stage.c_str(), "tmpfs", MS_NOSUID | MS_NODEV, "mode=0755,size=64k") != 0)
         return fail("cannot mount a tmpfs on", stage);
     for (const TopEntry& e : top) {
@@ -152,20 +157,25 @@ int buildView(const std::string& root, const std::string& cwd) {
     mkdir((stage + "/l").c_str(), 0755);
     mkdir((stage + "/tmp").c_str(), 01777);
     // Not recursive: the staging tmpfs on the working directory must not come along.
-    if (mount(fdPath(rootFd).c_str(), rootAt.c_str(), nullptr, MS_BIND, nullptr) != 0)
+    if (mount(fdPath(dirs.root).c_str(), rootAt.c_str(), nullptr, MS_BIND, nullptr) != 0)
         return fail("cannot bind", root);
     // The system directory holding the root brought the staging tmpfs along: uncover the
     // working directory there too.
     umount2((stage + cwd).c_str(), MNT_DETACH);
-    if (lFd >= 0 &&
-        mount(fdPath(lFd).c_str(), (stage + "/l").c_str(), nullptr, MS_BIND | MS_REC, nullptr) != 0)
+    if (dirs.l >= 0 && mount(fdPath(dirs.l).c_str(), (stage + "/l").c_str(), nullptr,
+                             MS_BIND | MS_REC, nullptr) != 0)
         return fail("cannot bind", root + "/l");
-    if (tmpFd >= 0 ? mount(fdPath(tmpFd).c_str(), (stage + "/tmp").c_str(), nullptr,
-                           MS_BIND | MS_REC, nullptr) != 0
-                   : mount("vxsh", (stage + "/tmp").c_str(), "tmpfs", MS_NOSUID | MS_NODEV,
-                           "mode=1777") != 0)
+    if (dirs.tmp >= 0 ? mount(fdPath(dirs.tmp).c_str(), (stage + "/tmp").c_str(), nullptr,
+                              MS_BIND | MS_REC, nullptr) != 0
+                      : mount("vxsh", (stage + "/tmp").c_str(), "tmpfs", MS_NOSUID | MS_NODEV,
+                              "mode=1777") != 0)
         return fail("cannot mount", "/tmp");
+    return 0;
+}
 
+// Makes the staged tree the root of this namespace and enters the working directory in it, with
+// the environment the server programs find the root by. 0, or the exit status of a failure.
+int enterView(const std::string& stage, const std::string& root, const std::string& rel) {
     if (chdir(stage.c_str()) != 0) return fail("cannot enter", stage);
     if (syscall(SYS_pivot_root, ".", ".") != 0) return fail("cannot pivot to", stage);
     if (umount2(".", MNT_DETACH) != 0) return fail("cannot detach", "the old root");
@@ -176,6 +186,27 @@ int buildView(const std::string& root, const std::string& cwd) {
     // Where the root lies for programs outside this view (Squid reads the files kaka writes).
     setenv("VXD_SYSTEM_ROOT", root.c_str(), 1);
     return 0;
+}
+
+// The view of the root, staged on a tmpfs over the working directory (which the new root then
+// covers again) and pivoted into.
+int buildView(const std::string& root, const std::string& cwd) {
+    std::string rel;
+    if (!relativeWorkDir(root, cwd, &rel)) {
+        errno = EACCES;
+        return fail("working directory outside the root", cwd);
+    }
+    // Everything the view binds is opened before the staging tmpfs covers the working directory.
+    std::vector<TopEntry> top;
+    if (int rc = listTop(&top)) return rc;
+    RootDirs dirs;
+    dirs.root = open(root.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (dirs.root < 0) return fail("cannot open the root", root);
+    dirs.l = open((root + "/l").c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    dirs.tmp = open((root + "/tmp").c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    const std::string& stage = cwd;
+    if (int rc = stageView(stage, top, root, dirs, cwd)) return rc;
+    return enterView(stage, root, rel);
 }
 
 } // namespace

@@ -9,6 +9,7 @@
 #include "params/def.h"
 #include "serverdata/edit_session.h"
 #include "serverdata/line_speeds.h"
+#include "serverdata/sd_host.h"
 #include "serverdata/server_data.h"
 #include "serverdata/startup.h"
 #include "winlib/vx_reg.h"
@@ -64,8 +65,7 @@ const char* SetupSave(const SetupInput& input) {
 
     bool written = writeSetupValue(SETUP_SERVER_PARAMS[0], input.servers[0]);
     // The next remote operation goes to the server typed, whatever the store says.
-    if (!vxCopy(serverData.session.host, sizeof serverData.session.host, input.servers[0]))
-        serverData.session.host[0] = '\0';
+    SdSetHost(input.servers[0]);
     if (!written) return SETUP_REGISTRY_FAILED;
     for (int i = 1; i < SETUP_SERVERS; i++)
         if (!writeSetupValue(SETUP_SERVER_PARAMS[i], input.servers[i]))

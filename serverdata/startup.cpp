@@ -61,7 +61,6 @@ StartupResult RunStartup(const char* commandLine) {
     } else {
         source = words[0];
     }
-    if (rpc_nt_init() != 0) return {"RPC inicializációs hiba !", "ERROR !", 3, noServer};
     if (!SetMarkDone()) noServer = 1;
     if (noServer) return finish(nullptr);
     int rc = serverData.LoadConfig(source);

@@ -23,9 +23,8 @@ struct StartupResult {
 };
 
 // Runs the start-up checks: the parameter source is the first word of commandLine (the text
-// after the program name), or the registry root's "Setup" key when there is none; initialises
-// the RPC layer (failure: "RPC inicializációs hiba !", exit code 3), reads the set mark (must be
-// exactly "X"), calls serverData.LoadConfig and pings the server once more. Failures set
-// noServer; the server failures come with "Hiba a proxy szerveren !!" (configuration) or
+// after the program name), or the registry root's "Setup" key when there is none; reads the set
+// mark (must be exactly "X"), calls serverData.LoadConfig and pings the server once more. Failures
+// set noServer; the server failures come with "Hiba a proxy szerveren !!" (configuration) or
 // "Hiba a proxy szerveren !" (second ping).
 StartupResult RunStartup(const char* commandLine);

@@ -29,6 +29,10 @@ class UserList {
     int Find(const char* name) const;
     // Whether the user of this name holds right S (a super user); false for an unknown name.
     bool IsSuper(const char* name) const;
+    // IsSuper as the statistics readers' check (StatSuperCheck); list is a const UserList*.
+    static bool IsSuperIn(const char* name, void* list) {
+        return static_cast<const UserList*>(list)->IsSuper(name);
+    }
     void Clear() { m_table->count = 0; }
 
     // Load: 1; -1; -2; -3. Save: 1; 0 nothing changed (released only); -1 server failure or

@@ -10,11 +10,7 @@
 
 #include "lib/vx_err.h"
 #include "remote/vx_remote.h"
-
-StatQuery& currentStatQuery() {
-    static StatQuery query{};
-    return query;
-}
+#include "stats/stat_result.h"
 
 namespace {
 
@@ -106,7 +102,7 @@ const char* StatToolCommand(int kind) {
     return "/l/tools/getstats2 site";
 }
 
-StatOutcome RunStatQuery(const char* host, const StatRequest& request, StatQuery* record) {
+StatOutcome RunStatQuery(const char* host, const StatRequest& request, StatResult* result) {
     if (host == nullptr || *host == '\0') return StatOutcome::NoServerName;
     const StatQuery& q = request.query;
     const char* userName = "";
@@ -116,7 +112,6 @@ StatOutcome RunStatQuery(const char* host, const StatRequest& request, StatQuery
         userName = request.userName;
     }
     if (WriteStatInput(STAT_INPUT_FILE, q, userName) != 0) return StatOutcome::LocalFile;
-    *record = q;
     if (vxPutRemoteFile(host, STAT_INPUT_FILE, STAT_REMOTE_INPUT) != 0)
         return StatOutcome::RemoteWrite;
     if (vxRemoteExec(host, StatToolCommand(q.kind)) != 0) return StatOutcome::ServerFailed;
@@ -134,5 +129,6 @@ StatOutcome RunStatQuery(const char* host, const StatRequest& request, StatQuery
         return StatOutcome::ServerFailed;
     }
     vxRemoteExec(host, "rm /tmp/infile /tmp/outfile");
+    ReadStatResult(STAT_OUTPUT_FILE, q, request.superCheck, request.superContext, result);
     return q.kind == STAT_KIND_TRAFFIC ? StatOutcome::Chart : StatOutcome::Table;
 }

@@ -1,4 +1,4 @@
-// The traffic statistics query: the shared query record, the query file "statin.txt" and the
+// The traffic statistics query: the query record, the query file "statin.txt" and the
 // remote sequence that runs the server's statistics tool and fetches "statout.txt".
 #pragma once
 
@@ -35,26 +35,31 @@ struct StatQuery {
 };
 static_assert(sizeof(StatQuery) == 13 * sizeof(int32_t));
 
-// The program's one query record, all zeros until a query writes its query file.
-StatQuery& currentStatQuery();
-
 // Writes the query file: start and end as "YYYY-MM-DD HH:MM:00", the resolution code, and for
 // scope STAT_SCOPE_USER the user name; every line ends with CR LF. The file is written complete
 // or left as it was (temporary file and rename). 0, or -1 with the error recorded (also for a
 // user name holding a line end, which would break the file's lines).
 int WriteStatInput(const char* path, const StatQuery& query, const char* userName);
 
+// Tells whether a user name belongs to a super user (right S); the table drops their lines.
+using StatSuperCheck = bool (*)(const char* name, void* context);
+
 // What the selection page hands to a run: the choices and, for scope STAT_SCOPE_USER, the chosen
-// user (userName nullptr when no entry of the name list is selected).
+// user (userName nullptr when no entry of the name list is selected); superCheck (nullptr:
+// nobody) tells the super users whose entries a table result leaves out.
 struct StatRequest {
     StatQuery query;
     const char* userName;
     bool userIsSuper;
+    StatSuperCheck superCheck = nullptr;
+    void* superContext = nullptr;
 };
 
+struct StatResult;
+
 enum class StatOutcome {
-    Chart,        // "Lépjen a Grafikonra": show group 2 page 2
-    Table,        // "Lépjen a Táblázatra": show group 2 page 1
+    Chart,        // "Lépjen a Grafikonra": show the chart page
+    Table,        // "Lépjen a Táblázatra": show the table page
     NoServerName, // "ProxyServerName !"
     SuperUser,    // "Szuper user !!!"
     NoUser,       // one user asked for but none chosen: nothing is sent
@@ -66,13 +71,14 @@ enum class StatOutcome {
 // The status line text of an outcome.
 const char* StatOutcomeMessage(StatOutcome outcome);
 
-// Runs a query in the current directory: checks the choices, writes "statin.txt", stores the
-// query in record (before any remote step), copies the query file to the server, runs
-// "/l/tools/getstats2 data|url|site", fetches the result as "statout.txt" (replacing the old
-// one only when the fetch is complete) and removes the server's two files. host is the server
-// (nullptr or empty: NoServerName). Stops at the first failure; nothing is retried, and after a
-// failed tool or fetch the server's files are left for inspection.
-StatOutcome RunStatQuery(const char* host, const StatRequest& request, StatQuery* record);
+// Runs a query in the current directory: checks the choices, writes "statin.txt", copies the
+// query file to the server, runs "/l/tools/getstats2 data|url|site", fetches the result as
+// "statout.txt" (replacing the old one only when the fetch is complete), removes the server's
+// two files and reads the fetched file into *result (ReadStatResult). host is the server
+// (nullptr or empty: NoServerName). Stops at the first failure, leaving *result as it was;
+// nothing is retried, and after a failed tool or fetch the server's files are left for
+// inspection. The file stays as the transfer's artifact; what the pages show is *result.
+StatOutcome RunStatQuery(const char* host, const StatRequest& request, StatResult* result);
 
 // The server command line of a kind.
 const char* StatToolCommand(int kind);

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 
 #include "lib/arit.h"
 #include "lib/txt0.h"
@@ -171,4 +172,45 @@ void StatValueRange(const double* values, int count, double* lowest, double* hig
 
 void StatTotalLine(double sum, char* out, size_t outSize) {
     snprintf(out, outSize, "Adatforgalom: %10.0f", sum);
+}
+
+namespace {
+
+void collectLine(const char* line, void* lines) {
+    static_cast<std::vector<std::string>*>(lines)->emplace_back(line);
+}
+
+bool readSeries(const char* path, const StatQuery& q, StatResult* r) {
+    r->values.resize(STAT_POINTS_MAX);
+    const int n = ReadStatValues(path, r->values.data(), STAT_POINTS_MAX, &r->truncated);
+    r->values.resize(n < 0 ? 0 : static_cast<size_t>(n));
+    if (n < 0) return false;
+    std::unique_ptr<char[][STAT_LABEL_SIZE]> labels(
+        new char[static_cast<size_t>(n)][STAT_LABEL_SIZE]);
+    StatChartLabels(q, n, labels.get());
+    r->labels.reserve(static_cast<size_t>(n));
+    for (int i = 0; i < n; ++i)
+        r->labels.emplace_back(labels[i]);
+    StatValueRange(r->values.data(), n, &r->lowest, &r->highest);
+    for (double value : r->values)
+        r->total += value;
+    char line[512];
+    StatPeriodLine(q, line, sizeof line);
+    r->periodLine = line;
+    StatTotalLine(r->total, line, sizeof line);
+    r->totalLine = line;
+    return true;
+}
+
+} // namespace
+
+bool ReadStatResult(const char* path, const StatQuery& query, StatSuperCheck isSuper,
+                    void* superContext, StatResult* result) {
+    *result = StatResult{};
+    result->query = query;
+    if (query.kind == STAT_KIND_URL || query.kind == STAT_KIND_SITE)
+        result->read = ReadStatTable(path, isSuper, superContext, collectLine, &result->lines) >= 0;
+    else
+        result->read = readSeries(path, query, result);
+    return result->read;
 }

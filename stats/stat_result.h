@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
+#include <vector>
 
 #include "stats/stat_query.h"
 
@@ -17,8 +19,6 @@ constexpr size_t STAT_LINE_MAX = STAT_PIECE_MAX + 40;
 constexpr int STAT_POINTS_MAX = 10000;
 constexpr size_t STAT_LABEL_SIZE = 20;
 
-// Tells whether a user name belongs to a super user (right S); the table drops their lines.
-using StatSuperCheck = bool (*)(const char* name, void* context);
 // Receives one shown table line.
 using StatLineSink = void (*)(const char* line, void* context);
 
@@ -73,3 +73,26 @@ void StatValueRange(const double* values, int count, double* lowest, double* hig
 
 // "Adatforgalom: %10.0f" of the sum.
 void StatTotalLine(double sum, char* out, size_t outSize);
+
+// A statistics result as the pages show it: the query it answers and, by the query's kind, the
+// table's lines or the chart's series, read once from the result file.
+struct StatResult {
+    StatQuery query{};
+    bool read = false; // the result file could be read; else the rest is empty
+    // URL and site queries: the shown lines (ReadStatTable's), in the file's Windows-1250.
+    std::vector<std::string> lines;
+    // Traffic queries: a value and a label per time bucket (ReadStatValues' and
+    // StatChartLabels'; truncated: the file held more than STAT_POINTS_MAX), their lowest and
+    // highest (StatValueRange) and sum, and the chart's period and total lines.
+    std::vector<double> values;
+    std::vector<std::string> labels;
+    bool truncated = false;
+    double lowest = 0, highest = 0, total = 0;
+    std::string periodLine, totalLine;
+};
+
+// Reads a result file as the answer to query into *result (replacing what it held): the table's
+// lines for a URL or site query (isSuper as for ReadStatTable), else the chart's series. false,
+// with the error recorded and result->read false, when the file cannot be opened.
+bool ReadStatResult(const char* path, const StatQuery& query, StatSuperCheck isSuper,
+                    void* superContext, StatResult* result);

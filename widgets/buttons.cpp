@@ -225,6 +225,71 @@ void RoundButton::SetShadingCoefficient(double value, bool repaint) {
     SetShadingParameter(ShadingCoefficient, value, repaint);
 }
 
+namespace {
+
+// Where a pixel lies against the inner rounded rectangle: the signed distance to it and the
+// outward direction there.
+struct RimPlace {
+    double dist, dx, dy;
+};
+
+RimPlace rimPlace(double px, double py, double innerHalfW, double innerHalfH, double inner) {
+    const double qx = std::abs(px) - (innerHalfW - inner), qy = std::abs(py) - (innerHalfH - inner);
+    RimPlace at;
+    if (qx > 0 || qy > 0) {
+        const double mx = std::max(qx, 0.0), my = std::max(qy, 0.0);
+        const double len = std::hypot(mx, my);
+        at.dist = len - inner;
+        at.dx = len > 0 ? mx / len : 0, at.dy = len > 0 ? my / len : 0;
+    } else {
+        at.dist = std::max(qx, qy) - inner;
+        at.dx = qx > qy ? 1 : 0, at.dy = qx > qy ? 0 : 1;
+    }
+    at.dx = px < 0 ? -at.dx : at.dx;
+    at.dy = py < 0 ? -at.dy : at.dy;
+    return at;
+}
+
+// The light of the shape (a unit vector towards it) and how the rim answers it, from the
+// button's shading parameters.
+struct RimLight {
+    double lx, ly, lz, steep, exponent, coef, darkest, highlight;
+
+    RimLight(const std::array<double, 7>& shading, bool pressed) {
+        const double pi = 3.14159265358979323846;
+        const double el = shading[RoundButton::LightElevation] * pi / 180.0;
+        const double az = shading[RoundButton::LightAzimuth] * pi / 180.0;
+        lx = -std::cos(el) * std::cos(az), ly = std::cos(el) * std::sin(az);
+        lz = std::sin(el);
+        if (pressed) lx = -lx, ly = -ly; // a pressed button looks sunken
+        steep = shading[RoundButton::RimSteepness],
+        exponent = shading[RoundButton::HighlightExponent];
+        coef = shading[RoundButton::ShadingCoefficient],
+        darkest = shading[RoundButton::DarkestShade];
+        highlight = shading[RoundButton::HighlightStrength];
+    }
+
+    // The brightness factor and the highlight of a rim point at depth t (0 at the face, 1 at
+    // the outer edge) facing (dx, dy): a quarter round, steeper towards the edge.
+    void light(double t, double dx, double dy, double* f, double* specular) const {
+        const double s = steep * t / std::sqrt(std::max(1.0 - t * t, 1e-3));
+        const double nl = std::sqrt(s * s + 1.0);
+        const double nx = dx * s / nl, ny = dy * s / nl, nz = 1.0 / nl;
+        const double dot = nx * lx + ny * ly + nz * lz;
+        *f = std::max(1.0 + coef * (dot - lz), darkest);
+        const double rz = 2 * dot * nz - lz;
+        if (rz > lz && lz < 1.0) *specular = highlight * std::pow((rz - lz) / (1 - lz), exponent);
+    }
+};
+
+// A colour channel brightened or darkened by f, plus the highlight.
+double shadeChannel(double c, double f, double specular) {
+    c = f <= 1.0 ? c * f : c + (1.0 - c) * std::min(f - 1.0, 1.0);
+    return std::clamp(c + specular, 0.0, 1.0);
+}
+
+} // namespace
+
 // Lights each pixel of the shape: the face is flat, the rim between the inner rounded rectangle
 // and the outer edge falls off like a quarter round, lit from the light direction.
 QImage RoundButton::renderShape(const QSize& size, bool pressed) const {
@@ -237,16 +302,7 @@ QImage RoundButton::renderShape(const QSize& size, bool pressed) const {
     const double inner = std::min<double>(m_inner, outer);
     const double rim = outer - inner;
     const double inHalfW = halfW - rim, inHalfH = halfH - rim;
-
-    const double pi = 3.14159265358979323846;
-    const double el = m_shading[LightElevation] * pi / 180.0;
-    const double az = m_shading[LightAzimuth] * pi / 180.0;
-    double lx = -std::cos(el) * std::cos(az), ly = std::cos(el) * std::sin(az);
-    const double lz = std::sin(el);
-    if (pressed) lx = -lx, ly = -ly; // a pressed button looks sunken
-    const double steep = m_shading[RimSteepness], exponent = m_shading[HighlightExponent];
-    const double coef = m_shading[ShadingCoefficient], darkest = m_shading[DarkestShade];
-    const double highlight = m_shading[HighlightStrength];
+    const RimLight light(m_shading, pressed);
     QColor base = m_color;
     if (underMouse() && isEnabled() && !pressed) base = base.lighter(106);
     const double br = base.redF(), bg = base.greenF(), bb = base.blueF();
@@ -255,42 +311,16 @@ QImage RoundButton::renderShape(const QSize& size, bool pressed) const {
     for (int y = 0; y < size.height(); ++y) {
         auto* line = reinterpret_cast<QRgb*>(img.scanLine(y));
         for (int x = 0; x < size.width(); ++x) {
-            const double px = x + 0.5 - halfW, py = y + 0.5 - halfH;
-            // Signed distance to the inner rounded rectangle and the outward direction there.
-            const double qx = std::abs(px) - (inHalfW - inner),
-                         qy = std::abs(py) - (inHalfH - inner);
-            double dist, dx, dy;
-            if (qx > 0 || qy > 0) {
-                const double mx = std::max(qx, 0.0), my = std::max(qy, 0.0);
-                const double len = std::hypot(mx, my);
-                dist = len - inner;
-                dx = len > 0 ? mx / len : 0, dy = len > 0 ? my / len : 0;
-            } else {
-                dist = std::max(qx, qy) - inner;
-                dx = qx > qy ? 1 : 0, dy = qx > qy ? 0 : 1;
-            }
-            dx = px < 0 ? -dx : dx;
-            dy = py < 0 ? -dy : dy;
-            const double alpha = std::clamp(rim - dist + 0.5, 0.0, 1.0);
+            const RimPlace at = rimPlace(x + 0.5 - halfW, y + 0.5 - halfH, inHalfW, inHalfH, inner);
+            const double alpha = std::clamp(rim - at.dist + 0.5, 0.0, 1.0);
             if (alpha <= 0) continue;
             double f = 1.0, specular = 0.0;
-            if (dist > 0 && rim > 0) {
-                const double t = std::min(dist / rim, 1.0);
-                const double s = steep * t / std::sqrt(std::max(1.0 - t * t, 1e-3));
-                const double nl = std::sqrt(s * s + 1.0);
-                const double nx = dx * s / nl, ny = dy * s / nl, nz = 1.0 / nl;
-                const double dot = nx * lx + ny * ly + nz * lz;
-                f = std::max(1.0 + coef * (dot - lz), darkest);
-                const double rz = 2 * dot * nz - lz;
-                if (rz > lz && lz < 1.0)
-                    specular = highlight * std::pow((rz - lz) / (1 - lz), exponent);
-            }
-            auto shade = [&](double c) {
-                c = f <= 1.0 ? c * f : c + (1.0 - c) * std::min(f - 1.0, 1.0);
-                return std::clamp(c + specular, 0.0, 1.0);
-            };
-            double r = shade(br), g = shade(bg), b = shade(bb);
-            const double edge = std::clamp(dist - (rim - 1.0), 0.0, 1.0); // outline, last pixel
+            if (at.dist > 0 && rim > 0)
+                light.light(std::min(at.dist / rim, 1.0), at.dx, at.dy, &f, &specular);
+            double r = shadeChannel(br, f, specular), g = shadeChannel(bg, f, specular),
+                   b = shadeChannel(bb, f, specular);
+            // The outline, on the last pixel of the rim.
+            const double edge = std::clamp(at.dist - (rim - 1.0), 0.0, 1.0);
             r += (sr - r) * edge * 0.6, g += (sg - g) * edge * 0.6, b += (sb - b) * edge * 0.6;
             line[x] = qRgba(int(r * alpha * 255 + 0.5), int(g * alpha * 255 + 0.5),
                             int(b * alpha * 255 + 0.5), int(alpha * 255 + 0.5));

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 #include <QAreaSeries>
 #include <QBarCategoryAxis>
@@ -119,12 +120,11 @@ QString CChartfx::GetTotalLine() const {
     return m_totalLine;
 }
 
-void CChartfx::SetPoints(const QList<double>& values, const QStringList& labels) {
-    m_values = values;
-    m_labels = labels.mid(0, values.size());
-    while (m_labels.size() < values.size())
-        m_labels << QString();
-    if (values.size() <= kBarsUpTo)
+void CChartfx::SetPoints(QList<double> values, QStringList labels) {
+    m_values = std::move(values);
+    m_labels = std::move(labels);
+    m_labels.resize(m_values.size()); // missing labels blank, extra ones dropped
+    if (m_values.size() <= kBarsUpTo)
         setBars();
     else
         setSteps();

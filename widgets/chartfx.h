@@ -43,7 +43,8 @@ class CChartfx : public QChartView {
     // fit, and with more than kStepLabelsMax points every Nth label is shown (at most
     // kStepLabelsMax of them). Up to kBarsUpTo points are drawn as one bar per point; more are
     // drawn as one filled step outline on stepAxis().
-    void SetPoints(const QList<double>& values, const QStringList& labels);
+    // The lists are taken over, not copied.
+    void SetPoints(QList<double> values, QStringList labels);
     QList<double> GetValues() const;
     QStringList GetLabels() const;
     void Refresh();

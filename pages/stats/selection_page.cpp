@@ -1,4 +1,8 @@
-// The selection page: period, resolution, kind and scope of a statistics query, and its run.
+// The selection page: period, resolution, kind and scope of a statistics query, and its run,
+// whose result the window's statistics pages share.
+#include <cstring>
+#include <utility>
+
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QButtonGroup>
@@ -20,7 +24,7 @@
 #include "app/frame_buttons.h"
 #include "app/status_label.h"
 #include "pages/stats/stats_pages.h"
-#include "params/def.h"
+#include "serverdata/sd_host.h"
 #include "serverdata/server_data.h"
 #include "stats/stat_query.h"
 #include "widgets/buttons.h"
@@ -53,6 +57,16 @@ QCalendarWidget* calendar(QWidget* parent, int x, const QString& name) {
 }
 
 } // namespace
+
+StatResults* StatResults::of(QObject* owner) {
+    auto* results = owner->findChild<StatResults*>(QString(), Qt::FindDirectChildrenOnly);
+    return results ? results : new StatResults(owner);
+}
+
+void StatResults::store(StatResult result) {
+    m_last = std::move(result);
+    ++m_serial;
+}
 
 QString CalendarPartAt(QCalendarWidget* calendar, const QPoint& pos) {
     if (!calendar->rect().contains(pos)) return QStringLiteral("Nowhere");
@@ -90,10 +104,8 @@ QString CalendarPartAt(QCalendarWidget* calendar, const QPoint& pos) {
                         : QStringLiteral("Date from next month");
 }
 
-SelectionPage::SelectionPage(const PageEntry& entry, QWidget* parent) : FramePage(entry, parent) {
-    // The query record starts empty with the page.
-    currentStatQuery() = StatQuery{};
-
+SelectionPage::SelectionPage(const PageEntry& entry, QWidget* parent)
+    : FramePage(entry, parent), m_results(StatResults::of(parent ? parent : this)) {
     addGroup(QStringLiteral("Dátumtól:"), QRect(10, 10, 200, 215));
     addGroup(QStringLiteral("Dátumig:"), QRect(220, 10, 200, 215));
     m_startCalendar = calendar(this, 10, QStringLiteral("startCalendar"));
@@ -237,6 +249,8 @@ void SelectionPage::start() {
     WaitCursor wait;
     statusLabel()->setStatusText(QStringLiteral("..."));
     StatRequest request{};
+    request.superCheck = UserList::IsSuperIn;
+    request.superContext = &serverData.users;
     StatQuery& q = request.query;
     q.resolution = m_resolution->checkedId() < 0 ? 0 : m_resolution->checkedId();
     q.kind = m_kind->checkedId() < 0 ? 0 : m_kind->checkedId();
@@ -264,11 +278,16 @@ void SelectionPage::start() {
     q.endHour = m_endHour->value();
     q.endMinute = m_endMinute->value();
 
-    const char* host = vxGetParam("ProxyServerName");
-    StatOutcome outcome = RunStatQuery(host, request, &currentStatQuery());
+    const char* host = SdHost();
+    StatResult result;
+    StatOutcome outcome = RunStatQuery(host[0] ? host : nullptr, request, &result);
+    if (outcome == StatOutcome::Chart || outcome == StatOutcome::Table)
+        m_results->store(std::move(result));
     statusLabel()->setStatusText(QString::fromUtf8(StatOutcomeMessage(outcome)));
-    if (outcome == StatOutcome::Chart) sendToMain(CMD_SHOW_PAGE, showPageParam(2, 2));
-    if (outcome == StatOutcome::Table) sendToMain(CMD_SHOW_PAGE, showPageParam(2, 1));
+    if (outcome == StatOutcome::Chart)
+        sendToMain(CMD_SHOW_PAGE, showPageParam(PageRole::StatChart));
+    if (outcome == StatOutcome::Table)
+        sendToMain(CMD_SHOW_PAGE, showPageParam(PageRole::StatTable));
 }
 
 bool SelectionPage::eventFilter(QObject* watched, QEvent* event) {

@@ -7,6 +7,7 @@
 #include <QStringList>
 
 #include "pages/frame_page.h"
+#include "stats/stat_result.h"
 
 class CChartfx;
 class CVCF1;
@@ -20,6 +21,26 @@ class QPrinter;
 class QRadioButton;
 class QSpinBox;
 class RoundButton;
+
+// The last statistics result of a window, shared by its statistics pages: the selection page
+// stores what a query returned, the table and the chart page show it. The pages' common parent
+// (the main window) holds it, made when the first page asks for it.
+class StatResults : public QObject {
+    Q_OBJECT
+  public:
+    // The holder of owner (made on first use as owner's child).
+    static StatResults* of(QObject* owner);
+    // Keeps a new result; the pages show it when they are shown next.
+    void store(StatResult result);
+    const StatResult& last() const { return m_last; }
+    // Counts the results stored (0: none yet), so that a page draws each result once.
+    int serial() const { return m_serial; }
+
+  private:
+    explicit StatResults(QObject* owner) : QObject(owner) {}
+    StatResult m_last;
+    int m_serial = 0;
+};
 
 // Names the part of a calendar under a point of the calendar (in its coordinates): "Button
 // next", "Month name", "Week day", "Date from current month", ... or "Nowhere".
@@ -71,6 +92,7 @@ class SelectionPage : public FramePage {
     QLabel* m_nameLabel;
     QComboBox* m_names;
     RoundButton* m_start;
+    StatResults* m_results;
     int m_listMode = AllUsers;
 };
 
@@ -80,8 +102,9 @@ class TablePage : public FramePage {
     TablePage(const PageEntry& entry, QWidget* parent);
     void command(int id, quintptr param = 0) override;
 
-    // Reads "statout.txt" into the grid and the print copy.
-    void refresh();
+    // Shows a result's lines in the grid and the print copy (a result whose file could not be
+    // read: none, and a message).
+    void showResult(const StatResult& result);
     // Prints the shown lines with the title "Táblázat" (0, or -1 cancelled or failed).
     int print(QPrinter* printer = nullptr);
 
@@ -94,6 +117,8 @@ class TablePage : public FramePage {
     CzCExtGroup* m_group;
     GridCtrl* m_grid;
     CVCF1* m_sheet;
+    StatResults* m_results;
+    int m_shown = 0; // the serial of the result shown
     int m_lineCount = 0;
 };
 
@@ -103,9 +128,9 @@ class ChartPage : public FramePage {
     ChartPage(const PageEntry& entry, QWidget* parent);
     void command(int id, quintptr param = 0) override;
 
-    // Reads "statout.txt" and draws it; false (the chart unchanged) when the file cannot be
-    // opened.
-    bool refresh();
+    // Draws a traffic result; false (the chart unchanged) for a result whose file could not be
+    // read.
+    bool showResult(const StatResult& result);
 
     CzCExtGroup* group() const { return m_group; }
     CChartfx* chart() const { return m_chart; }
@@ -118,6 +143,8 @@ class ChartPage : public FramePage {
   private:
     CzCExtGroup* m_group;
     CChartfx* m_chart;
+    StatResults* m_results;
+    int m_shown = 0; // the serial of the result drawn
     double m_lowest = 0;
     double m_highest = 0;
     double m_total = 0;

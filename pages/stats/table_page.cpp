@@ -1,6 +1,6 @@
 // The table page: the URL or site lists of a statistics result, one fixed-pitch line each, with a
 // hidden spreadsheet copy for printing.
-#include <cstring>
+#include <algorithm>
 
 #include <QApplication>
 #include <QFont>
@@ -12,10 +12,8 @@
 #include "app/commands.h"
 #include "app/sheet_printing.h"
 #include "pages/stats/stats_pages.h"
-#include "serverdata/server_data.h"
 #include "stats/stat_query.h"
 #include "stats/stat_result.h"
-#include "widgets/chartfx.h"
 #include "widgets/cp1250.h"
 #include "widgets/gridctrl.h"
 #include "widgets/messagebox.h"
@@ -56,17 +54,10 @@ class LineDelegate : public QStyledItemDelegate {
     }
 };
 
-bool isSuperUser(const char* name, void*) {
-    return serverData.users.IsSuper(name);
-}
-
-void collectLine(const char* line, void* lines) {
-    static_cast<QStringList*>(lines)->append(fromCp1250(line));
-}
-
 } // namespace
 
-TablePage::TablePage(const PageEntry& entry, QWidget* parent) : FramePage(entry, parent) {
+TablePage::TablePage(const PageEntry& entry, QWidget* parent)
+    : FramePage(entry, parent), m_results(StatResults::of(parent ? parent : this)) {
     m_group = addGroup(QStringLiteral("Táblázat:"), QRect(5, 10, 600, 355));
     // Fixed-pitch lines in the first of 20 columns, no headings, read-only, 15 rows to start.
     m_grid = new GridCtrl(this);
@@ -98,19 +89,28 @@ TablePage::TablePage(const PageEntry& entry, QWidget* parent) : FramePage(entry,
 void TablePage::command(int id, quintptr param) {
     FramePage::command(id, param);
     if (id != CMD_PAGE_SHOWN) return;
-    int kind = currentStatQuery().kind;
-    if (kind == STAT_KIND_URL || kind == STAT_KIND_SITE) refresh();
+    const int kind = m_results->last().query.kind;
+    if (m_results->serial() != m_shown && (kind == STAT_KIND_URL || kind == STAT_KIND_SITE)) {
+        m_shown = m_results->serial();
+        showResult(m_results->last());
+    } else if (m_lineCount > kStartRows) {
+        m_grid->scrollToBottom(); // as a result is shown: its end in view
+    } else {
+        m_grid->scrollToTop();
+    }
     m_grid->setFocus();
 }
 
-void TablePage::refresh() {
+void TablePage::showResult(const StatResult& result) {
     WaitCursor wait;
-    // The lines are read first and handed to the grid and the print copy in one go, with their
-    // repaints held back: the result looks as if shown line by line (grown to one row a line,
-    // scrolled to the bottom) without repainting per line.
+    // The lines are handed to the grid and the print copy in one go, with their repaints held
+    // back: the result looks as if shown line by line (grown to one row a line, scrolled to the
+    // bottom) without repainting per line.
     QStringList lines;
-    const int read = ReadStatTable(STAT_OUTPUT_FILE, isSuperUser, nullptr, collectLine, &lines);
-    if (lines.size() > kMaxRows) lines = lines.mid(0, kMaxRows);
+    const size_t count = std::min(result.lines.size(), static_cast<size_t>(kMaxRows));
+    lines.reserve(static_cast<qsizetype>(count));
+    for (size_t i = 0; i < count; ++i)
+        lines << fromCp1250(result.lines[i].c_str());
 
     m_grid->setUpdatesEnabled(false);
     m_sheet->SetRepaint(false);
@@ -138,7 +138,7 @@ void TablePage::refresh() {
     m_sheet->SetRepaint(true);
     m_grid->setUpdatesEnabled(true);
     m_grid->RedrawAll();
-    if (read < 0)
+    if (!result.read)
         MessageBox::plain(this, QStringLiteral("Error!!!"),
                           QStringLiteral("Adatfile beolvasasi hiba!"));
 }

@@ -8,9 +8,7 @@
 #include <QFont>
 
 #include "app/commands.h"
-#include "lib/vx_err.h"
-#include "params/def.h"
-#include "remote/vx_remote.h"
+#include "serverdata/sd_logs.h"
 #include "widgets/buttons.h"
 #include "widgets/cp1250.h"
 #include "widgets/gridctrl.h"
@@ -77,20 +75,18 @@ void LogPage::reload() {
     m_grid->scrollToTop();
     m_lineCount = 0;
 
-    const char* host = vxGetParam("ProxyServerName");
-    if (!host) {
+    switch (SdFetchLogTail(logFile(), TAIL_LINES, TAIL_FILE, TAIL_FILE)) {
+    case SdLogResult::NoHost:
         listLine(QStringLiteral("  ProxyServerName !"));
         return;
-    }
-    char command[300];
-    if (!vxFormat(command, sizeof command, "%s %s %d", "./vxtail", logFile(), TAIL_LINES) ||
-        vxRemoteExec(host, command) != 0) {
+    case SdLogResult::TailFailed:
         listLine(QStringLiteral("  'tail' nem futtatható a proxy szerveren !"));
         return;
-    }
-    if (vxGetRemoteFile(host, TAIL_FILE, TAIL_FILE) != 0) {
+    case SdLogResult::FetchFailed:
         listLine(QStringLiteral("  Távoli file olvasási hiba !"));
         return;
+    case SdLogResult::Fetched:
+        break;
     }
     FILE* in = std::fopen(TAIL_FILE, "rb");
     if (!in) {

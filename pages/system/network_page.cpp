@@ -6,20 +6,20 @@
 #include <cstring>
 
 #include <QLabel>
-#include <QTimer>
 
 #include "app/commands.h"
 #include "app/frame_buttons.h"
 #include "app/status_label.h"
 #include "params/def.h"
-#include "remote/vx_remote.h"
 #include "serverdata/line_speeds.h"
-#include "serverdata/server_data.h"
+#include "serverdata/sd_host.h"
+#include "serverdata/sd_net.h"
 #include "serverdata/startup.h"
 #include "widgets/buttons.h"
 #include "widgets/cp1250.h"
 #include "widgets/history_graph.h"
 #include "widgets/panels.h"
+#include "widgets/ticker.h"
 #include "widgets/waitcursor.h"
 
 namespace {
@@ -37,18 +37,10 @@ constexpr const char* PING_PARAMS[3] = {"InternetServerForPing", "LanServerForPi
                                         "FrameServerForPing"};
 constexpr const char* PING_FILE = "ping.txt";
 
-// The server's counters through procedure 30; a failed call leaves text empty and gives false.
-bool serverCounters(const char* host, std::string& text) {
-    char buffer[VX_STRING_MAX + 1];
-    if (vxNetCountersProg(host, buffer, sizeof buffer, vxCurrentProgram()) != 0) return false;
-    text = buffer;
-    return true;
-}
-
 } // namespace
 
 NetworkPage::NetworkPage(const PageEntry& entry, QWidget* parent)
-    : FramePage(entry, parent), m_timer(new QTimer(this)), m_fetch(serverCounters) {
+    : FramePage(entry, parent), m_timer(new Ticker(this)), m_fetch(SdNetCounters) {
     const QString subject = QStringLiteral("Hálózati kommunikáció");
     m_state = addGroup(QStringLiteral("%1 állapota").arg(subject), QRect(5, 10, 600, 290));
     m_check = addGroup(QStringLiteral("%1 ellenörzése").arg(subject), QRect(5, 302, 600, 80));
@@ -101,7 +93,7 @@ NetworkPage::NetworkPage(const PageEntry& entry, QWidget* parent)
     addFrameButtons();
 
     m_timer->setInterval(SAMPLE_MS);
-    connect(m_timer, &QTimer::timeout, this, &NetworkPage::sample);
+    connect(m_timer, &Ticker::tick, this, &NetworkPage::sample);
     m_timer->start();
 }
 
@@ -112,14 +104,14 @@ void NetworkPage::command(int id, quintptr param) {
 }
 
 void NetworkPage::setCountersFetch(CountersFetch fetch) {
-    m_fetch = fetch ? std::move(fetch) : CountersFetch(serverCounters);
+    m_fetch = fetch ? std::move(fetch) : CountersFetch(SdNetCounters);
 }
 
 void NetworkPage::sample() {
     // A tick that blocks longer than the period must not be entered again from within.
     if (!m_shown || noServer || m_sampling) return;
-    const char* host = vxGetParam("ProxyServerName");
-    if (!host) return;
+    const char* host = SdHost();
+    if (!host[0]) return;
     m_sampling = true;
     std::string text;
     bool answered = m_fetch(host, text);
@@ -152,7 +144,7 @@ void NetworkPage::pingTest(int column) {
         return;
     }
     std::remove(PING_FILE);
-    vxRemotePing(serverData.session.host, target, PING_FILE);
+    SdPing(target, PING_FILE);
     FILE* in = std::fopen(PING_FILE, "rb");
     if (!in) {
         flash(QStringLiteral("\nCannot open temporary file !"));

@@ -11,7 +11,7 @@
 class CzCExtGroup;
 class HistoryGraph;
 class QLabel;
-class QTimer;
+class Ticker;
 
 class NetworkPage : public FramePage {
     Q_OBJECT
@@ -39,7 +39,7 @@ class NetworkPage : public FramePage {
     void setCountersFetch(CountersFetch fetch);
 
     bool shown() const { return m_shown; }
-    QTimer* timer() const { return m_timer; }
+    Ticker* timer() const { return m_timer; }
     const NetSampler& sampler() const { return m_sampler; }
     // Cells in the order Internet out, in, total; LAN ...; intranet ...
     QLabel* cellText(int cell) const { return m_texts[cell]; }
@@ -52,7 +52,7 @@ class NetworkPage : public FramePage {
     void flash(const QString& text);
 
     CzCExtGroup *m_state, *m_check;
-    QTimer* m_timer;
+    Ticker* m_timer;
     bool m_shown = false;
     bool m_sampling = false;
     NetSampler m_sampler;

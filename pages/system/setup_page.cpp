@@ -72,14 +72,29 @@ SetupPage::SetupPage(const PageEntry& entry, QWidget* parent) : FramePage(entry,
     // The common caption size would run this caption past its frame.
     m_speeds->SetCaptionFontSize(14);
     m_messages = addGroup(QStringLiteral("Üzenetek"), QRect(5, 293, 590, 75), 1);
+    // The fields in the order of the keyboard's tab.
+    addServerFields();
+    addSpeedFields();
+    addHourFields();
 
+    addStatusLabel(QRect(10, 320, 580, 40),
+                   QStringLiteral("Elöször a hívja be a szerver beállításait!"));
+    addFrameButtons();
+    // Help clears the status line first.
+    connect(helpButton(), &RoundButton::pressed, this, [this] { setStatus(QString()); });
+    addActionButtons();
+}
+
+void SetupPage::addServerFields() {
     const char* serverLabels[4] = {"Varrow", "INTERNET", "LAN", "INTRANET"};
     const int serverIds[4] = {ID_PROXY, ID_INTERNET, ID_LAN, ID_INTRANET};
     for (int i = 0; i < 4; i++) {
         label(QString::fromLatin1(serverLabels[i]), 18, 58 + 40 * i, 80, 24, this);
         m_serverFields[i] = field(serverIds[i], 100, 58 + 40 * i, 185, this);
     }
+}
 
+void SetupPage::addSpeedFields() {
     label(QStringLiteral("KI:"), 420, 48, 60, 20, this);
     label(QStringLiteral("BE:"), 510, 48, 60, 20, this);
     const char* lineLabels[3] = {"INTERNET", "LAN", "INTRANET"};
@@ -91,7 +106,9 @@ SetupPage::SetupPage(const PageEntry& entry, QWidget* parent) : FramePage(entry,
         m_speedFields[3 + i] = field(outIds[i], 410, y, 80, this);
         m_speedFields[i] = field(inIds[i], 500, y, 80, this);
     }
+}
 
+void SetupPage::addHourFields() {
     const QString heads = QStringLiteral("  Óra     Perc");
     label(heads, 150, 226, 130, 18, this);
     label(heads, 440, 226, 130, 18, this);
@@ -101,13 +118,9 @@ SetupPage::SetupPage(const PageEntry& entry, QWidget* parent) : FramePage(entry,
     m_hourFields[1] = ::hourField(ID_START_MINUTE, 59, 212, 248, this);
     m_hourFields[2] = ::hourField(ID_END_HOUR, 23, 440, 248, this);
     m_hourFields[3] = ::hourField(ID_END_MINUTE, 59, 502, 248, this);
+}
 
-    addStatusLabel(QRect(10, 320, 580, 40),
-                   QStringLiteral("Elöször a hívja be a szerver beállításait!"));
-    addFrameButtons();
-    // Help clears the status line first.
-    connect(helpButton(), &RoundButton::pressed, this, [this] { setStatus(QString()); });
-
+void SetupPage::addActionButtons() {
     auto action = [this](int id, int x, const QString& text, QColor colour) {
         auto* b = new RoundButton(this);
         b->setObjectName(QStringLiteral("button%1").arg(id));

@@ -46,6 +46,10 @@ class SetupPage : public FramePage {
     QSpinBox* hourField(int i) const { return m_hourFields[i]; }
 
   private:
+    void addServerFields();
+    void addSpeedFields();
+    void addHourFields();
+    void addActionButtons();
     void showSpeeds();
     void setStatus(const QString& text);
 

@@ -26,10 +26,6 @@ void fakeClear() {
     g_servedCount = 0;
 }
 
-int rpc_nt_init() {
-    return 0;
-}
-
 int vxGetRemoteFile(const char*, const char* remotePath, const char* localPath) {
     for (int i = 0; i < g_servedCount; i++)
         if (strstr(remotePath, g_served[i].key))

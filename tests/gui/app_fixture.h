@@ -14,7 +14,7 @@
 #include "app/text_input_dialog.h"
 #include "pages/page_table.h"
 #include "serverdata/startup.h"
-#include "tests/serverdata/sd_fixture.h"
+#include "tests/support/sd_fixture.h"
 #include "widgets/dialog_answers.h"
 #include "widgets/filedialog.h"
 #include "widgets/messagebox.h"

@@ -11,6 +11,7 @@
 #include "tests/gui/app_fixture.h"
 #include "tests/gui/pdf_text.h"
 #include "widgets/buttons.h"
+#include "widgets/ticker.h"
 #include "widgets/vcf1.h"
 
 namespace {
@@ -139,13 +140,21 @@ TEST_F(FrameTest, StatusLabelBlinksRedAndBlackOnceASecond) {
     EXPECT_FALSE(label.flashState());
     EXPECT_EQ(label.palette().color(QPalette::WindowText), QColor(0, 0, 0));
 
-    // The timer toggles it back by itself (generous bound: only the toggling is asserted).
-    QTRY_COMPARE_WITH_TIMEOUT(label.flashState(), true, 5000);
-    QTRY_COMPARE_WITH_TIMEOUT(label.flashState(), false, 5000);
+    // The flash clock ticks once a second and toggles it back and forth by itself.
+    Ticker* clock = label.flashTicker();
+    EXPECT_TRUE(clock->isActive());
+    EXPECT_EQ(clock->interval(), 1000);
+    clock->advance();
+    EXPECT_TRUE(label.flashState());
+    clock->advance();
+    EXPECT_FALSE(label.flashState());
+    label.setFlashing(true, 0.25);
+    EXPECT_EQ(clock->interval(), 250);
 
     // Stopped, the state is the one given, and stays.
     label.setFlashing(false, 1.0, true);
-    QTest::qWait(1300);
+    EXPECT_FALSE(clock->isActive());
+    clock->advance();
     EXPECT_TRUE(label.flashState());
     EXPECT_EQ(label.currentTextColour(), QColor(255, 0, 0));
 }

@@ -28,7 +28,7 @@ class RecordingPage : public Page {
 inline PageRegistry recordingPages() {
     PageRegistry pages = consolePages();
     for (PageEntry& entry : pages.pages)
-        if (entry.group != 0 || entry.page != 0) entry.create = pageOf<RecordingPage>;
+        if (entry.role != PageRole::LogOn) entry.create = pageOf<RecordingPage>;
     return pages;
 }
 

@@ -21,7 +21,6 @@ class StatsE2ETest : public AppTest {
   protected:
     void SetUp() override {
         AppTest::SetUp();
-        currentStatQuery() = StatQuery{};
         ASSERT_TRUE(server.running()) << server.error();
         ASSERT_TRUE(buildDemoRoot(server));
         ASSERT_TRUE(connectConsole(server));
@@ -44,7 +43,6 @@ class StatsE2ETest : public AppTest {
     }
     void TearDown() override {
         serverData.users.Clear();
-        currentStatQuery() = StatQuery{};
         AppTest::TearDown();
     }
     // The selection page set to 3 and 4 June 2024, the whole days.
@@ -64,7 +62,7 @@ TEST_F(StatsE2ETest, TrafficQueryGoesToTheChart) {
     selection.start();
     EXPECT_EQ(selection.statusLabel()->text(), "Lépjen a Grafikonra");
     EXPECT_EQ(owner.commands, QList<int>{CMD_SHOW_PAGE});
-    EXPECT_EQ(owner.params, QList<quintptr>{showPageParam(2, 2)});
+    EXPECT_EQ(owner.params, QList<quintptr>{showPageParam(PageRole::StatChart)});
     EXPECT_EQ(get("statin.txt"), "2024-06-03 00:00:00\r\n2024-06-04 23:59:00\r\n3\r\n");
     EXPECT_EQ(get("statout.txt"), "300\n400\n");
     EXPECT_FALSE(server.exists("/tmp/infile"));
@@ -81,7 +79,7 @@ TEST_F(StatsE2ETest, UrlAndSiteQueriesGoToTheTable) {
     selection.kindButton(STAT_KIND_URL)->click();
     selection.start();
     EXPECT_EQ(selection.statusLabel()->text(), "Lépjen a Táblázatra");
-    EXPECT_EQ(owner.params, QList<quintptr>{showPageParam(2, 1)});
+    EXPECT_EQ(owner.params, QList<quintptr>{showPageParam(PageRole::StatTable)});
     table.command(CMD_PAGE_SHOWN);
     // The super user's line is in the file but not on the page.
     EXPECT_EQ(table.lineCount(), 2);
@@ -100,14 +98,22 @@ TEST_F(StatsE2ETest, UrlAndSiteQueriesGoToTheTable) {
 
 TEST_F(StatsE2ETest, ToolFailureIsReportedAndTheServerFilesStay) {
     SelectionPage selection(entryAt(2, 0), &owner);
+    ChartPage chart(entryAt(2, 2), &owner);
+    choosePeriod(selection);
+    selection.start();
+    chart.command(CMD_PAGE_SHOWN);
     // The tool fails: the access log is gone.
     std::filesystem::remove(server.local("/var/log/squid/access.log"));
-    choosePeriod(selection);
+    owner.commands.clear();
+    selection.kindButton(STAT_KIND_URL)->click();
     selection.start();
     EXPECT_EQ(selection.statusLabel()->text(), "Hiba a proxy szerveren");
     EXPECT_TRUE(owner.commands.isEmpty());
     EXPECT_TRUE(server.exists("/tmp/infile"));
-    EXPECT_EQ(currentStatQuery().startDay, 3); // the record describes the failed query
+    // The pages keep the last result that arrived.
+    EXPECT_EQ(StatResults::of(&owner)->last().query.kind, STAT_KIND_TRAFFIC);
+    chart.command(CMD_PAGE_SHOWN);
+    EXPECT_EQ(chart.chart()->GetTotalLine(), "Adatforgalom:        700");
 }
 
 } // namespace

@@ -15,6 +15,7 @@
 #include "app/commands.h"
 #include "app/status_label.h"
 #include "pages/stats/stats_pages.h"
+#include "serverdata/sd_host.h"
 #include "stats/stat_query.h"
 #include "stats/stat_result.h"
 #include "tests/gui/app_fixture.h"
@@ -30,7 +31,6 @@ class StatsPagesTest : public AppTest {
   protected:
     void SetUp() override {
         AppTest::SetUp();
-        currentStatQuery() = StatQuery{};
         serverData.users.Clear();
         addUser("alice", 0);
         addUser("boss", 1);
@@ -38,7 +38,6 @@ class StatsPagesTest : public AppTest {
     }
     void TearDown() override {
         serverData.users.Clear();
-        currentStatQuery() = StatQuery{};
         AppTest::TearDown();
     }
     static void addUser(const char* name, int super) {
@@ -52,15 +51,27 @@ class StatsPagesTest : public AppTest {
             out << page.grid()->QuickGetText(0, i);
         return out;
     }
+    // Hands the statistics pages of owner the result file text as the answer to query, as a run
+    // of the selection page does (boss is the super user).
+    void deliver(const std::string& text, const StatQuery& query) {
+        put("statout.txt", text);
+        StatResult result;
+        ReadStatResult("statout.txt", query, bossIsSuper, nullptr, &result);
+        StatResults::of(&owner)->store(std::move(result));
+    }
+    static StatQuery ofKind(int kind) {
+        StatQuery q{};
+        q.kind = kind;
+        return q;
+    }
+    static bool bossIsSuper(const char* name, void*) { return std::string(name) == "boss"; }
     CommandRecorder owner;
 };
 
 TEST_F(StatsPagesTest, SelectionDefaultsKindGreysTheResolutionsAndScopeSwitchesTheList) {
     ASSERT_EQ(serverData.groups.Add("staff", "d", ""), 0);
     ASSERT_EQ(serverData.groups.Add("guests", "d", ""), 1);
-    currentStatQuery().kind = 2;
     SelectionPage page(entryAt(2, 0), &owner);
-    EXPECT_EQ(currentStatQuery().kind, 0); // cleared with the page
     EXPECT_TRUE(page.resolutionButton(STAT_RES_10MIN)->isChecked());
     EXPECT_TRUE(page.resolutionButton(0)->isHidden()); // "Percenként" is never shown
     EXPECT_TRUE(page.kindButton(STAT_KIND_TRAFFIC)->isChecked());
@@ -114,7 +125,7 @@ TEST_F(StatsPagesTest, StartRefusesWithoutServerUserOrForASuperUser) {
     SelectionPage page(entryAt(2, 0), &owner);
     page.start();
     EXPECT_EQ(page.statusLabel()->text(), "ProxyServerName !");
-    params("ProxyServerName 127.0.0.1\n");
+    SdSetHost("127.0.0.1");
     page.scopeButton(STAT_SCOPE_USER)->click();
     page.start();
     EXPECT_EQ(page.statusLabel()->text(), "Nincs kiválasztott felhasználó !");
@@ -122,7 +133,7 @@ TEST_F(StatsPagesTest, StartRefusesWithoutServerUserOrForASuperUser) {
     page.start();
     EXPECT_EQ(page.statusLabel()->text(), "Szuper user !!!");
     EXPECT_FALSE(exists("statin.txt"));
-    EXPECT_EQ(currentStatQuery().scope, 0);
+    EXPECT_EQ(StatResults::of(&owner)->serial(), 0); // no result handed over
     EXPECT_TRUE(owner.commands.isEmpty());
     EXPECT_TRUE(MessageBox::shown().isEmpty()); // outcomes go to the message line only
 }
@@ -159,16 +170,16 @@ TEST_F(StatsPagesTest, StartCalendarNamesThePartUnderThePointer) {
 }
 
 TEST_F(StatsPagesTest, TableShowsEntriesAndFreeTextDropsSuperUsersAndPrints) {
-    put("statout.txt", "alice 12 www.pelda.hu\n"
-                       "boss 3 secret.hu\n"
-                       "Total: 15\n"
-                       " indented text\n"
-                       "\n"
-                       "   \n"
-                       "'kov\xe1\x63s' x7 'a b.hu'\n");
     TablePage page(entryAt(2, 1), &owner);
     EXPECT_TRUE(page.printCopy()->isHidden());
-    currentStatQuery().kind = STAT_KIND_SITE;
+    deliver("alice 12 www.pelda.hu\n"
+            "boss 3 secret.hu\n"
+            "Total: 15\n"
+            " indented text\n"
+            "\n"
+            "   \n"
+            "'kov\xe1\x63s' x7 'a b.hu'\n",
+            ofKind(STAT_KIND_SITE));
     page.command(CMD_PAGE_SHOWN);
     EXPECT_EQ(gridLines(page), QStringList({"           alice        12    www.pelda.hu", "Total:",
                                             QString(), "          kovács         0    a b.hu"}));
@@ -191,21 +202,20 @@ TEST_F(StatsPagesTest, TableShowsEntriesAndFreeTextDropsSuperUsersAndPrints) {
         EXPECT_TRUE(text.contains(QString::fromUtf8(part))) << part << "\n" << text.toStdString();
 
     // After a traffic query the page keeps what it shows.
-    put("statout.txt", "carol 1 x.hu\n");
-    currentStatQuery().kind = STAT_KIND_TRAFFIC;
+    deliver("carol 1 x.hu\n", ofKind(STAT_KIND_TRAFFIC));
     page.command(CMD_PAGE_SHOWN);
     EXPECT_EQ(page.lineCount(), 4);
+    EXPECT_EQ(page.grid()->QuickGetText(0, 0), "           alice        12    www.pelda.hu");
 }
 
 TEST_F(StatsPagesTest, TableGrowsWithLongResultsAndEndsAtTheBottom) {
     std::string text;
     for (int i = 0; i < 40; ++i)
         text += "alice " + std::to_string(i) + " site" + std::to_string(i) + ".hu\n";
-    put("statout.txt", text);
     TablePage page(entryAt(2, 1), &owner);
     page.resize(800, 480);
     page.show();
-    currentStatQuery().kind = STAT_KIND_URL;
+    deliver(text, ofKind(STAT_KIND_URL));
     page.command(CMD_PAGE_SHOWN);
     EXPECT_EQ(page.lineCount(), 40);
     EXPECT_EQ(page.grid()->GetNumberRows(), 40);
@@ -213,8 +223,16 @@ TEST_F(StatsPagesTest, TableGrowsWithLongResultsAndEndsAtTheBottom) {
     EXPECT_EQ(bar->value(), bar->maximum());
     EXPECT_GT(bar->maximum(), 0);
 
+    // Shown again, the same result is in view from its end again, not read again.
+    bar->setValue(0);
+    std::filesystem::remove("statout.txt");
+    page.command(CMD_PAGE_SHOWN);
+    EXPECT_EQ(page.lineCount(), 40);
+    EXPECT_EQ(bar->value(), bar->maximum());
+    EXPECT_TRUE(MessageBox::shown().isEmpty());
+
     // A shorter result empties the grid back to 15 rows, scrolled to the top.
-    put("statout.txt", "alice 1 a.hu\n");
+    deliver("alice 1 a.hu\n", ofKind(STAT_KIND_URL));
     page.command(CMD_PAGE_SHOWN);
     EXPECT_EQ(page.grid()->GetNumberRows(), 15);
     EXPECT_EQ(page.grid()->QuickGetText(0, 1), QString());
@@ -227,9 +245,8 @@ TEST_F(StatsPagesTest, TableHoldsAtMost99999Lines) {
     text.reserve(100010 * 16);
     for (int i = 0; i < 100005; ++i)
         text += "u " + std::to_string(i) + " s.hu\n";
-    put("statout.txt", text);
     TablePage page(entryAt(2, 1), &owner);
-    currentStatQuery().kind = STAT_KIND_URL;
+    deliver(text, ofKind(STAT_KIND_URL));
     page.command(CMD_PAGE_SHOWN);
     EXPECT_EQ(page.lineCount(), 99999);
     EXPECT_EQ(page.grid()->GetNumberRows(), 99999);
@@ -239,7 +256,11 @@ TEST_F(StatsPagesTest, TableHoldsAtMost99999Lines) {
 
 TEST_F(StatsPagesTest, TableWithoutResultFileSaysSoAndStaysEmpty) {
     TablePage page(entryAt(2, 1), &owner);
-    currentStatQuery().kind = STAT_KIND_URL;
+    page.command(CMD_PAGE_SHOWN); // no result yet: nothing to show, nothing to say
+    EXPECT_TRUE(MessageBox::shown().isEmpty());
+    StatResult unread;
+    unread.query.kind = STAT_KIND_URL;
+    StatResults::of(&owner)->store(unread);
     page.command(CMD_PAGE_SHOWN);
     ASSERT_EQ(MessageBox::shown().size(), 1);
     EXPECT_EQ(MessageBox::lastShown().title, "Error!!!");
@@ -250,8 +271,7 @@ TEST_F(StatsPagesTest, TableWithoutResultFileSaysSoAndStaysEmpty) {
 
 TEST_F(StatsPagesTest, ChartDrawsValuesLabelsRangeAndTexts) {
     ChartPage page(entryAt(2, 2), &owner);
-    put("statout.txt", "5\n7\n3\n");
-    currentStatQuery() = StatQuery{0, STAT_RES_HOUR, 5, 2001, 2, 28, 23, 0, 2001, 3, 1, 1, 59};
+    deliver("5\n7\n3\n", StatQuery{0, STAT_RES_HOUR, 5, 2001, 2, 28, 23, 0, 2001, 3, 1, 1, 59});
     page.command(CMD_PAGE_SHOWN);
     EXPECT_EQ(page.chart()->GetValues(), QList<double>({5, 7, 3}));
     EXPECT_EQ(page.chart()->GetLabels(),
@@ -262,39 +282,39 @@ TEST_F(StatsPagesTest, ChartDrawsValuesLabelsRangeAndTexts) {
     EXPECT_EQ(page.chart()->GetLowest(), 3.0);
     EXPECT_EQ(page.chart()->GetHighest(), 7.0);
 
-    // A URL query leaves the drawing; a missing file too.
-    put("statout.txt", "1\n");
-    currentStatQuery().kind = STAT_KIND_URL;
+    // A URL query leaves the drawing; a result whose file could not be read too.
+    deliver("1\n", ofKind(STAT_KIND_URL));
     page.command(CMD_PAGE_SHOWN);
     EXPECT_EQ(page.chart()->GetValues().size(), 3);
-    std::filesystem::remove("statout.txt");
-    currentStatQuery().kind = STAT_KIND_TRAFFIC;
-    EXPECT_FALSE(page.refresh());
+    StatResults::of(&owner)->store(StatResult{});
+    page.command(CMD_PAGE_SHOWN);
+    EXPECT_FALSE(page.showResult(StatResult{}));
     EXPECT_EQ(page.chart()->GetValues().size(), 3);
     EXPECT_TRUE(MessageBox::shown().isEmpty());
 }
 
 TEST_F(StatsPagesTest, ChartOfAnEmptyResultAndOfTooManyPoints) {
     ChartPage page(entryAt(2, 2), &owner);
-    put("statout.txt", "");
-    currentStatQuery() = StatQuery{0, STAT_RES_MONTH, 5, 2001, 11, 15, 0, 0, 2002, 2, 14, 0, 0};
-    ASSERT_TRUE(page.refresh());
+    StatQuery monthly{0, STAT_RES_MONTH, 5, 2001, 11, 15, 0, 0, 2002, 2, 14, 0, 0};
+    deliver("", monthly);
+    page.command(CMD_PAGE_SHOWN);
     EXPECT_TRUE(page.chart()->GetValues().isEmpty());
     EXPECT_EQ(page.chart()->GetTotalLine(), "Adatforgalom:          0");
     EXPECT_EQ(page.lowest(), 1000000.0);
     EXPECT_EQ(page.highest(), -1.0);
 
-    put("statout.txt", "1\n2\n3\n");
-    ASSERT_TRUE(page.refresh());
+    deliver("1\n2\n3\n", monthly);
+    page.command(CMD_PAGE_SHOWN);
     EXPECT_EQ(page.chart()->GetLabels(),
               QStringList({"2001 12.15 00:00", "2002 01.15 00:00", "2002 02.15 00:00"}));
 
     std::string many;
     for (int i = 0; i < STAT_POINTS_MAX + 50; ++i)
         many += "1\n";
-    put("statout.txt", many);
-    currentStatQuery().resolution = STAT_RES_10MIN;
-    ASSERT_TRUE(page.refresh());
+    StatQuery tenMinutes = monthly;
+    tenMinutes.resolution = STAT_RES_10MIN;
+    deliver(many, tenMinutes);
+    page.command(CMD_PAGE_SHOWN);
     EXPECT_TRUE(page.truncated());
     EXPECT_EQ(page.chart()->GetValues().size(), STAT_POINTS_MAX);
     EXPECT_EQ(page.total(), double(STAT_POINTS_MAX));

@@ -11,6 +11,8 @@
 #include "app/logon_page.h"
 #include "app/main_window.h"
 #include "app/status_label.h"
+#include "pages/editors/editor_page.h"
+#include "pages/editors/user_groups_page.h"
 #include "pages/page_table.h"
 #include "pages/system/log_page.h"
 #include "pages/system/network_page.h"
@@ -178,6 +180,50 @@ TEST_F(SystemE2ETest, SetupLoadsAndSavesTheServersWorkingHours) {
     server->stop();
     page.save();
     EXPECT_EQ(page.statusLabel()->text(), "Hiba a proxy szerveren !");
+}
+
+TEST_F(SystemE2ETest, SetupSaveMovesEveryPageToTheNewServerWithoutARestart) {
+    serverData.session.SelectedLevel = serverData.session.GrantedLevel = 1;
+    ASSERT_TRUE(server->writeFile("/var/log/tty12", "sor\n"));
+    SetupPage setup(entryAt(0, 4), &owner);
+    SystemLogPage log(entryAt(0, 2), &owner);
+    NetworkPage network(entryAt(0, 1), &owner);
+    UserGroupsPage groups(entryAt(1, 0), &owner);
+    std::vector<std::string> asked;
+    network.setCountersFetch([&asked](const char* host, std::string& text) {
+        asked.push_back(host);
+        text.clear();
+        return false;
+    });
+    auto saveServer = [&](const char* name) {
+        setup.command(CMD_PAGE_SHOWN);
+        setup.serverField(0)->setText(name);
+        setup.save();
+    };
+
+    // 127.0.0.2 reaches rpcbind but no service: vxd listens on 127.0.0.1 only.
+    saveServer("127.0.0.2");
+    log.command(CMD_PAGE_SHOWN);
+    EXPECT_EQ(lines(log), QStringList({"  'tail' nem futtatható a proxy szerveren !"}));
+    network.command(CMD_PAGE_SHOWN);
+    network.sample();
+    EXPECT_EQ(asked, std::vector<std::string>({"127.0.0.2"}));
+    newCommands();
+    groups.command(CMD_PAGE_SHOWN);
+    groups.button(EditorPage::Load)->click();
+    EXPECT_FALSE(groups.editing());
+    EXPECT_EQ(newCommands(), ""); // the checkout went to the new server, not to this one
+
+    // And back: every page reaches the server again.
+    saveServer("127.0.0.1");
+    log.command(CMD_PAGE_SHOWN);
+    EXPECT_EQ(lines(log), QStringList({"sor "}));
+    network.sample();
+    EXPECT_EQ(asked.back(), "127.0.0.1");
+    groups.button(EditorPage::Load)->click();
+    EXPECT_TRUE(groups.editing()) << groups.statusText().toStdString();
+    groups.button(EditorPage::Abandon)->click();
+    EXPECT_FALSE(groups.editing());
 }
 
 TEST_F(SystemE2ETest, SetupChangesBothConsolePasswords) {

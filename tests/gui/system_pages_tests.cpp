@@ -11,10 +11,12 @@
 #include "pages/system/network_page.h"
 #include "pages/system/setup_page.h"
 #include "serverdata/line_speeds.h"
+#include "serverdata/sd_host.h"
 #include "tests/gui/app_fixture.h"
 #include "widgets/buttons.h"
 #include "widgets/gridctrl.h"
 #include "widgets/history_graph.h"
+#include "widgets/ticker.h"
 #include "winlib/vx_reg.h"
 
 namespace {
@@ -147,7 +149,7 @@ class NetworkPageTest : public SystemPagesTest {
   protected:
     void SetUp() override {
         SystemPagesTest::SetUp();
-        params("ProxyServerName 127.0.0.1\n");
+        SdSetHost("127.0.0.1");
         lineSpeeds.internetOut = 128;
         lineSpeeds.lanOut = 10000;
         lineSpeeds.intranetOut = 0;
@@ -172,13 +174,14 @@ class NetworkPageTest : public SystemPagesTest {
 
 TEST_F(NetworkPageTest, SamplesOnlyWhileShownWithAServerAndFillsTheNineCells) {
     EXPECT_EQ(page->timer()->interval(), 1000);
+    EXPECT_TRUE(page->timer()->isActive());
     EXPECT_EQ(cellTexts(), QStringList(9, "0 Kbyte/sec"));
     counters = "lo 1 1 ppp0 1000 2000 eth0 0 0";
     page->sample(); // not shown yet
     EXPECT_TRUE(hosts.isEmpty());
 
     page->command(CMD_PAGE_SHOWN);
-    page->sample();
+    page->timer()->advance(); // the clock's tick samples
     EXPECT_EQ(hosts, QStringList({"127.0.0.1"}));
     EXPECT_EQ(cellTexts(), QStringList(9, "0.0 Kbyte/sec"));
     EXPECT_EQ(page->cellGraph(0)->count(), 1);
@@ -205,13 +208,13 @@ TEST_F(NetworkPageTest, SamplesOnlyWhileShownWithAServerAndFillsTheNineCells) {
     EXPECT_TRUE(hosts.isEmpty());
     EXPECT_EQ(page->cellText(0)->text(), "15.6 Kbyte/sec");
 
-    // Shown again, nothing in the no-server state or without "ProxyServerName".
+    // Shown again, nothing in the no-server state or without a server name.
     page->command(CMD_PAGE_SHOWN);
     noServer = 1;
     page->sample();
     EXPECT_TRUE(hosts.isEmpty());
     noServer = 0;
-    vxResetParams();
+    SdSetHost("");
     page->sample();
     EXPECT_TRUE(hosts.isEmpty());
     EXPECT_EQ(page->cellGraph(0)->count(), 2);
@@ -222,8 +225,8 @@ TEST_F(NetworkPageTest, ATickNeverRunsInsideAnother) {
     int fetches = 0;
     page->setCountersFetch([&](const char*, std::string& text) {
         fetches++;
-        // A slow fetch: the timer fires meanwhile, and a tick is attempted from within.
-        QTest::qWait(1100);
+        // A slow fetch: the clock ticks meanwhile, and a tick is attempted from within.
+        page->timer()->advance();
         page->sample();
         text = "eth0 1 1";
         return true;

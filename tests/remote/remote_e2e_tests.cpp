@@ -48,7 +48,6 @@ class RemoteLink : public ::testing::Test {
         ASSERT_TRUE(m_tmp.ok());
         m_local = m_tmp.str();
         ASSERT_TRUE(m_server.writeFile("/data/.keep", ""));
-        vxSelectProgram(1);
         vxClearError();
     }
 
@@ -136,7 +135,6 @@ TEST(RemoteRefused, NoInstanceMeansNoRelease) {
     TestServer server(options);
     ASSERT_TRUE(server.running()) << server.error();
     ASSERT_TRUE(server.writeFile("there.txt", "data"));
-    vxSelectProgram(1);
     EXPECT_EQ(vxRemoteExec(HOST, "touch made"), -1);
     EXPECT_EQ(vxLastError().kind, 7);
     TempDir local("orvelan-refused");
@@ -146,6 +144,30 @@ TEST(RemoteRefused, NoInstanceMeansNoRelease) {
     EXPECT_FALSE(localExists(down));
     EXPECT_FALSE(server.exists("made"));
     EXPECT_EQ(servedProcedures(server), "5 refused\n5 refused\n");
+}
+
+// A block the server refuses (here one over its upload limit): the server's code comes back
+// recorded with its message, the old file stays, and nothing is shown: standard output is
+// orvelanctl's data channel.
+TEST(RemoteRefused, RefusedBlockIsRecordedAndPrintsNothing) {
+    TestServerOptions options;
+    options.extraArgs = {"--max-upload", "1000"};
+    TestServer server(options);
+    ASSERT_TRUE(server.running()) << server.error();
+    ASSERT_TRUE(server.writeFile("/data/list", "old\n"));
+    TempDir local("orvelan-refused-block");
+    ASSERT_TRUE(local.ok());
+    const std::string big = local.write("big", std::string(1001, 'b'));
+    vxClearError();
+    testing::internal::CaptureStdout();
+    int rc = vxPutRemoteFile(HOST, big.c_str(), "/data/list");
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(rc, EFBIG);
+    EXPECT_EQ(vxLastError().code, EFBIG);
+    EXPECT_STREQ(vxLastError().text, "File too large (/data/list) !");
+    EXPECT_EQ(server.readFile("/data/list"), "old\n");
+    EXPECT_EQ(servedProcedures(server),
+              "5 ASK\n7 FILOPEN_NEW\n10 WRITE 1001\n8 FILCLOS\n9 RELEASE\n");
 }
 
 // Procedure 31 answering value 1 with code 0 (the server's ping got no answer): -1, and the
@@ -160,7 +182,6 @@ TEST(RemotePingFails, ValueOneGivesMinusOneWithoutAFetch) {
     TestServer server; // vxd takes this PATH along
     setenv("PATH", path.c_str(), 1);
     ASSERT_TRUE(server.running()) << server.error();
-    vxSelectProgram(1);
     vxClearError();
     const std::string out = bin + "/ping.txt";
     EXPECT_EQ(vxRemotePing(HOST, "127.0.0.1", out.c_str()), -1);

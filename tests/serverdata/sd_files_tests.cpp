@@ -6,7 +6,7 @@
 #include <string>
 
 #include "serverdata/line_speeds.h"
-#include "tests/serverdata/sd_fixture.h"
+#include "tests/support/sd_fixture.h"
 
 namespace {
 

@@ -9,8 +9,8 @@
 #include "remote/vx_remote.h"
 #include "serverdata/console_password.h"
 #include "serverdata/edit_session.h"
-#include "tests/serverdata/sd_fixture.h"
 #include "tests/support/demo_root.h"
+#include "tests/support/sd_fixture.h"
 
 namespace {
 

@@ -3,8 +3,8 @@
 #include <string>
 
 #include "serverdata/startup.h"
-#include "tests/serverdata/sd_fixture.h"
 #include "tests/support/demo_root.h"
+#include "tests/support/sd_fixture.h"
 #include "winlib/vx_reg.h"
 
 namespace {

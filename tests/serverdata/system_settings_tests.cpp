@@ -10,7 +10,7 @@
 #include "serverdata/net_sampling.h"
 #include "serverdata/setup_settings.h"
 #include "serverdata/startup.h"
-#include "tests/serverdata/sd_fixture.h"
+#include "tests/support/sd_fixture.h"
 #include "winlib/vx_reg.h"
 
 namespace {

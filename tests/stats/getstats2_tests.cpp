@@ -9,7 +9,7 @@
 #include <vector>
 #include <zlib.h>
 
-#include "server/stats_tool.h"
+#include "server/stats_collector.h"
 #include "tests/stats/access_log_lines.h"
 #include "tests/support/temp_dir.h"
 
@@ -199,7 +199,7 @@ std::string collect(StatsKind kind, const std::string& query, const std::string&
     c.addText(log.data(), log.data() + log.size());
     if (malformed) *malformed = c.malformed();
     std::string out;
-    c.write(&out);
+    std::move(c).write(&out);
     return out;
 }
 

@@ -4,9 +4,11 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <string>
+#include <vector>
 
 #include "remote/vx_remote.h"
 #include "stats/stat_query.h"
+#include "stats/stat_result.h"
 #include "tests/stats/access_log_lines.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/test_server.h"
@@ -30,7 +32,6 @@ class StatsRemote : public ::testing::Test {
         ASSERT_TRUE(m_server.running()) << m_server.error();
         ASSERT_TRUE(m_local.ok());
         fs::current_path(m_local.path());
-        vxSelectProgram(1);
         time_t t = localTime(2024, 5, 10, 10, 5);
         ASSERT_TRUE(m_server.writeFile(
             "/var/log/squid/access.log",
@@ -55,51 +56,59 @@ class StatsRemote : public ::testing::Test {
 
 // The query file reaches the server's /tmp and the tool at /l/tools runs on the root's log.
 TEST_F(StatsRemote, EachKindFetchesItsResultAndCleansUp) {
-    StatQuery record{};
-    EXPECT_EQ(RunStatQuery(HOST, request(STAT_KIND_TRAFFIC, STAT_SCOPE_ALL), &record),
+    StatResult result;
+    EXPECT_EQ(RunStatQuery(HOST, request(STAT_KIND_TRAFFIC, STAT_SCOPE_ALL), &result),
               StatOutcome::Chart);
     EXPECT_EQ(readFileBytes("statout.txt"), "3000\n12000\n16000\n");
     EXPECT_EQ(readFileBytes("statin.txt"), "2024-05-10 10:00:00\r\n2024-05-10 12:59:00\r\n2\r\n");
-    EXPECT_EQ(record.kind, STAT_KIND_TRAFFIC);
-    EXPECT_EQ(record.endHour, 12);
+    EXPECT_EQ(result.query.kind, STAT_KIND_TRAFFIC);
+    EXPECT_EQ(result.query.endHour, 12);
+    EXPECT_EQ(result.values, (std::vector<double>{3000, 12000, 16000}));
+    EXPECT_EQ(result.labels.back(), "2024 05.10 12:00");
     EXPECT_FALSE(m_server.exists("/tmp/infile"));
     EXPECT_FALSE(m_server.exists("/tmp/outfile"));
 
-    EXPECT_EQ(RunStatQuery(HOST, request(STAT_KIND_URL, STAT_SCOPE_ALL), &record),
-              StatOutcome::Table);
+    // The request's check of super users leaves their entries out of a table result.
+    StatRequest urls = request(STAT_KIND_URL, STAT_SCOPE_ALL);
+    urls.superCheck = [](const char* name, void*) { return std::string(name) == "root"; };
+    EXPECT_EQ(RunStatQuery(HOST, urls, &result), StatOutcome::Table);
     EXPECT_EQ(readFileBytes("statout.txt"), "alice 2 http://www.index.hu/a\n"
                                             "alice 1 http://www.index.hu/b\n"
                                             "'kiss janos' 1 http://www.hvg.hu/\n"
                                             "root 1 secret.hu:443\n");
-    EXPECT_EQ(RunStatQuery(HOST, request(STAT_KIND_SITE, STAT_SCOPE_USER, "kiss janos"), &record),
+    EXPECT_EQ(result.lines.size(), 3u);
+    EXPECT_EQ(result.lines[2], "      kiss janos         1    http://www.hvg.hu/");
+    EXPECT_TRUE(result.values.empty());
+    EXPECT_EQ(RunStatQuery(HOST, request(STAT_KIND_SITE, STAT_SCOPE_USER, "kiss janos"), &result),
               StatOutcome::Table);
     EXPECT_EQ(readFileBytes("statout.txt"), "'kiss janos' 1 www.hvg.hu\n");
     EXPECT_EQ(readFileBytes("statin.txt"),
               "2024-05-10 10:00:00\r\n2024-05-10 12:59:00\r\n2\r\nkiss janos\r\n");
-    EXPECT_EQ(record.scope, STAT_SCOPE_USER);
-    EXPECT_EQ(RunStatQuery(HOST, request(STAT_KIND_SITE, STAT_SCOPE_GROUP), &record),
+    EXPECT_EQ(result.query.scope, STAT_SCOPE_USER);
+    EXPECT_EQ(RunStatQuery(HOST, request(STAT_KIND_SITE, STAT_SCOPE_GROUP), &result),
               StatOutcome::Table);
-    EXPECT_EQ(record.scope, STAT_SCOPE_GROUP);
+    EXPECT_EQ(result.query.scope, STAT_SCOPE_GROUP);
     EXPECT_EQ(readFileBytes("statin.txt"), "2024-05-10 10:00:00\r\n2024-05-10 12:59:00\r\n2\r\n");
 }
 
 TEST_F(StatsRemote, ToolFailureOrNoServerTmpKeepsTheOldResult) {
     m_local.write("statout.txt", "previous\n");
     fs::remove(m_server.local("/var/log/squid/access.log"));
-    StatQuery record{};
-    EXPECT_EQ(RunStatQuery(HOST, request(STAT_KIND_URL, STAT_SCOPE_ALL), &record),
+    StatResult result;
+    result.lines = {"previous"};
+    EXPECT_EQ(RunStatQuery(HOST, request(STAT_KIND_URL, STAT_SCOPE_ALL), &result),
               StatOutcome::ServerFailed);
-    EXPECT_EQ(record.kind, STAT_KIND_URL); // the record already describes the new query
     EXPECT_EQ(readFileBytes("statout.txt"), "previous\n");
     EXPECT_TRUE(m_server.exists("/tmp/infile")); // no cleanup after a failure
 
     fs::remove_all(m_server.local("/tmp"));
-    record = StatQuery{};
-    EXPECT_EQ(RunStatQuery(HOST, request(STAT_KIND_SITE, STAT_SCOPE_ALL), &record),
+    EXPECT_EQ(RunStatQuery(HOST, request(STAT_KIND_SITE, STAT_SCOPE_ALL), &result),
               StatOutcome::RemoteWrite);
     EXPECT_EQ(readFileBytes("statout.txt"), "previous\n");
-    EXPECT_EQ(record.kind, STAT_KIND_SITE);
     EXPECT_TRUE(fs::exists("statin.txt"));
+    // A failed run hands over no result: the one held before stays.
+    EXPECT_EQ(result.query.kind, STAT_KIND_TRAFFIC);
+    EXPECT_EQ(result.lines, std::vector<std::string>{"previous"});
 }
 
 } // namespace

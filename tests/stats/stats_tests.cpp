@@ -76,22 +76,20 @@ TEST(StatOutcomes, MessagesAndCommands) {
     EXPECT_STREQ(StatToolCommand(7), "/l/tools/getstats2 site");
 }
 
-TEST(StatQueryRecord, StartsZeroAndRefusesBeforeWriting) {
-    const StatQuery zero{};
-    EXPECT_EQ(std::memcmp(&currentStatQuery(), &zero, sizeof zero), 0);
-
-    // Checks that fail before the query file is written leave the record and the file alone.
-    StatQuery record{};
+TEST(StatQueryRun, RefusesBeforeWriting) {
+    // Checks that fail before the query file is written leave the result and the file alone.
+    StatResult result;
+    result.lines = {"previous"};
     StatRequest request{query(1, 2, STAT_SCOPE_USER, 2024, 1, 1, 0, 0), "root", true};
-    EXPECT_EQ(RunStatQuery("127.0.0.1", request, &record), StatOutcome::SuperUser);
+    EXPECT_EQ(RunStatQuery("127.0.0.1", request, &result), StatOutcome::SuperUser);
     request.userName = nullptr;
-    EXPECT_EQ(RunStatQuery("127.0.0.1", request, &record), StatOutcome::NoUser);
+    EXPECT_EQ(RunStatQuery("127.0.0.1", request, &result), StatOutcome::NoUser);
     request.userName = "";
-    EXPECT_EQ(RunStatQuery("127.0.0.1", request, &record), StatOutcome::NoUser);
-    EXPECT_EQ(RunStatQuery(nullptr, request, &record), StatOutcome::NoServerName);
-    EXPECT_EQ(RunStatQuery("", request, &record), StatOutcome::NoServerName);
-    EXPECT_EQ(record.kind, 0);
-    EXPECT_EQ(record.startYear, 0);
+    EXPECT_EQ(RunStatQuery("127.0.0.1", request, &result), StatOutcome::NoUser);
+    EXPECT_EQ(RunStatQuery(nullptr, request, &result), StatOutcome::NoServerName);
+    EXPECT_EQ(RunStatQuery("", request, &result), StatOutcome::NoServerName);
+    EXPECT_EQ(result.query.kind, 0);
+    EXPECT_EQ(result.lines, std::vector<std::string>{"previous"});
     EXPECT_FALSE(fs::exists(STAT_INPUT_FILE));
 }
 
@@ -287,6 +285,60 @@ TEST(StatChart, PeriodTotalAndRange) {
     EXPECT_EQ(high, 5e6);
     StatTotalLine(12345678901.4, text, sizeof text);
     EXPECT_STREQ(text, "Adatforgalom: 12345678901");
+}
+
+// The result value ------------------------------------------------------------------------------
+
+TEST_F(StatFiles, ResultOfATableQueryHoldsTheShownLines) {
+    write("statout.txt", "alice 12 www.pelda.hu\nroot 9 secret.hu\nTotal: 21\n");
+    StatResult r;
+    r.values = {1.0}; // what a result held before is replaced
+    const StatQuery q = query(STAT_KIND_SITE, STAT_RES_DAY, 5, 2024, 1, 2, 0, 0);
+    ASSERT_TRUE(ReadStatResult(path("statout.txt").c_str(), q, superByName, nullptr, &r));
+    EXPECT_TRUE(r.read);
+    EXPECT_EQ(r.query.kind, STAT_KIND_SITE);
+    EXPECT_EQ(r.query.startDay, 2);
+    EXPECT_EQ(r.lines,
+              (std::vector<std::string>{"           alice        12    www.pelda.hu", "Total:"}));
+    EXPECT_TRUE(r.values.empty());
+    EXPECT_TRUE(r.labels.empty());
+
+    vxClearError();
+    EXPECT_FALSE(ReadStatResult(path("missing").c_str(), q, nullptr, nullptr, &r));
+    EXPECT_FALSE(r.read);
+    EXPECT_TRUE(r.lines.empty());
+    EXPECT_NE(vxLastError().code, 0);
+}
+
+TEST_F(StatFiles, ResultOfATrafficQueryHoldsTheSeriesAndItsTexts) {
+    write("statout.txt", "5\n7\n3\n");
+    StatQuery q{0, STAT_RES_HOUR, 5, 2001, 2, 28, 23, 0, 2001, 3, 1, 1, 59};
+    StatResult r;
+    ASSERT_TRUE(ReadStatResult(path("statout.txt").c_str(), q, superByName, nullptr, &r));
+    EXPECT_EQ(r.values, (std::vector<double>{5, 7, 3}));
+    EXPECT_EQ(r.labels, (Labels{"2001 02.28 23:00", "2001 03.01 00:00", "2001 03.01 01:00"}));
+    EXPECT_EQ(r.lowest, 3.0);
+    EXPECT_EQ(r.highest, 7.0);
+    EXPECT_EQ(r.total, 15.0);
+    EXPECT_FALSE(r.truncated);
+    EXPECT_EQ(r.periodLine,
+              "2001.02.28 23:00                 1/óra                 2001.03.01 01:59");
+    EXPECT_EQ(r.totalLine, "Adatforgalom:         15");
+    EXPECT_TRUE(r.lines.empty());
+
+    // An empty result: the range's starting bounds; too many buckets: the first ones, flagged.
+    write("statout.txt", "");
+    ASSERT_TRUE(ReadStatResult(path("statout.txt").c_str(), q, nullptr, nullptr, &r));
+    EXPECT_TRUE(r.values.empty());
+    EXPECT_EQ(r.lowest, 1000000.0);
+    EXPECT_EQ(r.highest, -1.0);
+    EXPECT_EQ(r.totalLine, "Adatforgalom:          0");
+    write("statout.txt", std::string(2 * (STAT_POINTS_MAX + 3), '\n').replace(0, 1, "2"));
+    ASSERT_TRUE(ReadStatResult(path("statout.txt").c_str(), q, nullptr, nullptr, &r));
+    EXPECT_TRUE(r.truncated);
+    EXPECT_EQ(r.values.size(), size_t(STAT_POINTS_MAX));
+    EXPECT_EQ(r.labels.size(), size_t(STAT_POINTS_MAX));
+    EXPECT_EQ(r.total, 2.0);
 }
 
 } // namespace

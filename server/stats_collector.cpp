@@ -1,0 +1,176 @@
+// The statistics tool's collector: requests counted per bucket, or per (user, site, rest).
+#include "server/stats_collector.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+// Lines of a time well past the query's end: this many in a row end the reading (a line with a
+// damaged time does not).
+constexpr int kPastEndLines = 16;
+// Longest URL or site kept; longer ones are cut so a result line stays one console line.
+constexpr size_t kTargetMax = 400;
+
+uint64_t mix(uint64_t x) {
+    x ^= x >> 33;
+    x *= 0xff51afd7ed558ccdull;
+    x ^= x >> 33;
+    x *= 0xc4ceb9fe1a85ec53ull;
+    return x ^ (x >> 33);
+}
+
+} // namespace
+
+StatsCollector::StatsCollector(StatsKind kind, const StatsQuery& query, std::vector<time_t> bounds)
+    : m_kind(kind), m_query(query), m_bounds(std::move(bounds)) {
+    if (m_kind == StatsKind::Data)
+        m_bytes.assign(m_bounds.empty() ? 0 : m_bounds.size() - 1, 0);
+    else
+        m_pairs.assign(1 << 12, StatsPair{StatsPair::kEmpty, 0});
+}
+
+StatsCollector::~StatsCollector() = default;
+
+void StatsCollector::growPairs() {
+    std::vector<StatsPair> bigger(m_pairs.size() * 2, StatsPair{StatsPair::kEmpty, 0});
+    size_t mask = bigger.size() - 1;
+    for (const StatsPair& p : m_pairs) {
+        if (p.key == StatsPair::kEmpty) continue;
+        size_t i = mix(p.key) & mask;
+        while (bigger[i].key != StatsPair::kEmpty)
+            i = (i + 1) & mask;
+        bigger[i] = p;
+    }
+    m_pairs.swap(bigger);
+}
+
+void StatsCollector::countPair(uint64_t key) {
+    if (m_pairCount * 10 >= m_pairs.size() * 7) growPairs();
+    size_t mask = m_pairs.size() - 1;
+    for (size_t i = mix(key) & mask;; i = (i + 1) & mask) {
+        StatsPair& p = m_pairs[i];
+        if (p.key == key) {
+            if (p.count != UINT32_MAX) ++p.count;
+            return;
+        }
+        if (p.key == StatsPair::kEmpty) {
+            p = StatsPair{key, 1};
+            ++m_pairCount;
+            return;
+        }
+    }
+}
+
+void StatsCollector::flushBatch() {
+    const size_t n = m_batchSize;
+    m_batchSize = 0;
+    if (n == 0) return;
+    const bool url = m_kind == StatsKind::Url;
+    for (size_t i = 0; i < n; ++i) {
+        m_sites.prefetchSlot(m_batch[i].siteHash);
+        if (url) m_rests.prefetchSlot(m_batch[i].restHash);
+    }
+    for (size_t i = 0; i < n; ++i) {
+        m_sites.prefetchText(m_batch[i].siteHash);
+        if (url) m_rests.prefetchText(m_batch[i].restHash);
+    }
+    for (size_t i = 0; i < n; ++i) {
+        Pending& q = m_batch[i];
+        uint32_t site = m_sites.intern(q.site, q.siteHash);
+        uint32_t rest = url ? m_rests.intern(q.rest, q.restHash) : 0;
+        if (site >= (1u << 24) || rest >= (1u << 24)) {
+            m_overflow = true;
+            q.key = StatsPair::kEmpty;
+            continue;
+        }
+        q.key = static_cast<uint64_t>(q.user) << 48 | static_cast<uint64_t>(site) << 24 | rest;
+    }
+    // A table about to grow is grown first, so that the slots fetched stay the slots used.
+    if ((m_pairCount + n) * 10 >= m_pairs.size() * 7) growPairs();
+    const size_t mask = m_pairs.size() - 1;
+    for (size_t i = 0; i < n; ++i)
+        if (m_batch[i].key != StatsPair::kEmpty)
+            __builtin_prefetch(&m_pairs[mix(m_batch[i].key) & mask]);
+    for (size_t i = 0; i < n; ++i)
+        if (m_batch[i].key != StatsPair::kEmpty) countPair(m_batch[i].key);
+}
+
+void StatsCollector::count(const StatsLogLine& line) {
+    if (line.time < first() || line.time >= last()) return;
+    std::string_view user = line.user;
+    if (user.find('%') != std::string_view::npos) {
+        if (!statsDecodeUser(user, &m_decoded)) {
+            ++m_malformed;
+            return;
+        }
+        user = m_decoded;
+    }
+    if (!m_query.user.empty() && user != m_query.user) return;
+    if (m_kind == StatsKind::Data) {
+        size_t i = m_cursor;
+        if (!(m_bounds[i] <= line.time && line.time < m_bounds[i + 1])) {
+            i = static_cast<size_t>(std::upper_bound(m_bounds.begin(), m_bounds.end(), line.time) -
+                                    m_bounds.begin()) -
+                1;
+            m_cursor = i;
+        }
+        m_bytes[i] += line.bytes;
+        return;
+    }
+    Pending& q = m_batch[m_batchSize];
+    q.user = m_users.intern(user);
+    if (q.user >= 0xffff) {
+        m_overflow = true;
+        return;
+    }
+    if (m_kind == StatsKind::Site) {
+        q.site = statsSite(line.method, line.url);
+    } else {
+        // A URL as its scheme and host, and the rest (path and query), each kept once.
+        std::string_view url = line.url.substr(0, kTargetMax);
+        size_t scheme = url.find("://");
+        size_t rest = url.find('/', scheme == std::string_view::npos ? 0 : scheme + 3);
+        if (rest == std::string_view::npos) rest = url.size();
+        q.site = url.substr(0, rest);
+        q.rest = url.substr(rest);
+        q.restHash = StatsStrings::hash(q.rest);
+    }
+    q.siteHash = StatsStrings::hash(q.site);
+    if (++m_batchSize == kBatch) flushBatch();
+}
+
+void StatsCollector::addLine(const char* begin, const char* end) {
+    StatsLogLine line;
+    if (statsParseLine(begin, end, &line))
+        count(line);
+    else
+        ++m_malformed;
+    flushBatch();
+}
+
+bool StatsCollector::addRange(const char* begin, const char* end) {
+    const time_t stop = last() + STATS_ORDER_SLACK;
+    for (const char* p = begin; p < end;) {
+        StatsLogLine line;
+        StatsLineResult r = statsParseLineAt(p, end, &line, &p);
+        if (r == StatsLineResult::Malformed) {
+            ++m_malformed;
+        } else if (r == StatsLineResult::Parsed) {
+            if (line.time < stop) {
+                m_pastEnd = 0;
+            } else if (++m_pastEnd == kPastEndLines) {
+                flushBatch();
+                return false;
+            }
+            count(line);
+        }
+    }
+    flushBatch();
+    return true;
+}
+
+bool StatsCollector::addFile(int fd, std::string* error) {
+    if (m_bounds.empty()) return true;
+    return statsReadLog(fd, first() - STATS_ORDER_SLACK, this, error);
+}

@@ -1,0 +1,100 @@
+// The statistics tool's collector: the requests of one query counted, and the result written.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <ctime>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "server/stats_line.h"
+#include "server/stats_log.h"
+#include "server/stats_query.h"
+#include "server/stats_strings.h"
+
+// A (user, site, rest) triple of the url and site lists with its request count.
+struct __attribute__((packed)) StatsPair {
+    static constexpr uint64_t kEmpty = ~0ull; // key of an unused table slot
+    uint64_t key;                             // user << 48 | site << 24 | rest
+    uint32_t count;
+};
+
+// Collects the requests of one query.
+class StatsCollector : private StatsLogSink {
+  public:
+    StatsCollector(StatsKind kind, const StatsQuery& query, std::vector<time_t> bounds);
+    ~StatsCollector();
+    StatsCollector(const StatsCollector&) = delete;
+    StatsCollector& operator=(const StatsCollector&) = delete;
+
+    // The time range worth reading: [first, last).
+    time_t first() const { return m_bounds.empty() ? 0 : m_bounds.front(); }
+    time_t last() const { return m_bounds.empty() ? 0 : m_bounds.back(); }
+
+    // Counts one line of the log (malformed lines are counted, not collected).
+    void addLine(const char* begin, const char* end);
+    // Counts the lines of a block of log text (LF or CR LF; the last line may lack its end) until
+    // a run of lines lies well past the query's end.
+    void addText(const char* begin, const char* end) { addRange(begin, end); }
+    // Reads a whole log file (plain or gzip-compressed, by its content); false with a reason.
+    // A plain file in time order is searched for the query's range instead of read whole.
+    bool addFile(int fd, std::string* error);
+
+    uint64_t malformed() const { return m_malformed; }
+    // More than 65,535 users or 16,777,215 sites or URL rests in the range: the lists cannot be
+    // made.
+    bool overflow() const { return m_overflow; }
+
+    // Writes the result: "data" one byte count a line per bucket; "url" and "site" lines of
+    // user, request count and URL or site, by user and then by count, highest first (equal
+    // counts in the order the log first names their URL or site). false when the stream fails.
+    // The lists are sorted out of the collector's table, which is used up: the collector is
+    // spent, as the && says (std::move(collector).write(out)).
+    bool write(FILE* out) &&;
+    // The same into a string (for small results).
+    void write(std::string* out) &&;
+
+  private:
+    bool addBlock(const char* begin, const char* end) override { return addRange(begin, end); }
+    void skippedLongLine() override { ++m_malformed; }
+    bool addRange(const char* begin, const char* end); // false: well past the query's end
+    void count(const StatsLogLine& line);
+    void countPair(uint64_t key);
+    void growPairs();
+    // url and site: requests are counted in batches, so that the table slots of a batch are
+    // fetched from memory together rather than one cache miss after the other.
+    void flushBatch();
+    bool writeData(FILE* out) const;
+    bool writeLists(FILE* out);
+
+    StatsKind m_kind;
+    StatsQuery m_query;
+    std::vector<time_t> m_bounds;
+    std::vector<uint64_t> m_bytes;
+    size_t m_cursor = 0;
+    uint64_t m_malformed = 0;
+    int m_pastEnd = 0; // lines in a row read past the query's end
+    // url and site: users, sites and the rest of the URLs (path and query) interned to numbers,
+    // and a table of (user, site, rest) with their request counts, so that a site's name is
+    // kept once however many URLs and users it has.
+    StatsStrings m_users;
+    StatsStrings m_sites;
+    StatsStrings m_rests;
+    bool m_overflow = false;        // more users, sites or URL rests than a pair key holds
+    std::vector<StatsPair> m_pairs; // open addressing; emptied by write()
+    size_t m_pairCount = 0;
+    std::string m_decoded;
+    struct Pending {
+        uint32_t user;
+        uint32_t siteHash;
+        uint32_t restHash;
+        uint64_t key;
+        std::string_view site; // into the text being read
+        std::string_view rest; // the same; url only
+    };
+    static constexpr size_t kBatch = 32;
+    Pending m_batch[kBatch];
+    size_t m_batchSize = 0;
+};

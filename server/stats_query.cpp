@@ -1,0 +1,122 @@
+// The statistics query: its file parsed, and its time range cut into calendar buckets.
+#include "server/stats_query.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+int daysInMonth(int year, int month) { // month 1-12
+    static const int kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+    return month == 2 && leap ? 29 : kDays[month - 1];
+}
+
+bool parseDateTime(std::string_view line, std::tm* tm) {
+    char text[64];
+    if (line.size() >= sizeof text) return false;
+    memcpy(text, line.data(), line.size());
+    text[line.size()] = '\0';
+    int y, mo, d, h, mi, s, used = 0;
+    if (sscanf(text, "%d-%d-%d %d:%d:%d%n", &y, &mo, &d, &h, &mi, &s, &used) != 6) return false;
+    if (text[used] != '\0') return false;
+    if (y < 1970 || y > 9999 || mo < 1 || mo > 12 || d < 1 || d > daysInMonth(y, mo) || h < 0 ||
+        h > 23 || mi < 0 || mi > 59 || s < 0 || s > 59)
+        return false;
+    *tm = std::tm{};
+    tm->tm_year = y - 1900;
+    tm->tm_mon = mo - 1;
+    tm->tm_mday = d;
+    tm->tm_hour = h;
+    tm->tm_min = mi;
+    tm->tm_sec = 0; // buckets start on whole minutes
+    tm->tm_isdst = -1;
+    return true;
+}
+
+time_t localTime(std::tm tm) {
+    tm.tm_isdst = -1;
+    return mktime(&tm);
+}
+
+} // namespace
+
+bool statsParseQuery(std::string_view text, StatsQuery* query, std::string* error) {
+    std::string_view lines[4];
+    int n = 0;
+    while (!text.empty() && n < 4) {
+        size_t nl = text.find('\n');
+        std::string_view line = text.substr(0, nl);
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        lines[n++] = line;
+        text = nl == std::string_view::npos ? std::string_view() : text.substr(nl + 1);
+    }
+    if (n < 3) {
+        *error = "the query needs a start, an end and a resolution line";
+        return false;
+    }
+    if (!parseDateTime(lines[0], &query->start)) {
+        *error = "bad start date-time: " + std::string(lines[0]);
+        return false;
+    }
+    if (!parseDateTime(lines[1], &query->end)) {
+        *error = "bad end date-time: " + std::string(lines[1]);
+        return false;
+    }
+    if (lines[2].size() != 1 || lines[2][0] < '0' || lines[2][0] > '4') {
+        *error = "bad resolution (0-4): " + std::string(lines[2]);
+        return false;
+    }
+    query->resolution = lines[2][0] - '0';
+    query->user = n == 4 ? std::string(lines[3]) : std::string();
+    if (query->user.size() > STATS_USER_MAX) {
+        *error = "user name too long";
+        return false;
+    }
+    return true;
+}
+
+bool statsBuckets(const StatsQuery& query, std::vector<time_t>* bounds, std::string* error) {
+    bounds->clear();
+    const time_t start = localTime(query.start);
+    const time_t stop = localTime(query.end) + 60; // the end minute is covered
+    if (start == -1 || stop <= start) return true;
+    static const time_t kWidth[3] = {60, 600, 3600};
+    if (query.resolution <= 2) {
+        time_t width = kWidth[query.resolution];
+        uint64_t count = static_cast<uint64_t>((stop - start + width - 1) / width);
+        if (count > STATS_BUCKETS_MAX) {
+            *error = "too many buckets: " + std::to_string(count);
+            return false;
+        }
+        bounds->reserve(count + 1);
+        for (uint64_t i = 0; i < count; ++i)
+            bounds->push_back(start + static_cast<time_t>(i) * width);
+        bounds->push_back(stop); // the last bucket ends with the end minute
+        return true;
+    }
+    // Days and months follow the local calendar (a day across a clock change is 23 or 25 h).
+    bounds->push_back(start);
+    while (bounds->back() < stop) {
+        if (bounds->size() > STATS_BUCKETS_MAX) {
+            *error = "too many buckets";
+            bounds->clear();
+            return false;
+        }
+        std::tm tm = query.start;
+        int i = static_cast<int>(bounds->size());
+        if (query.resolution == 3) {
+            tm.tm_mday += i;
+        } else {
+            int month = tm.tm_mon + i;
+            tm.tm_year += month / 12;
+            tm.tm_mon = month % 12;
+            tm.tm_mday = std::min(tm.tm_mday, daysInMonth(tm.tm_year + 1900, tm.tm_mon + 1));
+        }
+        bounds->push_back(localTime(tm));
+    }
+    bounds->back() = stop; // the last bucket ends with the end minute
+    return true;
+}

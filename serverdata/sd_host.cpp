@@ -1,0 +1,15 @@
+// The one host name of the console's server.
+#include "serverdata/sd_host.h"
+
+#include "lib/vx_err.h"
+#include "serverdata/server_data.h"
+
+const char* SdHost() {
+    return serverData.session.host;
+}
+
+bool SdSetHost(const char* name) {
+    if (name && vxCopy(serverData.session.host, sizeof serverData.session.host, name)) return true;
+    serverData.session.host[0] = '\0';
+    return false;
+}

@@ -1,0 +1,10 @@
+// The proxy server the console works with: one name that every operation of the console uses.
+// The start-up sets it from "ProxyServerName" and a Setup save replaces it, so after a save
+// every page talks to the new server without a restart.
+#pragma once
+
+// The server's host name; "" when there is none.
+const char* SdHost();
+
+// Replaces the host name; a name too long to keep leaves no host (false).
+bool SdSetHost(const char* name);
