@@ -3,6 +3,7 @@
 
 #include "lib/vx_err.h"
 #include "serverdata/server_data.h"
+#include "serverdata/startup.h"
 
 const char* SdHost() {
     return serverData.session.host;
@@ -12,4 +13,8 @@ bool SdSetHost(const char* name) {
     if (name && vxCopy(serverData.session.host, sizeof serverData.session.host, name)) return true;
     serverData.session.host[0] = '\0';
     return false;
+}
+
+bool sdServerUsable() {
+    return !noServer && SdHost()[0];
 }

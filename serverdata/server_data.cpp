@@ -5,7 +5,6 @@
 
 #include "lib/vx_err.h"
 #include "serverdata/sd_text.h"
-#include "serverdata/startup.h"
 
 ServerData serverData;
 
@@ -38,8 +37,4 @@ int ServerData::ReleaseAll() {
     step([this] { return groups.Release(); });
     step([this] { return groups.Count() == 0 && groups.Load(false) < 0 ? -1 : urls.Release(); });
     return result < 0 ? -1 : 0;
-}
-
-bool sdServerUsable() {
-    return !noServer && serverData.session.host[0];
 }

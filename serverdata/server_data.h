@@ -44,6 +44,3 @@ class ServerData {
 // The console talks to one proxy server, so its data layer is one process-wide object: the
 // pages, the main window and orvelanctl share it (edit sessions take it by reference).
 extern ServerData serverData;
-
-// Whether server work may be done: the start-up left noServer clear and a host is known.
-bool sdServerUsable();

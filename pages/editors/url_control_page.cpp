@@ -9,9 +9,9 @@
 
 #include "app/commands.h"
 #include "app/text_input_dialog.h"
+#include "serverdata/sd_host.h"
 #include "serverdata/sd_text.h"
 #include "serverdata/server_data.h"
-#include "serverdata/startup.h"
 #include "widgets/cp1250.h"
 #include "widgets/messagebox.h"
 #include "widgets/panels.h"

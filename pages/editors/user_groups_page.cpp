@@ -9,8 +9,8 @@
 
 #include "app/commands.h"
 #include "pages/editors/editor_dialogs.h"
+#include "serverdata/sd_host.h"
 #include "serverdata/server_data.h"
-#include "serverdata/startup.h"
 #include "widgets/cp1250.h"
 #include "widgets/messagebox.h"
 #include "widgets/panels.h"
