@@ -65,11 +65,17 @@ class UserDataDialog : public QDialog, public QueuedDialogAnswers<UserDataDialog
     // empty text to accept (the users page refuses a name another user has).
     using Check = std::function<QString(const UserRecord&)>;
 
-    explicit UserDataDialog(QWidget* parent = nullptr);
+    // What "Password" runs: the change through the server's crypt, with the contract of
+    // ConsolePasswords::Change (encrypted holds the stored password on entry, the new one on 1;
+    // 0 the old password is wrong; -1 a failure).
+    using PasswordChange = std::function<int(const char* oldPlain, const char* newPlain,
+                                             char* encrypted, size_t encryptedSize)>;
+
+    explicit UserDataDialog(PasswordChange change, QWidget* parent = nullptr);
 
     // New mode: an empty record. Modify mode: a copy of the user's record. storedPassword is
     // what the user table holds for the user ("Password" checks the old password against it).
-    void open(Mode mode, const UserRecord& record, const char* storedPassword);
+    void setRecord(Mode mode, const UserRecord& record, const char* storedPassword);
     void setCheck(Check check) { m_check = std::move(check); }
     Mode mode() const { return m_mode; }
     const UserRecord& record() const { return m_record; }
@@ -95,9 +101,15 @@ class UserDataDialog : public QDialog, public QueuedDialogAnswers<UserDataDialog
     void accept() override;
     void done(int result) override;
 
-    // The capacities of the edits in characters (one byte each in the server's code page).
-    static constexpr int kNameMax = 255, kFullNameMax = 63, kPhoneMax = 31, kWorkPhoneMax = 31,
-                         kRoomMax = 15, kCommentMax = 63, kMailMax = 31;
+    // The capacities of the edits in characters (one byte each in the server's code page): what
+    // the record's members hold.
+    static constexpr int kNameMax = sizeof UserRecord::name - 1,
+                         kFullNameMax = sizeof UserRecord::fullName - 1,
+                         kPhoneMax = sizeof UserRecord::phone - 1,
+                         kWorkPhoneMax = sizeof UserRecord::workPhone - 1,
+                         kRoomMax = sizeof UserRecord::room - 1,
+                         kCommentMax = sizeof UserRecord::comment - 1,
+                         kMailMax = sizeof UserRecord::mailName - 1;
 
   private:
     void mailClicked(bool checked);
@@ -105,6 +117,7 @@ class UserDataDialog : public QDialog, public QueuedDialogAnswers<UserDataDialog
     void changePassword();
     bool readRecord(UserRecord* out);
 
+    PasswordChange m_changePassword;
     Mode m_mode = NewUser;
     UserRecord m_record{};
     QByteArray m_storedPassword;

@@ -168,10 +168,7 @@ void EditorPage::importFile() {
     if (!m_editing) return;
     clearStatus();
     QString path;
-    if (AskOpenTextFile(this, &path) != 0) {
-        afterImport(false, 0, false);
-        return;
-    }
+    if (AskOpenTextFile(this, &path) != 0) return; // a cancelled import changes nothing
     WaitCursor wait;
     int before = entryCount();
     QByteArray local = path.toLocal8Bit();
@@ -180,7 +177,9 @@ void EditorPage::importFile() {
     // table and will be saved, so the controls show them too.
     bool changed = entryCount() != before;
     setStatus(rc < 0 ? QStringLiteral("File olvasási hiba !") : QStringLiteral("OK !"));
-    afterImport(true, rc, changed);
+    if (rc < 0 && !changed) return;
+    if (rc < 0) m_session.MarkModified(); // a successful import marked the list itself
+    showImported();
 }
 
 void EditorPage::exportFile() {

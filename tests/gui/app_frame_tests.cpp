@@ -214,11 +214,11 @@ TEST_F(FrameTest, PagesApplyTheAccessRuleAndReachTheirMainWindow) {
     ProbePage page(&inner);
     page.command(CMD_PAGE_SHOWN);
     page.command(CMD_PAGE_HIDDEN);
-    serverData.SelectedLevel = 1;
+    serverData.session.SelectedLevel = 1;
     page.command(CMD_PAGE_SHOWN);
-    serverData.GrantedLevel = 1;
+    serverData.session.GrantedLevel = 1;
     page.command(CMD_PAGE_SHOWN);
-    serverData.SelectedLevel = 0;
+    serverData.session.SelectedLevel = 0;
     page.command(CMD_PAGE_SHOWN);
     EXPECT_EQ(page.access, QStringList({"view", "view", "edit", "view"}));
 

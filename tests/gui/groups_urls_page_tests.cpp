@@ -88,8 +88,8 @@ TEST_F(UserGroupsPageTest, MembersFollowTheirGroupThroughRenameAndSort) {
     page.button(EditorPage::Save)->click();
     EXPECT_EQ(page.statusText(), "OK !");
     EXPECT_EQ(column(page.sheet(), 1), "alap|diak|oktato||||||||");
-    EXPECT_EQ(userTable.users[0].group, 1); // anna: diak
-    EXPECT_EQ(userTable.users[1].group, 2); // béla: oktato
+    EXPECT_EQ(serverData.users[0].group, 1); // anna: diak
+    EXPECT_EQ(serverData.users[1].group, 2); // béla: oktato
 }
 
 TEST_F(UserGroupsPageTest, DialogRefusalsAndTheFirstEmptyRowEndingTheList) {
@@ -178,7 +178,7 @@ TEST_F(UrlControlPageTest, ChoosingAGroupLoadsItsListAndAbandonShowsItAgain) {
     EXPECT_TRUE(owner.commands.isEmpty());
 
     page.groupSelector()->setCurrentIndex(0);
-    EXPECT_EQ(serverData.currentGroup, 0);
+    EXPECT_EQ(serverData.urls.currentGroup, 0);
     EXPECT_EQ(page.kindLabel()->text(), "Tiltó lista");
     EXPECT_EQ(page.statusText(), "OK !");
     EXPECT_EQ(column(page.sheet(), 1), "games.example.com|www.chat.example.org||||||||||");
@@ -246,7 +246,7 @@ TEST_F(UrlControlPageTest, EditingRoundWithDuplicatesAndAnEmptiedRow) {
     // A row emptied in the middle ends the saved list there.
     startEditing(page);
     page.sheet()->SetTextRC(1, 1, QString());
-    serverData.urlsModified = 1;
+    serverData.urls.modified = 1;
     page.button(EditorPage::Save)->click();
     EXPECT_EQ(file("/l/apache/etc/permit/diak.deny"), "");
 }

@@ -52,16 +52,16 @@ TEST_F(UsersPageTest, ViewingShowsTheUsersTheirDataAndOnlyLoadForTheAdministrato
     // Not shown yet, no button works; in viewing only "&Behívás", and that for the administrator.
     for (int b = 0; b < EditorPage::ButtonCount; b++)
         EXPECT_FALSE(page.button(EditorPage::Button(b))->isEnabled()) << b;
-    serverData.SelectedLevel = 0;
+    serverData.session.SelectedLevel = 0;
     page.command(CMD_PAGE_SHOWN);
     EXPECT_FALSE(page.button(EditorPage::Load)->isEnabled());
-    serverData.SelectedLevel = 1;
-    serverData.GrantedLevel = 0;
+    serverData.session.SelectedLevel = 1;
+    serverData.session.GrantedLevel = 0;
     page.command(CMD_PAGE_SHOWN);
     EXPECT_FALSE(page.button(EditorPage::Load)->isEnabled());
     page.loadForEditing(); // the rule holds for the step itself too
     EXPECT_FALSE(page.editing());
-    serverData.GrantedLevel = 1;
+    serverData.session.GrantedLevel = 1;
     page.command(CMD_PAGE_SHOWN);
     EXPECT_TRUE(page.button(EditorPage::Load)->isEnabled());
     EXPECT_FALSE(page.button(EditorPage::Save)->isEnabled());
@@ -97,7 +97,7 @@ TEST_F(UsersPageTest, AddChangeDeleteAndSaveWriteBothFilesAndTheSquidPasswords) 
     EXPECT_EQ(column(page.sheet(), 1), "anna|béla|cecil|||||||||");
     EXPECT_EQ(page.selectedIndex(), 2);
     EXPECT_EQ(data(page).section('|', 0, 0), "Teljes név:Cecil Cukor");
-    EXPECT_EQ(serverData.usersModified, 1);
+    EXPECT_EQ(serverData.users.modified, 1);
 
     // Change béla: mail on (the e-mail edit shows with the domain), another full name.
     page.selectUser(1);
@@ -123,7 +123,7 @@ TEST_F(UsersPageTest, AddChangeDeleteAndSaveWriteBothFilesAndTheSquidPasswords) 
     page.selectUser(0);
     DialogAnswers::button(MessageBox::Cancel);
     page.button(EditorPage::Delete)->click();
-    EXPECT_EQ(userTable.count, 3);
+    EXPECT_EQ(serverData.users.Count(), 3);
     page.button(EditorPage::Delete)->click();
     MessageBox::Shown box = MessageBox::lastShown();
     EXPECT_EQ(box.title, "Figyelem!");
@@ -173,7 +173,7 @@ TEST_F(UsersPageTest, SecondConsoleIsRefusedUntilTheFirstSaves) {
     EXPECT_FALSE(second.editing());
     EXPECT_TRUE(secondOwner.commands.isEmpty());
     EXPECT_FALSE(exists("vx_userdata.txt"));
-    EXPECT_EQ(userTable.count, 1); // the refused load left the first console's table alone
+    EXPECT_EQ(serverData.users.Count(), 1); // the refused load left the first console's table alone
 
     std::filesystem::current_path(firstDir);
     first.button(EditorPage::Save)->click();
@@ -200,11 +200,12 @@ TEST_F(UsersPageTest, ImportExportCancelledImportAndAbandon) {
     EXPECT_EQ(get(exported), "anna:diak:wjabcdefghijk:p:e::Kiss Anna :123 :12 :456 :megj \r\n"
                              "b\xE9la:tanar::p::s:Nagy B\xE9la : : : : \r\n");
 
-    // A cancelled import still marks the table changed.
-    serverData.usersModified = 0;
+    // A cancelled import reads nothing, so the table is not marked changed (a save would only
+    // release).
+    serverData.users.modified = 0;
     page.button(EditorPage::Import)->click();
     EXPECT_EQ(page.statusText(), "");
-    EXPECT_EQ(serverData.usersModified, 1);
+    EXPECT_EQ(serverData.users.modified, 0);
 
     put("import.txt", "anna:diak::::::\r\ndora:diak::p:::Dora D:1:2:3:4\r\n");
     DialogAnswers::fileName(QString::fromStdString((dir / "import.txt").string()));
@@ -233,7 +234,7 @@ TEST_F(UsersPageTest, ImportExportCancelledImportAndAbandon) {
     EXPECT_FALSE(exists("vx_userdata.txt"));
     EXPECT_EQ(file("/l/apache/etc/users"), kUsers);
     EXPECT_EQ(column(page.sheet(), 1), "anna|béla||||||||||");
-    EXPECT_EQ(serverData.usersModified, 0);
+    EXPECT_EQ(serverData.users.modified, 0);
 }
 
 TEST_F(UsersPageTest, FailedPostSaveCommandKeepsEditingWithTheLocksAndRestoresTheFiles) {
@@ -304,14 +305,14 @@ TEST_F(UsersPageTest, DialogRefusesWithoutLosingWhatWasTypedAndWorksWithoutGroup
                   "Teljes név olyan karaktert tartalmaz, amely a Windows-1250 kódlapon nem írható "
                   "le !");
     EXPECT_FALSE(UserDataDialog::leftOpen());
-    ASSERT_EQ(userTable.count, 3);
-    const UserRecord& added = userTable.users[2];
+    ASSERT_EQ(serverData.users.Count(), 3);
+    const UserRecord& added = serverData.users[2];
     EXPECT_STREQ(added.name, "Anna");
     EXPECT_EQ(std::string(added.comment), std::string(63, 'c')); // cut to its capacity
     EXPECT_EQ(added.group, 0);
 
     // The edits hold no more than the user record's fields.
-    UserDataDialog d;
+    UserDataDialog d([](const char*, const char*, char*, size_t) { return -1; });
     EXPECT_EQ(QList<int>({d.nameEdit()->maxLength(), d.fullNameEdit()->maxLength(),
                           d.phoneEdit()->maxLength(), d.workPhoneEdit()->maxLength(),
                           d.roomEdit()->maxLength(), d.mailEdit()->maxLength()}),
@@ -331,25 +332,25 @@ TEST_F(UsersPageTest, DialogRefusesWithoutLosingWhatWasTypedAndWorksWithoutGroup
     });
     page.button(EditorPage::Change)->click();
     EXPECT_EQ(shownTexts(), "A user már szerepel a listában");
-    EXPECT_STREQ(userTable.users[1].room, "7");
+    EXPECT_STREQ(serverData.users[1].room, "7");
 
     // An empty selection does nothing.
     page.sheet()->setCurrentCell(8, 0);
     page.button(EditorPage::Change)->click();
     page.button(EditorPage::Delete)->click();
     EXPECT_EQ(shownTexts(), "");
-    EXPECT_EQ(userTable.count, 3);
+    EXPECT_EQ(serverData.users.Count(), 3);
 
     // Without a group list a new user's group stays empty.
-    serverData.groupCount = 0;
+    serverData.groups.Clear();
     UserDataDialog::queueAnswer([](UserDataDialog& d2) {
         EXPECT_EQ(d2.groupList()->count(), 0);
         d2.nameEdit()->setText("zoli");
         d2.okButton()->click();
     });
     page.button(EditorPage::Add)->click();
-    ASSERT_EQ(userTable.count, 4);
-    EXPECT_EQ(userTable.users[3].group, -1);
+    ASSERT_EQ(serverData.users.Count(), 4);
+    EXPECT_EQ(serverData.users[3].group, -1);
     EXPECT_EQ(page.sheet()->GetTextRC(4, 2), "");
     page.button(EditorPage::Abandon)->click();
 }
@@ -359,8 +360,9 @@ TEST_F(UsersPageTest, PasswordThroughTheServersCryptInBothModes) {
     startEditing(page);
     // anna's stored password is checked in modify mode (mode 1: old, new, confirmation).
     std::string stored = crypted("regi");
-    std::snprintf(userTable.users[0].password, sizeof userTable.users[0].password, "%s",
-                  stored.c_str());
+    UserRecord anna = serverData.users[0];
+    std::snprintf(anna.password, sizeof anna.password, "%s", stored.c_str());
+    ASSERT_EQ(serverData.users.Set(0, anna), 0);
     page.selectUser(0);
     UserDataDialog::queueAnswer([&](UserDataDialog& d) {
         DialogAnswers::passwords("rossz", "uj", "uj");
@@ -383,7 +385,7 @@ TEST_F(UsersPageTest, PasswordThroughTheServersCryptInBothModes) {
     EXPECT_EQ(boxes[1].title, "Hiba !!!");
     EXPECT_EQ(boxes[1].text, "Az ellenorzo password megadasa hibas!");
     MessageBox::clearShown();
-    EXPECT_EQ(std::string(userTable.users[0].password), crypted("uj"));
+    EXPECT_EQ(std::string(serverData.users[0].password), crypted("uj"));
 
     // A server that does not answer.
     server.stop();
@@ -396,7 +398,7 @@ TEST_F(UsersPageTest, PasswordThroughTheServersCryptInBothModes) {
     page.button(EditorPage::Add)->click();
     EXPECT_EQ(MessageBox::lastShown().title, "Orvelan");
     EXPECT_EQ(shownTexts(), "Hiba a proxy szerveren !");
-    EXPECT_EQ(userTable.count, 2);
+    EXPECT_EQ(serverData.users.Count(), 2);
 }
 
 } // namespace

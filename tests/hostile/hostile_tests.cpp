@@ -43,14 +43,14 @@ const char* kHost = HostileServer::host();
 // The data layer set up for one operation: a group with a permit list, one user.
 void prepareData() {
     serverData.Reset();
-    snprintf(serverData.host, sizeof serverData.host, "%s", kHost);
-    serverData.currentGroup = serverData.AddGroup("staff", "d", "");
+    snprintf(serverData.session.host, sizeof serverData.session.host, "%s", kHost);
+    serverData.urls.currentGroup = serverData.groups.Add("staff", "d", "");
     UserRecord u{};
     snprintf(u.name, sizeof u.name, "kovacs");
     u.group = 0;
-    serverData.AddUser(u);
-    serverData.AddUrl("www.example.com");
-    serverData.usersModified = serverData.urlsModified = 1;
+    serverData.users.Add(u);
+    serverData.urls.Add("www.example.com");
+    serverData.users.modified = serverData.urls.modified = 1;
 }
 
 // Results by mode, in the order of kHostileModes: LongString, BigBlock, LengthMismatch,
@@ -76,42 +76,44 @@ std::vector<Operation> operations() {
                   }),
         Operation("vxRemotePing", 0, {m, m, m, m, m, m, m}, {"ping.txt"},
                   [] { return vxRemotePing(kHost, "127.0.0.1", "ping.txt"); }),
-        Operation("LoadGroups(view)", 1, {m, m, m, m, m, m, m}, {"vx_groups.txt"},
-                  [] { return serverData.LoadGroups(false); }),
+        Operation("LoadGroups(view)", 1, {m, m, m, m, m, m, m}, {"view_vx_groups.txt"},
+                  [] { return serverData.groups.Load(false); }),
         Operation("LoadGroups(edit)", 1, {e, m, m, e, e, e, e}, {"vx_groups.txt"},
-                  [] { return serverData.LoadGroups(true); }),
-        Operation("LoadUsers(view)", 1, {m, m, m, m, m, m, m}, {"vx_users.txt", "vx_userdata.txt"},
-                  [] { return serverData.LoadUsers(false); }),
+                  [] { return serverData.groups.Load(true); }),
+        Operation("LoadUsers(view)", 1, {m, m, m, m, m, m, m},
+                  {"view_vx_users.txt", "view_vx_userdata.txt"},
+                  [] { return serverData.users.Load(false); }),
         Operation("LoadUsers(edit)", 1, {e, m, m, e, e, e, e}, {"vx_users.txt", "vx_userdata.txt"},
-                  [] { return serverData.LoadUsers(true); }),
-        Operation("LoadUrls(view)", 1, {m, m, m, m, 5, m, m}, {"sites_of_staff.txt"},
-                  [] { return serverData.LoadUrls(false); }),
+                  [] { return serverData.users.Load(true); }),
+        Operation("LoadUrls(view)", 1, {m, m, m, m, 5, m, m}, {"view_sites_of_staff.txt"},
+                  [] { return serverData.urls.Load(false); }),
         Operation("LoadUrls(edit)", 1, {e, m, m, e, e, e, e}, {"sites_of_staff.txt"},
-                  [] { return serverData.LoadUrls(true); }),
+                  [] { return serverData.urls.Load(true); }),
         Operation("SaveGroups", 1, {m, na, na, m, m, m, m}, {},
-                  [] { return serverData.SaveGroups(); }),
+                  [] { return serverData.groups.Save(); }),
         Operation("SaveUsers", 1, {m, na, na, m, m, m, m}, {},
-                  [] { return serverData.SaveUsers(); }),
-        Operation("SaveUrls", 1, {m, na, na, m, m, m, m}, {}, [] { return serverData.SaveUrls(); }),
+                  [] { return serverData.users.Save(); }),
+        Operation("SaveUrls", 1, {m, na, na, m, m, m, m}, {},
+                  [] { return serverData.urls.Save(); }),
         Operation("ReleaseUsers", 0, {m, na, na, m, m, m, m}, {},
-                  [] { return serverData.ReleaseUsers(); }),
-        Operation("CheckConsolePassword", 0, {m, m, m, m, m, m, m}, {"empasswd.txt"},
-                  [] { return serverData.CheckConsolePassword("secret"); }),
+                  [] { return serverData.users.Release(); }),
+        Operation("CheckConsolePassword", 0, {m, m, m, m, m, m, m}, {"view_empasswd.txt"},
+                  [] { return serverData.passwords.Check("secret"); }),
         Operation("ChangePassword", 1, {na, m, m, na, m, m, m}, {},
                   [] {
                       char encrypted[256] = "wjAAAAAAAAAAA";
-                      return serverData.ChangePassword("secret", "new", encrypted,
-                                                       sizeof encrypted);
+                      return serverData.passwords.Change("secret", "new", encrypted,
+                                                         sizeof encrypted);
                   }),
         Operation("ChangeConsolePassword", 1, {e, m, m, e, e, e, e}, {"empasswd.txt"},
-                  [] { return serverData.ChangeConsolePassword("secret", "new", 0); }),
+                  [] { return serverData.passwords.ChangeConsole("secret", "new", 0); }),
         Operation("LoadWorkingHours", 0, {m, m, m, m, m, m, m}, {"attandance.txt"},
                   [] {
                       int v[4];
-                      return serverData.LoadWorkingHours(&v[0], &v[1], &v[2], &v[3]);
+                      return serverData.hours.Load(&v[0], &v[1], &v[2], &v[3]);
                   }),
         Operation("SaveWorkingHours", 0, {m, na, na, m, m, m, m}, {},
-                  [] { return serverData.SaveWorkingHours("8", "0", "16", "30"); }),
+                  [] { return serverData.hours.Save("8", "0", "16", "30"); }),
     };
 }
 
