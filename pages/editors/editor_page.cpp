@@ -168,7 +168,13 @@ void EditorPage::importFile() {
     if (!m_editing) return;
     clearStatus();
     QString path;
-    if (AskOpenTextFile(this, &path) != 0) return; // a cancelled import changes nothing
+    if (AskOpenTextFile(this, &path) != 0) {
+        // A cancelled import refills the controls from the table and marks the list modified,
+        // as a successful one does (the group list has no modified flag).
+        m_session.MarkModified();
+        showImported();
+        return;
+    }
     WaitCursor wait;
     int before = entryCount();
     QByteArray local = path.toLocal8Bit();
