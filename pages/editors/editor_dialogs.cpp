@@ -18,6 +18,7 @@
 #include "serverdata/sd_text.h"
 #include "widgets/buttons.h"
 #include "widgets/cp1250.h"
+#include "widgets/dialog_answers.h"
 #include "widgets/messagebox.h"
 
 namespace {
@@ -296,7 +297,7 @@ void UserDataDialog::done(int result) {
 int UserDataDialog::exec() {
     m_closed = false;
     setResult(Rejected);
-    if (answer(*this, m_closed)) return result();
+    if (DialogAnswers::runForm(*this, m_closed)) return result();
     return QDialog::exec();
 }
 
@@ -360,6 +361,6 @@ void GroupDialog::done(int result) {
 int GroupDialog::exec() {
     m_closed = false;
     setResult(Rejected);
-    if (answer(*this, m_closed)) return result();
+    if (DialogAnswers::runForm(*this, m_closed)) return result();
     return QDialog::exec();
 }

@@ -19,44 +19,8 @@ class QPlainTextEdit;
 class QPushButton;
 class RoundButton;
 
-// Test seam shared by the two dialogs: exec() with queued answers shows nothing; each answer acts
-// on the open dialog (types, clicks a button) until one closes it. With the queue used up and the
-// dialog still open, exec() gives Rejected and leftOpen() is true.
-template <class Dialog> class QueuedDialogAnswers {
-  public:
-    using Answer = std::function<void(Dialog&)>;
-    static void queueAnswer(Answer answer) { queue().append(std::move(answer)); }
-    static int queuedAnswers() { return static_cast<int>(queue().size()); }
-    static void clearAnswers() {
-        queue().clear();
-        leftOpenFlag() = false;
-    }
-    static bool leftOpen() { return leftOpenFlag(); }
-
-  protected:
-    // Runs the queued answers on dialog; false when none is queued (show the real dialog).
-    static bool answer(Dialog& dialog, const bool& closed) {
-        if (queue().isEmpty()) return false;
-        leftOpenFlag() = false;
-        while (!closed && !queue().isEmpty())
-            queue().takeFirst()(dialog);
-        if (!closed) leftOpenFlag() = true;
-        return true;
-    }
-
-  private:
-    static QList<Answer>& queue() {
-        static QList<Answer> answers;
-        return answers;
-    }
-    static bool& leftOpenFlag() {
-        static bool flag = false;
-        return flag;
-    }
-};
-
 // One proxy user's record: name, personal data, group, rights, e-mail name and password.
-class UserDataDialog : public QDialog, public QueuedDialogAnswers<UserDataDialog> {
+class UserDataDialog : public QDialog {
     Q_OBJECT
   public:
     enum Mode { NewUser, ModifyUser };
@@ -133,7 +97,7 @@ class UserDataDialog : public QDialog, public QueuedDialogAnswers<UserDataDialog
 };
 
 // A group's name and whether its list is an allow list.
-class GroupDialog : public QDialog, public QueuedDialogAnswers<GroupDialog> {
+class GroupDialog : public QDialog {
     Q_OBJECT
   public:
     // Called on "OK" with the name in the server's code page; the refusal text or empty.

@@ -41,15 +41,6 @@ class EditorTest : public AppTest {
         // What the main window loads at start-up.
         ASSERT_EQ(serverData.groups.Load(false), 1);
         ASSERT_EQ(serverData.users.Load(false), 1);
-        UserDataDialog::clearAnswers();
-        GroupDialog::clearAnswers();
-    }
-    void TearDown() override {
-        EXPECT_EQ(UserDataDialog::queuedAnswers(), 0) << "a queued dialog answer was not used";
-        EXPECT_EQ(GroupDialog::queuedAnswers(), 0) << "a queued dialog answer was not used";
-        UserDataDialog::clearAnswers();
-        GroupDialog::clearAnswers();
-        AppTest::TearDown();
     }
 
     // The page after a successful "&Behívás".

@@ -16,7 +16,7 @@ namespace {
 
 // Answers the next group dialog with a name and the allow box.
 void answerGroup(const QString& name, bool allow) {
-    GroupDialog::queueAnswer([name, allow](GroupDialog& d) {
+    DialogAnswers::form<GroupDialog>([name, allow](GroupDialog& d) {
         d.nameEdit()->setText(name);
         d.allowBox()->setChecked(allow);
         d.okButton()->click();
@@ -36,7 +36,7 @@ TEST_F(UserGroupsPageTest, AddChangeDeleteAndSaveWithMembersFollowingTheirGroup)
 
     // tanar becomes a deny list.
     page.sheet()->setCurrentCell(1, 0);
-    GroupDialog::queueAnswer([](GroupDialog& d) {
+    DialogAnswers::form<GroupDialog>([](GroupDialog& d) {
         EXPECT_EQ(d.nameEdit()->text(), "tanar");
         EXPECT_TRUE(d.allowBox()->isChecked());
         d.allowBox()->setChecked(false);
@@ -95,12 +95,12 @@ TEST_F(UserGroupsPageTest, MembersFollowTheirGroupThroughRenameAndSort) {
 TEST_F(UserGroupsPageTest, DialogRefusalsAndTheFirstEmptyRowEndingTheList) {
     UserGroupsPage page(entryAt(1, 0), &owner);
     startEditing(page);
-    GroupDialog::queueAnswer([](GroupDialog& d) { d.okButton()->click(); });
+    DialogAnswers::form<GroupDialog>([](GroupDialog& d) { d.okButton()->click(); });
     answerGroup("diak", true);
     answerGroup(QString(32, QLatin1Char('g')), true);
     answerGroup("rm;x", true);
     answerGroup("a b", true);
-    GroupDialog::queueAnswer([](GroupDialog& d) {
+    DialogAnswers::form<GroupDialog>([](GroupDialog& d) {
         EXPECT_EQ(d.nameEdit()->text(), "a b"); // what was typed is still there
         d.cancelButton()->click();
     });

@@ -79,7 +79,7 @@ TEST_F(UsersPageTest, AddChangeDeleteAndSaveWriteBothFilesAndTheSquidPasswords) 
         EXPECT_EQ(page.button(EditorPage::Button(b))->isEnabled(), b != EditorPage::Load) << b;
 
     // A new user with a password from the server's crypt (mode 0: new and confirmation).
-    UserDataDialog::queueAnswer([](UserDataDialog& d) {
+    DialogAnswers::form<UserDataDialog>([](UserDataDialog& d) {
         EXPECT_EQ(d.windowTitle(), "Új felhasználó adatai");
         EXPECT_EQ(d.groupList()->count(), 2);
         EXPECT_EQ(d.groupList()->currentIndex(), 0);
@@ -101,7 +101,7 @@ TEST_F(UsersPageTest, AddChangeDeleteAndSaveWriteBothFilesAndTheSquidPasswords) 
 
     // Change béla: mail on (the e-mail edit shows with the domain), another full name.
     page.selectUser(1);
-    UserDataDialog::queueAnswer([](UserDataDialog& d) {
+    DialogAnswers::form<UserDataDialog>([](UserDataDialog& d) {
         EXPECT_EQ(d.windowTitle(), "Felhasználó adatainak módosítása");
         EXPECT_EQ(d.nameEdit()->text(), "béla");
         EXPECT_EQ(d.groupList()->currentIndex(), 1);
@@ -258,34 +258,34 @@ TEST_F(UsersPageTest, FailedPostSaveCommandKeepsEditingWithTheLocksAndRestoresTh
 TEST_F(UsersPageTest, DialogRefusesWithoutLosingWhatWasTypedAndWorksWithoutGroups) {
     UsersPage page(entryAt(1, 1), &owner);
     startEditing(page);
-    UserDataDialog::queueAnswer([](UserDataDialog& d) {
+    DialogAnswers::form<UserDataDialog>([](UserDataDialog& d) {
         d.fullNameEdit()->setText("Valaki");
         d.okButton()->click(); // no name
     });
-    UserDataDialog::queueAnswer([](UserDataDialog& d) {
+    DialogAnswers::form<UserDataDialog>([](UserDataDialog& d) {
         EXPECT_EQ(d.fullNameEdit()->text(), "Valaki");
         d.nameEdit()->setText("anna"); // another user's name
         d.okButton()->click();
     });
-    UserDataDialog::queueAnswer([](UserDataDialog& d) {
+    DialogAnswers::form<UserDataDialog>([](UserDataDialog& d) {
         d.nameEdit()->setText("ki:be"); // a field separator
         d.okButton()->click();
     });
-    UserDataDialog::queueAnswer([](UserDataDialog& d) {
+    DialogAnswers::form<UserDataDialog>([](UserDataDialog& d) {
         d.nameEdit()->setText("ki be"); // a blank: the proxy's password file cannot hold it
         d.okButton()->click();
     });
-    UserDataDialog::queueAnswer([](UserDataDialog& d) {
+    DialogAnswers::form<UserDataDialog>([](UserDataDialog& d) {
         d.nameEdit()->setText("kibe");
         d.commentEdit()->setPlainText("két\nsor"); // a line end
         d.okButton()->click();
     });
-    UserDataDialog::queueAnswer([](UserDataDialog& d) {
+    DialogAnswers::form<UserDataDialog>([](UserDataDialog& d) {
         d.commentEdit()->setPlainText(QString(70, QLatin1Char('c')));
         d.fullNameEdit()->setText(QStringLiteral("ñandu")); // not in Windows-1250
         d.okButton()->click();
     });
-    UserDataDialog::queueAnswer([](UserDataDialog& d) {
+    DialogAnswers::form<UserDataDialog>([](UserDataDialog& d) {
         EXPECT_EQ(d.nameEdit()->text(), "kibe");
         d.fullNameEdit()->setText("Anna"); // "Anna" differs from "anna" in case only
         d.nameEdit()->setText("Anna");
@@ -303,7 +303,6 @@ TEST_F(UsersPageTest, DialogRefusesWithoutLosingWhatWasTypedAndWorksWithoutGroup
                   "Megjegyzés nem tartalmazhat kettőspontot (:), aposztrófot (') és sorvéget !|"
                   "Teljes név olyan karaktert tartalmaz, amely a Windows-1250 kódlapon nem írható "
                   "le !");
-    EXPECT_FALSE(UserDataDialog::leftOpen());
     ASSERT_EQ(serverData.users.Count(), 3);
     const UserRecord& added = serverData.users[2];
     EXPECT_STREQ(added.name, "Anna");
@@ -319,11 +318,11 @@ TEST_F(UsersPageTest, DialogRefusesWithoutLosingWhatWasTypedAndWorksWithoutGroup
 
     // Changing a user to another user's name is refused; keeping its own name is accepted.
     page.selectUser(1);
-    UserDataDialog::queueAnswer([](UserDataDialog& d2) {
+    DialogAnswers::form<UserDataDialog>([](UserDataDialog& d2) {
         d2.nameEdit()->setText("anna");
         d2.okButton()->click();
     });
-    UserDataDialog::queueAnswer([](UserDataDialog& d2) {
+    DialogAnswers::form<UserDataDialog>([](UserDataDialog& d2) {
         EXPECT_EQ(d2.nameEdit()->text(), "anna");
         d2.nameEdit()->setText("béla");
         d2.roomEdit()->setText("7");
@@ -342,7 +341,7 @@ TEST_F(UsersPageTest, DialogRefusesWithoutLosingWhatWasTypedAndWorksWithoutGroup
 
     // Without a group list a new user's group stays empty.
     serverData.groups.Clear();
-    UserDataDialog::queueAnswer([](UserDataDialog& d2) {
+    DialogAnswers::form<UserDataDialog>([](UserDataDialog& d2) {
         EXPECT_EQ(d2.groupList()->count(), 0);
         d2.nameEdit()->setText("zoli");
         d2.okButton()->click();
@@ -363,7 +362,7 @@ TEST_F(UsersPageTest, PasswordThroughTheServersCryptInBothModes) {
     std::snprintf(anna.password, sizeof anna.password, "%s", stored.c_str());
     ASSERT_EQ(serverData.users.Set(0, anna), 0);
     page.selectUser(0);
-    UserDataDialog::queueAnswer([&](UserDataDialog& d) {
+    DialogAnswers::form<UserDataDialog>([&](UserDataDialog& d) {
         DialogAnswers::passwords("rossz", "uj", "uj");
         d.passwordButton()->click();
         EXPECT_STREQ(d.record().password, stored.c_str());
@@ -388,7 +387,7 @@ TEST_F(UsersPageTest, PasswordThroughTheServersCryptInBothModes) {
 
     // A server that does not answer.
     server.stop();
-    UserDataDialog::queueAnswer([](UserDataDialog& d) {
+    DialogAnswers::form<UserDataDialog>([](UserDataDialog& d) {
         d.nameEdit()->setText("emil");
         DialogAnswers::passwords("", "x", "x");
         d.passwordButton()->click();
