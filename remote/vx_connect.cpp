@@ -6,7 +6,6 @@
 #include <malloc.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <rpc/pmap_prot.h>
 #include <rpc/rpc.h>
 #include <sys/socket.h>
 #include <unistd.h>

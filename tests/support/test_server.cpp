@@ -238,6 +238,7 @@ bool TestServer::start() {
 
 void TestServer::stop() {
     if (m_pid <= 0) return;
+    resume(); // a paused server would not take the SIGTERM
     kill(m_pid, SIGTERM);
     int status;
     bool gone = false;
@@ -274,6 +275,21 @@ void TestServer::crash() {
     kill(m_pid, SIGKILL);
     for (pid_t worker : children)
         kill(worker, SIGKILL);
+}
+
+void TestServer::pause() {
+    if (m_pid <= 0) return;
+    std::vector<pid_t> children = workers();
+    kill(m_pid, SIGSTOP);
+    for (pid_t worker : children)
+        kill(worker, SIGSTOP);
+}
+
+void TestServer::resume() {
+    if (m_pid <= 0) return;
+    for (pid_t worker : workers())
+        kill(worker, SIGCONT);
+    kill(m_pid, SIGCONT);
 }
 
 bool TestServer::restart() {
