@@ -1,8 +1,8 @@
 // The procedure table and the dispatch of one call: access check, program check, argument
 // decoding and the log line, then the procedure.
 #include <cstdio>
-#include <poll.h>
 #include <cstring>
+#include <poll.h>
 
 #include "server/vxd_log.h"
 #include "server/vxd_procedures.h"

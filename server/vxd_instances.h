@@ -34,10 +34,10 @@ struct VxdInstance {
     long long lastUseMs = 0; // CLOCK_MONOTONIC ms: hand-out, or start or end of the last call
     bool handedOut = false;  // procedure 5 gave it to a client: its idle clock runs
     long calls = 0;          // calls served
-    int fd = -1;          // the open file (procedures 6 and 7)
-    bool writing = false; // fd is a temporary file that procedure 8 renames into place
-    bool failed = false;  // a write failed: the close discards the temporary file
-    int error = 0;        // why (an errno value)
+    int fd = -1;             // the open file (procedures 6 and 7)
+    bool writing = false;    // fd is a temporary file that procedure 8 renames into place
+    bool failed = false;     // a write failed: the close discards the temporary file
+    int error = 0;           // why (an errno value)
     static constexpr int kNothingAhead = -1000000;
     int ahead = kNothingAhead; // the next block read ahead: its length, or -errno
     long long written = 0;     // bytes written to fd
