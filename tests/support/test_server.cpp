@@ -249,6 +249,7 @@ bool processEnded(pid_t pid) {
 
 void TestServer::stop() {
     if (m_pid <= 0) return;
+    resume(); // a paused server would not take the SIGTERM
     // A worker that outlives its service still answers the calls it was handed out for, so a
     // test of a stopped server would now and then see an answer: the workers end with it.
     std::vector<pid_t> children = workers();
@@ -292,6 +293,21 @@ void TestServer::crash() {
     kill(m_pid, SIGKILL);
     for (pid_t worker : children)
         kill(worker, SIGKILL);
+}
+
+void TestServer::pause() {
+    if (m_pid <= 0) return;
+    std::vector<pid_t> children = workers();
+    kill(m_pid, SIGSTOP);
+    for (pid_t worker : children)
+        kill(worker, SIGSTOP);
+}
+
+void TestServer::resume() {
+    if (m_pid <= 0) return;
+    for (pid_t worker : workers())
+        kill(worker, SIGCONT);
+    kill(m_pid, SIGCONT);
 }
 
 bool TestServer::restart() {
