@@ -243,6 +243,9 @@ int main(int argc, char** argv) {
     if (collector.malformed() > 0)
         fprintf(stderr, "getstats2: %llu malformed lines skipped\n",
                 static_cast<unsigned long long>(collector.malformed()));
+    if (collector.outOfOrder() > 0)
+        fprintf(stderr, "getstats2: %llu lines out of time order skipped\n",
+                static_cast<unsigned long long>(collector.outOfOrder()));
     err = writeResult(root, opt.output, std::move(collector));
     if (err) return fail(std::string(opt.output) + ": " + strerror(err));
     return 0;

@@ -1,11 +1,16 @@
 // Tests of the server's statistics tool: query parsing, buckets, log lines, the collector, and
 // the program over small logs (rotated and compressed ones among them) written by the test.
 #include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <map>
+#include <signal.h>
+#include <spawn.h>
 #include <string>
+#include <sys/resource.h>
 #include <sys/wait.h>
+#include <unistd.h>
 #include <vector>
 #include <zlib.h>
 
@@ -61,6 +66,14 @@ TEST(StatsQueryFile, LinesUserAndRefusals) {
               "the query needs a start, an end and a resolution line");
     EXPECT_EQ(parseError("2024-01-01 00:00:00\n2024-01-02 00:00:00\n3\n" + std::string(300, 'u')),
               "user name too long");
+    // Numbers that do not fit are refused, not wrapped round (2^32 + 2000 is no year 2000).
+    EXPECT_EQ(parseError("4294969296-01-01 00:00:00\n2024-01-02 00:00:00\n3\n"),
+              "bad start date-time: 4294969296-01-01 00:00:00");
+    EXPECT_EQ(parseError("2024-01-01 00:00:00\n2024-4294967297-02 00:00:00\n3\n"),
+              "bad end date-time: 2024-4294967297-02 00:00:00");
+    EXPECT_EQ(parseError("2024-01-01 00:00:00\n2024-01-02 00:00:-4294967296\n3\n"),
+              "bad end date-time: 2024-01-02 00:00:-4294967296");
+    EXPECT_EQ(parse("02024-1-01 00:00:00\n2024-01-02 0:0:0\n3\n").start.tm_year, 124);
 }
 
 std::vector<time_t> buckets(const std::string& start, const std::string& end, int resolution) {
@@ -469,6 +482,94 @@ TEST_F(Getstats2, LargeLogListsMatchAPlainCount) {
     EXPECT_EQ(read("/tmp/outfile"), expected(urls, siteOrder));
     ASSERT_EQ(run("site"), 0) << m_stderr;
     EXPECT_EQ(read("/tmp/outfile"), expected(sites, firstSite));
+}
+
+// A thousand requests of 1000 bytes, one every 10 seconds from 10 May 00:00, with extra text
+// inserted before the lines of the map's keys (the total stays 1,000,000 whatever they are).
+std::string thousandLines(const std::map<size_t, std::string>& extra) {
+    std::string log;
+    time_t t0 = localTime(2024, 5, 10, 0, 0);
+    for (size_t i = 0; i < 1000; ++i) {
+        if (extra.count(i)) log += extra.at(i);
+        log += accessLogLine(t0 + static_cast<time_t>(i) * 10, 1000, "a");
+    }
+    return log;
+}
+
+TEST_F(Getstats2, DamagedTimesNeitherMoveTheStartNorEndTheReading) {
+    write("/tmp/infile", "2024-05-10 00:00:00\n2024-05-10 23:59:00\n3\n");
+    // One line with a damaged time just after the middle, where the range search looks first.
+    std::string damaged = "0000000005.123    120 192.168.1.20 TCP_MISS/200 7 GET http://x.hu/ a "
+                          "DIRECT/80.99.1.1 text/html\n";
+    write("/var/log/squid/access.log", thousandLines({{501, damaged}}));
+    ASSERT_EQ(run("data"), 0) << m_stderr;
+    EXPECT_EQ(read("/tmp/outfile"), "1000000\n");
+    // 16 lines of a clock a year ahead in the middle: the lines after them are still read, and
+    // the skipped ones are said.
+    std::string ahead;
+    for (int i = 0; i < 16; ++i)
+        ahead += accessLogLine(localTime(2025, 5, 10, 0, i), 5, "a");
+    write("/var/log/squid/access.log", thousandLines({{300, ahead}}));
+    ASSERT_EQ(run("data"), 0) << m_stderr;
+    EXPECT_EQ(read("/tmp/outfile"), "1000000\n");
+    EXPECT_EQ(m_stderr, "getstats2: 16 lines out of time order skipped\n");
+    // Two such runs and one at the very end, which lies past the range as the rest of a log does.
+    write("/var/log/squid/access.log", thousandLines({{100, ahead}, {700, ahead}}) + ahead);
+    ASSERT_EQ(run("data"), 0) << m_stderr;
+    EXPECT_EQ(read("/tmp/outfile"), "1000000\n");
+    EXPECT_EQ(m_stderr, "getstats2: 32 lines out of time order skipped\n");
+}
+
+// A log of one request at 12:00, size bytes of zeros (a sparse hole, no line end) and one request
+// at 12:01; the query is that day by day.
+void writeHoleLog(const std::string& path, off_t hole) {
+    std::string first = accessLogLine(localTime(2024, 5, 10, 12, 0), 10, "a");
+    std::string last = "\n" + accessLogLine(localTime(2024, 5, 10, 12, 1), 20, "a");
+    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(write(fd, first.data(), first.size()), static_cast<ssize_t>(first.size()));
+    ASSERT_EQ(pwrite(fd, last.data(), last.size(), static_cast<off_t>(first.size()) + hole),
+              static_cast<ssize_t>(last.size()));
+    close(fd);
+}
+
+TEST_F(Getstats2, AHugeLineWithoutALineEndTakesBoundedMemory) {
+    writeHoleLog(m_root + "/var/log/squid/access.log", off_t(512) << 20);
+    write("/tmp/infile", "2024-05-10 00:00:00\n2024-05-10 23:59:00\n3\n");
+    ASSERT_EQ(run("data"), 0) << m_stderr;
+    EXPECT_EQ(read("/tmp/outfile"), "30\n");
+    EXPECT_EQ(m_stderr, "getstats2: 1 malformed lines skipped\n");
+    struct rusage usage;
+    ASSERT_EQ(getrusage(RUSAGE_CHILDREN, &usage), 0);
+    EXPECT_LT(usage.ru_maxrss, 160 * 1024) << "kB";
+}
+
+// A log truncated (as copytruncate rotates it) while the tool searches and reads it: the tool
+// answers from what it read instead of dying of a fault.
+TEST_F(Getstats2, ALogTruncatedWhileReadIsNoFault) {
+    const std::string log = m_root + "/var/log/squid/access.log";
+    write("/tmp/infile", "2024-05-10 00:00:00\n2024-05-10 23:59:00\n3\n");
+    for (int delayMs : {2, 10, 30, 80}) {
+        writeHoleLog(log, off_t(1) << 30);
+        std::string root = "VXD_ROOT=" + m_root;
+        std::string output = "--output";
+        char* argv[] = {const_cast<char*>(GETSTATS2_PATH), output.data(),
+                        const_cast<char*>("/tmp/outfile"), const_cast<char*>("data"), nullptr};
+        char* envp[] = {root.data(), const_cast<char*>("TZ=Europe/Budapest"), nullptr};
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+        posix_spawn_file_actions_addchdir_np(&actions, (m_root + "/srv").c_str());
+        pid_t pid = 0;
+        ASSERT_EQ(posix_spawn(&pid, GETSTATS2_PATH, &actions, nullptr, argv, envp), 0);
+        posix_spawn_file_actions_destroy(&actions);
+        usleep(static_cast<useconds_t>(delayMs) * 1000);
+        EXPECT_EQ(truncate(log.c_str(), 100), 0);
+        int status = 0;
+        ASSERT_EQ(waitpid(pid, &status, 0), pid);
+        ASSERT_TRUE(WIFEXITED(status)) << "signal " << WTERMSIG(status) << " after " << delayMs;
+        EXPECT_EQ(WEXITSTATUS(status), 0) << delayMs;
+    }
 }
 
 TEST_F(Getstats2, CommandShellShowsTheRootAtLAndTmp) {
