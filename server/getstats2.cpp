@@ -233,6 +233,9 @@ int main(int argc, char** argv) {
     std::string base = opt.log ? opt.log : accessLogPath(root);
     std::vector<LogFile> files;
     err = openLogs(root, base, &files);
+    if (err == EACCES && vxdLeavesRoot(root, base.c_str()))
+        return fail(base + ": " + strerror(err) + " (a symbolic link leads out of the root " +
+                    root.rootPath + ")");
     if (err) return fail(base + ": " + strerror(err));
     if (files.empty()) return fail(base + ": " + strerror(ENOENT));
     rc = readLogs(files, &collector);

@@ -419,6 +419,40 @@ TEST_F(Getstats2, LogFromTheParameterFileAndFailures) {
     EXPECT_EQ(read("/tmp/outfile"), "7\n");
 }
 
+TEST_F(Getstats2, SymbolicLinksToTheLogWithinTheRoot) {
+    write("/data/squid.log", accessLogLine(localTime(2024, 5, 10, 12, 0), 7, "a"));
+    write("/tmp/infile", "2024-05-10 12:00:00\n2024-05-10 12:09:00\n1\n");
+    const std::string log = m_root + "/var/log/squid/access.log";
+    for (const std::string& target :
+         {std::string("../../../data/squid.log"), m_root + "/data/squid.log",
+          m_root + "/data/../data/squid.log"}) {
+        fs::remove(log);
+        fs::create_symlink(target, log);
+        ASSERT_EQ(run("data"), 0) << target << ": " << m_stderr;
+        EXPECT_EQ(read("/tmp/outfile"), "7\n");
+    }
+    // Out of the root, absolutely or relatively: refused, and said why.
+    TempDir outside{"outside"};
+    outside.write("squid.log", accessLogLine(localTime(2024, 5, 10, 12, 0), 7, "a"));
+    for (const std::string& target :
+         {outside.file("squid.log"),
+          fs::relative(outside.file("squid.log"), fs::path(log).parent_path()).string()}) {
+        fs::remove(log);
+        fs::create_symlink(target, log);
+        EXPECT_EQ(run("data"), 1) << target;
+        EXPECT_EQ(m_stderr, "getstats2: /var/log/squid/access.log: Permission denied (a symbolic "
+                            "link leads out of the root " +
+                                fs::canonical(m_root).string() + ")\n");
+    }
+    // A FIFO or a device inside is still no log.
+    fs::remove(log);
+    fs::create_symlink("/dev/zero", log);
+    EXPECT_EQ(run("data"), 1);
+    EXPECT_EQ(m_stderr, "getstats2: /var/log/squid/access.log: Permission denied (a symbolic link "
+                        "leads out of the root " +
+                            fs::canonical(m_root).string() + ")\n");
+}
+
 TEST_F(Getstats2, SearchesALargeOrderedLogForTheRange) {
     // A day of lines every 10 seconds; a ten-minute query in the middle.
     std::string log;
