@@ -170,8 +170,9 @@ const char* StatsCollector::addRange(const char* begin, const char* end) {
     return end;
 }
 
-bool StatsCollector::addFile(int fd, std::string* error) {
+bool StatsCollector::addFile(int fd, std::string* error, size_t lineMax) {
     if (m_bounds.empty()) return true;
     m_pastEnd = 0; // a run at the end of the file before is no run in this one
-    return statsReadLog(fd, first() - STATS_ORDER_SLACK, last() + STATS_ORDER_SLACK, this, error);
+    return statsReadLog(fd, first() - STATS_ORDER_SLACK, last() + STATS_ORDER_SLACK, this, error,
+                        lineMax);
 }

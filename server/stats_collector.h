@@ -42,7 +42,7 @@ class StatsCollector : private StatsLogSink {
     }
     // Reads a whole log file (plain or gzip-compressed, by its content); false with a reason.
     // A plain file in time order is searched for the query's range instead of read whole.
-    bool addFile(int fd, std::string* error);
+    bool addFile(int fd, std::string* error, size_t lineMax = STATS_LINE_MAX);
 
     uint64_t malformed() const { return m_malformed; }
     // Lines well past the query's end that were followed by lines of the range again (a clock

@@ -137,8 +137,8 @@ struct Source {
 };
 
 // Reads the source in blocks, handing complete lines on.
-bool readStream(Source* src, StatsLogSink* sink, std::string* error) {
-    std::vector<char> buf(STATS_LINE_MAX);
+bool readStream(Source* src, StatsLogSink* sink, std::string* error, size_t lineMax) {
+    std::vector<char> buf(lineMax);
     size_t kept = 0;
     bool skipping = false; // within a line too long to take, up to its LF
     for (;;) {
@@ -181,7 +181,8 @@ bool readStream(Source* src, StatsLogSink* sink, std::string* error) {
 
 } // namespace
 
-bool statsReadLog(int fd, time_t from, time_t until, StatsLogSink* sink, std::string* error) {
+bool statsReadLog(int fd, time_t from, time_t until, StatsLogSink* sink, std::string* error,
+                  size_t lineMax) {
     Source src;
     src.until = until;
     if (isGzip(fd)) {
@@ -191,7 +192,7 @@ bool statsReadLog(int fd, time_t from, time_t until, StatsLogSink* sink, std::st
             return false;
         }
         gzbuffer(src.gz, 1 << 18);
-        bool ok = readStream(&src, sink, error);
+        bool ok = readStream(&src, sink, error, lineMax);
         gzclose(src.gz);
         return ok;
     }
@@ -203,7 +204,7 @@ bool statsReadLog(int fd, time_t from, time_t until, StatsLogSink* sink, std::st
     if (st.st_size == 0) return true;
     src.fd = fd;
     src.at = PlainLog(fd, st.st_size).search(0, from);
-    return readStream(&src, sink, error);
+    return readStream(&src, sink, error, lineMax);
 }
 
 time_t statsFirstTime(int fd) {

@@ -41,7 +41,9 @@ class StatsLogSink {
 // the reading stops only when there are none; a compressed one stops after a run of
 // STATS_PAST_END_LINES_GZ. The file is read with pread, never
 // mapped: a log truncated meanwhile (rotation by copytruncate) is read as far as it lasts.
-bool statsReadLog(int fd, time_t from, time_t until, StatsLogSink* sink, std::string* error);
+// lineMax: the longest line taken (smaller only to reach the limit in tests with small files).
+bool statsReadLog(int fd, time_t from, time_t until, StatsLogSink* sink, std::string* error,
+                  size_t lineMax = STATS_LINE_MAX);
 
 // Time of the first line of a log file (plain or gzip-compressed), or -1 when none is read.
 time_t statsFirstTime(int fd);
