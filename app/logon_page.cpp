@@ -40,14 +40,14 @@ LogOnPage::LogOnPage(QWidget* parent)
     m_picture->setFocusPolicy(Qt::NoFocus);
     m_picture->setEnabled(false);
 
-    serverData.SelectedLevel = m_switch->isChecked() ? 1 : 0;
+    serverData.session.SelectedLevel = m_switch->isChecked() ? 1 : 0;
 }
 
 void LogOnPage::command(int, quintptr) {}
 
 void LogOnPage::levelChanged() {
-    serverData.SelectedLevel = m_switch->isChecked() ? 1 : 0;
-    if (serverData.SelectedLevel == 0) serverData.GrantedLevel = 0;
+    serverData.session.SelectedLevel = m_switch->isChecked() ? 1 : 0;
+    if (serverData.session.SelectedLevel == 0) serverData.session.GrantedLevel = 0;
 }
 
 void LogOnPage::logOn() {
@@ -61,11 +61,11 @@ void LogOnPage::logOn() {
     int rc = -1;
     if (!noServer) { // in the no-server state the server is never asked
         WaitCursor wait;
-        rc = serverData.CheckConsolePassword(typed.constData());
+        rc = serverData.passwords.Check(typed.constData());
     }
     switch (rc) {
     case 1:
-        serverData.GrantedLevel = serverData.SelectedLevel;
+        serverData.session.GrantedLevel = serverData.session.SelectedLevel;
         sendToMain(CMD_SHOW_PAGE, showPageParam(AFTER_LOGON_PAGE));
         m_loggedOn = true;
         break;

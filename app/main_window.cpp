@@ -138,15 +138,13 @@ int MainWindow::pageCount(int group) const {
 
 bool MainWindow::loadServerLists() {
     WaitCursor wait;
-    serverData.ReleaseUsers();
-    serverData.ReleaseGroups();
-    const char* text = SdStartupLoadText(serverData.LoadGroups(false), false);
-    if (!text) text = SdStartupLoadText(serverData.LoadUsers(false), true);
+    serverData.ReleaseAll(); // what an earlier run of this console left checked out
+    const char* text = SdStartupLoadText(serverData.groups.Load(false), false);
+    if (!text) text = SdStartupLoadText(serverData.users.Load(false), true);
     if (text) {
         MessageBox::warning(this, APP_NAME, QString::fromUtf8(text));
         return false;
     }
-    serverData.ReleaseUrls();
     return true;
 }
 
@@ -154,7 +152,7 @@ void MainWindow::startupLoad() {
     m_startTimer->stop();
     if (m_startRan) return;
     m_startRan = true;
-    serverData.currentGroup = -1;
+    serverData.urls.currentGroup = -1;
     if (!noServer) {
         if (!SetMarkDone()) {
             noServer = 1;
@@ -243,7 +241,7 @@ void MainWindow::ShowPage(int group, int page) {
             slot->show();
             slot->repaint();
             setWindowTitle(QStringLiteral("%1 -- %2 jogosultság")
-                               .arg(pageTitle(g, p), levelName(serverData.SelectedLevel)));
+                               .arg(pageTitle(g, p), levelName(serverData.session.SelectedLevel)));
         }
     }
 }
@@ -327,9 +325,7 @@ void MainWindow::releaseLists() {
     // In the no-server state nothing may reach the server, releases included.
     if (noServer) return;
     WaitCursor wait;
-    serverData.ReleaseUsers();
-    serverData.ReleaseGroups();
-    serverData.ReleaseUrls();
+    serverData.ReleaseAll();
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {

@@ -58,7 +58,7 @@ void Page::command(int id, quintptr) {
 void Page::applyAccess(bool) {}
 
 bool Page::editingAllowed() {
-    return serverData.SelectedLevel == 1 && serverData.GrantedLevel == 1;
+    return serverData.session.SelectedLevel == 1 && serverData.session.GrantedLevel == 1;
 }
 
 int Page::helpContext() const {

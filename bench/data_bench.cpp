@@ -70,9 +70,9 @@ int main(int argc, char** argv) {
     fs::path work = fs::temp_directory_path() / ("vxbench-" + std::to_string(getpid()));
     fs::create_directories(work);
     fs::current_path(work);
-    snprintf(serverData.host, sizeof serverData.host, "%s", TestServer::host());
-    if (vxGetRemoteFile(serverData.host, "orvelan.cnf", "orvelan.cnf") != 0 ||
-        vxLoadParamFile("orvelan.cnf") != 0 || serverData.LoadGroups(false) != 1) {
+    snprintf(serverData.session.host, sizeof serverData.session.host, "%s", TestServer::host());
+    if (vxGetRemoteFile(serverData.session.host, "orvelan.cnf", "orvelan.cnf") != 0 ||
+        vxLoadParamFile("orvelan.cnf") != 0 || serverData.groups.Load(false) != 1) {
         fprintf(stderr, "data_bench: cannot connect to the test server\n");
         return 1;
     }
@@ -81,24 +81,24 @@ int main(int argc, char** argv) {
     Series loadUrls{"LoadUrls (edit, 1024)", {}}, saveUrls{"SaveUrls (1024, kaka)", {}};
     for (int r = 0; r < rounds; ++r) {
         timed(
-            loadUsers, [] { return serverData.LoadUsers(true); }, 1);
-        if (userTable.count != 1000) {
-            fprintf(stderr, "data_bench: %d users loaded\n", userTable.count);
+            loadUsers, [] { return serverData.users.Load(true); }, 1);
+        if (serverData.users.Count() != 1000) {
+            fprintf(stderr, "data_bench: %d users loaded\n", serverData.users.Count());
             return 1;
         }
-        serverData.usersModified = 1;
+        serverData.users.modified = 1;
         timed(
-            saveUsers, [] { return serverData.SaveUsers(); }, 1);
-        serverData.currentGroup = serverData.FindGroup("group0");
+            saveUsers, [] { return serverData.users.Save(); }, 1);
+        serverData.urls.currentGroup = serverData.groups.Find("group0");
         timed(
-            loadUrls, [] { return serverData.LoadUrls(true); }, 1);
-        if (serverData.urlCount != 1024) {
-            fprintf(stderr, "data_bench: %d URLs loaded\n", serverData.urlCount);
+            loadUrls, [] { return serverData.urls.Load(true); }, 1);
+        if (serverData.urls.Count() != 1024) {
+            fprintf(stderr, "data_bench: %d URLs loaded\n", serverData.urls.Count());
             return 1;
         }
-        serverData.urlsModified = 1;
+        serverData.urls.modified = 1;
         timed(
-            saveUrls, [] { return serverData.SaveUrls(); }, 1);
+            saveUrls, [] { return serverData.urls.Save(); }, 1);
     }
     printf("Data layer against the reference server on loopback:\n");
     loadUsers.print();

@@ -31,7 +31,7 @@ void makeTables() {
     for (int g = 0; g < 8; g++) {
         char name[16];
         std::snprintf(name, sizeof name, "csoport%d", g);
-        serverData.AddGroup(name, g % 2 ? "a" : "d", "");
+        serverData.groups.Add(name, g % 2 ? "a" : "d", "");
     }
     for (int i = 0; i < SD_MAX_USERS; i++) {
         UserRecord u{};
@@ -41,12 +41,12 @@ void makeTables() {
         u.proxy = 1;
         u.mail = i % 2;
         u.super = i % 7 == 0;
-        serverData.AddUser(u);
+        serverData.users.Add(u);
     }
     for (int i = 0; i < SD_MAX_URLS; i++) {
         char url[32];
         std::snprintf(url, sizeof url, "www.site%04d.example.hu", i);
-        serverData.AddUrl(url);
+        serverData.urls.Add(url);
     }
 }
 
@@ -57,7 +57,7 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
     makeTables();
-    if (userTable.count != SD_MAX_USERS || serverData.urlCount != SD_MAX_URLS) {
+    if (serverData.users.Count() != SD_MAX_USERS || serverData.urls.Count() != SD_MAX_URLS) {
         fprintf(stderr, "editor_bench: the tables could not be filled\n");
         return 1;
     }

@@ -6,10 +6,13 @@
 
 #include "app/main_window.h"
 #include "app/startup_window.h"
+#include "lib/vx_version.h"
 #include "pages/page_table.h"
 #include "serverdata/startup.h"
 
 int main(int argc, char** argv) {
+    // Answered before Qt starts, so that it works without a display.
+    if (vxVersionRequested("orvelan", argc, argv)) return 0;
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Orvelan"));
 

@@ -96,16 +96,19 @@ void saveDialogs(QWidget* owner) {
 
     // The user data dialog with the first user (e-mail shown when the user has mail), and the
     // group dialog with the first group.
-    UserDataDialog user(owner);
-    if (userTable.count > 0)
-        user.open(UserDataDialog::ModifyUser, userTable.users[0], userTable.users[0].password);
+    UserDataDialog user([](const char* o, const char* n, char* e,
+                           size_t s) { return serverData.passwords.Change(o, n, e, s); },
+                        owner);
+    if (serverData.users.Count() > 0)
+        user.setRecord(UserDataDialog::ModifyUser, serverData.users[0],
+                       serverData.users[0].password);
     else
-        user.open(UserDataDialog::NewUser, UserRecord{}, "");
+        user.setRecord(UserDataDialog::NewUser, UserRecord{}, "");
     user.show();
     save(&user, QStringLiteral("dialog-user-data"));
     user.hide();
     GroupDialog group(owner);
-    if (serverData.groupCount > 0) {
+    if (serverData.groups.Count() > 0) {
         group.setName(QByteArray(serverData.groups[0].name));
         group.setAllow(serverData.groups[0].kind[0] != 'd');
     }
@@ -215,7 +218,7 @@ int main(int argc, char** argv) {
             // The URL list page shows the first group's list.
             const PageEntry& entry = *pages.find(g, p);
             auto* urls = dynamic_cast<UrlControlPage*>(window.page(g, p));
-            if (urls && serverData.groupCount > 0) urls->chooseGroup(0);
+            if (urls && serverData.groups.Count() > 0) urls->chooseGroup(0);
             window.command(CMD_SHOW_PAGE, showPageParam(entry.role));
             reportBoxes();
             // The network page samples once a second: a few samples fill its cells and graphs.

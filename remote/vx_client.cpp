@@ -2,27 +2,21 @@
 // instances, string procedures and password encryption on the server.
 #include "remote/vx_client.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
-#include <malloc.h>
 #include <netdb.h>
 #include <pthread.h>
-#include <time.h>
 
 #include "lib/vx_err.h"
 #include "remote/vx_remote.h"
+#include "remote/vx_wait.h"
 
 namespace vxremote {
 
 namespace {
-
-// Calls wait for the server's answer for as long as the connection lasts.
-constexpr struct timeval CALL_TIMEOUT = {1000000, 0};
-
-// Client send and receive buffers match the block size, so a block travels in one record.
-constexpr u_int CLIENT_BUFFER = 300000;
 
 char g_message[VX_STRING_MAX + 1]; // reply message: an XDR string of at most 128 bytes
 char g_text[VX_STRING_MAX + 1];    // reply text result, same limit
@@ -50,12 +44,6 @@ int rpcSeverity(int code) {
     return severity < 0 ? 2 : severity;
 }
 
-void sleepMs(int ms) {
-    struct timespec pause = {ms / 1000, (ms % 1000) * 1000000L};
-    while (nanosleep(&pause, &pause) != 0 && errno == EINTR) {
-    }
-}
-
 } // namespace
 
 void RpcClient::reset(CLIENT* client) {
@@ -64,7 +52,18 @@ void RpcClient::reset(CLIENT* client) {
 }
 
 enum clnt_stat RpcClient::call(unsigned long procedure, xdrproc_t argFilter, const void* argument,
-                               xdrproc_t resultFilter, void* result) {
+                               xdrproc_t resultFilter, void* result, int limitMs) {
+    WaitScope scope;
+    m_cancelled = false;
+    int fd = -1;
+    if (clnt_control(m_client, CLGET_FD, reinterpret_cast<char*>(&fd))) scope.watch(fd);
+    if (scope.cancelled()) {
+        scope.watch(-1);
+        m_cancelled = true;
+        return RPC_INTR;
+    }
+    const int limit = limitMs > 0 ? limitMs : vxCallTimeout();
+    const struct timeval timeout = {limit / 1000, (limit % 1000) * 1000};
     // A server that goes away mid-call would raise SIGPIPE on the client's next write and end
     // the console: the signal is held during the call and a SIGPIPE it raised is taken back, so
     // the call fails with its RPC status instead.
@@ -75,7 +74,9 @@ enum clnt_stat RpcClient::call(unsigned long procedure, xdrproc_t argFilter, con
     const bool wasPending = sigismember(&pending, SIGPIPE) == 1;
     pthread_sigmask(SIG_BLOCK, &pipeOnly, &previous);
     enum clnt_stat status = clnt_call(m_client, procedure, argFilter, const_cast<void*>(argument),
-                                      resultFilter, result, CALL_TIMEOUT);
+                                      resultFilter, result, timeout);
+    scope.watch(-1);
+    m_cancelled = scope.cancelled();
     sigpending(&pending);
     if (!wasPending && sigismember(&pending, SIGPIPE) == 1) {
         const struct timespec now = {0, 0};
@@ -86,6 +87,14 @@ enum clnt_stat RpcClient::call(unsigned long procedure, xdrproc_t argFilter, con
     }
     pthread_sigmask(SIG_SETMASK, &previous, nullptr);
     return status;
+}
+
+int RpcClient::callError(const char* subject) const {
+    if (m_cancelled) {
+        recordCancel(subject);
+        return VX_CANCELLED;
+    }
+    return vxCallError(m_client, subject);
 }
 
 bool resolveHost(const char* host, struct in_addr* address, const char* subject) {
@@ -106,46 +115,6 @@ bool resolveHost(const char* host, struct in_addr* address, const char* subject)
              subject ? subject : "");
     int severity = vxErrorSeverity(EHOSTUNREACH, VX_KIND_OS);
     vxSetError(EHOSTUNREACH, severity < 0 ? 3 : severity, VX_KIND_OS, text);
-    return false;
-}
-
-// Every call creates a client and destroys it after the answer, and each client holds two
-// CLIENT_BUFFER records. By default glibc gives blocks of that size back to the kernel when
-// they are freed, so every call grew and shrank the heap and faulted its pages in afresh:
-// about a tenth of a millisecond of each remote command. The process keeps them instead.
-void keepClientBuffers() {
-    static const bool kept = [] {
-        mallopt(M_MMAP_THRESHOLD, 1 << 20);
-        mallopt(M_TRIM_THRESHOLD, 8 << 20);
-        return true;
-    }();
-    (void)kept;
-}
-
-bool openClient(RpcClient& client, const char* host, unsigned long program, int attempts,
-                const char* createSubject) {
-    keepClientBuffers();
-    struct in_addr address;
-    if (!resolveHost(host, &address, host)) return false;
-    for (int attempt = 1; attempt <= attempts; ++attempt) {
-        if (attempt > 1) sleepMs(RETRY_PAUSE_MS);
-        // Port 0 makes the client ask the portmapper; the library writes the port it found into
-        // the address, so every attempt starts from a fresh one.
-        struct sockaddr_in server = {};
-        server.sin_family = AF_INET;
-        server.sin_addr = address;
-        server.sin_port = 0;
-        int socket = RPC_ANYSOCK;
-        CLIENT* made =
-            clnttcp_create(&server, program, VXVERS, &socket, CLIENT_BUFFER, CLIENT_BUFFER);
-        if (made) {
-            // The socket is the client's: clnt_destroy closes it.
-            clnt_control(made, CLSET_FD_CLOSE, nullptr);
-            client.reset(made);
-            return true;
-        }
-    }
-    vxCreateError(createSubject);
     return false;
 }
 
@@ -205,7 +174,7 @@ unsigned long vxAskServer(const char* host, unsigned long program) {
     vx_instance instance = {0, 0};
     if (client.call(vxRPC_ASK, filter(xdrNothing), nullptr, filter(xdr_vxinstance), &instance) !=
         RPC_SUCCESS) {
-        vxCallError(client.get(), "Asking for server:clnt_call");
+        client.callError("Asking for server:clnt_call");
         return 0;
     }
     if (instance.program <= 0) {
@@ -221,8 +190,10 @@ void vxReleaseServer(const char* host, unsigned long instance) {
     RpcClient client;
     if (!openClient(client, host, instance, RETRY_ATTEMPTS, ProgramSubject(host, instance).text))
         return;
-    // The release has no result; its failure is not reported (the server drops idle instances).
-    client.call(vxRPC_RELEASE, filter(xdrNothing), nullptr, filter(xdrNothing), nullptr);
+    // The release has no result; its failure is not reported (the server drops idle instances,
+    // and acts on a release that reached it after its client gave up waiting for the answer).
+    client.call(vxRPC_RELEASE, filter(xdrNothing), nullptr, filter(xdrNothing), nullptr,
+                std::min(vxCallTimeout(), VX_RELEASE_TIMEOUT_MS));
 }
 
 int vxServerCall(const char* host, const char* argument, unsigned long program,
@@ -232,11 +203,13 @@ int vxServerCall(const char* host, const char* argument, unsigned long program,
         return -1;
     const char* text = argument ? argument : "";
     vx_reply* reply = replyForDecode();
-    if (client.call(procedure, filter(xdr_vxstring), &text, filter(xdr_vxreply), reply) !=
+    // A remote command answers when it has ended: its own, longer limit.
+    const int limit = procedure == vxRPC_EXEC ? vxCommandTimeout() : vxCallTimeout();
+    if (client.call(procedure, filter(xdr_vxstring), &text, filter(xdr_vxreply), reply, limit) !=
         RPC_SUCCESS) {
         char subject[40];
         vxFormat(subject, sizeof subject, "clnt_call (%d function)", static_cast<int>(procedure));
-        vxCallError(client.get(), subject);
+        client.callError(subject);
         return -1;
     }
     if (vxReplyError(reply) != 0) return -1;
@@ -260,7 +233,7 @@ int vxCryptProg(const char* host, const char* password, const char* salt, char* 
     vx_block* block = blockForDecode();
     if (client.call(vxRPC_CRYPT, filter(xdr_vxstring), &text, filter(xdr_vxblock), block) !=
         RPC_SUCCESS) {
-        vxCallError(client.get(), "clnt_call (29 function)");
+        client.callError("clnt_call (29 function)");
         return -1;
     }
     if (block->status != 0) {

@@ -21,12 +21,17 @@ class RpcClient {
     explicit operator bool() const { return m_client != nullptr; }
     void reset(CLIENT* client = nullptr);
 
-    // clnt_call with the link's fixed time-out; the RPC status.
+    // clnt_call waiting at most limitMs (the call limit when 0) for the answer; the RPC status.
+    // A cancel ends the wait (cancelled() tells).
     enum clnt_stat call(unsigned long procedure, xdrproc_t argFilter, const void* argument,
-                        xdrproc_t resultFilter, void* result);
+                        xdrproc_t resultFilter, void* result, int limitMs = 0);
+    bool cancelled() const { return m_cancelled; }
+    // Records the last call's failure with subject: the cancel, or the RPC status (vxCallError).
+    int callError(const char* subject) const;
 
   private:
     CLIENT* m_client = nullptr;
+    bool m_cancelled = false;
 };
 
 // An XDR filter in the form clnt_call takes.
@@ -50,8 +55,9 @@ constexpr int RETRY_PAUSE_MS = 20;
 bool resolveHost(const char* host, struct in_addr* address, const char* subject);
 
 // Creates a TCP client for (program, version 1) on host, asking the portmapper for the port.
-// Records the failure (host resolution, or 111 with createSubject after the last attempt) and
-// returns false when no client could be made.
+// Look-up, connection and retries together wait at most the call limit. Records the failure
+// (host resolution, a cancel, or 111 with createSubject after the last attempt) and returns
+// false when no client could be made.
 bool openClient(RpcClient& client, const char* host, unsigned long program, int attempts,
                 const char* createSubject);
 

@@ -9,6 +9,41 @@
 
 #include "remote/vx_xdr.h"
 
+// ---- Limits, cancel and threads ----
+//
+// No wait of the link lasts without a limit. The creation of a client (the portmapper look-up,
+// the connection and the retries) and each call wait at most the call limit; procedure 4 (a
+// remote command, such as the statistics tool over a big log) waits at most the command limit
+// for its answer. A call that runs out of time fails as a lost connection with the RPC status
+// RPC_TIMEDOUT (5, "RPC: Timed out (subject) !"); a creation that runs out records 111 with
+// "RPC: Remote system error - Connection timed out" or "RPC: Port mapper failure - RPC: Timed
+// out". A release waits at most VX_RELEASE_TIMEOUT_MS (or the call limit when that is shorter):
+// a release that gave up has still been sent, and the server acts on it when it comes back.
+//
+// Threads: the limits may be set and read from any thread at any time; a new limit holds from
+// the next wait on. vxCancel may be called from any thread (not from a signal handler: it takes
+// a lock). The operations themselves share the process-wide reply record and block buffer, so
+// they must not run at the same time in two threads: one thread at a time may use the link
+// (a worker thread of its own, for instance). Recorded errors go to the recorder (vx_err.h),
+// which is process-wide as well.
+constexpr int VX_CALL_TIMEOUT_DEFAULT_MS = 30000;     // a call, or a client's creation
+constexpr int VX_COMMAND_TIMEOUT_DEFAULT_MS = 600000; // procedure 4: a command running
+constexpr int VX_RELEASE_TIMEOUT_MS = 2000;           // procedure 9
+constexpr int VX_CANCELLED = 18;                      // RPC_INTR: the code a cancel records
+
+// Sets the limit in milliseconds (0 or less: back to the default); the current limit.
+void vxSetCallTimeout(int ms);
+int vxCallTimeout();
+void vxSetCommandTimeout(int ms);
+int vxCommandTimeout();
+
+// Ends the waits in progress at once: each fails with VX_CANCELLED, "RPC: Cancelled (subject)
+// !", and its operation goes its failure path (an instance it holds is released, a partial local
+// file removed). A cancel that finds no wait in progress fails the next wait that starts;
+// vxResetCancel drops such a pending cancel. Later waits are not affected.
+void vxCancel();
+void vxResetCancel();
+
 // Procedure 5 at `program` (one client attempt): the instance program number, 0 on failure.
 unsigned long vxAskServer(const char* host, unsigned long program);
 

@@ -98,7 +98,7 @@ int receiveBlocks(RpcClient& client, const char* remotePath, const char* localPa
     for (;;) {
         vx_block* block = blockForDecode();
         if (pathCall(client, vxRPC_READ, remotePath, filter(xdr_vxblock), block) != RPC_SUCCESS) {
-            vxCallError(client.get(), "clnt_call: vxRPC_READ");
+            client.callError("clnt_call: vxRPC_READ");
             linkFailed = true;
             return -1;
         }
@@ -134,7 +134,7 @@ int sendBlocks(RpcClient& client, const char* localPath, int fd, bool& stopped) 
         vx_reply* reply = replyForDecode();
         if (client.call(vxRPC_WRITE, filter(xdr_vxblock), &block, filter(xdr_vxreply), reply) !=
             RPC_SUCCESS) {
-            vxCallError(client.get(), "clnt_call: vxRPC_WRITE");
+            client.callError("clnt_call: vxRPC_WRITE");
             stopped = true;
             return -1;
         }
@@ -166,7 +166,7 @@ int vxReceiveFile(const char* host, const char* remotePath, const char* localPat
     RpcClient client;
     if (!openInstanceClient(client, host, instance)) return -1;
     if (replyCall(client, vxRPC_FILOPEN_RDONLY, remotePath) != RPC_SUCCESS) {
-        vxCallError(client.get(), "clnt_call vxRPC_FILOPEN_RDONLY");
+        client.callError("clnt_call vxRPC_FILOPEN_RDONLY");
         return -1;
     }
     if (int code = vxReplyError(replyForDecode()); code != 0) return code;
@@ -191,7 +191,7 @@ int vxReceiveFile(const char* host, const char* remotePath, const char* localPat
     if (linkFailed || result != 0) unlink(localPath);
     if (linkFailed) return -1;
     if (replyCall(client, vxRPC_FILCLOS, remotePath) != RPC_SUCCESS) {
-        vxCallError(client.get(), "clnt_call: vxRPC_FILCLOS");
+        client.callError("clnt_call: vxRPC_FILCLOS");
         unlink(localPath);
         return -1;
     }
@@ -209,7 +209,7 @@ int vxSendFile(const char* host, const char* localPath, const char* remotePath,
     RpcClient client;
     if (!openInstanceClient(client, host, instance)) return -1;
     if (replyCall(client, vxFILOPEN_NEW, remotePath) != RPC_SUCCESS) {
-        vxCallError(client.get(), "clnt_call: vxFILOPEN_NEW");
+        client.callError("clnt_call: vxFILOPEN_NEW");
         return -1;
     }
     if (int code = vxReplyError(replyForDecode()); code != 0) return code;
@@ -224,7 +224,7 @@ int vxSendFile(const char* host, const char* localPath, const char* remotePath,
     if (stopped) return result;
     local.close();
     if (replyCall(client, vxRPC_FILCLOS, remotePath) != RPC_SUCCESS) {
-        vxCallError(client.get(), "clnt_call vxRPC_FILCLOS");
+        client.callError("clnt_call vxRPC_FILCLOS");
         return -1;
     }
     // The server installs the uploaded file when it closes it, so the close's reply tells

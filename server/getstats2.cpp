@@ -9,6 +9,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "lib/vx_version.h"
 #include "server/stats_collector.h"
 #include "server/vxd_fs.h"
 
@@ -214,6 +215,7 @@ int parseOptions(int argc, char** argv, Options* opt) {
 } // namespace
 
 int main(int argc, char** argv) {
+    if (vxVersionRequested("getstats2", argc, argv)) return 0;
     Options opt;
     int rc = parseOptions(argc, argv, &opt);
     if (rc >= 0) return rc;

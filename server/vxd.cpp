@@ -7,14 +7,17 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <rpc/pmap_clnt.h>
+#include <string>
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "lib/vx_version.h"
 #include "remote/vx_xdr.h"
 #include "server/vxd_access.h"
 #include "server/vxd_fs.h"
@@ -53,12 +56,15 @@ const unsigned long kMainPrograms[2] = {VXPROG_MAIN, VXPROG_ALT};
 // ---- options ----
 
 void usage(FILE* out = stderr) {
-    fprintf(out,
-            "usage: vxd --root DIR [--workdir REL] [--listen ADDR] [--allow CIDR]...\n"
-            "           [--idle SECONDS] [--replace] [--pidfile FILE] [--exit-with-parent]\n"
-            "           [--max-instances N] [--max-connections N] [--connection-timeout SECONDS]\n"
-            "           [--command-timeout SECONDS] [--max-upload BYTES]\n"
-            "           [--netdev-alias NAME=INTERFACE]...\n");
+    fprintf(
+        out,
+        "usage: vxd [--config FILE] --root DIR [--workdir REL] [--listen ADDR] [--allow CIDR]...\n"
+        "           [--idle SECONDS] [--replace] [--pidfile FILE] [--exit-with-parent]\n"
+        "           [--max-instances N] [--max-connections N] [--connection-timeout SECONDS]\n"
+        "           [--command-timeout SECONDS] [--max-upload BYTES]\n"
+        "           [--netdev-alias NAME=INTERFACE]...\n"
+        "       vxd --help | --version\n"
+        "--config FILE reads options from FILE, one a line: \"NAME VALUE\" for --NAME VALUE.\n");
 }
 
 // vxd --help: the usage and every limit with its default.
@@ -171,26 +177,79 @@ const Option kOptions[] = {
     {"--foreground", nullptr, nullptr},
 };
 
+const Option* findOption(const char* name) {
+    for (const Option& o : kOptions)
+        if (strcmp(name, o.name) == 0) return &o;
+    return nullptr;
+}
+
+// Applies one option; value is nullptr when none followed it.
+bool applyOption(const Option& opt, const char* value) {
+    if (!opt.withValue) {
+        if (opt.flag) *opt.flag = true;
+        return true;
+    }
+    if (!value) {
+        fprintf(stderr, "vxd: %s needs a value\n", opt.name);
+        return false;
+    }
+    return opt.withValue(value);
+}
+
+// --config FILE: the options in a file, one a line as "NAME VALUE" or "NAME" (the option without
+// its "--"); blank lines and lines starting with "#" are skipped. Read where it stands on the
+// command line, so later options override it.
+bool readConfig(const char* path) {
+    static std::deque<std::string> values; // options keep pointers into them
+    FILE* f = fopen(path, "re");
+    if (!f) {
+        fprintf(stderr, "vxd: %s: %s\n", path, strerror(errno));
+        return false;
+    }
+    char line[1024];
+    int lineNo = 0;
+    bool ok = true;
+    while (ok && fgets(line, sizeof line, f)) {
+        ++lineNo;
+        char* end = line + strcspn(line, "\r\n");
+        *end = '\0';
+        char* name = line + strspn(line, " \t");
+        if (*name == '\0' || *name == '#') continue;
+        char* value = name + strcspn(name, " \t");
+        if (*value) *value++ = '\0';
+        value += strspn(value, " \t");
+        while (end > value && (end[-1] == ' ' || end[-1] == '\t'))
+            *--end = '\0';
+        std::string option = std::string("--") + name;
+        const Option* opt = option == "--config" ? nullptr : findOption(option.c_str());
+        if (!opt) {
+            fprintf(stderr, "vxd: %s:%d: unknown option: %s\n", path, lineNo, name);
+            ok = false;
+        } else {
+            values.emplace_back(value);
+            ok = applyOption(*opt, *value ? values.back().c_str() : nullptr);
+            if (!ok) fprintf(stderr, "vxd: in %s:%d\n", path, lineNo);
+        }
+    }
+    fclose(f);
+    return ok;
+}
+
 bool parseOptions(int argc, char** argv) {
     for (int i = 1; i < argc; i++) {
         const char* a = argv[i];
-        const Option* opt = nullptr;
-        for (const Option& o : kOptions)
-            if (strcmp(a, o.name) == 0) opt = &o;
+        if (strcmp(a, "--config") == 0) {
+            if (i + 1 >= argc || !readConfig(argv[++i])) return false;
+            continue;
+        }
+        const Option* opt = findOption(a);
         if (!opt) {
             fprintf(stderr, "vxd: unknown option: %s\n", a);
             usage();
             return false;
         }
-        if (!opt->withValue) {
-            if (opt->flag) *opt->flag = true;
-            continue;
-        }
-        if (i + 1 >= argc) {
-            fprintf(stderr, "vxd: %s needs a value\n", a);
-            return false;
-        }
-        if (!opt->withValue(argv[++i])) return false;
+        const char* value = opt->withValue && i + 1 < argc ? argv[++i] : nullptr;
+        if (!applyOption(*opt, value)) return false;
     }
     if (!g_opt.root) {
         usage();
@@ -382,6 +441,7 @@ int main(int argc, char** argv) {
         help();
         return 0;
     }
+    if (vxVersionRequested("vxd", argc, argv)) return 0;
     if (!parseOptions(argc, argv)) return 2;
     if (!openRoot()) return 2;
     // Tests start vxd this way, so that a test that dies leaves no service behind.

@@ -27,13 +27,21 @@ constexpr const char* kPingFile = "__vxPingFil.txt";
 constexpr size_t kNetdevMax = 128; // the reply's text field
 constexpr size_t kPingTargetMax = 64;
 
-// Waits for pid; after the command time limit (when set) or when the worker is told to stop,
-// the command's process group is killed. Returns the wait status, or -errno.
-int waitCommand(pid_t pid, const char* what) {
+void logKill(const char* why, const char* what) {
+    char text[VX_STRING_MAX * 4 + 1];
+    vxdEscapeForLog(what, text, sizeof text);
+    vxdLog("%s: killed %s", why, text);
+}
+
+// Waits for pid; after the command time limit (when set), when the worker is told to stop or
+// when the caller's connection (callerFd, -1 for none) closes, the command's process group is
+// killed. Returns the wait status, or -errno.
+int waitCommand(pid_t pid, const char* what, int callerFd = -1) {
     int limit = vxdInstanceLimits().commandTimeout;
     int pidfd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
     time_t start = vxdMonotonicSeconds();
     bool killed = false;
+    bool gone = false;
     for (;;) {
         int status = 0;
         pid_t r = waitpid(pid, &status, pidfd >= 0 ? WNOHANG : 0);
@@ -47,18 +55,22 @@ int waitCommand(pid_t pid, const char* what) {
             return -err;
         }
         bool overTime = limit > 0 && vxdMonotonicSeconds() - start >= limit;
-        if (!killed && (overTime || *vxdStopFlag())) {
+        if (!killed && (overTime || gone || *vxdStopFlag())) {
             if (overTime) {
-                char text[VX_STRING_MAX * 4 + 1];
-                vxdEscapeForLog(what, text, sizeof text);
-                vxdLog("command time limit (%d s) reached: killed %s", limit, text);
+                char why[64];
+                snprintf(why, sizeof why, "command time limit (%d s) reached", limit);
+                logKill(why, what);
+            } else if (gone) {
+                logKill("client gone", what);
             }
             kill(-pid, SIGKILL);
             killed = true;
         }
         if (pidfd >= 0) {
-            pollfd p{pidfd, POLLIN, 0};
-            poll(&p, 1, 1000);
+            // The caller is watched until the command is killed: after that only its end counts.
+            pollfd p[2] = {{pidfd, POLLIN, 0}, {killed ? -1 : callerFd, POLLRDHUP, 0}};
+            poll(p, 2, 1000);
+            gone = (p[1].revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0;
         }
     }
 }
@@ -150,11 +162,11 @@ int spawnCommand(pid_t* pid, const char* file, char* const argv[], char* const e
 // outFd (or the service's own stderr when outFd < 0), in a process group of its own so that a
 // time limit ends everything it started. Returns the wait status, or -errno.
 int runProgram(const char* file, char* const argv[], char* const envp[], int outFd, bool search,
-               const char* what) {
+               const char* what, int callerFd = -1) {
     pid_t pid;
     int rc = spawnCommand(&pid, file, argv, envp, outFd, search, -1);
     if (rc != 0) return -rc;
-    return waitCommand(pid, what);
+    return waitCommand(pid, what, callerFd);
 }
 
 void dropReadyShell() {
@@ -213,16 +225,16 @@ void vxdPrepareShell() {
     g_ready.commandFd = fds[1];
 }
 
-vx_reply vxdExec(const char* command) {
+vx_reply vxdExec(const char* command, int callerFd) {
     const char* shell = vxdCommandShell(*vxdContext().root, command);
     pid_t pid = strcmp(shell, "/bin/sh") == 0 ? runInReadyShell(command) : -1;
     int status;
     if (pid > 0) {
-        status = waitCommand(pid, command);
+        status = waitCommand(pid, command, callerFd);
     } else {
         char* argv[] = {const_cast<char*>("sh"), const_cast<char*>("-c"),
                         const_cast<char*>(command), nullptr};
-        status = runProgram(shell, argv, commandEnvironment(), -1, false, command);
+        status = runProgram(shell, argv, commandEnvironment(), -1, false, command, callerFd);
     }
     if (status < 0) return vxdErrorReply(-status, "/bin/sh");
     vx_reply r = vxdEmptyReply();

@@ -2,6 +2,7 @@
 // decoding and the log line, then the procedure.
 #include <cstdio>
 #include <cstring>
+#include <poll.h>
 
 #include "server/vxd_decode.h"
 #include "server/vxd_log.h"
@@ -99,7 +100,7 @@ void runRead(const Call& c) {
 
 void runExec(const Call& c) {
     logRequest(c, c.arg);
-    sendReply(c, vxdExec(c.arg));
+    sendReply(c, vxdExec(c.arg, c.rq->fd));
 }
 
 void runOpenRead(const Call& c) {
@@ -166,6 +167,12 @@ bool decodeArgument(const Procedure& p, Call* call) {
 
 } // namespace
 
+bool vxdCallerGone(int fd) {
+    if (fd < 0) return false;
+    pollfd p{fd, POLLRDHUP, 0};
+    return poll(&p, 1, 0) == 1 && (p.revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0;
+}
+
 const char* vxdProcedureName(unsigned long number) {
     if (number == NULLPROC) return "NULL";
     const Procedure* p = findProcedure(number);
@@ -191,7 +198,8 @@ void vxdDispatch(VxdRequest& rq) {
         return;
     }
     if (call.in) {
-        call.in->lastUse = vxdMonotonicSeconds();
+        call.in->handedOut = true;
+        call.in->lastUseMs = vxdMonotonicMs();
         call.in->calls++;
     }
     if (rq.proc == NULLPROC) {
@@ -204,5 +212,17 @@ void vxdDispatch(VxdRequest& rq) {
         vxdSendAcceptError(rq, PROC_UNAVAIL);
         return;
     }
-    if (decodeArgument(*p, &call)) p->run(call);
+    if (!decodeArgument(*p, &call)) return;
+    // A client that gave up before its call was taken (it timed out while the server was
+    // stopped or busy) waits for no answer: its call is not run, so that it neither hands out an
+    // instance nobody will release nor runs a command late. A release is run all the same.
+    if (rq.proc != vxRPC_RELEASE && vxdCallerGone(rq.fd)) {
+        logRequest(call, "(client gone: not run)");
+        rq.replied = true;
+        return;
+    }
+    p->run(call);
+    // The idle clock starts again when the call ends: a command may run longer than the idle
+    // time.
+    if (call.in) call.in->lastUseMs = vxdMonotonicMs();
 }

@@ -31,12 +31,13 @@
 
 struct VxdInstance {
     unsigned long program = 0;
-    time_t lastUse = 0;   // CLOCK_MONOTONIC seconds
-    long calls = 0;       // calls served
-    int fd = -1;          // the open file (procedures 6 and 7)
-    bool writing = false; // fd is a temporary file that procedure 8 renames into place
-    bool failed = false;  // a write failed: the close discards the temporary file
-    int error = 0;        // why (an errno value)
+    long long lastUseMs = 0; // CLOCK_MONOTONIC ms: hand-out, or start or end of the last call
+    bool handedOut = false;  // procedure 5 gave it to a client: its idle clock runs
+    long calls = 0;          // calls served
+    int fd = -1;             // the open file (procedures 6 and 7)
+    bool writing = false;    // fd is a temporary file that procedure 8 renames into place
+    bool failed = false;     // a write failed: the close discards the temporary file
+    int error = 0;           // why (an errno value)
     static constexpr int kNothingAhead = -1000000;
     int ahead = kNothingAhead; // the next block read ahead: its length, or -errno
     long long written = 0;     // bytes written to fd
@@ -49,7 +50,8 @@ struct VxdInstance {
 
 struct VxdInstanceLimits {
     int maxInstances = 64;           // instances handed out at once
-    long idleSeconds = 600;          // an instance without a call for this long is dropped
+    long idleSeconds = 600;          // an instance handed out and without a call for this long
+                                     // is dropped
     long long maxUpload = 1LL << 30; // bytes of one uploaded file
     int commandTimeout = 0;          // seconds a command may run; 0: no limit
     int spares = 2;                  // workers started ahead of use
@@ -94,4 +96,11 @@ inline time_t vxdMonotonicSeconds() {
     timespec ts;
     clock_gettime(CLOCK_MONOTONIC, &ts);
     return ts.tv_sec;
+}
+
+// Milliseconds of CLOCK_MONOTONIC.
+inline long long vxdMonotonicMs() {
+    timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<long long>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
 }

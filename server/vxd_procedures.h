@@ -25,7 +25,11 @@ void vxdDispatch(VxdRequest& request);
 // ---- the procedures ----
 
 // Procedure 4: the command line through /bin/sh -c; value = exit status as a signed byte.
-vx_reply vxdExec(const char* command);
+// When the caller's connection callerFd closes while the command runs (its client gave up or
+// went away), the command's process group is killed: nobody waits for its answer any more.
+vx_reply vxdExec(const char* command, int callerFd = -1);
+// True when the peer of connection fd has closed its side (or the connection failed).
+bool vxdCallerGone(int fd);
 // In a worker between calls: starts the shell that the next command line will run in (see
 // vxd_commands.cpp), unless one is waiting already.
 void vxdPrepareShell();

@@ -4,6 +4,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
 #include <unistd.h>
 
 namespace {
@@ -24,23 +25,28 @@ bool needsRootView(const char* command) {
     return (strstr(command, "/l") || strstr(command, "/tmp")) && !serverProgramCall(command);
 }
 
+// vxsh beside this program (the build tree), or in the helper directory of an installed vxd
+// (BIN/../lib/orvelan, wherever the tree was unpacked). Empty when neither exists.
+void findShell(char* shell, size_t size) {
+    char self[PATH_MAX];
+    ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+    shell[0] = '\0';
+    if (n <= 0) return;
+    self[n] = '\0';
+    char* slash = strrchr(self, '/');
+    if (slash) *slash = '\0';
+    for (const char* relative : {"/vxsh", "/../lib/orvelan/vxsh"}) {
+        int length = snprintf(shell, size, "%s%s", self, relative);
+        if (length > 0 && static_cast<size_t>(length) < size && access(shell, X_OK) == 0) return;
+    }
+    shell[0] = '\0';
+}
+
 } // namespace
 
 const char* vxdCommandShell(const VxdRoot& root, const char* command) {
     static char shell[PATH_MAX];
     if (strcmp(root.rootPath, "/") == 0 || !needsRootView(command)) return "/bin/sh";
-    if (shell[0] == '\0') {
-        char self[PATH_MAX];
-        ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-        if (n <= 0) return "/bin/sh";
-        self[n] = '\0';
-        char* slash = strrchr(self, '/');
-        if (slash) *slash = '\0';
-        if (snprintf(shell, sizeof shell, "%s/vxsh", self) >= static_cast<int>(sizeof shell) ||
-            access(shell, X_OK) != 0) {
-            shell[0] = '\0';
-            return "/bin/sh";
-        }
-    }
-    return shell;
+    if (shell[0] == '\0') findShell(shell, sizeof shell);
+    return shell[0] ? shell : "/bin/sh";
 }

@@ -1,5 +1,6 @@
-// The shell of vxd's remote commands: vxsh beside vxd, which shows the command the server root
-// at "/l" and "/tmp", or /bin/sh for a server whose root is "/".
+// The shell of vxd's remote commands: vxsh (beside vxd in the build tree, ../lib/orvelan/vxsh
+// from an installed vxd), which shows the command the server root at "/l" and "/tmp", or /bin/sh
+// for a server whose root is "/".
 #pragma once
 
 #include "server/vxd_fs.h"

@@ -49,14 +49,30 @@ void recycle() {
     }
     g_self = VxdInstance();
     g_self.program = program;
-    g_self.lastUse = vxdMonotonicSeconds();
     g_ended = false;
     vxdFaultRestart();
     report('S', program);
 }
 
+// Takes the service's notices: the instance has been handed out, so its idle clock starts now.
+// A notice for an earlier number of this worker (one already released) is stale.
+void readNotices() {
+    VxdWorkerReport r;
+    while (g_start.channel >= 0 &&
+           recv(g_start.channel, &r, sizeof r, MSG_DONTWAIT) == static_cast<ssize_t>(sizeof r)) {
+        if (r.kind == 'H' && r.program == g_self.program && !g_ended && !g_self.handedOut) {
+            g_self.handedOut = true;
+            g_self.lastUseMs = vxdMonotonicMs();
+        }
+    }
+}
+
+// The idle clock of an instance runs from its hand-out (or its first call, should that come
+// first) and restarts at every call; a spare's waiting is the service's to limit, not this.
 void workerTick() {
-    if (!g_ended && vxdMonotonicSeconds() - g_self.lastUse >= g_start.idleSeconds)
+    readNotices();
+    if (!g_ended && g_self.handedOut &&
+        vxdMonotonicMs() - g_self.lastUseMs >= g_start.idleSeconds * 1000)
         vxdEndInstance("idle");
     if (g_ended && !*g_start.stop) recycle();
     // Only an instance that has had no call yet: work between the calls of a client in use would
@@ -70,7 +86,6 @@ void vxdWorkerMain(const VxdWorkerStart& start) {
     g_start = start;
     g_self = VxdInstance();
     g_self.program = start.program;
-    g_self.lastUse = vxdMonotonicSeconds();
     vxdTransportForget();
     vxdRpcbindForgetInherited();
     // A worker does not outlive the service.

@@ -6,9 +6,11 @@
 
 #include "server/vxd_rpc.h"
 
-// What a worker reports to the service process over its channel.
+// What a worker reports to the service process over its channel (and the one notice the
+// service sends the other way).
 struct VxdWorkerReport {
-    char kind; // 'R': released, taking a new number; 'S': a spare under program
+    char kind; // 'R': released, taking a new number; 'S': a spare under program;
+               // from the service to the worker, 'H': program has been handed out
     unsigned long program;
 };
 
@@ -22,7 +24,8 @@ struct VxdWorkerStart {
     VxdTransportLimits transport;
     VxdHandler handler = nullptr;
     void (*between)() = nullptr;  // run after each call and about once a second, when set
-    long idleSeconds = 600;       // an instance without a call for this long is dropped
+    long idleSeconds = 600;       // an instance handed out and without a call for this long
+                                  // is dropped
     volatile int* stop = nullptr; // the process's stop flag (vxdStopFlag)
 };
 

@@ -220,13 +220,15 @@ unsigned long vxdHandOutInstance() {
     Worker* pick = nullptr;
     for (Worker& w : g_pool.workers)
         if (w.state == State::Spare && fresh(w) && (!pick || w.turn < pick->turn)) pick = &w;
-    if (pick) {
-        pick->state = State::Busy;
-        return pick->program;
+    if (!pick) {
+        if (!startWorker()) return 0;
+        pick = &g_pool.workers.back();
     }
-    if (!startWorker()) return 0;
-    g_pool.workers.back().state = State::Busy;
-    return g_pool.workers.back().program;
+    pick->state = State::Busy;
+    // The worker starts the instance's idle clock when it reads this.
+    VxdWorkerReport notice{'H', pick->program};
+    send(pick->channel, &notice, sizeof notice, MSG_DONTWAIT | MSG_NOSIGNAL);
+    return pick->program;
 }
 
 void vxdWorkersTick() {

@@ -25,6 +25,8 @@
 #include <unistd.h>
 #include <vector>
 
+#include "lib/vx_version.h"
+
 namespace {
 
 constexpr const char* kRootInView = "/.vxd-root";
@@ -212,6 +214,7 @@ int buildView(const std::string& root, const std::string& cwd) {
 } // namespace
 
 int main(int argc, char** argv) {
+    if (vxVersionRequested("vxsh", argc, argv)) return 0;
     if (argc != 3 || strcmp(argv[1], "-c") != 0) {
         fprintf(stderr, "usage: vxsh -c COMMAND\n");
         return 2;

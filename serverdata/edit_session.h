@@ -30,9 +30,9 @@ const char* SdStartupLoadText(int result, bool users);
 //   result nothing is held: whatever was checked out has been released again, and the session
 //   stays closed (0: no such group for Urls; -1 server; -2 local copy unreadable; -3 another
 //   console holds the list, or this session is already open).
-// - While open, the page edits the tables through ServerData's checked editing operations
-//   (AddUser, SetUser, DeleteUser, AddGroup, ...), which set the modified flags; Import appends
-//   a file (ImportUsers, ImportGroups, ImportUrls) and marks the list modified on success.
+// - While open, the page edits the tables through the lists' checked editing operations
+//   (users.Add, users.Set, users.Delete, groups.Add, ...), which set the modified flags; Import
+//   appends a file (the list's Import) and marks the list modified on success.
 // - Commit writes the local copies, checks them in, runs the list's post-save command and
 //   releases the locks: 1 saved, 0 nothing was modified (only released); the session is closed.
 //   -1 (a check-in or the post-save command failed; the server files were restored) or -2 (a

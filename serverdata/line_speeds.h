@@ -9,7 +9,8 @@ struct LineSpeeds {
 };
 static_assert(sizeof(LineSpeeds) == 72);
 
-// The program's one record (all zero before a file was read).
+// The program's one record (all zero before a file was read): process-wide, as "setup.bin" is
+// one file that the Setup page writes and the network page reads.
 extern LineSpeeds lineSpeeds;
 
 // Reads "setup.bin" of the working directory: 0 read; 1 missing, unreadable or not exactly 72

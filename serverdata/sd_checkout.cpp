@@ -3,8 +3,8 @@
 
 #include "lib/vx_err.h"
 #include "remote/vx_remote.h"
+#include "serverdata/checkout_lock.h"
 #include "serverdata/sd_text.h"
-#include "serverdata/server_data.h"
 
 namespace {
 
@@ -36,7 +36,8 @@ int sdRunCommand(const char* server, const char* command, const char* what) {
     return rc;
 }
 
-int ServerData::CheckoutFile(const char* server, const char* remotePath, const char* localPath) {
+int CheckoutLock::Checkout(const char* remotePath, const char* localPath) {
+    const char* server = m_session.host;
     char command[SD_COMMAND_SIZE], lockName[SD_COMMAND_SIZE];
     if (!sdLockCommand(command, lockName, "./cpout", remotePath)) return -1;
     int rc = sdRunCommand(server, command);
@@ -54,7 +55,8 @@ int ServerData::CheckoutFile(const char* server, const char* remotePath, const c
     return fetched == 2 ? 0 : -1;
 }
 
-int ServerData::CheckinFile(const char* server, const char* remotePath, const char* localPath) {
+int CheckoutLock::Checkin(const char* remotePath, const char* localPath) {
+    const char* server = m_session.host;
     char command[SD_COMMAND_SIZE], lockName[SD_COMMAND_SIZE];
     if (!sdLockCommand(command, lockName, "./cpin", remotePath)) return -1;
     int sent = vxPutRemoteFile(server, localPath, lockName);
@@ -62,90 +64,84 @@ int ServerData::CheckinFile(const char* server, const char* remotePath, const ch
     return sdRunCommand(server, command) == 0 ? 1 : -1;
 }
 
-int ServerData::ReleaseFile(const char* server, const char* remotePath, const char* localPath) {
+int CheckoutLock::Release(const char* remotePath, const char* localPath) {
     if (localPath && !localExists(localPath)) return 0;
     char command[SD_COMMAND_SIZE];
     if (!sdLockCommand(command, nullptr, "./cpin2", remotePath)) return -1;
-    if (sdRunCommand(server, command) != 0) return -1;
+    if (sdRunCommand(m_session.host, command) != 0) return -1;
     if (localPath) sdRemove(localPath);
     return 1;
 }
 
-int ServerData::RestoreFile(const char* server, const char* remotePath) {
+int CheckoutLock::Restore(const char* remotePath) {
     SdKeepError keep; // restoring follows a failure whose cause must stay recorded
     char command[SD_COMMAND_SIZE];
-    if (sdLockCommand(command, nullptr, "./cprestore", remotePath)) vxRemoteExec(server, command);
+    if (sdLockCommand(command, nullptr, "./cprestore", remotePath))
+        vxRemoteExec(m_session.host, command);
     return 0;
 }
 
-// Checks out files[0..n) in order; results[i] gets each result. On a negative result the files
-// already held are released (last first) and that result is returned; else 1.
-int ServerData::CheckoutAll(const ListFile* files, int n, int* results) {
+int CheckoutLock::CheckoutAll(const ListFile* files, int n, int* results) {
     for (int i = 0; i < n; i++) {
-        results[i] = CheckoutFile(host, files[i].remote, files[i].local);
+        results[i] = Checkout(files[i].remote, files[i].local);
         if (results[i] < 0) {
             SdKeepError keep; // the checkout's failure is what the caller reports
             for (int j = i - 1; j >= 0; j--)
-                ReleaseFile(host, files[j].remote, files[j].local);
+                Release(files[j].remote, files[j].local);
             return results[i];
         }
     }
     return 1;
 }
 
-// Writes and checks in files[0..n) in order, runs the post-save command, then releases them in
-// order; a failing command restores every file in check-in order and keeps the locks (-1).
-int ServerData::CommitAll(const ListFile* files, int n, const char* procKey,
-                          const char* procDefault,
-                          int (*write)(const ServerData&, FILE*, int which)) {
+int CheckoutLock::CommitAll(const ListFile* files, int n, const char* procKey,
+                            const char* procDefault,
+                            bool (*write)(FILE*, const void* context, int which),
+                            const void* context) {
     struct Ctx {
-        const ServerData* sd;
+        bool (*write)(FILE*, const void*, int);
+        const void* context;
         int which;
-        int (*write)(const ServerData&, FILE*, int);
     };
     for (int i = 0; i < n; i++) {
-        Ctx ctx{this, i, write};
+        Ctx ctx{write, context, i};
         auto writer = [](FILE* f, const void* c) {
             auto* x = static_cast<const Ctx*>(c);
-            return x->write(*x->sd, f, x->which) == 0;
+            return x->write(f, x->context, x->which);
         };
         if (sdWriteLocalFile(files[i].local, writer, &ctx) != 0) return -2;
-        int rc = CheckinFile(host, files[i].remote, files[i].local);
+        int rc = Checkin(files[i].remote, files[i].local);
         if (rc < 0) return rc;
     }
-    if (sdRunCommand(host, sdParam(procKey, procDefault), "post-save command ") != 0) {
+    if (sdRunCommand(m_session.host, sdParam(procKey, procDefault), "post-save command ") != 0) {
         for (int i = 0; i < n; i++)
-            RestoreFile(host, files[i].remote);
+            Restore(files[i].remote);
         return -1;
     }
     return ReleaseAll(files, n) < 0 ? -1 : 1;
 }
 
-// Releases files[0..n) in order, each even when an earlier one failed (a lock left behind must
-// not keep the others); -1 when any failed (the first failure's cause stays recorded), else 0.
-int ServerData::ReleaseAll(const ListFile* files, int n) {
+int CheckoutLock::ReleaseAll(const ListFile* files, int n) {
     int result = 0;
     for (int i = 0; i < n; i++) {
         if (result < 0) {
             SdKeepError keep;
-            ReleaseFile(host, files[i].remote, files[i].local);
-        } else if (ReleaseFile(host, files[i].remote, files[i].local) < 0) {
+            Release(files[i].remote, files[i].local);
+        } else if (Release(files[i].remote, files[i].local) < 0) {
             result = -1;
         }
     }
     return result;
 }
 
-// Releases what a failed load had checked out; the load's failure stays the recorded cause.
-void ServerData::DropAfterFailure(const ListFile* files, int n) {
+void CheckoutLock::DropAfterFailure(const ListFile* files, int n) {
     SdKeepError keep;
     ReleaseAll(files, n);
 }
 
-// Read-only fetch of a server file into its local copy: 1 fetched; 0 no such file; -1.
-int ServerData::FetchForViewing(const char* remote, const char* local) {
-    int rc = vxGetRemoteFile(host, remote, local);
+int CheckoutLock::FetchForViewing(const char* remotePath, const char* viewPath) {
+    int rc = vxGetRemoteFile(m_session.host, remotePath, viewPath);
     if (rc == 0) return 1;
-    sdRemove(local);
+    sdRemove(viewPath);
     return rc == 2 ? 0 : -1;
 }

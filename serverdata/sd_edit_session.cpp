@@ -40,18 +40,18 @@ SdResult EditSession::Begin(SdList list, int group) {
     int rc = SD_SERVER;
     switch (list) {
     case SdList::Users:
-        rc = m_data.LoadUsers(true);
+        rc = m_data.users.Load(true);
         break;
     case SdList::Groups:
-        rc = m_data.LoadGroups(true);
+        rc = m_data.groups.Load(true);
         break;
     case SdList::Urls:
-        if (group < 0 || group >= m_data.groupCount) {
+        if (group < 0 || group >= m_data.groups.Count()) {
             vxSetError(22, 2, VX_KIND_LIB, "no such group");
             return SD_NOTHING;
         }
-        m_data.currentGroup = group;
-        rc = m_data.LoadUrls(true);
+        m_data.urls.currentGroup = group;
+        rc = m_data.urls.Load(true);
         break;
     }
     m_list = list;
@@ -60,8 +60,8 @@ SdResult EditSession::Begin(SdList list, int group) {
 }
 
 void EditSession::MarkModified() {
-    if (m_list == SdList::Users) m_data.usersModified = 1;
-    if (m_list == SdList::Urls) m_data.urlsModified = 1;
+    if (m_list == SdList::Users) m_data.users.modified = 1;
+    if (m_list == SdList::Urls) m_data.urls.modified = 1;
 }
 
 SdResult EditSession::Import(const char* fileName) {
@@ -70,9 +70,9 @@ SdResult EditSession::Import(const char* fileName) {
         vxSetError(22, 2, VX_KIND_LIB, "no edit session is open");
         return SD_SERVER;
     }
-    int rc = m_list == SdList::Users    ? m_data.ImportUsers(fileName)
-             : m_list == SdList::Groups ? m_data.ImportGroups(fileName)
-                                        : m_data.ImportUrls(fileName);
+    int rc = m_list == SdList::Users    ? m_data.users.Import(fileName)
+             : m_list == SdList::Groups ? m_data.groups.Import(fileName)
+                                        : m_data.urls.Import(fileName);
     if (rc >= 0) MarkModified();
     return static_cast<SdResult>(rc);
 }
@@ -83,9 +83,9 @@ SdResult EditSession::Commit() {
         vxSetError(22, 2, VX_KIND_LIB, "no edit session is open");
         return SD_SERVER;
     }
-    int rc = m_list == SdList::Users    ? m_data.SaveUsers()
-             : m_list == SdList::Groups ? m_data.SaveGroups()
-                                        : m_data.SaveUrls();
+    int rc = m_list == SdList::Users    ? m_data.users.Save()
+             : m_list == SdList::Groups ? m_data.groups.Save()
+                                        : m_data.urls.Save();
     if (rc >= 0) m_open = false;
     return static_cast<SdResult>(rc);
 }
@@ -93,9 +93,9 @@ SdResult EditSession::Commit() {
 SdResult EditSession::Abandon() {
     vxClearError();
     if (!m_open) return SD_DONE;
-    int rc = m_list == SdList::Users    ? m_data.ReleaseUsers()
-             : m_list == SdList::Groups ? m_data.ReleaseGroups()
-                                        : m_data.ReleaseUrls();
+    int rc = m_list == SdList::Users    ? m_data.users.Release()
+             : m_list == SdList::Groups ? m_data.groups.Release()
+                                        : m_data.urls.Release();
     if (rc < 0) return SD_SERVER;
     m_open = false;
     return SD_DONE;

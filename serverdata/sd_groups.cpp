@@ -1,15 +1,17 @@
-// The group list file: loading, saving, releasing, exporting and importing the group table.
+// The group list file and the group table: loading, saving, releasing, exporting, importing and
+// the checked editing of the table.
 #include <algorithm>
 #include <cstring>
 
 #include "lib/txt0.h"
 #include "lib/vx_err.h"
+#include "serverdata/group_list.h"
 #include "serverdata/sd_text.h"
-#include "serverdata/server_data.h"
 
 namespace {
 
 constexpr const char* GROUPS_LOCAL = "vx_groups.txt";
+constexpr const char* GROUPS_VIEW = "view_vx_groups.txt";
 
 ListFile groupFile() {
     return {sdParam("GROUPLISTFIL", "/l/apache/etc/groups"), GROUPS_LOCAL};
@@ -17,25 +19,31 @@ ListFile groupFile() {
 
 // The group list line: name, kind (empty becomes "d"), permit path (empty becomes the derived one)
 // in double quotes.
-int writeGroups(const ServerData& sd, FILE* f, int) {
-    for (int i = 0; i < sd.groupCount; i++) {
-        const GroupRecord& g = sd.groups[i];
-        const char* kind = g.kind[0] ? g.kind : "d";
-        char derived[256];
-        const char* path = g.permitPath;
-        if (!path[0])
-            path = sd.DerivePermitPath(g.name, kind, derived, sizeof derived) ? derived : "";
-        if (std::fprintf(f, "%s %s \"%s\"\r\n", g.name, kind, path) < 0) return -1;
-    }
-    return 0;
+bool writeGroup(FILE* f, const GroupRecord& g) {
+    const char* kind = g.kind[0] ? g.kind : "d";
+    char derived[256];
+    const char* path = g.permitPath;
+    if (!path[0])
+        path = GroupList::DerivePermitPath(g.name, kind, derived, sizeof derived) ? derived : "";
+    return std::fprintf(f, "%s %s \"%s\"\r\n", g.name, kind, path) >= 0;
 }
 
 } // namespace
 
+int GroupList::Find(const char* name) const {
+    for (int i = 0; i < m_count; i++)
+        if (std::strcmp(m_groups[i].name, name) == 0) return i;
+    return -1;
+}
+
+const char* GroupList::NameOf(int index) const {
+    return index >= 0 && index < m_count ? m_groups[index].name : "";
+}
+
 // Appends the groups of a group list (every line, as the server holds it) or of an import file
 // (entered names: the name rule applies and a name already in the table is skipped). 0, or -1
 // (recorded) for a refused line or a full table.
-int ServerData::ReadGroupList(FILE* in, bool importing) {
+int GroupList::ReadList(FILE* in, bool importing) {
     char line[VX_LINE_BUFFER];
     char* f[4];
     int count, rc;
@@ -45,8 +53,8 @@ int ServerData::ReadGroupList(FILE* in, bool importing) {
         const char* kind = count > 1 ? f[1] : "d";
         const char* path = count > 2 ? f[2] : "";
         if (!importing) {
-            if (AppendGroup(f[0], kind, path) < 0) return -1;
-        } else if (FindGroup(f[0]) < 0 && AddGroup(f[0], kind, path) < 0) {
+            if (Append(f[0], kind, path) < 0) return -1;
+        } else if (Find(f[0]) < 0 && Add(f[0], kind, path) < 0) {
             return -1;
         }
     }
@@ -55,49 +63,50 @@ int ServerData::ReadGroupList(FILE* in, bool importing) {
     return -1;
 }
 
-int ServerData::LoadGroups(bool forEditing) {
+int GroupList::Load(bool forEditing) {
     ListFile file = groupFile();
-    int rc = forEditing ? CheckoutFile(host, file.remote, file.local)
-                        : FetchForViewing(file.remote, file.local);
+    int rc = forEditing ? m_lock.Checkout(file.remote, file.local)
+                        : m_lock.FetchForViewing(file.remote, GROUPS_VIEW);
     if (rc < 0) return forEditing ? rc : -1;
     if (rc == 0) {
-        groupCount = 0;
+        m_count = 0;
         return 1;
     }
-    FILE* in = std::fopen(GROUPS_LOCAL, "rb");
+    const char* local = forEditing ? GROUPS_LOCAL : GROUPS_VIEW;
+    FILE* in = std::fopen(local, "rb");
     if (!in) {
-        vxSysError(GROUPS_LOCAL);
-        if (forEditing) DropAfterFailure(&file, 1);
+        vxSysError(local);
+        if (forEditing) m_lock.DropAfterFailure(&file, 1);
         return -2;
     }
     // A load that fails leaves the table as it was.
     static GroupRecord saved[SD_MAX_GROUPS];
-    std::copy(groups, groups + groupCount, saved);
-    const int32_t savedCount = groupCount;
-    groupCount = 0;
-    rc = ReadGroupList(in, false);
+    std::copy(m_groups, m_groups + m_count, saved);
+    const int32_t savedCount = m_count;
+    m_count = 0;
+    rc = ReadList(in, false);
     std::fclose(in);
     if (rc < 0) {
-        std::copy(saved, saved + savedCount, groups);
-        groupCount = savedCount;
+        std::copy(saved, saved + savedCount, m_groups);
+        m_count = savedCount;
     }
     if (!forEditing)
-        sdRemove(GROUPS_LOCAL);
+        sdRemove(GROUPS_VIEW);
     else if (rc < 0)
-        DropAfterFailure(&file, 1);
+        m_lock.DropAfterFailure(&file, 1);
     return rc < 0 ? -2 : 1;
 }
 
 // Refuses a sorted group table that the post-save command could not take: a name that breaks
 // the name rule, a duplicate name, a permit path no server command may carry. -2 (recorded,
 // naming the group) or 0.
-int ServerData::CheckGroupsForSave() {
-    for (int i = 0; i < groupCount; i++) {
-        const GroupRecord& g = groups[i];
+int GroupList::CheckForSave() const {
+    for (int i = 0; i < m_count; i++) {
+        const GroupRecord& g = m_groups[i];
         char what[48]; // group "<31 bytes>"
         vxFormat(what, sizeof what, "group \"%s\"", g.name);
         if (const char* problem = sdGroupNameProblem(g.name)) return sdRefuse(-2, what, problem);
-        if (i > 0 && std::strcmp(groups[i - 1].name, g.name) == 0)
+        if (i > 0 && std::strcmp(m_groups[i - 1].name, g.name) == 0)
             return sdRefuse(-2, what, "the name is in the list twice");
         if (const char* problem = g.permitPath[0] ? sdShellPathProblem(g.permitPath) : nullptr)
             return sdRefuse(-2, what, problem);
@@ -105,37 +114,128 @@ int ServerData::CheckGroupsForSave() {
     return 0;
 }
 
-int ServerData::SaveGroups() {
-    SortGroups();
-    if (CheckGroupsForSave() < 0) return -2;
+int GroupList::Save() {
+    Sort();
+    if (CheckForSave() < 0) return -2;
     ListFile file = groupFile();
-    return CommitAll(&file, 1, "GROUPPROC", "grouppen", writeGroups);
+    auto write = [](FILE* f, const void* c, int) {
+        const GroupList& list = *static_cast<const GroupList*>(c);
+        for (int i = 0; i < list.m_count; i++)
+            if (!writeGroup(f, list.m_groups[i])) return false;
+        return true;
+    };
+    return m_lock.CommitAll(&file, 1, "GROUPPROC", "grouppen", write, this);
 }
 
-int ServerData::ReleaseGroups() {
+int GroupList::Release() {
     ListFile file = groupFile();
-    return ReleaseAll(&file, 1);
+    return m_lock.ReleaseAll(&file, 1);
 }
 
-int ServerData::ExportGroups(const char* fileName) {
+int GroupList::Export(const char* fileName) const {
     auto write = [](FILE* f, const void* c) {
-        const ServerData& sd = *static_cast<const ServerData*>(c);
-        for (int i = 0; i < sd.groupCount; i++)
-            if (std::fprintf(f, "%s %s\r\n", sd.groups[i].name,
-                             sd.groups[i].kind[0] ? sd.groups[i].kind : "d") < 0)
+        const GroupList& list = *static_cast<const GroupList*>(c);
+        for (int i = 0; i < list.m_count; i++)
+            if (std::fprintf(f, "%s %s\r\n", list.m_groups[i].name,
+                             list.m_groups[i].kind[0] ? list.m_groups[i].kind : "d") < 0)
                 return false;
         return true;
     };
     return sdWriteLocalFile(fileName, write, this) == 0 ? 1 : -2;
 }
 
-int ServerData::ImportGroups(const char* fileName) {
+int GroupList::Import(const char* fileName) {
     FILE* in = std::fopen(fileName, "rb");
     if (!in) {
         vxSysError(fileName);
         return -2;
     }
-    int rc = ReadGroupList(in, true);
+    int rc = ReadList(in, true);
     std::fclose(in);
     return rc < 0 ? -4 : 1;
+}
+
+const char* GroupList::PermitDir(char* out, size_t size) {
+    const char* dir = sdParam("PERMITDIR", "/l/apache/etc/permit");
+    size_t n = std::strlen(dir);
+    if (!vxFormat(out, size, "%s%s", dir, n > 0 && dir[n - 1] == '/' ? "" : "/")) out[0] = '\0';
+    return out;
+}
+
+bool GroupList::DerivePermitPath(const char* name, const char* kind, char* out, size_t size) {
+    char dir[256];
+    PermitDir(dir, sizeof dir);
+    return dir[0] && vxFormat(out, size, "%s%s%s", dir, name, kind[0] == 'd' ? ".deny" : ".allow");
+}
+
+int GroupList::Add(const char* name, const char* kind, const char* permitPath) {
+    if (const char* problem = sdGroupNameProblem(name)) return sdRefuse(-1, name, problem);
+    if (Find(name) >= 0) return sdRefuse(-1, name, "group already exists");
+    if (permitPath && permitPath[0])
+        if (const char* problem = sdShellPathProblem(permitPath))
+            return sdRefuse(-1, permitPath, problem);
+    return Append(name, kind, permitPath);
+}
+
+// Appends a group as a list file holds it: only what its members must hold is checked (the name
+// and path fit, the kind cannot corrupt the line); the name rule waits for the save. An empty
+// kind becomes "d", an empty path the derived one. The index used, or -1 (recorded).
+int GroupList::Append(const char* name, const char* kind, const char* permitPath) {
+    if (!kind || !kind[0]) kind = "d";
+    GroupRecord g{};
+    if (!name[0] || !vxCopy(g.name, sizeof g.name, name))
+        return sdRefuse(-1, name, name[0] ? "group name longer than 31 bytes" : "empty name");
+    if (const char* problem = sdKindProblem(kind)) return sdRefuse(-1, name, problem);
+    std::strcpy(g.kind, kind); // the check above bounds its length
+    if (permitPath && permitPath[0]) {
+        if (!vxCopy(g.permitPath, sizeof g.permitPath, permitPath))
+            return sdRefuse(-1, name, "permit path too long");
+    } else if (!DerivePermitPath(name, kind, g.permitPath, sizeof g.permitPath)) {
+        return sdRefuse(-1, name, "permit path too long");
+    }
+    if (m_count >= SD_MAX_GROUPS)
+        return sdRefuse(-1, name, "group table full (at most 128 groups)");
+    m_groups[m_count] = g;
+    return m_count++;
+}
+
+void GroupList::Delete(int index) {
+    if (index < 0 || index >= m_count) return;
+    int newIndex[SD_MAX_GROUPS];
+    for (int i = 0; i < m_count; i++)
+        newIndex[i] = i < index ? i : i == index ? -1 : i - 1;
+    const int oldCount = m_count;
+    std::memmove(&m_groups[index], &m_groups[index + 1],
+                 (m_count - index - 1) * sizeof(GroupRecord));
+    m_count--;
+    if (onRenumber) onRenumber(newIndex, oldCount);
+}
+
+void GroupList::Rebuild(const Row* rows, int n) {
+    int newIndex[SD_MAX_GROUPS];
+    const int oldCount = m_count;
+    std::fill(newIndex, newIndex + oldCount, -1);
+    m_count = 0;
+    for (int i = 0; i < n; i++) {
+        int index = Add(rows[i].name, rows[i].kind, "");
+        if (rows[i].origin >= 0 && rows[i].origin < oldCount) newIndex[rows[i].origin] = index;
+    }
+    if (onRenumber) onRenumber(newIndex, oldCount);
+}
+
+// Sorts the table by name and tells the holders of group indexes where each group went, so that
+// every user keeps the group it had.
+void GroupList::Sort() {
+    int order[SD_MAX_GROUPS], newIndex[SD_MAX_GROUPS];
+    for (int i = 0; i < m_count; i++)
+        order[i] = i;
+    std::sort(order, order + m_count,
+              [this](int a, int b) { return sdLess(m_groups[a].name, m_groups[b].name); });
+    static GroupRecord sorted[SD_MAX_GROUPS];
+    for (int i = 0; i < m_count; i++) {
+        sorted[i] = m_groups[order[i]];
+        newIndex[order[i]] = i;
+    }
+    std::copy(sorted, sorted + m_count, m_groups);
+    if (onRenumber) onRenumber(newIndex, m_count);
 }

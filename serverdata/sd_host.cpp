@@ -3,13 +3,18 @@
 
 #include "lib/vx_err.h"
 #include "serverdata/server_data.h"
+#include "serverdata/startup.h"
 
 const char* SdHost() {
-    return serverData.host;
+    return serverData.session.host;
 }
 
 bool SdSetHost(const char* name) {
-    if (name && vxCopy(serverData.host, sizeof serverData.host, name)) return true;
-    serverData.host[0] = '\0';
+    if (name && vxCopy(serverData.session.host, sizeof serverData.session.host, name)) return true;
+    serverData.session.host[0] = '\0';
     return false;
+}
+
+bool sdServerUsable() {
+    return !noServer && SdHost()[0];
 }

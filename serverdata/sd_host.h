@@ -8,3 +8,6 @@ const char* SdHost();
 
 // Replaces the host name; a name too long to keep leaves no host (false).
 bool SdSetHost(const char* name);
+
+// Whether server work may be done: the start-up left noServer clear and a host is known.
+bool sdServerUsable();

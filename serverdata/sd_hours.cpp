@@ -6,7 +6,7 @@
 #include "lib/vx_err.h"
 #include "remote/vx_remote.h"
 #include "serverdata/sd_text.h"
-#include "serverdata/server_data.h"
+#include "serverdata/working_hours.h"
 
 namespace {
 
@@ -27,7 +27,8 @@ int typedNumber(const char* text) {
 
 } // namespace
 
-int ServerData::LoadWorkingHours(int* startHour, int* startMinute, int* endHour, int* endMinute) {
+int WorkingHours::Load(int* startHour, int* startMinute, int* endHour, int* endMinute) {
+    const char* host = m_session.host;
     int v[4];
     FILE* in =
         vxGetRemoteFile(host, HOURS_FILE, HOURS_FILE) == 0 ? std::fopen(HOURS_FILE, "rb") : nullptr;
@@ -41,8 +42,8 @@ int ServerData::LoadWorkingHours(int* startHour, int* startMinute, int* endHour,
     return fields == 4 ? 0 : -1;
 }
 
-int ServerData::SaveWorkingHours(const char* startHour, const char* startMinute,
-                                 const char* endHour, const char* endMinute) {
+int WorkingHours::Save(const char* startHour, const char* startMinute, const char* endHour,
+                       const char* endMinute) {
     int v[4] = {typedNumber(startHour), typedNumber(startMinute), typedNumber(endHour),
                 typedNumber(endMinute)};
     auto write = [](FILE* f, const void* c) {
@@ -50,5 +51,5 @@ int ServerData::SaveWorkingHours(const char* startHour, const char* startMinute,
         return std::fprintf(f, "%02d:%02d - %02d:%02d\r\n", x[0], x[1], x[2], x[3]) > 0;
     };
     if (sdWriteLocalFile(HOURS_FILE, write, v) != 0) return -2;
-    return vxPutRemoteFile(host, HOURS_FILE, HOURS_FILE) == 0 ? 0 : -1;
+    return vxPutRemoteFile(m_session.host, HOURS_FILE, HOURS_FILE) == 0 ? 0 : -1;
 }

@@ -5,13 +5,13 @@
 #include "lib/vx_err.h"
 #include "params/def.h"
 #include "remote/vx_remote.h"
-#include "serverdata/console_password.h"
+#include "serverdata/console_passwords.h"
 #include "serverdata/sd_text.h"
-#include "serverdata/server_data.h"
 
 namespace {
 
 constexpr const char* PASSWD_LOCAL = "empasswd.txt";
+constexpr const char* PASSWD_VIEW = "view_empasswd.txt"; // a check never touches a held copy
 constexpr const char* NEW_SALT = "wj"; // every new password is encrypted with this salt
 
 const char* passwordPath(int level) {
@@ -56,18 +56,22 @@ int matchesStored(const char* host, const char* plain, const char* stored) {
 
 } // namespace
 
-int ServerData::CheckConsolePassword(const char* typed) {
-    int rc = vxGetRemoteFile(host, passwordPath(SelectedLevel), PASSWD_LOCAL);
+int ConsolePasswords::Check(const char* typed) {
+    const char* host = m_session.host;
+    int rc = vxGetRemoteFile(host, passwordPath(m_session.SelectedLevel), PASSWD_VIEW);
     if (rc == 2) return typed[0] == '\0' ? 1 : 0;
     if (rc != 0) return -1;
     char stored[512];
-    if (!readStoredPassword(PASSWD_LOCAL, stored, sizeof stored)) return -2;
+    bool read = readStoredPassword(PASSWD_VIEW, stored, sizeof stored);
+    sdRemove(PASSWD_VIEW);
+    if (!read) return -2;
     if (stored[0] == '\0') return typed[0] == '\0' ? 1 : 0;
     return matchesStored(host, typed, stored);
 }
 
-int ServerData::ChangePassword(const char* oldPlain, const char* newPlain, char* encrypted,
-                               size_t encryptedSize) {
+int ConsolePasswords::Change(const char* oldPlain, const char* newPlain, char* encrypted,
+                             size_t encryptedSize) {
+    const char* host = m_session.host;
     char stored[256];
     if (!vxCopy(stored, sizeof stored, encrypted))
         return sdRefuse(-1, "password", "stored text too long");
@@ -83,9 +87,9 @@ int ServerData::ChangePassword(const char* oldPlain, const char* newPlain, char*
     return 1;
 }
 
-int ServerData::ChangeConsolePassword(const char* oldPlain, const char* newPlain, int level) {
+int ConsolePasswords::ChangeConsole(const char* oldPlain, const char* newPlain, int level) {
     const char* path = passwordPath(level);
-    int held = CheckoutFile(host, path, PASSWD_LOCAL);
+    int held = m_lock.Checkout(path, PASSWD_LOCAL);
     if (held < 0) return held;
     char stored[257] = ""; // at most 256 bytes of the file
     int rc = 1;
@@ -98,13 +102,13 @@ int ServerData::ChangeConsolePassword(const char* oldPlain, const char* newPlain
             std::fclose(in);
         }
     }
-    if (rc == 1) rc = ChangePassword(oldPlain, newPlain, stored, sizeof stored);
+    if (rc == 1) rc = Change(oldPlain, newPlain, stored, sizeof stored);
     if (rc == 1 && writePasswordFile(PASSWD_LOCAL, stored) != 0) rc = -2;
     if (rc == 1 && held == 1) {
-        rc = CheckinFile(host, path, PASSWD_LOCAL);
-        if (rc >= 0) return ReleaseFile(host, path, PASSWD_LOCAL) < 0 ? -1 : 1;
+        rc = m_lock.Checkin(path, PASSWD_LOCAL);
+        if (rc >= 0) return m_lock.Release(path, PASSWD_LOCAL) < 0 ? -1 : 1;
     }
-    if (rc == 1) return vxPutRemoteFile(host, PASSWD_LOCAL, path) == 0 ? 1 : -1;
-    if (held == 1) ReleaseFile(host, path, PASSWD_LOCAL);
+    if (rc == 1) return vxPutRemoteFile(m_session.host, PASSWD_LOCAL, path) == 0 ? 1 : -1;
+    if (held == 1) m_lock.Release(path, PASSWD_LOCAL);
     return rc;
 }

@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdio>
 
-#include "serverdata/server_data.h"
+#include "serverdata/sd_records.h"
 
 // Refusals. Each returns nullptr when the text may be stored, else the reason (English text,
 // also recorded with vxSetError by the callers that refuse).

@@ -1,5 +1,5 @@
 // The permit files: loading, saving, releasing, exporting and importing the URL list of the
-// current group.
+// current group; the checked editing of the URL table.
 #include <algorithm>
 #include <cstring>
 
@@ -7,31 +7,33 @@
 #include "lib/vx_err.h"
 #include "remote/vx_remote.h"
 #include "serverdata/sd_text.h"
-#include "serverdata/server_data.h"
+#include "serverdata/url_list.h"
 
 namespace {
 
-// The current group's permit file and its local copy "sites_of_<name>.txt" (local: 64 bytes).
-ListFile permitFile(const GroupRecord& g, char* local) {
-    std::snprintf(local, 64, "sites_of_%s.txt", g.name); // a name has at most 31 bytes
+// The current group's permit file and its working copy "sites_of_<name>.txt", or the viewing
+// copy "view_sites_of_<name>.txt" (local: 64 bytes; a name has at most 31 bytes).
+ListFile permitFile(const GroupRecord& g, char* local, bool viewing = false) {
+    std::snprintf(local, 64, "%ssites_of_%s.txt", viewing ? "view_" : "", g.name);
     return {g.permitPath, local};
-}
-
-int writeUrls(const ServerData& sd, FILE* f, int) {
-    for (int i = 0; i < sd.urlCount; i++)
-        if (std::fprintf(f, "%s\n", sd.urls[i]) < 0) return -1;
-    return 0;
 }
 
 } // namespace
 
+bool UrlList::Write(FILE* f, const void* list, int) {
+    const UrlList& l = *static_cast<const UrlList*>(list);
+    for (int i = 0; i < l.m_count; i++)
+        if (std::fprintf(f, "%s\n", l.m_urls[i]) < 0) return false;
+    return true;
+}
+
 // Reads the words of a permit file into the emptied URL table, whatever the length of its lines:
 // 0, or -1 (recorded) when a word is longer than 511 bytes or the table is full. Words are taken
 // as the file holds them; the rule for entered URLs waits for the page.
-int ServerData::ReadPermitFile(FILE* in) {
+int UrlList::ReadPermitFile(FILE* in) {
     char word[SD_URL_WORD_MAX + 1];
     size_t length = 0;
-    ClearUrls();
+    Clear();
     for (;;) {
         int c = std::getc(in);
         bool separator = c == EOF || c == ' ' || (c >= '\t' && c <= '\r');
@@ -46,7 +48,7 @@ int ServerData::ReadPermitFile(FILE* in) {
         if (length > 0) {
             word[length] = '\0';
             length = 0;
-            if (AppendUrl(word) < 0) return -1;
+            if (Append(word) < 0) return -1;
         }
         if (c == EOF) break;
     }
@@ -54,86 +56,86 @@ int ServerData::ReadPermitFile(FILE* in) {
         vxSysError("permit file");
         return -1;
     }
-    urlsModified = 0;
+    modified = 0;
     return 0;
 }
 
-int ServerData::LoadUrls(bool forEditing) {
-    if (currentGroup < 0 || currentGroup >= groupCount) return 0;
+int UrlList::Load(bool forEditing) {
+    if (currentGroup < 0 || currentGroup >= m_groups.Count()) return 0;
     char local[64];
-    ListFile file = permitFile(groups[currentGroup], local);
+    ListFile file = permitFile(m_groups[currentGroup], local, !forEditing);
     int rc;
     if (forEditing) {
-        rc = CheckoutFile(host, file.remote, file.local);
+        rc = m_lock.Checkout(file.remote, file.local);
         if (rc < 0) return rc;
     } else {
-        rc = vxGetRemoteFile(host, file.remote, file.local);
+        rc = vxGetRemoteFile(m_lock.Host(), file.remote, file.local);
         if (rc != 0 && rc != 2) return rc;
         rc = rc == 0 ? 1 : 0;
     }
     if (rc == 0) {
-        ClearUrls();
+        Clear();
         return 1;
     }
     FILE* in = std::fopen(file.local, "rb");
     if (!in) {
         vxSysError(file.local);
-        if (forEditing) DropAfterFailure(&file, 1);
+        if (forEditing) m_lock.DropAfterFailure(&file, 1);
         return -2;
     }
     // A load that fails leaves the table as it was.
     static char savedPool[SD_URL_POOL_SIZE];
     static char* savedUrls[SD_MAX_URLS];
-    std::memcpy(savedPool, urlPool, sizeof urlPool);
-    std::memcpy(savedUrls, urls, sizeof urls);
-    const int32_t savedCount = urlCount, savedModified = urlsModified;
-    char* const savedCursor = poolCursor;
+    std::memcpy(savedPool, m_pool, sizeof m_pool);
+    std::memcpy(savedUrls, m_urls, sizeof m_urls);
+    const int32_t savedCount = m_count, savedModified = modified;
+    char* const savedCursor = m_cursor;
     rc = ReadPermitFile(in);
     std::fclose(in);
     if (rc < 0) {
-        std::memcpy(urlPool, savedPool, sizeof urlPool);
-        std::memcpy(urls, savedUrls, sizeof urls);
-        urlCount = savedCount, urlsModified = savedModified, poolCursor = savedCursor;
+        std::memcpy(m_pool, savedPool, sizeof m_pool);
+        std::memcpy(m_urls, savedUrls, sizeof m_urls);
+        m_count = savedCount, modified = savedModified, m_cursor = savedCursor;
     }
     if (!forEditing)
         sdRemove(file.local);
     else if (rc < 0)
-        DropAfterFailure(&file, 1);
+        m_lock.DropAfterFailure(&file, 1);
     return rc < 0 ? -2 : 1;
 }
 
-int ServerData::SaveUrls() {
-    if (!urlsModified) return ReleaseUrls() < 0 ? -1 : 0; // nothing to write: only release
-    std::sort(urls, urls + urlCount, sdLess);
-    if (currentGroup < 0 || currentGroup >= groupCount) return 0;
+int UrlList::Save() {
+    if (!modified) return Release() < 0 ? -1 : 0; // nothing to write: only release
+    std::sort(m_urls, m_urls + m_count, sdLess);
+    if (currentGroup < 0 || currentGroup >= m_groups.Count()) return 0;
     char local[64];
-    ListFile file = permitFile(groups[currentGroup], local);
-    int rc = CommitAll(&file, 1, "PROXYPROC", "kaka", writeUrls);
-    if (rc == 1) urlsModified = 0;
+    ListFile file = permitFile(m_groups[currentGroup], local);
+    int rc = m_lock.CommitAll(&file, 1, "PROXYPROC", "kaka", Write, this);
+    if (rc == 1) modified = 0;
     return rc;
 }
 
-int ServerData::ReleaseUrls() {
-    for (int i = 0; i < groupCount; i++) {
+int UrlList::Release() {
+    for (int i = 0; i < m_groups.Count(); i++) {
         char local[64];
-        ListFile file = permitFile(groups[i], local);
-        if (ReleaseAll(&file, 1) < 0) return -1;
+        ListFile file = permitFile(m_groups[i], local);
+        if (m_lock.ReleaseAll(&file, 1) < 0) return -1;
     }
-    urlsModified = 0;
+    modified = 0;
     return 0;
 }
 
-int ServerData::ExportUrls(const char* fileName) {
+int UrlList::Export(const char* fileName) const {
     auto write = [](FILE* f, const void* c) {
-        const ServerData& sd = *static_cast<const ServerData*>(c);
-        for (int i = 0; i < sd.urlCount; i++)
-            if (std::fprintf(f, "%s\r\n", sd.urls[i]) < 0) return false;
+        const UrlList& list = *static_cast<const UrlList*>(c);
+        for (int i = 0; i < list.m_count; i++)
+            if (std::fprintf(f, "%s\r\n", list.m_urls[i]) < 0) return false;
         return true;
     };
     return sdWriteLocalFile(fileName, write, this) == 0 ? 1 : -2;
 }
 
-int ServerData::ImportUrls(const char* fileName) {
+int UrlList::Import(const char* fileName) {
     FILE* in = std::fopen(fileName, "rb");
     if (!in) {
         vxSysError(fileName);
@@ -152,11 +154,52 @@ int ServerData::ImportUrls(const char* fileName) {
         }
         vxTrimRight(line);
         bool known = false;
-        for (int i = 0; i < urlCount && !known; i++)
-            known = std::strcmp(urls[i], line) == 0;
-        if (line[0] && !known && AddUrl(line) < 0) result = -4;
+        for (int i = 0; i < m_count && !known; i++)
+            known = std::strcmp(m_urls[i], line) == 0;
+        if (line[0] && !known && Add(line) < 0) result = -4;
     }
     if (result == 1 && std::ferror(in)) result = sdRefuse(-4, fileName, "read error");
     std::fclose(in);
     return result;
+}
+
+int UrlList::Add(const char* url) {
+    if (const char* problem = sdUrlProblem(url)) return sdRefuse(-1, url, problem);
+    return Append(url);
+}
+
+// Appends a URL to the pool and the table: the index used, or -1 (recorded) at their bounds.
+int UrlList::Append(const char* url) {
+    if (m_count >= SD_MAX_URLS) return sdRefuse(-1, url, "URL table full (at most 1024 URLs)");
+    if (!m_cursor) m_cursor = m_pool;
+    size_t n = std::strlen(url) + 1;
+    if (m_cursor - m_pool + n > static_cast<size_t>(SD_URL_POOL_USABLE))
+        return sdRefuse(-1, url, "URL pool full (32758 bytes)");
+    std::memcpy(m_cursor, url, n);
+    m_urls[m_count] = m_cursor;
+    m_cursor += n;
+    modified = 1;
+    return m_count++;
+}
+
+void UrlList::Delete(int index) {
+    if (index < 0 || index >= m_count) return;
+    std::memmove(&m_urls[index], &m_urls[index + 1], (m_count - index - 1) * sizeof(char*));
+    m_count--;
+    modified = 1;
+}
+
+void UrlList::Clear() {
+    m_cursor = m_pool;
+    m_count = 0;
+}
+
+void UrlList::Reset() {
+    Clear();
+    currentGroup = -1;
+    modified = 0;
+}
+
+void UrlList::RenumberGroups(const int* newIndex, int oldCount) {
+    if (currentGroup >= 0 && currentGroup < oldCount) currentGroup = newIndex[currentGroup];
 }

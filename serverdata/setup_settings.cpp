@@ -47,7 +47,7 @@ SetupLoaded SetupLoad() {
     if (noServer)
         h[0] = 8, h[1] = 0, h[2] = 16, h[3] = 30;
     else
-        serverData.LoadWorkingHours(&h[0], &h[1], &h[2], &h[3]);
+        serverData.hours.Load(&h[0], &h[1], &h[2], &h[3]);
     for (int i = 0; i < SETUP_SERVERS; i++)
         loaded.servers[i] = vxGetParam(SETUP_SERVER_PARAMS[i]);
     return loaded;
@@ -75,7 +75,7 @@ const char* SetupSave(const SetupInput& input) {
 
     if (noServer) return "";
     const char* const* h = input.hours;
-    switch (serverData.SaveWorkingHours(h[0], h[1], h[2], h[3])) {
+    switch (serverData.hours.Save(h[0], h[1], h[2], h[3])) {
     case -2:
         return SETUP_HOURS_LOCAL_FAILED;
     case -1:

@@ -17,7 +17,8 @@ int ServerData::LoadConfig(const char* source) {
     if (vxLoadParamFile(source) < 0) return -2;
     const char* name = vxGetParam("ProxyServerName");
     if (!name) return -2;
-    if (!vxCopy(host, sizeof host, name)) {
+    char* host = session.host;
+    if (!vxCopy(host, sizeof session.host, name)) {
         vxSetError(22, 2, VX_KIND_LIB, "ProxyServerName: host name too long");
         return -2;
     }
@@ -68,6 +69,6 @@ StartupResult RunStartup(const char* commandLine) {
         noServer = 1;
         return finish(nullptr);
     }
-    if (fnPing(serverData.host, stderr, 1) != 0) return finish("Hiba a proxy szerveren !");
+    if (fnPing(serverData.session.host, stderr, 1) != 0) return finish("Hiba a proxy szerveren !");
     return finish(nullptr);
 }

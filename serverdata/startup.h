@@ -6,7 +6,8 @@
 constexpr const char* ORVELAN_REGISTRY_ROOT =
     "HKEY_LOCAL_MACHINE\\SOFTWARE\\Tarnwell\\Varrow Remote Administrator";
 
-// Process-wide: 1 when no server work may be done. Only ever goes from 0 to 1.
+// 1 when no server work may be done; only ever goes from 0 to 1. Process-wide, as the one
+// server connection it guards (ServerData) is: the start-up sets it before any window exists.
 extern int noServer;
 
 // The registry's set mark (the value "Set" under the root's "Setup" key): true when it can be

@@ -136,7 +136,7 @@ std::string applyUserOptions(const UserOptions& o, const std::string& password, 
     for (const auto& [field, text] : o.texts)
         setUserText(reinterpret_cast<char*>(&r) + field->offset, field->size, text, field->option);
     if (o.group) {
-        r.group = o.group[0] ? serverData.FindGroup(o.group) : -1;
+        r.group = o.group[0] ? serverData.groups.Find(o.group) : -1;
         if (r.group < 0 && o.group[0])
             return std::string("orvelanctl: no group named ") + o.group + " on the server";
     }
@@ -147,7 +147,8 @@ std::string applyUserOptions(const UserOptions& o, const std::string& password, 
     if (o.password) {
         // A new password is encrypted by the server's crypt, without the old one: the
         // administrator sets it.
-        if (serverData.ChangePassword(nullptr, password.c_str(), r.password, sizeof r.password) < 0)
+        if (serverData.passwords.Change(nullptr, password.c_str(), r.password, sizeof r.password) <
+            0)
             return std::string("Hiba a proxy szerveren !\n  ") + vxLastError().text;
     }
     return {};
@@ -170,15 +171,15 @@ int cmdUserEdit(const std::string& op, int argc, char** argv) {
     // that breaks it, and deleting that user is what lets the list be saved again.
     why = op == "add" ? nameRefusal(name, vxNameProblem(name)) : std::string();
     if (!why.empty()) return refuse(session, why);
-    int rc = serverData.LoadGroups(false); // user lines name their group
+    int rc = serverData.groups.Load(false); // user lines name their group
     if (rc < 0) return report(rc);
     if ((rc = session.Begin(SdList::Users)) != SD_DONE) return report(rc);
-    int index = serverData.FindUser(name);
+    int index = serverData.users.Find(name);
     if (op == "add" && index >= 0) return refuse(session, "A user már szerepel a listában", name);
     if (op != "add" && index < 0)
         return refuse(session, std::string("orvelanctl: no user named ") + name + " on the server");
     if (op == "delete") {
-        serverData.DeleteUser(index);
+        serverData.users.Delete(index);
         return commit(session);
     }
     UserRecord r{};
@@ -186,11 +187,11 @@ int cmdUserEdit(const std::string& op, int argc, char** argv) {
         snprintf(r.name, sizeof r.name, "%s", name); // the name rule bounds its length
         r.group = -1;
     } else {
-        r = userTable.users[index];
+        r = serverData.users[index];
     }
     why = applyUserOptions(o, password, r);
     if (!why.empty()) return refuse(session, why);
-    if ((op == "add" ? serverData.AddUser(r) : serverData.SetUser(index, r)) < 0)
+    if ((op == "add" ? serverData.users.Add(r) : serverData.users.Set(index, r)) < 0)
         return refuseRecorded(session);
     return commit(session);
 }
@@ -209,7 +210,7 @@ int cmdGroupEdit(const std::string& op, int argc, char** argv) {
     if (!why.empty()) return refuse(session, why);
     int rc = session.Begin(SdList::Groups);
     if (rc != SD_DONE) return report(rc);
-    int index = serverData.FindGroup(name);
+    int index = serverData.groups.Find(name);
     if (op == "add" && index >= 0)
         return refuse(session, "A csoport már szerepel a listában", name);
     if (op != "add" && index < 0)
@@ -217,29 +218,29 @@ int cmdGroupEdit(const std::string& op, int argc, char** argv) {
                       std::string("orvelanctl: no group named ") + name + " on the server");
     if (op == "delete") {
         // A group that users still belong to stays.
-        if ((rc = serverData.LoadUsers(false)) < 0) {
+        if ((rc = serverData.users.Load(false)) < 0) {
             int status = report(rc);
             session.Abandon();
             return status;
         }
-        for (int i = 0; i < userTable.count; ++i)
-            if (userTable.users[i].group == index)
+        for (int i = 0; i < serverData.users.Count(); ++i)
+            if (serverData.users[i].group == index)
                 return refuse(session, std::string(name) + " csoport nem törölhető !",
                               "users still belong to the group");
-        serverData.DeleteGroup(index);
+        serverData.groups.Delete(index);
         return commit(session);
     }
     // A changed kind takes the permit file its kind derives, as the groups page saves it.
-    if (op == "set") serverData.DeleteGroup(index);
-    if (serverData.AddGroup(name, kind, "") < 0) return refuseRecorded(session);
+    if (op == "set") serverData.groups.Delete(index);
+    if (serverData.groups.Add(name, kind, "") < 0) return refuseRecorded(session);
     return commit(session);
 }
 
 // Loads the group list and finds group in it (*index); EXIT_OK, or the exit status of why not.
 int loadGroupNamed(const char* group, int* index) {
-    int rc = serverData.LoadGroups(false);
+    int rc = serverData.groups.Load(false);
     if (rc < 0) return report(rc);
-    *index = serverData.FindGroup(group);
+    *index = serverData.groups.Find(group);
     if (*index >= 0) return EXIT_OK;
     fprintf(stderr, "orvelanctl: no group named %s on the server\n", group);
     return EXIT_USAGE;
@@ -258,15 +259,15 @@ int cmdUrlEdit(const std::string& op, int argc, char** argv) {
     if ((rc = session.Begin(SdList::Urls, index)) != SD_DONE) return report(rc);
     for (int i = 1; i < argc; ++i) {
         int found = -1;
-        for (int u = 0; u < serverData.urlCount && found < 0; ++u)
+        for (int u = 0; u < serverData.urls.Count() && found < 0; ++u)
             if (!strcmp(serverData.urls[u], argv[i])) found = u;
         if (op == "add" && found >= 0)
             return refuse(session, "Az URL már szerepel a listában", argv[i]);
         if (op == "delete" && found < 0)
             return refuse(session, std::string("orvelanctl: no URL ") + argv[i] + " in the list");
         if (op == "delete")
-            serverData.DeleteUrl(found);
-        else if (serverData.AddUrl(argv[i]) < 0)
+            serverData.urls.Delete(found);
+        else if (serverData.urls.Add(argv[i]) < 0)
             return refuseRecorded(session);
     }
     return commit(session);
@@ -281,12 +282,12 @@ int cmdUsers(int argc, char** argv) {
     if (op != "list" && argc != 2) return usage(("users " + op + " needs FILE").c_str());
     if (op != "list" && op != "export" && op != "import")
         return usage("users needs list, export or import");
-    int rc = serverData.LoadGroups(false); // user lines name their group
+    int rc = serverData.groups.Load(false); // user lines name their group
     if (rc < 0) return report(rc);
     if (op == "import") return importList(SdList::Users, argv[1]);
-    if ((rc = serverData.LoadUsers(false)) < 0) return report(rc);
-    if (op == "list") return listVia([](const char* f) { return serverData.ExportUsers(f); });
-    return report(serverData.ExportUsers(argv[1]));
+    if ((rc = serverData.users.Load(false)) < 0) return report(rc);
+    if (op == "list") return listVia([](const char* f) { return serverData.users.Export(f); });
+    return report(serverData.users.Export(argv[1]));
 }
 
 int cmdGroups(int argc, char** argv) {
@@ -297,10 +298,10 @@ int cmdGroups(int argc, char** argv) {
     if (op != "list" && op != "export" && op != "import")
         return usage("groups needs list, export or import");
     if (op == "import") return importList(SdList::Groups, argv[1]);
-    int rc = serverData.LoadGroups(false);
+    int rc = serverData.groups.Load(false);
     if (rc < 0) return report(rc);
-    if (op == "list") return listVia([](const char* f) { return serverData.ExportGroups(f); });
-    return report(serverData.ExportGroups(argv[1]));
+    if (op == "list") return listVia([](const char* f) { return serverData.groups.Export(f); });
+    return report(serverData.groups.Export(argv[1]));
 }
 
 int cmdUrls(int argc, char** argv) {
@@ -316,21 +317,14 @@ int cmdUrls(int argc, char** argv) {
     int rc = loadGroupNamed(group, &index);
     if (rc != EXIT_OK) return rc;
     if (op == "import") return importList(SdList::Urls, argv[1], index);
-    serverData.currentGroup = index;
-    if ((rc = serverData.LoadUrls(false)) < 0) return report(rc);
-    if (op == "list") return listVia([](const char* f) { return serverData.ExportUrls(f); });
-    return report(serverData.ExportUrls(argv[1]));
+    serverData.urls.currentGroup = index;
+    if ((rc = serverData.urls.Load(false)) < 0) return report(rc);
+    if (op == "list") return listVia([](const char* f) { return serverData.urls.Export(f); });
+    return report(serverData.urls.Export(argv[1]));
 }
 
 int cmdRelease() {
-    // Users and groups first: a read-only load of the group list would replace the working copy
-    // that marks a held group lock.
-    int users = serverData.ReleaseUsers();
-    int groups = serverData.ReleaseGroups();
-    int rc = serverData.LoadGroups(false); // the permit files are named by the groups
-    if (rc < 0) return report(rc);
-    int urls = serverData.ReleaseUrls();
-    return report(users < 0 || groups < 0 || urls < 0 ? -1 : 1);
+    return report(serverData.ReleaseAll() < 0 ? -1 : 1);
 }
 
 } // namespace ctl

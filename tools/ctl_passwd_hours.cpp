@@ -55,8 +55,8 @@ int cmdPasswd(int argc, char** argv) {
         return EXIT_USAGE;
     }
     if (!strcmp(argv[0], "check")) {
-        serverData.SelectedLevel = level;
-        int rc = serverData.CheckConsolePassword(password.c_str());
+        serverData.session.SelectedLevel = level;
+        int rc = serverData.passwords.Check(password.c_str());
         if (rc == 0) {
             fprintf(stderr, "Hibás jelszó !\n");
             return EXIT_REFUSED;
@@ -64,13 +64,13 @@ int cmdPasswd(int argc, char** argv) {
         return report(rc);
     }
     if (strcmp(argv[0], "set") != 0) return usage("passwd needs check or set");
-    return report(serverData.ChangeConsolePassword(nullptr, password.c_str(), level));
+    return report(serverData.passwords.ChangeConsole(nullptr, password.c_str(), level));
 }
 
 int cmdHours(int argc, char** argv) {
     if (argc == 1 && !strcmp(argv[0], "get")) {
         int sh, sm, eh, em;
-        int rc = serverData.LoadWorkingHours(&sh, &sm, &eh, &em);
+        int rc = serverData.hours.Load(&sh, &sm, &eh, &em);
         printf("%02d:%02d - %02d:%02d\n", sh, sm, eh, em);
         if (rc != 0) fprintf(stderr, "(defaults: no working hours on the server)\n");
         return rc == 0 ? EXIT_OK : EXIT_SERVER;
@@ -79,7 +79,7 @@ int cmdHours(int argc, char** argv) {
     if (argc != 3 || strcmp(argv[0], "set") != 0 || !splitTime(argv[1], sh, sm) ||
         !splitTime(argv[2], eh, em))
         return usage("hours needs get, or set HH:MM HH:MM");
-    int rc = serverData.SaveWorkingHours(sh.c_str(), sm.c_str(), eh.c_str(), em.c_str());
+    int rc = serverData.hours.Save(sh.c_str(), sm.c_str(), eh.c_str(), em.c_str());
     return report(rc == 0 ? 1 : rc);
 }
 

@@ -16,7 +16,7 @@ int cmdExec(int argc, char** argv) {
     std::string line;
     for (int i = 0; i < argc; ++i)
         line += (i ? " " : "") + std::string(argv[i]);
-    int rc = vxRemoteExec(serverData.host, line.c_str());
+    int rc = vxRemoteExec(serverData.session.host, line.c_str());
     printf("%d\n", rc);
     if (rc == -1 && vxLastError().code != 0) fprintf(stderr, "%s\n", vxLastError().text);
     return rc == 0 ? EXIT_OK : EXIT_REFUSED;
@@ -24,8 +24,8 @@ int cmdExec(int argc, char** argv) {
 
 int cmdTransfer(bool fetch, int argc, char** argv) {
     if (argc != 2) return usage(fetch ? "get needs REMOTE LOCAL" : "put needs LOCAL REMOTE");
-    int rc = fetch ? vxGetRemoteFile(serverData.host, argv[0], argv[1])
-                   : vxPutRemoteFile(serverData.host, argv[0], argv[1]);
+    int rc = fetch ? vxGetRemoteFile(serverData.session.host, argv[0], argv[1])
+                   : vxPutRemoteFile(serverData.session.host, argv[0], argv[1]);
     if (rc == 0) return EXIT_OK;
     fprintf(stderr, "%s (%d)\n", vxLastError().text, rc);
     return rc == -1 ? EXIT_SERVER : EXIT_REFUSED;
@@ -34,14 +34,14 @@ int cmdTransfer(bool fetch, int argc, char** argv) {
 int cmdPing(int argc, char** argv) {
     int count = argc > 0 ? atoi(argv[0]) : 1;
     if (count < 1 || count > 1000) return usage("ping COUNT must be 1 to 1000");
-    int lost = fnPing(serverData.host, stdout, count);
+    int lost = fnPing(serverData.session.host, stdout, count);
     if (lost < 0) fprintf(stderr, "%s\n", vxLastError().text);
     return lost == 0 ? EXIT_OK : lost < 0 ? EXIT_SERVER : EXIT_REFUSED;
 }
 
 int cmdRemotePing(int argc, char** argv) {
     if (argc != 1) return usage("remote-ping needs TARGET");
-    if (vxRemotePing(serverData.host, argv[0], "ping.txt") != 0) {
+    if (vxRemotePing(serverData.session.host, argv[0], "ping.txt") != 0) {
         fprintf(stderr, "Hiba a proxy szerveren !\n  %s\n", vxLastError().text);
         return EXIT_SERVER;
     }
@@ -52,7 +52,7 @@ int cmdRemotePing(int argc, char** argv) {
 int cmdCounters() {
     char text[VX_STRING_MAX + 1] = {};
     vxClearError();
-    vxNetCounters(serverData.host, text, sizeof text);
+    vxNetCounters(serverData.session.host, text, sizeof text);
     if (vxLastError().code != 0) {
         fprintf(stderr, "Hiba a proxy szerveren !\n  %s\n", vxLastError().text);
         return EXIT_SERVER;

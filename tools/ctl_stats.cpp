@@ -75,23 +75,17 @@ std::string parseStatArgs(int argc, char** argv, StatArgs& a) {
     return from && to ? std::string() : "stats needs --from and --to";
 }
 
-bool isSuperUser(const char* name, void*) {
-    for (int i = 0; i < userTable.count; ++i)
-        if (!strcmp(userTable.users[i].name, name)) return userTable.users[i].super > 0;
-    return false;
-}
-
 // Runs the query as the console does ("statin.txt" up, "statout.txt" back); -1 when the result
 // is there to print, else the exit status (with the reason on standard error).
 int runQuery(const StatArgs& a) {
     // The user list tells super users, whose statistics are never shown.
-    int rc = serverData.LoadGroups(false);
-    if (rc >= 0) rc = serverData.LoadUsers(false);
+    int rc = serverData.groups.Load(false);
+    if (rc >= 0) rc = serverData.users.Load(false);
     if (rc < 0) return report(rc);
-    StatRequest request{a.q, a.user, a.user && isSuperUser(a.user, nullptr)};
+    StatRequest request{a.q, a.user, a.user && serverData.users.IsSuper(a.user)};
     vxClearError();
     StatResult result;
-    StatOutcome outcome = RunStatQuery(serverData.host, request, &result);
+    StatOutcome outcome = RunStatQuery(serverData.session.host, request, &result);
     if (outcome == StatOutcome::Chart || outcome == StatOutcome::Table) return -1;
     fprintf(stderr, "%s\n", StatOutcomeMessage(outcome));
     if (outcome == StatOutcome::SuperUser) return EXIT_REFUSED;
@@ -133,10 +127,11 @@ int printTable(bool csv) {
     char line[STAT_LINE_MAX];
     while (fgets(piece, sizeof piece, f)) {
         if (!csv) {
-            if (StatTableLine(piece, isSuperUser, nullptr, line, sizeof line)) emitLine(line);
+            if (StatTableLine(piece, UserList::IsSuperIn, &serverData.users, line, sizeof line))
+                emitLine(line);
             continue;
         }
-        StatEntry e = StatTableEntry(piece, isSuperUser, nullptr);
+        StatEntry e = StatTableEntry(piece, UserList::IsSuperIn, &serverData.users);
         if (e.kind == StatEntry::Text) emitLine(csvField(e.text));
         if (e.kind == StatEntry::Entry)
             emitLine(csvField(e.user) + "," + std::to_string(e.count) + "," + csvField(e.target));

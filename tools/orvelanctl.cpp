@@ -1,14 +1,21 @@
 // orvelanctl: administers the proxy server from the command line through the console's own data
 // layer and remote link, so that what the console does can be scripted. This file holds the help,
 // the options, the start-up and the command table; the commands live in the ctl_*.cpp files.
+#include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <pthread.h>
 #include <string>
+#include <thread>
 #include <unistd.h>
 
 #include "lib/vx_err.h"
+#include "lib/vx_version.h"
+#include "remote/vx_remote.h"
 #include "serverdata/startup.h"
 #include "tools/ctl.h"
 
@@ -32,7 +39,11 @@ const char kHelp[] =
     "  -C, --workdir DIR    work in DIR (working copies, \"orvelan.cnf\", \"setup.bin\")\n"
     "  -u, --utf8           show list output converted from Windows-1250 to UTF-8\n"
     "  -v, --verbose        show the start-up's ping replies\n"
+    "  -t, --timeout SECONDS  give up waiting for the server after SECONDS (a fraction allowed):\n"
+    "                       each call, and a remote command such as the statistics tool;\n"
+    "                       default 30 for a call, 600 for a remote command\n"
     "  -h, --help           this text\n"
+    "      --version        the release of orvelanctl\n"
     "\n"
     "commands:\n"
     "  exec COMMAND...            run a command line on the server; prints its result\n"
@@ -73,9 +84,54 @@ const char kHelp[] =
     "4 malformed import file; 5 refused (wrong password, command or ping failed; an edit the\n"
     "lists refuse: a bad or duplicate name, an unknown user, group or URL, a group that users\n"
     "belong to, a full table; nothing is changed and the locks are released); 6 no server\n"
-    "(start-up checks failed); 64 usage error.\n";
+    "(start-up checks failed); 64 usage error; 130 interrupted (SIGINT; 143 SIGTERM): the\n"
+    "wait in progress ends at once, the server instance in use is released, checkout locks\n"
+    "taken are released and no partial local file is left.\n";
 
 bool g_verbose = false;
+
+// --timeout: one limit for every wait on the server, a remote command's included.
+bool setTimeout(const char* text) {
+    char* end = nullptr;
+    errno = 0;
+    double seconds = strtod(text, &end);
+    if (errno != 0 || end == text || *end != '\0' || !(seconds >= 0.001 && seconds <= 86400.0))
+        return false;
+    const int ms = static_cast<int>(seconds * 1000.0 + 0.5);
+    vxSetCallTimeout(ms);
+    vxSetCommandTimeout(ms);
+    return true;
+}
+
+// SIGINT and SIGTERM end the run cleanly: the signals are taken by a thread of their own,
+// which cancels the link's wait in progress (libtirpc holds every signal off the thread in a
+// call, so a handler would run only once the call ended) and interrupts a read of standard
+// input with SIGUSR1. The command then goes its failure path (releasing the instance and the
+// locks, removing a partial fetch) and main ends with 128 + the signal.
+std::atomic<int> g_interrupt{0};
+
+void nudge(int) {}
+
+void watchSignals() {
+    sigset_t stopping;
+    sigemptyset(&stopping);
+    sigaddset(&stopping, SIGINT);
+    sigaddset(&stopping, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stopping, nullptr);
+    struct sigaction action = {};
+    action.sa_handler = nudge; // no SA_RESTART: a blocked read returns EINTR
+    sigaction(SIGUSR1, &action, nullptr);
+    const pthread_t mainThread = pthread_self();
+    std::thread([stopping, mainThread] {
+        for (;;) {
+            int signal = 0;
+            if (sigwait(&stopping, &signal) != 0) continue;
+            g_interrupt = signal;
+            vxCancel();
+            pthread_kill(mainThread, SIGUSR1);
+        }
+    }).detach();
+}
 
 // The commands; each runs after the start-up checks found the server.
 struct Command {
@@ -114,6 +170,9 @@ int parseOptions(int argc, char** argv, const char** source, int* next) {
         if (opt == "-h" || opt == "--help") {
             fputs(kHelp, stdout);
             return EXIT_OK;
+        } else if (opt == "--version") {
+            printf("orvelanctl (Orvelan) %s\n", vxVersion());
+            return EXIT_OK;
         } else if ((opt == "-s" || opt == "--source") && i + 1 < argc) {
             *source = argv[++i];
         } else if ((opt == "-C" || opt == "--workdir") && i + 1 < argc) {
@@ -125,6 +184,8 @@ int parseOptions(int argc, char** argv, const char** source, int* next) {
             g_verbose = true;
         } else if (opt == "-u" || opt == "--utf8") {
             g_utf8 = true;
+        } else if ((opt == "-t" || opt == "--timeout") && i + 1 < argc) {
+            if (!setTimeout(argv[++i])) return usage("--timeout takes a number of seconds");
         } else {
             return usage(("unknown option " + opt).c_str());
         }
@@ -170,6 +231,7 @@ int startUp(const char* source) {
 } // namespace
 
 int main(int argc, char** argv) {
+    watchSignals();
     const char* source = nullptr;
     int next = 0;
     int rc = parseOptions(argc, argv, &source, &next);
@@ -179,5 +241,10 @@ int main(int argc, char** argv) {
     if (!command) return usage((std::string("unknown command ") + argv[next]).c_str());
     if ((rc = startUp(source)) >= 0) return rc;
     vxClearError(); // what start-up left recorded is no cause of the command's failures
-    return command->run(argc - next - 1, argv + next + 1);
+    if (g_interrupt.load() == 0) rc = command->run(argc - next - 1, argv + next + 1);
+    if (int signal = g_interrupt.load(); signal != 0) {
+        fprintf(stderr, "orvelanctl: interrupted\n");
+        return 128 + signal;
+    }
+    return rc;
 }

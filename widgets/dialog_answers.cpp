@@ -2,6 +2,7 @@
 // appeared without their answer.
 #include "widgets/dialog_answers.h"
 
+#include <QDialog>
 #include <QQueue>
 
 namespace {
@@ -10,6 +11,7 @@ struct QueueState {
     bool testMode = false;
     QQueue<DialogAnswers::Answer> answers;
     QStringList unexpected;
+    int insertAt = -1; // while a form answer runs: where the answers it queues go
 };
 
 QueueState& state() {
@@ -27,30 +29,70 @@ QString dialogName(DialogAnswers::Dialog dialog) {
         return QStringLiteral("text input dialog");
     case DialogAnswers::Dialog::Password:
         return QStringLiteral("password dialog");
+    case DialogAnswers::Dialog::Form:
+        return QStringLiteral("form dialog");
     }
     return {};
+}
+
+DialogAnswers::Answer answerOf(DialogAnswers::Dialog dialog, int button, bool ok,
+                               QStringList texts) {
+    DialogAnswers::Answer answer;
+    answer.dialog = dialog;
+    answer.button = button;
+    answer.ok = ok;
+    answer.texts = std::move(texts);
+    return answer;
 }
 
 } // namespace
 
 void DialogAnswers::queue(Answer answer) {
-    state().answers.enqueue(std::move(answer));
+    QueueState& s = state();
+    if (s.insertAt >= 0)
+        s.answers.insert(s.insertAt++, std::move(answer));
+    else
+        s.answers.enqueue(std::move(answer));
+}
+
+bool DialogAnswers::runForm(QDialog& dialog, const bool& closed) {
+    QueueState& s = state();
+    const QString name = QString::fromLatin1(dialog.metaObject()->className());
+    if (s.answers.isEmpty() || s.answers.head().dialog != Dialog::Form) {
+        if (!s.testMode) return false;
+        s.unexpected << QStringLiteral("%1 without an answer").arg(name);
+        return true; // in test mode no dialog ever appears: it stays as cancelled
+    }
+    while (!closed && !s.answers.isEmpty() && s.answers.head().dialog == Dialog::Form) {
+        if (s.answers.head().formClass != name) {
+            s.unexpected
+                << QStringLiteral("%1 before %2 answer").arg(name, s.answers.head().formClass);
+            return true;
+        }
+        Answer answer = s.answers.dequeue();
+        const int outer = s.insertAt;
+        s.insertAt = 0;
+        answer.act(dialog);
+        s.insertAt = outer;
+    }
+    if (!closed) s.unexpected << QStringLiteral("%1 left open without an answer").arg(name);
+    return true;
 }
 
 void DialogAnswers::button(int messageBoxButton) {
-    queue({Dialog::MessageBox, messageBoxButton, true, {}});
+    queue(answerOf(Dialog::MessageBox, messageBoxButton, true, {}));
 }
 
 void DialogAnswers::fileName(const QString& path) {
-    queue({Dialog::FileDialog, 0, !path.isEmpty(), {path}});
+    queue(answerOf(Dialog::FileDialog, 0, !path.isEmpty(), {path}));
 }
 
 void DialogAnswers::text(const QString& typed) {
-    queue({Dialog::TextInput, 0, true, {typed}});
+    queue(answerOf(Dialog::TextInput, 0, true, {typed}));
 }
 
 void DialogAnswers::textCancel() {
-    queue({Dialog::TextInput, 0, false, {QString()}});
+    queue(answerOf(Dialog::TextInput, 0, false, {QString()}));
 }
 
 void DialogAnswers::password(const QString& password) {
@@ -59,11 +101,11 @@ void DialogAnswers::password(const QString& password) {
 
 void DialogAnswers::passwords(const QString& oldText, const QString& newText,
                               const QString& confirmText) {
-    queue({Dialog::Password, 0, true, {oldText, newText, confirmText}});
+    queue(answerOf(Dialog::Password, 0, true, {oldText, newText, confirmText}));
 }
 
 void DialogAnswers::passwordCancel() {
-    queue({Dialog::Password, 0, false, {QString(), QString(), QString()}});
+    queue(answerOf(Dialog::Password, 0, false, {QString(), QString(), QString()}));
 }
 
 std::optional<DialogAnswers::Answer> DialogAnswers::take(Dialog dialog, bool answerRequired) {

@@ -7,16 +7,24 @@
 //     page.importList();
 //     EXPECT_EQ(DialogAnswers::pending(), 0);
 //     EXPECT_EQ(DialogAnswers::unexpected(), QStringList());
+//
+// A form dialog of the console's own (a QDialog that the user fills in) takes answers that act on
+// it, typing and clicking, until one of them closes it:
+//
+//     DialogAnswers::form<GroupDialog>([](GroupDialog& d) { d.nameEdit()->setText("x"); ... });
 #pragma once
 
+#include <functional>
 #include <optional>
 
 #include <QString>
 #include <QStringList>
 
+class QDialog;
+
 class DialogAnswers {
   public:
-    enum class Dialog { MessageBox, FileDialog, TextInput, Password };
+    enum class Dialog { MessageBox, FileDialog, TextInput, Password, Form };
 
     struct Answer {
         Dialog dialog = Dialog::MessageBox;
@@ -24,6 +32,8 @@ class DialogAnswers {
         bool ok = true;    // text input and password dialogs: OK (true) or Cancel
         QStringList texts; // file dialog: {path} (empty: cancelled); text input: {typed};
                            // password dialog: {old, new, confirmation}
+        std::function<void(QDialog&)> act; // form: what the answer does on the open dialog
+        QString formClass;                 // form: the class of dialog it answers
     };
 
     // Queue the answer of the next dialog of a kind (answers are used in the order queued).
@@ -36,6 +46,21 @@ class DialogAnswers {
     static void passwords(const QString& oldText, const QString& newText,
                           const QString& confirmText);
     static void passwordCancel();
+    // One answer of a form dialog of class D: act runs on the open dialog.
+    template <class D> static void form(std::function<void(D&)> act) {
+        Answer answer;
+        answer.dialog = Dialog::Form;
+        answer.formClass = QString::fromLatin1(D::staticMetaObject.className());
+        answer.act = [act = std::move(act)](QDialog& dialog) { act(static_cast<D&>(dialog)); };
+        queue(std::move(answer));
+    }
+
+    // The form dialog's side, called by its exec(): runs the queued answers of its class on it
+    // while it stays open (closed turns true when an answer closes it); answers queued while one
+    // runs (a message box or password answer for what it clicks) come before those queued
+    // earlier. False when the queue's head answers no form dialog: the real dialog is shown. A
+    // dialog still open when its answers ran out is recorded as unexpected.
+    static bool runForm(QDialog& dialog, const bool& closed);
 
     // The seams' side: the queue's head when it answers this kind of dialog (it is taken off the
     // queue); nothing when the queue is empty or its head answers another kind of dialog (the

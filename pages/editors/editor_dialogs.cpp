@@ -18,6 +18,7 @@
 #include "serverdata/sd_text.h"
 #include "widgets/buttons.h"
 #include "widgets/cp1250.h"
+#include "widgets/dialog_answers.h"
 #include "widgets/messagebox.h"
 
 namespace {
@@ -72,7 +73,8 @@ QString NameRefusal(const QString& label, const QByteArray& name) {
 }
 
 QString GroupNameRefusal(const QByteArray& name) {
-    if (name.size() > 31) return QStringLiteral("A csoportnév legfeljebb 31 karakter lehet !");
+    if (name.size() > SD_GROUP_NAME_MAX)
+        return QStringLiteral("A csoportnév legfeljebb %1 karakter lehet !").arg(SD_GROUP_NAME_MAX);
     if (sdGroupNameProblem(name.constData()))
         return NameRefusal(QStringLiteral("A csoportnév"), name);
     return {};
@@ -81,7 +83,8 @@ QString GroupNameRefusal(const QByteArray& name) {
 // ---------------------------------------------------------------------------------------------
 // UserDataDialog
 
-UserDataDialog::UserDataDialog(QWidget* parent) : QDialog(parent) {
+UserDataDialog::UserDataDialog(PasswordChange change, QWidget* parent)
+    : QDialog(parent), m_changePassword(std::move(change)) {
     setWindowTitle(QStringLiteral("Felhasználó adatok"));
     resize(420, 370);
     const struct {
@@ -138,11 +141,11 @@ UserDataDialog::UserDataDialog(QWidget* parent) : QDialog(parent) {
     setMailShown(false);
 }
 
-void UserDataDialog::open(Mode mode, const UserRecord& record, const char* storedPassword) {
+void UserDataDialog::setRecord(Mode mode, const UserRecord& record, const char* storedPassword) {
     m_mode = mode;
     m_storedPassword = QByteArray(storedPassword ? storedPassword : "");
     m_group->clear();
-    for (int i = 0; i < serverData.groupCount; i++)
+    for (int i = 0; i < serverData.groups.Count(); i++)
         m_group->addItem(fromCp1250(serverData.groups[i].name));
     if (mode == NewUser) {
         m_record = UserRecord{};
@@ -211,8 +214,8 @@ void UserDataDialog::changePassword() {
     QByteArray newPlain = dialog.newPasswordBytes();
     char encrypted[sizeof m_record.password];
     std::snprintf(encrypted, sizeof encrypted, "%s", m_storedPassword.constData());
-    int rc = serverData.ChangePassword(oldPlain.constData(), newPlain.constData(), encrypted,
-                                       sizeof encrypted);
+    int rc =
+        m_changePassword(oldPlain.constData(), newPlain.constData(), encrypted, sizeof encrypted);
     if (rc < 0) {
         MessageBox::warning(this, QStringLiteral("Orvelan"),
                             QStringLiteral("Hiba a proxy szerveren !"));
@@ -294,7 +297,7 @@ void UserDataDialog::done(int result) {
 int UserDataDialog::exec() {
     m_closed = false;
     setResult(Rejected);
-    if (answer(*this, m_closed)) return result();
+    if (DialogAnswers::runForm(*this, m_closed)) return result();
     return QDialog::exec();
 }
 
@@ -358,6 +361,6 @@ void GroupDialog::done(int result) {
 int GroupDialog::exec() {
     m_closed = false;
     setResult(Rejected);
-    if (answer(*this, m_closed)) return result();
+    if (DialogAnswers::runForm(*this, m_closed)) return result();
     return QDialog::exec();
 }

@@ -19,44 +19,8 @@ class QPlainTextEdit;
 class QPushButton;
 class RoundButton;
 
-// Test seam shared by the two dialogs: exec() with queued answers shows nothing; each answer acts
-// on the open dialog (types, clicks a button) until one closes it. With the queue used up and the
-// dialog still open, exec() gives Rejected and leftOpen() is true.
-template <class Dialog> class QueuedDialogAnswers {
-  public:
-    using Answer = std::function<void(Dialog&)>;
-    static void queueAnswer(Answer answer) { queue().append(std::move(answer)); }
-    static int queuedAnswers() { return static_cast<int>(queue().size()); }
-    static void clearAnswers() {
-        queue().clear();
-        leftOpenFlag() = false;
-    }
-    static bool leftOpen() { return leftOpenFlag(); }
-
-  protected:
-    // Runs the queued answers on dialog; false when none is queued (show the real dialog).
-    static bool answer(Dialog& dialog, const bool& closed) {
-        if (queue().isEmpty()) return false;
-        leftOpenFlag() = false;
-        while (!closed && !queue().isEmpty())
-            queue().takeFirst()(dialog);
-        if (!closed) leftOpenFlag() = true;
-        return true;
-    }
-
-  private:
-    static QList<Answer>& queue() {
-        static QList<Answer> answers;
-        return answers;
-    }
-    static bool& leftOpenFlag() {
-        static bool flag = false;
-        return flag;
-    }
-};
-
 // One proxy user's record: name, personal data, group, rights, e-mail name and password.
-class UserDataDialog : public QDialog, public QueuedDialogAnswers<UserDataDialog> {
+class UserDataDialog : public QDialog {
     Q_OBJECT
   public:
     enum Mode { NewUser, ModifyUser };
@@ -65,11 +29,17 @@ class UserDataDialog : public QDialog, public QueuedDialogAnswers<UserDataDialog
     // empty text to accept (the users page refuses a name another user has).
     using Check = std::function<QString(const UserRecord&)>;
 
-    explicit UserDataDialog(QWidget* parent = nullptr);
+    // What "Password" runs: the change through the server's crypt, with the contract of
+    // ConsolePasswords::Change (encrypted holds the stored password on entry, the new one on 1;
+    // 0 the old password is wrong; -1 a failure).
+    using PasswordChange = std::function<int(const char* oldPlain, const char* newPlain,
+                                             char* encrypted, size_t encryptedSize)>;
+
+    explicit UserDataDialog(PasswordChange change, QWidget* parent = nullptr);
 
     // New mode: an empty record. Modify mode: a copy of the user's record. storedPassword is
     // what the user table holds for the user ("Password" checks the old password against it).
-    void open(Mode mode, const UserRecord& record, const char* storedPassword);
+    void setRecord(Mode mode, const UserRecord& record, const char* storedPassword);
     void setCheck(Check check) { m_check = std::move(check); }
     Mode mode() const { return m_mode; }
     const UserRecord& record() const { return m_record; }
@@ -95,9 +65,15 @@ class UserDataDialog : public QDialog, public QueuedDialogAnswers<UserDataDialog
     void accept() override;
     void done(int result) override;
 
-    // The capacities of the edits in characters (one byte each in the server's code page).
-    static constexpr int kNameMax = 255, kFullNameMax = 63, kPhoneMax = 31, kWorkPhoneMax = 31,
-                         kRoomMax = 15, kCommentMax = 63, kMailMax = 31;
+    // The capacities of the edits in characters (one byte each in the server's code page): what
+    // the record's members hold.
+    static constexpr int kNameMax = sizeof UserRecord::name - 1,
+                         kFullNameMax = sizeof UserRecord::fullName - 1,
+                         kPhoneMax = sizeof UserRecord::phone - 1,
+                         kWorkPhoneMax = sizeof UserRecord::workPhone - 1,
+                         kRoomMax = sizeof UserRecord::room - 1,
+                         kCommentMax = sizeof UserRecord::comment - 1,
+                         kMailMax = sizeof UserRecord::mailName - 1;
 
   private:
     void mailClicked(bool checked);
@@ -105,6 +81,7 @@ class UserDataDialog : public QDialog, public QueuedDialogAnswers<UserDataDialog
     void changePassword();
     bool readRecord(UserRecord* out);
 
+    PasswordChange m_changePassword;
     Mode m_mode = NewUser;
     UserRecord m_record{};
     QByteArray m_storedPassword;
@@ -120,7 +97,7 @@ class UserDataDialog : public QDialog, public QueuedDialogAnswers<UserDataDialog
 };
 
 // A group's name and whether its list is an allow list.
-class GroupDialog : public QDialog, public QueuedDialogAnswers<GroupDialog> {
+class GroupDialog : public QDialog {
     Q_OBJECT
   public:
     // Called on "OK" with the name in the server's code page; the refusal text or empty.

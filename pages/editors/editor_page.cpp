@@ -169,7 +169,10 @@ void EditorPage::importFile() {
     clearStatus();
     QString path;
     if (AskOpenTextFile(this, &path) != 0) {
-        afterImport(false, 0, false);
+        // A cancelled import refills the controls from the table and marks the list modified,
+        // as a successful one does (the group list has no modified flag).
+        m_session.MarkModified();
+        showImported();
         return;
     }
     WaitCursor wait;
@@ -180,7 +183,9 @@ void EditorPage::importFile() {
     // table and will be saved, so the controls show them too.
     bool changed = entryCount() != before;
     setStatus(rc < 0 ? QStringLiteral("File olvasási hiba !") : QStringLiteral("OK !"));
-    afterImport(true, rc, changed);
+    if (rc < 0 && !changed) return;
+    if (rc < 0) m_session.MarkModified(); // a successful import marked the list itself
+    showImported();
 }
 
 void EditorPage::exportFile() {

@@ -100,9 +100,9 @@ class EditorPage : public FramePage {
     virtual void showEditing() = 0;             // fill after a load for editing
     virtual void showViewing() = 0;             // load for viewing and fill
     virtual bool prepareSave() { return true; } // table from the controls; false stops the save
-    // After an import: chosen tells whether a file was chosen, result is the import's result
-    // (0 when none was chosen) and changed whether the import added anything.
-    virtual void afterImport(bool chosen, int result, bool changed) = 0;
+    // After an import that went into the table (a failed one only when it added lines before it
+    // stopped; the list is then marked modified as well): the page shows the table.
+    virtual void showImported() = 0;
     virtual int entryCount() const = 0; // size of the table an import adds to
     virtual void editingChanged(bool) {}
     virtual void pageShown() {}

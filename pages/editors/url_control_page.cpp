@@ -9,9 +9,9 @@
 
 #include "app/commands.h"
 #include "app/text_input_dialog.h"
+#include "serverdata/sd_host.h"
 #include "serverdata/sd_text.h"
 #include "serverdata/server_data.h"
-#include "serverdata/startup.h"
 #include "widgets/cp1250.h"
 #include "widgets/messagebox.h"
 #include "widgets/panels.h"
@@ -20,17 +20,17 @@
 namespace {
 
 const EditorPage::Texts URL_TEXTS = {
-    QStringLiteral("Betöltés !"),
-    QStringLiteral("Konkurens használat !"),
-    QStringLiteral("Hiba a proxy szerveren !"),
-    QStringLiteral("Lokális file kezelési hiba !"),
-    QStringLiteral("Válasszon felhasználói csoportot !"),
-    QStringLiteral("Mentés !"),
-    QStringLiteral("Lokális file kezelési hiba !"),
-    QStringLiteral("Hiba a proxy szerveren !"),
-    QStringLiteral("Távoli hiba !!"),
-    QStringLiteral("OK !"),
-    QStringLiteral("URL Lista"),
+    .loading = QStringLiteral("Betöltés !"),
+    .loadConcurrent = QStringLiteral("Konkurens használat !"),
+    .loadServer = QStringLiteral("Hiba a proxy szerveren !"),
+    .loadLocal = QStringLiteral("Lokális file kezelési hiba !"),
+    .loadNothing = QStringLiteral("Válasszon felhasználói csoportot !"),
+    .saving = QStringLiteral("Mentés !"),
+    .saveLocal = QStringLiteral("Lokális file kezelési hiba !"),
+    .saveServer = QStringLiteral("Hiba a proxy szerveren !"),
+    .releaseFailed = QStringLiteral("Távoli hiba !!"),
+    .exportDone = QStringLiteral("OK !"),
+    .printTitle = QStringLiteral("URL Lista"),
 };
 
 const QString DUPLICATE_URL = QStringLiteral("Az URL már szerepel a listában");
@@ -83,17 +83,17 @@ UrlControlPage::UrlControlPage(const PageEntry& entry, QWidget* parent)
 void UrlControlPage::fillGroups() {
     m_filling = true;
     m_groups->clear();
-    for (int i = 0; i < serverData.groupCount; i++)
+    for (int i = 0; i < serverData.groups.Count(); i++)
         m_groups->addItem(fromCp1250(serverData.groups[i].name));
-    int current = serverData.currentGroup;
-    m_groups->setCurrentIndex(current >= 0 && current < serverData.groupCount ? current : -1);
+    int current = serverData.urls.currentGroup;
+    m_groups->setCurrentIndex(current >= 0 && current < serverData.groups.Count() ? current : -1);
     m_filling = false;
     updateKind();
 }
 
 void UrlControlPage::updateKind() {
-    int current = serverData.currentGroup;
-    if (current < 0 || current >= serverData.groupCount)
+    int current = serverData.urls.currentGroup;
+    if (current < 0 || current >= serverData.groups.Count())
         m_kind->clear();
     else
         m_kind->setText(serverData.groups[current].kind[0] == 'd'
@@ -103,10 +103,10 @@ void UrlControlPage::updateKind() {
 
 void UrlControlPage::chooseGroup(int group) {
     if (editing()) return; // the selector is disabled while a list is checked out
-    serverData.currentGroup = group >= 0 && group < serverData.groupCount ? group : -1;
-    if (m_groups->currentIndex() != serverData.currentGroup) {
+    serverData.urls.currentGroup = group >= 0 && group < serverData.groups.Count() ? group : -1;
+    if (m_groups->currentIndex() != serverData.urls.currentGroup) {
         m_filling = true;
-        m_groups->setCurrentIndex(serverData.currentGroup);
+        m_groups->setCurrentIndex(serverData.urls.currentGroup);
         m_filling = false;
     }
     updateKind();
@@ -115,7 +115,7 @@ void UrlControlPage::chooseGroup(int group) {
 
 void UrlControlPage::fill() {
     CVCF1* s = sheet();
-    const int count = serverData.urlCount;
+    const int count = serverData.urls.Count();
     s->SetupEditorSheet(1, std::max(count, MIN_ROWS), {8200}, 280,
                         QFont(QStringLiteral("Arial"), 10), QColor(0, 0, 255));
     s->SetRepaint(false);
@@ -125,7 +125,7 @@ void UrlControlPage::fill() {
 }
 
 void UrlControlPage::loadForViewing() {
-    int rc = serverData.LoadUrls(false);
+    int rc = serverData.urls.Load(false);
     if (rc == SD_DONE) {
         fill();
         setStatus(QStringLiteral("OK !"));
@@ -153,30 +153,30 @@ bool UrlControlPage::prepareSave() {
         urls.append(bytesOf(text));
     }
     // Rebuilding the table is no edit of its own: the flag keeps what the edits said.
-    int32_t modified = serverData.urlsModified;
-    serverData.ClearUrls();
+    int32_t modified = serverData.urls.modified;
+    serverData.urls.Clear();
     for (const QByteArray& url : urls) {
-        if (serverData.AddUrl(url.constData()) < 0) {
-            serverData.urlsModified = modified;
+        if (serverData.urls.Add(url.constData()) < 0) {
+            serverData.urls.modified = modified;
             setStatus(QStringLiteral("Az URL lista nem fér el (legfeljebb 1024 URL) !"));
             return false;
         }
     }
-    serverData.urlsModified = modified;
-    sheet()->SetMaxRow(std::max(serverData.urlCount, MIN_ROWS));
+    serverData.urls.modified = modified;
+    sheet()->SetMaxRow(std::max(serverData.urls.Count(), MIN_ROWS));
     return true;
 }
 
 int UrlControlPage::editGroup() const {
-    return serverData.currentGroup;
+    return serverData.urls.currentGroup;
 }
 
 int UrlControlPage::exportTo(const char* path) {
-    return serverData.ExportUrls(path);
+    return serverData.urls.Export(path);
 }
 
 int UrlControlPage::entryCount() const {
-    return serverData.urlCount;
+    return serverData.urls.Count();
 }
 
 void UrlControlPage::showEditing() {
@@ -185,13 +185,11 @@ void UrlControlPage::showEditing() {
 
 void UrlControlPage::showViewing() {
     sheet()->ClearSheet();
-    if (!noServer && serverData.host[0]) loadForViewing();
+    if (sdServerUsable()) loadForViewing();
 }
 
-void UrlControlPage::afterImport(bool chosen, int result, bool changed) {
-    if (chosen && result < 0 && !changed) return;
+void UrlControlPage::showImported() {
     fill();
-    serverData.urlsModified = 1;
 }
 
 QString UrlControlPage::askUrl(const QString& title, const QString& preset, long row) {
@@ -219,7 +217,7 @@ void UrlControlPage::addEntry() {
         row++;
     QString url = askUrl(QStringLiteral("Uj lista elem:"), QString(), 0);
     if (url.isEmpty()) return;
-    serverData.urlsModified = 1;
+    serverData.urls.modified = 1;
     if (sheet()->GetMaxRow() < std::max<long>(row, MIN_ROWS))
         sheet()->SetMaxRow(std::max<long>(row, MIN_ROWS));
     sheet()->SetTextRC(row, 1, url);
@@ -235,7 +233,7 @@ void UrlControlPage::changeEntry() {
     QString url = askUrl(QStringLiteral("Módositás:"), old, row);
     if (url.isEmpty() || url == old) return;
     sheet()->SetTextRC(row, 1, url);
-    serverData.urlsModified = 1;
+    serverData.urls.modified = 1;
     clearStatus();
 }
 
@@ -251,7 +249,7 @@ void UrlControlPage::deleteEntry() {
         s->DeleteRange(row, 1, row, 1, CVCF1::ShiftRows);
         if (s->GetMaxRow() < MIN_ROWS) s->SetMaxRow(MIN_ROWS);
         s->SetRepaint(true);
-        serverData.urlsModified = 1;
+        serverData.urls.modified = 1;
     }
     clearStatus();
 }

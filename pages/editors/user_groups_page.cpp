@@ -9,8 +9,8 @@
 
 #include "app/commands.h"
 #include "pages/editors/editor_dialogs.h"
+#include "serverdata/sd_host.h"
 #include "serverdata/server_data.h"
-#include "serverdata/startup.h"
 #include "widgets/cp1250.h"
 #include "widgets/messagebox.h"
 #include "widgets/panels.h"
@@ -19,17 +19,17 @@
 namespace {
 
 const EditorPage::Texts GROUPS_TEXTS = {
-    QStringLiteral("Behívás ..."),
-    QStringLiteral("Konkurens használat"),
-    QStringLiteral("Hiba a proxy szerveren !"),
-    QStringLiteral("Lokalis file olvasasi hiba !"),
-    QString(),
-    QStringLiteral("Mentés ..."),
-    QStringLiteral("Lokalis file kezelési hiba !"),
-    QStringLiteral("Hiba a proxy szerveren !"),
-    QStringLiteral("Távoli hiba !!"),
-    QStringLiteral("OK '"),
-    QStringLiteral("Felhasznaloi Csoportok"),
+    .loading = QStringLiteral("Behívás ..."),
+    .loadConcurrent = QStringLiteral("Konkurens használat"),
+    .loadServer = QStringLiteral("Hiba a proxy szerveren !"),
+    .loadLocal = QStringLiteral("Lokalis file olvasasi hiba !"),
+    .loadNothing = {}, // none
+    .saving = QStringLiteral("Mentés ..."),
+    .saveLocal = QStringLiteral("Lokalis file kezelési hiba !"),
+    .saveServer = QStringLiteral("Hiba a proxy szerveren !"),
+    .releaseFailed = QStringLiteral("Távoli hiba !!"),
+    .exportDone = QStringLiteral("OK '"),
+    .printTitle = QStringLiteral("Felhasznaloi Csoportok"),
 };
 
 const QColor ALLOW_COLOUR(0, 155, 0);
@@ -74,11 +74,11 @@ UserGroupsPage::UserGroupsPage(const PageEntry& entry, QWidget* parent)
                     {ID_IMPORT_BUTTON, 460, 200, 90, 35},
                     {ID_EXPORT_BUTTON, 460, 235, 90, 35}});
     fill(false);
-    if (!noServer && serverData.host[0]) loadForViewing();
+    if (sdServerUsable()) loadForViewing();
 }
 
 void UserGroupsPage::fill(bool colours) {
-    const int count = serverData.groupCount;
+    const int count = serverData.groups.Count();
     CVCF1* s = sheet();
     s->SetupEditorSheet(2, std::max(count, MIN_ROWS), {3150, 3150}, 280,
                         QFont(QStringLiteral("Arial"), 10), QColor(0, 0, 0));
@@ -135,7 +135,7 @@ QString UserGroupsPage::nameRefusal(const QByteArray& name, long row) const {
 }
 
 void UserGroupsPage::loadForViewing() {
-    int rc = serverData.LoadGroups(false);
+    int rc = serverData.groups.Load(false);
     if (rc < 0) {
         setStatus(rc == SD_CONCURRENT ? QStringLiteral("Konkurens használat")
                   : rc == SD_LOCAL    ? QStringLiteral("Lokalis file olvasasi hiba !")
@@ -146,12 +146,8 @@ void UserGroupsPage::loadForViewing() {
 }
 
 bool UserGroupsPage::prepareSave() {
-    struct Row {
-        QByteArray name;
-        const char* kind;
-        int origin;
-    };
-    QVector<Row> rows;
+    QVector<QByteArray> names;
+    QVector<GroupList::Row> rows;
     for (long r = 1; r <= sheet()->GetMaxRow(); r++) {
         QByteArray name = rowName(r);
         if (name.isEmpty()) break; // the first empty row ends the list
@@ -159,28 +155,19 @@ bool UserGroupsPage::prepareSave() {
         char path[256];
         QString refusal = nameRefusal(name, r);
         if (refusal.isEmpty() &&
-            !serverData.DerivePermitPath(name.constData(), kind, path, sizeof path))
+            !GroupList::DerivePermitPath(name.constData(), kind, path, sizeof path))
             refusal = QStringLiteral("A csoport URL listájának útvonala túl hosszú !");
         if (!refusal.isEmpty()) {
             setStatus(refusal);
             return false;
         }
-        rows.append({name, kind, r - 1 < m_origin.size() ? m_origin[r - 1] : -1});
+        names.append(name);
+        rows.append({nullptr, kind, r - 1 < m_origin.size() ? m_origin[r - 1] : -1});
     }
-    // Rebuild the table; the users and the current group move with their groups' rows.
-    const int oldCount = serverData.groupCount;
-    QVector<int> newIndex(oldCount, -1);
-    serverData.groupCount = 0;
-    for (const Row& row : rows) {
-        int index = serverData.AddGroup(row.name.constData(), row.kind, "");
-        if (row.origin >= 0 && row.origin < oldCount) newIndex[row.origin] = index;
-    }
-    for (int i = 0; i < userTable.count; i++) {
-        int32_t& g = userTable.users[i].group;
-        g = g >= 0 && g < oldCount ? newIndex[g] : -1;
-    }
-    int32_t& current = serverData.currentGroup;
-    current = current >= 0 && current < oldCount ? newIndex[current] : -1;
+    for (int i = 0; i < rows.size(); i++)
+        rows[i].name = names[i].constData();
+    // The users and the current group move with their groups' rows.
+    serverData.groups.Rebuild(rows.constData(), rows.size());
     return true;
 }
 
@@ -190,16 +177,16 @@ void UserGroupsPage::committed(int) {
     for (long r = 1; r <= sheet()->GetMaxRow(); r++) {
         QByteArray name = rowName(r);
         if (name.isEmpty()) break;
-        m_origin.append(serverData.FindGroup(name.constData()));
+        m_origin.append(serverData.groups.Find(name.constData()));
     }
 }
 
 int UserGroupsPage::exportTo(const char* path) {
-    return serverData.ExportGroups(path);
+    return serverData.groups.Export(path);
 }
 
 int UserGroupsPage::entryCount() const {
-    return serverData.groupCount;
+    return serverData.groups.Count();
 }
 
 void UserGroupsPage::showEditing() {
@@ -208,11 +195,10 @@ void UserGroupsPage::showEditing() {
 
 void UserGroupsPage::showViewing() {
     sheet()->ClearSheet();
-    if (!noServer && serverData.host[0]) loadForViewing();
+    if (sdServerUsable()) loadForViewing();
 }
 
-void UserGroupsPage::afterImport(bool chosen, int result, bool changed) {
-    if (!chosen || (result < 0 && !changed)) return;
+void UserGroupsPage::showImported() {
     fill(true);
 }
 
@@ -253,8 +239,8 @@ void UserGroupsPage::deleteEntry() {
     QString name = sheet()->GetTextRC(row, 1);
     int origin = row - 1 < m_origin.size() ? m_origin[row - 1] : -1;
     if (origin >= 0) {
-        for (int i = 0; i < userTable.count; i++) {
-            if (userTable.users[i].group == origin) {
+        for (int i = 0; i < serverData.users.Count(); i++) {
+            if (serverData.users[i].group == origin) {
                 setStatus(QStringLiteral("%1 csoport nem törölhető !").arg(name));
                 return;
             }

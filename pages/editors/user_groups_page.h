@@ -36,7 +36,7 @@ class UserGroupsPage : public EditorPage {
     void showEditing() override;
     void showViewing() override;
     bool prepareSave() override;
-    void afterImport(bool chosen, int result, bool changed) override;
+    void showImported() override;
     int entryCount() const override;
 
   private:

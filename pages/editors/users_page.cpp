@@ -10,8 +10,8 @@
 #include "lib/vx_err.h"
 #include "pages/editors/editor_dialogs.h"
 #include "params/def.h"
+#include "serverdata/sd_host.h"
 #include "serverdata/server_data.h"
-#include "serverdata/startup.h"
 #include "widgets/cp1250.h"
 #include "widgets/gridctrl.h"
 #include "widgets/messagebox.h"
@@ -21,17 +21,17 @@
 namespace {
 
 const EditorPage::Texts USERS_TEXTS = {
-    QStringLiteral("Behívás"),
-    QStringLiteral("Konkurens használat !"),
-    QStringLiteral("Hiba a proxy szerveren !"),
-    QStringLiteral("Lokális file kezelési hiba !"),
-    QString(),
-    QString(),
-    QStringLiteral("Lokalis file kezelési hiba !"),
-    QStringLiteral("Hiba a proxy szerveren !"),
-    QStringLiteral("Távoli hiba !!"),
-    QStringLiteral("OK !"),
-    QStringLiteral("Felhasznalok"),
+    .loading = QStringLiteral("Behívás"),
+    .loadConcurrent = QStringLiteral("Konkurens használat !"),
+    .loadServer = QStringLiteral("Hiba a proxy szerveren !"),
+    .loadLocal = QStringLiteral("Lokális file kezelési hiba !"),
+    .loadNothing = {}, // none
+    .saving = {},      // none
+    .saveLocal = QStringLiteral("Lokalis file kezelési hiba !"),
+    .saveServer = QStringLiteral("Hiba a proxy szerveren !"),
+    .releaseFailed = QStringLiteral("Távoli hiba !!"),
+    .exportDone = QStringLiteral("OK !"),
+    .printTitle = QStringLiteral("Felhasznalok"),
 };
 
 const char* const DATA_LABELS[6] = {
@@ -39,8 +39,11 @@ const char* const DATA_LABELS[6] = {
 
 const QString DUPLICATE_USER = QStringLiteral("A user már szerepel a listában");
 
-bool serverUsable() {
-    return !noServer && serverData.host[0] != '\0';
+// The user data dialog's password change: through the server's crypt.
+UserDataDialog::PasswordChange passwordChange() {
+    return [](const char* oldPlain, const char* newPlain, char* encrypted, size_t size) {
+        return serverData.passwords.Change(oldPlain, newPlain, encrypted, size);
+    };
 }
 
 } // namespace
@@ -82,7 +85,7 @@ UsersPage::UsersPage(const PageEntry& entry, QWidget* parent)
     connect(sheet(), &QTableWidget::currentCellChanged, this, [this](int row, int, int, int) {
         if (m_syncing) return;
         m_syncing = true;
-        m_names->setCurrentRow(row < userTable.count ? row : -1);
+        m_names->setCurrentRow(row < serverData.users.Count() ? row : -1);
         m_syncing = false;
         showUser(row);
     });
@@ -93,7 +96,7 @@ UsersPage::UsersPage(const PageEntry& entry, QWidget* parent)
     });
 
     fillTable(-1);
-    if (serverUsable()) loadForViewing();
+    if (sdServerUsable()) loadForViewing();
 }
 
 QString UsersPage::mailAddress(const UserRecord& user) {
@@ -105,11 +108,11 @@ QString UsersPage::mailAddress(const UserRecord& user) {
 
 int UsersPage::selectedIndex() const {
     long row = sheet()->GetSelStartRow();
-    return row >= 1 && row <= userTable.count ? static_cast<int>(row - 1) : -1;
+    return row >= 1 && row <= serverData.users.Count() ? static_cast<int>(row - 1) : -1;
 }
 
 void UsersPage::selectUser(int index) {
-    if (index < 0 || index >= userTable.count) return;
+    if (index < 0 || index >= serverData.users.Count()) return;
     sheet()->SetSelection(index + 1, 1, index + 1, 5);
     sheet()->setCurrentCell(index, 0);
     m_syncing = true;
@@ -119,7 +122,7 @@ void UsersPage::selectUser(int index) {
 }
 
 void UsersPage::fillTable(int selectIndex) {
-    const int count = userTable.count;
+    const int count = serverData.users.Count();
     CVCF1* s = sheet();
     m_syncing = true;
     m_names->clear();
@@ -129,11 +132,11 @@ void UsersPage::fillTable(int selectIndex) {
     QStringList names;
     names.reserve(count);
     for (int i = 0; i < count; i++) {
-        const UserRecord& u = userTable.users[i];
+        const UserRecord& u = serverData.users[i];
         QString name = fromCp1250(u.name);
         names << name;
         s->SetTextRC(i + 1, 1, name);
-        if (u.group >= 0 && u.group < serverData.groupCount)
+        if (u.group >= 0 && u.group < serverData.groups.Count())
             s->SetTextRC(i + 1, 2, fromCp1250(serverData.groups[u.group].name));
         if (u.proxy) s->SetTextRC(i + 1, 3, QStringLiteral("X"));
         if (u.mail) s->SetTextRC(i + 1, 4, QStringLiteral("X"));
@@ -149,11 +152,11 @@ void UsersPage::fillTable(int selectIndex) {
 }
 
 void UsersPage::showUser(int index) {
-    if (index < 0 || index >= userTable.count) {
+    if (index < 0 || index >= serverData.users.Count()) {
         clearData();
         return;
     }
-    const UserRecord& u = userTable.users[index];
+    const UserRecord& u = serverData.users[index];
     const QString values[6] = {fromCp1250(u.fullName),  fromCp1250(u.phone), fromCp1250(u.room),
                                fromCp1250(u.workPhone), mailAddress(u),      fromCp1250(u.comment)};
     for (int row = 0; row < 6; row++)
@@ -168,7 +171,7 @@ void UsersPage::clearData() {
 }
 
 void UsersPage::loadForViewing() {
-    int rc = serverData.LoadUsers(false);
+    int rc = serverData.users.Load(false);
     if (rc < 0) {
         setStatus(EditorResultText(rc));
         return;
@@ -182,11 +185,11 @@ void UsersPage::pageShown() {
 }
 
 int UsersPage::exportTo(const char* path) {
-    return serverData.ExportUsers(path);
+    return serverData.users.Export(path);
 }
 
 int UsersPage::entryCount() const {
-    return userTable.count;
+    return serverData.users.Count();
 }
 
 void UsersPage::showEditing() {
@@ -196,28 +199,26 @@ void UsersPage::showEditing() {
 void UsersPage::showViewing() {
     sheet()->ClearSheet();
     clearData();
-    if (serverUsable()) loadForViewing();
+    if (sdServerUsable()) loadForViewing();
 }
 
-void UsersPage::afterImport(bool chosen, int result, bool changed) {
-    if (chosen && result < 0 && !changed) return;
+void UsersPage::showImported() {
     fillTable(0);
-    serverData.usersModified = 1;
 }
 
 void UsersPage::addEntry() {
     if (!editing()) return;
     clearStatus();
-    UserDataDialog dialog(this);
-    dialog.open(UserDataDialog::NewUser, UserRecord{}, "");
+    UserDataDialog dialog(passwordChange(), this);
+    dialog.setRecord(UserDataDialog::NewUser, UserRecord{}, "");
     dialog.setCheck([](const UserRecord& r) {
-        if (serverData.FindUser(r.name) >= 0) return DUPLICATE_USER;
-        if (userTable.count >= SD_MAX_USERS)
+        if (serverData.users.Find(r.name) >= 0) return DUPLICATE_USER;
+        if (serverData.users.Count() >= SD_MAX_USERS)
             return QStringLiteral("Legfeljebb 1000 felhasználó lehet !");
         return QString();
     });
     if (dialog.exec() != QDialog::Accepted) return;
-    int index = serverData.AddUser(dialog.record());
+    int index = serverData.users.Add(dialog.record());
     if (index < 0) { // the dialog checked the record; this is the data layer's own refusal
         setStatus(QString::fromUtf8(vxLastError().text));
         return;
@@ -230,15 +231,15 @@ void UsersPage::changeEntry() {
     clearStatus();
     int index = selectedIndex();
     if (index < 0) return;
-    UserDataDialog dialog(this);
-    const UserRecord& current = userTable.users[index];
-    dialog.open(UserDataDialog::ModifyUser, current, current.password);
+    UserDataDialog dialog(passwordChange(), this);
+    const UserRecord& current = serverData.users[index];
+    dialog.setRecord(UserDataDialog::ModifyUser, current, current.password);
     dialog.setCheck([index](const UserRecord& r) {
-        int other = serverData.FindUser(r.name);
+        int other = serverData.users.Find(r.name);
         return other >= 0 && other != index ? DUPLICATE_USER : QString();
     });
     if (dialog.exec() != QDialog::Accepted) return;
-    if (serverData.SetUser(index, dialog.record()) < 0) {
+    if (serverData.users.Set(index, dialog.record()) < 0) {
         setStatus(QString::fromUtf8(vxLastError().text));
         return;
     }
@@ -254,7 +255,7 @@ void UsersPage::deleteEntry() {
                              QStringLiteral("Törlés következik! \nRENDBEN !?"),
                              MessageBox::OkCancel) != MessageBox::Ok)
         return;
-    serverData.DeleteUser(index);
-    fillTable(std::min(index, userTable.count - 1));
+    serverData.users.Delete(index);
+    fillTable(std::min(index, serverData.users.Count() - 1));
     clearData();
 }

@@ -42,7 +42,7 @@ class UsersPage : public EditorPage {
     int exportTo(const char* path) override;
     void showEditing() override;
     void showViewing() override;
-    void afterImport(bool chosen, int result, bool changed) override;
+    void showImported() override;
     int entryCount() const override;
     void pageShown() override;
 

@@ -56,13 +56,6 @@ QCalendarWidget* calendar(QWidget* parent, int x, const QString& name) {
     return c;
 }
 
-// Whether a user of the user list is a super user; the table leaves their entries out.
-bool isSuperUser(const char* name, void*) {
-    for (int i = 0; i < userTable.count; ++i)
-        if (std::strcmp(userTable.users[i].name, name) == 0) return userTable.users[i].super > 0;
-    return false;
-}
-
 } // namespace
 
 StatResults* StatResults::of(QObject* owner) {
@@ -213,12 +206,12 @@ void SelectionPage::kindChanged(int kind) {
 void SelectionPage::fillNames() {
     m_names->clear();
     if (m_listMode == Groups) {
-        for (int i = 0; i < serverData.groupCount; ++i)
+        for (int i = 0; i < serverData.groups.Count(); ++i)
             m_names->addItem(fromCp1250(serverData.groups[i].name));
         return;
     }
-    for (int i = 0; i < userTable.count; ++i)
-        m_names->addItem(fromCp1250(userTable.users[i].name));
+    for (int i = 0; i < serverData.users.Count(); ++i)
+        m_names->addItem(fromCp1250(serverData.users[i].name));
 }
 
 void SelectionPage::setListMode(ListMode mode) {
@@ -256,7 +249,8 @@ void SelectionPage::start() {
     WaitCursor wait;
     statusLabel()->setStatusText(QStringLiteral("..."));
     StatRequest request{};
-    request.superCheck = isSuperUser;
+    request.superCheck = UserList::IsSuperIn;
+    request.superContext = &serverData.users;
     StatQuery& q = request.query;
     q.resolution = m_resolution->checkedId() < 0 ? 0 : m_resolution->checkedId();
     q.kind = m_kind->checkedId() < 0 ? 0 : m_kind->checkedId();
@@ -265,9 +259,9 @@ void SelectionPage::start() {
     std::string name;
     if (q.scope == STAT_SCOPE_USER) {
         int i = m_names->currentIndex();
-        if (i >= 0 && i < userTable.count) {
-            name = userTable.users[i].name;
-            request.userIsSuper = userTable.users[i].super > 0;
+        if (i >= 0 && i < serverData.users.Count()) {
+            name = serverData.users[i].name;
+            request.userIsSuper = serverData.users.IsSuper(name.c_str());
         }
         request.userName = name.c_str();
     }

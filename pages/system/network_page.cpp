@@ -14,7 +14,6 @@
 #include "serverdata/line_speeds.h"
 #include "serverdata/sd_host.h"
 #include "serverdata/sd_net.h"
-#include "serverdata/startup.h"
 #include "widgets/buttons.h"
 #include "widgets/cp1250.h"
 #include "widgets/history_graph.h"
@@ -109,9 +108,8 @@ void NetworkPage::setCountersFetch(CountersFetch fetch) {
 
 void NetworkPage::sample() {
     // A tick that blocks longer than the period must not be entered again from within.
-    if (!m_shown || noServer || m_sampling) return;
+    if (!m_shown || !sdServerUsable() || m_sampling) return;
     const char* host = SdHost();
-    if (!host[0]) return;
     m_sampling = true;
     std::string text;
     bool answered = m_fetch(host, text);

@@ -222,6 +222,6 @@ void SetupPage::changePassword(int level) {
         return;
     }
     QByteArray password = dialog.newPasswordBytes();
-    int rc = serverData.ChangeConsolePassword(nullptr, password.constData(), level);
+    int rc = serverData.passwords.ChangeConsole(nullptr, password.constData(), level);
     setStatus(rc == 1 ? QStringLiteral("Password OK !") : QStringLiteral("Távoli hiba !"));
 }

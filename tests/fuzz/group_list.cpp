@@ -12,7 +12,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     vxClearError();
     fakeClear();
     fakeServe("/groups", data, size);
-    serverData.LoadGroups(false);
-    if (serverData.groupCount < 0 || serverData.groupCount > SD_MAX_GROUPS) __builtin_trap();
+    serverData.groups.Load(false);
+    if (serverData.groups.Count() < 0 || serverData.groups.Count() > SD_MAX_GROUPS)
+        __builtin_trap();
     return 0;
 }

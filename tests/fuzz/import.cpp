@@ -1,4 +1,4 @@
-// Fuzz target of one import format (FUZZ_IMPORT: ImportUsers, ImportGroups or ImportUrls, one
+// Fuzz target of one import format (FUZZ_IMPORT: the users, groups or urls list, one
 // target each) of a local file.
 #include <cstddef>
 #include <cstdint>
@@ -12,7 +12,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!fuzzWriteFile("import.txt", data, size)) return 0;
     serverData.Reset();
     vxClearError();
-    serverData.currentGroup = serverData.AddGroup("staff", "d", "");
-    serverData.FUZZ_IMPORT("import.txt");
+    serverData.urls.currentGroup = serverData.groups.Add("staff", "d", "");
+    serverData.FUZZ_IMPORT.Import("import.txt");
     return 0;
 }

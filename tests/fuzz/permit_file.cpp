@@ -10,10 +10,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzzEnterWorkdir();
     serverData.Reset();
     vxClearError();
-    serverData.currentGroup = serverData.AddGroup("staff", "d", "");
+    serverData.urls.currentGroup = serverData.groups.Add("staff", "d", "");
     fakeClear();
     fakeServe("/permit/", data, size);
-    serverData.LoadUrls(false);
-    if (serverData.urlCount < 0 || serverData.urlCount > SD_MAX_URLS) __builtin_trap();
+    serverData.urls.Load(false);
+    if (serverData.urls.Count() < 0 || serverData.urls.Count() > SD_MAX_URLS) __builtin_trap();
     return 0;
 }

@@ -14,12 +14,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzzSplit(data, size, &users, &usersSize, &userData, &userDataSize);
     serverData.Reset();
     vxClearError();
-    serverData.AddGroup("staff", "d", "");
-    serverData.AddGroup("guests", "a", "");
+    serverData.groups.Add("staff", "d", "");
+    serverData.groups.Add("guests", "a", "");
     fakeClear();
     fakeServe("/userdata", userData, userDataSize);
     fakeServe("/users", users, usersSize);
-    serverData.LoadUsers(false);
-    if (userTable.count < 0 || userTable.count > SD_MAX_USERS) __builtin_trap();
+    serverData.users.Load(false);
+    if (serverData.users.Count() < 0 || serverData.users.Count() > SD_MAX_USERS) __builtin_trap();
     return 0;
 }

@@ -13,6 +13,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fakeClear();
     fakeServe("attandance.txt", data, size);
     int v[4];
-    serverData.LoadWorkingHours(&v[0], &v[1], &v[2], &v[3]);
+    serverData.hours.Load(&v[0], &v[1], &v[2], &v[3]);
     return 0;
 }

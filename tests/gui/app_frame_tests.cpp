@@ -1,4 +1,6 @@
 // The page frame and the common dialogs, status label, file dialogs, buttons and sheet printing.
+#include <optional>
+
 #include <QLineEdit>
 #include <QPrinter>
 #include <QTest>
@@ -130,6 +132,44 @@ TEST_F(FrameTest, TextInputDialogCutsAt255CancelEmptiesAndMissingAnswersAreRepor
     EXPECT_EQ(DialogAnswers::unexpected(), QStringList());
 }
 
+// A form dialog as the console's own dialogs run it: answers act on it until one closes it.
+struct FormUnderTest : QDialog {
+    bool closed = false;
+    int run() {
+        closed = false;
+        setResult(Rejected);
+        return DialogAnswers::runForm(*this, closed) ? result() : -1;
+    }
+    void done(int r) override {
+        closed = true;
+        QDialog::done(r);
+    }
+};
+
+TEST_F(FrameTest, FormAnswersRunUntilTheDialogClosesAndWhatTheyQueueComesFirst) {
+    FormUnderTest form;
+    std::optional<DialogAnswers::Answer> inner;
+    DialogAnswers::form<QDialog>([&](QDialog&) {
+        // What this answer clicks asks a message box; its answer is queued now, behind the
+        // second form answer queued before, and is still the next one taken.
+        DialogAnswers::button(7);
+        inner = DialogAnswers::take(DialogAnswers::Dialog::MessageBox);
+    });
+    DialogAnswers::form<QDialog>([](QDialog& d) { d.accept(); });
+    EXPECT_EQ(form.run(), QDialog::Accepted);
+    ASSERT_TRUE(inner.has_value());
+    EXPECT_EQ(inner->button, 7);
+    EXPECT_EQ(DialogAnswers::pending(), 0);
+
+    // Answers that leave it open, and no answer at all: cancelled, and both are reported.
+    DialogAnswers::form<QDialog>([](QDialog&) {});
+    EXPECT_EQ(form.run(), QDialog::Rejected);
+    EXPECT_EQ(form.run(), QDialog::Rejected);
+    EXPECT_EQ(DialogAnswers::unexpected(),
+              QStringList({"QDialog left open without an answer", "QDialog without an answer"}));
+    DialogAnswers::clear();
+}
+
 TEST_F(FrameTest, StatusLabelBlinksRedAndBlackOnceASecond) {
     StatusLabel label;
     SetupStatusLabel(&label);
@@ -214,11 +254,11 @@ TEST_F(FrameTest, PagesApplyTheAccessRuleAndReachTheirMainWindow) {
     ProbePage page(&inner);
     page.command(CMD_PAGE_SHOWN);
     page.command(CMD_PAGE_HIDDEN);
-    serverData.SelectedLevel = 1;
+    serverData.session.SelectedLevel = 1;
     page.command(CMD_PAGE_SHOWN);
-    serverData.GrantedLevel = 1;
+    serverData.session.GrantedLevel = 1;
     page.command(CMD_PAGE_SHOWN);
-    serverData.SelectedLevel = 0;
+    serverData.session.SelectedLevel = 0;
     page.command(CMD_PAGE_SHOWN);
     EXPECT_EQ(page.access, QStringList({"view", "view", "edit", "view"}));
 

@@ -21,8 +21,8 @@ class LogOnTest : public AppTest {
         std::string mark = std::string(ORVELAN_REGISTRY_ROOT) + "\\Setup\\Set";
         ASSERT_GE(vxWriteRegistryKey(nullptr, 0, mark.c_str(), "X", REG_SZ), 0);
         // The console passwords, set the way the Setup page sets them.
-        ASSERT_EQ(serverData.ChangeConsolePassword("", "titok", 0), 1);
-        ASSERT_EQ(serverData.ChangeConsolePassword("", "F\xF5n\xF6k", 1),
+        ASSERT_EQ(serverData.passwords.ChangeConsole("", "titok", 0), 1);
+        ASSERT_EQ(serverData.passwords.ChangeConsole("", "F\xF5n\xF6k", 1),
                   1); // "Főnök" in Windows-1250
         ASSERT_TRUE(server.writeFile("/l/apache/etc/groups", "diak d\r\ntanar a\r\n"));
         ASSERT_TRUE(server.writeFile("/l/apache/etc/users", ""));
@@ -46,7 +46,7 @@ TEST_F(LogOnTest, StartupLoadReadsTheListsAndOpensLogOn) {
     open(w);
     EXPECT_EQ(noServer, 0);
     EXPECT_EQ(shownTexts(), "Setup file behívási hiba!, Default setup!!");
-    EXPECT_EQ(serverData.groupCount, 2);
+    EXPECT_EQ(serverData.groups.Count(), 2);
     EXPECT_STREQ(serverData.groups[0].name, "diak");
     EXPECT_EQ(w.windowTitle(), "Rendszer / LogOn -- User jogosultság");
     EXPECT_TRUE(w.picture(1114)->isHidden());
@@ -85,7 +85,7 @@ TEST_F(LogOnTest, UserLogonWrongPasswordAndCancel) {
     logOn->logOn();
     EXPECT_EQ(shownTexts(), "");
     EXPECT_TRUE(logOn->loggedOn());
-    EXPECT_EQ(serverData.GrantedLevel, 0);
+    EXPECT_EQ(serverData.session.GrantedLevel, 0);
     EXPECT_EQ(w.tree()->currentItem(), w.pageNode(0, 1));
     EXPECT_EQ(w.windowTitle(), "Rendszer / Hálózat -- User jogosultság");
     EXPECT_EQ(recorder(w, 0, 1)->log.last(), "view");
@@ -130,27 +130,27 @@ TEST_F(LogOnTest, AdministratorLevelEnablesEditingUntilTheSwitchGoesOff) {
     // Switch on: the administrator password is needed; the user password no longer passes.
     w.ShowPage(0, 0);
     clickSwitch();
-    EXPECT_EQ(serverData.SelectedLevel, 1);
-    EXPECT_EQ(serverData.GrantedLevel, 0);
+    EXPECT_EQ(serverData.session.SelectedLevel, 1);
+    EXPECT_EQ(serverData.session.GrantedLevel, 0);
     EXPECT_EQ(w.windowTitle(), "Rendszer / LogOn -- User jogosultság");
     DialogAnswers::password("titok");
     logOn->logOn();
     EXPECT_EQ(shownTexts(), "Setup file behívási hiba!, Default setup!!|Hibás jelszó !");
-    EXPECT_EQ(serverData.GrantedLevel, 0);
+    EXPECT_EQ(serverData.session.GrantedLevel, 0);
     EXPECT_TRUE(logOn->loggedOn()); // still logged on at user level
 
     clearLogs(w);
     DialogAnswers::password(QString::fromUtf8("Főnök"));
     logOn->logOn();
-    EXPECT_EQ(serverData.GrantedLevel, 1);
+    EXPECT_EQ(serverData.session.GrantedLevel, 1);
     EXPECT_EQ(w.windowTitle(), "Rendszer / Hálózat -- Adminisztrátor jogosultság");
     EXPECT_EQ(recorder(w, 0, 1)->log, QStringList({"1125", "edit"}));
 
     // Switch off: editing ends at the next page change, without a new logon.
     w.ShowPage(0, 0);
     clickSwitch();
-    EXPECT_EQ(serverData.SelectedLevel, 0);
-    EXPECT_EQ(serverData.GrantedLevel, 0);
+    EXPECT_EQ(serverData.session.SelectedLevel, 0);
+    EXPECT_EQ(serverData.session.GrantedLevel, 0);
     EXPECT_EQ(w.windowTitle(), "Rendszer / LogOn -- Adminisztrátor jogosultság");
     clearLogs(w);
     w.tree()->setCurrentItem(w.pageNode(1, 0));
@@ -161,7 +161,7 @@ TEST_F(LogOnTest, AdministratorLevelEnablesEditingUntilTheSwitchGoesOff) {
 TEST_F(LogOnTest, ClosingReleasesThisConsolesLocks) {
     MainWindow w(recordingPages(), -1);
     open(w);
-    ASSERT_EQ(serverData.LoadGroups(true), 1); // checked out, as an editor page would
+    ASSERT_EQ(serverData.groups.Load(true), 1); // checked out, as an editor page would
     EXPECT_TRUE(server.exists("/l/apache/etc/groups._vx_lck_"));
     w.close();
     EXPECT_FALSE(server.exists("/l/apache/etc/groups._vx_lck_"));

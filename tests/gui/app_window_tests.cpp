@@ -87,7 +87,7 @@ TEST_F(WindowTest, NoServerStateOpensSetupAndEveryTreeClickReturnsThere) {
     EXPECT_EQ(shownTexts(), "");
     EXPECT_EQ(lineSpeeds.internetIn, 128.0);
     EXPECT_EQ(lineSpeeds.lanIn, 10000.0);
-    EXPECT_EQ(serverData.currentGroup, -1);
+    EXPECT_EQ(serverData.urls.currentGroup, -1);
 
     EXPECT_FALSE(w.tree()->isHidden());
     EXPECT_EQ(w.currentGroup(), 0);
@@ -112,7 +112,7 @@ TEST_F(WindowTest, NoServerStateOpensSetupAndEveryTreeClickReturnsThere) {
     EXPECT_FALSE(logOn->levelSwitch()->isChecked());
     EXPECT_FALSE(logOn->pictureButton()->isEnabled());
     EXPECT_FALSE(logOn->loggedOn());
-    EXPECT_EQ(serverData.SelectedLevel, 0);
+    EXPECT_EQ(serverData.session.SelectedLevel, 0);
     DialogAnswers::password("");
     logOn->logOn();
     EXPECT_FALSE(logOn->loggedOn());
@@ -148,7 +148,7 @@ TEST_F(WindowTest, ShowPageSendsHiddenAndShownAndIgnoresAddressesOutsideTheTree)
     EXPECT_EQ(recorder(w, 0, 4)->log, QStringList());
 
     // The title's level word follows the switch when a page is shown, not before.
-    serverData.SelectedLevel = 1;
+    serverData.session.SelectedLevel = 1;
     EXPECT_EQ(w.windowTitle(), "Statisztikák / Táblázat -- User jogosultság");
     w.ShowPage(1, 2);
     EXPECT_EQ(w.windowTitle(), "Szerkesztök / URL kontroll -- Adminisztrátor jogosultság");

@@ -36,20 +36,11 @@ class EditorTest : public AppTest {
         ASSERT_TRUE(server.writeFile("/l/apache/etc/userdata", kUserData));
         ASSERT_TRUE(server.writeFile("/l/apache/etc/permit/diak.deny", kDiakDeny));
         ASSERT_TRUE(server.writeFile("/l/apache/etc/permit/tanar.allow", kTanarAllow));
-        serverData.SelectedLevel = serverData.GrantedLevel = 1;
-        serverData.currentGroup = -1;
+        serverData.session.SelectedLevel = serverData.session.GrantedLevel = 1;
+        serverData.urls.currentGroup = -1;
         // What the main window loads at start-up.
-        ASSERT_EQ(serverData.LoadGroups(false), 1);
-        ASSERT_EQ(serverData.LoadUsers(false), 1);
-        UserDataDialog::clearAnswers();
-        GroupDialog::clearAnswers();
-    }
-    void TearDown() override {
-        EXPECT_EQ(UserDataDialog::queuedAnswers(), 0) << "a queued dialog answer was not used";
-        EXPECT_EQ(GroupDialog::queuedAnswers(), 0) << "a queued dialog answer was not used";
-        UserDataDialog::clearAnswers();
-        GroupDialog::clearAnswers();
-        AppTest::TearDown();
+        ASSERT_EQ(serverData.groups.Load(false), 1);
+        ASSERT_EQ(serverData.users.Load(false), 1);
     }
 
     // The page after a successful "&Behívás".

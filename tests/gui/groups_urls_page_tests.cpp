@@ -16,7 +16,7 @@ namespace {
 
 // Answers the next group dialog with a name and the allow box.
 void answerGroup(const QString& name, bool allow) {
-    GroupDialog::queueAnswer([name, allow](GroupDialog& d) {
+    DialogAnswers::form<GroupDialog>([name, allow](GroupDialog& d) {
         d.nameEdit()->setText(name);
         d.allowBox()->setChecked(allow);
         d.okButton()->click();
@@ -36,7 +36,7 @@ TEST_F(UserGroupsPageTest, AddChangeDeleteAndSaveWithMembersFollowingTheirGroup)
 
     // tanar becomes a deny list.
     page.sheet()->setCurrentCell(1, 0);
-    GroupDialog::queueAnswer([](GroupDialog& d) {
+    DialogAnswers::form<GroupDialog>([](GroupDialog& d) {
         EXPECT_EQ(d.nameEdit()->text(), "tanar");
         EXPECT_TRUE(d.allowBox()->isChecked());
         d.allowBox()->setChecked(false);
@@ -88,19 +88,19 @@ TEST_F(UserGroupsPageTest, MembersFollowTheirGroupThroughRenameAndSort) {
     page.button(EditorPage::Save)->click();
     EXPECT_EQ(page.statusText(), "OK !");
     EXPECT_EQ(column(page.sheet(), 1), "alap|diak|oktato||||||||");
-    EXPECT_EQ(userTable.users[0].group, 1); // anna: diak
-    EXPECT_EQ(userTable.users[1].group, 2); // béla: oktato
+    EXPECT_EQ(serverData.users[0].group, 1); // anna: diak
+    EXPECT_EQ(serverData.users[1].group, 2); // béla: oktato
 }
 
 TEST_F(UserGroupsPageTest, DialogRefusalsAndTheFirstEmptyRowEndingTheList) {
     UserGroupsPage page(entryAt(1, 0), &owner);
     startEditing(page);
-    GroupDialog::queueAnswer([](GroupDialog& d) { d.okButton()->click(); });
+    DialogAnswers::form<GroupDialog>([](GroupDialog& d) { d.okButton()->click(); });
     answerGroup("diak", true);
     answerGroup(QString(32, QLatin1Char('g')), true);
     answerGroup("rm;x", true);
     answerGroup("a b", true);
-    GroupDialog::queueAnswer([](GroupDialog& d) {
+    DialogAnswers::form<GroupDialog>([](GroupDialog& d) {
         EXPECT_EQ(d.nameEdit()->text(), "a b"); // what was typed is still there
         d.cancelButton()->click();
     });
@@ -178,7 +178,7 @@ TEST_F(UrlControlPageTest, ChoosingAGroupLoadsItsListAndAbandonShowsItAgain) {
     EXPECT_TRUE(owner.commands.isEmpty());
 
     page.groupSelector()->setCurrentIndex(0);
-    EXPECT_EQ(serverData.currentGroup, 0);
+    EXPECT_EQ(serverData.urls.currentGroup, 0);
     EXPECT_EQ(page.kindLabel()->text(), "Tiltó lista");
     EXPECT_EQ(page.statusText(), "OK !");
     EXPECT_EQ(column(page.sheet(), 1), "games.example.com|www.chat.example.org||||||||||");
@@ -246,7 +246,7 @@ TEST_F(UrlControlPageTest, EditingRoundWithDuplicatesAndAnEmptiedRow) {
     // A row emptied in the middle ends the saved list there.
     startEditing(page);
     page.sheet()->SetTextRC(1, 1, QString());
-    serverData.urlsModified = 1;
+    serverData.urls.modified = 1;
     page.button(EditorPage::Save)->click();
     EXPECT_EQ(file("/l/apache/etc/permit/diak.deny"), "");
 }

@@ -25,10 +25,10 @@ class StatsE2ETest : public AppTest {
         ASSERT_TRUE(buildDemoRoot(server));
         ASSERT_TRUE(connectConsole(server));
         params("ProxyServerName 127.0.0.1\n");
-        userTable.count = 2;
-        userTable.users[0] = user("alice");
-        userTable.users[1] = user("boss");
-        userTable.users[1].super = 1;
+        UserRecord boss = user("boss");
+        boss.super = 1;
+        ASSERT_EQ(serverData.users.Add(user("alice")), 0);
+        ASSERT_EQ(serverData.users.Add(boss), 1);
         time_t t = localTime(2024, 6, 3, 9, 0);
         ASSERT_TRUE(
             server.writeFile("/var/log/squid/access.log",
@@ -42,7 +42,7 @@ class StatsE2ETest : public AppTest {
         return o;
     }
     void TearDown() override {
-        userTable.count = 0;
+        serverData.users.Clear();
         AppTest::TearDown();
     }
     // The selection page set to 3 and 4 June 2024, the whole days.

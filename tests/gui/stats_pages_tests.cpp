@@ -31,19 +31,19 @@ class StatsPagesTest : public AppTest {
   protected:
     void SetUp() override {
         AppTest::SetUp();
-        userTable.count = 0;
+        serverData.users.Clear();
         addUser("alice", 0);
         addUser("boss", 1);
         addUser("kov\xe1\x63s", 0);
     }
     void TearDown() override {
-        userTable.count = 0;
+        serverData.users.Clear();
         AppTest::TearDown();
     }
     static void addUser(const char* name, int super) {
-        UserRecord& u = userTable.users[userTable.count++];
-        u = user(name);
+        UserRecord u = user(name);
         u.super = super;
+        ASSERT_GE(serverData.users.Add(u), 0);
     }
     static QStringList gridLines(const TablePage& page) {
         QStringList out;
@@ -69,9 +69,8 @@ class StatsPagesTest : public AppTest {
 };
 
 TEST_F(StatsPagesTest, SelectionDefaultsKindGreysTheResolutionsAndScopeSwitchesTheList) {
-    serverData.groupCount = 2;
-    snprintf(serverData.groups[0].name, sizeof serverData.groups[0].name, "staff");
-    snprintf(serverData.groups[1].name, sizeof serverData.groups[1].name, "guests");
+    ASSERT_EQ(serverData.groups.Add("staff", "d", ""), 0);
+    ASSERT_EQ(serverData.groups.Add("guests", "d", ""), 1);
     SelectionPage page(entryAt(2, 0), &owner);
     EXPECT_TRUE(page.resolutionButton(STAT_RES_10MIN)->isChecked());
     EXPECT_TRUE(page.resolutionButton(0)->isHidden()); // "Percenként" is never shown
@@ -112,7 +111,7 @@ TEST_F(StatsPagesTest, SelectionDefaultsKindGreysTheResolutionsAndScopeSwitchesT
 
     // Showing the page refills the list and keeps the position, which may be another user now.
     page.nameList()->setCurrentIndex(1);
-    userTable.users[1] = user("carol");
+    ASSERT_EQ(serverData.users.Set(1, user("carol")), 1);
     page.command(CMD_PAGE_SHOWN);
     EXPECT_EQ(page.nameList()->currentIndex(), 1);
     EXPECT_EQ(page.nameList()->currentText(), "carol");

@@ -141,7 +141,7 @@ TEST_F(SystemE2ETest, EmptyLogLongLinesAndFailures) {
 
 TEST_F(SystemE2ETest, SetupLoadsAndSavesTheServersWorkingHours) {
     ASSERT_TRUE(server->writeFile("attandance.txt", "06:30 - 14:00\r\n"));
-    serverData.SelectedLevel = serverData.GrantedLevel = 1;
+    serverData.session.SelectedLevel = serverData.session.GrantedLevel = 1;
     SetupPage page(entryAt(0, 4), &owner);
     // Without "setup.bin" the server's hours all the same, and a save keeps them as they were.
     page.command(CMD_PAGE_SHOWN);
@@ -183,7 +183,7 @@ TEST_F(SystemE2ETest, SetupLoadsAndSavesTheServersWorkingHours) {
 }
 
 TEST_F(SystemE2ETest, SetupSaveMovesEveryPageToTheNewServerWithoutARestart) {
-    serverData.SelectedLevel = serverData.GrantedLevel = 1;
+    serverData.session.SelectedLevel = serverData.session.GrantedLevel = 1;
     ASSERT_TRUE(server->writeFile("/var/log/tty12", "sor\n"));
     SetupPage setup(entryAt(0, 4), &owner);
     SystemLogPage log(entryAt(0, 2), &owner);
@@ -237,13 +237,13 @@ TEST_F(SystemE2ETest, SetupChangesBothConsolePasswords) {
     QTest::mouseClick(page.findChild<RoundButton*>("button140"), Qt::LeftButton);
     EXPECT_EQ(page.statusLabel()->text(), "Password OK !");
     EXPECT_NE(server->readFile("/l/apache/etc/empasswd"), admin);
-    EXPECT_EQ(serverData.CheckConsolePassword("user1"), 1); // the user level's, as logged on
+    EXPECT_EQ(serverData.passwords.Check("user1"), 1); // the user level's, as logged on
 
     // A confirmation one character off changes nothing.
     DialogAnswers::passwords({}, "user2", "user3");
     page.changePassword(0);
     EXPECT_EQ(page.statusLabel()->text(), "Hibás jelszó !");
-    EXPECT_EQ(serverData.CheckConsolePassword("user1"), 1);
+    EXPECT_EQ(serverData.passwords.Check("user1"), 1);
 
     server->stop();
     DialogAnswers::passwords({}, "user2", "user2");
@@ -319,7 +319,7 @@ TEST_F(LiveCountersTest, CellsAfterTwoTicksShowTheTrafficBetweenThem) {
 
     // 100 kB over loopback between the ticks.
     ASSERT_TRUE(server->writeFile("big.txt", std::string(100000, 'x')));
-    ASSERT_EQ(vxGetRemoteFile(serverData.host, "big.txt", "big.txt"), 0);
+    ASSERT_EQ(vxGetRemoteFile(serverData.session.host, "big.txt", "big.txt"), 0);
     page.sample();
     const NetSampler& s = page.sampler();
     for (int i = 6; i < 9; i++) {
@@ -342,7 +342,7 @@ TEST_F(SystemE2ETest, FirstRunLandsOnSetupAndFindsTheServerAfterARestart) {
     ASSERT_FALSE(exists("registry.reg"));
     // The console passwords exist on the server already.
     ASSERT_TRUE(connectConsole(*server));
-    ASSERT_EQ(serverData.ChangeConsolePassword(nullptr, "titok", 0), 1);
+    ASSERT_EQ(serverData.passwords.ChangeConsole(nullptr, "titok", 0), 1);
     ASSERT_TRUE(server->writeFile("/l/apache/etc/groups", "diak d\r\n"));
     ASSERT_TRUE(server->writeFile("/l/apache/etc/users", ""));
     ASSERT_TRUE(server->writeFile("/l/apache/etc/userdata", ""));
@@ -377,7 +377,7 @@ TEST_F(SystemE2ETest, FirstRunLandsOnSetupAndFindsTheServerAfterARestart) {
     StartupResult second = RunStartup("");
     EXPECT_EQ(second.messageText, nullptr);
     ASSERT_EQ(second.noServer, 0) << vxLastError().text;
-    EXPECT_STREQ(serverData.host, "127.0.0.1");
+    EXPECT_STREQ(serverData.session.host, "127.0.0.1");
     MainWindow window(consolePages(), -1);
     window.show();
     window.startupLoad();

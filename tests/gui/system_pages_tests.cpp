@@ -89,7 +89,7 @@ TEST_F(SystemPagesTest, SetupInTheNoServerStateIsWhereANewConsoleIsPointedAtItsS
     ASSERT_EQ(ReadLineSpeeds(saved), 0);
     EXPECT_EQ(saved.internetIn, 256);
     EXPECT_EQ(saved.lanOut, 0);
-    EXPECT_STREQ(serverData.host, "f\xF5szerver");
+    EXPECT_STREQ(serverData.session.host, "f\xF5szerver");
     EXPECT_NE(get("registry.reg").find("\"ProxyServerName\"=\"f\xF5szerver\"\r\n"),
               std::string::npos);
     // Nothing went to any server: no working hours file was written.
@@ -103,7 +103,7 @@ TEST_F(SystemPagesTest, SetupInTheNoServerStateIsWhereANewConsoleIsPointedAtItsS
     page.save();
     EXPECT_EQ(page.statusLabel()->text(), "Regisztri írási hiba '");
     EXPECT_TRUE(exists("setup.bin"));
-    EXPECT_STREQ(serverData.host, "uj.example");
+    EXPECT_STREQ(serverData.session.host, "uj.example");
 
     // A password change has no confirmed server in this state.
     DialogAnswers::passwords({}, "uj", "uj");
@@ -113,8 +113,8 @@ TEST_F(SystemPagesTest, SetupInTheNoServerStateIsWhereANewConsoleIsPointedAtItsS
 
 TEST_F(SystemPagesTest, SetupLevelRuleMessagesOfTheLoadAndTheStatusLine) {
     SetupPage page(entryAt(0, 4), &owner);
-    serverData.SelectedLevel = 1;
-    serverData.GrantedLevel = 0;
+    serverData.session.SelectedLevel = 1;
+    serverData.session.GrantedLevel = 0;
     params("ProxyServerName 127.0.0.1\nLanServerForPing lan.example\n");
     // No server is connected (no host name): the hours come back as their defaults.
     page.serverField(1)->setText("typed");
@@ -127,10 +127,10 @@ TEST_F(SystemPagesTest, SetupLevelRuleMessagesOfTheLoadAndTheStatusLine) {
     EXPECT_EQ(hours(page), QList<int>({8, 0, 16, 30}));
     EXPECT_EQ(page.statusLabel()->text(), "");
 
-    serverData.GrantedLevel = 1;
+    serverData.session.GrantedLevel = 1;
     page.command(CMD_PAGE_SHOWN);
     EXPECT_EQ(buttonsEnabled(page), QList<bool>({true, true, true, true}));
-    serverData.SelectedLevel = 0;
+    serverData.session.SelectedLevel = 0;
     page.command(CMD_PAGE_SHOWN);
     EXPECT_EQ(buttonsEnabled(page), QList<bool>({false, false, false, false}));
 

@@ -52,16 +52,16 @@ TEST_F(UsersPageTest, ViewingShowsTheUsersTheirDataAndOnlyLoadForTheAdministrato
     // Not shown yet, no button works; in viewing only "&Behívás", and that for the administrator.
     for (int b = 0; b < EditorPage::ButtonCount; b++)
         EXPECT_FALSE(page.button(EditorPage::Button(b))->isEnabled()) << b;
-    serverData.SelectedLevel = 0;
+    serverData.session.SelectedLevel = 0;
     page.command(CMD_PAGE_SHOWN);
     EXPECT_FALSE(page.button(EditorPage::Load)->isEnabled());
-    serverData.SelectedLevel = 1;
-    serverData.GrantedLevel = 0;
+    serverData.session.SelectedLevel = 1;
+    serverData.session.GrantedLevel = 0;
     page.command(CMD_PAGE_SHOWN);
     EXPECT_FALSE(page.button(EditorPage::Load)->isEnabled());
     page.loadForEditing(); // the rule holds for the step itself too
     EXPECT_FALSE(page.editing());
-    serverData.GrantedLevel = 1;
+    serverData.session.GrantedLevel = 1;
     page.command(CMD_PAGE_SHOWN);
     EXPECT_TRUE(page.button(EditorPage::Load)->isEnabled());
     EXPECT_FALSE(page.button(EditorPage::Save)->isEnabled());
@@ -79,7 +79,7 @@ TEST_F(UsersPageTest, AddChangeDeleteAndSaveWriteBothFilesAndTheSquidPasswords) 
         EXPECT_EQ(page.button(EditorPage::Button(b))->isEnabled(), b != EditorPage::Load) << b;
 
     // A new user with a password from the server's crypt (mode 0: new and confirmation).
-    UserDataDialog::queueAnswer([](UserDataDialog& d) {
+    DialogAnswers::form<UserDataDialog>([](UserDataDialog& d) {
         EXPECT_EQ(d.windowTitle(), "Új felhasználó adatai");
         EXPECT_EQ(d.groupList()->count(), 2);
         EXPECT_EQ(d.groupList()->currentIndex(), 0);
@@ -97,11 +97,11 @@ TEST_F(UsersPageTest, AddChangeDeleteAndSaveWriteBothFilesAndTheSquidPasswords) 
     EXPECT_EQ(column(page.sheet(), 1), "anna|béla|cecil|||||||||");
     EXPECT_EQ(page.selectedIndex(), 2);
     EXPECT_EQ(data(page).section('|', 0, 0), "Teljes név:Cecil Cukor");
-    EXPECT_EQ(serverData.usersModified, 1);
+    EXPECT_EQ(serverData.users.modified, 1);
 
     // Change béla: mail on (the e-mail edit shows with the domain), another full name.
     page.selectUser(1);
-    UserDataDialog::queueAnswer([](UserDataDialog& d) {
+    DialogAnswers::form<UserDataDialog>([](UserDataDialog& d) {
         EXPECT_EQ(d.windowTitle(), "Felhasználó adatainak módosítása");
         EXPECT_EQ(d.nameEdit()->text(), "béla");
         EXPECT_EQ(d.groupList()->currentIndex(), 1);
@@ -123,7 +123,7 @@ TEST_F(UsersPageTest, AddChangeDeleteAndSaveWriteBothFilesAndTheSquidPasswords) 
     page.selectUser(0);
     DialogAnswers::button(MessageBox::Cancel);
     page.button(EditorPage::Delete)->click();
-    EXPECT_EQ(userTable.count, 3);
+    EXPECT_EQ(serverData.users.Count(), 3);
     page.button(EditorPage::Delete)->click();
     MessageBox::Shown box = MessageBox::lastShown();
     EXPECT_EQ(box.title, "Figyelem!");
@@ -173,7 +173,7 @@ TEST_F(UsersPageTest, SecondConsoleIsRefusedUntilTheFirstSaves) {
     EXPECT_FALSE(second.editing());
     EXPECT_TRUE(secondOwner.commands.isEmpty());
     EXPECT_FALSE(exists("vx_userdata.txt"));
-    EXPECT_EQ(userTable.count, 1); // the refused load left the first console's table alone
+    EXPECT_EQ(serverData.users.Count(), 1); // the refused load left the first console's table alone
 
     std::filesystem::current_path(firstDir);
     first.button(EditorPage::Save)->click();
@@ -201,10 +201,10 @@ TEST_F(UsersPageTest, ImportExportCancelledImportAndAbandon) {
                              "b\xE9la:tanar::p::s:Nagy B\xE9la : : : : \r\n");
 
     // A cancelled import still marks the table changed.
-    serverData.usersModified = 0;
+    serverData.users.modified = 0;
     page.button(EditorPage::Import)->click();
     EXPECT_EQ(page.statusText(), "");
-    EXPECT_EQ(serverData.usersModified, 1);
+    EXPECT_EQ(serverData.users.modified, 1);
 
     put("import.txt", "anna:diak::::::\r\ndora:diak::p:::Dora D:1:2:3:4\r\n");
     DialogAnswers::fileName(QString::fromStdString((dir / "import.txt").string()));
@@ -233,7 +233,7 @@ TEST_F(UsersPageTest, ImportExportCancelledImportAndAbandon) {
     EXPECT_FALSE(exists("vx_userdata.txt"));
     EXPECT_EQ(file("/l/apache/etc/users"), kUsers);
     EXPECT_EQ(column(page.sheet(), 1), "anna|béla||||||||||");
-    EXPECT_EQ(serverData.usersModified, 0);
+    EXPECT_EQ(serverData.users.modified, 0);
 }
 
 TEST_F(UsersPageTest, FailedPostSaveCommandKeepsEditingWithTheLocksAndRestoresTheFiles) {
@@ -258,34 +258,34 @@ TEST_F(UsersPageTest, FailedPostSaveCommandKeepsEditingWithTheLocksAndRestoresTh
 TEST_F(UsersPageTest, DialogRefusesWithoutLosingWhatWasTypedAndWorksWithoutGroups) {
     UsersPage page(entryAt(1, 1), &owner);
     startEditing(page);
-    UserDataDialog::queueAnswer([](UserDataDialog& d) {
+    DialogAnswers::form<UserDataDialog>([](UserDataDialog& d) {
         d.fullNameEdit()->setText("Valaki");
         d.okButton()->click(); // no name
     });
-    UserDataDialog::queueAnswer([](UserDataDialog& d) {
+    DialogAnswers::form<UserDataDialog>([](UserDataDialog& d) {
         EXPECT_EQ(d.fullNameEdit()->text(), "Valaki");
         d.nameEdit()->setText("anna"); // another user's name
         d.okButton()->click();
     });
-    UserDataDialog::queueAnswer([](UserDataDialog& d) {
+    DialogAnswers::form<UserDataDialog>([](UserDataDialog& d) {
         d.nameEdit()->setText("ki:be"); // a field separator
         d.okButton()->click();
     });
-    UserDataDialog::queueAnswer([](UserDataDialog& d) {
+    DialogAnswers::form<UserDataDialog>([](UserDataDialog& d) {
         d.nameEdit()->setText("ki be"); // a blank: the proxy's password file cannot hold it
         d.okButton()->click();
     });
-    UserDataDialog::queueAnswer([](UserDataDialog& d) {
+    DialogAnswers::form<UserDataDialog>([](UserDataDialog& d) {
         d.nameEdit()->setText("kibe");
         d.commentEdit()->setPlainText("két\nsor"); // a line end
         d.okButton()->click();
     });
-    UserDataDialog::queueAnswer([](UserDataDialog& d) {
+    DialogAnswers::form<UserDataDialog>([](UserDataDialog& d) {
         d.commentEdit()->setPlainText(QString(70, QLatin1Char('c')));
         d.fullNameEdit()->setText(QStringLiteral("ñandu")); // not in Windows-1250
         d.okButton()->click();
     });
-    UserDataDialog::queueAnswer([](UserDataDialog& d) {
+    DialogAnswers::form<UserDataDialog>([](UserDataDialog& d) {
         EXPECT_EQ(d.nameEdit()->text(), "kibe");
         d.fullNameEdit()->setText("Anna"); // "Anna" differs from "anna" in case only
         d.nameEdit()->setText("Anna");
@@ -303,15 +303,14 @@ TEST_F(UsersPageTest, DialogRefusesWithoutLosingWhatWasTypedAndWorksWithoutGroup
                   "Megjegyzés nem tartalmazhat kettőspontot (:), aposztrófot (') és sorvéget !|"
                   "Teljes név olyan karaktert tartalmaz, amely a Windows-1250 kódlapon nem írható "
                   "le !");
-    EXPECT_FALSE(UserDataDialog::leftOpen());
-    ASSERT_EQ(userTable.count, 3);
-    const UserRecord& added = userTable.users[2];
+    ASSERT_EQ(serverData.users.Count(), 3);
+    const UserRecord& added = serverData.users[2];
     EXPECT_STREQ(added.name, "Anna");
     EXPECT_EQ(std::string(added.comment), std::string(63, 'c')); // cut to its capacity
     EXPECT_EQ(added.group, 0);
 
     // The edits hold no more than the user record's fields.
-    UserDataDialog d;
+    UserDataDialog d([](const char*, const char*, char*, size_t) { return -1; });
     EXPECT_EQ(QList<int>({d.nameEdit()->maxLength(), d.fullNameEdit()->maxLength(),
                           d.phoneEdit()->maxLength(), d.workPhoneEdit()->maxLength(),
                           d.roomEdit()->maxLength(), d.mailEdit()->maxLength()}),
@@ -319,11 +318,11 @@ TEST_F(UsersPageTest, DialogRefusesWithoutLosingWhatWasTypedAndWorksWithoutGroup
 
     // Changing a user to another user's name is refused; keeping its own name is accepted.
     page.selectUser(1);
-    UserDataDialog::queueAnswer([](UserDataDialog& d2) {
+    DialogAnswers::form<UserDataDialog>([](UserDataDialog& d2) {
         d2.nameEdit()->setText("anna");
         d2.okButton()->click();
     });
-    UserDataDialog::queueAnswer([](UserDataDialog& d2) {
+    DialogAnswers::form<UserDataDialog>([](UserDataDialog& d2) {
         EXPECT_EQ(d2.nameEdit()->text(), "anna");
         d2.nameEdit()->setText("béla");
         d2.roomEdit()->setText("7");
@@ -331,25 +330,25 @@ TEST_F(UsersPageTest, DialogRefusesWithoutLosingWhatWasTypedAndWorksWithoutGroup
     });
     page.button(EditorPage::Change)->click();
     EXPECT_EQ(shownTexts(), "A user már szerepel a listában");
-    EXPECT_STREQ(userTable.users[1].room, "7");
+    EXPECT_STREQ(serverData.users[1].room, "7");
 
     // An empty selection does nothing.
     page.sheet()->setCurrentCell(8, 0);
     page.button(EditorPage::Change)->click();
     page.button(EditorPage::Delete)->click();
     EXPECT_EQ(shownTexts(), "");
-    EXPECT_EQ(userTable.count, 3);
+    EXPECT_EQ(serverData.users.Count(), 3);
 
     // Without a group list a new user's group stays empty.
-    serverData.groupCount = 0;
-    UserDataDialog::queueAnswer([](UserDataDialog& d2) {
+    serverData.groups.Clear();
+    DialogAnswers::form<UserDataDialog>([](UserDataDialog& d2) {
         EXPECT_EQ(d2.groupList()->count(), 0);
         d2.nameEdit()->setText("zoli");
         d2.okButton()->click();
     });
     page.button(EditorPage::Add)->click();
-    ASSERT_EQ(userTable.count, 4);
-    EXPECT_EQ(userTable.users[3].group, -1);
+    ASSERT_EQ(serverData.users.Count(), 4);
+    EXPECT_EQ(serverData.users[3].group, -1);
     EXPECT_EQ(page.sheet()->GetTextRC(4, 2), "");
     page.button(EditorPage::Abandon)->click();
 }
@@ -359,10 +358,11 @@ TEST_F(UsersPageTest, PasswordThroughTheServersCryptInBothModes) {
     startEditing(page);
     // anna's stored password is checked in modify mode (mode 1: old, new, confirmation).
     std::string stored = crypted("regi");
-    std::snprintf(userTable.users[0].password, sizeof userTable.users[0].password, "%s",
-                  stored.c_str());
+    UserRecord anna = serverData.users[0];
+    std::snprintf(anna.password, sizeof anna.password, "%s", stored.c_str());
+    ASSERT_EQ(serverData.users.Set(0, anna), 0);
     page.selectUser(0);
-    UserDataDialog::queueAnswer([&](UserDataDialog& d) {
+    DialogAnswers::form<UserDataDialog>([&](UserDataDialog& d) {
         DialogAnswers::passwords("rossz", "uj", "uj");
         d.passwordButton()->click();
         EXPECT_STREQ(d.record().password, stored.c_str());
@@ -383,11 +383,11 @@ TEST_F(UsersPageTest, PasswordThroughTheServersCryptInBothModes) {
     EXPECT_EQ(boxes[1].title, "Hiba !!!");
     EXPECT_EQ(boxes[1].text, "Az ellenorzo password megadasa hibas!");
     MessageBox::clearShown();
-    EXPECT_EQ(std::string(userTable.users[0].password), crypted("uj"));
+    EXPECT_EQ(std::string(serverData.users[0].password), crypted("uj"));
 
     // A server that does not answer.
     server.stop();
-    UserDataDialog::queueAnswer([](UserDataDialog& d) {
+    DialogAnswers::form<UserDataDialog>([](UserDataDialog& d) {
         d.nameEdit()->setText("emil");
         DialogAnswers::passwords("", "x", "x");
         d.passwordButton()->click();
@@ -396,7 +396,7 @@ TEST_F(UsersPageTest, PasswordThroughTheServersCryptInBothModes) {
     page.button(EditorPage::Add)->click();
     EXPECT_EQ(MessageBox::lastShown().title, "Orvelan");
     EXPECT_EQ(shownTexts(), "Hiba a proxy szerveren !");
-    EXPECT_EQ(userTable.count, 2);
+    EXPECT_EQ(serverData.users.Count(), 2);
 }
 
 } // namespace

@@ -45,14 +45,14 @@ const char* kHost = HostileServer::host();
 // The data layer set up for one operation: a group with a permit list, one user.
 void prepareData() {
     serverData.Reset();
-    snprintf(serverData.host, sizeof serverData.host, "%s", kHost);
-    serverData.currentGroup = serverData.AddGroup("staff", "d", "");
+    snprintf(serverData.session.host, sizeof serverData.session.host, "%s", kHost);
+    serverData.urls.currentGroup = serverData.groups.Add("staff", "d", "");
     UserRecord u{};
     snprintf(u.name, sizeof u.name, "kovacs");
     u.group = 0;
-    serverData.AddUser(u);
-    serverData.AddUrl("www.example.com");
-    serverData.usersModified = serverData.urlsModified = 1;
+    serverData.users.Add(u);
+    serverData.urls.Add("www.example.com");
+    serverData.users.modified = serverData.urls.modified = 1;
 }
 
 // Results by mode, in the order of kHostileModes: LongString, BigBlock, LengthMismatch,
@@ -82,44 +82,45 @@ std::vector<Operation> operations() {
         Operation("vxRemotePing", 0, 0, {m, m, m, m, m, m, m, na, m, m, m, na, na, na},
                   {"ping.txt"}, [] { return vxRemotePing(kHost, "127.0.0.1", "ping.txt"); }),
         Operation("LoadGroups(view)", 1, 1, {m, m, m, m, m, m, m, na, m, m, m, na, na, na},
-                  {"vx_groups.txt"}, [] { return serverData.LoadGroups(false); }),
+                  {"view_vx_groups.txt"}, [] { return serverData.groups.Load(false); }),
         Operation("LoadGroups(edit)", 1, 1, {e, m, m, e, e, e, e, na, e, e, e, na, na, na},
-                  {"vx_groups.txt"}, [] { return serverData.LoadGroups(true); }),
+                  {"vx_groups.txt"}, [] { return serverData.groups.Load(true); }),
         Operation("LoadUsers(view)", 1, 1, {m, m, m, m, m, m, m, na, m, m, m, na, na, na},
-                  {"vx_users.txt", "vx_userdata.txt"}, [] { return serverData.LoadUsers(false); }),
+                  {"view_vx_users.txt", "view_vx_userdata.txt"},
+                  [] { return serverData.users.Load(false); }),
         Operation("LoadUsers(edit)", 1, 1, {e, m, m, e, e, e, e, na, e, e, e, na, na, na},
-                  {"vx_users.txt", "vx_userdata.txt"}, [] { return serverData.LoadUsers(true); }),
+                  {"vx_users.txt", "vx_userdata.txt"}, [] { return serverData.users.Load(true); }),
         Operation("LoadUrls(view)", 1, 1, {m, m, m, m, 5, m, m, na, m, m, m, na, na, na},
-                  {"sites_of_staff.txt"}, [] { return serverData.LoadUrls(false); }),
+                  {"view_sites_of_staff.txt"}, [] { return serverData.urls.Load(false); }),
         Operation("LoadUrls(edit)", 1, 1, {e, m, m, e, e, e, e, na, e, e, e, na, na, na},
-                  {"sites_of_staff.txt"}, [] { return serverData.LoadUrls(true); }),
+                  {"sites_of_staff.txt"}, [] { return serverData.urls.Load(true); }),
         Operation("SaveGroups", 1, 1, {m, na, na, m, m, m, m, na, m, m, m, na, na, na}, {},
-                  [] { return serverData.SaveGroups(); }),
+                  [] { return serverData.groups.Save(); }),
         Operation("SaveUsers", 1, 1, {m, na, na, m, m, m, m, na, m, m, m, na, na, na}, {},
-                  [] { return serverData.SaveUsers(); }),
+                  [] { return serverData.users.Save(); }),
         Operation("SaveUrls", 1, 1, {m, na, na, m, m, m, m, na, m, m, m, na, na, na}, {},
-                  [] { return serverData.SaveUrls(); }),
+                  [] { return serverData.urls.Save(); }),
         Operation("ReleaseUsers", 0, 0, {m, na, na, m, m, m, m, na, m, m, m, na, na, na}, {},
-                  [] { return serverData.ReleaseUsers(); }),
+                  [] { return serverData.users.Release(); }),
         Operation("CheckConsolePassword", 0, 0, {m, m, m, m, m, m, m, na, m, m, m, na, na, na},
-                  {"empasswd.txt"}, [] { return serverData.CheckConsolePassword("secret"); }),
+                  {"view_empasswd.txt"}, [] { return serverData.passwords.Check("secret"); }),
         Operation("ChangePassword", 1, 1, {na, m, m, na, m, m, m, na, na, na, na, na, na, na}, {},
                   [] {
                       char encrypted[256] = "wjAAAAAAAAAAA";
-                      return serverData.ChangePassword("secret", "new", encrypted,
-                                                       sizeof encrypted);
+                      return serverData.passwords.Change("secret", "new", encrypted,
+                                                         sizeof encrypted);
                   }),
         Operation("ChangeConsolePassword", 1, 0, {e, m, m, e, e, e, e, na, e, e, e, na, na, na},
                   {"empasswd.txt"},
-                  [] { return serverData.ChangeConsolePassword("secret", "new", 0); }),
+                  [] { return serverData.passwords.ChangeConsole("secret", "new", 0); }),
         Operation("LoadWorkingHours", 0, SD_SERVER, {m, m, m, m, m, m, m, na, m, m, m, na, na, na},
                   {"attandance.txt"},
                   [] {
                       int v[4];
-                      return serverData.LoadWorkingHours(&v[0], &v[1], &v[2], &v[3]);
+                      return serverData.hours.Load(&v[0], &v[1], &v[2], &v[3]);
                   }),
         Operation("SaveWorkingHours", 0, 0, {m, na, na, m, m, m, m, na, m, m, m, na, na, na}, {},
-                  [] { return serverData.SaveWorkingHours("8", "0", "16", "30"); }),
+                  [] { return serverData.hours.Save("8", "0", "16", "30"); }),
     };
 }
 

@@ -174,6 +174,7 @@ TEST_F(VxdFaults, KilledAtEveryStepOfASaveSequence) {
     ASSERT_TRUE(server.writeFile("/l/apache/etc/groups", "staff a\r\n"));
     const std::string dir = server.local("/l/apache/etc");
     const char* host = TestServer::host();
+    std::snprintf(serverData.session.host, sizeof serverData.session.host, "%s", host);
     const std::string copy = local.file("vx_users.txt");
     // A list the post-save command refuses (a group that does not exist): the console restores
     // the old list and keeps the lock.
@@ -181,14 +182,14 @@ TEST_F(VxdFaults, KilledAtEveryStepOfASaveSequence) {
     // The console's save of the user list, step by step (CommitAll): false at the first step
     // that failed.
     auto save = [&](const std::string& content) {
-        if (serverData.CheckoutFile(host, users.c_str(), copy.c_str()) != 1) return false;
+        if (serverData.lock.Checkout(users.c_str(), copy.c_str()) != 1) return false;
         if (!(std::ofstream(copy, std::ios::binary | std::ios::trunc) << content)) return false;
-        if (serverData.CheckinFile(host, users.c_str(), copy.c_str()) != 1) return false;
+        if (serverData.lock.Checkin(users.c_str(), copy.c_str()) != 1) return false;
         if (vxRemoteExec(host, "kaka") != 0) {
-            serverData.RestoreFile(host, users.c_str());
+            serverData.lock.Restore(users.c_str());
             return false;
         }
-        return serverData.ReleaseFile(host, users.c_str(), copy.c_str()) == 1;
+        return serverData.lock.Release(users.c_str(), copy.c_str()) == 1;
     };
     std::vector<std::pair<std::string, std::string>> faults; // fault, list saved
     for (const char* point : {"cpout:1", "cpout:2", "cpout:3", "cpout:4", "read:1", "write:1",
@@ -221,7 +222,7 @@ TEST_F(VxdFaults, KilledAtEveryStepOfASaveSequence) {
             tally.partial += lock != oldList && lock != content;
         }
         // The console starts again and releases what it holds.
-        serverData.ReleaseFile(host, users.c_str(), copy.c_str());
+        serverData.lock.Release(users.c_str(), copy.c_str());
         if (server.exists(lockPath)) {
             if (consoleHeld) {
                 tally.leakedLocks++;
@@ -231,7 +232,7 @@ TEST_F(VxdFaults, KilledAtEveryStepOfASaveSequence) {
                 // console reported a failure and holds nothing; the path's release clears it.
                 tally.orphanedLocks++;
                 EXPECT_TRUE(fault == "cpout:4" || fault == "read:1");
-                EXPECT_EQ(serverData.ReleaseFile(host, users.c_str(), nullptr), 1);
+                EXPECT_EQ(serverData.lock.Release(users.c_str(), nullptr), 1);
             }
         }
         EXPECT_FALSE(server.exists(lockPath));
@@ -255,17 +256,18 @@ TEST_F(VxdFaults, KilledAtEveryStepOfASaveSequence) {
 [[noreturn]] void raceConsole(int id, int commands, int results, const std::string& dir) {
     alarm(120); // a console that hangs ends the test rather than blocking it
     if (chdir(dir.c_str()) != 0) _exit(2);
-    const char* host = TestServer::host();
+    std::snprintf(serverData.session.host, sizeof serverData.session.host, "%s",
+                  TestServer::host());
     char command;
     while (read(commands, &command, 1) == 1 && command == 'g') {
-        int rc = serverData.CheckoutFile(host, "/data/race", "race.txt");
+        int rc = serverData.lock.Checkout("/data/race", "race.txt");
         char result = static_cast<char>(rc == 1 ? 'w' : rc == -3 ? 'l' : 'e');
         if (write(results, &result, 1) != 1 || read(commands, &command, 1) != 1) _exit(3);
         if (command == 'u') {
             // The winner appends its line and saves.
             std::ofstream("race.txt", std::ios::app) << "console " << id << "\n";
-            bool ok = serverData.CheckinFile(host, "/data/race", "race.txt") == 1 &&
-                      serverData.ReleaseFile(host, "/data/race", "race.txt") == 1;
+            bool ok = serverData.lock.Checkin("/data/race", "race.txt") == 1 &&
+                      serverData.lock.Release("/data/race", "race.txt") == 1;
             result = ok ? 'k' : 'f';
         } else {
             result = 'k';

@@ -1,6 +1,7 @@
 // End-to-end tests of the reference server: vxd over a real rpcbind, the lock programs, the tail.
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <crypt.h>
 #include <cstring>
 #include <fcntl.h>
@@ -15,6 +16,7 @@
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 #include "tests/server/raw_client.h"
@@ -222,6 +224,47 @@ TEST(VxdUploads, AnUploadReplacesTheFileOnlyWhenClosed) {
     EXPECT_EQ(callReply(c, vxRPC_FILOPEN_RDONLY, "/l/users").r.code, 0);
     EXPECT_EQ(callBlock(c, vxRPC_READ, "/l/other").b.status, EBADF);
     releaseInstance(inst);
+}
+
+// An instance's idle time counts from its hand-out, not from when its worker became a spare:
+// a spare two and a half seconds old (still handed out: younger than half the idle time) lives
+// the full idle time after the hand-out. The spare's own clock would have dropped it about
+// seven seconds after the service started.
+TEST(VxdInstances, IdleTimeCountsFromTheHandOut) {
+    using Clock = std::chrono::steady_clock;
+    TestServerOptions options;
+    options.idleSeconds = 7;
+    TestServer server(options);
+    const Clock::time_point started = Clock::now(); // the first spares start just before
+    ASSERT_TRUE(server.running()) << server.error();
+    std::this_thread::sleep_until(started + std::chrono::milliseconds(2500));
+    const unsigned long inst = askInstance();
+    ASSERT_NE(inst, 0u);
+    std::this_thread::sleep_until(started + std::chrono::milliseconds(8700));
+    RawClient c(inst);
+    Reply r = callReply(c, vxRPC_EXEC, "true");
+    EXPECT_EQ(r.status, RPC_SUCCESS) << server.logText();
+    EXPECT_EQ(r.r.value, 0);
+    EXPECT_EQ(server.logText().find("released (idle)"), std::string::npos) << server.logText();
+    releaseInstance(inst);
+}
+
+// The idle clock starts again when a call ends: a command that runs longer than the idle time
+// does not lose its instance the moment it answers.
+TEST(VxdInstances, ACommandLongerThanTheIdleTimeKeepsItsInstance) {
+    TestServerOptions options;
+    options.idleSeconds = 1;
+    TestServer server(options);
+    ASSERT_TRUE(server.running()) << server.error();
+    const unsigned long inst = askInstance();
+    ASSERT_NE(inst, 0u);
+    RawClient c(inst);
+    EXPECT_EQ(callReply(c, vxRPC_EXEC, "sleep 2").r.value, 0);
+    RawClient again(inst);
+    Reply r = callReply(again, vxRPC_EXEC, "exit 3");
+    EXPECT_EQ(r.status, RPC_SUCCESS) << server.logText();
+    EXPECT_EQ(r.r.value, 3);
+    EXPECT_EQ(releaseInstance(inst), RPC_SUCCESS);
 }
 
 TEST(VxdUploads, AFailedWriteFailsTheUploadAndKeepsTheOldFile) {

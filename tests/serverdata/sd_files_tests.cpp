@@ -1,6 +1,7 @@
 // Tests of the data layer that need no server: export and import formats, refusals of text that
 // would corrupt a list file or reach a server command, table bounds, and "setup.bin".
 #include <cstring>
+#include <functional>
 #include <gtest/gtest.h>
 #include <string>
 
@@ -19,13 +20,13 @@ UserRecord fullUser(const char* name, int group, int p, int e, int s) {
 
 // The user table as the export writes it.
 std::string exportedUsers() {
-    EXPECT_EQ(serverData.ExportUsers("check.exp"), 1);
+    EXPECT_EQ(serverData.users.Export("check.exp"), 1);
     return readFileBytes("check.exp");
 }
 
 TEST_F(FilesTest, ExportUsersWritesEveryRightCombinationAndImportReadsItBack) {
-    ASSERT_EQ(serverData.AddGroup("staff", "d", ""), 0);
-    ASSERT_EQ(serverData.AddGroup("guests", "a", ""), 1);
+    ASSERT_EQ(serverData.groups.Add("staff", "d", ""), 0);
+    ASSERT_EQ(serverData.groups.Add("guests", "a", ""), 1);
     UserRecord anna = fullUser("anna", 0, 1, 1, 1);
     std::strcpy(anna.password, "wjABCDEFGHIJK");
     std::strcpy(anna.fullName, "Kiss Anna");
@@ -34,10 +35,10 @@ TEST_F(FilesTest, ExportUsersWritesEveryRightCombinationAndImportReadsItBack) {
     std::strcpy(anna.workPhone, "456");
     std::strcpy(anna.comment, "boss");
     std::strcpy(anna.mailName, "anna.kiss"); // not exported
-    ASSERT_EQ(serverData.AddUser(anna), 0);
-    ASSERT_EQ(serverData.AddUser(fullUser("bela", -1, 0, 0, 0)), 1);
-    ASSERT_EQ(serverData.AddUser(fullUser("cecil", 1, 0, 1, 0)), 2);
-    ASSERT_EQ(serverData.AddUser(fullUser("dora", 7, 1, 0, 1)), 3); // group not in the table
+    ASSERT_EQ(serverData.users.Add(anna), 0);
+    ASSERT_EQ(serverData.users.Add(fullUser("bela", -1, 0, 0, 0)), 1);
+    ASSERT_EQ(serverData.users.Add(fullUser("cecil", 1, 0, 1, 0)), 2);
+    ASSERT_EQ(serverData.users.Add(fullUser("dora", 7, 1, 0, 1)), 3); // group not in the table
     const std::string expected = "anna:staff:wjABCDEFGHIJK:p:e:s:Kiss Anna :123 :12 :456 :boss \r\n"
                                  "bela:::::: : : : : \r\n"
                                  "cecil:guests:::e:: : : : : \r\n"
@@ -46,17 +47,17 @@ TEST_F(FilesTest, ExportUsersWritesEveryRightCombinationAndImportReadsItBack) {
     EXPECT_FALSE(exists("check.exp.tmp"));
 
     // Read back into an empty table: the same records, empty values stay empty.
-    userTable.count = 0;
-    EXPECT_EQ(serverData.ImportUsers("check.exp"), 1);
-    ASSERT_EQ(userTable.count, 4);
-    EXPECT_EQ(userTable.users[0].group, 0);
-    EXPECT_STREQ(userTable.users[0].mailName, "");
+    serverData.users.Clear();
+    EXPECT_EQ(serverData.users.Import("check.exp"), 1);
+    ASSERT_EQ(serverData.users.Count(), 4);
+    EXPECT_EQ(serverData.users[0].group, 0);
+    EXPECT_STREQ(serverData.users[0].mailName, "");
     EXPECT_EQ(exportedUsers(), expected);
 }
 
 TEST_F(FilesTest, ImportUsersMapsFieldsSkipsKnownNamesAndStopsAtBadLines) {
-    serverData.AddGroup("staff", "d", "");
-    ASSERT_EQ(serverData.AddUser(user("old")), 0);
+    serverData.groups.Add("staff", "d", "");
+    ASSERT_EQ(serverData.users.Add(user("old")), 0);
     put("imp.txt", "eva:staff:pw:s:p::Eva Full:1:2:3:4\n"
                    "old:staff:changed::::\n"
                    "lonely\n"
@@ -64,9 +65,9 @@ TEST_F(FilesTest, ImportUsersMapsFieldsSkipsKnownNamesAndStopsAtBadLines) {
                    "fred:nogroup\r\n"
                    "a:b:c:d:e:f:g:h:i:j:k:l\n"
                    "never:staff\n");
-    EXPECT_EQ(serverData.ImportUsers("imp.txt"), -4);
+    EXPECT_EQ(serverData.users.Import("imp.txt"), -4);
     EXPECT_STREQ(vxLastError().text, "imp.txt: more than 11 fields");
-    EXPECT_EQ(serverData.usersModified, 1);
+    EXPECT_EQ(serverData.users.modified, 1);
     // The known name was skipped; a group that is not in the table leaves the user without one.
     EXPECT_EQ(exportedUsers(), "old:::::: : : : : \r\n"
                                "eva:staff:pw:p::s:Eva Full :1 :2 :3 :4 \r\n"
@@ -86,10 +87,10 @@ TEST_F(FilesTest, ImportUsersMapsFieldsSkipsKnownNamesAndStopsAtBadLines) {
     for (const auto& c : refused) {
         SCOPED_TRACE(c.text);
         put("imp.txt", c.text);
-        EXPECT_EQ(serverData.ImportUsers("imp.txt"), -4);
+        EXPECT_EQ(serverData.users.Import("imp.txt"), -4);
         EXPECT_STREQ(vxLastError().text, c.message);
     }
-    EXPECT_EQ(userTable.count, 4); // only "ok" came in
+    EXPECT_EQ(serverData.users.Count(), 4); // only "ok" came in
 }
 
 TEST_F(FilesTest, UserTextThatWouldCorruptTheListsIsRefused) {
@@ -108,15 +109,15 @@ TEST_F(FilesTest, UserTextThatWouldCorruptTheListsIsRefused) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.message);
-        EXPECT_EQ(serverData.AddUser(c.record), -1);
+        EXPECT_EQ(serverData.users.Add(c.record), -1);
         EXPECT_STREQ(vxLastError().text, c.message);
     }
-    ASSERT_EQ(serverData.AddUser(user("ok")), 0);
-    ASSERT_EQ(serverData.AddUser(user("other")), 1);
-    EXPECT_EQ(serverData.SetUser(1, user("ok")), -1);
+    ASSERT_EQ(serverData.users.Add(user("ok")), 0);
+    ASSERT_EQ(serverData.users.Add(user("other")), 1);
+    EXPECT_EQ(serverData.users.Set(1, user("ok")), -1);
     EXPECT_STREQ(vxLastError().text, "ok: user already exists");
-    EXPECT_EQ(serverData.SetUser(1, user("renamed")), 1);
-    EXPECT_STREQ(userTable.users[1].name, "renamed");
+    EXPECT_EQ(serverData.users.Set(1, user("renamed")), 1);
+    EXPECT_STREQ(serverData.users[1].name, "renamed");
 }
 
 TEST_F(FilesTest, GroupsImportDerivesPermitPathsAndExportsNameAndKind) {
@@ -126,12 +127,12 @@ TEST_F(FilesTest, GroupsImportDerivesPermitPathsAndExportsNameAndKind) {
                       "lab d \"/l/custom/lab.txt\"\r\n"
                       "staff a\r\n"
                       "\r\n");
-    EXPECT_EQ(serverData.ImportGroups("groups.imp"), 1);
-    ASSERT_EQ(serverData.groupCount, 3);
+    EXPECT_EQ(serverData.groups.Import("groups.imp"), 1);
+    ASSERT_EQ(serverData.groups.Count(), 3);
     EXPECT_STREQ(serverData.groups[0].permitPath, "/srv/permit/staff.deny");
     EXPECT_STREQ(serverData.groups[1].permitPath, "/srv/permit/guests.allow");
     EXPECT_STREQ(serverData.groups[2].permitPath, "/l/custom/lab.txt");
-    EXPECT_EQ(serverData.ExportGroups("groups.exp"), 1);
+    EXPECT_EQ(serverData.groups.Export("groups.exp"), 1);
     EXPECT_EQ(get("groups.exp"), "staff d\r\nguests a\r\nlab d\r\n");
 }
 
@@ -161,31 +162,33 @@ TEST_F(FilesTest, GroupNamesAndPathsThatReachFilesOrShellsAreRefused) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.line);
         put("bad.imp", c.line);
-        EXPECT_EQ(serverData.ImportGroups("bad.imp"), -4);
+        EXPECT_EQ(serverData.groups.Import("bad.imp"), -4);
         EXPECT_STREQ(vxLastError().text, c.message);
     }
-    EXPECT_EQ(serverData.groupCount, 0);
-    EXPECT_EQ(serverData.AddGroup("x\ty", "d", ""), -1);
+    EXPECT_EQ(serverData.groups.Count(), 0);
+    EXPECT_EQ(serverData.groups.Add("x\ty", "d", ""), -1);
     EXPECT_STREQ(vxLastError().text,
                  "x\ty: blanks and control characters are not allowed in a name");
     // Windows-1250 letters are name bytes like any other.
-    EXPECT_EQ(serverData.AddGroup("di\xe1kok", "d", ""), 0);
+    EXPECT_EQ(serverData.groups.Add("di\xe1kok", "d", ""), 0);
 }
 
 TEST_F(FilesTest, TablesStopAtTheirSizes) {
     struct {
         int size;
-        int (ServerData::*import)(const char*);
-        const int* count;
+        std::function<int(const char*)> import;
+        std::function<int()> count;
         const char* lineEnd;
         const char* message;
     } tables[] = {
-        {SD_MAX_USERS, &ServerData::ImportUsers, &userTable.count, ":g\n",
+        {SD_MAX_USERS, [](const char* f) { return serverData.users.Import(f); },
+         [] { return serverData.users.Count(); }, ":g\n",
          "u2000: user table full (at most 1000 users)"},
-        {SD_MAX_GROUPS, &ServerData::ImportGroups, &serverData.groupCount, "\n",
+        {SD_MAX_GROUPS, [](const char* f) { return serverData.groups.Import(f); },
+         [] { return serverData.groups.Count(); }, "\n",
          "u1128: group table full (at most 128 groups)"},
-        {SD_MAX_URLS, &ServerData::ImportUrls, &serverData.urlCount, "\n",
-         "u2024: URL table full (at most 1024 URLs)"},
+        {SD_MAX_URLS, [](const char* f) { return serverData.urls.Import(f); },
+         [] { return serverData.urls.Count(); }, "\n", "u2024: URL table full (at most 1024 URLs)"},
     };
     for (const auto& t : tables) {
         SCOPED_TRACE(t.message);
@@ -193,67 +196,67 @@ TEST_F(FilesTest, TablesStopAtTheirSizes) {
         for (int i = 0; i <= t.size; i++)
             text += "u" + std::to_string(1000 + i) + t.lineEnd;
         put("many.imp", text);
-        EXPECT_EQ((serverData.*t.import)("many.imp"), -4);
-        EXPECT_EQ(*t.count, t.size);
+        EXPECT_EQ(t.import("many.imp"), -4);
+        EXPECT_EQ(t.count(), t.size);
         EXPECT_STREQ(vxLastError().text, t.message);
     }
 
     // The URL pool fills before the table: 66 * 491 bytes fit below 32758, a 67th does not.
-    serverData.ClearUrls();
+    serverData.urls.Clear();
     std::string text;
     for (int i = 0; i < 70; i++)
         text += std::to_string(10 + i) + std::string(488, 'u') + "\n";
     put("big.imp", text);
-    EXPECT_EQ(serverData.ImportUrls("big.imp"), -4);
-    EXPECT_EQ(serverData.urlCount, 66);
+    EXPECT_EQ(serverData.urls.Import("big.imp"), -4);
+    EXPECT_EQ(serverData.urls.Count(), 66);
     EXPECT_EQ(std::string(vxLastError().text),
               "76" + std::string(78, 'u') + ": URL pool full (32758 bytes)");
 }
 
 TEST_F(FilesTest, DeletingAGroupMovesItsUsersAndTheCurrentGroupAlong) {
     for (const char* name : {"g0", "g1", "g2", "g3", "g4", "g5"})
-        serverData.AddGroup(name, "d", "");
+        serverData.groups.Add(name, "d", "");
     UserRecord a = user("a"), b = user("b");
     a.group = 1, b.group = 5;
-    serverData.AddUser(a);
-    serverData.AddUser(b);
-    serverData.currentGroup = 5;
-    serverData.DeleteGroup(1);
-    EXPECT_EQ(userTable.users[0].group, -1);
-    EXPECT_EQ(userTable.users[1].group, 4);
-    EXPECT_EQ(serverData.currentGroup, 4);
+    serverData.users.Add(a);
+    serverData.users.Add(b);
+    serverData.urls.currentGroup = 5;
+    serverData.groups.Delete(1);
+    EXPECT_EQ(serverData.users[0].group, -1);
+    EXPECT_EQ(serverData.users[1].group, 4);
+    EXPECT_EQ(serverData.urls.currentGroup, 4);
     EXPECT_STREQ(serverData.groups[4].name, "g5");
 }
 
 TEST_F(FilesTest, UrlImportTrimsSkipsDuplicatesAndExportsCrLf) {
     put("urls.imp", "b.example.com\r\na.example.com   \n\n   \nb.example.com\nlast.org");
-    EXPECT_EQ(serverData.ImportUrls("urls.imp"), 1);
-    EXPECT_EQ(serverData.ExportUrls("urls.exp"), 1);
+    EXPECT_EQ(serverData.urls.Import("urls.imp"), 1);
+    EXPECT_EQ(serverData.urls.Export("urls.exp"), 1);
     EXPECT_EQ(get("urls.exp"), "b.example.com\r\na.example.com\r\nlast.org\r\n");
 
     // The longest URL that a permit file holds survives an export and an import (CR LF ends not
     // counted); one byte more stops the import.
-    serverData.ClearUrls();
-    ASSERT_EQ(serverData.AddUrl(std::string(511, 'x').c_str()), 0);
-    ASSERT_EQ(serverData.AddUrl(std::string(499, 'w').c_str()), 1);
-    ASSERT_EQ(serverData.ExportUrls("long.exp"), 1);
-    serverData.ClearUrls();
-    EXPECT_EQ(serverData.ImportUrls("long.exp"), 1);
-    ASSERT_EQ(serverData.urlCount, 2);
+    serverData.urls.Clear();
+    ASSERT_EQ(serverData.urls.Add(std::string(511, 'x').c_str()), 0);
+    ASSERT_EQ(serverData.urls.Add(std::string(499, 'w').c_str()), 1);
+    ASSERT_EQ(serverData.urls.Export("long.exp"), 1);
+    serverData.urls.Clear();
+    EXPECT_EQ(serverData.urls.Import("long.exp"), 1);
+    ASSERT_EQ(serverData.urls.Count(), 2);
     EXPECT_EQ(serverData.urls[0], std::string(511, 'x'));
     EXPECT_EQ(serverData.urls[1], std::string(499, 'w'));
     put("edge.imp", "y.org\r\n" + std::string(512, 'y') + "\r\nafter\n");
-    EXPECT_EQ(serverData.ImportUrls("edge.imp"), -4);
+    EXPECT_EQ(serverData.urls.Import("edge.imp"), -4);
     EXPECT_STREQ(vxLastError().text, "edge.imp: line longer than 511 characters");
-    EXPECT_EQ(serverData.urlCount, 3);
-    EXPECT_EQ(serverData.AddUrl(std::string(512, 'z').c_str()), -1);
+    EXPECT_EQ(serverData.urls.Count(), 3);
+    EXPECT_EQ(serverData.urls.Add(std::string(512, 'z').c_str()), -1);
     EXPECT_EQ(std::string(vxLastError().text),
               std::string(80, 'z') + ": URL longer than 511 characters");
     put("blank.imp", "a b.com\n");
-    EXPECT_EQ(serverData.ImportUrls("blank.imp"), -4);
+    EXPECT_EQ(serverData.urls.Import("blank.imp"), -4);
     EXPECT_STREQ(vxLastError().text,
                  "a b.com: blanks and control characters are not allowed in a URL");
-    EXPECT_EQ(serverData.ImportUrls("missing.imp"), -2);
+    EXPECT_EQ(serverData.urls.Import("missing.imp"), -2);
     EXPECT_STREQ(vxLastError().text, "No such file or directory (missing.imp) !");
 }
 

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <gtest/gtest.h>
 #include <string>
+#include <vector>
 
 #include "remote/vx_remote.h"
 #include "serverdata/console_password.h"
@@ -45,19 +46,19 @@ constexpr const char* GROUPS = "/l/apache/etc/groups";
 
 TEST_F(ServerTest, CheckoutOfAMissingFileDropsTheLockAndKeepsNoCopy) {
     newCommands();
-    EXPECT_EQ(serverData.CheckoutFile(serverData.host, "/l/apache/etc/none", "none.txt"), 0);
+    EXPECT_EQ(serverData.lock.Checkout("/l/apache/etc/none", "none.txt"), 0);
     EXPECT_FALSE(exists("none.txt"));
-    EXPECT_EQ(serverData.ReleaseFile(serverData.host, "/l/apache/etc/none", "none.txt"), 0);
+    EXPECT_EQ(serverData.lock.Release("/l/apache/etc/none", "none.txt"), 0);
     EXPECT_EQ(newCommands(), "./cpout /l/apache/etc/none\n./cpin2 /l/apache/etc/none\n");
     EXPECT_FALSE(server.exists("/l/apache/etc/none._vx_lck_"));
 
     // No user list on the server: editing starts empty and the first save creates both files.
-    EXPECT_EQ(serverData.LoadUsers(true), 1);
-    EXPECT_EQ(userTable.count, 0);
+    EXPECT_EQ(serverData.users.Load(true), 1);
+    EXPECT_EQ(serverData.users.Count(), 0);
     UserRecord u = user("zoe");
     std::strcpy(u.fullName, "Zoe");
-    ASSERT_EQ(serverData.AddUser(u), 0);
-    EXPECT_EQ(serverData.SaveUsers(), 1);
+    ASSERT_EQ(serverData.users.Add(u), 0);
+    EXPECT_EQ(serverData.users.Save(), 1);
     EXPECT_EQ(server.readFile(USERS), "zoe:::::::\r\n");
     EXPECT_EQ(server.readFile(USERDATA), "zoe :Zoe : : : : \r\n");
 }
@@ -71,17 +72,17 @@ TEST_F(ServerTest, UserFilesRoundTripByteForByte) {
     server.writeFile(USERDATA, "anna :Kiss Anna :123 :12 :456 :boss \r\n"
                                "bela : : :7 : : \n"
                                "nobody :x :y :z :w :v \n");
-    ASSERT_EQ(serverData.LoadGroups(false), 1);
+    ASSERT_EQ(serverData.groups.Load(false), 1);
     EXPECT_FALSE(exists("vx_groups.txt"));
-    ASSERT_EQ(serverData.LoadUsers(true), 1);
-    ASSERT_EQ(userTable.count, 4);
-    EXPECT_EQ(userTable.users[0].super + userTable.users[0].proxy, 2);
-    EXPECT_EQ(userTable.users[2].group, -1);
-    EXPECT_STREQ(userTable.users[3].room, "7");
-    EXPECT_STREQ(userTable.users[3].fullName, "");
-    serverData.usersModified = 1;
+    ASSERT_EQ(serverData.users.Load(true), 1);
+    ASSERT_EQ(serverData.users.Count(), 4);
+    EXPECT_EQ(serverData.users[0].super + serverData.users[0].proxy, 2);
+    EXPECT_EQ(serverData.users[2].group, -1);
+    EXPECT_STREQ(serverData.users[3].room, "7");
+    EXPECT_STREQ(serverData.users[3].fullName, "");
+    serverData.users.modified = 1;
     newCommands();
-    EXPECT_EQ(serverData.SaveUsers(), 1);
+    EXPECT_EQ(serverData.users.Save(), 1);
     EXPECT_EQ(server.readFile(USERS), "anna:guests:wjABC:p:e:s:anna:\r\n"
                                       "bela:staff::::::\r\n"
                                       "cecil::::e:::\r\n"
@@ -95,21 +96,21 @@ TEST_F(ServerTest, UserFilesRoundTripByteForByte) {
                              "./cpin2 /l/apache/etc/users\n./cpin2 /l/apache/etc/userdata\n");
     EXPECT_FALSE(exists("vx_users.txt"));
     EXPECT_FALSE(exists("vx_userdata.txt"));
-    EXPECT_EQ(serverData.usersModified, 0);
+    EXPECT_EQ(serverData.users.modified, 0);
 
     // Viewing takes no lock and leaves no local copy.
-    EXPECT_EQ(serverData.LoadUsers(false), 1);
-    EXPECT_EQ(userTable.count, 4);
+    EXPECT_EQ(serverData.users.Load(false), 1);
+    EXPECT_EQ(serverData.users.Count(), 4);
     EXPECT_FALSE(exists("vx_users.txt"));
     EXPECT_EQ(newCommands(), "");
 }
 
 TEST_F(ServerTest, SavingWithoutChangesSendsNoFile) {
     server.writeFile(USERS, "anna::::::\n");
-    ASSERT_EQ(serverData.LoadUsers(true), 1);
+    ASSERT_EQ(serverData.users.Load(true), 1);
     std::string before = server.logText();
     newCommands();
-    EXPECT_EQ(serverData.SaveUsers(), 0); // (no user data file: its checkout held nothing)
+    EXPECT_EQ(serverData.users.Save(), 0); // (no user data file: its checkout held nothing)
     EXPECT_EQ(newCommands(), "./cpin2 /l/apache/etc/users\n");
     EXPECT_EQ(server.logText().substr(before.size()).find("FILOPEN_NEW"), std::string::npos);
     EXPECT_EQ(server.readFile(USERS), "anna::::::\n");
@@ -125,10 +126,10 @@ TEST_F(FailingProcTest, FailingPostSaveRestoresEachFileInOrderAndKeepsTheLocks) 
     server.writeFile(USERS, "anna::::::\n");
     server.writeFile(USERDATA, "anna :A : : : : \n");
     console(1);
-    ASSERT_EQ(serverData.LoadUsers(true), 1);
-    ASSERT_EQ(serverData.AddUser(user("bela")), 1);
+    ASSERT_EQ(serverData.users.Load(true), 1);
+    ASSERT_EQ(serverData.users.Add(user("bela")), 1);
     newCommands();
-    EXPECT_EQ(serverData.SaveUsers(), -1);
+    EXPECT_EQ(serverData.users.Save(), -1);
     EXPECT_EQ(newCommands(), "./cpin /l/apache/etc/users\n./cpin /l/apache/etc/userdata\n"
                              "./post_fail\n"
                              "./cprestore /l/apache/etc/users\n"
@@ -138,9 +139,9 @@ TEST_F(FailingProcTest, FailingPostSaveRestoresEachFileInOrderAndKeepsTheLocks) 
     EXPECT_TRUE(server.exists("/l/apache/etc/users._vx_lck_"));
     EXPECT_TRUE(exists("vx_users.txt"));
     console(2);
-    EXPECT_EQ(serverData.LoadUsers(true), -3);
+    EXPECT_EQ(serverData.users.Load(true), -3);
     console(1);
-    EXPECT_EQ(serverData.ReleaseUsers(), 0);
+    EXPECT_EQ(serverData.users.Release(), 0);
     EXPECT_FALSE(server.exists("/l/apache/etc/users._vx_lck_"));
     EXPECT_FALSE(server.exists("/l/apache/etc/userdata._vx_lck_"));
 }
@@ -152,50 +153,50 @@ struct PermitDirTest : ServerTest {
 TEST_F(PermitDirTest, GroupsDerivePathsAndSortingKeepsUsersInTheirGroups) {
     server.writeFile(GROUPS, "staff\r\nguests a\r\nlab d \"/l/custom/lab\"\r\n");
     server.writeFile(USERS, "anna:staff:::::\n");
-    ASSERT_EQ(serverData.LoadGroups(true), 1);
-    ASSERT_EQ(serverData.LoadUsers(false), 1);
-    ASSERT_EQ(userTable.users[0].group, 0);
+    ASSERT_EQ(serverData.groups.Load(true), 1);
+    ASSERT_EQ(serverData.users.Load(false), 1);
+    ASSERT_EQ(serverData.users[0].group, 0);
     newCommands();
-    EXPECT_EQ(serverData.SaveGroups(), 1);
+    EXPECT_EQ(serverData.groups.Save(), 1);
     EXPECT_EQ(server.readFile(GROUPS), "guests a \"/l/perm/guests.allow\"\r\n"
                                        "lab d \"/l/custom/lab\"\r\n"
                                        "staff d \"/l/perm/staff.deny\"\r\n");
     EXPECT_EQ(newCommands(), "./cpin /l/apache/etc/groups\n./post_ok\n"
                              "./cpin2 /l/apache/etc/groups\n");
-    EXPECT_EQ(userTable.users[0].group, 2);
-    EXPECT_STREQ(serverData.groups[userTable.users[0].group].name, "staff");
+    EXPECT_EQ(serverData.users[0].group, 2);
+    EXPECT_STREQ(serverData.groups[serverData.users[0].group].name, "staff");
 }
 
 TEST_F(PermitDirTest, PermitFilesAreWrittenInByteOrderWithLineFeeds) {
     server.writeFile(GROUPS, "staff\nguests a\n");
     server.writeFile("/l/perm/guests.allow", "b.com a.com\n\xe1rv.hu\nZ.org\n");
-    ASSERT_EQ(serverData.LoadGroups(false), 1);
-    serverData.currentGroup = serverData.FindGroup("guests");
-    ASSERT_EQ(serverData.LoadUrls(true), 1);
-    ASSERT_EQ(serverData.urlCount, 4);
+    ASSERT_EQ(serverData.groups.Load(false), 1);
+    serverData.urls.currentGroup = serverData.groups.Find("guests");
+    ASSERT_EQ(serverData.urls.Load(true), 1);
+    ASSERT_EQ(serverData.urls.Count(), 4);
     EXPECT_STREQ(serverData.urls[1], "a.com");
-    ASSERT_EQ(serverData.AddUrl("c.com"), 4);
+    ASSERT_EQ(serverData.urls.Add("c.com"), 4);
     newCommands();
-    EXPECT_EQ(serverData.SaveUrls(), 1);
+    EXPECT_EQ(serverData.urls.Save(), 1);
     EXPECT_EQ(server.readFile("/l/perm/guests.allow"), "Z.org\na.com\nb.com\nc.com\n\xe1rv.hu\n");
     EXPECT_EQ(newCommands(),
               "./cpin /l/perm/guests.allow\n./post_ok\n./cpin2 /l/perm/guests.allow\n");
 
     // Releasing after editing one group's list releases exactly that file.
-    ASSERT_EQ(serverData.LoadUrls(true), 1);
+    ASSERT_EQ(serverData.urls.Load(true), 1);
     newCommands();
-    EXPECT_EQ(serverData.ReleaseUrls(), 0);
+    EXPECT_EQ(serverData.urls.Release(), 0);
     EXPECT_EQ(newCommands(), "./cpin2 /l/perm/guests.allow\n");
-    serverData.currentGroup = serverData.FindGroup("staff"); // no permit file yet
-    EXPECT_EQ(serverData.LoadUrls(false), 1);
-    EXPECT_EQ(serverData.urlCount, 0);
+    serverData.urls.currentGroup = serverData.groups.Find("staff"); // no permit file yet
+    EXPECT_EQ(serverData.urls.Load(false), 1);
+    EXPECT_EQ(serverData.urls.Count(), 0);
 }
 
 TEST_F(ServerTest, EditSessionRunsTheWholeCycleAndEveryPathReleases) {
     server.writeFile(GROUPS, "staff d\n");
     server.writeFile(USERS, "anna:staff:::::\n");
     server.writeFile(USERDATA, "anna :Anna : : : : \n");
-    ASSERT_EQ(serverData.LoadGroups(false), 1);
+    ASSERT_EQ(serverData.groups.Load(false), 1);
     newCommands();
     {
         EditSession session;
@@ -203,7 +204,7 @@ TEST_F(ServerTest, EditSessionRunsTheWholeCycleAndEveryPathReleases) {
         EXPECT_TRUE(session.IsOpen());
         EXPECT_EQ(session.Begin(SdList::Groups), SD_CONCURRENT); // one list per session
         EXPECT_STREQ(vxLastError().text, "an edit session is already open");
-        ASSERT_EQ(serverData.AddUser(user("bela")), 1);
+        ASSERT_EQ(serverData.users.Add(user("bela")), 1);
         EXPECT_EQ(session.Commit(), SD_DONE);
         EXPECT_FALSE(session.IsOpen());
     }
@@ -239,7 +240,7 @@ TEST_F(ServerTest, EditSessionRunsTheWholeCycleAndEveryPathReleases) {
     // Another console holds the list: nothing is held afterwards, and the detail says why.
     newCommands();
     console(2);
-    ASSERT_EQ(serverData.CheckoutFile(serverData.host, GROUPS, "vx_groups.txt"), 1);
+    ASSERT_EQ(serverData.lock.Checkout(GROUPS, "vx_groups.txt"), 1);
     console(1);
     vxSetError(22, 2, VX_KIND_LIB, "stale"); // what an earlier step left recorded
     EXPECT_EQ(session.Begin(SdList::Groups), SD_CONCURRENT);
@@ -250,18 +251,62 @@ TEST_F(ServerTest, EditSessionRunsTheWholeCycleAndEveryPathReleases) {
     // The other console's release drops its copy; a second release is harmless.
     console(2);
     EXPECT_EQ(newCommands(), "./cpout /l/apache/etc/groups\n./cpout /l/apache/etc/groups\n");
-    EXPECT_EQ(serverData.ReleaseFile(serverData.host, GROUPS, "vx_groups.txt"), 1);
+    EXPECT_EQ(serverData.lock.Release(GROUPS, "vx_groups.txt"), 1);
     EXPECT_FALSE(exists("vx_groups.txt"));
-    EXPECT_EQ(serverData.ReleaseFile(serverData.host, GROUPS, "vx_groups.txt"), 0);
+    EXPECT_EQ(serverData.lock.Release(GROUPS, "vx_groups.txt"), 0);
     EXPECT_EQ(newCommands(), "./cpin2 /l/apache/etc/groups\n"); // the second one sent nothing
     EXPECT_FALSE(server.exists("/l/apache/etc/groups._vx_lck_"));
+}
+
+TEST_F(ServerTest, AViewingLoadNeverTouchesTheCopiesThatMarkTheLocks) {
+    // A viewing load in the directory of a console that edits (the users page showing the groups,
+    // "orvelanctl users list" run there): the working copies and the locks they mark stay, so
+    // abandoning the edit still releases every file.
+    server.writeFile(GROUPS, "staff d\n");
+    server.writeFile(USERS, "anna:staff:::::\n");
+    server.writeFile(USERDATA, "anna :Anna : : : : \n");
+    server.writeFile("/l/apache/etc/permit/staff.deny", "a.org\n");
+    struct Case {
+        SdList list;
+        std::vector<std::string> copies;
+        std::string released;
+    } cases[] = {
+        {SdList::Groups, {"vx_groups.txt"}, "./cpin2 /l/apache/etc/groups\n"},
+        {SdList::Users,
+         {"vx_users.txt", "vx_userdata.txt"},
+         "./cpin2 /l/apache/etc/users\n./cpin2 /l/apache/etc/userdata\n"},
+        {SdList::Urls, {"sites_of_staff.txt"}, "./cpin2 /l/apache/etc/permit/staff.deny\n"},
+    };
+    ASSERT_EQ(serverData.groups.Load(false), 1);
+    serverData.urls.currentGroup = 0;
+    for (const Case& c : cases) {
+        EditSession session;
+        ASSERT_EQ(session.Begin(c.list, 0), SD_DONE);
+        EXPECT_EQ(serverData.groups.Load(false), 1);
+        EXPECT_EQ(serverData.users.Load(false), 1);
+        EXPECT_EQ(serverData.urls.Load(false), 1);
+        for (const std::string& copy : c.copies)
+            EXPECT_TRUE(exists(copy)) << copy;
+        newCommands();
+        EXPECT_EQ(session.Abandon(), SD_DONE);
+        EXPECT_EQ(newCommands(), c.released);
+        for (const std::string& copy : c.copies)
+            EXPECT_FALSE(exists(copy)) << copy;
+        EXPECT_FALSE(server.exists("/l/apache/etc/groups._vx_lck_"));
+        EXPECT_FALSE(server.exists("/l/apache/etc/users._vx_lck_"));
+        EXPECT_FALSE(server.exists("/l/apache/etc/permit/staff.deny._vx_lck_"));
+    }
+    // A password check leaves nothing that a later release would take for a held lock.
+    server.writeFile("/l/apache/etc/empasswd", crypt("pw", "ab") + std::string("\n"));
+    EXPECT_EQ(serverData.passwords.Check("pw"), 1);
+    EXPECT_FALSE(exists("empasswd.txt"));
 }
 
 TEST_F(FailingProcTest, AFailedCommitKeepsTheSessionOpenAndNamesTheCommand) {
     server.writeFile(GROUPS, "staff d\n");
     EditSession session;
     ASSERT_EQ(session.Begin(SdList::Groups), SD_DONE);
-    ASSERT_EQ(serverData.AddGroup("guests", "a", ""), 1);
+    ASSERT_EQ(serverData.groups.Add("guests", "a", ""), 1);
     newCommands();
     EXPECT_EQ(session.Commit(), SD_SERVER);
     EXPECT_EQ(newCommands(), "./cpin /l/apache/etc/groups\n./post_fail\n"
@@ -282,13 +327,13 @@ TEST_F(ServerTest, ReleaseUsersTriesBothFilesAndReportsTheFailure) {
     params("USERLISTFIL /l/nodir/users\n");
     put("vx_users.txt", "anna::::::\r\n");
     put("vx_userdata.txt", "anna : : : : : \r\n");
-    serverData.usersModified = 1;
+    serverData.users.modified = 1;
     newCommands();
-    EXPECT_EQ(serverData.ReleaseUsers(), -1);
+    EXPECT_EQ(serverData.users.Release(), -1);
     EXPECT_EQ(newCommands(), "./cpin2 /l/nodir/users\n./cpin2 /l/apache/etc/userdata\n");
     EXPECT_TRUE(exists("vx_users.txt")); // kept, so that a later release can try again
     EXPECT_FALSE(exists("vx_userdata.txt"));
-    EXPECT_EQ(serverData.usersModified, 1);
+    EXPECT_EQ(serverData.users.modified, 1);
     EXPECT_STREQ(vxLastError().text, "\"./cpin2 /l/nodir/users\" failed with exit status 1");
 }
 
@@ -297,38 +342,38 @@ TEST_F(ServerTest, ListsThatBreakTheNameRuleLoadWholeAndSavingFailsClosed) {
     // user line whose name field is empty. Everything loads; nothing is dropped silently.
     server.writeFile(GROUPS, "staff d\r\na,b d\r\nstaff a\r\n");
     server.writeFile(USERS, "john smith:staff:::::\r\n:staff:wjX:p:::\r\nanna:staff:::::\r\n\r\n");
-    ASSERT_EQ(serverData.LoadGroups(true), 1);
-    ASSERT_EQ(serverData.groupCount, 3);
+    ASSERT_EQ(serverData.groups.Load(true), 1);
+    ASSERT_EQ(serverData.groups.Count(), 3);
     EXPECT_STREQ(serverData.groups[1].name, "a,b");
     EXPECT_STREQ(serverData.groups[2].kind, "a");
-    ASSERT_EQ(serverData.LoadUsers(true), 1);
-    ASSERT_EQ(userTable.count, 3);
-    EXPECT_STREQ(userTable.users[1].name, "");
-    EXPECT_STREQ(userTable.users[1].password, "wjX");
+    ASSERT_EQ(serverData.users.Load(true), 1);
+    ASSERT_EQ(serverData.users.Count(), 3);
+    EXPECT_STREQ(serverData.users[1].name, "");
+    EXPECT_STREQ(serverData.users[1].password, "wjX");
     newCommands();
 
     // Saving names the first entry the proxy configuration could not take, sends nothing and
     // keeps the locks, so that the list can be mended and saved.
-    EXPECT_EQ(serverData.SaveGroups(), -2);
+    EXPECT_EQ(serverData.groups.Save(), -2);
     EXPECT_STREQ(vxLastError().text, "group \"a,b\": ',' is not allowed in a name");
-    serverData.DeleteGroup(serverData.FindGroup("a,b"));
-    EXPECT_EQ(serverData.SaveGroups(), -2);
+    serverData.groups.Delete(serverData.groups.Find("a,b"));
+    EXPECT_EQ(serverData.groups.Save(), -2);
     EXPECT_STREQ(vxLastError().text, "group \"staff\": the name is in the list twice");
-    serverData.usersModified = 1;
-    EXPECT_EQ(serverData.SaveUsers(), -2);
+    serverData.users.modified = 1;
+    EXPECT_EQ(serverData.users.Save(), -2);
     EXPECT_STREQ(vxLastError().text, "user \"\": empty name");
-    serverData.DeleteUser(serverData.FindUser(""));
-    EXPECT_EQ(serverData.SaveUsers(), -2);
+    serverData.users.Delete(serverData.users.Find(""));
+    EXPECT_EQ(serverData.users.Save(), -2);
     EXPECT_STREQ(vxLastError().text,
                  "user \"john smith\": blanks and control characters are not allowed in a name");
     EXPECT_EQ(newCommands(), "");
     EXPECT_TRUE(server.exists("/l/apache/etc/groups._vx_lck_"));
     EXPECT_EQ(server.readFile(GROUPS), "staff d\r\na,b d\r\nstaff a\r\n");
 
-    serverData.DeleteGroup(1);
-    EXPECT_EQ(serverData.SaveGroups(), 1);
+    serverData.groups.Delete(1);
+    EXPECT_EQ(serverData.groups.Save(), 1);
     EXPECT_EQ(server.readFile(GROUPS), "staff d \"/l/apache/etc/permit/staff.deny\"\r\n");
-    EXPECT_EQ(serverData.ReleaseUsers(), 0);
+    EXPECT_EQ(serverData.users.Release(), 0);
 }
 
 TEST_F(ServerTest, PermitFileWordsUpTo511BytesOnLinesOfAnyLength) {
@@ -338,34 +383,34 @@ TEST_F(ServerTest, PermitFileWordsUpTo511BytesOnLinesOfAnyLength) {
         longLine += "site" + std::to_string(1000 + i) + ".hu ";
     server.writeFile("/l/apache/etc/permit/staff.deny",
                      std::string(511, 'w') + "\n" + longLine + "\nlast.hu");
-    ASSERT_EQ(serverData.LoadGroups(false), 1);
-    serverData.currentGroup = 0;
-    ASSERT_EQ(serverData.LoadUrls(true), 1);
-    ASSERT_EQ(serverData.urlCount, 502);
+    ASSERT_EQ(serverData.groups.Load(false), 1);
+    serverData.urls.currentGroup = 0;
+    ASSERT_EQ(serverData.urls.Load(true), 1);
+    ASSERT_EQ(serverData.urls.Count(), 502);
     EXPECT_EQ(serverData.urls[0], std::string(511, 'w'));
     EXPECT_STREQ(serverData.urls[500], "site1499.hu");
     EXPECT_STREQ(serverData.urls[501], "last.hu");
-    EXPECT_EQ(serverData.ReleaseUrls(), 0);
+    EXPECT_EQ(serverData.urls.Release(), 0);
 
     // A longer word fails the load: the lock is dropped again and the table stays as it was.
     server.writeFile("/l/apache/etc/permit/staff.deny", "new.hu " + std::string(512, 'v') + "\n");
     newCommands();
-    EXPECT_EQ(serverData.LoadUrls(true), -2);
+    EXPECT_EQ(serverData.urls.Load(true), -2);
     EXPECT_EQ(std::string(vxLastError().text),
               std::string(80, 'v') + ": permit file word longer than 511 characters");
     EXPECT_EQ(newCommands(), "./cpout /l/apache/etc/permit/staff.deny\n"
                              "./cpin2 /l/apache/etc/permit/staff.deny\n");
-    ASSERT_EQ(serverData.urlCount, 502);
+    ASSERT_EQ(serverData.urls.Count(), 502);
     EXPECT_STREQ(serverData.urls[501], "last.hu");
 }
 
 TEST_F(ServerTest, AFailedGroupLoadKeepsTheTable) {
     server.writeFile(GROUPS, "staff d\nguests a\n");
-    ASSERT_EQ(serverData.LoadGroups(false), 1);
+    ASSERT_EQ(serverData.groups.Load(false), 1);
     server.writeFile(GROUPS, "other d\n" + std::string(5000, 'g') + "\n");
-    EXPECT_EQ(serverData.LoadGroups(false), -2);
+    EXPECT_EQ(serverData.groups.Load(false), -2);
     EXPECT_STREQ(vxLastError().text, "vx_groups.txt: line too long");
-    ASSERT_EQ(serverData.groupCount, 2);
+    ASSERT_EQ(serverData.groups.Count(), 2);
     EXPECT_STREQ(serverData.groups[0].name, "staff");
     EXPECT_STREQ(serverData.groups[1].name, "guests");
     EXPECT_FALSE(exists("vx_groups.txt"));
@@ -373,25 +418,25 @@ TEST_F(ServerTest, AFailedGroupLoadKeepsTheTable) {
 
 TEST_F(ServerTest, ConsolePasswordsThroughTheServersCrypt) {
     // No password file: only the empty password passes; the first change creates it directly.
-    EXPECT_EQ(serverData.CheckConsolePassword(""), 1);
-    EXPECT_EQ(serverData.CheckConsolePassword("x"), 0);
-    EXPECT_EQ(serverData.ChangeConsolePassword(nullptr, "secret", 0), 1);
+    EXPECT_EQ(serverData.passwords.Check(""), 1);
+    EXPECT_EQ(serverData.passwords.Check("x"), 0);
+    EXPECT_EQ(serverData.passwords.ChangeConsole(nullptr, "secret", 0), 1);
     EXPECT_EQ(server.readFile("/l/apache/etc/empasswd"), crypt("secret", "wj"));
-    EXPECT_EQ(serverData.CheckConsolePassword("secret"), 1);
-    EXPECT_EQ(serverData.CheckConsolePassword("Secret"), 0);
+    EXPECT_EQ(serverData.passwords.Check("secret"), 1);
+    EXPECT_EQ(serverData.passwords.Check("Secret"), 0);
 
     // Another salt with CR LF, at the administrator level.
     const std::string other = crypt("adm", "ab");
     server.writeFile("/l/apache/etc/ampasswd", other + "\r\n");
-    serverData.SelectedLevel = 1;
-    EXPECT_EQ(serverData.CheckConsolePassword("adm"), 1);
-    EXPECT_EQ(serverData.ChangeConsolePassword("wrong", "new", 1), 0);
+    serverData.session.SelectedLevel = 1;
+    EXPECT_EQ(serverData.passwords.Check("adm"), 1);
+    EXPECT_EQ(serverData.passwords.ChangeConsole("wrong", "new", 1), 0);
     EXPECT_EQ(server.readFile("/l/apache/etc/ampasswd"), other + "\r\n");
     EXPECT_FALSE(server.exists("/l/apache/etc/ampasswd._vx_lck_"));
-    EXPECT_EQ(serverData.ChangeConsolePassword("adm", "new", 1), 1);
+    EXPECT_EQ(serverData.passwords.ChangeConsole("adm", "new", 1), 1);
     EXPECT_EQ(server.readFile("/l/apache/etc/ampasswd").substr(0, 2), "wj");
     EXPECT_FALSE(server.exists("/l/apache/etc/ampasswd._vx_lck_"));
-    EXPECT_EQ(serverData.CheckConsolePassword("new"), 1);
+    EXPECT_EQ(serverData.passwords.Check("new"), 1);
 }
 
 TEST_F(ServerTest, GroupsPagePasswordCommandTellsWhatToShow) {
@@ -418,25 +463,24 @@ TEST_F(ServerTest, GroupsPagePasswordCommandTellsWhatToShow) {
     EXPECT_EQ(server.readFile("/l/apache/etc/empasswd"), stored);
     EXPECT_FALSE(server.exists("/l/apache/etc/empasswd._vx_lck_"));
     console(2); // another console holds the file
-    ASSERT_EQ(serverData.CheckoutFile(serverData.host, "/l/apache/etc/empasswd", "empasswd.txt"),
-              1);
+    ASSERT_EQ(serverData.lock.Checkout("/l/apache/etc/empasswd", "empasswd.txt"), 1);
     m = ChangeConsolePasswordCommand("first", "x", "x");
     EXPECT_STREQ(m.text, "Konkurens használat !");
-    EXPECT_EQ(serverData.ReleaseFile(serverData.host, "/l/apache/etc/empasswd", "empasswd.txt"), 1);
+    EXPECT_EQ(serverData.lock.Release("/l/apache/etc/empasswd", "empasswd.txt"), 1);
     EXPECT_STREQ(ChangeConsolePasswordCommand("first", "x", "x").text, "");
     EXPECT_FALSE(exists("emmodpasswd.txt"));
 }
 
 TEST_F(ServerTest, WorkingHoursFile) {
-    EXPECT_EQ(serverData.SaveWorkingHours("8", " 0", "16", "30x"), 0);
+    EXPECT_EQ(serverData.hours.Save("8", " 0", "16", "30x"), 0);
     EXPECT_EQ(server.readFile("attandance.txt"), "08:00 - 16:30\r\n");
     server.writeFile("attandance.txt", "8:5 - 16:30\n");
     int v[4] = {};
-    EXPECT_EQ(serverData.LoadWorkingHours(&v[0], &v[1], &v[2], &v[3]), 0);
+    EXPECT_EQ(serverData.hours.Load(&v[0], &v[1], &v[2], &v[3]), 0);
     EXPECT_EQ(v[0] * 1000000 + v[1] * 10000 + v[2] * 100 + v[3], 8051630);
     server.stop();
     std::memset(v, 0, sizeof v);
-    EXPECT_EQ(serverData.LoadWorkingHours(&v[0], &v[1], &v[2], &v[3]), -1);
+    EXPECT_EQ(serverData.hours.Load(&v[0], &v[1], &v[2], &v[3]), -1);
     EXPECT_EQ(v[0] * 1000000 + v[1] * 10000 + v[2] * 100 + v[3], 8001630);
 }
 

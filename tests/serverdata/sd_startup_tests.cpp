@@ -38,7 +38,7 @@ TEST_F(StartupTest, AnythingButExactlyXOrNoServerNameLeavesTheServerAloneSilentl
         EXPECT_FALSE(SetMarkDone());
         expectSilentNoServer(RunStartup("p.cnf"));
         EXPECT_FALSE(exists("orvelan.cnf"));
-        EXPECT_STREQ(serverData.host, "");
+        EXPECT_STREQ(serverData.session.host, "");
     }
     setMark("X");
     EXPECT_TRUE(SetMarkDone());
@@ -48,7 +48,7 @@ TEST_F(StartupTest, AnythingButExactlyXOrNoServerNameLeavesTheServerAloneSilentl
     put("first.cnf", "USERPROC kaka\n");
     put("second.cnf", "ProxyServerName 127.0.0.1\n");
     expectSilentNoServer(RunStartup("  first.cnf second.cnf"));
-    EXPECT_STREQ(serverData.host, "");
+    EXPECT_STREQ(serverData.session.host, "");
     // A command line of blanks: the registry's Setup key is the source, and it has no
     // ProxyServerName.
     noServer = 0;
@@ -67,7 +67,7 @@ TEST_F(StartupTest, ReachableServerIsConfiguredAndPingedTwice) {
     EXPECT_EQ(r.messageText, nullptr);
     EXPECT_EQ(r.exitCode, -1);
     EXPECT_EQ(r.noServer, 0);
-    EXPECT_STREQ(serverData.host, "127.0.0.1");
+    EXPECT_STREQ(serverData.session.host, "127.0.0.1");
     EXPECT_STREQ(vxGetParam("USERPROC"), "./post_ok");
     EXPECT_EQ(get("orvelan.cnf"), server.readFile("orvelan.cnf"));
 }

@@ -145,7 +145,7 @@ TEST_F(SetupSettingsTest, FirstRunWithoutSetupBinOrStore) {
     // the registry store with the values in order, and sends nothing anywhere.
     EXPECT_STREQ(SetupSave(input("proxy.example", TYPED)), "");
     EXPECT_EQ(get("setup.bin"), setupBin({128, 10000, 64, 256, 0, 12.5, 0, 0, 0}));
-    EXPECT_STREQ(serverData.host, "proxy.example");
+    EXPECT_STREQ(serverData.session.host, "proxy.example");
     EXPECT_EQ(get("registry.reg"),
               "REGEDIT4\r\n\r\n"
               "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Tarnwell\\Varrow Remote Administrator\\Setup]\r\n"

@@ -41,8 +41,8 @@ bool buildDemoRoot(const TestServer& server, const DemoRootOptions& o) {
 }
 
 bool connectConsole(const TestServer& server) {
-    std::strcpy(serverData.host, server.host());
-    return vxGetRemoteFile(serverData.host, "orvelan.cnf", "orvelan.cnf") == 0 &&
+    std::strcpy(serverData.session.host, server.host());
+    return vxGetRemoteFile(serverData.session.host, "orvelan.cnf", "orvelan.cnf") == 0 &&
            vxLoadParamFile("orvelan.cnf") == 0;
 }
 

@@ -22,7 +22,6 @@
 
 namespace {
 
-constexpr int kNoReplyCloseMs = 200;       // NoReply: the connection closes after this wait
 constexpr size_t kRecordMax = 1024 * 1024; // a call record beyond this is dropped
 constexpr u_int kHostileStringMax = 4096;  // what the encoder of hostile strings allows
 
@@ -31,7 +30,7 @@ using Clock = std::chrono::steady_clock;
 // What handle() leaves of a connection.
 constexpr int kClose = 0;
 constexpr int kKeep = 1;
-constexpr int kCloseLater = 2; // no answer: closed after kNoReplyCloseMs
+constexpr int kCloseLater = 2; // no answer: closed after m_noReplyCloseMs
 
 struct ResultContext {
     HostileMode mode;
@@ -167,8 +166,8 @@ std::string hostileErrorText() {
     return text;
 }
 
-HostileServer::HostileServer(HostileMode mode)
-    : m_mode(mode),
+HostileServer::HostileServer(HostileMode mode, int noReplyCloseMs)
+    : m_mode(mode), m_noReplyCloseMs(noReplyCloseMs),
       m_nextInstance(0x5E000000UL + (static_cast<unsigned long>(getpid()) & 0xFFFF) * 0x100) {
     m_lockFd = open("/tmp/orvelan-vxd-tests.lock", O_RDWR | O_CREAT | O_CLOEXEC, 0666);
     if (m_lockFd >= 0) flock(m_lockFd, LOCK_EX);
@@ -257,7 +256,7 @@ void HostileServer::serve() {
                     c.record.clear();
                     keep = next != kClose;
                     if (next == kCloseLater)
-                        c.closeAt = Clock::now() + std::chrono::milliseconds(kNoReplyCloseMs);
+                        c.closeAt = Clock::now() + std::chrono::milliseconds(m_noReplyCloseMs);
                 }
             }
             if (!keep) drop(fd);

@@ -45,7 +45,9 @@ std::string hostileErrorText();
 // per machine); the destructor unregisters everything it registered.
 class HostileServer {
   public:
-    explicit HostileServer(HostileMode mode);
+    // noReplyCloseMs: how long NoReply keeps a connection open after a call it leaves
+    // unanswered (longer than a client's limit: the client gives up first).
+    explicit HostileServer(HostileMode mode, int noReplyCloseMs = 200);
     ~HostileServer();
     HostileServer(const HostileServer&) = delete;
     HostileServer& operator=(const HostileServer&) = delete;
@@ -63,6 +65,7 @@ class HostileServer {
     int handle(int fd, const std::string& record);
 
     HostileMode m_mode;
+    int m_noReplyCloseMs;
     int m_listenFd = -1;
     int m_lockFd = -1;
     unsigned short m_port = 0;

@@ -236,8 +236,23 @@ bool TestServer::start() {
     return fail("vxd did not register program 0x48000003 in time: " + stderrText());
 }
 
+namespace {
+
+// Whether a process has ended (gone, or a zombie nobody reaped yet).
+bool processEnded(pid_t pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string id, name, state;
+    return !(stat >> id >> name >> state) || state == "Z";
+}
+
+} // namespace
+
 void TestServer::stop() {
     if (m_pid <= 0) return;
+    resume(); // a paused server would not take the SIGTERM
+    // A worker that outlives its service still answers the calls it was handed out for, so a
+    // test of a stopped server would now and then see an answer: the workers end with it.
+    std::vector<pid_t> children = workers();
     kill(m_pid, SIGTERM);
     int status;
     bool gone = false;
@@ -251,6 +266,10 @@ void TestServer::stop() {
         kill(m_pid, SIGKILL);
         waitpid(m_pid, &status, 0);
     }
+    // Idle ones (a test stops between its calls); a killed process runs no more of its code, so
+    // nothing needs to wait for its end.
+    for (pid_t worker : children)
+        if (!processEnded(worker)) kill(worker, SIGKILL);
     m_pid = -1;
 }
 
@@ -274,6 +293,21 @@ void TestServer::crash() {
     kill(m_pid, SIGKILL);
     for (pid_t worker : children)
         kill(worker, SIGKILL);
+}
+
+void TestServer::pause() {
+    if (m_pid <= 0) return;
+    std::vector<pid_t> children = workers();
+    kill(m_pid, SIGSTOP);
+    for (pid_t worker : children)
+        kill(worker, SIGSTOP);
+}
+
+void TestServer::resume() {
+    if (m_pid <= 0) return;
+    for (pid_t worker : workers())
+        kill(worker, SIGCONT);
+    kill(m_pid, SIGCONT);
 }
 
 bool TestServer::restart() {

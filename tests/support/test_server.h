@@ -34,6 +34,10 @@ class TestServer {
     // The server dies at once: the service and its workers get SIGKILL together (a worker
     // would follow its service only once the service's exit is done). restart() starts anew.
     void crash();
+    // The server stalls: the service and its workers are stopped (SIGSTOP), so connections
+    // are still taken by the kernel but nothing answers; resume() lets them go on.
+    void pause();
+    void resume();
     // The service's worker processes, in ascending order.
     std::vector<pid_t> workers() const;
 

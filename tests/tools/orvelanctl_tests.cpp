@@ -1,10 +1,15 @@
 // End-to-end tests of orvelanctl against a real rpcbind and reference server: every subcommand's
 // effect on the server's files, its messages and its exit status.
+#include <chrono>
 #include <crypt.h>
+#include <csignal>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <spawn.h>
 #include <string>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "tests/support/console_run.h"
@@ -366,6 +371,66 @@ TEST_F(OrvelanctlTest, EditsOfAListHeldElsewhereAreConcurrentUse) {
         EXPECT_NE(serverFiles(server), before) << c.edit;
         seedLists();
     }
+}
+
+// --timeout bounds every wait, a remote command's included; a malformed one is a usage error.
+TEST_F(OrvelanctlTest, TimeoutBoundsARemoteCommand) {
+    const auto start = std::chrono::steady_clock::now();
+    CtlRun r = ctl("--timeout 1 exec sleep 4");
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_EQ(r.status, 5) << r.err; // exec cannot tell a failed link from a failed command
+    EXPECT_NE(r.err.find("RPC: Timed out (clnt_call (4 function)) !"), std::string::npos) << r.err;
+    EXPECT_LT(took, std::chrono::milliseconds(3500));
+    EXPECT_EQ(ctl("--timeout 0 exec true").status, 64);
+    EXPECT_EQ(ctl("--timeout x exec true").status, 64);
+    EXPECT_EQ(ok("--timeout 0.5 exec true").out, "0\n");
+}
+
+// SIGINT while a remote command runs: the wait ends at once, the instance is released, the
+// command on the server ends with it, and the status is 128 + 2.
+TEST_F(OrvelanctlTest, AnInterruptEndsTheRunCleanly) {
+    const std::string program = ORVELANCTL;
+    const std::string work = (dir / "work").string(), err = (dir / "err").string();
+    posix_spawn_file_actions_t files;
+    posix_spawn_file_actions_init(&files);
+    posix_spawn_file_actions_addchdir_np(&files, work.c_str());
+    posix_spawn_file_actions_addopen(&files, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&files, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&files, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    sigaddset(&defaults, SIGINT);
+    posix_spawnattr_setsigdefault(&attributes, &defaults);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
+    const char* argv[] = {program.c_str(), "exec", "sleep", "23", nullptr};
+    pid_t pid = -1;
+    ASSERT_EQ(
+        posix_spawn(&pid, program.c_str(), &files, &attributes, const_cast<char**>(argv), environ),
+        0);
+    posix_spawn_file_actions_destroy(&files);
+    posix_spawnattr_destroy(&attributes);
+    for (int i = 0; i < 500 && server.logText().find(" EXEC sleep 23") == std::string::npos; ++i)
+        usleep(20000);
+    usleep(200000);
+    const auto signalled = std::chrono::steady_clock::now();
+    kill(pid, SIGINT);
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_LT(std::chrono::steady_clock::now() - signalled, std::chrono::milliseconds(2500));
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 130);
+    EXPECT_NE(read(err).find("orvelanctl: interrupted"), std::string::npos) << read(err);
+    // The server killed the command and took the release.
+    std::string log;
+    for (int i = 0; i < 250; ++i) {
+        log = server.logText();
+        if (log.find(" released (released)") != std::string::npos) break;
+        usleep(20000);
+    }
+    EXPECT_NE(log.find("client gone: killed sleep 23"), std::string::npos) << log;
+    EXPECT_NE(log.find(" 9 RELEASE"), std::string::npos) << log;
 }
 
 } // namespace
