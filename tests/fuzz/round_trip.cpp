@@ -1,8 +1,9 @@
 // Fuzz target: round trips of the lists the console edits. Loaded for editing, a list must hold
 // what its file says (no line dropped or merged, names, passwords and permit words as written),
 // and saved unchanged and loaded again it must come back as the same table, unless the first
-// load refused it (or the save refused it, changing nothing). Input: a selector byte (0 users and
-// user data, 1 permit file), then the files (users split from user data as fuzzSplit does).
+// load refused it (or the save refused it, changing nothing); the group list as a table. Input:
+// a selector byte (modulo 3: 0 users and user data, 1 permit file, 2 group list), then the files
+// (users split from user data as fuzzSplit does).
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -145,15 +146,44 @@ void permitRoundTrip(const uint8_t* data, size_t size) {
     check(urlsTable() == saved);
 }
 
+std::vector<std::string> groupsTable() {
+    std::vector<std::string> rows;
+    for (int i = 0; i < serverData.groups.Count(); i++) {
+        const GroupRecord& g = serverData.groups[i];
+        rows.push_back(std::string(g.name) + '\x01' + g.kind + '\x01' + g.permitPath);
+    }
+    return rows;
+}
+
+void groupsRoundTrip(const uint8_t* data, size_t size) {
+    serverData.groups.Clear();
+    fakeServe("/groups", data, size);
+    if (serverData.groups.Load(true) != 1) return;
+    if (serverData.groups.Save() != 1) return;
+    const std::vector<std::string> saved = groupsTable(); // sorted by the save
+    const std::string out = *fakeUploaded("/groups");
+    fakeClear();
+    fakeServe("/groups", reinterpret_cast<const uint8_t*>(out.data()), out.size());
+    serverData.groups.Clear();
+    check(serverData.groups.Load(true) == 1);
+    check(groupsTable() == saved);
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size == 0) return 0;
     fuzzEnterWorkdir();
     setUp();
-    if (data[0] & 1)
-        permitRoundTrip(data + 1, size - 1);
-    else
+    switch (data[0] % 3) {
+    case 0:
         usersRoundTrip(data + 1, size - 1);
+        break;
+    case 1:
+        permitRoundTrip(data + 1, size - 1);
+        break;
+    default:
+        groupsRoundTrip(data + 1, size - 1);
+    }
     return 0;
 }
