@@ -95,6 +95,19 @@ bool appendPiece(char* out, size_t& len, const char* piece, size_t pieceLen) {
     return true;
 }
 
+// Records why line lineNo of a parameter file cannot be read: too long, or a NUL byte in it
+// (the buffer holds what fgets read; the rest of it is zeros).
+void refuseLine(const char* fileName, int lineNo) {
+    const char* buf = g_params.lineBuffer;
+    size_t len = strlen(buf);
+    bool nul = len + 1 < static_cast<size_t>(VX_LINE_BUFFER);
+    char text[200];
+    snprintf(text, sizeof text,
+             nul ? "%.150s:%d: a NUL byte in the line" : "%.150s:%d: line longer than %d bytes",
+             fileName, lineNo, VX_LINE_BUFFER - 2);
+    vxSetError(102, 2, VX_KIND_LIB, text);
+}
+
 int loadParamFile(const char* fileName) {
     FILE* f = fopen(fileName, "r");
     if (!f) {
@@ -104,7 +117,16 @@ int loadParamFile(const char* fileName) {
     int result = 0;
     char* words[8];
     int count = 0;
-    while (vxReadTextLine(f, g_params.lineBuffer, words, 8, VX_LINE_BUFFER, &count) == 0) {
+    for (int lineNo = 1;; ++lineNo) {
+        int rc = vxReadTextLine(f, g_params.lineBuffer, words, 8, VX_LINE_BUFFER, &count);
+        if (rc == -1) break;
+        if (rc != 0) {
+            // A line the buffer cannot hold, or one holding a NUL byte, is refused with the
+            // file: read on, the parameters after it would be missing without a word.
+            if (rc == -6) refuseLine(fileName, lineNo);
+            result = -4;
+            break;
+        }
         if (count < 2) continue;
         char value[VX_PARAM_VALUE_MAX + 1];
         int expanded = vxExpandEnv(words[1], value);

@@ -235,6 +235,9 @@ int main(int argc, char** argv) {
     std::string base = opt.log ? opt.log : accessLogPath(root);
     std::vector<LogFile> files;
     err = openLogs(root, base, &files);
+    if (err == EACCES && vxdLeavesRoot(root, base.c_str()))
+        return fail(base + ": " + strerror(err) + " (a symbolic link leads out of the root " +
+                    root.rootPath + ")");
     if (err) return fail(base + ": " + strerror(err));
     if (files.empty()) return fail(base + ": " + strerror(ENOENT));
     rc = readLogs(files, &collector);
@@ -245,6 +248,9 @@ int main(int argc, char** argv) {
     if (collector.malformed() > 0)
         fprintf(stderr, "getstats2: %llu malformed lines skipped\n",
                 static_cast<unsigned long long>(collector.malformed()));
+    if (collector.outOfOrder() > 0)
+        fprintf(stderr, "getstats2: %llu lines out of time order skipped\n",
+                static_cast<unsigned long long>(collector.outOfOrder()));
     err = writeResult(root, opt.output, std::move(collector));
     if (err) return fail(std::string(opt.output) + ": " + strerror(err));
     return 0;

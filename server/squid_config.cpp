@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "lib/txt0.h"
+#include "lib/vx_err.h"
 #include "lib/vx_names.h"
 #include "params/def.h"
 #include "server/vxd_fault.h"
@@ -321,7 +322,7 @@ int vxdSquidMain(const char* name, int argc, char** argv) {
         return 1;
     }
     if (access("orvelan.cnf", R_OK) == 0 && vxLoadParamFile("orvelan.cnf") < 0) {
-        fprintf(stderr, "%s: orvelan.cnf cannot be read\n", name);
+        fprintf(stderr, "%s: orvelan.cnf cannot be read: %s\n", name, vxLastError().text);
         return 1;
     }
     std::string error;

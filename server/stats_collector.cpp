@@ -6,9 +6,6 @@
 
 namespace {
 
-// Lines of a time well past the query's end: this many in a row end the reading (a line with a
-// damaged time does not).
-constexpr int kPastEndLines = 16;
 // Longest URL or site kept; longer ones are cut so a result line stays one console line.
 constexpr size_t kTargetMax = 400;
 
@@ -149,7 +146,7 @@ void StatsCollector::addLine(const char* begin, const char* end) {
     flushBatch();
 }
 
-bool StatsCollector::addRange(const char* begin, const char* end) {
+const char* StatsCollector::addRange(const char* begin, const char* end) {
     const time_t stop = last() + STATS_ORDER_SLACK;
     for (const char* p = begin; p < end;) {
         StatsLogLine line;
@@ -157,20 +154,25 @@ bool StatsCollector::addRange(const char* begin, const char* end) {
         if (r == StatsLineResult::Malformed) {
             ++m_malformed;
         } else if (r == StatsLineResult::Parsed) {
-            if (line.time < stop) {
-                m_pastEnd = 0;
-            } else if (++m_pastEnd == kPastEndLines) {
-                flushBatch();
-                return false;
+            if (line.time >= stop) {
+                if (++m_pastEnd % STATS_PAST_END_LINES == 0 && p < end) {
+                    flushBatch();
+                    return p;
+                }
+                continue;
             }
+            m_outOfOrder += m_pastEnd;
+            m_pastEnd = 0;
             count(line);
         }
     }
     flushBatch();
-    return true;
+    return end;
 }
 
-bool StatsCollector::addFile(int fd, std::string* error) {
+bool StatsCollector::addFile(int fd, std::string* error, size_t lineMax) {
     if (m_bounds.empty()) return true;
-    return statsReadLog(fd, first() - STATS_ORDER_SLACK, this, error);
+    m_pastEnd = 0; // a run at the end of the file before is no run in this one
+    return statsReadLog(fd, first() - STATS_ORDER_SLACK, last() + STATS_ORDER_SLACK, this, error,
+                        lineMax);
 }

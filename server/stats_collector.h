@@ -35,14 +35,19 @@ class StatsCollector : private StatsLogSink {
 
     // Counts one line of the log (malformed lines are counted, not collected).
     void addLine(const char* begin, const char* end);
-    // Counts the lines of a block of log text (LF or CR LF; the last line may lack its end) until
-    // a run of lines lies well past the query's end.
-    void addText(const char* begin, const char* end) { addRange(begin, end); }
+    // Counts the lines of a block of log text (LF or CR LF; the last line may lack its end).
+    void addText(const char* begin, const char* end) {
+        for (const char* p = begin; p < end;)
+            p = addRange(p, end);
+    }
     // Reads a whole log file (plain or gzip-compressed, by its content); false with a reason.
     // A plain file in time order is searched for the query's range instead of read whole.
-    bool addFile(int fd, std::string* error);
+    bool addFile(int fd, std::string* error, size_t lineMax = STATS_LINE_MAX);
 
     uint64_t malformed() const { return m_malformed; }
+    // Lines well past the query's end that were followed by lines of the range again (a clock
+    // that jumped ahead for a while): skipped.
+    uint64_t outOfOrder() const { return m_outOfOrder; }
     // More than 65,535 users or 16,777,215 sites or URL rests in the range: the lists cannot be
     // made.
     bool overflow() const { return m_overflow; }
@@ -57,9 +62,14 @@ class StatsCollector : private StatsLogSink {
     void write(std::string* out) &&;
 
   private:
-    bool addBlock(const char* begin, const char* end) override { return addRange(begin, end); }
+    const char* addBlock(const char* begin, const char* end) override {
+        return addRange(begin, end);
+    }
+    size_t pastEndRun() const override { return m_pastEnd; }
     void skippedLongLine() override { ++m_malformed; }
-    bool addRange(const char* begin, const char* end); // false: well past the query's end
+    // Stops after every STATS_PAST_END_LINES-th line of a run well past the query's end;
+    // returns where (end when it took them all).
+    const char* addRange(const char* begin, const char* end);
     void count(const StatsLogLine& line);
     void countPair(uint64_t key);
     void growPairs();
@@ -75,7 +85,8 @@ class StatsCollector : private StatsLogSink {
     std::vector<uint64_t> m_bytes;
     size_t m_cursor = 0;
     uint64_t m_malformed = 0;
-    int m_pastEnd = 0; // lines in a row read past the query's end
+    size_t m_pastEnd = 0; // lines in a row read past the query's end
+    uint64_t m_outOfOrder = 0;
     // url and site: users, sites and the rest of the URLs (path and query) interned to numbers,
     // and a table of (user, site, rest) with their request counts, so that a site's name is
     // kept once however many URLs and users it has.

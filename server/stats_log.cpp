@@ -1,10 +1,10 @@
 // The statistics tool's log reader: range search, gzip and block streams.
 #include "server/stats_log.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -14,40 +14,78 @@
 
 namespace {
 
-const char* lineStartAtOrAfter(const char* data, size_t size, size_t at) {
-    if (at == 0) return data;
-    const void* nl = memchr(data + at - 1, '\n', size - (at - 1));
-    return nl ? static_cast<const char*>(nl) + 1 : data + size;
-}
+// A plain log probed by pread (a few kilobytes a probe), for the range search.
+class PlainLog {
+  public:
+    PlainLog(int fd, off_t size) : m_fd(fd), m_size(size) {}
 
-// The first line whose time is at least t, in a file in time order (lines without a time are
-// passed over as earlier ones).
-const char* searchTime(const char* data, size_t size, time_t t) {
-    size_t lo = 0;
-    size_t hi = size;
-    while (lo < hi) {
-        size_t mid = lo + (hi - lo) / 2;
-        const char* s = lineStartAtOrAfter(data, size, mid);
-        size_t si = static_cast<size_t>(s - data);
-        if (si >= hi) {
-            hi = mid;
-            continue;
+    // The start of the first line after the byte at: past its LF. A line longer than
+    // STATS_LINE_MAX is cut there (the place reads as a line without a time); m_size when the
+    // file ends first.
+    off_t nextLine(off_t at) {
+        char buf[16384];
+        for (off_t p = at; p < m_size && p - at < static_cast<off_t>(STATS_LINE_MAX);) {
+            ssize_t n = pread(m_fd, buf, sizeof buf, p);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) return m_size; // read failure or truncated: nothing more to probe
+            if (const void* nl = memchr(buf, '\n', static_cast<size_t>(n)))
+                return p + (static_cast<const char*>(nl) - buf) + 1;
+            p += n;
         }
-        // A line without a time is judged by the next line that has one.
-        const char* probe = s;
-        time_t probeTime = -1;
-        for (int n = 0; n < 64 && probe < data + hi && probeTime < 0; ++n) {
-            probeTime = statsLeadingTime(probe, data + size);
-            if (probeTime < 0) probe = lineStartAtOrAfter(data, size, probe - data + 1);
-        }
-        if (probeTime >= 0 && probeTime < t) {
-            lo = static_cast<size_t>(lineStartAtOrAfter(data, size, probe - data + 1) - data);
-        } else {
-            hi = si;
-        }
+        return std::min(m_size, at + static_cast<off_t>(STATS_LINE_MAX));
     }
-    return data + lo;
-}
+    off_t lineStartAtOrAfter(off_t at) { return at == 0 ? 0 : nextLine(at - 1); }
+
+    // The time at the start of the line at at, or -1.
+    time_t timeAt(off_t at) {
+        char buf[32];
+        ssize_t n = pread(m_fd, buf, sizeof buf, at);
+        return n <= 0 ? -1 : statsLeadingTime(buf, buf + n);
+    }
+
+    // The time of the place at (a line start before hi): the middle one of the first three
+    // timed lines there (the higher of two), looking at up to 64 lines before hi. *first is the
+    // first timed line. -1 when none has a time.
+    time_t probe(off_t at, off_t hi, off_t* first) {
+        time_t times[3];
+        int found = 0;
+        off_t p = at;
+        for (int n = 0; n < 64 && p < hi && found < 3; ++n, p = nextLine(p)) {
+            time_t t = timeAt(p);
+            if (t < 0) continue;
+            if (found == 0) *first = p;
+            times[found++] = t;
+        }
+        if (found == 0) return -1;
+        std::sort(times, times + found);
+        return times[found / 2];
+    }
+
+    // The first line in [lo, m_size) whose place is at least t (lines without a time are
+    // judged by the timed lines after them).
+    off_t search(off_t lo, time_t t) {
+        off_t hi = m_size;
+        while (lo < hi) {
+            off_t mid = lo + (hi - lo) / 2;
+            off_t s = lineStartAtOrAfter(mid);
+            if (s >= hi) {
+                hi = mid;
+                continue;
+            }
+            off_t first = s;
+            time_t probeTime = probe(s, hi, &first);
+            if (probeTime >= 0 && probeTime < t)
+                lo = nextLine(first);
+            else
+                hi = s;
+        }
+        return lo;
+    }
+
+  private:
+    int m_fd;
+    off_t m_size;
+};
 
 bool isGzip(int fd) {
     unsigned char magic[2];
@@ -62,28 +100,58 @@ gzFile openGzip(int fd) {
     return gz;
 }
 
-// Reads a file from offset from (or a gzip stream) in blocks, handing complete lines on.
-bool readStream(int fd, off_t from, gzFile gz, StatsLogSink* sink, std::string* error) {
-    std::vector<char> buf(4 << 20);
-    size_t kept = 0;
-    off_t at = from;
-    for (;;) {
-        ssize_t n;
+// The source of a block stream: a gzip stream, or a plain file from an offset (which may be
+// searched again for the range).
+struct Source {
+    gzFile gz = nullptr;
+    int fd = -1;
+    off_t at = 0; // plain: the offset of the next read
+    time_t until = 0;
+
+    // Reads into buf; the count, 0 at the end, -1 with error set.
+    ssize_t read(char* buf, size_t size, std::string* error) {
         if (gz) {
-            n = gzread(gz, buf.data() + kept, static_cast<unsigned>(buf.size() - kept));
-            if (n < 0) {
-                int code = 0;
-                *error = std::string("compressed log: ") + gzerror(gz, &code);
-                return false;
-            }
-        } else {
-            n = pread(fd, buf.data() + kept, buf.size() - kept, at);
-            if (n < 0) {
-                if (errno == EINTR) continue;
-                *error = strerror(errno);
-                return false;
-            }
-            at += n;
+            int n = gzread(gz, buf, static_cast<unsigned>(size));
+            int code = 0;
+            if (n < 0) *error = std::string("compressed log: ") + gzerror(gz, &code);
+            return n;
+        }
+        for (;;) {
+            ssize_t n = pread(fd, buf, size, at);
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) *error = strerror(errno);
+            if (n > 0) at += n;
+            return n;
+        }
+    }
+
+    // After the sink stopped in a run of pastEnd lines past the range, at the file offset
+    // stop (plain files): false when the reading may stop.
+    bool goOn(size_t pastEnd, off_t stop) {
+        if (gz) return pastEnd < STATS_PAST_END_LINES_GZ;
+        struct stat st;
+        if (fstat(fd, &st) != 0 || stop >= st.st_size) return false;
+        // Lines before until further on (a clock that jumped ahead for a while): read on.
+        return PlainLog(fd, st.st_size).search(stop, until) > stop;
+    }
+};
+
+// Reads the source in blocks, handing complete lines on.
+bool readStream(Source* src, StatsLogSink* sink, std::string* error, size_t lineMax) {
+    std::vector<char> buf(lineMax);
+    size_t kept = 0;
+    bool skipping = false; // within a line too long to take, up to its LF
+    for (;;) {
+        ssize_t n = src->read(buf.data() + kept, buf.size() - kept, error);
+        if (n < 0) return false;
+        if (skipping) { // kept is 0
+            if (n == 0) return true;
+            const char* nl = static_cast<const char*>(memchr(buf.data(), '\n', size_t(n)));
+            if (!nl) continue;
+            skipping = false;
+            n -= nl + 1 - buf.data();
+            memmove(buf.data(), nl + 1, static_cast<size_t>(n));
+            if (n == 0) continue;
         }
         size_t have = kept + static_cast<size_t>(n);
         if (n == 0) {
@@ -92,34 +160,40 @@ bool readStream(int fd, off_t from, gzFile gz, StatsLogSink* sink, std::string* 
         }
         const char* lastNl = static_cast<const char*>(memrchr(buf.data(), '\n', have));
         if (!lastNl) {
-            // A line longer than the buffer is no log line: counted, skipped.
+            // A line longer than the buffer is no log line: counted, skipped to its end.
+            kept = have;
             if (have == buf.size()) {
                 sink->skippedLongLine();
                 kept = 0;
-            } else {
-                kept = have;
+                skipping = true;
             }
             continue;
         }
         size_t done = static_cast<size_t>(lastNl - buf.data()) + 1;
-        if (!sink->addBlock(buf.data(), buf.data() + done)) return true;
+        const char* blockEnd = buf.data() + done;
+        const off_t blockAt = src->at - static_cast<off_t>(have); // plain files only
+        for (const char* p = buf.data(); (p = sink->addBlock(p, blockEnd)) < blockEnd;)
+            if (!src->goOn(sink->pastEndRun(), blockAt + (p - buf.data()))) return true;
         kept = have - done;
-        memmove(buf.data(), buf.data() + done, kept);
+        memmove(buf.data(), blockEnd, kept);
     }
 }
 
 } // namespace
 
-bool statsReadLog(int fd, time_t from, StatsLogSink* sink, std::string* error) {
+bool statsReadLog(int fd, time_t from, time_t until, StatsLogSink* sink, std::string* error,
+                  size_t lineMax) {
+    Source src;
+    src.until = until;
     if (isGzip(fd)) {
-        gzFile gz = openGzip(fd);
-        if (!gz) {
+        src.gz = openGzip(fd);
+        if (!src.gz) {
             *error = "cannot read a compressed log";
             return false;
         }
-        gzbuffer(gz, 1 << 18);
-        bool ok = readStream(-1, 0, gz, sink, error);
-        gzclose(gz);
+        gzbuffer(src.gz, 1 << 18);
+        bool ok = readStream(&src, sink, error, lineMax);
+        gzclose(src.gz);
         return ok;
     }
     struct stat st;
@@ -127,19 +201,10 @@ bool statsReadLog(int fd, time_t from, StatsLogSink* sink, std::string* error) {
         *error = strerror(errno);
         return false;
     }
-    size_t size = static_cast<size_t>(st.st_size);
-    if (size == 0) return true;
-    // The range is searched through a mapping (a few pages are touched) and then read in
-    // blocks, so that memory stays small however large the log.
-    void* map = mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
-    if (map == MAP_FAILED) {
-        *error = strerror(errno);
-        return false;
-    }
-    const char* data = static_cast<const char*>(map);
-    off_t start = searchTime(data, size, from) - data;
-    munmap(map, size);
-    return readStream(fd, start, nullptr, sink, error);
+    if (st.st_size == 0) return true;
+    src.fd = fd;
+    src.at = PlainLog(fd, st.st_size).search(0, from);
+    return readStream(&src, sink, error, lineMax);
 }
 
 time_t statsFirstTime(int fd) {

@@ -9,23 +9,41 @@
 // searched for a query is widened by this much on both sides.
 constexpr time_t STATS_ORDER_SLACK = 300;
 
+// Longest line the reader takes (and the size of its reads); a longer one is skipped whole.
+constexpr size_t STATS_LINE_MAX = 4 << 20;
+
+// Runs of lines well past the range read before the reader looks whether the reading may stop:
+// in a plain file, and in a compressed one (which cannot be searched).
+constexpr size_t STATS_PAST_END_LINES = 16;
+constexpr size_t STATS_PAST_END_LINES_GZ = 100000;
+
 // Where the reader hands what it reads.
 class StatsLogSink {
   public:
-    // A block of whole lines (at the end of the file, the last may lack its line end). false:
-    // the lines lie past what is wanted, the reading may stop.
-    virtual bool addBlock(const char* begin, const char* end) = 0;
-    // A line longer than the reader's buffer (4 MB) was skipped: no log line.
+    // A block of whole lines (at the end of the file, the last may lack its line end). The sink
+    // stops after every STATS_PAST_END_LINES-th line of a run of lines well past what is
+    // wanted, and returns where it stopped (end when it took the block whole).
+    virtual const char* addBlock(const char* begin, const char* end) = 0;
+    // How many lines in a row, up to the last one taken, lie well past what is wanted.
+    virtual size_t pastEndRun() const = 0;
+    // A line longer than STATS_LINE_MAX was skipped up to its line end: no log line.
     virtual void skippedLongLine() = 0;
 
   protected:
     ~StatsLogSink() = default;
 };
 
-// Reads a whole log file (plain or gzip-compressed, by its content) into sink; false with a
-// reason. Of a plain file only the lines from the first whose time is at least from are read
-// (found by a binary search, which passes over lines without a time).
-bool statsReadLog(int fd, time_t from, StatsLogSink* sink, std::string* error);
+// Reads a log file (plain or gzip-compressed, by its content) into sink; false with a reason.
+// A plain file is read from the first line whose time is at least from, found by a binary
+// search that judges a place by the middle one of a few timed lines there (so that one damaged
+// time does not mislead it). When the sink stops in a run of lines past what it wants, the rest
+// of a plain file is searched for lines before until (a clock that jumped ahead, then back) and
+// the reading stops only when there are none; a compressed one stops after a run of
+// STATS_PAST_END_LINES_GZ. The file is read with pread, never
+// mapped: a log truncated meanwhile (rotation by copytruncate) is read as far as it lasts.
+// lineMax: the longest line taken (smaller only to reach the limit in tests with small files).
+bool statsReadLog(int fd, time_t from, time_t until, StatsLogSink* sink, std::string* error,
+                  size_t lineMax = STATS_LINE_MAX);
 
 // Time of the first line of a log file (plain or gzip-compressed), or -1 when none is read.
 time_t statsFirstTime(int fd);

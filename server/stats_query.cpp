@@ -2,6 +2,7 @@
 #include "server/stats_query.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -14,14 +15,40 @@ int daysInMonth(int year, int month) { // month 1-12
     return month == 2 && leap ? 29 : kDays[month - 1];
 }
 
+// A decimal number as scanf's %d reads it (blanks before it, a sign), refused when it does not
+// fit an int instead of wrapping round.
+bool parseInt(std::string_view* text, int* value) {
+    size_t i = 0;
+    while (i < text->size() && isspace(static_cast<unsigned char>((*text)[i])))
+        ++i;
+    bool negative = i < text->size() && (*text)[i] == '-';
+    if (i < text->size() && ((*text)[i] == '-' || (*text)[i] == '+')) ++i;
+    size_t digits = i;
+    int64_t v = 0;
+    for (; i < text->size() && (*text)[i] >= '0' && (*text)[i] <= '9'; ++i) {
+        v = v * 10 + ((*text)[i] - '0');
+        if (v > INT32_MAX) return false;
+    }
+    if (i == digits) return false;
+    *value = static_cast<int>(negative ? -v : v);
+    text->remove_prefix(i);
+    return true;
+}
+
+// "Y-M-D H:M:S": the numbers and the separators between them (blanks or none between date and
+// time), nothing after.
 bool parseDateTime(std::string_view line, std::tm* tm) {
-    char text[64];
-    if (line.size() >= sizeof text) return false;
-    memcpy(text, line.data(), line.size());
-    text[line.size()] = '\0';
-    int y, mo, d, h, mi, s, used = 0;
-    if (sscanf(text, "%d-%d-%d %d:%d:%d%n", &y, &mo, &d, &h, &mi, &s, &used) != 6) return false;
-    if (text[used] != '\0') return false;
+    int v[6];
+    static const char kSeparator[6] = {'-', '-', ' ', ':', ':', '\0'};
+    for (int i = 0; i < 6; ++i) {
+        if (!parseInt(&line, &v[i])) return false;
+        if (kSeparator[i] == ' ') continue; // a blank matches any run of blanks, or none
+        if (kSeparator[i] == '\0') break;
+        if (line.empty() || line.front() != kSeparator[i]) return false;
+        line.remove_prefix(1);
+    }
+    if (!line.empty()) return false;
+    int y = v[0], mo = v[1], d = v[2], h = v[3], mi = v[4], s = v[5];
     if (y < 1970 || y > 9999 || mo < 1 || mo > 12 || d < 1 || d > daysInMonth(y, mo) || h < 0 ||
         h > 23 || mi < 0 || mi > 59 || s < 0 || s > 59)
         return false;

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <poll.h>
 
+#include "server/vxd_decode.h"
 #include "server/vxd_log.h"
 #include "server/vxd_procedures.h"
 #include "server/vxd_reply.h"
@@ -22,14 +23,13 @@ struct Call {
     vx_block* block; // a block argument
 };
 
-enum class Argument { None, String, Block };
 enum class Where { Main, Instance };
 
 struct Procedure {
     unsigned long number;
     const char* name;
     Where where;
-    Argument argument;
+    VxdArgument argument;
     void (*run)(const Call&);
 };
 
@@ -129,17 +129,17 @@ void runPing(const Call& c) {
 }
 
 const Procedure kProcedures[] = {
-    {vxRPC_EXEC, "EXEC", Where::Instance, Argument::String, runExec},
-    {vxRPC_ASK, "ASK", Where::Main, Argument::None, runAsk},
-    {vxRPC_FILOPEN_RDONLY, "FILOPEN_RDONLY", Where::Instance, Argument::String, runOpenRead},
-    {vxFILOPEN_NEW, "FILOPEN_NEW", Where::Instance, Argument::String, runOpenNew},
-    {vxRPC_FILCLOS, "FILCLOS", Where::Instance, Argument::String, runClose},
-    {vxRPC_RELEASE, "RELEASE", Where::Instance, Argument::None, runRelease},
-    {vxRPC_WRITE, "WRITE", Where::Instance, Argument::Block, runWrite},
-    {vxRPC_READ, "READ", Where::Instance, Argument::String, runRead},
-    {vxRPC_CRYPT, "CRYPT", Where::Main, Argument::String, runCrypt},
-    {vxRPC_NETDEV, "NETDEV", Where::Main, Argument::String, runNetdev},
-    {vxRPC_PING, "PING", Where::Instance, Argument::String, runPing},
+    {vxRPC_EXEC, "EXEC", Where::Instance, VxdArgument::String, runExec},
+    {vxRPC_ASK, "ASK", Where::Main, VxdArgument::None, runAsk},
+    {vxRPC_FILOPEN_RDONLY, "FILOPEN_RDONLY", Where::Instance, VxdArgument::String, runOpenRead},
+    {vxFILOPEN_NEW, "FILOPEN_NEW", Where::Instance, VxdArgument::String, runOpenNew},
+    {vxRPC_FILCLOS, "FILCLOS", Where::Instance, VxdArgument::String, runClose},
+    {vxRPC_RELEASE, "RELEASE", Where::Instance, VxdArgument::None, runRelease},
+    {vxRPC_WRITE, "WRITE", Where::Instance, VxdArgument::Block, runWrite},
+    {vxRPC_READ, "READ", Where::Instance, VxdArgument::String, runRead},
+    {vxRPC_CRYPT, "CRYPT", Where::Main, VxdArgument::String, runCrypt},
+    {vxRPC_NETDEV, "NETDEV", Where::Main, VxdArgument::String, runNetdev},
+    {vxRPC_PING, "PING", Where::Instance, VxdArgument::String, runPing},
 };
 
 const Procedure* findProcedure(unsigned long number) {
@@ -152,48 +152,16 @@ bool isMainProgram(unsigned long prog) {
     return prog == VXPROG_MAIN || prog == VXPROG_ALT;
 }
 
-// A block argument as xdr_vxblock reads it (length and status, then the data with its count,
-// which must agree with length), but with the data left where it is in the call record rather
-// than copied out: block->data points into the record while the call is served.
-bool decodeBlockInPlace(XDR* x, vx_block* block) {
-    u_int count = 0;
-    if (!xdr_int32_t(x, &block->length) || !xdr_int32_t(x, &block->status) || !xdr_u_int(x, &count))
-        return false;
-    if (block->length < 0 || static_cast<unsigned>(block->length) > VX_BLOCK_MAX ||
-        count != static_cast<u_int>(block->length))
-        return false;
-    if (count == 0) {
-        block->data = nullptr;
-        return true;
-    }
-    // The data and its padding to a multiple of four; nullptr when the record is shorter.
-    block->data = reinterpret_cast<char*>(xdr_inline(x, static_cast<int>((count + 3) & ~3u)));
-    return block->data != nullptr;
-}
-
 // Decodes the argument the procedure takes into call; false (with the log line and the error
 // answer sent) when it does not decode.
 bool decodeArgument(const Procedure& p, Call* call) {
-    VxdRequest& rq = *call->rq;
-    switch (p.argument) {
-    case Argument::None:
-        if (vxdGetArgs(rq, vxdXdr(xdr_void), nullptr)) return true;
-        break;
-    case Argument::String: {
-        char* text = g_argText;
-        if (vxdGetArgs(rq, vxdXdr(xdr_vxstring), &text)) {
-            call->arg = g_argText;
-            return true;
-        }
-        logRequest(*call, "(bad argument)");
-        break;
+    if (vxdDecodeArgument(p.argument, call->rq->args, g_argText, call->block)) {
+        if (p.argument == VxdArgument::String) call->arg = g_argText;
+        return true;
     }
-    case Argument::Block:
-        if (decodeBlockInPlace(rq.args, call->block)) return true;
-        logRequest(*call, "(bad block)");
-        break;
-    }
-    vxdSendAcceptError(rq, GARBAGE_ARGS);
+    if (p.argument != VxdArgument::None)
+        logRequest(*call, p.argument == VxdArgument::String ? "(bad argument)" : "(bad block)");
+    vxdSendAcceptError(*call->rq, GARBAGE_ARGS);
     return false;
 }
 

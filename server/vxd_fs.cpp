@@ -39,15 +39,55 @@ bool hasDotDot(const char* rel) {
     return false;
 }
 
-int openBeneath(int dirFd, const char* rel, int flags, mode_t mode) {
+// The real path of a descriptor lies inside the root.
+bool fdInsideRoot(int fd, const char* rootPath) {
+    char proc[64], real[PATH_MAX];
+    snprintf(proc, sizeof proc, "/proc/self/fd/%d", fd);
+    ssize_t len = readlink(proc, real, sizeof real - 1);
+    if (len < 0) return false;
+    real[len] = '\0';
+    size_t n = strlen(rootPath);
+    if (n == 1) return true; // the root "/" holds everything
+    return strncmp(real, rootPath, n) == 0 && (real[n] == '\0' || real[n] == '/');
+}
+
+// Opens rel below dirFd following symlinks freely, as a path descriptor; -errno.
+int openPath(int dirFd, const char* rel, int flags) {
+    open_how how{};
+    how.flags =
+        static_cast<unsigned long long>(O_PATH | O_CLOEXEC | (flags & (O_NOFOLLOW | O_DIRECTORY)));
+    how.resolve = RESOLVE_NO_MAGICLINKS;
+    long fd = syscall(SYS_openat2, dirFd, rel, &how, sizeof how);
+    return fd >= 0 ? static_cast<int>(fd) : -errno;
+}
+
+// Opens rel below the root's directory dirFd. Symlinks may not lead out of the root (EACCES);
+// an absolute symlink is followed when where it leads lies inside the root (always for the root
+// "/"), but never to create a file.
+int openBeneath(int dirFd, const char* rootPath, const char* rel, int flags, mode_t mode) {
     open_how how{};
     how.flags = static_cast<unsigned long long>(flags | O_CLOEXEC);
     how.mode = (flags & (O_CREAT | O_TMPFILE)) ? mode : 0;
     how.resolve = RESOLVE_BENEATH | RESOLVE_NO_MAGICLINKS;
     long fd = syscall(SYS_openat2, dirFd, rel, &how, sizeof how);
     if (fd >= 0) return static_cast<int>(fd);
-    // A symlink or ".." leading out of the root.
-    return errno == EXDEV ? -EACCES : -errno;
+    // A symlink or ".." leading out of the root, or an absolute symlink.
+    if (errno != EXDEV) return -errno;
+    if (flags & (O_CREAT | O_TMPFILE)) return -EACCES;
+    int path = openPath(dirFd, rel, flags);
+    if (path < 0) return -EACCES;
+    if (!fdInsideRoot(path, rootPath)) {
+        close(path);
+        return -EACCES;
+    }
+    if (flags & O_PATH) return path;
+    // Reopened through the path descriptor: the file checked is the file opened.
+    char proc[64];
+    snprintf(proc, sizeof proc, "/proc/self/fd/%d", path);
+    int reopened = open(proc, (flags & ~(O_NOFOLLOW | O_EXCL)) | O_CLOEXEC);
+    int err = errno;
+    close(path);
+    return reopened >= 0 ? reopened : -err;
 }
 
 // Sets root->workRel and workPath from a canonical working directory inside the root.
@@ -89,7 +129,7 @@ int vxdOpenRoot(VxdRoot* root, const char* rootDir, const char* workRel) {
         workRel++;
     if (!*workRel) workRel = ".";
     if (hasDotDot(workRel)) return EACCES;
-    int fd = openBeneath(root->rootFd, workRel, O_PATH | O_DIRECTORY, 0);
+    int fd = openBeneath(root->rootFd, root->rootPath, workRel, O_PATH | O_DIRECTORY, 0);
     if (fd < 0) return -fd;
     char proc[64], canon[PATH_MAX];
     snprintf(proc, sizeof proc, "/proc/self/fd/%d", fd);
@@ -129,7 +169,17 @@ int vxdOpen(const VxdRoot& root, const char* path, int flags, mode_t mode) {
     char rel[PATH_MAX];
     int rc = vxdRelative(root, path, rel, sizeof rel);
     if (rc) return -rc;
-    return openBeneath(root.rootFd, rel, flags, mode);
+    return openBeneath(root.rootFd, root.rootPath, rel, flags, mode);
+}
+
+bool vxdLeavesRoot(const VxdRoot& root, const char* path) {
+    char rel[PATH_MAX];
+    if (vxdRelative(root, path, rel, sizeof rel) != 0) return false;
+    int fd = openPath(root.rootFd, rel, 0);
+    if (fd < 0) return false;
+    bool inside = fdInsideRoot(fd, root.rootPath);
+    close(fd);
+    return !inside;
 }
 
 int vxdOpenRegular(const VxdRoot& root, const char* path) {
@@ -162,7 +212,7 @@ int vxdOpenParent(const VxdRoot& root, const char* path, char* name, size_t name
     } else {
         strcpy(rel, ".");
     }
-    return openBeneath(root.rootFd, rel, O_PATH | O_DIRECTORY, 0);
+    return openBeneath(root.rootFd, root.rootPath, rel, O_PATH | O_DIRECTORY, 0);
 }
 
 int vxdCreateTemp(int dirFd, char* tmpName, size_t tmpSize, mode_t mode) {

@@ -27,9 +27,14 @@ int vxdOpenRootFromEnv(VxdRoot* root);
 // ENAMETOOLONG (does not fit into size bytes).
 int vxdRelative(const VxdRoot& root, const char* path, char* out, size_t size);
 
-// Opens a client path beneath the root (symlinks may not lead out of it: EACCES).
+// Opens a client path beneath the root (symlinks may not lead out of it: EACCES; an absolute
+// one is followed when it leads to a place inside, but a file is never created through it).
 // Returns a descriptor, or -errno.
 int vxdOpen(const VxdRoot& root, const char* path, int flags, mode_t mode);
+
+// True when a client path, its symlinks followed, names an existing place outside the root
+// (the reason vxdOpen refuses it with EACCES).
+bool vxdLeavesRoot(const VxdRoot& root, const char* path);
 
 // Opens a regular file beneath the root for reading, without blocking on a FIFO or device.
 // Returns a descriptor, or -errno (-EISDIR for a directory, -EINVAL for other non-regular files).

@@ -13,24 +13,19 @@
 #include <vector>
 
 #include "remote/vx_xdr.h"
+#include "server/vxd_decode.h"
 #include "server/vxd_log.h"
 
 namespace {
 
 struct Connection {
+    explicit Connection(size_t maxRecord) : reader(maxRecord) {}
     int fd = -1;
     time_t lastCall = 0; // accepted or last complete call (CLOCK_MONOTONIC seconds)
     uint32_t addr = 0;
     bool v4 = false;
     char client[48] = {};
-    unsigned char header[4] = {}; // fragment header being read
-    int headerHave = 0;
-    bool inFragment = false;
-    bool lastFragment = false;
-    uint32_t fragmentLeft = 0;
-    char* record = nullptr; // the call record assembled from its fragments
-    size_t recordHave = 0;
-    size_t recordSize = 0; // allocated
+    VxdRecordReader reader; // the call record assembled from its fragments
 };
 
 // The transport serves one process's connections; the reply senders are called from the
@@ -62,7 +57,6 @@ void abortClose(Connection* c) {
     linger lg{1, 0};
     setsockopt(c->fd, SOL_SOCKET, SO_LINGER, &lg, sizeof lg);
     close(c->fd);
-    free(c->record);
     delete c;
 }
 
@@ -150,14 +144,13 @@ rpc_msg acceptedReply(const VxdRequest& rq, accept_stat status) {
 // Decodes and serves one complete record; false when it is not a call (the connection goes).
 bool serveRecord(Connection* c, VxdHandler handler) {
     XDR x;
-    xdrmem_create(&x, c->record, static_cast<u_int>(c->recordHave), XDR_DECODE);
-    rpc_msg msg{};
-    char cred[MAX_AUTH_BYTES], verf[MAX_AUTH_BYTES];
-    msg.rm_call.cb_cred.oa_base = cred;
-    msg.rm_call.cb_verf.oa_base = verf;
-    if (!xdr_callmsg(&x, &msg) || msg.rm_direction != CALL) {
+    xdrmem_create(&x, c->reader.data(), static_cast<u_int>(c->reader.size()), XDR_DECODE);
+    VxdCallHeader header;
+    const rpc_msg& msg = header.msg;
+    if (!vxdDecodeCallHeader(&x, &header)) {
         xdr_destroy(&x);
-        vxdLog("%s: not a call record (%zu bytes): connection dropped", c->client, c->recordHave);
+        vxdLog("%s: not a call record (%zu bytes): connection dropped", c->client,
+               c->reader.size());
         return false;
     }
     VxdRequest rq;
@@ -192,46 +185,25 @@ bool serveRecord(Connection* c, VxdHandler handler) {
 // record over the limit or one that is no call).
 bool readConnection(Connection* c, VxdHandler handler, volatile const int* stop) {
     for (;;) {
-        if (!c->inFragment) {
-            ssize_t n = recv(c->fd, c->header + c->headerHave,
-                             sizeof c->header - static_cast<size_t>(c->headerHave), 0);
-            if (n == 0) return false;
-            if (n < 0) return errno == EAGAIN || errno == EINTR;
-            c->headerHave += static_cast<int>(n);
-            if (c->headerHave < 4) continue;
-            uint32_t mark;
-            memcpy(&mark, c->header, 4);
-            mark = ntohl(mark);
-            c->headerHave = 0;
-            c->lastFragment = (mark & 0x80000000u) != 0;
-            c->fragmentLeft = mark & 0x7fffffffu;
-            if (c->recordHave + c->fragmentLeft > g_limits->maxRecord) {
-                vxdLog("%s: call record over %zu bytes: connection dropped", c->client,
-                       g_limits->maxRecord);
-                return false;
-            }
-            size_t want = c->recordHave + c->fragmentLeft;
-            if (want > c->recordSize) {
-                char* grown = static_cast<char*>(realloc(c->record, want));
-                if (!grown) return false;
-                c->record = grown;
-                c->recordSize = want;
-            }
-            c->inFragment = true;
+        size_t room = 0;
+        char* to = c->reader.next(&room);
+        ssize_t n = recv(c->fd, to, room, 0);
+        if (n == 0) return false;
+        if (n < 0) return errno == EAGAIN || errno == EINTR;
+        switch (c->reader.received(static_cast<size_t>(n))) {
+        case VxdRecordReader::Step::More:
+            continue;
+        case VxdRecordReader::Step::TooLong:
+            vxdLog("%s: call record over %zu bytes: connection dropped", c->client,
+                   c->reader.limit());
+            return false;
+        case VxdRecordReader::Step::NoMemory:
+            return false;
+        case VxdRecordReader::Step::Record:
+            break;
         }
-        if (c->fragmentLeft > 0) {
-            ssize_t n = recv(c->fd, c->record + c->recordHave, c->fragmentLeft, 0);
-            if (n == 0) return false;
-            if (n < 0) return errno == EAGAIN || errno == EINTR;
-            c->recordHave += static_cast<size_t>(n);
-            c->fragmentLeft -= static_cast<uint32_t>(n);
-            if (c->fragmentLeft > 0) continue;
-        }
-        c->inFragment = false;
-        if (!c->lastFragment) continue;
         bool keep = serveRecord(c, handler);
         g_calls++;
-        c->recordHave = 0;
         c->lastCall = now();
         if (!keep) return false;
         if (*stop) return true;
@@ -271,7 +243,7 @@ void acceptConnections(int listenFd, VxdHandler handler, volatile const int* sto
         }
         int one = 1;
         setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-        Connection* c = new Connection;
+        Connection* c = new Connection(g_limits->maxRecord);
         c->fd = fd;
         c->lastCall = now();
         if (sa.ss_family == AF_INET) {
@@ -294,13 +266,10 @@ void dropIdleConnections() {
         if (t - c->lastCall >= g_limits->connectionTimeout) {
             g_droppedIdle++;
             removeConnection(i);
-        } else if (c->recordSize > 65536 && c->recordHave == 0 && !c->inFragment &&
-                   t - c->lastCall >= 1) {
+        } else if (t - c->lastCall >= 1) {
             // A block's buffer serves the blocks of a transfer one after another; it is not
             // kept while the client idles.
-            free(c->record);
-            c->record = nullptr;
-            c->recordSize = 0;
+            c->reader.trim(65536);
         }
     }
 }
@@ -404,7 +373,6 @@ void vxdServe(int listenFd, const VxdTransportLimits& limits, VxdHandler handler
 void vxdTransportForget() {
     for (Connection* c : g_connections) {
         close(c->fd);
-        free(c->record);
         delete c;
     }
     g_connections.clear();
@@ -432,7 +400,6 @@ void vxdCloseConnections(int ms) {
             setsockopt(c->fd, SOL_SOCKET, SO_LINGER, &lg, sizeof lg);
         }
         close(c->fd);
-        free(c->record);
         delete c;
     }
     g_connections.clear();

@@ -124,21 +124,37 @@ int sdWriteLocalFile(const char* path, bool (*write)(FILE*, const void*), const 
     return 0;
 }
 
-int sdReadLine(FILE* in, char* buf, int size, const char* fileName) {
-    if (!std::fgets(buf, size, in)) {
-        if (std::ferror(in)) {
-            vxSysError(fileName);
+int sdRefuseLine(int result, const char* fileName, int lineNo, const char* reason) {
+    char text[VX_ERROR_TEXT_MAX + 1];
+    vxFormat(text, sizeof text, "%.80s:%d: %s", fileName, lineNo, reason);
+    vxSetError(22, 2, VX_KIND_LIB, text);
+    return result;
+}
+
+int sdReadLine(FILE* in, char* buf, int size, const char* fileName, int* lineNo) {
+    int n = 0;
+    int c = 0;
+    ++*lineNo;
+    while ((c = std::getc(in)) != EOF) {
+        if (c == '\0') return sdRefuseLine(-1, fileName, *lineNo, "a NUL byte");
+        buf[n++] = static_cast<char>(c);
+        if (c == '\n') break;
+        if (n == size - 1) {
+            char text[VX_ERROR_TEXT_MAX + 1];
+            vxFormat(text, sizeof text, "%s: line longer than %d characters", fileName, size - 1);
+            vxSetError(12, 2, VX_KIND_LIB, text);
             return -1;
         }
-        return 0;
     }
-    size_t n = std::strlen(buf);
-    if (n > 0 && buf[n - 1] != '\n' && !std::feof(in)) {
-        char text[VX_ERROR_TEXT_MAX + 1];
-        vxFormat(text, sizeof text, "%s: line longer than %d characters", fileName, size - 1);
-        vxSetError(12, 2, VX_KIND_LIB, text);
+    if (c == EOF && std::ferror(in)) {
+        vxSysError(fileName);
         return -1;
     }
+    buf[n] = '\0';
+    if (n == 0) return 0;
+    const char* cr = static_cast<const char*>(std::memchr(buf, '\r', static_cast<size_t>(n)));
+    if (cr && !(cr == buf + n - 2 && buf[n - 1] == '\n'))
+        return sdRefuseLine(-1, fileName, *lineNo, "a line ended by CR alone");
     return 1;
 }
 

@@ -33,9 +33,14 @@ int sdRefuse(int result, const char* what, const char* reason);
 int sdWriteLocalFile(const char* path, bool (*write)(FILE*, const void*), const void* context,
                      unsigned mode = 0644);
 
-// Reads one line of at most `size`-1 bytes (its newline included; a last line may lack it).
+// Records a refusal of line lineNo of a file as "<file>:<line>: <reason>" and returns result.
+int sdRefuseLine(int result, const char* fileName, int lineNo, const char* reason);
+
+// Reads one line of at most `size`-1 bytes (its newline included; a last line may lack it) and
+// counts it in *lineNo. A line the list formats cannot hold is refused with its number: one with
+// a NUL byte, or with a CR that does not end it before its LF (a line ended by CR alone).
 // 1 a line; 0 end of file; -1 read error or a line that does not fit (recorded).
-int sdReadLine(FILE* in, char* buf, int size, const char* fileName);
+int sdReadLine(FILE* in, char* buf, int size, const char* fileName, int* lineNo);
 
 // The parameter's value, or the default when the parameter table has none.
 const char* sdParam(const char* key, const char* fallback);

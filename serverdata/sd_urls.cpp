@@ -33,9 +33,13 @@ bool UrlList::Write(FILE* f, const void* list, int) {
 int UrlList::ReadPermitFile(FILE* in) {
     char word[SD_URL_WORD_MAX + 1];
     size_t length = 0;
+    int lineNo = 1;
     Clear();
     for (;;) {
         int c = std::getc(in);
+        // A NUL byte would end the word where the file does not (and an empty word vanishes).
+        if (c == '\0') return sdRefuseLine(-1, "permit file", lineNo, "a NUL byte");
+        lineNo += c == '\n';
         bool separator = c == EOF || c == ' ' || (c >= '\t' && c <= '\r');
         if (!separator) {
             if (length == SD_URL_WORD_MAX) {

@@ -83,8 +83,12 @@ int UserList::ReadList(FILE* in) {
     char line[SD_LINE_MAX + 1];
     char* f[9];
     int rc;
+    int lineNo = 0;
     m_table->count = 0;
-    while ((rc = sdReadLine(in, line, sizeof line, USERS_LOCAL)) == 1) {
+    while ((rc = sdReadLine(in, line, sizeof line, USERS_LOCAL, &lineNo)) == 1) {
+        // The splitter takes a quote as grouping, and the writer writes no quotes back.
+        if (std::strchr(line, '\''))
+            return sdRefuseLine(-1, USERS_LOCAL, lineNo, "a quote (') in a list line");
         int n = splitLine(line, f, 9, false);
         // A blank line has no fields; a line whose first field is empty is a user all the same.
         if (n == 0 || (n == 1 && f[0][0] == '\0')) continue;
@@ -99,7 +103,8 @@ int UserList::ReadData(FILE* in) {
     char line[SD_LINE_MAX + 1];
     char* f[8];
     int rc;
-    while ((rc = sdReadLine(in, line, sizeof line, USERDATA_LOCAL)) == 1) {
+    int lineNo = 0;
+    while ((rc = sdReadLine(in, line, sizeof line, USERDATA_LOCAL, &lineNo)) == 1) {
         int n = splitLine(line, f, 8, true);
         int i = n > 0 ? Find(f[0]) : -1;
         if (i < 0) continue;
@@ -251,8 +256,8 @@ int UserList::Import(const char* fileName) {
     }
     char line[SD_LINE_MAX + 1];
     char* f[13];
-    int rc = 0, result = 1;
-    while (result == 1 && (rc = sdReadLine(in, line, sizeof line, fileName)) == 1) {
+    int rc = 0, result = 1, lineNo = 0;
+    while (result == 1 && (rc = sdReadLine(in, line, sizeof line, fileName, &lineNo)) == 1) {
         int n = splitLine(line, f, 13, false);
         bool tooLong = false;
         for (int i = 0; i < n; i++)

@@ -2,6 +2,9 @@
 // targets (see fuzz_support.h). Linked instead of the real remote link.
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "remote/vx_remote.h"
 #include "tests/fuzz/fuzz_support.h"
@@ -15,6 +18,7 @@ struct Served {
 };
 Served g_served[4];
 int g_servedCount = 0;
+std::vector<std::pair<std::string, std::string>> g_uploads; // remote path, bytes
 
 } // namespace
 
@@ -33,8 +37,27 @@ int vxGetRemoteFile(const char*, const char* remotePath, const char* localPath) 
     return 2;
 }
 
-int vxPutRemoteFile(const char*, const char*, const char*) {
+int vxPutRemoteFile(const char*, const char* localPath, const char* remotePath) {
+    FILE* f = fopen(localPath, "rb");
+    if (!f) return -1;
+    std::string bytes;
+    char buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, f)) > 0)
+        bytes.append(buf, n);
+    fclose(f);
+    g_uploads.emplace_back(remotePath, std::move(bytes));
     return 0;
+}
+
+const std::string* fakeUploaded(const char* key) {
+    for (auto it = g_uploads.rbegin(); it != g_uploads.rend(); ++it)
+        if (strstr(it->first.c_str(), key)) return &it->second;
+    return nullptr;
+}
+
+void fakeClearUploads() {
+    g_uploads.clear();
 }
 
 int vxRemoteExec(const char*, const char*) {

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 // Enters a fresh temporary working directory (below /dev/shm when it exists, else $TMPDIR or
 // /tmp) once per process, and removes it at exit; every local file of a target lands there.
@@ -23,3 +24,8 @@ void fuzzSplit(const uint8_t* data, size_t size, const uint8_t** first, size_t* 
 // succeed. fakeServe keeps a pointer to the bytes until fakeClear.
 void fakeServe(const char* key, const uint8_t* data, size_t size);
 void fakeClear();
+
+// The bytes of the latest upload to a remote path that contains key (nullptr when none), and
+// forgetting every upload. Uploads succeed and are kept until fakeClearUploads.
+const std::string* fakeUploaded(const char* key);
+void fakeClearUploads();

@@ -143,6 +143,34 @@ TEST_F(ParamTest, BoundsOfTableAndPoolAreEnforced) {
               "Parameter value longer than 79 characters: " + std::string(80, 'y'));
 }
 
+// A line the reader cannot take whole refuses the file: the parameters after it would be
+// missing, and a program would go on without them (a post-save command without the command
+// that makes Squid read the new lists).
+TEST_F(ParamTest, ALineTooLongOrHoldingNulRefusesTheFile) {
+    const std::string after = "SQUIDRECONFIGURE reconfigure\n";
+    const struct {
+        std::string line;
+        const char* error; // after the file name
+    } cases[] = {
+        {"# a comment" + std::string(4084, ' ') + "\n", ":2: line longer than 4094 bytes"},
+        {std::string("\0 comment\n", 11), ":2: a NUL byte in the line"},
+        {std::string("X a\0b\n", 7), ":2: a NUL byte in the line"},
+    };
+    for (const auto& c : cases) {
+        vxResetParams();
+        vxClearError();
+        std::string file = write("cnf", "A 1\n" + c.line + after);
+        EXPECT_EQ(vxLoadParamFile(file.c_str()), -4) << c.error;
+        EXPECT_EQ(std::string(vxLastError().text), file + c.error);
+        EXPECT_STREQ(vxGetParam("A"), "1");
+    }
+    // The longest line that fits is read, and so is everything after it.
+    vxResetParams();
+    std::string file = write("cnf", "A 1\n# a comment" + std::string(4083, ' ') + "\n" + after);
+    EXPECT_EQ(vxLoadParamFile(file.c_str()), 0);
+    EXPECT_STREQ(vxGetParam("SQUIDRECONFIGURE"), "reconfigure");
+}
+
 TEST(PutEnvTest, SetsReplacesAndRefuses) {
     PutEnv("VXT_PUT = one");
     EXPECT_STREQ(getenv("VXT_PUT "), " one"); // the text is handed over unchanged

@@ -1,4 +1,5 @@
 // Tests of the Squid configuration that the post-save commands build from the proxy's lists.
+#include <climits>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -110,6 +111,30 @@ TEST_F(SquidConfigTest, DirectoryFromTheServerParameters) {
     std::string error;
     ASSERT_EQ(build(&error), 0) << error;
     EXPECT_EQ(get("opt/proxy/conf/passwd"), "a:wjA\n");
+}
+
+// The post-save command reconfigures Squid with the command its parameter file names; a file it
+// cannot read whole (a line too long before that command) fails it, so that a save is not
+// reported done while Squid keeps the old lists.
+TEST_F(SquidConfigTest, PostSaveCommandFailsOnAParameterFileItCannotRead) {
+    put("l/apache/etc/groups", "staff a\n");
+    put("l/apache/etc/users", "kovacs:staff:wjAAA:p:::\n");
+    const std::string reconfigure = "SQUIDRECONFIGURE \"touch " + (root / "done").string() + "\"\n";
+    char cwd[PATH_MAX];
+    ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
+    ASSERT_EQ(chdir((root / "srv").c_str()), 0);
+    setenv("VXD_ROOT", root.c_str(), 1);
+    char name[] = "kaka";
+    char* argv[] = {name, nullptr};
+    put("srv/orvelan.cnf", "# " + std::string(5000, ' ') + "x\n" + reconfigure);
+    EXPECT_EQ(vxdSquidMain("kaka", 1, argv), 1);
+    EXPECT_FALSE(fs::exists(root / "done"));
+    vxResetParams();
+    put("srv/orvelan.cnf", "# a comment\n" + reconfigure);
+    EXPECT_EQ(vxdSquidMain("kaka", 1, argv), 0);
+    EXPECT_TRUE(fs::exists(root / "done"));
+    unsetenv("VXD_ROOT");
+    ASSERT_EQ(chdir(cwd), 0);
 }
 
 } // namespace

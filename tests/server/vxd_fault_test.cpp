@@ -115,18 +115,33 @@ TEST_F(VxdFaults, KilledAtEveryBlockOfA3MBTransfer) {
     for (int block = 1; block <= 11; block++)
         faults.push_back("write:" + std::to_string(block));
     faults.push_back("close:1");
-    for (int block = 1; block <= 11; block++)
+    // The console's fetch, killed at the first block, once one is written locally, in the middle
+    // and at the last (each costs the console's reconnection attempts to a dead server).
+    for (int block : {1, 2, 6, 11})
         faults.push_back("read:" + std::to_string(block));
     for (const std::string& fault : faults) {
         SCOPED_TRACE(fault);
         restartWith(fault);
-        std::string got;
-        EXPECT_FALSE(transfer("/data/big", newContent, fault.rfind("read", 0) ? nullptr : &got));
+        const bool fetch = fault.rfind("read", 0) == 0;
+        if (fetch) {
+            // The console's fetch leaves the whole file locally or nothing, never a part.
+            const std::string got = local.file("got");
+            EXPECT_NE(vxGetRemoteFile(TestServer::host(), "/data/big", got.c_str()), 0);
+            tally.compared++;
+            EXPECT_TRUE(access(got.c_str(), F_OK) != 0 || readFileBytes(got) == oldContent)
+                << std::filesystem::file_size(got) << " bytes";
+            tally.partial += access(got.c_str(), F_OK) == 0 && readFileBytes(got) != oldContent;
+            EXPECT_EQ(namesWith(local.str(), "got"), std::vector<std::string>());
+        } else {
+            EXPECT_FALSE(transfer("/data/big", newContent, nullptr));
+        }
         killAndRestart();
         tally.faults++;
-        tally.compared++;
-        EXPECT_EQ(server.readFile("/data/big"), oldContent); // never renamed in: the old file
-        tally.partial += server.readFile("/data/big") != oldContent;
+        if (!fetch) { // a fetch never changes the server's file
+            tally.compared++;
+            EXPECT_EQ(server.readFile("/data/big"), oldContent); // never renamed in
+            tally.partial += server.readFile("/data/big") != oldContent;
+        }
         EXPECT_TRUE(namesWith(dir, "._vx_lck_").empty());
     }
     // Killed after the rename: the new content, whole.
@@ -161,38 +176,50 @@ TEST_F(VxdFaults, KilledAtEveryStepOfASaveSequence) {
     const char* host = TestServer::host();
     std::snprintf(serverData.session.host, sizeof serverData.session.host, "%s", host);
     const std::string copy = local.file("vx_users.txt");
-    // The console's save of the user list, step by step; false at the first step that failed.
+    // A list the post-save command refuses (a group that does not exist): the console restores
+    // the old list and keeps the lock.
+    const std::string refusedList = oldList + "toth:nogroup:wjCCC:p:e:::\r\n";
+    // The console's save of the user list, step by step (CommitAll): false at the first step
+    // that failed.
     auto save = [&](const std::string& content) {
         if (serverData.lock.Checkout(users.c_str(), copy.c_str()) != 1) return false;
         if (!(std::ofstream(copy, std::ios::binary | std::ios::trunc) << content)) return false;
         if (serverData.lock.Checkin(users.c_str(), copy.c_str()) != 1) return false;
-        if (vxRemoteExec(host, "kaka") != 0) return false;
+        if (vxRemoteExec(host, "kaka") != 0) {
+            serverData.lock.Restore(users.c_str());
+            return false;
+        }
         return serverData.lock.Release(users.c_str(), copy.c_str()) == 1;
     };
-    std::vector<std::string> faults;
+    std::vector<std::pair<std::string, std::string>> faults; // fault, list saved
     for (const char* point : {"cpout:1", "cpout:2", "cpout:3", "cpout:4", "read:1", "write:1",
                               "close:1", "close:2", "cpin:1", "replace:1", "cpin:2", "replace:2",
                               "cpin:3", "squid:1", "squid:2", "squid:3", "squid:4", "cpin2:1"})
-        faults.push_back(point);
-    for (const std::string& fault : faults) {
+        faults.emplace_back(point, newList);
+    faults.emplace_back("cprestore:1", refusedList);
+    for (const auto& [fault, content] : faults) {
         SCOPED_TRACE(fault);
         ASSERT_TRUE(server.writeFile(users, oldList));
         restartWith(fault);
-        EXPECT_FALSE(save(newList));
+        EXPECT_FALSE(save(content));
         killAndRestart();
         tally.faults++;
-        // The file: the old list or the new one, whole.
+        // The file: the old list or the new one, whole; killed before the restore replaced it,
+        // the refused one.
         std::string now = server.readFile(users);
         tally.compared++;
-        EXPECT_TRUE(now == oldList || now == newList) << now.size() << " bytes";
-        tally.partial += now != oldList && now != newList;
+        EXPECT_TRUE(now == oldList || now == content) << now.size() << " bytes";
+        if (content == refusedList) {
+            EXPECT_EQ(now, refusedList);
+        }
+        tally.partial += now != oldList && now != content;
         // A lock copy, where one is left, is complete.
         bool consoleHeld = access(copy.c_str(), F_OK) == 0;
         if (server.exists(lockPath)) {
             std::string lock = server.readFile(lockPath);
             tally.compared++;
-            EXPECT_TRUE(lock == oldList || lock == newList) << lock.size() << " bytes";
-            tally.partial += lock != oldList && lock != newList;
+            EXPECT_TRUE(lock == oldList || lock == content) << lock.size() << " bytes";
+            tally.partial += lock != oldList && lock != content;
         }
         // The console starts again and releases what it holds.
         serverData.lock.Release(users.c_str(), copy.c_str());

@@ -62,6 +62,37 @@ TEST_F(VxdFsTest, WorkdirMustLieInsideTheRoot) {
     EXPECT_EQ(std::string(root.workRel), ".");
 }
 
+// An absolute symlink is followed when it leads to a place inside the root, for reading and
+// writing an existing file, but a file is never created through it; one leading out is refused
+// and told apart.
+TEST_F(VxdFsTest, AbsoluteLinksInsideTheRootAreFollowed) {
+    ASSERT_EQ(vxdOpenRoot(&root, (base + "/root").c_str(), "srv"), 0);
+    fs::create_symlink(base + "/root/l/etc/users", base + "/root/srv/users");
+    fs::create_directory_symlink(base + "/root/l/etc", base + "/root/srv/etc");
+    fs::create_symlink(base + "/secret", base + "/root/srv/secret");
+    fs::create_symlink(base + "/root/l/etc/none", base + "/root/srv/dangling");
+    for (const char* path : {"users", "etc/users", "/srv/etc/users"}) {
+        int fd = vxdOpenRegular(root, path);
+        ASSERT_GE(fd, 0) << path;
+        char text[8] = {};
+        EXPECT_EQ(read(fd, text, sizeof text - 1), 6);
+        EXPECT_STREQ(text, "alice\n");
+        close(fd);
+        EXPECT_FALSE(vxdLeavesRoot(root, path));
+    }
+    int fd = vxdOpen(root, "etc/users", O_WRONLY | O_TRUNC, 0);
+    ASSERT_GE(fd, 0);
+    close(fd);
+    EXPECT_EQ(fs::file_size(base + "/root/l/etc/users"), 0u);
+    EXPECT_EQ(vxdOpen(root, "etc/new", O_WRONLY | O_CREAT, 0644), -EACCES);
+    EXPECT_EQ(vxdOpen(root, "dangling", O_WRONLY | O_CREAT, 0644), -EACCES);
+    EXPECT_FALSE(fs::exists(base + "/root/l/etc/new"));
+    EXPECT_FALSE(fs::exists(base + "/root/l/etc/none"));
+    EXPECT_EQ(vxdOpenRegular(root, "secret"), -EACCES);
+    EXPECT_TRUE(vxdLeavesRoot(root, "secret"));
+    EXPECT_FALSE(vxdLeavesRoot(root, "missing"));
+}
+
 TEST_F(VxdFsTest, ParentAndAtomicReplace) {
     ASSERT_EQ(vxdOpenRoot(&root, (base + "/root").c_str(), "."), 0);
     char name[16];

@@ -404,6 +404,46 @@ TEST_F(ServerTest, PermitFileWordsUpTo511BytesOnLinesOfAnyLength) {
     EXPECT_STREQ(serverData.urls[501], "last.hu");
 }
 
+// Lines whose values the list formats cannot hold are refused on load with their line number
+// (the lock dropped again), rather than loaded and then changed by the next save: a line with a
+// NUL byte, a quote (the splitter would take it as grouping), a line ended by CR alone.
+TEST_F(ServerTest, ListLinesTheFormatCannotHoldAreRefusedOnLoad) {
+    server.writeFile(GROUPS, "staff d\n");
+    ASSERT_EQ(serverData.groups.Load(false), 1);
+    const std::string good = "anna:staff:wjA:p:::\r\n";
+    const struct {
+        std::string users;
+        const char* error;
+    } cases[] = {
+        {good + std::string("\0bela:staff:wjB:p:::\r\n", 21), "vx_users.txt:2: a NUL byte"},
+        {good + "bela:staff:wj'A:B'x:p:::\r\n", "vx_users.txt:2: a quote (') in a list line"},
+        {"anna:staff:wjA:p:::\rbela:staff:wjB:p:::\r", "vx_users.txt:1: a line ended by CR alone"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.error);
+        server.writeFile(USERS, c.users);
+        newCommands();
+        EXPECT_EQ(serverData.users.Load(true), -2);
+        EXPECT_STREQ(vxLastError().text, c.error);
+        EXPECT_FALSE(server.exists(std::string(USERS) + "._vx_lck_"));
+        EXPECT_EQ(server.readFile(USERS), c.users);
+    }
+    // A permit word starting with a NUL byte.
+    serverData.urls.currentGroup = 0;
+    const std::string permit = std::string("a.hu\n\0b.hu c.hu\n", 17);
+    server.writeFile("/l/apache/etc/permit/staff.deny", permit);
+    EXPECT_EQ(serverData.urls.Load(true), -2);
+    EXPECT_STREQ(vxLastError().text, "permit file:2: a NUL byte");
+    EXPECT_FALSE(server.exists("/l/apache/etc/permit/staff.deny._vx_lck_"));
+    // Lines ended by CR LF, LF or nothing at the end load, and save back in the list's form.
+    server.writeFile(USERS, "anna:staff:wjA:p::::\r\nbela:staff:wjB:::s:b.m:\nzoli:staff:wjC::::");
+    ASSERT_EQ(serverData.users.Load(true), 1) << vxLastError().text;
+    serverData.users.modified = 1;
+    ASSERT_EQ(serverData.users.Save(), 1) << vxLastError().text;
+    EXPECT_EQ(server.readFile(USERS), "anna:staff:wjA:p::::\r\nbela:staff:wjB:::s:b.m:\r\n"
+                                      "zoli:staff:wjC:::::\r\n");
+}
+
 TEST_F(ServerTest, AFailedGroupLoadKeepsTheTable) {
     server.writeFile(GROUPS, "staff d\nguests a\n");
     ASSERT_EQ(serverData.groups.Load(false), 1);

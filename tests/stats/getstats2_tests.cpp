@@ -1,11 +1,16 @@
 // Tests of the server's statistics tool: query parsing, buckets, log lines, the collector, and
 // the program over small logs (rotated and compressed ones among them) written by the test.
 #include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <map>
+#include <signal.h>
+#include <spawn.h>
 #include <string>
+#include <sys/ptrace.h>
 #include <sys/wait.h>
+#include <unistd.h>
 #include <vector>
 #include <zlib.h>
 
@@ -61,6 +66,14 @@ TEST(StatsQueryFile, LinesUserAndRefusals) {
               "the query needs a start, an end and a resolution line");
     EXPECT_EQ(parseError("2024-01-01 00:00:00\n2024-01-02 00:00:00\n3\n" + std::string(300, 'u')),
               "user name too long");
+    // Numbers that do not fit are refused, not wrapped round (2^32 + 2000 is no year 2000).
+    EXPECT_EQ(parseError("4294969296-01-01 00:00:00\n2024-01-02 00:00:00\n3\n"),
+              "bad start date-time: 4294969296-01-01 00:00:00");
+    EXPECT_EQ(parseError("2024-01-01 00:00:00\n2024-4294967297-02 00:00:00\n3\n"),
+              "bad end date-time: 2024-4294967297-02 00:00:00");
+    EXPECT_EQ(parseError("2024-01-01 00:00:00\n2024-01-02 00:00:-4294967296\n3\n"),
+              "bad end date-time: 2024-01-02 00:00:-4294967296");
+    EXPECT_EQ(parse("02024-1-01 00:00:00\n2024-01-02 0:0:0\n3\n").start.tm_year, 124);
 }
 
 std::vector<time_t> buckets(const std::string& start, const std::string& end, int resolution) {
@@ -342,6 +355,54 @@ class Getstats2 : public ::testing::Test {
         gzclose(gz);
     }
     std::string read(const std::string& path) const { return readFileBytes(m_root + path); }
+    // Runs "getstats2 data" as start() does, stopped at its exit (ptrace) to read the peak of
+    // its own memory (VmHWM: the process after exec, not the test that forked it, which
+    // getrusage would count); the exit status.
+    int runWatched(long* peakKb) const {
+        std::string root = "VXD_ROOT=" + m_root, err = m_root + "/err", dir = m_root + "/srv";
+        pid_t pid = fork();
+        if (pid == 0) {
+            int fd = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            if (fd < 0 || dup2(fd, 2) < 0 || chdir(dir.c_str()) != 0) _exit(126);
+            char* argv[] = {const_cast<char*>(GETSTATS2_PATH), const_cast<char*>("data"), nullptr};
+            // LeakSanitizer cannot work under ptrace (the other runs check for leaks).
+            char* envp[] = {root.data(), const_cast<char*>("TZ=Europe/Budapest"),
+                            const_cast<char*>("ASAN_OPTIONS=detect_leaks=0"), nullptr};
+            ptrace(PTRACE_TRACEME, 0, nullptr, nullptr);
+            execve(GETSTATS2_PATH, argv, envp);
+            _exit(127);
+        }
+        int status = 0;
+        if (pid < 0 || waitpid(pid, &status, 0) != pid || !WIFSTOPPED(status)) return -1;
+        ptrace(PTRACE_SETOPTIONS, pid, nullptr, PTRACE_O_TRACEEXIT);
+        ptrace(PTRACE_CONT, pid, nullptr, nullptr);
+        while (waitpid(pid, &status, 0) == pid && WIFSTOPPED(status)) {
+            if (status >> 8 == (SIGTRAP | (PTRACE_EVENT_EXIT << 8))) {
+                std::string proc = readFileBytes("/proc/" + std::to_string(pid) + "/status");
+                size_t at = proc.find("VmHWM:");
+                if (at != std::string::npos) *peakKb = atol(proc.c_str() + at + 6);
+            }
+            int signal = WSTOPSIG(status) == SIGTRAP ? 0 : WSTOPSIG(status);
+            ptrace(PTRACE_CONT, pid, nullptr, reinterpret_cast<void*>(static_cast<long>(signal)));
+        }
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    // Starts the tool "getstats2 data" in the working directory srv, its standard error to the
+    // root's file "err"; its process.
+    pid_t start() const {
+        std::string root = "VXD_ROOT=" + m_root, err = m_root + "/err";
+        char* argv[] = {const_cast<char*>(GETSTATS2_PATH), const_cast<char*>("data"), nullptr};
+        char* envp[] = {root.data(), const_cast<char*>("TZ=Europe/Budapest"), nullptr};
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0644);
+        posix_spawn_file_actions_addchdir_np(&actions, (m_root + "/srv").c_str());
+        pid_t pid = -1;
+        if (posix_spawn(&pid, GETSTATS2_PATH, &actions, nullptr, argv, envp) != 0) pid = -1;
+        posix_spawn_file_actions_destroy(&actions);
+        return pid;
+    }
     // Runs the tool in the working directory srv; the exit status, stderr in m_stderr.
     int run(const std::string& args) {
         std::string cmd = "cd " + m_root + "/srv && VXD_ROOT=" + m_root + " " GETSTATS2_PATH " " +
@@ -404,6 +465,40 @@ TEST_F(Getstats2, LogFromTheParameterFileAndFailures) {
     EXPECT_EQ(run("bytes"), 2);
     EXPECT_EQ(run("--help"), 0);
     EXPECT_EQ(read("/tmp/outfile"), "7\n");
+}
+
+TEST_F(Getstats2, SymbolicLinksToTheLogWithinTheRoot) {
+    write("/data/squid.log", accessLogLine(localTime(2024, 5, 10, 12, 0), 7, "a"));
+    write("/tmp/infile", "2024-05-10 12:00:00\n2024-05-10 12:09:00\n1\n");
+    const std::string log = m_root + "/var/log/squid/access.log";
+    for (const std::string& target :
+         {std::string("../../../data/squid.log"), m_root + "/data/squid.log",
+          m_root + "/data/../data/squid.log"}) {
+        fs::remove(log);
+        fs::create_symlink(target, log);
+        ASSERT_EQ(run("data"), 0) << target << ": " << m_stderr;
+        EXPECT_EQ(read("/tmp/outfile"), "7\n");
+    }
+    // Out of the root, absolutely or relatively: refused, and said why.
+    TempDir outside{"outside"};
+    outside.write("squid.log", accessLogLine(localTime(2024, 5, 10, 12, 0), 7, "a"));
+    for (const std::string& target :
+         {outside.file("squid.log"),
+          fs::relative(outside.file("squid.log"), fs::path(log).parent_path()).string()}) {
+        fs::remove(log);
+        fs::create_symlink(target, log);
+        EXPECT_EQ(run("data"), 1) << target;
+        EXPECT_EQ(m_stderr, "getstats2: /var/log/squid/access.log: Permission denied (a symbolic "
+                            "link leads out of the root " +
+                                fs::canonical(m_root).string() + ")\n");
+    }
+    // A FIFO or a device inside is still no log.
+    fs::remove(log);
+    fs::create_symlink("/dev/zero", log);
+    EXPECT_EQ(run("data"), 1);
+    EXPECT_EQ(m_stderr, "getstats2: /var/log/squid/access.log: Permission denied (a symbolic link "
+                        "leads out of the root " +
+                            fs::canonical(m_root).string() + ")\n");
 }
 
 TEST_F(Getstats2, SearchesALargeOrderedLogForTheRange) {
@@ -469,6 +564,84 @@ TEST_F(Getstats2, LargeLogListsMatchAPlainCount) {
     EXPECT_EQ(read("/tmp/outfile"), expected(urls, siteOrder));
     ASSERT_EQ(run("site"), 0) << m_stderr;
     EXPECT_EQ(read("/tmp/outfile"), expected(sites, firstSite));
+}
+
+// A thousand requests of 1000 bytes, one every 10 seconds from 10 May 00:00, with extra text
+// inserted before the lines of the map's keys (the total stays 1,000,000 whatever they are).
+std::string thousandLines(const std::map<size_t, std::string>& extra) {
+    std::string log;
+    time_t t0 = localTime(2024, 5, 10, 0, 0);
+    for (size_t i = 0; i < 1000; ++i) {
+        if (extra.count(i)) log += extra.at(i);
+        log += accessLogLine(t0 + static_cast<time_t>(i) * 10, 1000, "a");
+    }
+    return log;
+}
+
+TEST_F(Getstats2, DamagedTimesNeitherMoveTheStartNorEndTheReading) {
+    write("/tmp/infile", "2024-05-10 00:00:00\n2024-05-10 23:59:00\n3\n");
+    // One line with a damaged time just after the middle, where the range search looks first.
+    std::string damaged = "0000000005.123    120 192.168.1.20 TCP_MISS/200 7 GET http://x.hu/ a "
+                          "DIRECT/80.99.1.1 text/html\n";
+    write("/var/log/squid/access.log", thousandLines({{501, damaged}}));
+    ASSERT_EQ(run("data"), 0) << m_stderr;
+    EXPECT_EQ(read("/tmp/outfile"), "1000000\n");
+    // 16 lines of a clock a year ahead in the middle: the lines after them are still read, and
+    // the skipped ones are said.
+    std::string ahead;
+    for (int i = 0; i < 16; ++i)
+        ahead += accessLogLine(localTime(2025, 5, 10, 0, i), 5, "a");
+    write("/var/log/squid/access.log", thousandLines({{300, ahead}}));
+    ASSERT_EQ(run("data"), 0) << m_stderr;
+    EXPECT_EQ(read("/tmp/outfile"), "1000000\n");
+    EXPECT_EQ(m_stderr, "getstats2: 16 lines out of time order skipped\n");
+    // Two such runs and one at the very end, which lies past the range as the rest of a log does.
+    write("/var/log/squid/access.log", thousandLines({{100, ahead}, {700, ahead}}) + ahead);
+    ASSERT_EQ(run("data"), 0) << m_stderr;
+    EXPECT_EQ(read("/tmp/outfile"), "1000000\n");
+    EXPECT_EQ(m_stderr, "getstats2: 32 lines out of time order skipped\n");
+}
+
+// A log of one request at 12:00, size bytes of zeros (a sparse hole, no line end) and one request
+// at 12:01; the query is that day by day.
+void writeHoleLog(const std::string& path, off_t hole) {
+    std::string first = accessLogLine(localTime(2024, 5, 10, 12, 0), 10, "a");
+    std::string last = "\n" + accessLogLine(localTime(2024, 5, 10, 12, 1), 20, "a");
+    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(write(fd, first.data(), first.size()), static_cast<ssize_t>(first.size()));
+    ASSERT_EQ(pwrite(fd, last.data(), last.size(), static_cast<off_t>(first.size()) + hole),
+              static_cast<ssize_t>(last.size()));
+    close(fd);
+}
+
+TEST_F(Getstats2, AHugeLineWithoutALineEndTakesBoundedMemory) {
+    writeHoleLog(m_root + "/var/log/squid/access.log", off_t(512) << 20);
+    write("/tmp/infile", "2024-05-10 00:00:00\n2024-05-10 23:59:00\n3\n");
+    long peakKb = -1;
+    ASSERT_EQ(runWatched(&peakKb), 0) << read("/err");
+    EXPECT_EQ(read("/tmp/outfile"), "30\n");
+    EXPECT_EQ(read("/err"), "getstats2: 1 malformed lines skipped\n");
+    EXPECT_GT(peakKb, 0);
+    EXPECT_LT(peakKb, 160 * 1024) << "kB";
+}
+
+// A log truncated (as copytruncate rotates it) while the tool searches and reads it: the tool
+// answers from what it read instead of dying of a fault.
+TEST_F(Getstats2, ALogTruncatedWhileReadIsNoFault) {
+    const std::string log = m_root + "/var/log/squid/access.log";
+    write("/tmp/infile", "2024-05-10 00:00:00\n2024-05-10 23:59:00\n3\n");
+    for (int delayMs : {2, 10, 30, 80}) {
+        writeHoleLog(log, off_t(1) << 30);
+        pid_t pid = start();
+        ASSERT_GT(pid, 0);
+        usleep(static_cast<useconds_t>(delayMs) * 1000);
+        EXPECT_EQ(truncate(log.c_str(), 100), 0);
+        int status = 0;
+        ASSERT_EQ(waitpid(pid, &status, 0), pid);
+        ASSERT_TRUE(WIFEXITED(status)) << "signal " << WTERMSIG(status) << " after " << delayMs;
+        EXPECT_EQ(WEXITSTATUS(status), 0) << delayMs;
+    }
 }
 
 TEST_F(Getstats2, CommandShellShowsTheRootAtLAndTmp) {

@@ -61,9 +61,21 @@ bool_t encodeResult(XDR* x, ResultContext* c) {
         int32_t program =
             c->mode == HostileMode::ZeroInstance ? 0 : static_cast<int32_t>(c->instance);
         int32_t spare = 0;
-        return xdr_int32_t(x, &program) && xdr_int32_t(x, &spare);
+        if (c->mode == HostileMode::AskShort) return xdr_int32_t(x, &program);
+        bool_t ok = xdr_int32_t(x, &program) && xdr_int32_t(x, &spare);
+        if (c->mode == HostileMode::AskOversized)
+            ok = ok && xdr_opaque(x, bigData().data(), VX_BLOCK_MAX);
+        return ok;
     }
     case vxRPC_RELEASE:
+        if (c->mode == HostileMode::ReleaseOversized)
+            return xdr_opaque(x, bigData().data(), VX_BLOCK_MAX);
+        if (c->mode == HostileMode::ReleaseError) {
+            int32_t value = -1, aux = 0, code = 5, severity = 2, kind = 1;
+            return xdr_int32_t(x, &value) && xdr_int32_t(x, &aux) && xdr_int32_t(x, &code) &&
+                   xdr_int32_t(x, &severity) && xdr_int32_t(x, &kind) &&
+                   putString(x, hostileErrorText()) && putString(x, "");
+        }
         return TRUE;
     case vxRPC_READ:
     case vxRPC_CRYPT:
@@ -130,6 +142,20 @@ const char* hostileModeName(HostileMode mode) {
         return "CloseMidReply";
     case HostileMode::NoReply:
         return "NoReply";
+    case HostileMode::AskOversized:
+        return "AskOversized";
+    case HostileMode::AskShort:
+        return "AskShort";
+    case HostileMode::AskSystemError:
+        return "AskSystemError";
+    case HostileMode::AskDenied:
+        return "AskDenied";
+    case HostileMode::ReleaseOversized:
+        return "ReleaseOversized";
+    case HostileMode::ReleaseError:
+        return "ReleaseError";
+    case HostileMode::ReleaseDenied:
+        return "ReleaseDenied";
     }
     return "?";
 }
@@ -255,7 +281,11 @@ int HostileServer::handle(int fd, const std::string& record) {
     const unsigned long procedure = call.rm_call.cb_proc;
     const bool hostileCall = procedure != vxRPC_ASK && procedure != vxRPC_RELEASE;
     ResultContext context{m_mode, procedure, 0};
-    if (procedure == vxRPC_ASK && m_mode != HostileMode::ZeroInstance) {
+    // An instance is handed out only where the answer names it.
+    const bool namesInstance =
+        m_mode != HostileMode::ZeroInstance && m_mode != HostileMode::AskShort &&
+        m_mode != HostileMode::AskSystemError && m_mode != HostileMode::AskDenied;
+    if (procedure == vxRPC_ASK && namesInstance) {
         context.instance = m_nextInstance++;
         if (!pmap_set(context.instance, VXVERS, IPPROTO_TCP, m_port)) return kClose;
         std::lock_guard<std::mutex> lock(m_mutex);
@@ -277,6 +307,14 @@ int HostileServer::handle(int fd, const std::string& record) {
     reply.acpted_rply.ar_stat = SUCCESS;
     reply.acpted_rply.ar_results.where = reinterpret_cast<caddr_t>(&context);
     reply.acpted_rply.ar_results.proc = reinterpret_cast<xdrproc_t>(encodeResult);
+    if (procedure == vxRPC_ASK && m_mode == HostileMode::AskSystemError) {
+        reply.acpted_rply.ar_stat = SYSTEM_ERR; // no result is encoded
+    } else if ((procedure == vxRPC_ASK && m_mode == HostileMode::AskDenied) ||
+               (procedure == vxRPC_RELEASE && m_mode == HostileMode::ReleaseDenied)) {
+        reply.rm_reply.rp_stat = MSG_DENIED;
+        reply.rjcted_rply.rj_stat = AUTH_ERROR;
+        reply.rjcted_rply.rj_why = AUTH_TOOWEAK;
+    }
     ok = xdr_replymsg(&x, &reply);
     u_int length = xdr_getpos(&x);
     xdr_destroy(&x);

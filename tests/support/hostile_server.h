@@ -17,12 +17,23 @@ enum class HostileMode {
     ServerError,    // every vx_reply reports error 5 with a 128-byte text; blocks status 5
     CloseMidReply,  // the connection closes after half of the reply record
     NoReply,        // no reply; the connection closes after a short wait
+    // The ask for an instance (procedure 5) and its release (procedure 9) answered badly; the
+    // other procedures answer soundly. A release still releases on the server.
+    AskOversized,     // the instance followed by 300000 bytes more
+    AskShort,         // a result of the wrong type: four bytes of a vx_instance's eight
+    AskSystemError,   // the call accepted with SYSTEM_ERR, no result
+    AskDenied,        // the call denied (authentication error)
+    ReleaseOversized, // 300000 bytes of a result where none is due
+    ReleaseError,     // a result of the wrong type: a vx_reply of error 5 where none is due
+    ReleaseDenied,    // the call denied (authentication error)
 };
 
-constexpr HostileMode kHostileModes[] = {HostileMode::LongString,     HostileMode::BigBlock,
-                                         HostileMode::LengthMismatch, HostileMode::ZeroInstance,
-                                         HostileMode::ServerError,    HostileMode::CloseMidReply,
-                                         HostileMode::NoReply};
+constexpr HostileMode kHostileModes[] = {
+    HostileMode::LongString,     HostileMode::BigBlock,     HostileMode::LengthMismatch,
+    HostileMode::ZeroInstance,   HostileMode::ServerError,  HostileMode::CloseMidReply,
+    HostileMode::NoReply,        HostileMode::AskOversized, HostileMode::AskShort,
+    HostileMode::AskSystemError, HostileMode::AskDenied,    HostileMode::ReleaseOversized,
+    HostileMode::ReleaseError,   HostileMode::ReleaseDenied};
 
 const char* hostileModeName(HostileMode mode);
 
