@@ -16,8 +16,8 @@ bool localExists(const char* path) {
 } // namespace
 
 bool sdLockCommand(char* command, char* lockName, const char* verb, const char* remotePath) {
-    if (const char* problem = sdShellPathProblem(remotePath)) {
-        sdRefuse(-1, remotePath, problem);
+    if (SdRefusal r = sdShellPathProblem(remotePath); r != SdRefusal::None) {
+        sdRefuse(-1, remotePath, r, remotePath);
         return false;
     }
     vxFormat(command, SD_COMMAND_SIZE, "%s %s", verb, remotePath); // the check bounds the length

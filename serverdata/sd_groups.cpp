@@ -105,11 +105,13 @@ int GroupList::CheckForSave() const {
         const GroupRecord& g = m_groups[i];
         char what[48]; // group "<31 bytes>"
         vxFormat(what, sizeof what, "group \"%s\"", g.name);
-        if (const char* problem = sdGroupNameProblem(g.name)) return sdRefuse(-2, what, problem);
+        if (SdRefusal r = sdGroupNameProblem(g.name); r != SdRefusal::None)
+            return sdRefuse(-2, what, r, g.name);
         if (i > 0 && std::strcmp(m_groups[i - 1].name, g.name) == 0)
             return sdRefuse(-2, what, "the name is in the list twice");
-        if (const char* problem = g.permitPath[0] ? sdShellPathProblem(g.permitPath) : nullptr)
-            return sdRefuse(-2, what, problem);
+        if (SdRefusal r = g.permitPath[0] ? sdShellPathProblem(g.permitPath) : SdRefusal::None;
+            r != SdRefusal::None)
+            return sdRefuse(-2, what, r, g.permitPath);
     }
     return 0;
 }
@@ -169,11 +171,12 @@ bool GroupList::DerivePermitPath(const char* name, const char* kind, char* out, 
 }
 
 int GroupList::Add(const char* name, const char* kind, const char* permitPath) {
-    if (const char* problem = sdGroupNameProblem(name)) return sdRefuse(-1, name, problem);
+    if (SdRefusal r = sdGroupNameProblem(name); r != SdRefusal::None)
+        return sdRefuse(-1, name, r, name);
     if (Find(name) >= 0) return sdRefuse(-1, name, "group already exists");
     if (permitPath && permitPath[0])
-        if (const char* problem = sdShellPathProblem(permitPath))
-            return sdRefuse(-1, permitPath, problem);
+        if (SdRefusal r = sdShellPathProblem(permitPath); r != SdRefusal::None)
+            return sdRefuse(-1, permitPath, r, permitPath);
     return Append(name, kind, permitPath);
 }
 
@@ -184,8 +187,8 @@ int GroupList::Append(const char* name, const char* kind, const char* permitPath
     if (!kind || !kind[0]) kind = "d";
     GroupRecord g{};
     if (!name[0] || !vxCopy(g.name, sizeof g.name, name))
-        return sdRefuse(-1, name, name[0] ? "group name longer than 31 bytes" : "empty name");
-    if (const char* problem = sdKindProblem(kind)) return sdRefuse(-1, name, problem);
+        return sdRefuse(-1, name, name[0] ? SdRefusal::GroupNameTooLong : SdRefusal::Name, name);
+    if (SdRefusal r = sdKindProblem(kind); r != SdRefusal::None) return sdRefuse(-1, name, r, kind);
     std::strcpy(g.kind, kind); // the check above bounds its length
     if (permitPath && permitPath[0]) {
         if (!vxCopy(g.permitPath, sizeof g.permitPath, permitPath))

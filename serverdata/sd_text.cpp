@@ -24,21 +24,67 @@ bool isShellSpecial(unsigned char c) {
 
 } // namespace
 
-const char* sdUserFieldProblem(const char* text, size_t capacity) {
-    size_t n = std::strlen(text);
-    if (n >= capacity) return "text too long";
-    for (size_t i = 0; i < n; i++) {
-        unsigned char c = text[i];
-        if (c == ':') return "':' is not allowed";
-        if (c == '\'') return "a single quote is not allowed";
-        if (isControl(c)) return "control characters and line ends are not allowed";
+// The reasons name the bounds as numbers.
+static_assert(SD_GROUP_NAME_MAX == 31 && SD_URL_WORD_MAX == 511);
+
+const char* sdRefusalReason(SdRefusal code, const char* refused) {
+    switch (code) {
+    case SdRefusal::None:
+        return nullptr;
+    case SdRefusal::TooLong:
+        return "text too long";
+    case SdRefusal::Separator:
+        return "':' is not allowed";
+    case SdRefusal::Quote:
+        return "a single quote is not allowed";
+    case SdRefusal::Control:
+        return "control characters and line ends are not allowed";
+    case SdRefusal::Name:
+        return vxNameProblem(refused);
+    case SdRefusal::GroupNameTooLong:
+        return "group name longer than 31 bytes";
+    case SdRefusal::KindLength:
+        return "list kind must be 1 to 7 characters";
+    case SdRefusal::KindCharacter:
+        return "bad character in list kind";
+    case SdRefusal::PathEmpty:
+        return "empty path";
+    case SdRefusal::PathTooLong:
+        return "path too long";
+    case SdRefusal::PathDash:
+        return "path must not begin with '-'";
+    case SdRefusal::PathCharacters:
+        return "blanks, quotes, control characters and shell metacharacters are not allowed in a "
+               "server path";
+    case SdRefusal::UrlEmpty:
+        return "empty URL";
+    case SdRefusal::UrlTooLong:
+        return "URL longer than 511 characters";
+    case SdRefusal::UrlCharacters:
+        return "blanks and control characters are not allowed in a URL";
     }
     return nullptr;
 }
 
-const char* sdUserRecordProblem(const UserRecord& u) {
-    if (std::memchr(u.name, 0, sizeof u.name) == nullptr) return "text too long";
-    if (const char* p = vxNameProblem(u.name)) return p;
+SdRefusal sdUserFieldProblem(const char* text, size_t capacity) {
+    size_t n = std::strlen(text);
+    if (n >= capacity) return SdRefusal::TooLong;
+    for (size_t i = 0; i < n; i++) {
+        unsigned char c = text[i];
+        if (c == ':') return SdRefusal::Separator;
+        if (c == '\'') return SdRefusal::Quote;
+        if (isControl(c)) return SdRefusal::Control;
+    }
+    return SdRefusal::None;
+}
+
+SdRefusal sdUserNameProblem(const char* name) {
+    return vxNameProblem(name) ? SdRefusal::Name : SdRefusal::None;
+}
+
+SdRefusal sdUserRecordProblem(const UserRecord& u) {
+    if (std::memchr(u.name, 0, sizeof u.name) == nullptr) return SdRefusal::TooLong;
+    if (SdRefusal r = sdUserNameProblem(u.name); r != SdRefusal::None) return r;
     const struct {
         const char* text;
         size_t size;
@@ -47,50 +93,49 @@ const char* sdUserRecordProblem(const UserRecord& u) {
                   {u.room, sizeof u.room},         {u.comment, sizeof u.comment},
                   {u.mailName, sizeof u.mailName}};
     for (const auto& f : fields) {
-        if (std::memchr(f.text, 0, f.size) == nullptr) return "text too long";
-        if (const char* p = sdUserFieldProblem(f.text, f.size)) return p;
+        if (std::memchr(f.text, 0, f.size) == nullptr) return SdRefusal::TooLong;
+        if (SdRefusal r = sdUserFieldProblem(f.text, f.size); r != SdRefusal::None) return r;
     }
-    return nullptr;
+    return SdRefusal::None;
 }
 
-const char* sdGroupNameProblem(const char* name) {
-    if (name[0] != '\0' && std::strlen(name) > 31) return "group name longer than 31 bytes";
-    return vxNameProblem(name);
+SdRefusal sdGroupNameProblem(const char* name) {
+    if (std::strlen(name) > static_cast<size_t>(SD_GROUP_NAME_MAX))
+        return SdRefusal::GroupNameTooLong;
+    return sdUserNameProblem(name);
 }
 
-const char* sdKindProblem(const char* kind) {
+SdRefusal sdKindProblem(const char* kind) {
     size_t n = std::strlen(kind);
-    if (n == 0 || n > 7) return "list kind must be 1 to 7 characters";
+    if (n == 0 || n > 7) return SdRefusal::KindLength;
     for (size_t i = 0; i < n; i++) {
         unsigned char c = kind[i];
-        if (c <= 0x20 || c == 0x7F || c == '"' || c == '\'') return "bad character in list kind";
+        if (c <= 0x20 || c == 0x7F || c == '"' || c == '\'') return SdRefusal::KindCharacter;
     }
-    return nullptr;
+    return SdRefusal::None;
 }
 
-const char* sdShellPathProblem(const char* path) {
+SdRefusal sdShellPathProblem(const char* path) {
     size_t n = std::strlen(path);
-    if (n == 0) return "empty path";
+    if (n == 0) return SdRefusal::PathEmpty;
     if (n > 255 - std::strlen("./cprestore ") || n > 255 - std::strlen("._vx_lck_"))
-        return "path too long";
-    if (path[0] == '-') return "path must not begin with '-'";
+        return SdRefusal::PathTooLong;
+    if (path[0] == '-') return SdRefusal::PathDash;
     for (size_t i = 0; i < n; i++) {
         unsigned char c = path[i];
-        if (isControl(c) || isShellSpecial(c))
-            return "blanks, quotes, control characters and shell metacharacters are not allowed "
-                   "in a server path";
+        if (isControl(c) || isShellSpecial(c)) return SdRefusal::PathCharacters;
     }
-    return nullptr;
+    return SdRefusal::None;
 }
 
-const char* sdUrlProblem(const char* url) {
+SdRefusal sdUrlProblem(const char* url) {
     size_t n = std::strlen(url);
-    if (n == 0) return "empty URL";
-    if (n > SD_URL_WORD_MAX) return "URL longer than 511 characters";
+    if (n == 0) return SdRefusal::UrlEmpty;
+    if (n > SD_URL_WORD_MAX) return SdRefusal::UrlTooLong;
     for (size_t i = 0; i < n; i++)
         if (static_cast<unsigned char>(url[i]) <= 0x20 || url[i] == 0x7F)
-            return "blanks and control characters are not allowed in a URL";
-    return nullptr;
+            return SdRefusal::UrlCharacters;
+    return SdRefusal::None;
 }
 
 int sdRefuse(int result, const char* what, const char* reason) {
@@ -98,6 +143,10 @@ int sdRefuse(int result, const char* what, const char* reason) {
     vxFormat(text, sizeof text, "%.80s: %s", what, reason); // the reason always fits
     vxSetError(22, 2, VX_KIND_LIB, text);
     return result;
+}
+
+int sdRefuse(int result, const char* what, SdRefusal code, const char* refused) {
+    return sdRefuse(result, what, sdRefusalReason(code, refused));
 }
 
 int sdWriteLocalFile(const char* path, bool (*write)(FILE*, const void*), const void* context,

@@ -7,26 +7,54 @@
 
 #include "serverdata/sd_records.h"
 
-// Refusals. Each returns nullptr when the text may be stored, else the reason (English text,
-// also recorded with vxSetError by the callers that refuse).
+// Why a text may not be stored: the checks below answer with a code, which the data layer and
+// orvelanctl turn into the English reason (sdRefusalReason) and the pages into their own texts.
+enum class SdRefusal {
+    None,             // the text may be stored
+    TooLong,          // a field as long as its capacity, or without its end
+    Separator,        // ':' in a user field
+    Quote,            // a single quote in a user field
+    Control,          // a control character or line end in a user field
+    Name,             // a name that breaks the name rule (vx_names.h)
+    GroupNameTooLong, // a group name longer than its member's room
+    KindLength,       // a list kind that is empty or longer than 7 bytes
+    KindCharacter,    // a blank, control character or quote in a list kind
+    PathEmpty,        // an empty server path
+    PathTooLong,      // a server path that leaves no room for the longest command
+    PathDash,         // a server path that a command would read as an option
+    PathCharacters,   // a blank, quote, control character or shell metacharacter in a path
+    UrlEmpty,         // an empty URL
+    UrlTooLong,       // a URL longer than a permit file word
+    UrlCharacters,    // a blank or control character in a URL
+};
+
+// The English reason of a refusal (nullptr for None): what is recorded with vxSetError and what
+// orvelanctl prints. `refused` is the text that was refused; the name rule's reason names the
+// byte at fault in it.
+const char* sdRefusalReason(SdRefusal code, const char* refused);
 
 // A user field: no ':' (field separator), no single quote (the splitters' quote), no control
 // character (line ends included), and shorter than its capacity.
-const char* sdUserFieldProblem(const char* text, size_t capacity);
-// A whole user record: the name by the name rule (vx_names.h), the other fields as above.
-const char* sdUserRecordProblem(const UserRecord& user);
-// A group name: at most 31 bytes (its member's room), and the name rule (vx_names.h).
-const char* sdGroupNameProblem(const char* name);
+SdRefusal sdUserFieldProblem(const char* text, size_t capacity);
+// A user name: the name rule (vx_names.h).
+SdRefusal sdUserNameProblem(const char* name);
+// A whole user record: the name by the name rule, the other fields as above; for a Name refusal
+// the record's name is the text refused.
+SdRefusal sdUserRecordProblem(const UserRecord& user);
+// A group name: at most SD_GROUP_NAME_MAX bytes (its member's room), and the name rule.
+SdRefusal sdGroupNameProblem(const char* name);
 // A list kind: 1 to 7 word bytes without quotes.
-const char* sdKindProblem(const char* kind);
+SdRefusal sdKindProblem(const char* kind);
 // A path that is sent to a server command line: only bytes that no shell interprets.
-const char* sdShellPathProblem(const char* path);
+SdRefusal sdShellPathProblem(const char* path);
 // A URL entry: 1 to 511 bytes (as a permit file word), no blank or control character.
-const char* sdUrlProblem(const char* url);
+SdRefusal sdUrlProblem(const char* url);
 
 // Records a refusal (code 22, library kind) as "<what>: <reason>" (what cut to 80 bytes) and
 // returns `result`.
 int sdRefuse(int result, const char* what, const char* reason);
+// The same with a check's code as the reason; `refused` is the text the check refused.
+int sdRefuse(int result, const char* what, SdRefusal code, const char* refused);
 
 // Writes a local file completely through `write` into "<path>.tmp" (mode: permission bits) and
 // renames it over path. write returns false on failure. 0, or -2 with the error recorded.

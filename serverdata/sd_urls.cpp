@@ -168,7 +168,7 @@ int UrlList::Import(const char* fileName) {
 }
 
 int UrlList::Add(const char* url) {
-    if (const char* problem = sdUrlProblem(url)) return sdRefuse(-1, url, problem);
+    if (SdRefusal r = sdUrlProblem(url); r != SdRefusal::None) return sdRefuse(-1, url, r, url);
     return Append(url);
 }
 

@@ -217,7 +217,8 @@ int UserList::CheckForSave() const {
         const UserRecord& u = m_table->users[i];
         char what[96]; // user "<name cut to 70 bytes>"
         vxFormat(what, sizeof what, "user \"%.70s\"", u.name);
-        if (const char* problem = sdUserRecordProblem(u)) return sdRefuse(-2, what, problem);
+        if (SdRefusal r = sdUserRecordProblem(u); r != SdRefusal::None)
+            return sdRefuse(-2, what, r, u.name);
         if (i > 0 && std::strcmp(m_table->users[i - 1].name, u.name) == 0)
             return sdRefuse(-2, what, "the name is in the list twice");
     }
@@ -286,7 +287,8 @@ bool UserList::IsSuper(const char* name) const {
 }
 
 int UserList::Add(const UserRecord& user) {
-    if (const char* problem = sdUserRecordProblem(user)) return sdRefuse(-1, user.name, problem);
+    if (SdRefusal r = sdUserRecordProblem(user); r != SdRefusal::None)
+        return sdRefuse(-1, user.name, r, user.name);
     if (Find(user.name) >= 0) return sdRefuse(-1, user.name, "user already exists");
     if (m_table->count >= SD_MAX_USERS)
         return sdRefuse(-1, user.name, "user table full (at most 1000 users)");
@@ -297,7 +299,8 @@ int UserList::Add(const UserRecord& user) {
 
 int UserList::Set(int index, const UserRecord& user) {
     if (index < 0 || index >= m_table->count) return sdRefuse(-1, user.name, "no such user");
-    if (const char* problem = sdUserRecordProblem(user)) return sdRefuse(-1, user.name, problem);
+    if (SdRefusal r = sdUserRecordProblem(user); r != SdRefusal::None)
+        return sdRefuse(-1, user.name, r, user.name);
     int other = Find(user.name);
     if (other >= 0 && other != index) return sdRefuse(-1, user.name, "user already exists");
     m_table->users[index] = user;

@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "lib/vx_err.h"
-#include "lib/vx_names.h"
 #include "serverdata/edit_session.h"
 #include "serverdata/sd_text.h"
 #include "serverdata/server_data.h"
@@ -66,9 +65,10 @@ int commit(EditSession& session) {
     return status;
 }
 
-// A name checked by the one name rule before anything is checked out; the reason, or empty.
-std::string nameRefusal(const char* name, const char* problem) {
-    return problem ? std::string("orvelanctl: ") + name + ": " + problem : std::string();
+// A text checked before anything is checked out: the data layer's reason, or empty.
+std::string textRefusal(const char* text, SdRefusal code) {
+    if (code == SdRefusal::None) return {};
+    return std::string("orvelanctl: ") + text + ": " + sdRefusalReason(code, text);
 }
 
 // The text fields of a user as options, and where each goes in the record.
@@ -169,7 +169,7 @@ int cmdUserEdit(const std::string& op, int argc, char** argv) {
     EditSession session;
     // Only a new name must pass the rule: a list written before it was checked may hold a name
     // that breaks it, and deleting that user is what lets the list be saved again.
-    why = op == "add" ? nameRefusal(name, vxNameProblem(name)) : std::string();
+    why = op == "add" ? textRefusal(name, sdUserNameProblem(name)) : std::string();
     if (!why.empty()) return refuse(session, why);
     int rc = serverData.groups.Load(false); // user lines name their group
     if (rc < 0) return report(rc);
@@ -206,7 +206,7 @@ int cmdGroupEdit(const std::string& op, int argc, char** argv) {
                          : ("groups " + op + " needs NAME --allow or NAME --deny").c_str());
     const char* name = argv[0];
     EditSession session;
-    std::string why = op == "add" ? nameRefusal(name, sdGroupNameProblem(name)) : std::string();
+    std::string why = op == "add" ? textRefusal(name, sdGroupNameProblem(name)) : std::string();
     if (!why.empty()) return refuse(session, why);
     int rc = session.Begin(SdList::Groups);
     if (rc != SD_DONE) return report(rc);
@@ -251,8 +251,8 @@ int cmdUrlEdit(const std::string& op, int argc, char** argv) {
     const char* group = argv[0];
     EditSession session;
     for (int i = 1; i < argc; ++i)
-        if (const char* problem = sdUrlProblem(argv[i]))
-            return refuse(session, std::string("orvelanctl: ") + argv[i] + ": " + problem);
+        if (std::string why = textRefusal(argv[i], sdUrlProblem(argv[i])); !why.empty())
+            return refuse(session, why);
     int index = -1;
     int rc = loadGroupNamed(group, &index);
     if (rc != EXIT_OK) return rc;

@@ -13,9 +13,8 @@
 
 #include "app/frame_buttons.h"
 #include "app/password_dialog.h"
-#include "lib/vx_names.h"
+#include "pages/editors/refusal_texts.h"
 #include "params/def.h"
-#include "serverdata/sd_text.h"
 #include "widgets/buttons.h"
 #include "widgets/cp1250.h"
 #include "widgets/dialog_answers.h"
@@ -52,33 +51,6 @@ QString mailDomain() {
 }
 
 } // namespace
-
-QString UserFieldRefusal(const QString& label, const QByteArray& bytes) {
-    // The capacity is checked by the edits; this is about what the list files cannot hold.
-    if (sdUserFieldProblem(bytes.constData(), static_cast<size_t>(bytes.size()) + 1))
-        return QStringLiteral("%1 nem tartalmazhat kettőspontot (:), aposztrófot (') és sorvéget "
-                              "!")
-            .arg(label);
-    return {};
-}
-
-QString NameRefusal(const QString& label, const QByteArray& name) {
-    if (!vxNameProblem(name.constData())) return {};
-    QStringList forbidden;
-    for (const char* c = VX_NAME_FORBIDDEN; *c; c++)
-        forbidden << QString(QLatin1Char(*c));
-    return QStringLiteral("%1 nem tartalmazhat szóközt, vezérlő karaktert és a következőket: %2; "
-                          "nem kezdődhet ponttal vagy kötőjellel !")
-        .arg(label, forbidden.join(QLatin1Char(' ')));
-}
-
-QString GroupNameRefusal(const QByteArray& name) {
-    if (name.size() > SD_GROUP_NAME_MAX)
-        return QStringLiteral("A csoportnév legfeljebb %1 karakter lehet !").arg(SD_GROUP_NAME_MAX);
-    if (sdGroupNameProblem(name.constData()))
-        return NameRefusal(QStringLiteral("A csoportnév"), name);
-    return {};
-}
 
 // ---------------------------------------------------------------------------------------------
 // UserDataDialog

@@ -129,11 +129,3 @@ class GroupDialog : public QDialog {
     QCheckBox* m_allowBox;
     QPushButton *m_ok, *m_cancel;
 };
-
-// Why a text typed for a user field cannot be stored, as the dialogs say it ("" when it can).
-QString UserFieldRefusal(const QString& label, const QByteArray& bytes);
-// Why a typed user or group name cannot be stored by the name rule of the server's lists ("" when
-// it can); label names the field.
-QString NameRefusal(const QString& label, const QByteArray& name);
-// Why a typed group name cannot be stored ("" when it can).
-QString GroupNameRefusal(const QByteArray& name);

@@ -9,6 +9,7 @@
 
 #include "app/commands.h"
 #include "app/text_input_dialog.h"
+#include "pages/editors/refusal_texts.h"
 #include "serverdata/sd_host.h"
 #include "serverdata/sd_text.h"
 #include "serverdata/server_data.h"
@@ -49,9 +50,7 @@ QString urlRefusal(const QString& url) {
     if (!ok)
         return QStringLiteral("Az URL olyan karaktert tartalmaz, amely a Windows-1250 kódlapon "
                               "nem írható le !");
-    if (sdUrlProblem(bytes.constData()))
-        return QStringLiteral("Az URL nem tartalmazhat szóközt és vezérlő karaktert !");
-    return {};
+    return RefusalText(sdUrlProblem(bytes.constData()), QStringLiteral("Az URL"));
 }
 
 } // namespace

@@ -9,6 +9,7 @@
 
 #include "app/commands.h"
 #include "pages/editors/editor_dialogs.h"
+#include "pages/editors/refusal_texts.h"
 #include "serverdata/sd_host.h"
 #include "serverdata/server_data.h"
 #include "widgets/cp1250.h"

@@ -1,4 +1,7 @@
-// The page table and the pages' frames, the artwork and the help document.
+// The page table and the pages' frames, the artwork, the help document and the editors' refusal
+// texts.
+#include <iterator>
+
 #include <QFile>
 #include <QSignalSpy>
 #include <QTextBrowser>
@@ -6,6 +9,7 @@
 #include "app/commands.h"
 #include "app/logon_page.h"
 #include "app/resources.h"
+#include "pages/editors/refusal_texts.h"
 #include "pages/frame_page.h"
 #include "tests/gui/app_fixture.h"
 #include "widgets/buttons.h"
@@ -131,6 +135,49 @@ TEST_F(PagesTest, ArtworkIsBuiltIn) {
     // Icons draw on a transparent ground.
     for (int id : {147, 150, 180})
         EXPECT_EQ(QImage(QStringLiteral(":/res/%1.png").arg(id)).pixelColor(0, 0).alpha(), 0);
+}
+
+// Every refusal code has the page text of its family; what no page lets be typed keeps the data
+// layer's reason. (The editor tests show the name rule's whole text in the dialogs.)
+TEST(RefusalTextsTest, EveryCodeHasItsPageText) {
+    const QString field = "L nem tartalmazhat kettőspontot (:), aposztrófot (') és sorvéget !";
+    const QString url = "L nem tartalmazhat szóközt és vezérlő karaktert !";
+    const QString own; // the data layer's reason
+    using R = SdRefusal;
+    const struct {
+        SdRefusal code;
+        QString text;
+    } cases[] = {
+        {R::None, ""},
+        {R::TooLong, field},
+        {R::Separator, field},
+        {R::Quote, field},
+        {R::Control, field},
+        {R::Name, "L nem tartalmazhat szóközt, vezérlő karaktert"}, // its beginning
+        {R::GroupNameTooLong, "L legfeljebb 31 karakter lehet !"},
+        {R::KindLength, own},
+        {R::KindCharacter, own},
+        {R::PathEmpty, own},
+        {R::PathTooLong, own},
+        {R::PathDash, own},
+        {R::PathCharacters, own},
+        {R::UrlEmpty, url},
+        {R::UrlTooLong, url},
+        {R::UrlCharacters, url},
+    };
+    static_assert(std::size(cases) == static_cast<size_t>(R::UrlCharacters) + 1);
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        const auto& c = cases[i];
+        SCOPED_TRACE(i);
+        ASSERT_EQ(c.code, static_cast<R>(i)); // every code, in order
+        const QString text = RefusalText(c.code, "L");
+        if (c.text.isNull())
+            EXPECT_EQ(text, QString::fromLatin1(sdRefusalReason(c.code, "")));
+        else if (c.code == R::Name)
+            EXPECT_TRUE(text.startsWith(c.text)) << text.toStdString();
+        else
+            EXPECT_EQ(text, c.text);
+    }
 }
 
 } // namespace

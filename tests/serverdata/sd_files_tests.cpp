@@ -6,6 +6,7 @@
 #include <string>
 
 #include "serverdata/line_speeds.h"
+#include "serverdata/sd_text.h"
 #include "tests/support/sd_fixture.h"
 
 namespace {
@@ -118,6 +119,60 @@ TEST_F(FilesTest, UserTextThatWouldCorruptTheListsIsRefused) {
     EXPECT_STREQ(vxLastError().text, "ok: user already exists");
     EXPECT_EQ(serverData.users.Set(1, user("renamed")), 1);
     EXPECT_STREQ(serverData.users[1].name, "renamed");
+}
+
+// Each check answers with the code whose English reason is what is recorded and printed; the
+// bounds are tried on both sides.
+TEST(RefusalTest, EachCheckAnswersWithTheCodeOfItsReason) {
+    UserRecord unended = DataDirTest::user("ok");
+    std::memset(unended.room, 'r', sizeof unended.room);
+    const std::string group31(31, 'g'), group32(32, 'g'), path243(243, 'p'), path244(244, 'p'),
+        url511(511, 'u'), url512(512, 'u');
+    using R = SdRefusal;
+    struct {
+        SdRefusal code, expected;
+        const char* refused;
+        const char* reason;
+    } cases[] = {
+        {sdUserFieldProblem("abc", 4), R::None, "abc", nullptr},
+        {sdUserFieldProblem("abc", 3), R::TooLong, "abc", "text too long"},
+        {sdUserFieldProblem("a:b", 8), R::Separator, "a:b", "':' is not allowed"},
+        {sdUserFieldProblem("o'k", 8), R::Quote, "o'k", "a single quote is not allowed"},
+        {sdUserFieldProblem("a\x7f", 8), R::Control, "a\x7f",
+         "control characters and line ends are not allowed"},
+        {sdUserRecordProblem(unended), R::TooLong, "ok", "text too long"},
+        {sdUserNameProblem("-x"), R::Name, "-x", "a name must not begin with '.' or '-'"},
+        {sdGroupNameProblem(group31.c_str()), R::None, group31.c_str(), nullptr},
+        {sdGroupNameProblem(group32.c_str()), R::GroupNameTooLong, group32.c_str(),
+         "group name longer than 31 bytes"},
+        {sdGroupNameProblem("a|b"), R::Name, "a|b", "'|' is not allowed in a name"},
+        {sdKindProblem("1234567"), R::None, "1234567", nullptr},
+        {sdKindProblem("12345678"), R::KindLength, "12345678",
+         "list kind must be 1 to 7 characters"},
+        {sdKindProblem(""), R::KindLength, "", "list kind must be 1 to 7 characters"},
+        {sdKindProblem("a\""), R::KindCharacter, "a\"", "bad character in list kind"},
+        {sdShellPathProblem(""), R::PathEmpty, "", "empty path"},
+        {sdShellPathProblem(path243.c_str()), R::None, path243.c_str(), nullptr},
+        {sdShellPathProblem(path244.c_str()), R::PathTooLong, path244.c_str(), "path too long"},
+        {sdShellPathProblem("-rf"), R::PathDash, "-rf", "path must not begin with '-'"},
+        {sdShellPathProblem("/a;b"), R::PathCharacters, "/a;b",
+         "blanks, quotes, control characters and shell metacharacters are not allowed in a "
+         "server path"},
+        {sdUrlProblem(""), R::UrlEmpty, "", "empty URL"},
+        {sdUrlProblem(url511.c_str()), R::None, url511.c_str(), nullptr},
+        {sdUrlProblem(url512.c_str()), R::UrlTooLong, url512.c_str(),
+         "URL longer than 511 characters"},
+        {sdUrlProblem("a\tb"), R::UrlCharacters, "a\tb",
+         "blanks and control characters are not allowed in a URL"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.reason ? c.reason : c.refused);
+        EXPECT_EQ(c.code, c.expected);
+        EXPECT_STREQ(sdRefusalReason(c.code, c.refused), c.reason);
+    }
+    EXPECT_EQ(sdRefuse(-3, "what", R::Name, "a b"), -3);
+    EXPECT_STREQ(vxLastError().text,
+                 "what: blanks and control characters are not allowed in a name");
 }
 
 TEST_F(FilesTest, GroupsImportDerivesPermitPathsAndExportsNameAndKind) {
