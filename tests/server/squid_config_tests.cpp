@@ -70,6 +70,17 @@ TEST_F(SquidConfigTest, ListsBecomePasswordAclAndRuleFiles) {
                         "http_access deny orvelan_g_guests all\n"),
               std::string::npos)
         << conf;
+
+    // A deleted group's files go with it; files that are not a group's stay.
+    put("etc/squid/orvelan/groups/README", "kept\n");
+    put("l/apache/etc/groups", "staff d \"/l/apache/etc/permit/staff.deny\"\r\n");
+    put("l/apache/etc/users", "kovacs:staff:wjAAA:p:e:::\r\n");
+    ASSERT_EQ(build(&error), 0) << error;
+    EXPECT_FALSE(fs::exists(root / "etc/squid/orvelan/groups/guests.users"));
+    EXPECT_FALSE(fs::exists(root / "etc/squid/orvelan/groups/guests.urls"));
+    EXPECT_EQ(get("etc/squid/orvelan/groups/staff.users"), "kovacs\n");
+    EXPECT_TRUE(fs::exists(root / "etc/squid/orvelan/groups/staff.urls"));
+    EXPECT_EQ(get("etc/squid/orvelan/groups/README"), "kept\n");
 }
 
 TEST_F(SquidConfigTest, InconsistentListsWriteNothing) {
