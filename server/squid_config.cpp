@@ -17,6 +17,7 @@
 #include "lib/txt0.h"
 #include "lib/vx_names.h"
 #include "params/def.h"
+#include "server/squid_url.h"
 #include "server/vxd_fault.h"
 
 namespace {
@@ -316,7 +317,11 @@ int vxdWriteSquidConfig(const VxdRoot& root, std::string* error) {
                 std::string url = line.substr(pos, end == std::string::npos ? end : end - pos);
                 if (!printable(url))
                     return (*error = fail(g.permitPath, lineNo, "control character in a URL"), 1);
-                g.urls.push_back(url);
+                // Squid compares the URL a client sends: IDNA host, percent-encoded UTF-8.
+                std::string client, why;
+                if (!vxdClientUrl(url, &client, &why))
+                    return (*error = fail(g.permitPath, lineNo, why), 1);
+                g.urls.push_back(client);
                 pos = end;
             }
         }
