@@ -6,8 +6,6 @@
 #include <cstring>
 
 #include <QLabel>
-#include <QScrollArea>
-#include <QScrollBar>
 
 #include "app/commands.h"
 #include "app/frame_buttons.h"
@@ -91,26 +89,11 @@ NetworkPage::NetworkPage(const PageEntry& entry, QWidget* parent)
     StatusLabel* status = addStatusLabel(QRect(10, 327, 590, 52), QStringLiteral("OK!"));
     status->setFontSpec(QStringLiteral("System"), 10, 400);
     status->setWordWrap(true);
-    showStatusScrolled(status, QRect(10, 327, 590, 52));
     addFrameButtons();
 
     m_timer->setInterval(SAMPLE_MS);
     connect(m_timer, &Ticker::tick, this, &NetworkPage::sample);
     m_timer->start();
-}
-
-void NetworkPage::showStatusScrolled(QLabel* status, const QRect& place) {
-    // A ping's output is longer than the box: the box scrolls, and a new text shows its end
-    // (the loss summary) first.
-    m_statusBox = new QScrollArea(this);
-    m_statusBox->setObjectName(QStringLiteral("statusBox"));
-    m_statusBox->setGeometry(place);
-    m_statusBox->setFrameShape(QFrame::NoFrame);
-    m_statusBox->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    m_statusBox->setWidgetResizable(true);
-    m_statusBox->setWidget(status);
-    QScrollBar* bar = m_statusBox->verticalScrollBar();
-    connect(bar, &QScrollBar::rangeChanged, bar, [bar](int, int max) { bar->setValue(max); });
 }
 
 void NetworkPage::command(int id, quintptr param) {

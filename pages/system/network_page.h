@@ -11,7 +11,6 @@
 class CzCExtGroup;
 class HistoryGraph;
 class QLabel;
-class QScrollArea;
 class Ticker;
 
 class NetworkPage : public FramePage {
@@ -48,12 +47,9 @@ class NetworkPage : public FramePage {
     RoundButton* pingButton(int column) const { return m_ping[column]; }
     CzCExtGroup* stateGroup() const { return m_state; }
     CzCExtGroup* checkGroup() const { return m_check; }
-    // The scrolling box around the status line, where a ping's output shows.
-    QScrollArea* statusBox() const { return m_statusBox; }
 
   private:
     void flash(const QString& text);
-    void showStatusScrolled(QLabel* status, const QRect& place);
 
     CzCExtGroup *m_state, *m_check;
     Ticker* m_timer;
@@ -64,5 +60,4 @@ class NetworkPage : public FramePage {
     QLabel* m_texts[NET_CELLS];
     HistoryGraph* m_graphs[NET_CELLS];
     RoundButton* m_ping[3];
-    QScrollArea* m_statusBox = nullptr;
 };

