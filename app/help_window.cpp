@@ -2,7 +2,11 @@
 #include "app/help_window.h"
 
 #include <QFile>
+#include <QHBoxLayout>
+#include <QKeySequence>
 #include <QPointer>
+#include <QPushButton>
+#include <QShortcut>
 #include <QTextBrowser>
 #include <QVBoxLayout>
 
@@ -34,6 +38,18 @@ HelpWindow::HelpWindow() : QWidget(nullptr, Qt::Window), m_browser(new QTextBrow
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(m_browser);
+    // Closed by its button or by Escape, as a dialog is.
+    m_close = new QPushButton(QStringLiteral("&Bezár"), this);
+    m_close->setObjectName(QStringLiteral("closeButton"));
+    auto* buttons = new QHBoxLayout;
+    buttons->setContentsMargins(6, 6, 6, 6);
+    buttons->addStretch();
+    buttons->addWidget(m_close);
+    layout->addLayout(buttons);
+    connect(m_close, &QPushButton::clicked, this, &QWidget::close);
+    auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    escape->setContext(Qt::WindowShortcut);
+    connect(escape, &QShortcut::activated, this, &QWidget::close);
     m_browser->setOpenExternalLinks(false);
     QUrl url = documentUrl();
     if (url.isEmpty())

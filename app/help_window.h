@@ -4,6 +4,7 @@
 #include <QUrl>
 #include <QWidget>
 
+class QPushButton;
 class QTextBrowser;
 
 class HelpWindow : public QWidget {
@@ -24,11 +25,13 @@ class HelpWindow : public QWidget {
     int context() const { return m_context; }
     QString anchor() const; // "ctx257"..."ctx266", or "general"
     QTextBrowser* browser() const { return m_browser; }
+    QPushButton* closeButton() const { return m_close; }
 
   private:
     HelpWindow();
     void goTo(int context);
 
     QTextBrowser* m_browser;
+    QPushButton* m_close;
     int m_context = 0;
 };

@@ -137,18 +137,28 @@ struct LogFile {
 };
 
 // Opens the current log base and its rotated files (base.1, base.2.gz, ...), newest first;
-// 0, or an errno value (nothing opened) when the current log exists but cannot be opened.
-int openLogs(const VxdRoot& root, const std::string& base, std::vector<LogFile>* files) {
+// 0, or an errno value with *failed naming the file when the current log or a rotated file
+// exists but cannot be opened (a symbolic link out of the root, no permission, no regular
+// file): its days would count nothing without a word. The files opened so far stay in *files.
+int openLogs(const VxdRoot& root, const std::string& base, std::vector<LogFile>* files,
+             std::string* failed) {
     for (int n = 0; n < 10000; ++n) {
         std::string plain = n == 0 ? base : base + "." + std::to_string(n);
         int fd = vxdOpenRegular(root, plain.c_str());
         std::string path = plain;
         if (fd < 0 && n > 0) {
+            if (fd != -ENOENT) {
+                *failed = plain;
+                return -fd;
+            }
             path = plain + ".gz";
             fd = vxdOpenRegular(root, path.c_str());
         }
         if (fd < 0) {
-            if (n == 0 && fd != -ENOENT) return -fd;
+            if (fd != -ENOENT) {
+                *failed = path;
+                return -fd;
+            }
             if (n == 0) continue; // rotated away just now: the older files may still hold it
             break;
         }
@@ -234,11 +244,16 @@ int main(int argc, char** argv) {
 
     std::string base = opt.log ? opt.log : accessLogPath(root);
     std::vector<LogFile> files;
-    err = openLogs(root, base, &files);
-    if (err == EACCES && vxdLeavesRoot(root, base.c_str()))
-        return fail(base + ": " + strerror(err) + " (a symbolic link leads out of the root " +
-                    root.rootPath + ")");
-    if (err) return fail(base + ": " + strerror(err));
+    std::string failed;
+    err = openLogs(root, base, &files, &failed);
+    if (err) {
+        for (const LogFile& f : files)
+            close(f.fd);
+        if (err == EACCES && vxdLeavesRoot(root, failed.c_str()))
+            return fail(failed + ": " + strerror(err) + " (a symbolic link leads out of the root " +
+                        root.rootPath + ")");
+        return fail(failed + ": " + strerror(err));
+    }
     if (files.empty()) return fail(base + ": " + strerror(ENOENT));
     rc = readLogs(files, &collector);
     if (rc != 0) return rc;

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <map>
 #include <sys/stat.h>
@@ -17,6 +18,7 @@
 #include "lib/vx_err.h"
 #include "lib/vx_names.h"
 #include "params/def.h"
+#include "server/squid_url.h"
 #include "server/vxd_fault.h"
 
 namespace {
@@ -254,6 +256,33 @@ std::map<std::string, std::string> buildFiles(const std::string& dir, const std:
     return files;
 }
 
+// Removes the generated files of groups that are gone: every "*.users" and "*.urls" of the
+// groups directory that this run did not write. Run after orvelan.conf no longer names them.
+int removeStale(const VxdRoot& root, const std::string& dir,
+                const std::map<std::string, std::string>& files) {
+    const std::string groupsDir = dir + "/groups";
+    int dirFd = vxdOpen(root, groupsDir.c_str(), O_RDONLY | O_DIRECTORY, 0);
+    if (dirFd < 0) return -dirFd;
+    DIR* d = fdopendir(dirFd);
+    if (d == nullptr) {
+        int err = errno;
+        close(dirFd);
+        return err;
+    }
+    std::vector<std::string> stale;
+    while (const dirent* e = readdir(d)) {
+        const std::string name = e->d_name;
+        const bool generated = (name.size() > 6 && name.ends_with(".users")) ||
+                               (name.size() > 5 && name.ends_with(".urls"));
+        if (generated && !files.contains(groupsDir + "/" + name)) stale.push_back(name);
+    }
+    int err = 0;
+    for (const std::string& name : stale)
+        if (unlinkat(dirfd(d), name.c_str(), 0) != 0 && errno != ENOENT && !err) err = errno;
+    closedir(d);
+    return err;
+}
+
 } // namespace
 
 int vxdWriteSquidConfig(const VxdRoot& root, std::string* error) {
@@ -289,7 +318,11 @@ int vxdWriteSquidConfig(const VxdRoot& root, std::string* error) {
                 std::string url = line.substr(pos, end == std::string::npos ? end : end - pos);
                 if (!printable(url))
                     return (*error = fail(g.permitPath, lineNo, "control character in a URL"), 1);
-                g.urls.push_back(url);
+                // Squid compares the URL a client sends: IDNA host, percent-encoded UTF-8.
+                std::string client, why;
+                if (!vxdClientUrl(url, &client, &why))
+                    return (*error = fail(g.permitPath, lineNo, why), 1);
+                g.urls.push_back(client);
                 pos = end;
             }
         }
@@ -307,6 +340,8 @@ int vxdWriteSquidConfig(const VxdRoot& root, std::string* error) {
         if ((err = writeFile(root, path, content)))
             return (*error = fail(path, 0, strerror(err)), 1);
     }
+    if ((err = removeStale(root, dir, files)))
+        return (*error = fail(dir + "/groups", 0, strerror(err)), 1);
     return 0;
 }
 

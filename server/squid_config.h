@@ -14,9 +14,11 @@ constexpr const char* VXD_SQUID_DIR = "/etc/squid/orvelan";
 // agree, and writes below the configuration directory:
 //   passwd            NCSA password file, "name:encrypted" for every user with right P
 //   groups/G.users    the user names of group G (proxy_auth ACL)
-//   groups/G.urls     the permit list of G as literal url_regex patterns
+//   groups/G.urls     the permit list of G as literal url_regex patterns, each URL in the form
+//                     clients send it (vxdClientUrl)
 //   orvelan.conf      auth_param, acl and http_access lines to include from squid.conf
-// Every file is written whole (temporary file, then rename). When the lists are inconsistent
+// Every file is written whole (temporary file, then rename); then the "*.users" and "*.urls" files
+// of groups no longer listed are removed. When the lists are inconsistent
 // (an unknown group, a duplicate or unsafe name, a malformed line) nothing is written.
 // Returns 0, or 1 with *error describing the first problem.
 int vxdWriteSquidConfig(const VxdRoot& root, std::string* error);

@@ -1,6 +1,7 @@
 // The server programs of the checkout lock protocol and the log tail.
 #include "server/vxd_tools.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -206,6 +207,9 @@ int vxdTail(const VxdRoot& root, const char* file, const char* count) {
     int err = fstat(fd, &st) != 0 ? errno : 0;
     off_t start = err ? 0 : tailStart(fd, st.st_size, lines);
     if (start < 0) err = static_cast<int>(-start);
+    // Long lines do not make the copy (and the console's fetch of it) arbitrarily large.
+    const off_t bound = std::min(lines * VXD_TAIL_LINE_BYTES, VXD_TAIL_MAX_BYTES);
+    if (!err && st.st_size - start > bound) start = st.st_size - bound;
     if (!err && lseek(fd, start, SEEK_SET) < 0) err = errno;
     int work = err ? -1 : vxdOpen(root, ".", O_PATH | O_DIRECTORY, 0);
     if (!err && work < 0) err = -work;

@@ -31,7 +31,11 @@ int vxdDropLock(const VxdRoot& root, const char* path);
 int vxdRestore(const VxdRoot& root, const char* path);
 
 // "./vxtail FILE N": writes the last N lines (1 <= N <= 100000) of FILE to "vxtail.tmp" in the
-// working directory, replacing it whole.
+// working directory, replacing it whole. At most N * VXD_TAIL_LINE_BYTES bytes (and never more
+// than VXD_TAIL_MAX_BYTES) are written: a file with few line ends gives its last bytes, the first
+// line cut at its front.
+constexpr long VXD_TAIL_LINE_BYTES = 4096;
+constexpr long VXD_TAIL_MAX_BYTES = 16L << 20;
 int vxdTail(const VxdRoot& root, const char* file, const char* count);
 
 // Common main of the programs: opens the root from $VXD_ROOT, checks the argument count and

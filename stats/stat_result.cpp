@@ -64,7 +64,8 @@ int StatTableLine(char* piece, StatSuperCheck isSuper, void* context, char* out,
 }
 
 int ReadStatTable(const char* path, StatSuperCheck isSuper, void* superContext, StatLineSink sink,
-                  void* sinkContext) {
+                  void* sinkContext, int maxLines, bool* truncated) {
+    if (truncated != nullptr) *truncated = false;
     FILE* f = openResult(path);
     if (f == nullptr) return -1;
     char piece[STAT_PIECE_MAX + 1];
@@ -72,6 +73,10 @@ int ReadStatTable(const char* path, StatSuperCheck isSuper, void* superContext, 
     int shown = 0;
     while (fgets(piece, sizeof piece, f) != nullptr) {
         if (StatTableLine(piece, isSuper, superContext, line, sizeof line) == 1) {
+            if (maxLines >= 0 && shown >= maxLines) {
+                if (truncated != nullptr) *truncated = true;
+                break;
+            }
             sink(line, sinkContext);
             ++shown;
         }
@@ -209,7 +214,8 @@ bool ReadStatResult(const char* path, const StatQuery& query, StatSuperCheck isS
     *result = StatResult{};
     result->query = query;
     if (query.kind == STAT_KIND_URL || query.kind == STAT_KIND_SITE)
-        result->read = ReadStatTable(path, isSuper, superContext, collectLine, &result->lines) >= 0;
+        result->read = ReadStatTable(path, isSuper, superContext, collectLine, &result->lines,
+                                     STAT_TABLE_LINES_MAX, &result->truncated) >= 0;
     else
         result->read = readSeries(path, query, result);
     return result->read;

@@ -17,6 +17,8 @@ constexpr int STAT_FIELDS_MAX = 251;
 constexpr size_t STAT_LINE_MAX = STAT_PIECE_MAX + 40;
 // Points of one chart, and the room of a label ("YYYY MM.DD HH:MM" and its NUL, 19 characters).
 constexpr int STAT_POINTS_MAX = 10000;
+// The table page shows at most this many lines of a result.
+constexpr int STAT_TABLE_LINES_MAX = 99999;
 constexpr size_t STAT_LABEL_SIZE = 20;
 
 // Receives one shown table line.
@@ -40,9 +42,10 @@ StatEntry StatTableEntry(char* piece, StatSuperCheck isSuper, void* context);
 int StatTableLine(char* piece, StatSuperCheck isSuper, void* context, char* out, size_t outSize);
 
 // Reads a result file for the table and hands each shown line to sink. The number of lines
-// shown, or -1 (recorded) when the file cannot be opened.
+// shown, or -1 (recorded) when the file cannot be opened. With maxLines >= 0 reading stops at the
+// first shown line beyond maxLines, and *truncated (when given) tells whether there was one.
 int ReadStatTable(const char* path, StatSuperCheck isSuper, void* superContext, StatLineSink sink,
-                  void* sinkContext);
+                  void* sinkContext, int maxLines = -1, bool* truncated = nullptr);
 
 // A count field: optional sign and the leading decimal digits; no digits give 0, and a count
 // beyond the 32-bit range is held at its bound.
@@ -79,7 +82,8 @@ void StatTotalLine(double sum, char* out, size_t outSize);
 struct StatResult {
     StatQuery query{};
     bool read = false; // the result file could be read; else the rest is empty
-    // URL and site queries: the shown lines (ReadStatTable's), in the file's Windows-1250.
+    // URL and site queries: the shown lines (ReadStatTable's, at most STAT_TABLE_LINES_MAX;
+    // truncated: the file held more), in the file's Windows-1250.
     std::vector<std::string> lines;
     // Traffic queries: a value and a label per time bucket (ReadStatValues' and
     // StatChartLabels'; truncated: the file held more than STAT_POINTS_MAX), their lowest and

@@ -275,6 +275,9 @@ int CVCF1::GetRowHeightTwips(long row) const {
 void CVCF1::SetupEditorSheet(int cols, long rows, const QList<int>& colWidthsTwips,
                              int rowHeightTwips, const QFont& font, const QColor& color) {
     SetRepaint(false);
+    // Tab leaves the sheet for the page's next control, as in a form; the arrows move between
+    // cells.
+    setTabKeyNavigation(false);
     ClearSheet();
     SetMaxCol(cols);
     SetMaxRow(rows);

@@ -81,7 +81,7 @@ class CVCF1 : public QTableWidget {
 
     // The sheet set-up of an editor page: clear, cols x rows, column widths (from column 1; the
     // rest keep theirs), every row's height, the font and colour over the whole sheet, left and
-    // vertically centred, locked and protected, selection reset to (1, 1).
+    // vertically centred, locked and protected, selection reset to (1, 1); Tab leaves the sheet.
     void SetupEditorSheet(int cols, long rows, const QList<int>& colWidthsTwips, int rowHeightTwips,
                           const QFont& font, const QColor& color);
 

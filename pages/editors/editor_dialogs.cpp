@@ -1,6 +1,7 @@
 // The user data dialog and the group dialog.
 #include "pages/editors/editor_dialogs.h"
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -10,6 +11,8 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QSignalBlocker>
+#include <QTextCursor>
 
 #include "app/frame_buttons.h"
 #include "app/password_dialog.h"
@@ -78,6 +81,17 @@ UserDataDialog::UserDataDialog(PasswordChange change, QWidget* parent)
     m_comment = new QPlainTextEdit(this);
     m_comment->setObjectName(QStringLiteral("commentEdit"));
     m_comment->setGeometry(170, 160, 235, 44);
+    // Typing stops at the record's capacity: nothing is cut after the fact.
+    connect(m_comment, &QPlainTextEdit::textChanged, this, [this] {
+        const QString text = m_comment->toPlainText();
+        if (text.size() <= kCommentMax) return;
+        QSignalBlocker block(m_comment);
+        const int at = std::min<int>(m_comment->textCursor().position(), kCommentMax);
+        m_comment->setPlainText(text.left(kCommentMax));
+        QTextCursor cursor = m_comment->textCursor();
+        cursor.setPosition(at);
+        m_comment->setTextCursor(cursor);
+    });
     label(this, QStringLiteral("Csoport:"), 10, 212);
     m_group = new QComboBox(this);
     m_group->setObjectName(QStringLiteral("groupList"));
@@ -146,14 +160,10 @@ void UserDataDialog::setRecord(Mode mode, const UserRecord& record, const char* 
     m_proxy->setChecked(record.proxy != 0);
     m_mail->setChecked(record.mail != 0);
     m_super->setChecked(record.super != 0);
-    if (record.mail) {
-        m_mailEdit->setText(fromCp1250(record.mailName));
-        m_domainLabel->setText(mailDomain());
-        setMailShown(true);
-    } else {
-        m_mailEdit->clear();
-        setMailShown(false);
-    }
+    // The address is kept without the right too (the details show it): ticking "Mail" offers it.
+    m_mailEdit->setText(fromCp1250(record.mailName));
+    m_domainLabel->setText(mailDomain());
+    setMailShown(record.mail != 0);
 }
 
 void UserDataDialog::setMailShown(bool shown) {
@@ -163,13 +173,10 @@ void UserDataDialog::setMailShown(bool shown) {
 }
 
 void UserDataDialog::mailClicked(bool checked) {
-    if (checked) {
-        m_domainLabel->setText(mailDomain());
-        setMailShown(true);
-    } else {
-        m_mailEdit->clear();
-        setMailShown(false);
-    }
+    // Unticked, the address is hidden but kept in the edit until the dialog closes, so that
+    // ticking again brings it back; only a ticked "Mail" saves it.
+    if (checked) m_domainLabel->setText(mailDomain());
+    setMailShown(checked);
 }
 
 void UserDataDialog::changePassword() {
@@ -246,6 +253,11 @@ bool UserDataDialog::readRecord(UserRecord* out) {
 void UserDataDialog::accept() {
     if (m_edits[0]->text().isEmpty()) {
         MessageBox::warning(this, ERROR_TITLE, QStringLiteral("Nincs Usernév"));
+        return;
+    }
+    if (m_mail->isChecked() && m_mailEdit->text().trimmed().isEmpty()) {
+        MessageBox::warning(this, ERROR_TITLE, QStringLiteral("Nincs Email cím"));
+        m_mailEdit->setFocus();
         return;
     }
     UserRecord r;

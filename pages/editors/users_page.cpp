@@ -256,6 +256,6 @@ void UsersPage::deleteEntry() {
                              MessageBox::OkCancel) != MessageBox::Ok)
         return;
     serverData.users.Delete(index);
+    // The next user (or the new last one) is selected, with its data beside it.
     fillTable(std::min(index, serverData.users.Count() - 1));
-    clearData();
 }

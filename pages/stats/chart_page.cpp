@@ -1,5 +1,10 @@
 // The chart page: the bytes per time bucket of a traffic query, with the buckets' labels, the
 // period line and the total.
+#include <algorithm>
+#include <cmath>
+
+#include <QLabel>
+
 #include "app/commands.h"
 #include "pages/stats/stats_pages.h"
 #include "stats/stat_query.h"
@@ -15,6 +20,11 @@ ChartPage::ChartPage(const PageEntry& entry, QWidget* parent)
     m_chart->setGeometry(10, 40, 588, 318);
     m_chart->SetAxisTitle(QStringLiteral("Byte"));
     m_chart->Refresh();
+    m_cutNote = new QLabel(this);
+    m_cutNote->setObjectName(QStringLiteral("cutNote"));
+    m_cutNote->setGeometry(12, 24, 586, 16);
+    m_cutNote->setStyleSheet(QStringLiteral("color: #a00000"));
+    m_cutNote->hide();
     addFrameButtons(); // its print button is never shown (the page table's row says so)
 }
 
@@ -40,11 +50,37 @@ bool ChartPage::showResult(const StatResult& result) {
         labels << QString::fromLatin1(label.data(), static_cast<qsizetype>(label.size()));
     // One hand-over of the whole series: the chart is laid out once, not per point.
     m_chart->setUpdatesEnabled(false);
-    m_chart->SetRange(m_lowest, m_highest);
+    setValueRange(m_lowest, m_highest);
     m_chart->SetTitles(QStringLiteral("Byte"), QString::fromStdString(result.periodLine),
                        QString::fromStdString(result.totalLine));
     m_chart->SetPoints(std::move(values), std::move(labels));
     m_chart->setUpdatesEnabled(true);
     m_chart->Refresh();
+    showCut(result);
     return true;
+}
+
+void ChartPage::setValueRange(double lowest, double highest) {
+    // The axis runs from the lowest to the highest value. One value, or all values equal, has
+    // no such range: the axis is centred on that value, so no earlier drawing's range stays.
+    if (m_chart->SetRange(lowest, highest)) return;
+    if (lowest == highest) {
+        const double margin = std::max(1.0, std::fabs(lowest) * 0.05);
+        m_chart->SetRange(lowest - margin, highest + margin);
+    } else {
+        m_chart->SetRange(0, 1); // no values
+    }
+}
+
+void ChartPage::showCut(const StatResult& result) {
+    // The period and total lines name the whole period; only the first buckets are drawn.
+    if (!result.truncated || result.labels.empty()) {
+        m_cutNote->clear();
+        m_cutNote->hide();
+        return;
+    }
+    m_cutNote->setText(QStringLiteral("Csak az első %1 pont látható (%2-ig), az összeg is ezeké.")
+                           .arg(result.values.size())
+                           .arg(QString::fromLatin1(result.labels.back().c_str())));
+    m_cutNote->show();
 }

@@ -14,6 +14,7 @@
 #include <QHelpEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLocale>
 #include <QRadioButton>
 #include <QSpinBox>
 #include <QTableView>
@@ -52,6 +53,11 @@ QCalendarWidget* calendar(QWidget* parent, int x, const QString& name) {
     c->setObjectName(name);
     c->setGeometry(x + 5, 30, 190, 150);
     c->setVerticalHeaderFormat(QCalendarWidget::NoVerticalHeader);
+    // Hungarian month and day names, the week from Monday; the day heads in a size that fits
+    // the columns.
+    c->setLocale(QLocale(QLocale::Hungarian, QLocale::Hungary));
+    c->setFirstDayOfWeek(Qt::Monday);
+    c->setHorizontalHeaderFormat(QCalendarWidget::ShortDayNames);
     c->setSelectedDate(QDate::currentDate());
     return c;
 }
@@ -157,7 +163,7 @@ SelectionPage::SelectionPage(const PageEntry& entry, QWidget* parent)
     for (const auto& [label, code] : scopes) {
         auto* b = new QRadioButton(QString::fromUtf8(label), this);
         b->setObjectName(QStringLiteral("scope%1").arg(code == kGroupScope ? -1 : code));
-        b->setGeometry(50, y, 125, 16);
+        b->setGeometry(50, y, 200, 16);
         y += 15;
         m_scope->addButton(b, code);
     }
@@ -167,7 +173,7 @@ SelectionPage::SelectionPage(const PageEntry& entry, QWidget* parent)
     });
     m_nameLabel = new QLabel(QStringLiteral(" ... "), this);
     m_nameLabel->setObjectName(QStringLiteral("nameLabel"));
-    m_nameLabel->setGeometry(175, 272, 85, 16);
+    m_nameLabel->setGeometry(260, 250, 150, 18); // above the list, clear of the scopes
     m_names = new QComboBox(this);
     m_names->setObjectName(QStringLiteral("nameList"));
     m_names->setGeometry(260, 270, 150, 22);

@@ -112,10 +112,13 @@ class TablePage : public FramePage {
     GridCtrl* grid() const { return m_grid; }
     CVCF1* printCopy() const { return m_sheet; }
     int lineCount() const { return m_lineCount; }
+    // Shown while the result held more lines than the page shows.
+    QLabel* cutNote() const { return m_cutNote; }
 
   private:
     CzCExtGroup* m_group;
     GridCtrl* m_grid;
+    QLabel* m_cutNote;
     CVCF1* m_sheet;
     StatResults* m_results;
     int m_shown = 0; // the serial of the result shown
@@ -139,10 +142,16 @@ class ChartPage : public FramePage {
     double highest() const { return m_highest; }
     double total() const { return m_total; }
     bool truncated() const { return m_truncated; }
+    // Shown while the drawing holds only the first buckets of the period.
+    QLabel* cutNote() const { return m_cutNote; }
 
   private:
+    void setValueRange(double lowest, double highest);
+    void showCut(const StatResult& result);
+
     CzCExtGroup* m_group;
     CChartfx* m_chart;
+    QLabel* m_cutNote;
     StatResults* m_results;
     int m_shown = 0; // the serial of the result drawn
     double m_lowest = 0;

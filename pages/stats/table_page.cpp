@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QFont>
+#include <QLabel>
 #include <QPainter>
 #include <QScrollBar>
 #include <QStyledItemDelegate>
@@ -24,7 +25,7 @@
 namespace {
 
 constexpr int kStartRows = 15;
-constexpr int kMaxRows = 99999; // the grid's row limit on this page
+constexpr int kMaxRows = STAT_TABLE_LINES_MAX; // the grid's row limit on this page
 constexpr int ID_PRINT_COPY = 1002;
 
 // Draws a line of the first column across the empty columns beside it, as a listing reads,
@@ -82,6 +83,11 @@ TablePage::TablePage(const PageEntry& entry, QWidget* parent)
     m_sheet = new CVCF1(this);
     m_sheet->setObjectName(QStringLiteral("sheet%1").arg(ID_PRINT_COPY));
     m_sheet->hide();
+    m_cutNote = new QLabel(this);
+    m_cutNote->setObjectName(QStringLiteral("cutNote"));
+    m_cutNote->setGeometry(12, 24, 586, 16);
+    m_cutNote->setStyleSheet(QStringLiteral("color: #a00000"));
+    m_cutNote->hide();
     addFrameButtons();
     connect(this, &FramePage::printRequested, this, [this] { print(); });
 }
@@ -138,6 +144,11 @@ void TablePage::showResult(const StatResult& result) {
     m_sheet->SetRepaint(true);
     m_grid->setUpdatesEnabled(true);
     m_grid->RedrawAll();
+    const bool cut = result.truncated || result.lines.size() > static_cast<size_t>(kMaxRows);
+    m_cutNote->setText(
+        cut ? QStringLiteral("A lista csonka: csak az első %1 sor látható.").arg(kMaxRows)
+            : QString());
+    m_cutNote->setVisible(cut);
     if (!result.read)
         MessageBox::plain(this, QStringLiteral("Error!!!"),
                           QStringLiteral("Adatfile beolvasasi hiba!"));

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include <QFont>
+#include <QFontMetrics>
 
 #include "app/commands.h"
 #include "serverdata/sd_logs.h"
@@ -31,12 +32,14 @@ LogPage::LogPage(Log log, const PageEntry& entry, QWidget* parent)
     m_grid->setObjectName(QStringLiteral("logGrid"));
     m_grid->setGeometry(10, 40, 590, 318);
     m_grid->SetNumberCols(1);
-    m_grid->SetColWidth(0, 473);
+    m_grid->SetColWidth(0, MIN_LINE_WIDTH);
     m_grid->SetSH_Width(0);
     m_grid->SetTH_Height(0);
     m_grid->SetNumberRows(PREPARED_ROWS);
     m_grid->SetDefRowHeight(16);
-    QFont fixed(QStringLiteral("Fixedsys"), 10);
+    // The table page's fixed-pitch set-up: Fixedsys, 14 pixels.
+    QFont fixed(QStringLiteral("Fixedsys"));
+    fixed.setPixelSize(14);
     fixed.setStyleHint(QFont::TypeWriter);
     m_grid->SetDefFont(fixed);
     m_grid->setFont(fixed);
@@ -63,15 +66,23 @@ void LogPage::listLine(const QString& text) {
     if (m_lineCount >= MAX_ROWS) return; // the grid holds no more
     if (m_lineCount >= m_grid->GetNumberRows()) m_grid->SetNumberRows(m_lineCount + 1);
     m_grid->QuickSetText(0, m_lineCount, text);
+    fitLine(text);
     m_lineCount++;
     // Keep the newest line in view.
     if (m_lineCount > 15) m_grid->ScrollDown(1);
+}
+
+void LogPage::fitLine(const QString& text) {
+    // The column grows to the longest line, so a line is read whole by scrolling sideways.
+    const int width = QFontMetrics(m_grid->font()).horizontalAdvance(text) + LINE_PADDING;
+    if (width > m_grid->GetColWidth(0)) m_grid->SetColWidth(0, width);
 }
 
 void LogPage::reload() {
     // Empty the grid: every row goes, then the prepared rows come back blank.
     m_grid->SetNumberRows(0);
     m_grid->SetNumberRows(PREPARED_ROWS);
+    m_grid->SetColWidth(0, MIN_LINE_WIDTH);
     m_grid->scrollToTop();
     m_lineCount = 0;
 

@@ -17,6 +17,10 @@ class LogPage : public FramePage {
     static constexpr long PREPARED_ROWS = 10000;
     static constexpr long MAX_ROWS = 99999; // the most rows the grid takes
     static constexpr int PIECE_MAX = 511;   // characters of one listed piece of a line
+    // The line column fills the grid at least, and grows to the widest line (with a cell's
+    // margins).
+    static constexpr int MIN_LINE_WIDTH = 570;
+    static constexpr int LINE_PADDING = 12;
 
     LogPage(Log log, const PageEntry& entry, QWidget* parent);
 
@@ -36,6 +40,7 @@ class LogPage : public FramePage {
 
   private:
     void listLine(const QString& text);
+    void fitLine(const QString& text);
 
     Log m_log;
     CzCExtGroup* m_group;

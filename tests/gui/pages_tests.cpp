@@ -3,7 +3,9 @@
 #include <iterator>
 
 #include <QFile>
+#include <QPushButton>
 #include <QSignalSpy>
+#include <QTest>
 #include <QTextBrowser>
 
 #include "app/commands.h"
@@ -125,6 +127,20 @@ TEST_F(PagesTest, HelpDocumentHasEveryContextInOneWindow) {
     EXPECT_EQ(help->anchor(), "general");
     HelpWindow::closeHelp();
     EXPECT_EQ(HelpWindow::instance(), nullptr);
+
+    // Escape and the close button close it, as they close a dialog.
+    help = HelpWindow::showContext(HELP_USERS);
+    help->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(help));
+    QTest::keyClick(help->browser(), Qt::Key_Escape);
+    EXPECT_FALSE(help->isVisible());
+    HelpWindow::closeHelp();
+    help = HelpWindow::showContext(HELP_USERS);
+    ASSERT_NE(help->closeButton(), nullptr);
+    EXPECT_EQ(help->closeButton()->text(), "&Bezár");
+    help->closeButton()->click();
+    EXPECT_FALSE(help->isVisible());
+    HelpWindow::closeHelp();
 }
 
 TEST_F(PagesTest, ArtworkIsBuiltIn) {

@@ -9,6 +9,8 @@
 #include <QBarSet>
 #include <QCategoryAxis>
 #include <QImage>
+#include <QKeyEvent>
+#include <QLineEdit>
 #include <QLineSeries>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -31,6 +33,22 @@ TEST(CVCF1, EditorSheetSetUp) {
     EXPECT_FALSE(sheet.IsCellEditable(7, 1));                 // locked and protected
     sheet.SetEnableProtection(false);
     EXPECT_TRUE(sheet.IsCellEditable(7, 1));
+}
+
+TEST(Sheet, TabLeavesAnEditorSheetForTheNextControl) {
+    QWidget page;
+    auto* sheet = new CVCF1(&page);
+    sheet->SetupEditorSheet(2, 12, {1500, 1500}, 280, QFont("Arial", 10), QColor(0, 0, 255));
+    auto* next = new QLineEdit(&page);
+    next->move(0, 300);
+    page.show();
+    sheet->setFocus();
+    ASSERT_EQ(page.focusWidget(), sheet);
+    QKeyEvent tab(QEvent::KeyPress, Qt::Key_Tab, Qt::NoModifier);
+    QApplication::sendEvent(sheet, &tab);
+    EXPECT_EQ(page.focusWidget(), next);
+    EXPECT_EQ(sheet->GetSelStartRow(), 1); // no cell moved
+    EXPECT_EQ(sheet->GetSelStartCol(), 1);
 }
 
 TEST(CVCF1, RowsInsertDeleteAndSelection) {

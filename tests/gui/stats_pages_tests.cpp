@@ -5,12 +5,15 @@
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QFontInfo>
+#include <QLabel>
 #include <QLineEdit>
+#include <QLocale>
 #include <QPrinter>
 #include <QRadioButton>
 #include <QScrollBar>
 #include <QSpinBox>
 #include <QTableView>
+#include <QToolButton>
 
 #include "app/commands.h"
 #include "app/status_label.h"
@@ -119,6 +122,41 @@ TEST_F(StatsPagesTest, SelectionDefaultsKindGreysTheResolutionsAndScopeSwitchesT
     EXPECT_FALSE(page.nameList()->isEnabled());
     EXPECT_EQ(page.nameList()->currentIndex(), -1);
     EXPECT_EQ(page.nameLabel()->text(), " ... ");
+}
+
+TEST_F(StatsPagesTest, SelectionCalendarsSpeakHungarianAndNoTextIsCoveredOrCut) {
+    SelectionPage page(entryAt(2, 0), &owner);
+    owner.resize(800, 480);
+    page.resize(800, 480);
+    page.show();
+    owner.show();
+    const QLocale hungarian(QLocale::Hungarian, QLocale::Hungary);
+    for (QCalendarWidget* c : {page.startCalendar(), page.endCalendar()}) {
+        c->setSelectedDate(QDate(2024, 5, 15));
+        QCoreApplication::processEvents();
+        auto* month = c->findChild<QToolButton*>(QStringLiteral("qt_calendar_monthbutton"));
+        ASSERT_NE(month, nullptr);
+        EXPECT_EQ(month->text(), hungarian.standaloneMonthName(5)); // "május"
+        auto* days = c->findChild<QTableView*>(QStringLiteral("qt_calendar_calendarview"));
+        ASSERT_NE(days, nullptr);
+        // The day heads: Hungarian, the week from Monday, each whole in its column.
+        const QFontMetrics metrics(days->font());
+        for (int col = 0; col < 7; ++col) {
+            const QString head = days->model()->index(0, col).data().toString();
+            EXPECT_EQ(head, hungarian.dayName(col + 1, QLocale::ShortFormat)) << col;
+            EXPECT_LE(metrics.horizontalAdvance(head), days->columnWidth(col) - 2) << col;
+        }
+    }
+    // The list's label clears the scope buttons and the list, and holds its longest text.
+    page.scopeButton(STAT_SCOPE_USER)->click();
+    const QRect label = page.nameLabel()->geometry();
+    EXPECT_GE(label.width(), page.nameLabel()->sizeHint().width());
+    EXPECT_FALSE(label.intersects(page.nameList()->geometry()));
+    for (int code : {STAT_SCOPE_USER, STAT_SCOPE_ALL, -1}) {
+        const QRadioButton* scope = page.scopeButton(code);
+        EXPECT_FALSE(label.intersects(scope->geometry())) << code;
+        EXPECT_GE(scope->width(), scope->sizeHint().width()) << code;
+    }
 }
 
 TEST_F(StatsPagesTest, StartRefusesWithoutServerUserOrForASuperUser) {
@@ -252,6 +290,13 @@ TEST_F(StatsPagesTest, TableHoldsAtMost99999Lines) {
     EXPECT_EQ(page.grid()->GetNumberRows(), 99999);
     EXPECT_EQ(page.grid()->QuickGetText(0, 99998), "               u     99998    s.hu");
     EXPECT_EQ(page.printCopy()->GetMaxRow(), 99999);
+    // The result itself stopped at the limit, and the page says the list was cut.
+    EXPECT_EQ(StatResults::of(&owner)->last().lines.size(), 99999u);
+    EXPECT_TRUE(page.cutNote()->isVisibleTo(&page));
+    EXPECT_EQ(page.cutNote()->text(), "A lista csonka: csak az első 99999 sor látható.");
+    deliver("u 1 s.hu\n", ofKind(STAT_KIND_URL));
+    page.command(CMD_PAGE_SHOWN);
+    EXPECT_FALSE(page.cutNote()->isVisibleTo(&page));
 }
 
 TEST_F(StatsPagesTest, TableWithoutResultFileSaysSoAndStaysEmpty) {
@@ -291,6 +336,19 @@ TEST_F(StatsPagesTest, ChartDrawsValuesLabelsRangeAndTexts) {
     EXPECT_FALSE(page.showResult(StatResult{}));
     EXPECT_EQ(page.chart()->GetValues().size(), 3);
     EXPECT_TRUE(MessageBox::shown().isEmpty());
+
+    // All values equal (or one bucket): the axis is centred on that value, not left at 3..7.
+    const StatQuery hourly{0, STAT_RES_HOUR, 5, 2001, 2, 28, 23, 0, 2001, 3, 1, 1, 59};
+    deliver("400\n400\n", hourly);
+    page.command(CMD_PAGE_SHOWN);
+    EXPECT_LT(page.chart()->GetLowest(), 400.0);
+    EXPECT_GT(page.chart()->GetHighest(), 400.0);
+    EXPECT_GT(page.chart()->GetLowest(), 300.0);
+    deliver("0\n", hourly);
+    page.command(CMD_PAGE_SHOWN);
+    EXPECT_LT(page.chart()->GetLowest(), 0.0);
+    EXPECT_GT(page.chart()->GetHighest(), 0.0);
+    EXPECT_FALSE(page.cutNote()->isVisibleTo(&page));
 }
 
 TEST_F(StatsPagesTest, ChartOfAnEmptyResultAndOfTooManyPoints) {
@@ -319,6 +377,10 @@ TEST_F(StatsPagesTest, ChartOfAnEmptyResultAndOfTooManyPoints) {
     EXPECT_EQ(page.chart()->GetValues().size(), STAT_POINTS_MAX);
     EXPECT_EQ(page.total(), double(STAT_POINTS_MAX));
     EXPECT_EQ(page.chart()->GetLabels().last(), "2002 01.23 10:30");
+    // The period and total lines name the whole period: the page says what is drawn.
+    EXPECT_TRUE(page.cutNote()->isVisibleTo(&page));
+    EXPECT_EQ(page.cutNote()->text(),
+              "Csak az első 10000 pont látható (2002 01.23 10:30-ig), az összeg is ezeké.");
     // So many points are one outline with every 334th label on the axis.
     EXPECT_TRUE(page.chart()->stepSeries()->isVisible());
     const QStringList shown = page.chart()->stepAxis()->categoriesLabels();

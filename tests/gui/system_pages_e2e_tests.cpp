@@ -2,7 +2,9 @@
 #include <memory>
 #include <sys/stat.h>
 
+#include <QFontMetrics>
 #include <QLineEdit>
+#include <QScrollBar>
 #include <QSpinBox>
 #include <QTest>
 #include <QTreeWidget>
@@ -120,11 +122,21 @@ TEST_F(SystemE2ETest, EmptyLogLongLinesAndFailures) {
     ASSERT_TRUE(server->writeFile("/var/log/tty12", std::string(600, 'x') + "\nvege\n"));
     page.command(CMD_PAGE_SHOWN);
     EXPECT_EQ(lines(page), QStringList({QString(511, 'x'), QString(89, 'x') + " ", "vege "}));
+    // Whole lines in the fixed-pitch 14-pixel font: the column is as wide as the longest line,
+    // and the grid scrolls sideways to it.
+    EXPECT_EQ(page.grid()->font().pixelSize(), 14);
+    const int widest = QFontMetrics(page.grid()->font()).horizontalAdvance(QString(511, 'x'));
+    EXPECT_GT(page.grid()->GetColWidth(0), widest);
+    page.resize(634, 476);
+    page.show();
+    QCoreApplication::processEvents();
+    EXPECT_GT(page.grid()->horizontalScrollBar()->maximum(), 0);
 
     // A log the tail program cannot read and a missing tail program read alike.
     ASSERT_TRUE(std::filesystem::remove(server->local("/var/log/tty12")));
     page.command(CMD_PAGE_SHOWN);
     EXPECT_EQ(lines(page), QStringList({"  'tail' nem futtatható a proxy szerveren !"}));
+    EXPECT_EQ(page.grid()->GetColWidth(0), LogPage::MIN_LINE_WIDTH); // narrow again
     EXPECT_EQ(page.grid()->GetNumberRows(), 10000);
     EXPECT_EQ(page.grid()->QuickGetText(0, 1), "");
     ASSERT_TRUE(server->writeFile("/var/log/tty12", "a\n"));

@@ -1,5 +1,7 @@
 // The users page and the user data dialog against the reference server.
 
+#include <cstring>
+
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
@@ -132,7 +134,9 @@ TEST_F(UsersPageTest, AddChangeDeleteAndSaveWriteBothFilesAndTheSquidPasswords) 
     EXPECT_EQ(box.buttons, MessageBox::OkCancel);
     shownTexts();
     EXPECT_EQ(column(page.sheet(), 1), "béla|cecil||||||||||");
-    EXPECT_EQ(data(page), "Teljes név:|Telefonszám:|Szoba szám:|Munkah. tel.:|Email:|Megjegyzés:");
+    // The next user is selected, and its data shows beside it.
+    EXPECT_EQ(page.selectedIndex(), 0);
+    EXPECT_EQ(data(page).section('|', 0, 0), "Teljes név:Nagy Béla Péter");
 
     page.button(EditorPage::Save)->click();
     EXPECT_EQ(page.statusText(), "OK !");
@@ -282,6 +286,7 @@ TEST_F(UsersPageTest, DialogRefusesWithoutLosingWhatWasTypedAndWorksWithoutGroup
     });
     DialogAnswers::form<UserDataDialog>([](UserDataDialog& d) {
         d.commentEdit()->setPlainText(QString(70, QLatin1Char('c')));
+        EXPECT_EQ(d.commentEdit()->toPlainText(), QString(63, QLatin1Char('c'))); // typing stops
         d.fullNameEdit()->setText(QStringLiteral("ñandu")); // not in Windows-1250
         d.okButton()->click();
     });
@@ -315,6 +320,23 @@ TEST_F(UsersPageTest, DialogRefusesWithoutLosingWhatWasTypedAndWorksWithoutGroup
                           d.phoneEdit()->maxLength(), d.workPhoneEdit()->maxLength(),
                           d.roomEdit()->maxLength(), d.mailEdit()->maxLength()}),
               QList<int>({255, 63, 31, 31, 15, 31}));
+
+    // "Mail" needs an address; a user's kept address comes back when "Mail" is ticked.
+    UserRecord kept{};
+    std::strcpy(kept.name, "kiss");
+    std::strcpy(kept.mailName, "kiss.anna");
+    d.setRecord(UserDataDialog::ModifyUser, kept, "");
+    EXPECT_TRUE(d.mailEdit()->isHidden());
+    d.mailBox()->click();
+    EXPECT_FALSE(d.mailEdit()->isHidden());
+    EXPECT_EQ(d.mailEdit()->text(), "kiss.anna");
+    d.mailBox()->click();
+    d.mailBox()->click();
+    EXPECT_EQ(d.mailEdit()->text(), "kiss.anna");
+    d.mailEdit()->clear();
+    d.okButton()->click();
+    EXPECT_EQ(shownTexts(), "Nincs Email cím");
+    EXPECT_NE(d.result(), QDialog::Accepted);
 
     // Changing a user to another user's name is refused; keeping its own name is accepted.
     page.selectUser(1);

@@ -9,6 +9,7 @@
 
 #include "params/def.h"
 #include "server/squid_config.h"
+#include "server/squid_url.h"
 
 namespace fs = std::filesystem;
 
@@ -71,6 +72,53 @@ TEST_F(SquidConfigTest, ListsBecomePasswordAclAndRuleFiles) {
                         "http_access deny orvelan_g_guests all\n"),
               std::string::npos)
         << conf;
+
+    // A deleted group's files go with it; files that are not a group's stay.
+    put("etc/squid/orvelan/groups/README", "kept\n");
+    put("l/apache/etc/groups", "staff d \"/l/apache/etc/permit/staff.deny\"\r\n");
+    put("l/apache/etc/users", "kovacs:staff:wjAAA:p:e:::\r\n");
+    ASSERT_EQ(build(&error), 0) << error;
+    EXPECT_FALSE(fs::exists(root / "etc/squid/orvelan/groups/guests.users"));
+    EXPECT_FALSE(fs::exists(root / "etc/squid/orvelan/groups/guests.urls"));
+    EXPECT_EQ(get("etc/squid/orvelan/groups/staff.users"), "kovacs\n");
+    EXPECT_TRUE(fs::exists(root / "etc/squid/orvelan/groups/staff.urls"));
+    EXPECT_EQ(get("etc/squid/orvelan/groups/README"), "kept\n");
+}
+
+TEST(SquidUrl, InternationalHostsInIdnaFormAndTheRestPercentEncodedUtf8) {
+    std::string out, error;
+    // "www.árvíztűrő.hu/út?ő=1" in Windows-1250, with and without a scheme and a port.
+    const std::string hu = "www.\xe1rv\xedzt\xfbr\xf5.hu";
+    ASSERT_TRUE(vxdClientUrl(hu + "/\xfat?\xf5=1", &out, &error)) << error;
+    EXPECT_EQ(out, "www.xn--rvztr-wqa0gx3bwi.hu/%C3%BAt?%C5%91=1");
+    ASSERT_TRUE(vxdClientUrl("http://" + hu + ":8080/a", &out, &error)) << error;
+    EXPECT_EQ(out, "http://www.xn--rvztr-wqa0gx3bwi.hu:8080/a");
+    // Capitals fold as a browser folds them; an ASCII host keeps an accented path encoded.
+    ASSERT_TRUE(vxdClientUrl("\xc1RV\xcdZ.hu", &out, &error)) << error;
+    EXPECT_EQ(out, "xn--rvz-dla6d.hu");
+    ASSERT_TRUE(vxdClientUrl("pelda.hu/k\xe9p\x80", &out, &error)) << error;
+    EXPECT_EQ(out, "pelda.hu/k%C3%A9p%E2%82%AC");
+    // ASCII stays byte for byte, whatever it holds.
+    ASSERT_TRUE(vxdClientUrl("WWW.Face.com/A%41", &out, &error));
+    EXPECT_EQ(out, "WWW.Face.com/A%41");
+    // No valid international name: refused with the reason.
+    const std::string tooLong = "\xe1" + std::string(70, 'a') + ".hu"; // a label over 63 bytes
+    EXPECT_FALSE(vxdClientUrl(tooLong, &out, &error));
+    EXPECT_NE(error.find("no international domain name"), std::string::npos) << error;
+    EXPECT_EQ(vxdCp1250ToUtf8("\x8a\x81\xff"), "\xc5\xa0\xc2\x81\xcb\x99");
+}
+
+TEST_F(SquidConfigTest, AccentedUrlsBecomeTheFormClientsSend) {
+    put("l/apache/etc/groups", "staff d \"/l/apache/etc/permit/staff.deny\"\r\n");
+    put("l/apache/etc/users", "kovacs:staff:wjAAA:p:e:::\r\n");
+    put("l/apache/etc/permit/staff.deny", "www.\xe1rv\xedzt\xfbr\xf5.hu\n");
+    std::string error;
+    ASSERT_EQ(build(&error), 0) << error;
+    EXPECT_EQ(get("etc/squid/orvelan/groups/staff.urls"), "www\\.xn--rvztr-wqa0gx3bwi\\.hu\n");
+    put("l/apache/etc/permit/staff.deny", "ok.hu\n\xe1" + std::string(70, 'a') + ".hu\n");
+    EXPECT_EQ(build(&error), 1);
+    EXPECT_NE(error.find("staff.deny:2"), std::string::npos) << error;
+    EXPECT_EQ(get("etc/squid/orvelan/groups/staff.urls"), "www\\.xn--rvztr-wqa0gx3bwi\\.hu\n");
 }
 
 TEST_F(SquidConfigTest, InconsistentListsWriteNothing) {

@@ -19,6 +19,7 @@
 #include <thread>
 #include <unistd.h>
 
+#include "server/vxd_tools.h"
 #include "tests/server/raw_client.h"
 #include "tests/support/loopback.h"
 #include "tests/support/test_server.h"
@@ -407,6 +408,13 @@ TEST_F(VxdTest, VxtailWritesLastLines) {
     server.writeFile("/var/log/empty", "");
     EXPECT_EQ(remoteExec("./vxtail /var/log/empty 50").r.value, 0);
     EXPECT_EQ(server.readFile("vxtail.tmp"), "");
+    // Few line ends: the copy holds the last bytes within the bound, not the whole file.
+    std::string longLines = "head\n" + std::string(3 * VXD_TAIL_LINE_BYTES, 'x') + "\n";
+    longLines += std::string(VXD_TAIL_LINE_BYTES, 'y') + "end";
+    server.writeFile("/var/log/long", longLines);
+    EXPECT_EQ(remoteExec("./vxtail /var/log/long 2").r.value, 0);
+    EXPECT_EQ(server.readFile("vxtail.tmp"),
+              longLines.substr(longLines.size() - 2 * VXD_TAIL_LINE_BYTES));
 
     mkfifo(server.local("/var/log/fifo").c_str(), 0644);
     for (const char* args : {"/var/log/missing 50", "/var/log/tty12 0", "/var/log/tty12 5x",

@@ -36,6 +36,7 @@ constexpr int kIoTimeoutSeconds = 10;   // one request through the proxy
 constexpr int kSquidStartSeconds = 30;  // until Squid accepts connections
 constexpr int kReconfigureSeconds = 30; // until a reconfigured rule holds
 constexpr const char* kSalt = "wj";     // the console's salt for new passwords
+const std::string kAccentedIdna = "xn--rvztr-wqa0gx3bwi.test"; // árvíztűrő.test
 
 void spill(const fs::path& path, const std::string& content) {
     std::ofstream(path, std::ios::binary) << content;
@@ -166,7 +167,8 @@ class SquidE2eTest : public ::testing::Test {
         ASSERT_GE(fd, 0);
         close(fd); // Squid binds it next; nothing else on loopback asks for this port
         squidPort = free;
-        spill(dir / "hosts", "127.0.0.1 allowed.test denied.test other.test\n");
+        spill(dir / "hosts",
+              "127.0.0.1 allowed.test denied.test other.test " + kAccentedIdna + "\n");
         spill(dir / "squid.conf", squidConf());
         // What "squid -k reconfigure" does on a server whose root is "/". Here the server's
         // commands see the test root's /tmp at /tmp, where this Squid's configuration names
@@ -317,7 +319,9 @@ TEST_F(SquidE2eTest, SavedListsAreEnforcedAndAListChangeTakesEffectOrFailsTheSav
                               "bela:staff:" + des("korte") + ":p:e::Bela : : : : \r\n" +
                               "cili:staff:" + des("szilva") + "::e::Cili : : : : \r\n";
     ASSERT_EQ(import("users", users, &out), 0) << out;
-    ASSERT_EQ(import("urls", "allowed.test\r\n", &out, "open"), 0) << out;
+    // "árvíztűrő.test" in Windows-1250, as the console writes it.
+    ASSERT_EQ(import("urls", "allowed.test\r\n\xe1rv\xedzt\xfbr\xf5.test\r\n", &out, "open"), 0)
+        << out;
     ASSERT_EQ(import("urls", "denied.test\r\n", &out, "staff"), 0) << out;
     EXPECT_EQ(server.readFile("/etc/squid/orvelan/passwd"),
               "anna:" + des("alma") + "\nbela:" + des("korte") + "\n");
@@ -334,6 +338,10 @@ TEST_F(SquidE2eTest, SavedListsAreEnforcedAndAListChangeTakesEffectOrFailsTheSav
     EXPECT_EQ(r.status, 200);
     EXPECT_EQ(r.body, "origin allowed.test");
     EXPECT_EQ(get("other.test", "anna", "alma").status, 403);
+    // An accented host is listed in the form a browser sends it.
+    r = get(kAccentedIdna, "anna", "alma");
+    EXPECT_EQ(r.status, 200) << server.readFile("/etc/squid/orvelan/groups/open.urls");
+    EXPECT_EQ(r.body, "origin " + kAccentedIdna);
     // Deny list: everything but the listed site.
     EXPECT_EQ(get("denied.test", "bela", "korte").status, 403);
     r = get("other.test", "bela", "korte");

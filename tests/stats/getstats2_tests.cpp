@@ -440,6 +440,22 @@ TEST_F(Getstats2, RotatedAndCompressedLogsOfTheRange) {
     write("/tmp/infile", "2024-05-08 00:00:00\r\n2024-05-10 23:59:00\r\n3\r\nb\r\n");
     ASSERT_EQ(run("site"), 0) << m_stderr;
     EXPECT_EQ(read("/tmp/outfile"), "b 1 www.index.hu\n");
+
+    // A rotated log behind a symbolic link: followed within the root; one that cannot be
+    // opened is named, never counted as days without traffic.
+    write("/archive/day9.log", accessLogLine(localTime(2024, 5, 9, 12, 0), 10, "a"));
+    fs::remove(m_root + "/var/log/squid/access.log.1");
+    fs::create_symlink("../../../archive/day9.log", m_root + "/var/log/squid/access.log.1");
+    write("/tmp/infile", "2024-05-08 00:00:00\r\n2024-05-10 23:59:00\r\n3\r\n");
+    ASSERT_EQ(run("data"), 0) << m_stderr;
+    EXPECT_EQ(read("/tmp/outfile"), "3\n10\n1100\n");
+    TempDir outside{"outside"};
+    outside.write("day9.log", accessLogLine(localTime(2024, 5, 9, 12, 0), 10, "a"));
+    fs::remove(m_root + "/var/log/squid/access.log.1");
+    fs::create_symlink(outside.file("day9.log"), m_root + "/var/log/squid/access.log.1");
+    EXPECT_EQ(run("data"), 1);
+    EXPECT_EQ(m_stderr, "getstats2: /var/log/squid/access.log.1: Permission denied\n");
+    EXPECT_EQ(read("/tmp/outfile"), "3\n10\n1100\n");
 }
 
 TEST_F(Getstats2, LogFromTheParameterFileAndFailures) {

@@ -167,6 +167,20 @@ TEST_F(StatFiles, TableReaderSplitsLongLinesIntoPieces) {
     EXPECT_EQ(got.lines[1], longUrl.substr(511 - 6));
     EXPECT_EQ(got.lines[2], "free");
     EXPECT_EQ(got.lines[3], "           carol         2    last.hu");
+    // A limit stops the reading at the first shown line beyond it (the super user's and the
+    // empty line do not count).
+    Collected first;
+    bool truncated = false;
+    EXPECT_EQ(ReadStatTable(path("statout.txt").c_str(), superByName, nullptr, collect, &first, 3,
+                            &truncated),
+              3);
+    EXPECT_TRUE(truncated);
+    EXPECT_EQ(first.lines.size(), 3u);
+    Collected all;
+    EXPECT_EQ(ReadStatTable(path("statout.txt").c_str(), superByName, nullptr, collect, &all, 4,
+                            &truncated),
+              4);
+    EXPECT_FALSE(truncated);
     Collected none;
     vxClearError();
     EXPECT_EQ(ReadStatTable(path("missing.txt").c_str(), nullptr, nullptr, collect, &none), -1);
