@@ -111,7 +111,12 @@ int CheckoutLock::CommitAll(const ListFile* files, int n, const char* procKey,
         };
         if (sdWriteLocalFile(files[i].local, writer, &ctx) != 0) return -2;
         int rc = Checkin(files[i].remote, files[i].local);
-        if (rc < 0) return rc;
+        if (rc < 0) {
+            // The files are saved together or not at all.
+            for (int j = 0; j < i; j++)
+                Restore(files[j].remote);
+            return rc;
+        }
     }
     if (sdRunCommand(m_session.host, sdParam(procKey, procDefault), "post-save command ") != 0) {
         for (int i = 0; i < n; i++)

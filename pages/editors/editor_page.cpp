@@ -113,6 +113,11 @@ void EditorPage::loadForEditing() {
     WaitCursor wait;
     clearStatus();
     setStatus(m_texts.loading);
+    // An abandon whose release failed left the locks held: they are released before a new edit.
+    if (m_session.IsOpen() && m_session.Abandon() < 0) {
+        setStatus(m_texts.loadServer);
+        return;
+    }
     int rc = m_session.Begin(m_list, editGroup());
     if (rc < 0 || (rc == SD_NOTHING && !m_texts.loadNothing.isEmpty())) {
         switch (rc) {
