@@ -7,6 +7,7 @@
 #include <QListWidget>
 
 #include "app/commands.h"
+#include "app/status_label.h"
 #include "pages/editors/url_control_page.h"
 #include "pages/editors/user_groups_page.h"
 #include "tests/gui/editor_fixture.h"
@@ -171,6 +172,33 @@ TEST_F(UserGroupsPageTest, RenamedGroupsKeepTheirMembersInTheSavedUserList) {
     EXPECT_NE(file("/etc/squid/orvelan/orvelan.conf").find("oktato"), std::string::npos);
     EXPECT_STREQ(serverData.groups.NameOf(serverData.users[0].group), "zdiak");
     EXPECT_STREQ(serverData.groups.NameOf(serverData.users[1].group), "oktato");
+}
+
+// A save the post-save command refuses says why: the command's own last error line, fetched
+// from the server, in a line under the status text and in the status line's tool tip.
+TEST_F(UserGroupsPageTest, RefusedSaveShowsThePostSaveCommandsErrorLine) {
+    UserGroupsPage page(entryAt(1, 0), &owner);
+    startEditing(page);
+    auto* detail = page.findChild<QLabel*>("statusDetail");
+    ASSERT_NE(detail, nullptr);
+    EXPECT_FALSE(detail->isVisibleTo(&page));
+    ASSERT_TRUE(server.writeFile("/l/apache/etc/users", "x:nincs::p:::\r\n"));
+    answerGroup("ujak", true);
+    page.button(EditorPage::Add)->click();
+    page.button(EditorPage::Save)->click();
+    EXPECT_EQ(page.statusText(), "Hiba a proxy szerveren !");
+    const QString cause = "post-save command \"./grouppen\" failed with exit status 1: grouppen: "
+                          "/l/apache/etc/users:1: unknown group nincs of user x";
+    EXPECT_EQ(page.statusDetail(), cause);
+    EXPECT_EQ(page.statusLabel()->toolTip(), cause);
+    EXPECT_TRUE(detail->isVisibleTo(&page));
+    EXPECT_TRUE(detail->text().startsWith("post-save command \"./grouppen\" failed"));
+    // The server's own error output still has it.
+    EXPECT_NE(server.stderrText().find("unknown group nincs of user x"), std::string::npos);
+
+    page.button(EditorPage::Abandon)->click();
+    EXPECT_EQ(page.statusDetail(), "");
+    EXPECT_FALSE(detail->isVisibleTo(&page));
 }
 
 TEST_F(UserGroupsPageTest, DialogRefusalsAndTheFirstEmptyRowEndingTheList) {
