@@ -29,8 +29,8 @@ class CheckoutLock {
 
     // Writes files[i] through write(f, context, i) and checks it in, in order; runs the post-save
     // command (parameter procKey, else procDefault), then releases them in order: 1. A failing
-    // check-in returns its result; an unwritable copy -2; a failing command restores every file
-    // in check-in order and keeps the locks (-1).
+    // check-in restores the files checked in before it and returns its result; an unwritable
+    // copy -2; a failing command restores every file in check-in order and keeps the locks (-1).
     int CommitAll(const ListFile* files, int n, const char* procKey, const char* procDefault,
                   bool (*write)(FILE*, const void* context, int which), const void* context);
 

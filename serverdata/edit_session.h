@@ -3,6 +3,8 @@
 // The editor pages and orvelanctl drive their edits through it.
 #pragma once
 
+#include <memory>
+
 #include "serverdata/server_data.h"
 
 // The lists an edit session can hold.
@@ -38,15 +40,18 @@ const char* SdStartupLoadText(int result, bool users);
 //   -1 (a check-in or the post-save command failed; the server files were restored) or -2 (a
 //   local copy could not be written, or a record cannot be written safely): the locks stay
 //   held and the session open, so that the page can save again or abandon.
-// - Abandon releases every file the list holds (users: both files, even when one fails): 1
-//   released and the session closed (also when it was not open); -1 a release failed, the
-//   session stays open and a later Abandon tries again.
+// - Abandon drops the edits: the tables the session could change (users: the user table;
+//   groups: the group table, the users' group indexes and the current group; urls: the URL
+//   table) are put back as they were checked out, even when the release fails. Then it releases
+//   every file the list holds (users: both files, even when one fails): 1 released and the
+//   session closed (also when it was not open); -1 a release failed, the session stays open and
+//   a later Abandon tries again.
 // - The destructor abandons a session that is still open, so no path leaves a lock behind.
 // - Every operation starts with a cleared error record, and every failure records its own
 //   cause, so the detail under a failure is never a stale one.
 class EditSession {
   public:
-    explicit EditSession(ServerData& data = serverData) : m_data(data) {}
+    explicit EditSession(ServerData& data = serverData);
     ~EditSession();
     EditSession(const EditSession&) = delete;
     EditSession& operator=(const EditSession&) = delete;
@@ -61,7 +66,14 @@ class EditSession {
     SdList List() const { return m_list; }
 
   private:
+    struct Kept; // the tables as checked out
+    void Keep();
+    void Restore();
+    void Drop();
+    int CommitGroups();
+
     ServerData& m_data;
+    std::unique_ptr<Kept> m_kept;
     SdList m_list = SdList::Users;
     bool m_open = false;
 };

@@ -26,12 +26,17 @@ class GroupList {
     // The group's name, or "" for an index outside the table.
     const char* NameOf(int index) const;
     void Clear() { m_count = 0; }
+    // Puts back a table copied out before (no holder of group indexes is told: they are put
+    // back with it).
+    void Restore(const GroupRecord* groups, int n);
 
     // Load (for editing under the lock, or for viewing): 1; -1; -2 (a load that fails leaves the
     // table as it was); -3. Save (sorts first): 1; -1; -2. Release: 0 or -1. Export: 1; -2.
     // Import: 1; -2; -4 (a refused line or a full table).
     int Load(bool forEditing);
-    int Save();
+    // With `first`, that file (held by this console) is written with firstContent and checked in
+    // before the group list, under the same post-save command: both are saved or neither.
+    int Save(const ListFile* first = nullptr, const char* firstContent = nullptr);
     int Release();
     int Export(const char* fileName) const;
     int Import(const char* fileName);

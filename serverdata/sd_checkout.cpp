@@ -1,4 +1,6 @@
 // The checkout lock protocol and the load / commit / release workers shared by every list.
+#include <cstdio>
+#include <cstring>
 #include <sys/stat.h>
 
 #include "lib/vx_err.h"
@@ -7,6 +9,45 @@
 #include "serverdata/sd_text.h"
 
 namespace {
+
+// The post-save command's standard error, in the server's working directory and fetched here.
+constexpr const char* POST_SAVE_ERRORS = "vxpost.err";
+
+// The last non-blank line of a local file (at most size - 1 bytes), or "": a program's own
+// message comes after what the programs it ran wrote.
+void lastLine(const char* path, char* out, size_t size) {
+    out[0] = '\0';
+    FILE* in = std::fopen(path, "rb");
+    if (!in) return;
+    char line[512];
+    while (std::fgets(line, sizeof line, in)) {
+        line[std::strcspn(line, "\r\n")] = '\0';
+        if (line[std::strspn(line, " \t")] != '\0') vxFormat(out, size, "%s", line);
+    }
+    std::fclose(in);
+}
+
+// Runs the post-save command with its standard error kept in a file of the server's working
+// directory as well as passed on to the server's own error output. When the command fails, its
+// last error line is fetched back and becomes part of the recorded cause.
+int runPostSave(const char* server, const char* command) {
+    char wrapped[SD_COMMAND_SIZE];
+    if (!vxFormat(wrapped, sizeof wrapped, "(%s) 2>%s; s=$?; cat %s >&2; exit $s", command,
+                  POST_SAVE_ERRORS, POST_SAVE_ERRORS))
+        return sdRunCommand(server, command, "post-save command ");
+    vxClearError();
+    int rc = vxRemoteExec(server, wrapped);
+    if (rc == 0 || vxLastError().code != 0) return rc; // done, or the link's failure is the cause
+    char cause[200] = "";
+    if (vxGetRemoteFile(server, POST_SAVE_ERRORS, POST_SAVE_ERRORS) == 0)
+        lastLine(POST_SAVE_ERRORS, cause, sizeof cause);
+    sdRemove(POST_SAVE_ERRORS);
+    char text[VX_ERROR_TEXT_MAX + 1];
+    vxFormat(text, sizeof text, "post-save command \"%.60s\" failed with exit status %d%s%s",
+             command, rc, cause[0] ? ": " : "", cause);
+    vxSetError(105, 5, VX_KIND_LIB, text);
+    return rc;
+}
 
 bool localExists(const char* path) {
     struct stat st;
@@ -111,9 +152,14 @@ int CheckoutLock::CommitAll(const ListFile* files, int n, const char* procKey,
         };
         if (sdWriteLocalFile(files[i].local, writer, &ctx) != 0) return -2;
         int rc = Checkin(files[i].remote, files[i].local);
-        if (rc < 0) return rc;
+        if (rc < 0) {
+            // The files are saved together or not at all.
+            for (int j = 0; j < i; j++)
+                Restore(files[j].remote);
+            return rc;
+        }
     }
-    if (sdRunCommand(m_session.host, sdParam(procKey, procDefault), "post-save command ") != 0) {
+    if (runPostSave(m_session.host, sdParam(procKey, procDefault)) != 0) {
         for (int i = 0; i < n; i++)
             Restore(files[i].remote);
         return -1;

@@ -116,17 +116,26 @@ int GroupList::CheckForSave() const {
     return 0;
 }
 
-int GroupList::Save() {
+int GroupList::Save(const ListFile* first, const char* firstContent) {
     Sort();
     if (CheckForSave() < 0) return -2;
-    ListFile file = groupFile();
-    auto write = [](FILE* f, const void* c, int) {
-        const GroupList& list = *static_cast<const GroupList*>(c);
-        for (int i = 0; i < list.m_count; i++)
-            if (!writeGroup(f, list.m_groups[i])) return false;
+    struct Context {
+        const GroupList* list;
+        const char* firstContent;
+        bool withFirst;
+    } context{this, firstContent, first != nullptr};
+    ListFile files[2];
+    int n = 0;
+    if (first) files[n++] = *first;
+    files[n++] = groupFile();
+    auto write = [](FILE* f, const void* c, int which) {
+        const auto& x = *static_cast<const Context*>(c);
+        if (x.withFirst && which == 0) return std::fputs(x.firstContent, f) >= 0;
+        for (int i = 0; i < x.list->m_count; i++)
+            if (!writeGroup(f, x.list->m_groups[i])) return false;
         return true;
     };
-    return m_lock.CommitAll(&file, 1, "GROUPPROC", "grouppen", write, this);
+    return m_lock.CommitAll(files, n, "GROUPPROC", "grouppen", write, &context);
 }
 
 int GroupList::Release() {
@@ -200,6 +209,11 @@ int GroupList::Append(const char* name, const char* kind, const char* permitPath
         return sdRefuse(-1, name, "group table full (at most 128 groups)");
     m_groups[m_count] = g;
     return m_count++;
+}
+
+void GroupList::Restore(const GroupRecord* groups, int n) {
+    m_count = std::min(n, SD_MAX_GROUPS);
+    std::copy(groups, groups + m_count, m_groups);
 }
 
 void GroupList::Delete(int index) {

@@ -198,6 +198,13 @@ void UrlList::Clear() {
     m_count = 0;
 }
 
+void UrlList::Restore(const std::vector<std::string>& urls) {
+    Clear();
+    for (const std::string& url : urls)
+        if (Append(url.c_str()) < 0) break; // they fitted when they were copied out
+    modified = 0;
+}
+
 void UrlList::Reset() {
     Clear();
     currentGroup = -1;

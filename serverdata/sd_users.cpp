@@ -169,6 +169,12 @@ int UserList::ReadFiles(bool withData, bool viewing) {
     return rc < 0 ? -2 : 1;
 }
 
+ListFile UserList::ListFileOf() {
+    ListFile files[2];
+    userFiles(files);
+    return files[0];
+}
+
 int UserList::Load(bool forEditing) {
     ListFile files[2];
     userFiles(files);

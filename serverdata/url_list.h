@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstdio>
+#include <string>
+#include <vector>
 
 #include "serverdata/checkout_lock.h"
 #include "serverdata/group_list.h"
@@ -21,6 +23,8 @@ class UrlList {
     const char* operator[](int index) const { return m_urls[index]; }
     // Empties the table (the modified flag stays).
     void Clear();
+    // Puts back a table copied out before, as the server has it (not modified).
+    void Restore(const std::vector<std::string>& urls);
     // Empties the table and forgets the current group and the flag.
     void Reset();
 

@@ -34,6 +34,12 @@ class UserList {
         return static_cast<const UserList*>(list)->IsSuper(name);
     }
     void Clear() { m_table->count = 0; }
+    // A copy of the table, and the table put back from one (as the server has it: not modified).
+    void CopyTable(UserTable& out) const { out = *m_table; }
+    void RestoreTable(const UserTable& table) {
+        *m_table = table;
+        modified = 0;
+    }
 
     // Load: 1; -1; -2; -3. Save: 1; 0 nothing changed (released only); -1 server failure or
     // failed post-save command (files stay checked out); -2. Release: 0 or -1. Export: 1 or -2.
@@ -49,6 +55,10 @@ class UserList {
     int Add(const UserRecord& user);
     int Set(int index, const UserRecord& user);
     void Delete(int index);
+
+    // The user list file (server path and working copy): a group save that renames groups with
+    // members checks it out and writes it with the new names.
+    static ListFile ListFileOf();
 
     // Moves the users' group indexes along a renumbering of the group table.
     void RenumberGroups(const int* newIndex, int oldCount);

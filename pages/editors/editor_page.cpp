@@ -2,12 +2,14 @@
 #include "pages/editors/editor_page.h"
 
 #include <QByteArray>
+#include <QLabel>
 
 #include "app/commands.h"
 #include "app/frame_buttons.h"
 #include "app/sheet_printing.h"
 #include "app/status_label.h"
 #include "app/text_file_dialogs.h"
+#include "lib/vx_err.h"
 #include "serverdata/server_data.h"
 #include "widgets/buttons.h"
 #include "widgets/panels.h"
@@ -41,6 +43,15 @@ void EditorPage::addMessagesAndButtons(const QRect& geometry) {
     m_messagePanel = addPanel(QStringLiteral("Üzenetek"), geometry);
     m_messagePanel->setObjectName(QStringLiteral("messagePanel"));
     addStatusLabel(QRect(), QString(), false, m_messagePanel);
+    // The cause of a failure, in a small line along the bottom of the status line.
+    const QRect content = m_messagePanel->ContentRect();
+    m_detail = new QLabel(m_messagePanel);
+    m_detail->setObjectName(QStringLiteral("statusDetail"));
+    m_detail->setFont(QFont(QStringLiteral("Arial"), 8));
+    m_detail->setAlignment(Qt::AlignCenter);
+    m_detail->setGeometry(content.x() + 2, content.bottom() - 13, content.width() - 4, 13);
+    m_detail->setAttribute(Qt::WA_TransparentForMouseEvents);
+    m_detail->hide();
     addFrameButtons();
     connect(this, &FramePage::printRequested, this, &EditorPage::print);
 }
@@ -83,8 +94,26 @@ QString EditorPage::statusText() const {
     return statusLabel() ? statusLabel()->text() : QString();
 }
 
+QString EditorPage::statusDetail() const {
+    return statusLabel() ? statusLabel()->toolTip() : QString();
+}
+
 void EditorPage::setStatus(const QString& text) {
-    if (statusLabel()) statusLabel()->setStatusText(text);
+    if (!statusLabel()) return;
+    statusLabel()->setStatusText(text);
+    statusLabel()->setToolTip(QString());
+    if (m_detail) m_detail->hide();
+}
+
+void EditorPage::setFailure(const QString& text) {
+    const QString cause = QString::fromUtf8(vxLastError().text);
+    setStatus(text);
+    if (!statusLabel() || cause.isEmpty()) return;
+    statusLabel()->setToolTip(cause);
+    if (!m_detail) return;
+    m_detail->setText(m_detail->fontMetrics().elidedText(cause, Qt::ElideRight, m_detail->width()));
+    m_detail->show();
+    m_detail->raise();
 }
 
 void EditorPage::command(int id, quintptr param) {
@@ -113,6 +142,11 @@ void EditorPage::loadForEditing() {
     WaitCursor wait;
     clearStatus();
     setStatus(m_texts.loading);
+    // An abandon whose release failed left the locks held: they are released before a new edit.
+    if (m_session.IsOpen() && m_session.Abandon() < 0) {
+        setFailure(m_texts.loadServer);
+        return;
+    }
     int rc = m_session.Begin(m_list, editGroup());
     if (rc < 0 || (rc == SD_NOTHING && !m_texts.loadNothing.isEmpty())) {
         switch (rc) {
@@ -120,13 +154,13 @@ void EditorPage::loadForEditing() {
             setStatus(m_texts.loadNothing);
             break;
         case SD_CONCURRENT:
-            setStatus(m_texts.loadConcurrent);
+            setFailure(m_texts.loadConcurrent);
             break;
         case SD_LOCAL:
-            setStatus(m_texts.loadLocal);
+            setFailure(m_texts.loadLocal);
             break;
         default:
-            setStatus(m_texts.loadServer);
+            setFailure(m_texts.loadServer);
         }
         return;
     }
@@ -144,7 +178,7 @@ void EditorPage::save() {
     int rc = m_session.Commit();
     committed(rc);
     if (rc < 0) {
-        setStatus(rc == SD_LOCAL ? m_texts.saveLocal : m_texts.saveServer);
+        setFailure(rc == SD_LOCAL ? m_texts.saveLocal : m_texts.saveServer);
         return;
     }
     setStatus(QStringLiteral("OK !"));

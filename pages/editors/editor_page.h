@@ -10,6 +10,7 @@
 #include "serverdata/edit_session.h"
 
 class CVCF1;
+class QLabel;
 class CzCThreeDPanel;
 class RoundButton;
 
@@ -54,6 +55,9 @@ class EditorPage : public FramePage {
     RoundButton* button(Button b) const { return m_buttons[b]; }
     bool editing() const { return m_editing; }
     QString statusText() const;
+    // The recorded cause of the failure the status line reports ("" none): the line under it
+    // and the status line's tool tip.
+    QString statusDetail() const;
 
     // CMD_PAGE_SHOWN applies the access rule and lets the page bring its view up to date.
     void command(int id, quintptr param = 0) override;
@@ -88,6 +92,8 @@ class EditorPage : public FramePage {
 
     void setStatus(const QString& text);
     void clearStatus() { setStatus(QString()); }
+    // The status text of a failure, with the recorded cause (vxLastError) as its detail.
+    void setFailure(const QString& text);
 
     // The group whose list an edit of the URL list checks out (-1 for the other lists).
     virtual int editGroup() const { return -1; }
@@ -119,6 +125,7 @@ class EditorPage : public FramePage {
     CVCF1* m_sheet = nullptr;
     CzCThreeDPanel* m_sheetPanel = nullptr;
     CzCThreeDPanel* m_messagePanel = nullptr;
+    QLabel* m_detail = nullptr;
     RoundButton* m_buttons[ButtonCount] = {};
     bool m_editing = false;
     bool m_allowed = false;

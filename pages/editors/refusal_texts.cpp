@@ -36,8 +36,10 @@ QString RefusalText(SdRefusal code, const QString& label) {
     case SdRefusal::GroupNameTooLong:
         return QStringLiteral("%1 legfeljebb %2 karakter lehet !")
             .arg(label, QString::number(SD_GROUP_NAME_MAX));
-    case SdRefusal::UrlEmpty:
     case SdRefusal::UrlTooLong:
+        return QStringLiteral("%1 legfeljebb %2 karakter lehet !")
+            .arg(label, QString::number(SD_URL_WORD_MAX));
+    case SdRefusal::UrlEmpty:
     case SdRefusal::UrlCharacters:
         return QStringLiteral("%1 nem tartalmazhat szóközt és vezérlő karaktert !").arg(label);
     // No page lets list kinds or server paths be typed; should one be refused, the data layer's

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <string>
+#include <vector>
 
 #include <QComboBox>
 #include <QLabel>
@@ -149,15 +150,29 @@ bool UrlControlPage::prepareSave() {
     for (long r = 1; r <= sheet()->GetMaxRow(); r++) {
         QString text = sheet()->GetTextRC(r, 1);
         if (text.isEmpty()) break; // the first empty row ends the list
+        // A row typed into the sheet has had no check yet.
+        QString refusal = urlRefusal(text);
+        if (!refusal.isEmpty()) {
+            setStatus(QStringLiteral("%1. sor: %2").arg(r).arg(refusal));
+            return false;
+        }
         urls.append(bytesOf(text));
     }
-    // Rebuilding the table is no edit of its own: the flag keeps what the edits said.
-    int32_t modified = serverData.urls.modified;
+    // Rebuilding the table is no edit of its own: the flag keeps what the edits said. A table
+    // that does not take the rows is put back whole, so that an export still writes all of it.
+    const int32_t modified = serverData.urls.modified;
+    std::vector<std::string> before;
+    for (int i = 0; i < serverData.urls.Count(); i++)
+        before.emplace_back(serverData.urls[i]);
     serverData.urls.Clear();
     for (const QByteArray& url : urls) {
         if (serverData.urls.Add(url.constData()) < 0) {
+            const bool full = serverData.urls.Count() >= SD_MAX_URLS;
+            serverData.urls.Restore(before);
             serverData.urls.modified = modified;
-            setStatus(QStringLiteral("Az URL lista nem fér el (legfeljebb 1024 URL) !"));
+            setStatus(full ? QStringLiteral("Az URL lista nem fér el (legfeljebb 1024 URL) !")
+                           : QStringLiteral("Az URL lista nem fér el (legfeljebb %1 bájt) !")
+                                 .arg(SD_URL_POOL_USABLE));
             return false;
         }
     }

@@ -7,6 +7,7 @@
 #include <QListWidget>
 
 #include "app/commands.h"
+#include "app/status_label.h"
 #include "pages/editors/url_control_page.h"
 #include "pages/editors/user_groups_page.h"
 #include "tests/gui/editor_fixture.h"
@@ -90,6 +91,114 @@ TEST_F(UserGroupsPageTest, MembersFollowTheirGroupThroughRenameAndSort) {
     EXPECT_EQ(column(page.sheet(), 1), "alap|diak|oktato||||||||");
     EXPECT_EQ(serverData.users[0].group, 1); // anna: diak
     EXPECT_EQ(serverData.users[1].group, 2); // béla: oktato
+}
+
+// The refused save had renumbered the users along the new table; the abandon gives every user
+// (and the URL page's group) back the group it had, so deletion is refused for the right group.
+TEST_F(UserGroupsPageTest, AbandonAfterARefusedSaveGivesTheUsersBackTheirGroups) {
+    serverConfig("GROUPPROC ./post_fail");
+    serverData.urls.currentGroup = 1; // tanar
+    UserGroupsPage page(entryAt(1, 0), &owner);
+    startEditing(page);
+    answerGroup("alap", false); // sorted first: every group moves down one
+    page.button(EditorPage::Add)->click();
+    page.button(EditorPage::Save)->click();
+    EXPECT_EQ(page.statusText(), "Hiba a proxy szerveren !");
+    EXPECT_EQ(serverData.users[0].group, 1);
+    page.button(EditorPage::Abandon)->click();
+    EXPECT_EQ(column(page.sheet(), 1), "diak|tanar|||||||||");
+    EXPECT_EQ(serverData.users[0].group, 0); // anna: diak
+    EXPECT_EQ(serverData.users[1].group, 1); // béla: tanar
+    EXPECT_EQ(serverData.urls.currentGroup, 1);
+
+    // The same with the server gone before the abandon (the list cannot be loaded again).
+    startEditing(page);
+    answerGroup("alap", false);
+    page.button(EditorPage::Add)->click();
+    server.stop();
+    page.button(EditorPage::Save)->click();
+    page.button(EditorPage::Abandon)->click();
+    EXPECT_FALSE(page.editing());
+    ASSERT_EQ(serverData.groups.Count(), 2);
+    EXPECT_STREQ(serverData.groups.NameOf(serverData.users[0].group), "diak");
+    EXPECT_STREQ(serverData.groups.NameOf(serverData.users[1].group), "tanar");
+
+    ASSERT_TRUE(server.restart()) << server.error();
+    ASSERT_TRUE(connectConsole(server));
+    startEditing(page);
+    page.sheet()->setCurrentCell(0, 0);
+    page.button(EditorPage::Delete)->click();
+    EXPECT_EQ(page.statusText(), "diak csoport nem törölhető !");
+    page.button(EditorPage::Abandon)->click();
+    EXPECT_EQ(lockCopies(), "");
+}
+
+// A renamed group keeps its members on the server: the user list follows in the same save (the
+// reference post-save command checks that every user's group exists). While another console
+// holds the user list, the save waits for it like any other checkout.
+TEST_F(UserGroupsPageTest, RenamedGroupsKeepTheirMembersInTheSavedUserList) {
+    UserGroupsPage page(entryAt(1, 0), &owner);
+    startEditing(page);
+    page.sheet()->setCurrentCell(0, 0);
+    answerGroup("zdiak", false);
+    page.button(EditorPage::Change)->click();
+    page.sheet()->setCurrentCell(1, 0);
+    answerGroup("oktato", true);
+    page.button(EditorPage::Change)->click();
+
+    const std::filesystem::path firstDir = std::filesystem::current_path();
+    std::filesystem::create_directories(dir / "second");
+    std::filesystem::current_path(dir / "second");
+    ASSERT_EQ(serverData.lock.Checkout("/l/apache/etc/users", "held.txt"), 1);
+    std::filesystem::current_path(firstDir);
+    page.button(EditorPage::Save)->click();
+    EXPECT_EQ(page.statusText(), "Hiba a proxy szerveren !");
+    EXPECT_TRUE(page.editing());
+    EXPECT_EQ(file("/l/apache/etc/groups"), kGroups);
+    EXPECT_EQ(file("/l/apache/etc/users"), kUsers);
+    std::filesystem::current_path(dir / "second");
+    ASSERT_EQ(serverData.lock.Release("/l/apache/etc/users", "held.txt"), 1);
+    std::filesystem::current_path(firstDir);
+    EXPECT_EQ(lockCopies(), "groups._vx_lck_ ");
+
+    page.button(EditorPage::Save)->click();
+    ASSERT_EQ(page.statusText(), "OK !");
+    EXPECT_EQ(file("/l/apache/etc/groups"), "oktato a \"/l/apache/etc/permit/oktato.allow\"\r\n"
+                                            "zdiak d \"/l/apache/etc/permit/zdiak.deny\"\r\n");
+    EXPECT_EQ(file("/l/apache/etc/users"), "anna:zdiak:wjabcdefghijk:p:e::anna:\r\n"
+                                           "b\xE9la:oktato::p::s::\r\n");
+    EXPECT_EQ(file("/l/apache/etc/userdata"), kUserData);
+    EXPECT_EQ(lockCopies(), "");
+    EXPECT_NE(file("/etc/squid/orvelan/orvelan.conf").find("oktato"), std::string::npos);
+    EXPECT_STREQ(serverData.groups.NameOf(serverData.users[0].group), "zdiak");
+    EXPECT_STREQ(serverData.groups.NameOf(serverData.users[1].group), "oktato");
+}
+
+// A save the post-save command refuses says why: the command's own last error line, fetched
+// from the server, in a line under the status text and in the status line's tool tip.
+TEST_F(UserGroupsPageTest, RefusedSaveShowsThePostSaveCommandsErrorLine) {
+    UserGroupsPage page(entryAt(1, 0), &owner);
+    startEditing(page);
+    auto* detail = page.findChild<QLabel*>("statusDetail");
+    ASSERT_NE(detail, nullptr);
+    EXPECT_FALSE(detail->isVisibleTo(&page));
+    ASSERT_TRUE(server.writeFile("/l/apache/etc/users", "x:nincs::p:::\r\n"));
+    answerGroup("ujak", true);
+    page.button(EditorPage::Add)->click();
+    page.button(EditorPage::Save)->click();
+    EXPECT_EQ(page.statusText(), "Hiba a proxy szerveren !");
+    const QString cause = "post-save command \"./grouppen\" failed with exit status 1: grouppen: "
+                          "/l/apache/etc/users:1: unknown group nincs of user x";
+    EXPECT_EQ(page.statusDetail(), cause);
+    EXPECT_EQ(page.statusLabel()->toolTip(), cause);
+    EXPECT_TRUE(detail->isVisibleTo(&page));
+    EXPECT_TRUE(detail->text().startsWith("post-save command \"./grouppen\" failed"));
+    // The server's own error output still has it.
+    EXPECT_NE(server.stderrText().find("unknown group nincs of user x"), std::string::npos);
+
+    page.button(EditorPage::Abandon)->click();
+    EXPECT_EQ(page.statusDetail(), "");
+    EXPECT_FALSE(detail->isVisibleTo(&page));
 }
 
 TEST_F(UserGroupsPageTest, DialogRefusalsAndTheFirstEmptyRowEndingTheList) {
@@ -249,6 +358,49 @@ TEST_F(UrlControlPageTest, EditingRoundWithDuplicatesAndAnEmptiedRow) {
     serverData.urls.modified = 1;
     page.button(EditorPage::Save)->click();
     EXPECT_EQ(file("/l/apache/etc/permit/diak.deny"), "");
+}
+
+// A save the table cannot take leaves the table whole (an export writes every URL) and says why.
+TEST_F(UrlControlPageTest, RefusedSaveKeepsTheTableAndNamesTheCause) {
+    UrlControlPage page(entryAt(1, 2), &owner);
+    page.chooseGroup(0);
+    startEditing(page);
+    const std::string exported = (dir / "urls.txt").string();
+    auto exportText = [&] {
+        DialogAnswers::fileName(QString::fromStdString(exported));
+        page.button(EditorPage::Export)->click();
+        return get(exported);
+    };
+    const std::string whole = "games.example.com\r\nwww.chat.example.org\r\n";
+    ASSERT_EQ(exportText(), whole);
+
+    page.sheet()->SetTextRC(3, 1, "bad url"); // typed into the sheet
+    page.button(EditorPage::Save)->click();
+    EXPECT_EQ(page.statusText(), "3. sor: Az URL nem tartalmazhat szóközt és vezérlő karaktert !");
+    EXPECT_TRUE(page.editing());
+    EXPECT_EQ(exportText(), whole);
+
+    page.sheet()->SetTextRC(3, 1, QString(512, QLatin1Char('u')));
+    page.button(EditorPage::Save)->click();
+    EXPECT_EQ(page.statusText(), "3. sor: Az URL legfeljebb 511 karakter lehet !");
+
+    // 70 URLs of 500 bytes are more than the table's text room; 1025 short ones too many.
+    page.sheet()->SetMaxRow(1100);
+    for (int r = 1; r <= 70; r++)
+        page.sheet()->SetTextRC(r, 1,
+                                QStringLiteral("%1.").arg(r) + QString(496, QLatin1Char('x')));
+    page.button(EditorPage::Save)->click();
+    EXPECT_EQ(page.statusText(), "Az URL lista nem fér el (legfeljebb 32758 bájt) !");
+    EXPECT_EQ(exportText(), whole);
+    for (int r = 1; r <= 1025; r++)
+        page.sheet()->SetTextRC(r, 1, QStringLiteral("u%1.example.hu").arg(r));
+    page.button(EditorPage::Save)->click();
+    EXPECT_EQ(page.statusText(), "Az URL lista nem fér el (legfeljebb 1024 URL) !");
+    EXPECT_EQ(exportText(), whole);
+    EXPECT_EQ(serverData.urls.modified, 0);
+    EXPECT_EQ(file("/l/apache/etc/permit/diak.deny"), kDiakDeny);
+    page.button(EditorPage::Abandon)->click();
+    EXPECT_EQ(lockCopies(), "");
 }
 
 } // namespace

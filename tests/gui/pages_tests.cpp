@@ -178,7 +178,7 @@ TEST(RefusalTextsTest, EveryCodeHasItsPageText) {
         {R::PathDash, own},
         {R::PathCharacters, own},
         {R::UrlEmpty, url},
-        {R::UrlTooLong, url},
+        {R::UrlTooLong, "L legfeljebb 511 karakter lehet !"},
         {R::UrlCharacters, url},
     };
     static_assert(std::size(cases) == static_cast<size_t>(R::UrlCharacters) + 1);

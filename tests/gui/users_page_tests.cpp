@@ -259,6 +259,44 @@ TEST_F(UsersPageTest, FailedPostSaveCommandKeepsEditingWithTheLocksAndRestoresTh
     EXPECT_EQ(lockCopies(), "");
 }
 
+// The server stops during the edit: the save and the release fail. The abandon drops the edit
+// all the same (the list shows what the server has), and the locks still held are released by
+// the next "&Behívás", which then edits again.
+TEST_F(UsersPageTest, AbandonWithTheServerDownDropsTheEditAndTheNextLoadReleasesTheLocks) {
+    UsersPage page(entryAt(1, 1), &owner);
+    startEditing(page);
+    page.selectUser(0);
+    page.button(EditorPage::Delete)->click();
+    server.stop();
+    page.button(EditorPage::Save)->click();
+    EXPECT_EQ(page.statusText(), "Hiba a proxy szerveren !");
+    page.button(EditorPage::Abandon)->click();
+    EXPECT_FALSE(page.editing());
+    EXPECT_EQ(page.statusText(), "Hiba a proxy szerveren !"); // the list could not be loaded
+    EXPECT_EQ(owner.commands, (QList<int>{CMD_LOCK_TREE, CMD_UNLOCK_TREE}));
+    ASSERT_EQ(serverData.users.Count(), 2);
+    EXPECT_STREQ(serverData.users[0].name, "anna");
+    EXPECT_EQ(serverData.users.modified, 0);
+    page.command(CMD_PAGE_SHOWN);
+    EXPECT_EQ(column(page.sheet(), 1), "anna|béla||||||||||");
+    EXPECT_TRUE(locked("/l/apache/etc/users"));
+
+    // Still down: the retried release fails and nothing is edited.
+    page.button(EditorPage::Load)->click();
+    EXPECT_FALSE(page.editing());
+    EXPECT_EQ(page.statusText(), "Hiba a proxy szerveren !");
+
+    ASSERT_TRUE(server.restart()) << server.error();
+    ASSERT_TRUE(connectConsole(server));
+    page.button(EditorPage::Load)->click();
+    ASSERT_TRUE(page.editing()) << page.statusText().toStdString();
+    EXPECT_EQ(column(page.sheet(), 1), "anna|béla||||||||||");
+    page.button(EditorPage::Abandon)->click();
+    EXPECT_EQ(page.statusText(), "");
+    EXPECT_EQ(lockCopies(), "");
+    EXPECT_EQ(file("/l/apache/etc/users"), kUsers);
+}
+
 TEST_F(UsersPageTest, DialogRefusesWithoutLosingWhatWasTypedAndWorksWithoutGroups) {
     UsersPage page(entryAt(1, 1), &owner);
     startEditing(page);

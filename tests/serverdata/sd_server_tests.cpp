@@ -12,6 +12,9 @@
 #include "tests/support/demo_root.h"
 #include "tests/support/sd_fixture.h"
 
+// A post-save command as the console runs it: its standard error kept for the console.
+#define POST_SAVE(command) "(" command ") 2>vxpost.err; s=$?; cat vxpost.err >&2; exit $s\n"
+
 namespace {
 
 class ServerTest : public DataDirTest {
@@ -91,9 +94,9 @@ TEST_F(ServerTest, UserFilesRoundTripByteForByte) {
                                          "bela : : :7 : : \r\n"
                                          "cecil : : : : : \r\n"
                                          "dora : : : : : \r\n");
-    EXPECT_EQ(newCommands(), "./cpin /l/apache/etc/users\n./cpin /l/apache/etc/userdata\n"
-                             "./post_ok\n"
-                             "./cpin2 /l/apache/etc/users\n./cpin2 /l/apache/etc/userdata\n");
+    EXPECT_EQ(newCommands(),
+              "./cpin /l/apache/etc/users\n./cpin /l/apache/etc/userdata\n" POST_SAVE(
+                  "./post_ok") "./cpin2 /l/apache/etc/users\n./cpin2 /l/apache/etc/userdata\n");
     EXPECT_FALSE(exists("vx_users.txt"));
     EXPECT_FALSE(exists("vx_userdata.txt"));
     EXPECT_EQ(serverData.users.modified, 0);
@@ -130,10 +133,10 @@ TEST_F(FailingProcTest, FailingPostSaveRestoresEachFileInOrderAndKeepsTheLocks) 
     ASSERT_EQ(serverData.users.Add(user("bela")), 1);
     newCommands();
     EXPECT_EQ(serverData.users.Save(), -1);
-    EXPECT_EQ(newCommands(), "./cpin /l/apache/etc/users\n./cpin /l/apache/etc/userdata\n"
-                             "./post_fail\n"
-                             "./cprestore /l/apache/etc/users\n"
-                             "./cprestore /l/apache/etc/userdata\n");
+    EXPECT_EQ(newCommands(),
+              "./cpin /l/apache/etc/users\n./cpin /l/apache/etc/userdata\n" POST_SAVE(
+                  "./post_fail") "./cprestore /l/apache/etc/users\n"
+                                 "./cprestore /l/apache/etc/userdata\n");
     EXPECT_EQ(server.readFile(USERS), "anna::::::\n");
     EXPECT_EQ(server.readFile(USERDATA), "anna :A : : : : \n");
     EXPECT_TRUE(server.exists("/l/apache/etc/users._vx_lck_"));
@@ -161,8 +164,8 @@ TEST_F(PermitDirTest, GroupsDerivePathsAndSortingKeepsUsersInTheirGroups) {
     EXPECT_EQ(server.readFile(GROUPS), "guests a \"/l/perm/guests.allow\"\r\n"
                                        "lab d \"/l/custom/lab\"\r\n"
                                        "staff d \"/l/perm/staff.deny\"\r\n");
-    EXPECT_EQ(newCommands(), "./cpin /l/apache/etc/groups\n./post_ok\n"
-                             "./cpin2 /l/apache/etc/groups\n");
+    EXPECT_EQ(newCommands(), "./cpin /l/apache/etc/groups\n" POST_SAVE(
+                                 "./post_ok") "./cpin2 /l/apache/etc/groups\n");
     EXPECT_EQ(serverData.users[0].group, 2);
     EXPECT_STREQ(serverData.groups[serverData.users[0].group].name, "staff");
 }
@@ -179,8 +182,8 @@ TEST_F(PermitDirTest, PermitFilesAreWrittenInByteOrderWithLineFeeds) {
     newCommands();
     EXPECT_EQ(serverData.urls.Save(), 1);
     EXPECT_EQ(server.readFile("/l/perm/guests.allow"), "Z.org\na.com\nb.com\nc.com\n\xe1rv.hu\n");
-    EXPECT_EQ(newCommands(),
-              "./cpin /l/perm/guests.allow\n./post_ok\n./cpin2 /l/perm/guests.allow\n");
+    EXPECT_EQ(newCommands(), "./cpin /l/perm/guests.allow\n" POST_SAVE(
+                                 "./post_ok") "./cpin2 /l/perm/guests.allow\n");
 
     // Releasing after editing one group's list releases exactly that file.
     ASSERT_EQ(serverData.urls.Load(true), 1);
@@ -208,10 +211,10 @@ TEST_F(ServerTest, EditSessionRunsTheWholeCycleAndEveryPathReleases) {
         EXPECT_EQ(session.Commit(), SD_DONE);
         EXPECT_FALSE(session.IsOpen());
     }
-    EXPECT_EQ(newCommands(), "./cpout /l/apache/etc/userdata\n./cpout /l/apache/etc/users\n"
-                             "./cpin /l/apache/etc/users\n./cpin /l/apache/etc/userdata\n"
-                             "./post_ok\n"
-                             "./cpin2 /l/apache/etc/users\n./cpin2 /l/apache/etc/userdata\n");
+    EXPECT_EQ(newCommands(),
+              "./cpout /l/apache/etc/userdata\n./cpout /l/apache/etc/users\n"
+              "./cpin /l/apache/etc/users\n./cpin /l/apache/etc/userdata\n" POST_SAVE(
+                  "./post_ok") "./cpin2 /l/apache/etc/users\n./cpin2 /l/apache/etc/userdata\n");
     EXPECT_EQ(server.readFile(USERS), "anna:staff::::::\r\nbela:::::::\r\n");
 
     // A session that ends without a commit releases in its destructor; abandoning twice is
@@ -309,8 +312,8 @@ TEST_F(FailingProcTest, AFailedCommitKeepsTheSessionOpenAndNamesTheCommand) {
     ASSERT_EQ(serverData.groups.Add("guests", "a", ""), 1);
     newCommands();
     EXPECT_EQ(session.Commit(), SD_SERVER);
-    EXPECT_EQ(newCommands(), "./cpin /l/apache/etc/groups\n./post_fail\n"
-                             "./cprestore /l/apache/etc/groups\n");
+    EXPECT_EQ(newCommands(), "./cpin /l/apache/etc/groups\n" POST_SAVE(
+                                 "./post_fail") "./cprestore /l/apache/etc/groups\n");
     EXPECT_STREQ(vxLastError().text, "post-save command \"./post_fail\" failed with exit status 1");
     EXPECT_TRUE(session.IsOpen());
     EXPECT_TRUE(server.exists("/l/apache/etc/groups._vx_lck_"));

@@ -370,8 +370,13 @@ TEST_F(SquidE2eTest, SavedListsAreEnforcedAndAListChangeTakesEffectOrFailsTheSav
     // Squid stopped: telling it to reconfigure fails, so the save is not done.
     stopSquid();
     EXPECT_EQ(import("urls", "third.test\r\n", &out, "staff"), 1);
-    EXPECT_EQ(out, "Hiba a proxy szerveren !\n"
-                   "  post-save command \"kaka\" failed with exit status 1\n");
+    // The cause names the command and ends with its own last error line.
+    EXPECT_EQ(out.rfind("Hiba a proxy szerveren !\n"
+                        "  post-save command \"kaka\" failed with exit status 1: "
+                        "kaka: SQUIDRECONFIGURE \"",
+                        0),
+              0u)
+        << out;
     EXPECT_EQ(server.readFile("/l/apache/etc/permit/staff.deny"), "denied.test\nother.test\n");
     EXPECT_FALSE(server.exists("/l/apache/etc/permit/staff.deny._vx_lck_"));
 }
