@@ -13,6 +13,7 @@
 #include "app/commands.h"
 #include "app/help_window.h"
 #include "app/logon_page.h"
+#include "app/remote_runner.h"
 #include "app/resources.h"
 #include "serverdata/edit_session.h"
 #include "serverdata/line_speeds.h"
@@ -89,6 +90,10 @@ MainWindow::MainWindow(PageRegistry pages, int startDelayMs)
     m_startTimer->setInterval(startDelayMs);
     connect(m_startTimer, &QTimer::timeout, this, &MainWindow::startupLoad);
     if (startDelayMs >= 0) m_startTimer->start();
+
+    // While remote work runs, no other page can be reached to start more on the same lists.
+    connect(RemoteRunner::instance(), &RemoteRunner::busyChanged, m_tree,
+            [this](bool busy) { m_tree->setEnabled(!busy); });
 }
 
 MainWindow::~MainWindow() = default;
@@ -329,6 +334,8 @@ void MainWindow::releaseLists() {
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
+    // The running operation ends (its instance released) before the releases use the link.
+    RemoteRunner::instance()->cancelAndWait();
     releaseLists();
     HelpWindow::closeHelp();
     event->accept();

@@ -153,7 +153,11 @@ void saveStatistics(MainWindow& window) {
         selection->resolutionButton(q.resolution)->setChecked(true);
         selection->startCalendar()->setSelectedDate(q.last.addDays(1 - q.days));
         selection->endCalendar()->setSelectedDate(q.last);
+        // The query runs on the remote worker: its outcome is shown once it is back.
+        QEventLoop back;
+        QObject::connect(selection, &SelectionPage::queryFinished, &back, &QEventLoop::quit);
         selection->start();
+        if (selection->running()) back.exec();
         reportBoxes();
         save(&window, QString::fromLatin1(q.name));
     }

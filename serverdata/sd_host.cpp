@@ -2,6 +2,7 @@
 #include "serverdata/sd_host.h"
 
 #include "lib/vx_err.h"
+#include "remote/vx_remote.h"
 #include "serverdata/server_data.h"
 #include "serverdata/startup.h"
 
@@ -17,4 +18,12 @@ bool SdSetHost(const char* name) {
 
 bool sdServerUsable() {
     return !noServer && SdHost()[0];
+}
+
+void SdCancelRemote() {
+    vxCancel();
+}
+
+void SdResetCancel() {
+    vxResetCancel();
 }

@@ -11,3 +11,9 @@ bool SdSetHost(const char* name);
 
 // Whether server work may be done: the start-up left noServer clear and a host is known.
 bool sdServerUsable();
+
+// Ends the server waits in progress at once, from any thread: each fails as cancelled and its
+// operation goes its failure path (an instance it holds is released, a partial local file
+// removed). With no wait in progress the next wait fails; SdResetCancel drops such a cancel.
+void SdCancelRemote();
+void SdResetCancel();

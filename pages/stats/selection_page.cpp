@@ -1,6 +1,8 @@
 // The selection page: period, resolution, kind and scope of a statistics query, and its run,
 // whose result the window's statistics pages share.
 #include <cstring>
+#include <memory>
+#include <string>
 #include <utility>
 
 #include <QAbstractItemView>
@@ -23,6 +25,7 @@
 
 #include "app/commands.h"
 #include "app/frame_buttons.h"
+#include "app/remote_runner.h"
 #include "app/status_label.h"
 #include "pages/stats/stats_pages.h"
 #include "serverdata/sd_host.h"
@@ -35,6 +38,7 @@
 namespace {
 
 constexpr int ID_START_BUTTON = 1041;
+constexpr int ID_CANCEL_BUTTON = 1042;
 constexpr int kGroupScope = 100; // "Csoport" lies outside the examined ids: scope -1
 
 QSpinBox* timeField(QWidget* parent, int x, int y, int max, int value, const QString& name) {
@@ -186,9 +190,21 @@ SelectionPage::SelectionPage(const PageEntry& entry, QWidget* parent)
     SetupActionButton(m_start, 470, 385, 120, 40, QStringLiteral("&Start!"), Qt::black,
                       QColor(120, 140, 210), 14, 8);
     connect(m_start, &QAbstractButton::clicked, this, [this] { start(); });
+    // Shown only while a query runs, in the free space left of the start button.
+    m_cancel = new RoundButton(this);
+    m_cancel->setObjectName(QStringLiteral("button%1").arg(ID_CANCEL_BUTTON));
+    SetupActionButton(m_cancel, 340, 385, 120, 40, QStringLiteral("&Mégse"), Qt::black,
+                      QColor(120, 140, 210), 14, 8);
+    m_cancel->hide();
+    connect(m_cancel, &QAbstractButton::clicked, this, [this] { cancel(); });
 
     addStatusLabel(QRect(9, 325, 589, 35), QStringLiteral("..."));
     addFrameButtons();
+}
+
+SelectionPage::~SelectionPage() {
+    // Nobody is left to show the running query's outcome.
+    if (running()) RemoteRunner::instance()->cancel();
 }
 
 QRadioButton* SelectionPage::resolutionButton(int code) const {
@@ -251,10 +267,24 @@ void SelectionPage::command(int id, quintptr param) {
     }
 }
 
-void SelectionPage::start() {
-    WaitCursor wait;
-    statusLabel()->setStatusText(QStringLiteral("..."));
+namespace {
+
+// A query on its way: what the worker reads and writes, kept alive by both threads' parts.
+struct QueryRun {
     StatRequest request{};
+    std::string userName;
+    std::string host;
+    StatResult result;
+    StatOutcome outcome = StatOutcome::ServerFailed;
+};
+
+} // namespace
+
+void SelectionPage::start() {
+    if (running()) return;
+    statusLabel()->setStatusText(QStringLiteral("..."));
+    auto run = std::make_shared<QueryRun>();
+    StatRequest& request = run->request;
     request.superCheck = UserList::IsSuperIn;
     request.superContext = &serverData.users;
     StatQuery& q = request.query;
@@ -262,14 +292,13 @@ void SelectionPage::start() {
     q.kind = m_kind->checkedId() < 0 ? 0 : m_kind->checkedId();
     const int scope = m_scope->checkedId();
     q.scope = scope == STAT_SCOPE_USER || scope == STAT_SCOPE_ALL ? scope : STAT_SCOPE_GROUP;
-    std::string name;
     if (q.scope == STAT_SCOPE_USER) {
         int i = m_names->currentIndex();
         if (i >= 0 && i < serverData.users.Count()) {
-            name = serverData.users[i].name;
-            request.userIsSuper = serverData.users.IsSuper(name.c_str());
+            run->userName = serverData.users[i].name;
+            request.userIsSuper = serverData.users.IsSuper(run->userName.c_str());
         }
-        request.userName = name.c_str();
+        request.userName = run->userName.c_str();
     }
     const QDate from = m_startCalendar->selectedDate();
     const QDate to = m_endCalendar->selectedDate();
@@ -283,17 +312,42 @@ void SelectionPage::start() {
     q.endDay = to.day();
     q.endHour = m_endHour->value();
     q.endMinute = m_endMinute->value();
+    run->host = SdHost();
 
-    const char* host = SdHost();
-    StatResult result;
-    StatOutcome outcome = RunStatQuery(host[0] ? host : nullptr, request, &result);
-    if (outcome == StatOutcome::Chart || outcome == StatOutcome::Table)
-        m_results->store(std::move(result));
-    statusLabel()->setStatusText(QString::fromUtf8(StatOutcomeMessage(outcome)));
-    if (outcome == StatOutcome::Chart)
-        sendToMain(CMD_SHOW_PAGE, showPageParam(PageRole::StatChart));
-    if (outcome == StatOutcome::Table)
-        sendToMain(CMD_SHOW_PAGE, showPageParam(PageRole::StatTable));
+    // The super-user check reads the user list on the worker: the page tree stays locked while
+    // the query runs, so no editor changes the list meanwhile.
+    setRunning(true);
+    RemoteRunner::instance()->run(
+        this,
+        [run] {
+            const char* host = run->host.empty() ? nullptr : run->host.c_str();
+            run->outcome = RunStatQuery(host, run->request, &run->result);
+        },
+        [this, run] {
+            setRunning(false);
+            const StatOutcome outcome = run->outcome;
+            if (outcome == StatOutcome::Chart || outcome == StatOutcome::Table)
+                m_results->store(std::move(run->result));
+            statusLabel()->setStatusText(QString::fromUtf8(StatOutcomeMessage(outcome)));
+            if (outcome == StatOutcome::Chart)
+                sendToMain(CMD_SHOW_PAGE, showPageParam(PageRole::StatChart));
+            if (outcome == StatOutcome::Table)
+                sendToMain(CMD_SHOW_PAGE, showPageParam(PageRole::StatTable));
+            emit queryFinished();
+        });
+}
+
+void SelectionPage::cancel() {
+    if (running()) RemoteRunner::instance()->cancel();
+}
+
+void SelectionPage::setRunning(bool running) {
+    if (running)
+        m_wait = std::make_unique<WaitCursor>();
+    else
+        m_wait.reset();
+    m_start->setEnabled(!running);
+    m_cancel->setVisible(running);
 }
 
 bool SelectionPage::eventFilter(QObject* watched, QEvent* event) {

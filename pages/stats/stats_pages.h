@@ -3,6 +3,8 @@
 // are the windows over them.
 #pragma once
 
+#include <memory>
+
 #include <QList>
 #include <QStringList>
 
@@ -21,6 +23,7 @@ class QPrinter;
 class QRadioButton;
 class QSpinBox;
 class RoundButton;
+class WaitCursor;
 
 // The last statistics result of a window, shared by its statistics pages: the selection page
 // stores what a query returned, the table and the chart page show it. The pages' common parent
@@ -53,10 +56,15 @@ class SelectionPage : public FramePage {
     enum ListMode { Users = 1, AllUsers = 2, Groups = 3 };
 
     SelectionPage(const PageEntry& entry, QWidget* parent);
+    ~SelectionPage() override;
     void command(int id, quintptr param = 0) override;
 
-    // "&Start!": runs the query and shows its outcome in the message line.
+    // "&Start!": starts the query on the remote worker; its outcome shows in the message line
+    // when it is back (queryFinished). While it runs, "&Mégse" beside the start button cancels it.
     void start();
+    // Ends the running query's server waits; it fails as cancelled, the previous result stays.
+    void cancel();
+    bool running() const { return m_wait != nullptr; }
 
     int listMode() const { return m_listMode; }
     QCalendarWidget* startCalendar() const { return m_startCalendar; }
@@ -71,6 +79,11 @@ class SelectionPage : public FramePage {
     QComboBox* nameList() const { return m_names; }
     QLabel* nameLabel() const { return m_nameLabel; }
     RoundButton* startButton() const { return m_start; }
+    RoundButton* cancelButton() const { return m_cancel; }
+
+  signals:
+    // A query started by start() is over and its outcome shown.
+    void queryFinished();
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -79,6 +92,7 @@ class SelectionPage : public FramePage {
     void setListMode(ListMode mode);
     void fillNames();
     void kindChanged(int kind);
+    void setRunning(bool running);
 
     QCalendarWidget* m_startCalendar;
     QCalendarWidget* m_endCalendar;
@@ -92,7 +106,9 @@ class SelectionPage : public FramePage {
     QLabel* m_nameLabel;
     QComboBox* m_names;
     RoundButton* m_start;
+    RoundButton* m_cancel;
     StatResults* m_results;
+    std::unique_ptr<WaitCursor> m_wait; // while a query runs
     int m_listMode = AllUsers;
 };
 

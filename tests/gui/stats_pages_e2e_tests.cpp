@@ -1,21 +1,60 @@
 // The statistics pages against the reference server and its statistics tool.
 
+#include <algorithm>
+
 #include <QCalendarWidget>
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QRadioButton>
+#include <QSignalSpy>
 #include <QSpinBox>
+#include <QTest>
+#include <QTimer>
 
 #include "app/commands.h"
+#include "app/remote_runner.h"
 #include "app/status_label.h"
+#include "lib/vx_err.h"
 #include "pages/stats/stats_pages.h"
+#include "remote/vx_remote.h"
 #include "stats/stat_query.h"
 #include "tests/gui/app_fixture.h"
 #include "tests/stats/access_log_lines.h"
 #include "tests/support/demo_root.h"
+#include "widgets/buttons.h"
 #include "widgets/chartfx.h"
 #include "widgets/gridctrl.h"
 
 namespace {
+
+// Starts the query and waits for its outcome, which the remote worker hands back.
+bool runQuery(SelectionPage& page) {
+    QSignalSpy done(&page, &SelectionPage::queryFinished);
+    page.start();
+    return done.wait(60000);
+}
+
+// The longest gap between two ticks of a 10 ms timer on the UI thread while the probe lives.
+class StallProbe {
+  public:
+    StallProbe() {
+        m_timer.setInterval(10);
+        QObject::connect(&m_timer, &QTimer::timeout, [this] {
+            const qint64 now = m_clock.elapsed();
+            m_longest = std::max(m_longest, now - m_last);
+            m_last = now;
+        });
+        m_clock.start();
+        m_timer.start();
+    }
+    qint64 longest() const { return m_longest; }
+
+  private:
+    QTimer m_timer;
+    QElapsedTimer m_clock;
+    qint64 m_last = 0;
+    qint64 m_longest = 0;
+};
 
 class StatsE2ETest : public AppTest {
   protected:
@@ -42,6 +81,9 @@ class StatsE2ETest : public AppTest {
         return o;
     }
     void TearDown() override {
+        server.resume();
+        vxSetCallTimeout(0);
+        vxSetCommandTimeout(0);
         serverData.users.Clear();
         AppTest::TearDown();
     }
@@ -59,7 +101,7 @@ TEST_F(StatsE2ETest, TrafficQueryGoesToTheChart) {
     ChartPage chart(entryAt(2, 2), &owner);
     choosePeriod(selection);
     selection.resolutionButton(STAT_RES_DAY)->click();
-    selection.start();
+    ASSERT_TRUE(runQuery(selection));
     EXPECT_EQ(selection.statusLabel()->text(), "Lépjen a Grafikonra");
     EXPECT_EQ(owner.commands, QList<int>{CMD_SHOW_PAGE});
     EXPECT_EQ(owner.params, QList<quintptr>{showPageParam(PageRole::StatChart)});
@@ -77,7 +119,7 @@ TEST_F(StatsE2ETest, UrlAndSiteQueriesGoToTheTable) {
     TablePage table(entryAt(2, 1), &owner);
     choosePeriod(selection);
     selection.kindButton(STAT_KIND_URL)->click();
-    selection.start();
+    ASSERT_TRUE(runQuery(selection));
     EXPECT_EQ(selection.statusLabel()->text(), "Lépjen a Táblázatra");
     EXPECT_EQ(owner.params, QList<quintptr>{showPageParam(PageRole::StatTable)});
     table.command(CMD_PAGE_SHOWN);
@@ -89,7 +131,7 @@ TEST_F(StatsE2ETest, UrlAndSiteQueriesGoToTheTable) {
     selection.kindButton(STAT_KIND_SITE)->click();
     selection.scopeButton(STAT_SCOPE_USER)->click();
     selection.nameList()->setCurrentIndex(0);
-    selection.start();
+    ASSERT_TRUE(runQuery(selection));
     EXPECT_EQ(get("statin.txt"), "2024-06-03 00:00:00\r\n2024-06-04 23:59:00\r\n1\r\nalice\r\n");
     table.command(CMD_PAGE_SHOWN);
     EXPECT_EQ(table.lineCount(), 2);
@@ -100,13 +142,13 @@ TEST_F(StatsE2ETest, ToolFailureIsReportedAndTheServerFilesStay) {
     SelectionPage selection(entryAt(2, 0), &owner);
     ChartPage chart(entryAt(2, 2), &owner);
     choosePeriod(selection);
-    selection.start();
+    ASSERT_TRUE(runQuery(selection));
     chart.command(CMD_PAGE_SHOWN);
     // The tool fails: the access log is gone.
     std::filesystem::remove(server.local("/var/log/squid/access.log"));
     owner.commands.clear();
     selection.kindButton(STAT_KIND_URL)->click();
-    selection.start();
+    ASSERT_TRUE(runQuery(selection));
     EXPECT_EQ(selection.statusLabel()->text(), "Hiba a proxy szerveren");
     EXPECT_TRUE(owner.commands.isEmpty());
     EXPECT_TRUE(server.exists("/tmp/infile"));
@@ -114,6 +156,91 @@ TEST_F(StatsE2ETest, ToolFailureIsReportedAndTheServerFilesStay) {
     EXPECT_EQ(StatResults::of(&owner)->last().query.kind, STAT_KIND_TRAFFIC);
     chart.command(CMD_PAGE_SHOWN);
     EXPECT_EQ(chart.chart()->GetTotalLine(), "Adatforgalom:        700");
+}
+
+// A stopped server: the query runs on the worker, the UI thread's timer keeps its beat, the
+// query fails within the call limit as a timed-out call, and the last result and its file stay.
+TEST_F(StatsE2ETest, AStoppedServerFailsTheQueryInTimeWhileTheWindowAnswers) {
+    SelectionPage selection(entryAt(2, 0), &owner);
+    choosePeriod(selection);
+    ASSERT_TRUE(runQuery(selection));
+    const int serial = StatResults::of(&owner)->serial();
+    const std::string before = get("statout.txt");
+    constexpr int kLimitMs = 1000;
+    vxSetCallTimeout(kLimitMs);
+    server.pause();
+    vxClearError();
+    StallProbe probe;
+    QElapsedTimer took;
+    took.start();
+    QSignalSpy done(&selection, &SelectionPage::queryFinished);
+    selection.start();
+    EXPECT_FALSE(selection.startButton()->isEnabled());
+    EXPECT_FALSE(selection.cancelButton()->isHidden());
+    selection.start(); // a second start while one runs does nothing
+    ASSERT_TRUE(done.wait(20000));
+    EXPECT_EQ(done.count(), 1);
+    EXPECT_LT(took.elapsed(), 3 * kLimitMs + 1000);
+    EXPECT_LT(probe.longest(), 10 + 100);
+    EXPECT_EQ(vxLastError().code, RPC_TIMEDOUT) << vxLastError().text;
+    EXPECT_EQ(selection.statusLabel()->text(), "Távoli file írási hiba");
+    EXPECT_TRUE(selection.startButton()->isEnabled());
+    EXPECT_TRUE(selection.cancelButton()->isHidden());
+    EXPECT_EQ(get("statout.txt"), before);
+    EXPECT_EQ(StatResults::of(&owner)->serial(), serial);
+    EXPECT_EQ(owner.commands, QList<int>{CMD_SHOW_PAGE}); // the first query's only
+}
+
+// Cancel ends a query that waits for a stopped server at once, without the call limit's wait;
+// the previous result and its file stay, and the next query works once the server goes on.
+TEST_F(StatsE2ETest, CancelEndsAStalledQueryAtOnce) {
+    SelectionPage selection(entryAt(2, 0), &owner);
+    choosePeriod(selection);
+    ASSERT_TRUE(runQuery(selection));
+    const int serial = StatResults::of(&owner)->serial();
+    const std::string before = get("statout.txt");
+    server.pause();
+    vxClearError();
+    QSignalSpy done(&selection, &SelectionPage::queryFinished);
+    selection.start();
+    QTest::qWait(300); // the worker is waiting for the server by now (or waits at once)
+    EXPECT_TRUE(done.isEmpty());
+    QElapsedTimer took;
+    took.start();
+    selection.cancelButton()->click();
+    ASSERT_TRUE(done.wait(5000));
+    EXPECT_LT(took.elapsed(), 200);
+    EXPECT_EQ(vxLastError().code, VX_CANCELLED) << vxLastError().text;
+    EXPECT_EQ(selection.statusLabel()->text(), "Távoli file írási hiba");
+    EXPECT_EQ(get("statout.txt"), before);
+    EXPECT_EQ(StatResults::of(&owner)->serial(), serial);
+    server.resume();
+    ASSERT_TRUE(runQuery(selection));
+    EXPECT_EQ(selection.statusLabel()->text(), "Lépjen a Grafikonra");
+    EXPECT_EQ(StatResults::of(&owner)->serial(), serial + 1);
+}
+
+// A page that goes while its query runs cancels it: the outcome goes nowhere, the worker is
+// free again and the next query runs.
+TEST_F(StatsE2ETest, APageGoneWhileItsQueryRunsLeavesTheWorkerFree) {
+    RemoteRunner* runner = RemoteRunner::instance();
+    auto* selection = new SelectionPage(entryAt(2, 0), &owner);
+    choosePeriod(*selection);
+    server.pause();
+    QSignalSpy busy(runner, &RemoteRunner::busyChanged);
+    selection->start();
+    EXPECT_TRUE(runner->busy());
+    delete selection;
+    ASSERT_TRUE(busy.count() == 2 || busy.wait(5000));
+    EXPECT_EQ(busy.count(), 2);
+    EXPECT_FALSE(runner->busy());
+    EXPECT_EQ(StatResults::of(&owner)->serial(), 0);
+    EXPECT_TRUE(owner.commands.isEmpty());
+    server.resume();
+    SelectionPage next(entryAt(2, 0), &owner);
+    choosePeriod(next);
+    ASSERT_TRUE(runQuery(next));
+    EXPECT_EQ(next.statusLabel()->text(), "Lépjen a Grafikonra");
 }
 
 } // namespace

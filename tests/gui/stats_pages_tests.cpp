@@ -11,6 +11,7 @@
 #include <QPrinter>
 #include <QRadioButton>
 #include <QScrollBar>
+#include <QSignalSpy>
 #include <QSpinBox>
 #include <QTableView>
 #include <QToolButton>
@@ -29,6 +30,13 @@
 #include "widgets/vcf1.h"
 
 namespace {
+
+// Starts the query and waits for its outcome, which the remote worker hands back.
+bool runQuery(SelectionPage& page) {
+    QSignalSpy done(&page, &SelectionPage::queryFinished);
+    page.start();
+    return done.wait(60000);
+}
 
 class StatsPagesTest : public AppTest {
   protected:
@@ -161,14 +169,14 @@ TEST_F(StatsPagesTest, SelectionCalendarsSpeakHungarianAndNoTextIsCoveredOrCut) 
 
 TEST_F(StatsPagesTest, StartRefusesWithoutServerUserOrForASuperUser) {
     SelectionPage page(entryAt(2, 0), &owner);
-    page.start();
+    ASSERT_TRUE(runQuery(page));
     EXPECT_EQ(page.statusLabel()->text(), "ProxyServerName !");
     SdSetHost("127.0.0.1");
     page.scopeButton(STAT_SCOPE_USER)->click();
-    page.start();
+    ASSERT_TRUE(runQuery(page));
     EXPECT_EQ(page.statusLabel()->text(), "Nincs kiválasztott felhasználó !");
     page.nameList()->setCurrentIndex(1); // boss, a super user
-    page.start();
+    ASSERT_TRUE(runQuery(page));
     EXPECT_EQ(page.statusLabel()->text(), "Szuper user !!!");
     EXPECT_FALSE(exists("statin.txt"));
     EXPECT_EQ(StatResults::of(&owner)->serial(), 0); // no result handed over

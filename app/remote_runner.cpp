@@ -1,0 +1,71 @@
+// The worker thread of the remote link and the hand-back of outcomes to the UI thread.
+#include "app/remote_runner.h"
+
+#include <QCoreApplication>
+#include <QPointer>
+#include <QThread>
+
+#include "serverdata/sd_host.h"
+
+RemoteRunner* RemoteRunner::instance() {
+    auto* app = QCoreApplication::instance();
+    auto* runner = app->findChild<RemoteRunner*>(QString(), Qt::FindDirectChildrenOnly);
+    if (runner) return runner;
+    runner = new RemoteRunner;
+    runner->setParent(app);
+    return runner;
+}
+
+RemoteRunner::RemoteRunner() : m_thread(new QThread), m_worker(new QObject) {
+    m_thread->setObjectName(QStringLiteral("remote"));
+    m_worker->moveToThread(m_thread);
+    m_thread->start();
+}
+
+RemoteRunner::~RemoteRunner() {
+    cancelAndWait();
+    m_thread->quit();
+    m_thread->wait();
+    delete m_worker;
+    delete m_thread;
+}
+
+void RemoteRunner::run(QObject* context, std::function<void()> work, std::function<void()> done) {
+    const int number = ++m_queued;
+    if (m_pending++ == 0) emit busyChanged(true);
+    auto job = [this, number, context = QPointer<QObject>(context), work = std::move(work),
+                done = std::move(done)]() {
+        // A cancel meant for an earlier operation must not fail this one's first wait; one
+        // meant for this one (given while it was queued) ends it at its first wait.
+        SdResetCancel();
+        if (number < m_cancelTo) SdCancelRemote();
+        work();
+        SdResetCancel();
+        QMetaObject::invokeMethod(
+            this,
+            [this, context, done] {
+                if (context) done();
+                finished();
+            },
+            Qt::QueuedConnection);
+    };
+    QMetaObject::invokeMethod(m_worker, std::move(job), Qt::QueuedConnection);
+}
+
+void RemoteRunner::finished() {
+    if (--m_pending == 0) emit busyChanged(false);
+}
+
+void RemoteRunner::cancel() {
+    if (m_pending == 0) return;
+    m_cancelTo = m_queued + 1;
+    // Between two operations the worker drops this cancel again (SdResetCancel).
+    SdCancelRemote();
+}
+
+void RemoteRunner::cancelAndWait() {
+    cancel();
+    // Runs an empty job through the queue and waits for it: every earlier job has ended then.
+    QMetaObject::invokeMethod(
+        m_worker, [] {}, Qt::BlockingQueuedConnection);
+}
