@@ -454,7 +454,9 @@ TEST_F(Getstats2, RotatedAndCompressedLogsOfTheRange) {
     fs::remove(m_root + "/var/log/squid/access.log.1");
     fs::create_symlink(outside.file("day9.log"), m_root + "/var/log/squid/access.log.1");
     EXPECT_EQ(run("data"), 1);
-    EXPECT_EQ(m_stderr, "getstats2: /var/log/squid/access.log.1: Permission denied\n");
+    EXPECT_EQ(m_stderr, "getstats2: /var/log/squid/access.log.1: Permission denied (a symbolic "
+                        "link leads out of the root " +
+                            m_root + ")\n");
     EXPECT_EQ(read("/tmp/outfile"), "3\n10\n1100\n");
 }
 
