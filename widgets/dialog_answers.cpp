@@ -45,6 +45,12 @@ DialogAnswers::Answer answerOf(DialogAnswers::Dialog dialog, int button, bool ok
     return answer;
 }
 
+// Takes the queue's head; the place where a running form answer queues moves up with it.
+DialogAnswers::Answer takeHead(QueueState& s) {
+    if (s.insertAt > 0) s.insertAt--;
+    return s.answers.dequeue();
+}
+
 } // namespace
 
 void DialogAnswers::queue(Answer answer) {
@@ -69,7 +75,7 @@ bool DialogAnswers::runForm(QDialog& dialog, const bool& closed) {
                 << QStringLiteral("%1 before %2 answer").arg(name, s.answers.head().formClass);
             return true;
         }
-        Answer answer = s.answers.dequeue();
+        Answer answer = takeHead(s);
         const int outer = s.insertAt;
         s.insertAt = 0;
         answer.act(dialog);
@@ -121,7 +127,7 @@ std::optional<DialogAnswers::Answer> DialogAnswers::take(Dialog dialog, bool ans
                                 .arg(dialogName(dialog), dialogName(s.answers.head().dialog));
         return std::nullopt;
     }
-    return s.answers.dequeue();
+    return takeHead(s);
 }
 
 void DialogAnswers::setTestMode(bool on) {

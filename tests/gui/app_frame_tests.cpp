@@ -148,17 +148,22 @@ struct FormUnderTest : QDialog {
 
 TEST_F(FrameTest, FormAnswersRunUntilTheDialogClosesAndWhatTheyQueueComesFirst) {
     FormUnderTest form;
-    std::optional<DialogAnswers::Answer> inner;
+    std::optional<DialogAnswers::Answer> inner, again;
     DialogAnswers::form<QDialog>([&](QDialog&) {
         // What this answer clicks asks a message box; its answer is queued now, behind the
         // second form answer queued before, and is still the next one taken.
         DialogAnswers::button(7);
         inner = DialogAnswers::take(DialogAnswers::Dialog::MessageBox);
+        // And again after that one was used: still ahead of the second form answer.
+        DialogAnswers::button(8);
+        again = DialogAnswers::take(DialogAnswers::Dialog::MessageBox);
     });
     DialogAnswers::form<QDialog>([](QDialog& d) { d.accept(); });
     EXPECT_EQ(form.run(), QDialog::Accepted);
     ASSERT_TRUE(inner.has_value());
     EXPECT_EQ(inner->button, 7);
+    ASSERT_TRUE(again.has_value());
+    EXPECT_EQ(again->button, 8);
     EXPECT_EQ(DialogAnswers::pending(), 0);
 
     // Answers that leave it open, and no answer at all: cancelled, and both are reported.
