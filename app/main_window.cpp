@@ -93,7 +93,7 @@ MainWindow::MainWindow(PageRegistry pages, int startDelayMs)
 
     // While remote work runs, no other page can be reached to start more on the same lists.
     connect(RemoteRunner::instance(), &RemoteRunner::busyChanged, m_tree,
-            [this](bool busy) { m_tree->setEnabled(!busy); });
+            [this](bool busy) { command(busy ? CMD_LOCK_TREE : CMD_UNLOCK_TREE); });
 }
 
 MainWindow::~MainWindow() = default;

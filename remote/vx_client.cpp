@@ -46,6 +46,12 @@ int rpcSeverity(int code) {
 
 } // namespace
 
+void recordCancel(const char* subject) {
+    char text[VX_ERROR_TEXT_MAX + 1];
+    trimRpcText(text, sizeof text, "RPC: Cancelled", subject);
+    vxSetError(VX_CANCELLED, rpcSeverity(VX_CANCELLED), VX_KIND_RPC, text);
+}
+
 void RpcClient::reset(CLIENT* client) {
     if (m_client) clnt_destroy(m_client);
     m_client = client;

@@ -17,15 +17,13 @@ class RpcClient {
     RpcClient(const RpcClient&) = delete;
     RpcClient& operator=(const RpcClient&) = delete;
 
-    CLIENT* get() const { return m_client; }
     explicit operator bool() const { return m_client != nullptr; }
     void reset(CLIENT* client = nullptr);
 
     // clnt_call waiting at most limitMs (the call limit when 0) for the answer; the RPC status.
-    // A cancel ends the wait (cancelled() tells).
+    // A cancel ends the wait.
     enum clnt_stat call(unsigned long procedure, xdrproc_t argFilter, const void* argument,
                         xdrproc_t resultFilter, void* result, int limitMs = 0);
-    bool cancelled() const { return m_cancelled; }
     // Records the last call's failure with subject: the cancel, or the RPC status (vxCallError).
     int callError(const char* subject) const;
 
@@ -72,5 +70,8 @@ struct ProgramSubject {
 vx_reply* replyForDecode();
 vx_block* blockForDecode();
 char* blockBuffer();
+
+// Records a cancelled wait: code VX_CANCELLED of kind 7, "RPC: Cancelled (subject) !".
+void recordCancel(const char* subject);
 
 } // namespace vxremote

@@ -84,16 +84,6 @@ void forgetPendingCancel() {
     g_pending = false;
 }
 
-void recordCancel(const char* subject) {
-    char text[VX_ERROR_TEXT_MAX + 1];
-    if (subject)
-        vxFormat(text, sizeof text, "RPC: Cancelled (%s) !", subject);
-    else
-        vxFormat(text, sizeof text, "RPC: Cancelled !");
-    int severity = vxErrorSeverity(VX_CANCELLED, VX_KIND_RPC);
-    vxSetError(VX_CANCELLED, severity < 0 ? 2 : severity, VX_KIND_RPC, text);
-}
-
 } // namespace vxremote
 
 void vxSetCallTimeout(int ms) {

@@ -46,7 +46,4 @@ class WaitScope {
 void cancelWaits();
 void forgetPendingCancel();
 
-// Records a cancelled wait: code VX_CANCELLED of kind 7, "RPC: Cancelled (subject) !".
-void recordCancel(const char* subject);
-
 } // namespace vxremote

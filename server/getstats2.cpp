@@ -146,21 +146,17 @@ int openLogs(const VxdRoot& root, const std::string& base, std::vector<LogFile>*
         std::string plain = n == 0 ? base : base + "." + std::to_string(n);
         int fd = vxdOpenRegular(root, plain.c_str());
         std::string path = plain;
-        if (fd < 0 && n > 0) {
-            if (fd != -ENOENT) {
-                *failed = plain;
-                return -fd;
-            }
+        if (fd == -ENOENT && n > 0) {
             path = plain + ".gz";
             fd = vxdOpenRegular(root, path.c_str());
         }
-        if (fd < 0) {
-            if (fd != -ENOENT) {
-                *failed = path;
-                return -fd;
-            }
+        if (fd == -ENOENT) {
             if (n == 0) continue; // rotated away just now: the older files may still hold it
             break;
+        }
+        if (fd < 0) {
+            *failed = path;
+            return -fd;
         }
         files->push_back({fd, statsFirstTime(fd), path});
     }

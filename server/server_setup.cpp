@@ -62,21 +62,10 @@ bool fail(const std::string& what) {
     return false;
 }
 
-// The directory of the server programs: beside this program (the build tree), or
-// BIN/../lib/orvelan of an installed one, wherever the tree lies. Empty when neither holds cpout.
+// The directory of the server programs (the one that holds cpout); empty when none is found.
 std::string findHelpers() {
-    char self[PATH_MAX];
-    ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-    if (n <= 0) return "";
-    self[n] = '\0';
-    std::string dir(self, strrchr(self, '/') - self);
-    for (const std::string& candidate : {dir, dir + "/../lib/orvelan"}) {
-        char canon[PATH_MAX];
-        if (realpath(candidate.c_str(), canon) &&
-            access((std::string(canon) + "/cpout").c_str(), X_OK) == 0)
-            return canon;
-    }
-    return "";
+    char dir[PATH_MAX];
+    return vxdHelperDir("cpout", dir, sizeof dir) ? dir : "";
 }
 
 // A console path ("/l/apache/etc/users", or relative to the working directory) on this machine.
@@ -163,11 +152,6 @@ bool writeParams(Setup& s) {
     return ok;
 }
 
-const char* param(const char* name, const char* fallback) {
-    const char* value = vxGetParam(name);
-    return value && *value ? value : fallback;
-}
-
 // Eight characters (all that the traditional crypt reads) without look-alikes.
 std::string generatePassword() {
     static const char kLetters[] = "abcdefghijkmnopqrstuvwxyzABCDEFGHJKLMNPQRSTUVWXYZ23456789";
@@ -223,16 +207,17 @@ bool setPasswords(Setup& s) {
             std::getline(std::cin, line);
             if (!line.empty() && line.back() == '\r') line.pop_back();
         }
-    return setPassword(s, "user level", local(s, param("MainPasswdFile", "/l/apache/etc/empasswd")),
-                       lines[0]) &&
+    return setPassword(s, "user level",
+                       local(s, vxdParam("MainPasswdFile", "/l/apache/etc/empasswd")), lines[0]) &&
            setPassword(s, "administrator level",
-                       local(s, param("MainAdminPasswdFile", "/l/apache/etc/ampasswd")), lines[1]);
+                       local(s, vxdParam("MainAdminPasswdFile", "/l/apache/etc/ampasswd")),
+                       lines[1]);
 }
 
 // The Squid configuration of the lists as they are, when there is none yet: the include in
 // /etc/squid/conf.d needs the file.
 bool writeSquidConfig(Setup& s) {
-    std::string dir = param("SQUIDCONFDIR", VXD_SQUID_DIR);
+    std::string dir = vxdParam("SQUIDCONFDIR", VXD_SQUID_DIR);
     std::string conf = local(s, dir + "/orvelan.conf");
     if (access(conf.c_str(), F_OK) == 0) {
         say(s, conf, false);
@@ -263,8 +248,8 @@ bool layOut(Setup& s) {
                                     {"MainPasswdFile", "/l/apache/etc/empasswd"},
                                     {"MainAdminPasswdFile", "/l/apache/etc/ampasswd"}};
     for (const auto& list : lists)
-        if (!makeParentDir(s, local(s, param(list[0], list[1])))) return false;
-    if (!makeDir(s, local(s, param("PERMITDIR", "/l/apache/etc/permit")), 0755) ||
+        if (!makeParentDir(s, local(s, vxdParam(list[0], list[1])))) return false;
+    if (!makeDir(s, local(s, vxdParam("PERMITDIR", "/l/apache/etc/permit")), 0755) ||
         !makeDir(s, s.root + "/l/tools", 0755) || !makeDir(s, s.root + "/tmp", 0700) ||
         !makeDir(s, s.root + "/var/log", 0755))
         return false;

@@ -37,11 +37,6 @@ struct Group {
     std::vector<std::string> users, urls;
 };
 
-const char* param(const char* name, const char* fallback) {
-    const char* value = vxGetParam(name);
-    return value && *value ? value : fallback;
-}
-
 // Reads a whole file below the root. 0, or an errno value (ENOENT for a missing file).
 int readFile(const VxdRoot& root, const std::string& path, std::string& out) {
     int fd = vxdOpen(root, path.c_str(), O_RDONLY, 0);
@@ -285,11 +280,16 @@ int removeStale(const VxdRoot& root, const std::string& dir,
 
 } // namespace
 
+const char* vxdParam(const char* name, const char* fallback) {
+    const char* value = vxGetParam(name);
+    return value && *value ? value : fallback;
+}
+
 int vxdWriteSquidConfig(const VxdRoot& root, std::string* error) {
-    std::string userList = param("USERLISTFIL", "/l/apache/etc/users");
-    std::string groupList = param("GROUPLISTFIL", "/l/apache/etc/groups");
-    std::string permitDir = param("PERMITDIR", "/l/apache/etc/permit");
-    std::string dir = param("SQUIDCONFDIR", VXD_SQUID_DIR);
+    std::string userList = vxdParam("USERLISTFIL", "/l/apache/etc/users");
+    std::string groupList = vxdParam("GROUPLISTFIL", "/l/apache/etc/groups");
+    std::string permitDir = vxdParam("PERMITDIR", "/l/apache/etc/permit");
+    std::string dir = vxdParam("SQUIDCONFDIR", VXD_SQUID_DIR);
     if (permitDir.back() != '/') permitDir += '/';
     while (dir.size() > 1 && dir.back() == '/')
         dir.pop_back();

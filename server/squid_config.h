@@ -25,3 +25,6 @@ int vxdWriteSquidConfig(const VxdRoot& root, std::string* error);
 
 // main() of both commands.
 int vxdSquidMain(const char* name, int argc, char** argv);
+
+// A parameter of the loaded parameter table, or fallback when it is missing or empty.
+const char* vxdParam(const char* name, const char* fallback);

@@ -307,3 +307,24 @@ void vxdErrorText(int code, const char* subject, char* out, size_t size) {
     else
         snprintf(out, size, "%s !", strerror(code));
 }
+
+bool vxdHelperDir(const char* program, char* out, size_t size) {
+    char self[PATH_MAX];
+    ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+    if (n <= 0) return false;
+    self[n] = '\0';
+    char* slash = strrchr(self, '/');
+    if (slash) *slash = '\0';
+    for (const char* relative : {"", "/../lib/orvelan"}) {
+        char candidate[PATH_MAX], canon[PATH_MAX], path[PATH_MAX];
+        int length = snprintf(candidate, sizeof candidate, "%s%s", self, relative);
+        if (length <= 0 || static_cast<size_t>(length) >= sizeof candidate) continue;
+        if (!realpath(candidate, canon)) continue;
+        length = snprintf(path, sizeof path, "%s/%s", canon, program);
+        if (length <= 0 || static_cast<size_t>(length) >= sizeof path || access(path, X_OK) != 0)
+            continue;
+        length = snprintf(out, size, "%s", canon);
+        return length > 0 && static_cast<size_t>(length) < size;
+    }
+    return false;
+}

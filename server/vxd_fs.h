@@ -62,3 +62,8 @@ int vxdReplaceFrom(int srcFd, int dirFd, const char* name, mode_t mode);
 
 // Formats "<strerror> (<subject>) !" into out (cut to size - 1 bytes).
 void vxdErrorText(int code, const char* subject, char* out, size_t size);
+
+// The directory of the server programs, canonical, into out: beside the running program (the
+// build tree), or BIN/../lib/orvelan of an installed one, wherever the tree lies; the first that
+// holds `program` as an executable. False when neither does.
+bool vxdHelperDir(const char* program, char* out, size_t size);

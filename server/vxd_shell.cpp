@@ -28,18 +28,9 @@ bool needsRootView(const char* command) {
 // vxsh beside this program (the build tree), or in the helper directory of an installed vxd
 // (BIN/../lib/orvelan, wherever the tree was unpacked). Empty when neither exists.
 void findShell(char* shell, size_t size) {
-    char self[PATH_MAX];
-    ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-    shell[0] = '\0';
-    if (n <= 0) return;
-    self[n] = '\0';
-    char* slash = strrchr(self, '/');
-    if (slash) *slash = '\0';
-    for (const char* relative : {"/vxsh", "/../lib/orvelan/vxsh"}) {
-        int length = snprintf(shell, size, "%s%s", self, relative);
-        if (length > 0 && static_cast<size_t>(length) < size && access(shell, X_OK) == 0) return;
-    }
-    shell[0] = '\0';
+    char dir[PATH_MAX];
+    int length = vxdHelperDir("vxsh", dir, sizeof dir) ? snprintf(shell, size, "%s/vxsh", dir) : 0;
+    if (length <= 0 || static_cast<size_t>(length) >= size) shell[0] = '\0';
 }
 
 } // namespace

@@ -169,15 +169,17 @@ namespace {
 
 constexpr long kTailMaxLines = 100000;
 
-// Offset where the last `lines` lines of fd (size bytes) begin; a final line end does not start
-// another line. -errno on a read error.
-off_t tailStart(int fd, off_t size, long lines) {
+// Offset where the last `lines` lines of fd (size bytes) begin, but not before floor (nothing
+// before it is read); a final line end does not start another line. -errno on a read error.
+off_t tailStart(int fd, off_t size, long lines, off_t floor) {
     static char buf[65536];
     off_t pos = size;
     long seen = 0;
     bool first = true;
-    while (pos > 0) {
-        size_t chunk = pos < static_cast<off_t>(sizeof buf) ? static_cast<size_t>(pos) : sizeof buf;
+    while (pos > floor) {
+        size_t chunk = pos - floor < static_cast<off_t>(sizeof buf)
+                           ? static_cast<size_t>(pos - floor)
+                           : sizeof buf;
         pos -= static_cast<off_t>(chunk);
         ssize_t n = pread(fd, buf, chunk, pos);
         if (n != static_cast<ssize_t>(chunk)) return n < 0 ? -errno : -EIO;
@@ -188,7 +190,7 @@ off_t tailStart(int fd, off_t size, long lines) {
         }
         first = false;
     }
-    return 0;
+    return floor;
 }
 
 } // namespace
@@ -205,11 +207,11 @@ int vxdTail(const VxdRoot& root, const char* file, const char* count) {
     if (fd < 0) return fail("vxtail", file, -fd);
     struct stat st;
     int err = fstat(fd, &st) != 0 ? errno : 0;
-    off_t start = err ? 0 : tailStart(fd, st.st_size, lines);
-    if (start < 0) err = static_cast<int>(-start);
     // Long lines do not make the copy (and the console's fetch of it) arbitrarily large.
     const off_t bound = std::min(lines * VXD_TAIL_LINE_BYTES, VXD_TAIL_MAX_BYTES);
-    if (!err && st.st_size - start > bound) start = st.st_size - bound;
+    off_t start =
+        err ? 0 : tailStart(fd, st.st_size, lines, std::max<off_t>(0, st.st_size - bound));
+    if (start < 0) err = static_cast<int>(-start);
     if (!err && lseek(fd, start, SEEK_SET) < 0) err = errno;
     int work = err ? -1 : vxdOpen(root, ".", O_PATH | O_DIRECTORY, 0);
     if (!err && work < 0) err = -work;

@@ -77,14 +77,13 @@ std::string parseStatArgs(int argc, char** argv, StatArgs& a) {
 
 // Runs the query as the console does ("statin.txt" up, "statout.txt" back); -1 when the result
 // is there to print, else the exit status (with the reason on standard error).
-int runQuery(const StatArgs& a) {
+int runQuery(const StatArgs& a, StatResult& result) {
     // The user list tells super users, whose statistics are never shown.
     int rc = serverData.groups.Load(false);
     if (rc >= 0) rc = serverData.users.Load(false);
     if (rc < 0) return report(rc);
     StatRequest request{a.q, a.user, a.user && serverData.users.IsSuper(a.user)};
     vxClearError();
-    StatResult result;
     StatOutcome outcome = RunStatQuery(serverData.session.host, request, &result);
     if (outcome == StatOutcome::Chart || outcome == StatOutcome::Table) return -1;
     fprintf(stderr, "%s\n", StatOutcomeMessage(outcome));
@@ -93,20 +92,15 @@ int runQuery(const StatArgs& a) {
     return outcome == StatOutcome::LocalFile ? EXIT_LOCAL : EXIT_SERVER;
 }
 
-// The traffic query's buckets, one line each with its label and bytes.
-int printBuckets(const StatQuery& q, bool csv) {
-    static double values[STAT_POINTS_MAX];
-    static char labels[STAT_POINTS_MAX][STAT_LABEL_SIZE];
-    bool truncated = false;
-    int n = ReadStatValues(STAT_OUTPUT_FILE, values, STAT_POINTS_MAX, &truncated);
-    if (n < 0) return report(SD_LOCAL);
-    StatChartLabels(q, n, labels);
-    for (int i = 0; i < n; ++i) {
+// The traffic query's buckets (as the query read them), one line each with its label and bytes.
+int printBuckets(const StatResult& r, bool csv) {
+    if (!r.read) return report(SD_LOCAL);
+    for (size_t i = 0; i < r.values.size(); ++i) {
         char line[64];
-        snprintf(line, sizeof line, csv ? "%s,%.0f" : "%s  %.0f", labels[i], values[i]);
+        snprintf(line, sizeof line, csv ? "%s,%.0f" : "%s  %.0f", r.labels[i].c_str(), r.values[i]);
         emitLine(line);
     }
-    if (truncated) fprintf(stderr, "orvelanctl: only the first %d buckets\n", STAT_POINTS_MAX);
+    if (r.truncated) fprintf(stderr, "orvelanctl: only the first %d buckets\n", STAT_POINTS_MAX);
     return EXIT_OK;
 }
 
@@ -146,9 +140,10 @@ int cmdStats(int argc, char** argv) {
     StatArgs a;
     std::string why = parseStatArgs(argc, argv, a);
     if (!why.empty()) return usage(why.c_str());
-    int rc = runQuery(a);
+    StatResult result;
+    int rc = runQuery(a, result);
     if (rc >= 0) return rc;
-    return a.q.kind == STAT_KIND_TRAFFIC ? printBuckets(a.q, a.csv) : printTable(a.csv);
+    return a.q.kind == STAT_KIND_TRAFFIC ? printBuckets(result, a.csv) : printTable(a.csv);
 }
 
 } // namespace ctl
