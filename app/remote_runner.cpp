@@ -53,7 +53,12 @@ void RemoteRunner::run(QObject* context, std::function<void()> work, std::functi
 }
 
 void RemoteRunner::finished() {
-    if (--m_pending == 0) emit busyChanged(false);
+    if (--m_pending > 0) return;
+    // A cancel given after the last operation's work had ended would fail the next wait of
+    // whatever talks to the server next (the releases at closing, a network sample): the worker
+    // is idle, so it is dropped here.
+    SdResetCancel();
+    emit busyChanged(false);
 }
 
 void RemoteRunner::cancel() {
@@ -67,5 +72,5 @@ void RemoteRunner::cancelAndWait() {
     cancel();
     // Runs an empty job through the queue and waits for it: every earlier job has ended then.
     QMetaObject::invokeMethod(
-        m_worker, [] {}, Qt::BlockingQueuedConnection);
+        m_worker, [] { SdResetCancel(); }, Qt::BlockingQueuedConnection);
 }

@@ -203,10 +203,11 @@ void EditorPage::importFile() {
     clearStatus();
     QString path;
     if (AskOpenTextFile(this, &path) != 0) {
-        // A cancelled import refills the controls from the table and marks the list modified,
-        // as a successful one does (the group list has no modified flag).
+        // A cancelled import marks the list modified, as a successful one does, and the users
+        // and URL pages refill their controls from the table. The groups page keeps its sheet:
+        // the group edits live there until a save (and the group list has no modified flag).
         m_session.MarkModified();
-        showImported();
+        if (m_session.List() != SdList::Groups) showImported();
         return;
     }
     WaitCursor wait;

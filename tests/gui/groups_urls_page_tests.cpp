@@ -258,8 +258,11 @@ TEST_F(UserGroupsPageTest, KindColoursWhileEditingImportAndExport) {
     EXPECT_EQ(page.statusText(), "OK '");
     EXPECT_EQ(get(exported), "diak d\r\ntanar a\r\n");
 
+    page.sheet()->SetTextRC(3, 1, "uj");      // an edit not saved yet, kept in the sheet only
     page.button(EditorPage::Import)->click(); // cancelled: nothing changes
     EXPECT_EQ(page.statusText(), "");
+    EXPECT_EQ(page.sheet()->GetTextRC(3, 1), "uj");
+    page.sheet()->SetTextRC(3, 1, "");
     put("import.txt", "tanar d\nvendeg a\n");
     DialogAnswers::fileName(QString::fromStdString((dir / "import.txt").string()));
     page.button(EditorPage::Import)->click();
