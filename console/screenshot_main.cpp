@@ -31,6 +31,7 @@
 #include "pages/editors/url_control_page.h"
 #include "pages/page_table.h"
 #include "pages/stats/stats_pages.h"
+#include "pages/system/network_page.h"
 #include "serverdata/startup.h"
 #include "stats/stat_query.h"
 #include "widgets/dialog_answers.h"
@@ -232,6 +233,12 @@ int main(int argc, char** argv) {
                 wait.exec();
             }
             save(&window, pageName(entry));
+            // The network page once more with the output of its first ping test.
+            if (auto* network = dynamic_cast<NetworkPage*>(window.page(g, p))) {
+                network->pingTest(0);
+                reportBoxes();
+                save(&window, pageName(entry) + QStringLiteral("-ping"));
+            }
             // The editor pages once more while editing, then abandoned.
             if (auto* editor = dynamic_cast<EditorPage*>(window.page(g, p))) {
                 editor->loadForEditing();

@@ -201,7 +201,7 @@ void CzCThreeDPanel::paintEvent(QPaintEvent*) {
     }
     if (!m_title.isEmpty()) {
         p.setPen(m_titleColor.isValid() ? m_titleColor : pal.color(QPalette::WindowText));
-        p.drawText(QRect(6, 2, width() - 12, titleHeight()), Qt::AlignLeft | Qt::AlignVCenter,
-                   m_title);
+        p.drawText(QRect(kTitleX, 2, width() - 2 * kTitleX, titleHeight()),
+                   Qt::AlignLeft | Qt::AlignVCenter, m_title);
     }
 }

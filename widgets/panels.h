@@ -57,6 +57,7 @@ class CzCThreeDPanel : public QWidget {
     Q_OBJECT
   public:
     enum Bevel { Raised, Sunken, Flat };
+    static constexpr int kTitleX = 6; // the title's left edge, in the panel's pixels
 
     explicit CzCThreeDPanel(QWidget* parent = nullptr);
     CzCThreeDPanel(const QString& title, const QRect& geometry, QWidget* parent);

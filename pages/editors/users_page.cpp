@@ -4,6 +4,8 @@
 
 #include <algorithm>
 
+#include <QApplication>
+#include <QHeaderView>
 #include <QListWidget>
 
 #include "app/commands.h"
@@ -52,6 +54,7 @@ UsersPage::UsersPage(const PageEntry& entry, QWidget* parent)
     : EditorPage(entry, SdList::Users, USERS_TEXTS, parent) {
     addSheet(QStringLiteral("        Név                       Csoport       P  M  S "),
              QRect(5, 5, 300, 370), 5, MIN_ROWS);
+    widenHeads();
     // The name list lies outside the visible area; it keeps the names and the selection.
     m_names = new QListWidget(this);
     m_names->setObjectName(QStringLiteral("nameList"));
@@ -111,6 +114,42 @@ int UsersPage::selectedIndex() const {
     return row >= 1 && row <= serverData.users.Count() ? static_cast<int>(row - 1) : -1;
 }
 
+void UsersPage::widenHeads() {
+    CzCThreeDPanel* panel = sheetPanel();
+    // The sheet keeps the font it has; only the title grows.
+    sheet()->setFont(QApplication::font(sheet()));
+    const QString title = panel->GetTitle();
+    const int room = panel->width() - 2 * CzCThreeDPanel::kTitleX;
+    QFont font = panel->font();
+    for (QFont larger = font; larger.pointSizeF() < 20;) {
+        larger.setPointSizeF(larger.pointSizeF() + 0.5);
+        if (QFontMetrics(larger).horizontalAdvance(title) > room) break;
+        font = larger;
+    }
+    panel->setFont(font);
+}
+
+QList<int> UsersPage::columnTwips() const {
+    constexpr int TWIPS = 15, NAME = 1500, RIGHT = 300;
+    const CzCThreeDPanel* panel = sheetPanel();
+    const QString title = panel->GetTitle();
+    const QFontMetrics metrics(panel->font());
+    // The centre of a head letter, in the panel's pixels (the title is drawn from
+    // CzCThreeDPanel::kTitleX).
+    auto centre = [&](QChar letter) {
+        const qsizetype at = title.lastIndexOf(letter);
+        return CzCThreeDPanel::kTitleX + metrics.horizontalAdvance(title.left(at)) +
+               metrics.horizontalAdvance(letter) / 2;
+    };
+    const int step = centre(QLatin1Char('M')) - centre(QLatin1Char('P'));
+    const CVCF1* s = sheet();
+    const int firstColumn = s->x() + s->frameWidth() + s->verticalHeader()->sizeHint().width();
+    const int group = centre(QLatin1Char('P')) - step / 2 - firstColumn - NAME / TWIPS;
+    // A font that leaves no room keeps the fixed widths.
+    if (step <= 0 || group * TWIPS < RIGHT) return {NAME, 1400, RIGHT, RIGHT, RIGHT};
+    return {NAME, group * TWIPS, step * TWIPS, step * TWIPS, step * TWIPS};
+}
+
 void UsersPage::selectUser(int index) {
     if (index < 0 || index >= serverData.users.Count()) return;
     sheet()->SetSelection(index + 1, 1, index + 1, 5);
@@ -126,7 +165,7 @@ void UsersPage::fillTable(int selectIndex) {
     CVCF1* s = sheet();
     m_syncing = true;
     m_names->clear();
-    s->SetupEditorSheet(5, std::max(count, MIN_ROWS), {1500, 1400, 300, 300, 300}, 280,
+    s->SetupEditorSheet(5, std::max(count, MIN_ROWS), columnTwips(), 280,
                         QFont(QStringLiteral("Arial"), 10), QColor(0, 0, 255));
     s->SetRepaint(false);
     QStringList names;

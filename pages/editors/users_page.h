@@ -46,9 +46,15 @@ class UsersPage : public EditorPage {
     int entryCount() const override;
     void pageShown() override;
 
+    // The sheet's column widths in twips: the heads in the panel's title ("P  M  S") stand over
+    // their columns, and the group column takes the room left of them.
+    QList<int> columnTwips() const;
+
   private:
     void showUser(int index);
     void clearData();
+    // Draws the panel's title, which is the sheet's column head, as wide as the panel allows.
+    void widenHeads();
 
     CzCThreeDPanel* m_dataPanel;
     GridCtrl* m_data;

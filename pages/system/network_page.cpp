@@ -6,6 +6,8 @@
 #include <cstring>
 
 #include <QLabel>
+#include <QScrollArea>
+#include <QScrollBar>
 
 #include "app/commands.h"
 #include "app/frame_buttons.h"
@@ -89,11 +91,33 @@ NetworkPage::NetworkPage(const PageEntry& entry, QWidget* parent)
     StatusLabel* status = addStatusLabel(QRect(10, 327, 590, 52), QStringLiteral("OK!"));
     status->setFontSpec(QStringLiteral("System"), 10, 400);
     status->setWordWrap(true);
+    scrollStatus(status, QRect(10, 327, 590, 52));
     addFrameButtons();
 
     m_timer->setInterval(SAMPLE_MS);
     connect(m_timer, &Ticker::tick, this, &NetworkPage::sample);
     m_timer->start();
+}
+
+void NetworkPage::scrollStatus(StatusLabel* status, const QRect& place) {
+    // A ping's output is longer than the box: the box scrolls, and each text it is given shows
+    // its end (the loss summary) first.
+    m_statusBox = new QScrollArea(this);
+    m_statusBox->setObjectName(QStringLiteral("statusBox"));
+    m_statusBox->setGeometry(place);
+    m_statusBox->setFrameShape(QFrame::NoFrame);
+    m_statusBox->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_statusBox->setWidgetResizable(true);
+    m_statusBox->setWidget(status);
+}
+
+void NetworkPage::showStatus(const QString& text) {
+    statusLabel()->setStatusText(text);
+    // The box lays its label out again only when its layout request comes round; asking for the
+    // resizable mode again does it now, so the scroll range fits this text before it is used.
+    m_statusBox->setWidgetResizable(true);
+    QScrollBar* bar = m_statusBox->verticalScrollBar();
+    bar->setValue(bar->maximum());
 }
 
 void NetworkPage::command(int id, quintptr param) {
@@ -128,13 +152,13 @@ void NetworkPage::sample() {
 
 void NetworkPage::flash(const QString& text) {
     statusLabel()->setFlashing(true, 1.0);
-    statusLabel()->setStatusText(text);
+    showStatus(text);
 }
 
 void NetworkPage::pingTest(int column) {
     WaitCursor wait;
     statusLabel()->setFlashing(false, 1.0, false);
-    statusLabel()->setStatusText(QString());
+    showStatus(QString());
     const char* target = vxGetParam(PING_PARAMS[column]);
     if (!target) {
         flash(QStringLiteral("\nParameter '%1' is missing !")
@@ -153,5 +177,5 @@ void NetworkPage::pingTest(int column) {
     std::fclose(in);
     text[n] = '\0';
     statusLabel()->setFlashing(false, 1.0, false);
-    statusLabel()->setStatusText(fromCp1250(std::string_view(text, std::strlen(text))));
+    showStatus(fromCp1250(std::string_view(text, std::strlen(text))));
 }

@@ -11,6 +11,8 @@
 class CzCExtGroup;
 class HistoryGraph;
 class QLabel;
+class QScrollArea;
+class StatusLabel;
 class Ticker;
 
 class NetworkPage : public FramePage {
@@ -47,8 +49,13 @@ class NetworkPage : public FramePage {
     RoundButton* pingButton(int column) const { return m_ping[column]; }
     CzCExtGroup* stateGroup() const { return m_state; }
     CzCExtGroup* checkGroup() const { return m_check; }
+    // The scrolling box that holds the status label.
+    QScrollArea* statusBox() const { return m_statusBox; }
 
   private:
+    void scrollStatus(StatusLabel* status, const QRect& place);
+    // Shows a status text with its end in view.
+    void showStatus(const QString& text);
     void flash(const QString& text);
 
     CzCExtGroup *m_state, *m_check;
@@ -60,4 +67,5 @@ class NetworkPage : public FramePage {
     QLabel* m_texts[NET_CELLS];
     HistoryGraph* m_graphs[NET_CELLS];
     RoundButton* m_ping[3];
+    QScrollArea* m_statusBox = nullptr;
 };

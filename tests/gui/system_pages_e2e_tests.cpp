@@ -4,6 +4,7 @@
 
 #include <QFontMetrics>
 #include <QLineEdit>
+#include <QScrollArea>
 #include <QScrollBar>
 #include <QSpinBox>
 #include <QTest>
@@ -266,15 +267,32 @@ TEST_F(SystemE2ETest, SetupChangesBothConsolePasswords) {
 TEST_F(SystemE2ETest, PingTestsShowTheServersPingOutput) {
     params("InternetServerForPing 127.0.0.1\nLanServerForPing bad;target\n");
     NetworkPage page(entryAt(0, 1), &owner);
+    page.resize(634, 476);
+    page.show();
     QTest::mouseClick(page.pingButton(0), Qt::LeftButton);
     QString text = page.statusLabel()->text();
     EXPECT_TRUE(text.startsWith("PING 127.0.0.1")) << text.toStdString();
+    // The output is longer than its box: the box scrolls with the end (the loss summary) in
+    // view, also for a second output after the reader scrolled up, and before any event ran.
+    EXPECT_TRUE(text.contains("packet loss")) << text.toStdString();
+    ASSERT_EQ(page.statusLabel()->parentWidget(), page.statusBox()->viewport());
+    QScrollBar* bar = page.statusBox()->verticalScrollBar();
+    for (int run = 0; run < 2; run++) {
+        SCOPED_TRACE(run);
+        EXPECT_GT(bar->maximum(), 0);
+        EXPECT_EQ(bar->value(), bar->maximum());
+        const QWidget* label = page.statusLabel();
+        EXPECT_EQ(label->y() + label->height(), page.statusBox()->viewport()->height());
+        bar->setValue(0);
+        page.pingTest(0);
+    }
     EXPECT_FALSE(page.statusLabel()->flashing());
     EXPECT_EQ(page.statusLabel()->currentTextColour(), QColor(Qt::black));
     EXPECT_TRUE(exists("ping.txt"));
     // The server refuses the target: the old output was deleted, so nothing can be shown.
     QTest::mouseClick(page.pingButton(1), Qt::LeftButton);
     EXPECT_EQ(page.statusLabel()->text(), "\nCannot open temporary file !");
+    EXPECT_EQ(bar->value(), bar->maximum()); // a shorter text, its end in view too
     EXPECT_TRUE(page.statusLabel()->flashing());
     EXPECT_FALSE(exists("ping.txt"));
 }

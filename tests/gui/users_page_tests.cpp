@@ -4,6 +4,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -14,6 +15,8 @@
 #include "tests/gui/editor_fixture.h"
 #include "widgets/buttons.h"
 #include "widgets/gridctrl.h"
+#include "widgets/panels.h"
+#include "widgets/vcf1.h"
 
 namespace {
 
@@ -68,6 +71,38 @@ TEST_F(UsersPageTest, ViewingShowsTheUsersTheirDataAndOnlyLoadForTheAdministrato
     EXPECT_TRUE(page.button(EditorPage::Load)->isEnabled());
     EXPECT_FALSE(page.button(EditorPage::Save)->isEnabled());
     EXPECT_TRUE(owner.commands.isEmpty());
+}
+
+// The panel's title is the sheet's column head: each head word stands over its column, and a
+// group name of fifteen letters is shown whole.
+TEST_F(UsersPageTest, TheTitleHeadsStandOverTheirColumns) {
+    UsersPage page(entryAt(1, 1), &owner);
+    page.resize(634, 476);
+    page.show();
+    QCoreApplication::processEvents();
+    const CzCThreeDPanel* panel = page.sheetPanel();
+    const QString title = panel->GetTitle();
+    const QFontMetrics metrics(panel->font());
+    CVCF1* sheet = page.sheet();
+    const struct {
+        const char* head;
+        int column;
+    } heads[] = {{"Név", 0}, {"Csoport", 1}, {"P", 2}, {"M", 3}, {"S", 4}};
+    for (const auto& h : heads) {
+        SCOPED_TRACE(h.head);
+        const QString head = QString::fromUtf8(h.head);
+        const qsizetype at = title.lastIndexOf(head);
+        ASSERT_GE(at, 0);
+        const int centre = CzCThreeDPanel::kTitleX + metrics.horizontalAdvance(title.left(at)) +
+                           metrics.horizontalAdvance(head) / 2;
+        const int left =
+            sheet->viewport()->mapTo(panel, QPoint(sheet->columnViewportPosition(h.column), 0)).x();
+        EXPECT_GE(centre, left);
+        EXPECT_LT(centre, left + sheet->columnWidth(h.column));
+    }
+    const QFontMetrics cells(QFont(QStringLiteral("Arial"), 10));
+    EXPECT_GE(sheet->columnWidth(1),
+              cells.horizontalAdvance(QStringLiteral("ugyfelszolgalat")) + 6);
 }
 
 TEST_F(UsersPageTest, AddChangeDeleteAndSaveWriteBothFilesAndTheSquidPasswords) {
