@@ -4,10 +4,12 @@
 
 #include <QApplication>
 #include <QFont>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QPainter>
 #include <QScrollBar>
 #include <QStyledItemDelegate>
+#include <QTableView>
 #include <QTableWidgetItem>
 
 #include "app/commands.h"
@@ -29,14 +31,21 @@ constexpr int kMaxRows = STAT_TABLE_LINES_MAX; // the grid's row limit on this p
 constexpr int ID_PRINT_COPY = 1002;
 
 // Draws a line of the first column across the empty columns beside it, as a listing reads,
-// instead of cutting it at the 150-pixel column: the empty columns paint nothing over it.
+// instead of cutting it at the 150-pixel column: the empty columns paint nothing over it, and the
+// delegate draws the grid's rules itself, leaving out the column rules a line runs across.
 class LineDelegate : public QStyledItemDelegate {
   public:
     using QStyledItemDelegate::QStyledItemDelegate;
     void paint(QPainter* painter, const QStyleOptionViewItem& option,
                const QModelIndex& index) const override {
-        if (index.column() > 0 && index.data(Qt::DisplayRole).toString().isEmpty()) return;
         const QString text = index.data(Qt::DisplayRole).toString();
+        if (index.column() == 0 || !text.isEmpty()) paintLine(painter, option, index, text);
+        paintRules(painter, option, index);
+    }
+
+  private:
+    void paintLine(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index,
+                   const QString& text) const {
         QStyleOptionViewItem plain = option;
         initStyleOption(&plain, index);
         plain.text.clear();
@@ -48,11 +57,36 @@ class LineDelegate : public QStyledItemDelegate {
         painter->save();
         painter->setFont(plain.font);
         painter->setPen(plain.palette.color(QPalette::Text));
-        QRect line = option.rect.adjusted(2, 0, 0, 0);
+        QRect line = option.rect.adjusted(kTextIndent, 0, 0, 0);
         line.setWidth(qMax(line.width(), painter->device()->width() - line.left()));
         painter->drawText(line, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, text);
         painter->restore();
     }
+
+    // The cell's bottom rule, and its right rule unless its row's line runs across it.
+    void paintRules(QPainter* painter, const QStyleOptionViewItem& option,
+                    const QModelIndex& index) const {
+        const auto* view = qobject_cast<const QTableView*>(option.widget);
+        int lineEnd = 0;
+        if (view) {
+            const QModelIndex first = index.sibling(index.row(), 0);
+            const QString line = first.data(Qt::DisplayRole).toString();
+            if (!line.isEmpty())
+                lineEnd = view->visualRect(first).left() + kTextIndent +
+                          QFontMetrics(option.font).horizontalAdvance(line);
+        }
+        const QStyle* style = view ? view->style() : QApplication::style();
+        const QColor rule = QColor::fromRgba(
+            static_cast<QRgb>(style->styleHint(QStyle::SH_Table_GridLineColor, &option, view)));
+        painter->save();
+        painter->setPen(rule);
+        const QRect cell = option.rect;
+        painter->drawLine(cell.bottomLeft(), cell.bottomRight());
+        if (lineEnd <= cell.right()) painter->drawLine(cell.topRight(), cell.bottomRight());
+        painter->restore();
+    }
+
+    static constexpr int kTextIndent = 2;
 };
 
 } // namespace
@@ -79,6 +113,7 @@ TablePage::TablePage(const PageEntry& entry, QWidget* parent)
     readOnly.readOnly = true;
     m_grid->SetGridDefault(readOnly);
     m_grid->setItemDelegate(new LineDelegate(m_grid));
+    m_grid->setShowGrid(false); // the delegate draws the rules
     // The print copy: line n in row n, column 1.
     m_sheet = new CVCF1(this);
     m_sheet->setObjectName(QStringLiteral("sheet%1").arg(ID_PRINT_COPY));

@@ -5,6 +5,8 @@
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QFontInfo>
+#include <QFontMetrics>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
@@ -13,6 +15,8 @@
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QSpinBox>
+#include <QStyle>
+#include <QStyleOptionViewItem>
 #include <QTableView>
 #include <QToolButton>
 
@@ -284,6 +288,46 @@ TEST_F(StatsPagesTest, TableGrowsWithLongResultsAndEndsAtTheBottom) {
     EXPECT_EQ(page.grid()->QuickGetText(0, 1), QString());
     EXPECT_EQ(bar->value(), 0);
     EXPECT_EQ(page.printCopy()->GetTextRC(2, 1), QString());
+}
+
+// A line longer than its column runs across the columns beside it with no column rule drawn
+// through it; a short line's row keeps its rules.
+TEST_F(StatsPagesTest, TableLinesRunAcrossTheColumnsWithoutRulesThroughThem) {
+    TablePage page(entryAt(2, 1), &owner);
+    page.resize(800, 480);
+    page.show();
+    deliver("alice 12 'x" + std::string(90, ' ') + "y'\nbob 1 a.hu\n", ofKind(STAT_KIND_SITE));
+    page.command(CMD_PAGE_SHOWN);
+    GridCtrl* grid = page.grid();
+    ASSERT_EQ(page.lineCount(), 2);
+    const QString longLine = grid->QuickGetText(0, 0);
+    const QFontMetrics metrics(grid->font());
+    const QImage picture = grid->grab().toImage();
+    const QPoint origin = grid->viewport()->mapTo(grid, QPoint(0, 0));
+    QStyleOptionViewItem option;
+    const QColor rule = QColor::fromRgba(
+        static_cast<QRgb>(grid->style()->styleHint(QStyle::SH_Table_GridLineColor, &option, grid)));
+    auto pixelAt = [&](int row, int column) {
+        const int x = grid->columnViewportPosition(column) + grid->columnWidth(column) - 1;
+        const int y = grid->rowViewportPosition(row) + grid->rowHeight(row) / 2;
+        return picture.pixelColor(origin + QPoint(x, y));
+    };
+    int crossed = 0;
+    for (int column = 0; column < 6; ++column) {
+        SCOPED_TRACE(column);
+        const int right = grid->columnViewportPosition(column) + grid->columnWidth(column);
+        if (right >= grid->viewport()->width()) break;
+        // Within the blanks of the long line: no rule; in the short line's row: the rule.
+        if (right > metrics.horizontalAdvance(longLine.left(40)) &&
+            right < metrics.horizontalAdvance(longLine.trimmed().chopped(1))) {
+            EXPECT_NE(pixelAt(0, column), rule);
+            ++crossed;
+        }
+        if (right > metrics.horizontalAdvance(grid->QuickGetText(0, 1)) + 4) {
+            EXPECT_EQ(pixelAt(1, column), rule);
+        }
+    }
+    EXPECT_GT(crossed, 0);
 }
 
 TEST_F(StatsPagesTest, TableHoldsAtMost99999Lines) {
