@@ -111,7 +111,8 @@ void EditorPage::setFailure(const QString& text) {
     if (!statusLabel() || cause.isEmpty()) return;
     statusLabel()->setToolTip(cause);
     if (!m_detail) return;
-    m_detail->setText(m_detail->fontMetrics().elidedText(cause, Qt::ElideRight, m_detail->width()));
+    // The end of a cause says why (the failing command's own message): a long one loses its start.
+    m_detail->setText(m_detail->fontMetrics().elidedText(cause, Qt::ElideLeft, m_detail->width()));
     m_detail->show();
     m_detail->raise();
 }
