@@ -9,6 +9,7 @@
 
 #include "app/commands.h"
 #include "app/frame_buttons.h"
+#include "app/remote_runner.h"
 #include "app/status_label.h"
 #include "params/def.h"
 #include "serverdata/line_speeds.h"
@@ -96,6 +97,11 @@ NetworkPage::NetworkPage(const PageEntry& entry, QWidget* parent)
     m_timer->start();
 }
 
+NetworkPage::~NetworkPage() {
+    // Nobody is left to show the running ping or sample.
+    if (pinging() || m_sampling) RemoteRunner::instance()->cancel();
+}
+
 void NetworkPage::command(int id, quintptr param) {
     if (id == CMD_PAGE_SHOWN) m_shown = true;
     if (id == CMD_PAGE_HIDDEN) m_shown = false;
@@ -107,13 +113,26 @@ void NetworkPage::setCountersFetch(CountersFetch fetch) {
 }
 
 void NetworkPage::sample() {
-    // A tick that blocks longer than the period must not be entered again from within.
+    // A tick whose sample has not come back is skipped, like one that comes late.
     if (!m_shown || !sdServerUsable() || m_sampling) return;
-    const char* host = SdHost();
     m_sampling = true;
-    std::string text;
-    bool answered = m_fetch(host, text);
-    m_sampling = false;
+    struct Sample {
+        std::string host;
+        std::string text;
+        bool answered = false;
+    };
+    auto run = std::make_shared<Sample>();
+    run->host = SdHost();
+    RemoteRunner::instance()->runBackground(
+        this, [run, fetch = m_fetch] { run->answered = fetch(run->host.c_str(), run->text); },
+        [this, run] {
+            m_sampling = false;
+            showSample(run->answered, run->text);
+            emit sampled();
+        });
+}
+
+void NetworkPage::showSample(bool answered, const std::string& text) {
     // No answer, or a text no server sends: the cells keep what they show.
     if (!answered || NetReadCounters(m_sampler, text.c_str()) < 0) return;
     NetCell cells[NET_CELLS];
@@ -132,7 +151,7 @@ void NetworkPage::flash(const QString& text) {
 }
 
 void NetworkPage::pingTest(int column) {
-    WaitCursor wait;
+    if (pinging()) return;
     statusLabel()->setFlashing(false, 1.0, false);
     statusLabel()->setStatusText(QString());
     const char* target = vxGetParam(PING_PARAMS[column]);
@@ -141,8 +160,30 @@ void NetworkPage::pingTest(int column) {
                   .arg(QString::fromLatin1(PING_PARAMS[column])));
         return;
     }
-    std::remove(PING_FILE);
-    SdPing(target, PING_FILE);
+    setPinging(true);
+    RemoteRunner::instance()->run(
+        this,
+        [target = std::string(target)] {
+            std::remove(PING_FILE);
+            SdPing(target.c_str(), PING_FILE);
+        },
+        [this] {
+            setPinging(false);
+            showPing();
+            emit pinged();
+        });
+}
+
+void NetworkPage::setPinging(bool on) {
+    if (on)
+        m_wait = std::make_unique<WaitCursor>();
+    else
+        m_wait.reset();
+    for (RoundButton* button : m_ping)
+        button->setEnabled(!on);
+}
+
+void NetworkPage::showPing() {
     FILE* in = std::fopen(PING_FILE, "rb");
     if (!in) {
         flash(QStringLiteral("\nCannot open temporary file !"));
