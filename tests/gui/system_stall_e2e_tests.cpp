@@ -2,6 +2,7 @@
 // remote worker while the UI thread keeps its beat, ends within the call limit with the cause
 // recorded, and leaves no instance handed out.
 #include <cstring>
+#include <filesystem>
 #include <regex>
 #include <set>
 #include <sstream>
@@ -20,6 +21,7 @@
 #include "lib/vx_err.h"
 #include "pages/system/log_page.h"
 #include "pages/system/network_page.h"
+#include "pages/system/setup_page.h"
 #include "remote/vx_remote.h"
 #include "tests/gui/app_fixture.h"
 #include "tests/gui/stall_probe.h"
@@ -210,7 +212,8 @@ TEST_F(StalledServerTest, ANetworkTickAndAPingFailInTimeAndThePingGoesFirst) {
     expectNoInstanceLeft();
 }
 
-TEST_F(StalledServerTest, ALogonCheckFailsInTimeWithItsMessage) {
+// The logon's check and the Setup page's password change: the same messages as ever, in time.
+TEST_F(StalledServerTest, ALogonCheckAndAPasswordChangeFailInTimeWithTheirMessages) {
     LogOnPage page(&owner);
     QSignalSpy checked(&page, &LogOnPage::logOnChecked);
     stall();
@@ -223,13 +226,38 @@ TEST_F(StalledServerTest, ALogonCheckFailsInTimeWithItsMessage) {
     page.logOn(); // a second logon while one is checked does nothing (no dialog is asked for)
     ASSERT_TRUE(waitDone(checked));
     expectTimedOut();
-    EXPECT_LT(probe.longest(), kBeatBoundMs);
     EXPECT_EQ(shownTexts(), "Hiba a proxy szerveren !");
     EXPECT_FALSE(page.loggedOn());
     EXPECT_TRUE(page.levelSwitch()->isEnabled());
     EXPECT_TRUE(page.logOnButton()->isEnabled());
     EXPECT_TRUE(owner.commands.isEmpty());
+
+    SetupPage setup(entryAt(0, 4), &owner);
+    QList<RoundButton*> buttons;
+    for (int id : {SetupPage::ID_LOAD, SetupPage::ID_SAVE, SetupPage::ID_ADMIN_PASSWORD,
+                   SetupPage::ID_USER_PASSWORD})
+        buttons << setup.findChild<RoundButton*>(QStringLiteral("button%1").arg(id));
+    buttons[0]->setEnabled(false); // as the level rule may leave it: kept so
+    QSignalSpy changed(&setup, &SetupPage::passwordChanged);
+    vxClearError();
+    took.start();
+    DialogAnswers::passwords({}, "uj", "uj");
+    setup.changePassword(0);
+    EXPECT_TRUE(setup.changingPassword());
+    for (RoundButton* b : buttons)
+        EXPECT_FALSE(b->isEnabled()) << b->objectName().toStdString();
+    setup.changePassword(1); // nothing while one runs (no dialog is asked for)
+    ASSERT_TRUE(waitDone(changed));
+    expectTimedOut();
+    EXPECT_LT(probe.longest(), kBeatBoundMs);
+    EXPECT_EQ(setup.statusLabel()->text(), "Távoli hiba !");
+    EXPECT_FALSE(setup.changingPassword());
+    EXPECT_FALSE(buttons[0]->isEnabled());
+    for (int i = 1; i < 4; i++)
+        EXPECT_TRUE(buttons[i]->isEnabled()) << i;
     expectNoInstanceLeft();
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(server.root()))
+        EXPECT_EQ(entry.path().string().find("_vx_lck_"), std::string::npos) << entry.path();
 }
 
 // A server that takes the calls and never answers them (it closes the connection later than
