@@ -1,11 +1,14 @@
 // The LogOn page: level switch, logon button and picture; the logon against the password files.
 #include "app/logon_page.h"
 
+#include <memory>
+
 #include <QCheckBox>
 
 #include "app/commands.h"
 #include "app/frame_buttons.h"
 #include "app/password_dialog.h"
+#include "app/remote_runner.h"
 #include "app/resources.h"
 #include "serverdata/edit_session.h"
 #include "serverdata/server_data.h"
@@ -43,6 +46,11 @@ LogOnPage::LogOnPage(QWidget* parent)
     serverData.session.SelectedLevel = m_switch->isChecked() ? 1 : 0;
 }
 
+LogOnPage::~LogOnPage() {
+    // Nobody is left to take the running check's outcome.
+    if (checking()) RemoteRunner::instance()->cancel();
+}
+
 void LogOnPage::command(int, quintptr) {}
 
 void LogOnPage::levelChanged() {
@@ -51,18 +59,41 @@ void LogOnPage::levelChanged() {
 }
 
 void LogOnPage::logOn() {
+    if (checking()) return;
     PasswordDialog dialog(this);
     dialog.setMode(PasswordDialog::EnterPassword);
     if (dialog.exec() != QDialog::Accepted) {
         m_loggedOn = false;
         return;
     }
-    QByteArray typed = dialog.confirmationBytes();
-    int rc = -1;
-    if (!noServer) { // in the no-server state the server is never asked
-        WaitCursor wait;
-        rc = serverData.passwords.Check(typed.constData());
+    if (noServer) { // in the no-server state the server is never asked
+        checked(-1);
+        return;
     }
+    // The check runs on the remote worker; the level may not change under it.
+    setChecking(true);
+    auto rc = std::make_shared<int>(-1);
+    RemoteRunner::instance()->run(
+        this,
+        [rc, typed = dialog.confirmationBytes()] {
+            *rc = serverData.passwords.Check(typed.constData());
+        },
+        [this, rc] {
+            setChecking(false);
+            checked(*rc);
+        });
+}
+
+void LogOnPage::setChecking(bool on) {
+    if (on)
+        m_wait = std::make_unique<WaitCursor>();
+    else
+        m_wait.reset();
+    m_switch->setEnabled(!on);
+    m_button->setEnabled(!on);
+}
+
+void LogOnPage::checked(int rc) {
     switch (rc) {
     case 1:
         serverData.session.GrantedLevel = serverData.session.SelectedLevel;
@@ -76,4 +107,5 @@ void LogOnPage::logOn() {
         MessageBox::warning(this, QStringLiteral("Orvelan"), QString::fromUtf8(SdResultText(rc)));
         break;
     }
+    emit logOnChecked();
 }

@@ -1,10 +1,13 @@
 // The LogOn page: the ADMINISTRATOR switch and the logon against the console password files.
 #pragma once
 
+#include <memory>
+
 #include "app/page.h"
 
 class QCheckBox;
 class RoundButton;
+class WaitCursor;
 
 class LogOnPage : public Page {
     Q_OBJECT
@@ -14,14 +17,18 @@ class LogOnPage : public Page {
     static constexpr int PICTURE_ID = 1501;
 
     explicit LogOnPage(QWidget* parent);
+    ~LogOnPage() override;
 
     // CMD_PAGE_SHOWN and CMD_PAGE_HIDDEN change nothing on this page.
     void command(int id, quintptr param = 0) override;
 
     bool loggedOn() const { return m_loggedOn; }
 
-    // The logon: asks for the password of the selected level and checks it (button 1500).
+    // The logon: asks for the password of the selected level and checks it (button 1500). The
+    // check runs on the remote worker, with the switch and the button greyed; its outcome is
+    // shown when it is back (logOnChecked).
     void logOn();
+    bool checking() const { return m_wait != nullptr; }
     // The level change: reads the switch into SelectedLevel; off also drops GrantedLevel.
     void levelChanged();
 
@@ -29,9 +36,17 @@ class LogOnPage : public Page {
     RoundButton* logOnButton() const { return m_button; }
     RoundButton* pictureButton() const { return m_picture; }
 
+  signals:
+    // A password check's outcome was shown (after its message box, if any, was closed).
+    void logOnChecked();
+
   private:
+    void setChecking(bool on);
+    void checked(int rc);
+
     QCheckBox* m_switch;
     RoundButton* m_button;
     RoundButton* m_picture;
     bool m_loggedOn = false;
+    std::unique_ptr<WaitCursor> m_wait; // while a check runs
 };

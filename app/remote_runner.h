@@ -2,10 +2,19 @@
 // used by one thread at a time, so every operation that talks to the server goes through this
 // queue: the work runs on the worker, in the order given, and its outcome is handed back to the
 // UI thread, which only shows it.
+//
+// Two kinds of work share the queue. An operation (run) is something a person started: while one
+// is queued or running the runner is busy, and the window locks its page tree on busyChanged so
+// that nothing starts a second operation on the same lists. Background work (runBackground) is
+// what a page does by itself every so often, the network page's sampling: it is not busy (a
+// sample a second would lock and unlock the tree a second), and an operation queued after it
+// cancels it, so a sample waiting for a stalled server never holds back what a person asked for.
 #pragma once
 
-#include <atomic>
 #include <functional>
+#include <memory>
+#include <mutex>
+#include <vector>
 
 #include <QObject>
 
@@ -19,17 +28,28 @@ class RemoteRunner : public QObject {
     ~RemoteRunner() override;
 
     // Queues work for the worker thread; when it has run, done runs on context's thread (the UI
-    // thread) unless context is gone by then. A pending cancel of an earlier operation does not
-    // reach this one.
+    // thread) unless context is gone by then. A cancel of an earlier operation does not reach
+    // this one; background work queued or running is cancelled.
     void run(QObject* context, std::function<void()> work, std::function<void()> done);
-    // Whether an operation is queued or running (until its done has run).
+    // Runs work as an operation and keeps the event loop going until it is done (the window
+    // paints meanwhile): for a modal dialog that needs the outcome before it goes on. The caller
+    // greys what could start more work meanwhile.
+    void runAndWait(std::function<void()> work);
+    // The same for background work: it does not make the runner busy.
+    void runBackground(QObject* context, std::function<void()> work, std::function<void()> done);
+    // Whether an operation is queued or running (until its done has run); background work does
+    // not count.
     bool busy() const { return m_pending > 0; }
-    // Ends the waits of the running operation and of those queued behind it, each going its
-    // failure path; returns at once.
+    // Whether nothing at all is queued or running (until its done has run).
+    bool idle() const { return m_jobs.empty(); }
+    // Runs the event loop until the runner is idle or ms have passed; whether it is idle.
+    bool waitForIdle(int ms);
+    // Ends the waits of the running work and of all queued behind it, each going its failure
+    // path; returns at once.
     void cancel();
     // Cancels and waits until the worker is idle (the window closing: the link is free again
-    // for the releases). The done parts of the cancelled operations still come through the
-    // event loop, to the contexts that are left.
+    // for the releases). The done parts of the cancelled work still come through the event loop,
+    // to the contexts that are left.
     void cancelAndWait();
 
   signals:
@@ -37,12 +57,25 @@ class RemoteRunner : public QObject {
     void busyChanged(bool busy);
 
   private:
+    struct Job {
+        bool background = false;
+        bool cancelled = false; // under m_mutex
+    };
+
     RemoteRunner();
-    void finished();
+    void queue(const std::shared_ptr<Job>& job, QObject* context, std::function<void()> work,
+               std::function<void()> done);
+    void cancelJobs(bool backgroundOnly);
+    void started(Job* job);
+    void ended();
+    void finished(const std::shared_ptr<Job>& job);
 
     QThread* m_thread;
     QObject* m_worker;
-    int m_pending = 0;              // UI thread: operations whose done has not run yet
-    int m_queued = 0;               // UI thread: operations queued so far (their numbers)
-    std::atomic<int> m_cancelTo{0}; // operations numbered below this are cancelled
+    int m_pending = 0;                        // UI thread: operations whose done has not run yet
+    std::vector<std::shared_ptr<Job>> m_jobs; // UI thread: all work whose done has not run yet
+    // A cancel reaches the link only while the work it is meant for runs: the worker's change
+    // of running work and a cancel's look at it take this lock.
+    std::mutex m_mutex;
+    Job* m_running = nullptr; // the work on the worker, under m_mutex
 };

@@ -25,6 +25,7 @@
 #include "app/logon_page.h"
 #include "app/main_window.h"
 #include "app/password_dialog.h"
+#include "app/remote_runner.h"
 #include "app/startup_window.h"
 #include "app/text_input_dialog.h"
 #include "pages/editors/editor_dialogs.h"
@@ -41,6 +42,7 @@ namespace {
 
 QDir outDir;
 constexpr int NETWORK_SAMPLING_MS = 4500; // time the network page gets to sample
+constexpr int REMOTE_WAIT_MS = 60000;     // the most a page's remote work is waited for
 int failures = 0;
 
 void settle() {
@@ -205,6 +207,7 @@ int main(int argc, char** argv) {
         logOn->levelChanged();
         DialogAnswers::password(password);
         logOn->logOn();
+        RemoteRunner::instance()->waitForIdle(REMOTE_WAIT_MS);
         reportBoxes();
         if (!logOn->loggedOn()) fprintf(stderr, "orvelan_screenshot: the logon failed\n");
     }
@@ -225,6 +228,8 @@ int main(int argc, char** argv) {
             auto* urls = dynamic_cast<UrlControlPage*>(window.page(g, p));
             if (urls && serverData.groups.Count() > 0) urls->chooseGroup(0);
             window.command(CMD_SHOW_PAGE, showPageParam(entry.role));
+            // A page that fetches on its showing (the logs) does so on the remote worker.
+            RemoteRunner::instance()->waitForIdle(REMOTE_WAIT_MS);
             reportBoxes();
             // The network page samples once a second: a few samples fill its cells and graphs.
             if (entry.role == PageRole::Network) {

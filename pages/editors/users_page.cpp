@@ -7,8 +7,10 @@
 #include <QApplication>
 #include <QHeaderView>
 #include <QListWidget>
+#include <QPointer>
 
 #include "app/commands.h"
+#include "app/remote_runner.h"
 #include "lib/vx_err.h"
 #include "pages/editors/editor_dialogs.h"
 #include "params/def.h"
@@ -19,6 +21,7 @@
 #include "widgets/messagebox.h"
 #include "widgets/panels.h"
 #include "widgets/vcf1.h"
+#include "widgets/waitcursor.h"
 
 namespace {
 
@@ -41,10 +44,18 @@ const char* const DATA_LABELS[6] = {
 
 const QString DUPLICATE_USER = QStringLiteral("A user már szerepel a listában");
 
-// The user data dialog's password change: through the server's crypt.
+// The user data dialog's password change: through the server's crypt, on the remote worker. The
+// dialog that asked is greyed until the answer is back.
 UserDataDialog::PasswordChange passwordChange() {
     return [](const char* oldPlain, const char* newPlain, char* encrypted, size_t size) {
-        return serverData.passwords.Change(oldPlain, newPlain, encrypted, size);
+        QPointer<QWidget> asking = QApplication::activeModalWidget();
+        if (asking) asking->setEnabled(false);
+        WaitCursor wait;
+        int rc = -1;
+        RemoteRunner::instance()->runAndWait(
+            [&] { rc = serverData.passwords.Change(oldPlain, newPlain, encrypted, size); });
+        if (asking) asking->setEnabled(true);
+        return rc;
     };
 }
 

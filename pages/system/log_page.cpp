@@ -9,6 +9,8 @@
 #include <QFontMetrics>
 
 #include "app/commands.h"
+#include "app/frame_buttons.h"
+#include "app/remote_runner.h"
 #include "serverdata/sd_logs.h"
 #include "widgets/buttons.h"
 #include "widgets/cp1250.h"
@@ -47,10 +49,19 @@ LogPage::LogPage(Log log, const PageEntry& entry, QWidget* parent)
     readOnly.readOnly = true;
     m_grid->SetGridDefault(readOnly);
     addFrameButtons();
-    connect(this, &FramePage::refreshRequested, this, [this] {
-        WaitCursor wait;
-        reload();
-    });
+    connect(this, &FramePage::refreshRequested, this, &LogPage::reload);
+    // Shown only while a fetch runs, left of the refresh button.
+    m_cancel = new RoundButton(this);
+    m_cancel->setObjectName(QStringLiteral("button%1").arg(ID_CANCEL_BUTTON));
+    SetupActionButton(m_cancel, 360, 385, 120, 40, QStringLiteral("&Mégse"), Qt::black,
+                      QColor(120, 140, 210), 14, 8);
+    m_cancel->hide();
+    connect(m_cancel, &QAbstractButton::clicked, this, &LogPage::cancel);
+}
+
+LogPage::~LogPage() {
+    // Nobody is left to list the running fetch.
+    if (fetching()) RemoteRunner::instance()->cancel();
 }
 
 const char* LogPage::logFile() const {
@@ -79,6 +90,38 @@ void LogPage::fitLine(const QString& text) {
 }
 
 void LogPage::reload() {
+    if (fetching()) return;
+    setFetching(true);
+    m_cancelled = false;
+    auto result = std::make_shared<SdLogResult>(SdLogResult::FetchFailed);
+    const char* file = logFile(); // a literal: valid on the worker
+    RemoteRunner::instance()->run(
+        this, [result, file] { *result = SdFetchLogTail(file, TAIL_LINES, TAIL_FILE, TAIL_FILE); },
+        [this, result] {
+            setFetching(false);
+            // A cancelled fetch left no file: the grid keeps what it listed. One that was
+            // done before the cancel came lists its whole file.
+            if (!m_cancelled || *result == SdLogResult::Fetched) list(*result);
+            emit reloaded();
+        });
+}
+
+void LogPage::cancel() {
+    if (!fetching()) return;
+    m_cancelled = true;
+    RemoteRunner::instance()->cancel();
+}
+
+void LogPage::setFetching(bool on) {
+    if (on)
+        m_wait = std::make_unique<WaitCursor>();
+    else
+        m_wait.reset();
+    if (refreshButton()) refreshButton()->setEnabled(!on);
+    m_cancel->setVisible(on);
+}
+
+void LogPage::list(SdLogResult result) {
     // Empty the grid: every row goes, then the prepared rows come back blank.
     m_grid->SetNumberRows(0);
     m_grid->SetNumberRows(PREPARED_ROWS);
@@ -86,7 +129,7 @@ void LogPage::reload() {
     m_grid->scrollToTop();
     m_lineCount = 0;
 
-    switch (SdFetchLogTail(logFile(), TAIL_LINES, TAIL_FILE, TAIL_FILE)) {
+    switch (result) {
     case SdLogResult::NoHost:
         listLine(QStringLiteral("  ProxyServerName !"));
         return;

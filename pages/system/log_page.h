@@ -1,12 +1,16 @@
 // The log pages ("Rendszer / Rendszer log" and "Rendszer / Deamon log"): the last 50 lines of a
 // server log in a read-only fixed-pitch grid, reloaded on every showing and by the refresh
-// button.
+// button. The fetch runs on the remote worker; while it runs "&Mégse" cancels it.
 #pragma once
+
+#include <memory>
 
 #include "pages/frame_page.h"
 
 class CzCExtGroup;
 class GridCtrl;
+class WaitCursor;
+enum class SdLogResult;
 
 class LogPage : public FramePage {
     Q_OBJECT
@@ -22,14 +26,22 @@ class LogPage : public FramePage {
     static constexpr int MIN_LINE_WIDTH = 570;
     static constexpr int LINE_PADDING = 12;
 
+    static constexpr int ID_CANCEL_BUTTON = 1042;
+
     LogPage(Log log, const PageEntry& entry, QWidget* parent);
+    ~LogPage() override;
 
     // CMD_PAGE_SHOWN reloads.
     void command(int id, quintptr param = 0) override;
 
     // Has the server's tail program copy the log's last lines into "vxtail.tmp", fetches it and
-    // lists it; a failure lists one message line instead.
+    // lists it; a failure lists one message line instead. The fetch runs on the remote worker
+    // and the grid changes when it is back (reloaded); a reload while one runs does nothing.
     void reload();
+    // Ends the running fetch's server waits: the grid keeps what it listed, and no part of the
+    // file is left.
+    void cancel();
+    bool fetching() const { return m_wait != nullptr; }
 
     Log log() const { return m_log; }
     // The log file on the server.
@@ -37,14 +49,24 @@ class LogPage : public FramePage {
     CzCExtGroup* group() const { return m_group; }
     GridCtrl* grid() const { return m_grid; }
     int lineCount() const { return m_lineCount; }
+    RoundButton* cancelButton() const { return m_cancel; }
+
+  signals:
+    // A reload's fetch is back and the grid shows its outcome (or, cancelled, what it showed).
+    void reloaded();
 
   private:
+    void setFetching(bool on);
+    void list(SdLogResult result);
     void listLine(const QString& text);
     void fitLine(const QString& text);
 
     Log m_log;
     CzCExtGroup* m_group;
     GridCtrl* m_grid;
+    RoundButton* m_cancel;
+    std::unique_ptr<WaitCursor> m_wait; // while a fetch runs
+    bool m_cancelled = false;           // the running fetch was cancelled
     int m_lineCount = 0;
 };
 

@@ -2,6 +2,7 @@
 // timer, and the three ping tests.
 #include "pages/system/network_page.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -11,6 +12,7 @@
 
 #include "app/commands.h"
 #include "app/frame_buttons.h"
+#include "app/remote_runner.h"
 #include "app/status_label.h"
 #include "params/def.h"
 #include "serverdata/line_speeds.h"
@@ -107,17 +109,41 @@ void NetworkPage::scrollStatus(StatusLabel* status, const QRect& place) {
     m_statusBox->setGeometry(place);
     m_statusBox->setFrameShape(QFrame::NoFrame);
     m_statusBox->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    m_statusBox->setWidgetResizable(true);
     m_statusBox->setWidget(status);
+    fitStatus();
+    // Until the reader moves the bar, a later change of the range keeps the end in view.
+    QScrollBar* bar = m_statusBox->verticalScrollBar();
+    connect(bar, &QScrollBar::rangeChanged, this, [this, bar](int, int maximum) {
+        if (m_statusFollowsEnd) bar->setValue(maximum);
+    });
+    connect(bar, &QScrollBar::actionTriggered, this, [this] { m_statusFollowsEnd = false; });
+}
+
+void NetworkPage::fitStatus() {
+    // The label is as wide as the box (less the scroll bar when its text needs one) and as high
+    // as its wrapped text, never lower than the box.
+    QLabel* label = statusLabel();
+    const QSize box = m_statusBox->size();
+    int width = box.width();
+    int height = label->heightForWidth(width);
+    if (height > box.height()) {
+        width -= m_statusBox->verticalScrollBar()->sizeHint().width();
+        height = label->heightForWidth(width);
+    }
+    label->resize(width, std::max(height, box.height()));
 }
 
 void NetworkPage::showStatus(const QString& text) {
     statusLabel()->setStatusText(text);
-    // The box lays its label out again only when its layout request comes round; asking for the
-    // resizable mode again does it now, so the scroll range fits this text before it is used.
-    m_statusBox->setWidgetResizable(true);
+    fitStatus();
+    m_statusFollowsEnd = true;
     QScrollBar* bar = m_statusBox->verticalScrollBar();
     bar->setValue(bar->maximum());
+}
+
+NetworkPage::~NetworkPage() {
+    // Nobody is left to show the running ping or sample.
+    if (pinging() || m_sampling) RemoteRunner::instance()->cancel();
 }
 
 void NetworkPage::command(int id, quintptr param) {
@@ -131,13 +157,26 @@ void NetworkPage::setCountersFetch(CountersFetch fetch) {
 }
 
 void NetworkPage::sample() {
-    // A tick that blocks longer than the period must not be entered again from within.
+    // A tick whose sample has not come back is skipped, like one that comes late.
     if (!m_shown || !sdServerUsable() || m_sampling) return;
-    const char* host = SdHost();
     m_sampling = true;
-    std::string text;
-    bool answered = m_fetch(host, text);
-    m_sampling = false;
+    struct Sample {
+        std::string host;
+        std::string text;
+        bool answered = false;
+    };
+    auto run = std::make_shared<Sample>();
+    run->host = SdHost();
+    RemoteRunner::instance()->runBackground(
+        this, [run, fetch = m_fetch] { run->answered = fetch(run->host.c_str(), run->text); },
+        [this, run] {
+            m_sampling = false;
+            showSample(run->answered, run->text);
+            emit sampled();
+        });
+}
+
+void NetworkPage::showSample(bool answered, const std::string& text) {
     // No answer, or a text no server sends: the cells keep what they show.
     if (!answered || NetReadCounters(m_sampler, text.c_str()) < 0) return;
     NetCell cells[NET_CELLS];
@@ -156,7 +195,7 @@ void NetworkPage::flash(const QString& text) {
 }
 
 void NetworkPage::pingTest(int column) {
-    WaitCursor wait;
+    if (pinging()) return;
     statusLabel()->setFlashing(false, 1.0, false);
     showStatus(QString());
     const char* target = vxGetParam(PING_PARAMS[column]);
@@ -165,8 +204,30 @@ void NetworkPage::pingTest(int column) {
                   .arg(QString::fromLatin1(PING_PARAMS[column])));
         return;
     }
-    std::remove(PING_FILE);
-    SdPing(target, PING_FILE);
+    setPinging(true);
+    RemoteRunner::instance()->run(
+        this,
+        [target = std::string(target)] {
+            std::remove(PING_FILE);
+            SdPing(target.c_str(), PING_FILE);
+        },
+        [this] {
+            setPinging(false);
+            showPing();
+            emit pinged();
+        });
+}
+
+void NetworkPage::setPinging(bool on) {
+    if (on)
+        m_wait = std::make_unique<WaitCursor>();
+    else
+        m_wait.reset();
+    for (RoundButton* button : m_ping)
+        button->setEnabled(!on);
+}
+
+void NetworkPage::showPing() {
     FILE* in = std::fopen(PING_FILE, "rb");
     if (!in) {
         flash(QStringLiteral("\nCannot open temporary file !"));

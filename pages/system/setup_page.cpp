@@ -3,7 +3,9 @@
 // fields.
 #include "pages/system/setup_page.h"
 
+#include <memory>
 #include <string>
+#include <vector>
 
 #include <QLabel>
 #include <QLineEdit>
@@ -12,6 +14,7 @@
 #include "app/commands.h"
 #include "app/frame_buttons.h"
 #include "app/password_dialog.h"
+#include "app/remote_runner.h"
 #include "app/status_label.h"
 #include "serverdata/line_speeds.h"
 #include "serverdata/server_data.h"
@@ -208,7 +211,8 @@ void SetupPage::save() {
 }
 
 void SetupPage::changePassword(int level) {
-    WaitCursor wait;
+    if (m_changing) return;
+    auto wait = std::make_shared<WaitCursor>();
     PasswordDialog dialog(this);
     dialog.setMode(PasswordDialog::NewPassword);
     if (dialog.exec() != QDialog::Accepted) return;
@@ -221,7 +225,27 @@ void SetupPage::changePassword(int level) {
         setStatus(QStringLiteral("Konfigurációs hiba !"));
         return;
     }
-    QByteArray password = dialog.newPasswordBytes();
-    int rc = serverData.passwords.ChangeConsole(nullptr, password.constData(), level);
-    setStatus(rc == 1 ? QStringLiteral("Password OK !") : QStringLiteral("Távoli hiba !"));
+    // The change runs on the remote worker; the page's buttons, which would talk to the server
+    // too, wait for it.
+    RoundButton* const buttons[] = {m_load, m_save, m_adminPassword, m_userPassword};
+    auto enabled = std::make_shared<std::vector<bool>>();
+    for (RoundButton* b : buttons) {
+        enabled->push_back(b->isEnabled());
+        b->setEnabled(false);
+    }
+    m_changing = true;
+    auto rc = std::make_shared<int>(-1);
+    RemoteRunner::instance()->run(
+        this,
+        [rc, password = dialog.newPasswordBytes(), level] {
+            *rc = serverData.passwords.ChangeConsole(nullptr, password.constData(), level);
+        },
+        [this, rc, wait, enabled] {
+            m_changing = false;
+            RoundButton* const again[] = {m_load, m_save, m_adminPassword, m_userPassword};
+            for (size_t i = 0; i < enabled->size(); i++)
+                again[i]->setEnabled((*enabled)[i]);
+            setStatus(*rc == 1 ? QStringLiteral("Password OK !") : QStringLiteral("Távoli hiba !"));
+            emit passwordChanged();
+        });
 }

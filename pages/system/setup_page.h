@@ -32,8 +32,10 @@ class SetupPage : public FramePage {
     void load();
     // "&Mentés": the fields into "setup.bin", the registry store and the server's working hours.
     void save();
-    // "&Adm jelszó" (level 1) and "&Usr jelszó" (level 0): a new console password.
+    // "&Adm jelszó" (level 1) and "&Usr jelszó" (level 0): a new console password. The server
+    // part runs on the remote worker; passwordChanged when its outcome is shown.
     void changePassword(int level);
+    bool changingPassword() const { return m_changing; }
 
     CzCExtGroup* serverGroup() const { return m_servers; }
     CzCExtGroup* speedGroup() const { return m_speeds; }
@@ -44,6 +46,9 @@ class SetupPage : public FramePage {
     QLineEdit* speedField(int i) const { return m_speedFields[i]; }
     // Working hours: start hour, start minute, end hour, end minute.
     QSpinBox* hourField(int i) const { return m_hourFields[i]; }
+
+  signals:
+    void passwordChanged();
 
   private:
     void addServerFields();
@@ -58,4 +63,5 @@ class SetupPage : public FramePage {
     QLineEdit* m_speedFields[6];
     QSpinBox* m_hourFields[4];
     RoundButton *m_load, *m_save, *m_adminPassword, *m_userPassword;
+    bool m_changing = false; // a password change is on the remote worker
 };

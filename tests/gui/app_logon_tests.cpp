@@ -1,12 +1,20 @@
 // The main window and the LogOn page against the reference server.
+#include <filesystem>
+#include <sys/stat.h>
+
 #include <QCheckBox>
+#include <QElapsedTimer>
+#include <QSignalSpy>
 #include <QTest>
 #include <QTreeWidget>
 
 #include "app/logon_page.h"
+#include "app/remote_runner.h"
+#include "pages/system/log_page.h"
 #include "tests/gui/app_fixture.h"
 #include "tests/gui/app_recording_page.h"
 #include "tests/support/demo_root.h"
+#include "widgets/gridctrl.h"
 #include "winlib/vx_reg.h"
 
 namespace {
@@ -36,6 +44,17 @@ class LogOnTest : public AppTest {
         logOn = w.logOnPage();
     }
     void clickSwitch() { logOn->levelSwitch()->click(); }
+    static QStringList lines(const LogPage& page) {
+        QStringList out;
+        for (int i = 0; i < page.lineCount(); i++)
+            out << page.grid()->QuickGetText(0, i);
+        return out;
+    }
+    // A logon with its check on the remote worker, until its outcome is shown.
+    void logOnNow() {
+        logOn->logOn();
+        EXPECT_TRUE(RemoteRunner::instance()->waitForIdle(30000));
+    }
 
     TestServer server;
     LogOnPage* logOn = nullptr;
@@ -74,7 +93,7 @@ TEST_F(LogOnTest, UserLogonWrongPasswordAndCancel) {
     shownTexts();
 
     DialogAnswers::password("rossz");
-    logOn->logOn();
+    logOnNow();
     EXPECT_EQ(MessageBox::lastShown().title, "Orvelan");
     EXPECT_EQ(shownTexts(), "Hibás jelszó !");
     EXPECT_FALSE(logOn->loggedOn());
@@ -82,7 +101,7 @@ TEST_F(LogOnTest, UserLogonWrongPasswordAndCancel) {
 
     clearLogs(w);
     DialogAnswers::password("titok");
-    logOn->logOn();
+    logOnNow();
     EXPECT_EQ(shownTexts(), "");
     EXPECT_TRUE(logOn->loggedOn());
     EXPECT_EQ(serverData.session.GrantedLevel, 0);
@@ -107,11 +126,11 @@ TEST_F(LogOnTest, UserLogonWrongPasswordAndCancel) {
 
     // A wrong attempt while logged on keeps the logon; a cancelled prompt logs off.
     DialogAnswers::password("titok2");
-    logOn->logOn();
+    logOnNow();
     EXPECT_EQ(shownTexts(), "Hibás jelszó !");
     EXPECT_TRUE(logOn->loggedOn());
     DialogAnswers::passwordCancel();
-    logOn->logOn();
+    logOnNow();
     EXPECT_EQ(shownTexts(), "");
     EXPECT_FALSE(logOn->loggedOn());
     w.tree()->setCurrentItem(w.groupNode(2)); // logged off, every choice leads back to LogOn
@@ -124,7 +143,7 @@ TEST_F(LogOnTest, AdministratorLevelEnablesEditingUntilTheSwitchGoesOff) {
     MainWindow w(recordingPages(), -1);
     open(w);
     DialogAnswers::password("titok");
-    logOn->logOn();
+    logOnNow();
     ASSERT_TRUE(logOn->loggedOn());
 
     // Switch on: the administrator password is needed; the user password no longer passes.
@@ -134,14 +153,14 @@ TEST_F(LogOnTest, AdministratorLevelEnablesEditingUntilTheSwitchGoesOff) {
     EXPECT_EQ(serverData.session.GrantedLevel, 0);
     EXPECT_EQ(w.windowTitle(), "Rendszer / LogOn -- User jogosultság");
     DialogAnswers::password("titok");
-    logOn->logOn();
+    logOnNow();
     EXPECT_EQ(shownTexts(), "Setup file behívási hiba!, Default setup!!|Hibás jelszó !");
     EXPECT_EQ(serverData.session.GrantedLevel, 0);
     EXPECT_TRUE(logOn->loggedOn()); // still logged on at user level
 
     clearLogs(w);
     DialogAnswers::password(QString::fromUtf8("Főnök"));
-    logOn->logOn();
+    logOnNow();
     EXPECT_EQ(serverData.session.GrantedLevel, 1);
     EXPECT_EQ(w.windowTitle(), "Rendszer / Hálózat -- Adminisztrátor jogosultság");
     EXPECT_EQ(recorder(w, 0, 1)->log, QStringList({"1125", "edit"}));
@@ -165,6 +184,34 @@ TEST_F(LogOnTest, ClosingReleasesThisConsolesLocks) {
     EXPECT_TRUE(server.exists("/l/apache/etc/groups._vx_lck_"));
     w.close();
     EXPECT_FALSE(server.exists("/l/apache/etc/groups._vx_lck_"));
+}
+
+// The window closes while a log fetch waits for a slow command on the server and a list is
+// checked out: the fetch is cancelled at once, the lock released, and no copy of the lock left.
+TEST_F(LogOnTest, ClosingWhileAFetchRunsReleasesTheLocks) {
+    ASSERT_TRUE(server.writeFile("vxtail", "#!/bin/sh\nsleep 20\n"));
+    ASSERT_EQ(chmod(server.local("vxtail").c_str(), 0755), 0);
+    params("ProxyServerName 127.0.0.1\n");
+    MainWindow w(recordingPages(), -1);
+    open(w);
+    ASSERT_EQ(serverData.groups.Load(true), 1);
+    ASSERT_TRUE(server.exists("/l/apache/etc/groups._vx_lck_"));
+    CommandRecorder owner;
+    SystemLogPage log(entryAt(0, 2), &owner);
+    QSignalSpy reloaded(&log, &LogPage::reloaded);
+    log.reload();
+    QTest::qWait(300); // the command runs on the server by now
+    EXPECT_TRUE(reloaded.isEmpty());
+    EXPECT_FALSE(w.tree()->isEnabled());
+    QElapsedTimer took;
+    took.start();
+    w.close();
+    EXPECT_LT(took.elapsed(), 5000);
+    EXPECT_FALSE(server.exists("/l/apache/etc/groups._vx_lck_"));
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(server.root()))
+        EXPECT_EQ(entry.path().string().find("_vx_lck_"), std::string::npos) << entry.path();
+    ASSERT_TRUE(reloaded.count() == 1 || reloaded.wait(5000));
+    EXPECT_EQ(lines(log), QStringList({"  'tail' nem futtatható a proxy szerveren !"}));
 }
 
 } // namespace

@@ -13,6 +13,7 @@
 #include "app/commands.h"
 #include "app/logon_page.h"
 #include "app/main_window.h"
+#include "app/remote_runner.h"
 #include "app/status_label.h"
 #include "pages/editors/editor_page.h"
 #include "pages/editors/user_groups_page.h"
@@ -70,6 +71,8 @@ class SystemE2ETest : public AppTest {
         return out;
     }
     static bool makeExecutable(const std::string& path) { return chmod(path.c_str(), 0755) == 0; }
+    // Until the work queued on the remote worker is done and its outcome shown.
+    static void settle() { EXPECT_TRUE(RemoteRunner::instance()->waitForIdle(30000)); }
 
     QWidget owner;
     std::unique_ptr<TestServer> server;
@@ -82,12 +85,15 @@ TEST_F(SystemE2ETest, SystemLogListsTheTailOfAtMostFiftyLinesAtEveryShowing) {
     SystemLogPage page(entryAt(0, 2), &owner);
     newCommands();
     page.command(CMD_PAGE_SHOWN);
+    settle();
     // Each line's end becomes a blank; Windows-1250 bytes show as their letters.
     EXPECT_EQ(lines(page), QStringList({"első sor ", "második ", "harmadik "}));
     EXPECT_EQ(page.grid()->GetNumberRows(), 3);
     EXPECT_EQ(page.grid()->GetTopRow(), 0);
     page.command(CMD_PAGE_SHOWN);
+    settle();
     QTest::mouseClick(page.refreshButton(), Qt::LeftButton);
+    settle();
     EXPECT_EQ(newCommands(), "./vxtail /var/log/tty12 50\n"
                              "./vxtail /var/log/tty12 50\n"
                              "./vxtail /var/log/tty12 50\n");
@@ -102,6 +108,7 @@ TEST_F(SystemE2ETest, SystemLogListsTheTailOfAtMostFiftyLinesAtEveryShowing) {
     page.resize(634, 476);
     page.show();
     page.command(CMD_PAGE_SHOWN);
+    settle();
     ASSERT_EQ(page.lineCount(), 50);
     EXPECT_EQ(page.grid()->QuickGetText(0, 0), "sor 21 ");
     EXPECT_EQ(page.grid()->QuickGetText(0, 49), "sor 70 ");
@@ -115,6 +122,7 @@ TEST_F(SystemE2ETest, EmptyLogLongLinesAndFailures) {
     ASSERT_TRUE(server->writeFile("/var/log/tty12", ""));
     SystemLogPage page(entryAt(0, 2), &owner);
     page.command(CMD_PAGE_SHOWN);
+    settle();
     EXPECT_EQ(page.lineCount(), 0);
     EXPECT_EQ(page.grid()->GetNumberRows(), 10000);
     EXPECT_EQ(page.grid()->QuickGetText(0, 0), "");
@@ -122,6 +130,7 @@ TEST_F(SystemE2ETest, EmptyLogLongLinesAndFailures) {
     // A line of 600 characters is listed in pieces of 511.
     ASSERT_TRUE(server->writeFile("/var/log/tty12", std::string(600, 'x') + "\nvege\n"));
     page.command(CMD_PAGE_SHOWN);
+    settle();
     EXPECT_EQ(lines(page), QStringList({QString(511, 'x'), QString(89, 'x') + " ", "vege "}));
     // Whole lines in the fixed-pitch 14-pixel font: the column is as wide as the longest line,
     // and the grid scrolls sideways to it.
@@ -136,6 +145,7 @@ TEST_F(SystemE2ETest, EmptyLogLongLinesAndFailures) {
     // A log the tail program cannot read and a missing tail program read alike.
     ASSERT_TRUE(std::filesystem::remove(server->local("/var/log/tty12")));
     page.command(CMD_PAGE_SHOWN);
+    settle();
     EXPECT_EQ(lines(page), QStringList({"  'tail' nem futtatható a proxy szerveren !"}));
     EXPECT_EQ(page.grid()->GetColWidth(0), LogPage::MIN_LINE_WIDTH); // narrow again
     EXPECT_EQ(page.grid()->GetNumberRows(), 10000);
@@ -143,12 +153,14 @@ TEST_F(SystemE2ETest, EmptyLogLongLinesAndFailures) {
     ASSERT_TRUE(server->writeFile("/var/log/tty12", "a\n"));
     ASSERT_TRUE(std::filesystem::remove(server->local("vxtail")));
     page.command(CMD_PAGE_SHOWN);
+    settle();
     EXPECT_EQ(lines(page), QStringList({"  'tail' nem futtatható a proxy szerveren !"}));
 
     // A tail program that succeeds without leaving its output: the fetch fails.
     ASSERT_TRUE(server->writeFile("vxtail", "#!/bin/sh\nrm -f vxtail.tmp\nexit 0\n"));
     ASSERT_TRUE(makeExecutable(server->local("vxtail")));
     page.command(CMD_PAGE_SHOWN);
+    settle();
     EXPECT_EQ(lines(page), QStringList({"  Távoli file olvasási hiba !"}));
 }
 
@@ -158,6 +170,7 @@ TEST_F(SystemE2ETest, SetupLoadsAndSavesTheServersWorkingHours) {
     SetupPage page(entryAt(0, 4), &owner);
     // Without "setup.bin" the server's hours all the same, and a save keeps them as they were.
     page.command(CMD_PAGE_SHOWN);
+    settle();
     EXPECT_EQ(shownTexts(), "Setup file behívási hiba!, Default setup!!");
     EXPECT_EQ(hours(page), QList<int>({6, 30, 14, 0}));
     page.save();
@@ -167,6 +180,7 @@ TEST_F(SystemE2ETest, SetupLoadsAndSavesTheServersWorkingHours) {
     LineSpeeds stored{64, 2000, 32, 128, 4000, 16, 1, 1, 1};
     ASSERT_EQ(WriteLineSpeeds(stored), 0);
     page.command(CMD_PAGE_SHOWN);
+    settle();
     EXPECT_EQ(shownTexts(), "");
     EXPECT_EQ(page.statusLabel()->text(), "");
     EXPECT_EQ(hours(page), QList<int>({7, 45, 17, 15}));
@@ -210,6 +224,7 @@ TEST_F(SystemE2ETest, SetupSaveMovesEveryPageToTheNewServerWithoutARestart) {
     });
     auto saveServer = [&](const char* name) {
         setup.command(CMD_PAGE_SHOWN);
+        settle();
         setup.serverField(0)->setText(name);
         setup.save();
     };
@@ -217,12 +232,16 @@ TEST_F(SystemE2ETest, SetupSaveMovesEveryPageToTheNewServerWithoutARestart) {
     // 127.0.0.2 reaches rpcbind but no service: vxd listens on 127.0.0.1 only.
     saveServer("127.0.0.2");
     log.command(CMD_PAGE_SHOWN);
+    settle();
     EXPECT_EQ(lines(log), QStringList({"  'tail' nem futtatható a proxy szerveren !"}));
     network.command(CMD_PAGE_SHOWN);
+    settle();
     network.sample();
+    settle();
     EXPECT_EQ(asked, std::vector<std::string>({"127.0.0.2"}));
     newCommands();
     groups.command(CMD_PAGE_SHOWN);
+    settle();
     groups.button(EditorPage::Load)->click();
     EXPECT_FALSE(groups.editing());
     EXPECT_EQ(newCommands(), ""); // the checkout went to the new server, not to this one
@@ -230,8 +249,10 @@ TEST_F(SystemE2ETest, SetupSaveMovesEveryPageToTheNewServerWithoutARestart) {
     // And back: every page reaches the server again.
     saveServer("127.0.0.1");
     log.command(CMD_PAGE_SHOWN);
+    settle();
     EXPECT_EQ(lines(log), QStringList({"sor "}));
     network.sample();
+    settle();
     EXPECT_EQ(asked.back(), "127.0.0.1");
     groups.button(EditorPage::Load)->click();
     EXPECT_TRUE(groups.editing()) << groups.statusText().toStdString();
@@ -243,11 +264,13 @@ TEST_F(SystemE2ETest, SetupChangesBothConsolePasswords) {
     SetupPage page(entryAt(0, 4), &owner);
     DialogAnswers::passwords({}, "admin1", "admin1");
     QTest::mouseClick(page.findChild<RoundButton*>("button141"), Qt::LeftButton);
+    settle();
     EXPECT_EQ(page.statusLabel()->text(), "Password OK !");
     std::string admin = server->readFile("/l/apache/etc/ampasswd");
     EXPECT_EQ(admin.substr(0, 2), "wj");
     DialogAnswers::passwords({}, "user1", "user1");
     QTest::mouseClick(page.findChild<RoundButton*>("button140"), Qt::LeftButton);
+    settle();
     EXPECT_EQ(page.statusLabel()->text(), "Password OK !");
     EXPECT_NE(server->readFile("/l/apache/etc/empasswd"), admin);
     EXPECT_EQ(serverData.passwords.Check("user1"), 1); // the user level's, as logged on
@@ -255,12 +278,14 @@ TEST_F(SystemE2ETest, SetupChangesBothConsolePasswords) {
     // A confirmation one character off changes nothing.
     DialogAnswers::passwords({}, "user2", "user3");
     page.changePassword(0);
+    settle();
     EXPECT_EQ(page.statusLabel()->text(), "Hibás jelszó !");
     EXPECT_EQ(serverData.passwords.Check("user1"), 1);
 
     server->stop();
     DialogAnswers::passwords({}, "user2", "user2");
     page.changePassword(0);
+    settle();
     EXPECT_EQ(page.statusLabel()->text(), "Távoli hiba !");
 }
 
@@ -269,11 +294,13 @@ TEST_F(SystemE2ETest, PingTestsShowTheServersPingOutput) {
     NetworkPage page(entryAt(0, 1), &owner);
     page.resize(634, 476);
     page.show();
+    owner.show(); // the page is really on screen, its box laid out
     QTest::mouseClick(page.pingButton(0), Qt::LeftButton);
+    settle();
     QString text = page.statusLabel()->text();
     EXPECT_TRUE(text.startsWith("PING 127.0.0.1")) << text.toStdString();
     // The output is longer than its box: the box scrolls with the end (the loss summary) in
-    // view, also for a second output after the reader scrolled up, and before any event ran.
+    // view, also for a second output after the reader scrolled up.
     EXPECT_TRUE(text.contains("packet loss")) << text.toStdString();
     ASSERT_EQ(page.statusLabel()->parentWidget(), page.statusBox()->viewport());
     QScrollBar* bar = page.statusBox()->verticalScrollBar();
@@ -285,12 +312,14 @@ TEST_F(SystemE2ETest, PingTestsShowTheServersPingOutput) {
         EXPECT_EQ(label->y() + label->height(), page.statusBox()->viewport()->height());
         bar->setValue(0);
         page.pingTest(0);
+        settle();
     }
     EXPECT_FALSE(page.statusLabel()->flashing());
     EXPECT_EQ(page.statusLabel()->currentTextColour(), QColor(Qt::black));
     EXPECT_TRUE(exists("ping.txt"));
     // The server refuses the target: the old output was deleted, so nothing can be shown.
     QTest::mouseClick(page.pingButton(1), Qt::LeftButton);
+    settle();
     EXPECT_EQ(page.statusLabel()->text(), "\nCannot open temporary file !");
     EXPECT_EQ(bar->value(), bar->maximum()); // a shorter text, its end in view too
     EXPECT_TRUE(page.statusLabel()->flashing());
@@ -322,6 +351,7 @@ TEST_F(LongPingTest, OutputIsCutAt2047Bytes) {
     params("FrameServerForPing 127.0.0.1\n");
     NetworkPage page(entryAt(0, 1), &owner);
     page.pingTest(2);
+    settle();
     QString text = page.statusLabel()->text();
     ASSERT_EQ(text.size(), 2047);
     EXPECT_TRUE(text.startsWith("PING0123456789"));
@@ -342,7 +372,9 @@ TEST_F(LiveCountersTest, CellsAfterTwoTicksShowTheTrafficBetweenThem) {
     lineSpeeds.intranetOut = 8; // 1000 bytes a second are the 100 % mark
     NetworkPage page(entryAt(0, 1), &owner);
     page.command(CMD_PAGE_SHOWN);
+    settle();
     page.sample();
+    settle();
     for (int i = 6; i < 9; i++)
         EXPECT_EQ(page.cellText(i)->text(), "0.0 Kbyte/sec") << i;
     ASSERT_GT(page.sampler().current[6], 0) << "no eth1 in the server's counters";
@@ -351,6 +383,7 @@ TEST_F(LiveCountersTest, CellsAfterTwoTicksShowTheTrafficBetweenThem) {
     ASSERT_TRUE(server->writeFile("big.txt", std::string(100000, 'x')));
     ASSERT_EQ(vxGetRemoteFile(serverData.session.host, "big.txt", "big.txt"), 0);
     page.sample();
+    settle();
     const NetSampler& s = page.sampler();
     for (int i = 6; i < 9; i++) {
         double bytes = s.current[i] - s.previous[i]; // the tick has made them equal
@@ -417,8 +450,10 @@ TEST_F(SystemE2ETest, FirstRunLandsOnSetupAndFindsTheServerAfterARestart) {
     EXPECT_EQ(window.windowTitle(), "Rendszer / LogOn -- User jogosultság");
     DialogAnswers::password("titok");
     window.logOnPage()->logOn();
+    settle();
     ASSERT_TRUE(window.logOnPage()->loggedOn());
     window.tree()->setCurrentItem(window.pageNode(0, 3));
+    settle();
     // The daemon log page lists the server's own log: its newest line is the request that ran
     // the tail program itself.
     auto* daemonLog = dynamic_cast<DaemonLogPage*>(window.page(0, 3));

@@ -1,10 +1,15 @@
 // The system pages without a server: Setup, the network page's sampling, the log pages.
+#include <atomic>
+
 #include <QLineEdit>
+#include <QSignalSpy>
 #include <QSpinBox>
 #include <QTest>
+#include <QThread>
 #include <QTimer>
 
 #include "app/commands.h"
+#include "app/remote_runner.h"
 #include "app/status_label.h"
 #include "pages/page_table.h"
 #include "pages/system/log_page.h"
@@ -155,10 +160,16 @@ class NetworkPageTest : public SystemPagesTest {
         lineSpeeds.intranetOut = 0;
         page = new NetworkPage(entryAt(0, 1), &owner);
         page->setCountersFetch([this](const char* host, std::string& text) {
+            // On the remote worker, while the test waits in sample().
             hosts << host;
             text = counters;
             return answers;
         });
+    }
+    // One tick's sample, taken on the remote worker, and its outcome shown.
+    void sample() {
+        page->sample();
+        EXPECT_TRUE(RemoteRunner::instance()->waitForIdle(10000));
     }
     QStringList cellTexts() const {
         QStringList out;
@@ -177,17 +188,18 @@ TEST_F(NetworkPageTest, SamplesOnlyWhileShownWithAServerAndFillsTheNineCells) {
     EXPECT_TRUE(page->timer()->isActive());
     EXPECT_EQ(cellTexts(), QStringList(9, "0 Kbyte/sec"));
     counters = "lo 1 1 ppp0 1000 2000 eth0 0 0";
-    page->sample(); // not shown yet
+    sample(); // not shown yet
     EXPECT_TRUE(hosts.isEmpty());
 
     page->command(CMD_PAGE_SHOWN);
     page->timer()->advance(); // the clock's tick samples
+    EXPECT_TRUE(RemoteRunner::instance()->waitForIdle(10000));
     EXPECT_EQ(hosts, QStringList({"127.0.0.1"}));
     EXPECT_EQ(cellTexts(), QStringList(9, "0.0 Kbyte/sec"));
     EXPECT_EQ(page->cellGraph(0)->count(), 1);
 
     counters = "lo 1 1 ppp0 17000 2512 eth0 625000 0 eth1 4096 0";
-    page->sample();
+    sample();
     EXPECT_EQ(cellTexts(), QStringList({"15.6 Kbyte/sec", "0.5 Kbyte/sec", "16.1 Kbyte/sec",
                                         "610.4 Kbyte/sec", "0.0 Kbyte/sec", "610.4 Kbyte/sec",
                                         "4.0 Kbyte/sec", "0.0 Kbyte/sec", "4.0 Kbyte/sec"}));
@@ -196,7 +208,7 @@ TEST_F(NetworkPageTest, SamplesOnlyWhileShownWithAServerAndFillsTheNineCells) {
 
     // A server that does not answer leaves the cells as they are.
     answers = false;
-    page->sample();
+    sample();
     EXPECT_EQ(page->cellText(0)->text(), "15.6 Kbyte/sec");
     EXPECT_EQ(page->cellGraph(0)->count(), 2);
 
@@ -204,36 +216,55 @@ TEST_F(NetworkPageTest, SamplesOnlyWhileShownWithAServerAndFillsTheNineCells) {
     answers = true;
     page->command(CMD_PAGE_HIDDEN);
     hosts.clear();
-    page->sample();
+    sample();
     EXPECT_TRUE(hosts.isEmpty());
     EXPECT_EQ(page->cellText(0)->text(), "15.6 Kbyte/sec");
 
     // Shown again, nothing in the no-server state or without a server name.
     page->command(CMD_PAGE_SHOWN);
     noServer = 1;
-    page->sample();
+    sample();
     EXPECT_TRUE(hosts.isEmpty());
     noServer = 0;
     SdSetHost("");
-    page->sample();
+    sample();
     EXPECT_TRUE(hosts.isEmpty());
     EXPECT_EQ(page->cellGraph(0)->count(), 2);
 }
 
-TEST_F(NetworkPageTest, ATickNeverRunsInsideAnother) {
+// The ticks that come while a sample is out are skipped; the sampling never locks the page tree
+// (it is no operation a person started, so the runner does not turn busy).
+TEST_F(NetworkPageTest, TicksWhileASampleIsOutAreSkipped) {
     page->command(CMD_PAGE_SHOWN);
-    int fetches = 0;
+    std::atomic<int> fetches{0};
+    std::atomic<bool> go{false};
     page->setCountersFetch([&](const char*, std::string& text) {
         fetches++;
-        // A slow fetch: the clock ticks meanwhile, and a tick is attempted from within.
-        page->timer()->advance();
-        page->sample();
+        while (!go)
+            QThread::msleep(1);
         text = "eth0 1 1";
         return true;
     });
+    QSignalSpy busy(RemoteRunner::instance(), &RemoteRunner::busyChanged);
+    QSignalSpy sampled(page, &NetworkPage::sampled);
     page->sample();
+    EXPECT_TRUE(page->sampling());
+    EXPECT_FALSE(RemoteRunner::instance()->busy());
+    for (int i = 0; i < 3; i++) {
+        page->timer()->advance();
+        QTest::qWait(20);
+    }
+    EXPECT_TRUE(sampled.isEmpty());
+    go = true;
+    ASSERT_TRUE(RemoteRunner::instance()->waitForIdle(10000));
     EXPECT_EQ(fetches, 1);
+    EXPECT_EQ(sampled.count(), 1);
+    EXPECT_FALSE(page->sampling());
     EXPECT_EQ(page->cellGraph(3)->count(), 1);
+    EXPECT_TRUE(busy.isEmpty());
+    page->timer()->advance(); // the next tick samples again
+    ASSERT_TRUE(RemoteRunner::instance()->waitForIdle(10000));
+    EXPECT_EQ(fetches, 2);
 }
 
 TEST_F(NetworkPageTest, MissingPingParametersFlash) {
@@ -250,6 +281,7 @@ TEST_F(NetworkPageTest, MissingPingParametersFlash) {
 TEST_F(SystemPagesTest, LogPagesWithoutProxyServerName) {
     SystemLogPage page(entryAt(0, 2), &owner);
     page.command(CMD_PAGE_SHOWN);
+    ASSERT_TRUE(RemoteRunner::instance()->waitForIdle(10000));
     EXPECT_EQ(page.lineCount(), 1);
     EXPECT_EQ(page.grid()->QuickGetText(0, 0), "  ProxyServerName !");
     // A failure stops the reload before the rows are fitted to the lines.

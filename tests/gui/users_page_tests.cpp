@@ -5,6 +5,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -12,7 +13,9 @@
 
 #include "app/commands.h"
 #include "pages/editors/users_page.h"
+#include "remote/vx_remote.h"
 #include "tests/gui/editor_fixture.h"
+#include "tests/gui/stall_probe.h"
 #include "widgets/buttons.h"
 #include "widgets/gridctrl.h"
 #include "widgets/panels.h"
@@ -492,6 +495,34 @@ TEST_F(UsersPageTest, PasswordThroughTheServersCryptInBothModes) {
     EXPECT_EQ(MessageBox::lastShown().title, "Orvelan");
     EXPECT_EQ(shownTexts(), "Hiba a proxy szerveren !");
     EXPECT_EQ(serverData.users.Count(), 2);
+}
+
+// A stalled server: the password's crypt waits on the remote worker while the window keeps its
+// beat, and fails within the call limit with the message of a server that does not answer.
+TEST_F(UsersPageTest, PasswordCryptWithAStalledServerFailsInTime) {
+    UsersPage page(entryAt(1, 1), &owner);
+    startEditing(page);
+    vxSetCallTimeout(1000);
+    server.pause();
+    vxClearError();
+    StallProbe probe;
+    QElapsedTimer took;
+    DialogAnswers::form<UserDataDialog>([&](UserDataDialog& d) {
+        d.nameEdit()->setText("emil");
+        DialogAnswers::passwords("", "x", "x");
+        took.start();
+        d.passwordButton()->click();
+        EXPECT_LT(took.elapsed(), 3000);
+        d.cancelButton()->click();
+    });
+    page.button(EditorPage::Add)->click();
+    EXPECT_EQ(vxLastError().code, RPC_TIMEDOUT) << vxLastError().text;
+    EXPECT_LT(probe.longest(), StallProbe::kBeatMs + 100);
+    EXPECT_EQ(shownTexts(), "Hiba a proxy szerveren !");
+    server.resume();
+    vxSetCallTimeout(0);
+    page.button(EditorPage::Abandon)->click();
+    EXPECT_FALSE(page.editing());
 }
 
 } // namespace
