@@ -18,6 +18,25 @@ ListFile permitFile(const GroupRecord& g, char* local, bool viewing = false) {
     return {g.permitPath, local};
 }
 
+constexpr size_t kEndOfFile = static_cast<size_t>(-1);
+constexpr size_t kNulByte = static_cast<size_t>(-2);
+
+// Reads one line of a URL import without its LF into line (size bytes, a longer line cut to
+// size - 1 bytes and the rest of it skipped): its length, kEndOfFile at the end of the file or a
+// read error, kNulByte for a line with a NUL byte.
+size_t readImportLine(FILE* in, char* line, size_t size) {
+    size_t n = 0;
+    bool nul = false;
+    int c;
+    while ((c = std::getc(in)) != EOF && c != '\n') {
+        nul = nul || c == '\0';
+        if (n + 1 < size) line[n++] = static_cast<char>(c);
+    }
+    line[n] = '\0';
+    if (c == EOF && (n == 0 || std::ferror(in)) && !nul) return kEndOfFile;
+    return nul ? kNulByte : n;
+}
+
 } // namespace
 
 bool UrlList::Write(FILE* f, const void* list, int) {
@@ -147,10 +166,15 @@ int UrlList::Import(const char* fileName) {
     }
     // A URL of 511 characters with its CR LF; one byte more shows a longer line.
     char line[SD_URL_WORD_MAX + 4];
-    int result = 1;
-    while (result == 1 && std::fgets(line, sizeof line, in)) {
-        line[std::strcspn(line, "\n")] = '\0';
-        size_t n = std::strlen(line);
+    int result = 1, lineNo = 0;
+    size_t n = 0;
+    while (result == 1 && (n = readImportLine(in, line, sizeof line)) != kEndOfFile) {
+        ++lineNo;
+        // A NUL byte would end the URL where the line does not (or drop the line).
+        if (n == kNulByte) {
+            result = sdRefuseLine(-4, fileName, lineNo, "a NUL byte");
+            break;
+        }
         if (n > 0 && line[n - 1] == '\r') line[--n] = '\0';
         if (n > static_cast<size_t>(SD_URL_WORD_MAX)) {
             result = sdRefuse(-4, fileName, "line longer than 511 characters");

@@ -265,6 +265,12 @@ int UserList::Import(const char* fileName) {
     char* f[13];
     int rc = 0, result = 1, lineNo = 0;
     while (result == 1 && (rc = sdReadLine(in, line, sizeof line, fileName, &lineNo)) == 1) {
+        // The splitter takes a quote as grouping, which would move the fields that follow; a
+        // user field holds no quote.
+        if (std::strchr(line, '\'')) {
+            result = sdRefuseLine(-4, fileName, lineNo, "a quote (') in a list line");
+            break;
+        }
         int n = splitLine(line, f, 13, false);
         bool tooLong = false;
         for (int i = 0; i < n; i++)

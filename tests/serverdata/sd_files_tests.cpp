@@ -79,8 +79,11 @@ TEST_F(FilesTest, ImportUsersMapsFieldsSkipsKnownNamesAndStopsAtBadLines) {
         const char* message;
     } refused[] = {
         {"ok:staff\nx:" + std::string(129, 'g') + "\n", "imp.txt: field too long"},
-        // A quoted stretch would carry a colon into the name.
-        {"'a:b':staff\n", "a:b: ':' is not allowed in a name"},
+        // The splitter's quotes would carry a colon into a name, or make "foo'bar" a user foo
+        // of the group bar: a user field holds no quote, so the line is refused.
+        {"'a:b':staff\n", "imp.txt:1: a quote (') in a list line"},
+        {"ok:staff\nfoo'bar\n", "imp.txt:2: a quote (') in a list line"},
+        {"anna:staff:wj'A:B'x:p\n", "imp.txt:1: a quote (') in a list line"},
         {"frank:g:pw:p:e:s:Frank:" + std::string(40, '1') + "\n",
          "frank: field too long for its member"},
         {"gus:g:pw::::Gus\tTab\n", "gus: control characters and line ends are not allowed"},
@@ -313,6 +316,20 @@ TEST_F(FilesTest, UrlImportTrimsSkipsDuplicatesAndExportsCrLf) {
                  "a b.com: blanks and control characters are not allowed in a URL");
     EXPECT_EQ(serverData.urls.Import("missing.imp"), -2);
     EXPECT_STREQ(vxLastError().text, "No such file or directory (missing.imp) !");
+}
+
+// A NUL byte ended the URL there (or dropped a line that starts with one) while the import
+// reported success; the import stops at that line and names it.
+TEST_F(FilesTest, UrlImportRefusesANulByteWithItsLineNumber) {
+    put("nul.imp", std::string("a.org\r\n\0hidden.org\r\nb.org\r\n", 27));
+    EXPECT_EQ(serverData.urls.Import("nul.imp"), -4);
+    EXPECT_STREQ(vxLastError().text, "nul.imp:2: a NUL byte");
+    ASSERT_EQ(serverData.urls.Count(), 1);
+    EXPECT_STREQ(serverData.urls[0], "a.org");
+    put("cut.imp", std::string("c.org\nd.org\0tail", 16));
+    EXPECT_EQ(serverData.urls.Import("cut.imp"), -4);
+    EXPECT_STREQ(vxLastError().text, "cut.imp:2: a NUL byte");
+    EXPECT_EQ(serverData.urls.Count(), 2);
 }
 
 TEST_F(FilesTest, SetupBinBitForBitAndAShortFileIsNone) {
