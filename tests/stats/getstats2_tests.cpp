@@ -558,12 +558,24 @@ TEST_F(Getstats2, DamagedCompressedLogsAreCountedUpToTheDamageAndSaid) {
                                 "at byte " + std::to_string(cutShort) +
                                 " (its last partial line is skipped)\n");
     }
-    write(log + ".1.gz", gzipMember(firstHalf) + second.substr(0, second.size() / 2));
-    ASSERT_EQ(run("data"), 0) << m_stderr;
-    EXPECT_NE(m_stderr.find(log + ".1.gz: cut short"), std::string::npos) << m_stderr;
-    std::string out = read("/tmp/outfile");
-    EXPECT_GT(std::stoull(out.substr(out.find('\n') + 1)),
-              std::stoull(bytes.substr(bytes.find('\n') + 1)));
+    // Cut within its data: the lines whole in what was inflated count, the partial last one not.
+    const std::string cut = gzipMember(firstHalf) + second.substr(0, second.size() / 2);
+    std::string inflated = gunzipPrefix(cut);
+    ASSERT_GT(inflated.size(), firstHalf.size() + 1000);
+    ASSERT_NE(inflated.back(), '\n');
+    write(log + ".1", inflated.substr(0, inflated.rfind('\n') + 1));
+    ASSERT_EQ(run("url"), 0) << m_stderr;
+    const std::string urlsOfCut = read("/tmp/outfile");
+    fs::remove(m_root + log + ".1");
+    write(log + ".1.gz", cut);
+    for (const char* env : {"GETSTATS2_INFLATE=zlib GETSTATS2_JOBS=1", ""}) {
+        ASSERT_EQ(run("url", env), 0) << m_stderr;
+        EXPECT_TRUE(read("/tmp/outfile") == urlsOfCut) << env;
+        EXPECT_EQ(m_stderr, "getstats2: " + log + ".1.gz: cut short: its last member ends early " +
+                                "at byte " + std::to_string(cut.size()) +
+                                " (its last partial line is skipped)\n");
+    }
+    std::string out;
 
     // Damaged data in the middle of the second member: the rest of the file is skipped, the
     // other files are counted whole.
