@@ -101,7 +101,7 @@ int line(Random& r, double t, char* out, size_t size) {
 // Writes one day of about dayMb MB to path, gzipped (as gzip -6) or plain.
 bool writeDay(const Options& o, int day, const std::string& path, bool compress) {
     const double bytes = o.dayMb * 1e6;
-    const double perLine = 190; // about; the times are spread over the day by it
+    const double perLine = 168; // about; the times are spread over the day by it
     const long lines = static_cast<long>(bytes / perLine);
     const double start = static_cast<double>(dayStart(day));
     const double span = static_cast<double>(dayStart(day + 1)) - start;
@@ -160,6 +160,7 @@ bool generate(const Options& o) {
 
 struct Run {
     double seconds = 0;
+    double cpu = 0; // user and system seconds: on a busy machine beside the wall time
     double megabytes = 0;
     int status = -1;
 };
@@ -177,6 +178,8 @@ Run run(const std::string& command) {
     }
     Run r;
     r.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    r.cpu = static_cast<double>(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) +
+            static_cast<double>(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
     r.megabytes = static_cast<double>(ru.ru_maxrss) / 1024.0;
     r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return r;
@@ -238,8 +241,8 @@ int main(int argc, char** argv) {
         {"two rotated days, url", writeQuery(o, "two.in", mid - 1, 2), "url"},
         {"the current day, site", writeQuery(o, "today.in", o.days - 1, 1), "site"},
     };
-    printf("\n%-36s %20s %20s %8s %s\n", "cold query (no cache)", "zlib, 1 thread",
-           "ISA-L, all cores", "speed-up", " result");
+    printf("\nseconds of wall time (and of CPU), peak memory\n%-34s %28s %28s %8s  %s\n",
+           "cold query (no cache)", "zlib, 1 thread", "ISA-L, all cores", "speed-up", "result");
     for (const Query& q : queries) {
         Run r[2];
         const char* env[2] = {"GETSTATS2_INFLATE=zlib GETSTATS2_JOBS=1", ""};
@@ -251,8 +254,9 @@ int main(int argc, char** argv) {
         }
         bool same =
             r[0].status == 0 && r[1].status == 0 && sameFiles(o.dir + "/out0", o.dir + "/out1");
-        printf("%-36s %8.2f s %6.0f MB %8.2f s %6.0f MB %7.1fx  %s\n", q.name, r[0].seconds,
-               r[0].megabytes, r[1].seconds, r[1].megabytes, r[0].seconds / r[1].seconds,
+        printf("%-34s %7.2f s (%6.2f) %6.0f MB %7.2f s (%6.2f) %6.0f MB %7.1fx  %s\n", q.name,
+               r[0].seconds, r[0].cpu, r[0].megabytes, r[1].seconds, r[1].cpu, r[1].megabytes,
+               r[0].seconds / r[1].seconds,
                same                                   ? "same bytes"
                : r[0].status != 0 || r[1].status != 0 ? "failed"
                                                       : "DIFFERENT");
