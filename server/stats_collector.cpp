@@ -173,6 +173,14 @@ const char* StatsCollector::addRange(const char* begin, const char* end) {
 bool StatsCollector::addFile(int fd, std::string* error, size_t lineMax) {
     if (m_bounds.empty()) return true;
     m_pastEnd = 0; // a run at the end of the file before is no run in this one
+    m_skipped.clear();
     return statsReadLog(fd, first() - STATS_ORDER_SLACK, last() + STATS_ORDER_SLACK, this, error,
                         lineMax);
+}
+
+bool StatsCollector::addStream(StatsByteStream* stream, std::string* error, size_t lineMax) {
+    if (m_bounds.empty()) return true;
+    m_pastEnd = 0;
+    m_skipped.clear();
+    return statsReadStream(stream, this, error, lineMax);
 }

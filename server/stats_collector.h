@@ -43,6 +43,10 @@ class StatsCollector : private StatsLogSink {
     // Reads a whole log file (plain or gzip-compressed, by its content); false with a reason.
     // A plain file in time order is searched for the query's range instead of read whole.
     bool addFile(int fd, std::string* error, size_t lineMax = STATS_LINE_MAX);
+    // Reads the inflated bytes of a compressed log file; false with a reason.
+    bool addStream(StatsByteStream* stream, std::string* error, size_t lineMax = STATS_LINE_MAX);
+    // What of the file read last was skipped as damaged or cut short ("" when nothing was).
+    const std::string& skipped() const { return m_skipped; }
 
     uint64_t malformed() const { return m_malformed; }
     // Lines well past the query's end that were followed by lines of the range again (a clock
@@ -67,6 +71,7 @@ class StatsCollector : private StatsLogSink {
     }
     size_t pastEndRun() const override { return m_pastEnd; }
     void skippedLongLine() override { ++m_malformed; }
+    void skippedRest(const std::string& what) override { m_skipped = what; }
     // Stops after every STATS_PAST_END_LINES-th line of a run well past the query's end;
     // returns where (end when it took them all).
     const char* addRange(const char* begin, const char* end);
@@ -87,6 +92,7 @@ class StatsCollector : private StatsLogSink {
     uint64_t m_malformed = 0;
     size_t m_pastEnd = 0; // lines in a row read past the query's end
     uint64_t m_outOfOrder = 0;
+    std::string m_skipped;
     // url and site: users, sites and the rest of the URLs (path and query) interned to numbers,
     // and a table of (user, site, rest) with their request counts, so that a site's name is
     // kept once however many URLs and users it has.

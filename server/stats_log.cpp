@@ -8,8 +8,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
-#include <zlib.h>
 
+#include "server/stats_inflate.h"
 #include "server/stats_line.h"
 
 namespace {
@@ -87,33 +87,19 @@ class PlainLog {
     off_t m_size;
 };
 
-bool isGzip(int fd) {
-    unsigned char magic[2];
-    return pread(fd, magic, 2, 0) == 2 && magic[0] == 0x1f && magic[1] == 0x8b;
-}
-
-// A gzip stream over a duplicate of fd, read from its start; nullptr when it cannot be opened.
-gzFile openGzip(int fd) {
-    int copy = lseek(fd, 0, SEEK_SET) == 0 ? dup(fd) : -1; // dup shares the offset
-    gzFile gz = copy < 0 ? nullptr : gzdopen(copy, "rb");
-    if (!gz && copy >= 0) close(copy);
-    return gz;
-}
-
-// The source of a block stream: a gzip stream, or a plain file from an offset (which may be
-// searched again for the range).
+// The source of a block stream: a byte stream (an inflated file), or a plain file from an offset
+// (which may be searched again for the range).
 struct Source {
-    gzFile gz = nullptr;
+    StatsByteStream* stream = nullptr;
     int fd = -1;
     off_t at = 0; // plain: the offset of the next read
     time_t until = 0;
 
     // Reads into buf; the count, 0 at the end, -1 with error set.
     ssize_t read(char* buf, size_t size, std::string* error) {
-        if (gz) {
-            int n = gzread(gz, buf, static_cast<unsigned>(size));
-            int code = 0;
-            if (n < 0) *error = std::string("compressed log: ") + gzerror(gz, &code);
+        if (stream) {
+            ssize_t n = stream->read(buf, size, error);
+            if (n < 0) *error = "compressed log: " + *error;
             return n;
         }
         for (;;) {
@@ -128,7 +114,7 @@ struct Source {
     // After the sink stopped in a run of pastEnd lines past the range, at the file offset
     // stop (plain files): false when the reading may stop.
     bool goOn(size_t pastEnd, off_t stop) {
-        if (gz) return pastEnd < STATS_PAST_END_LINES_GZ;
+        if (stream) return pastEnd < STATS_PAST_END_LINES_GZ;
         struct stat st;
         if (fstat(fd, &st) != 0 || stop >= st.st_size) return false;
         // Lines before until further on (a clock that jumped ahead for a while): read on.
@@ -155,6 +141,11 @@ bool readStream(Source* src, StatsLogSink* sink, std::string* error, size_t line
         }
         size_t have = kept + static_cast<size_t>(n);
         if (n == 0) {
+            // The rest of a damaged file is skipped, its last partial line with it.
+            if (src->stream && !src->stream->skipped().empty()) {
+                const char* lastNl = static_cast<const char*>(memrchr(buf.data(), '\n', have));
+                have = lastNl ? static_cast<size_t>(lastNl - buf.data()) + 1 : 0;
+            }
             sink->addBlock(buf.data(), buf.data() + have);
             return true;
         }
@@ -181,21 +172,23 @@ bool readStream(Source* src, StatsLogSink* sink, std::string* error, size_t line
 
 } // namespace
 
+bool statsReadStream(StatsByteStream* stream, StatsLogSink* sink, std::string* error,
+                     size_t lineMax) {
+    Source src;
+    src.stream = stream;
+    bool ok = readStream(&src, sink, error, lineMax);
+    if (ok && !stream->skipped().empty()) sink->skippedRest(stream->skipped());
+    return ok;
+}
+
 bool statsReadLog(int fd, time_t from, time_t until, StatsLogSink* sink, std::string* error,
                   size_t lineMax) {
+    if (statsIsGzip(fd)) {
+        std::unique_ptr<StatsByteStream> gz = statsGunzip(fd, statsInflater());
+        return statsReadStream(gz.get(), sink, error, lineMax);
+    }
     Source src;
     src.until = until;
-    if (isGzip(fd)) {
-        src.gz = openGzip(fd);
-        if (!src.gz) {
-            *error = "cannot read a compressed log";
-            return false;
-        }
-        gzbuffer(src.gz, 1 << 18);
-        bool ok = readStream(&src, sink, error, lineMax);
-        gzclose(src.gz);
-        return ok;
-    }
     struct stat st;
     if (fstat(fd, &st) != 0) {
         *error = strerror(errno);
@@ -210,11 +203,9 @@ bool statsReadLog(int fd, time_t from, time_t until, StatsLogSink* sink, std::st
 time_t statsFirstTime(int fd) {
     char buf[4096];
     ssize_t n;
-    if (isGzip(fd)) {
-        gzFile gz = openGzip(fd);
-        if (!gz) return -1;
-        n = gzread(gz, buf, sizeof buf);
-        gzclose(gz);
+    if (statsIsGzip(fd)) {
+        std::string error;
+        n = statsGunzip(fd, statsInflater())->read(buf, sizeof buf, &error);
     } else {
         n = pread(fd, buf, sizeof buf, 0);
     }

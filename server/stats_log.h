@@ -5,6 +5,8 @@
 #include <ctime>
 #include <string>
 
+class StatsByteStream;
+
 // Lines of the log are in completion-time order only roughly (workers and clocks); the range
 // searched for a query is widened by this much on both sides.
 constexpr time_t STATS_ORDER_SLACK = 300;
@@ -28,12 +30,15 @@ class StatsLogSink {
     virtual size_t pastEndRun() const = 0;
     // A line longer than STATS_LINE_MAX was skipped up to its line end: no log line.
     virtual void skippedLongLine() = 0;
+    // The rest of a damaged or cut short compressed file was skipped; what says how much.
+    virtual void skippedRest(const std::string& what) = 0;
 
   protected:
     ~StatsLogSink() = default;
 };
 
-// Reads a log file (plain or gzip-compressed, by its content) into sink; false with a reason.
+// Reads a log file (plain or gzip-compressed, by its content, inflated here) into sink; false
+// with a reason.
 // A plain file is read from the first line whose time is at least from, found by a binary
 // search that judges a place by the middle one of a few timed lines there (so that one damaged
 // time does not mislead it). When the sink stops in a run of lines past what it wants, the rest
@@ -44,6 +49,12 @@ class StatsLogSink {
 // lineMax: the longest line taken (smaller only to reach the limit in tests with small files).
 bool statsReadLog(int fd, time_t from, time_t until, StatsLogSink* sink, std::string* error,
                   size_t lineMax = STATS_LINE_MAX);
+
+// Reads the bytes of a compressed log (inflated by stream) into sink, the same way; false with
+// a reason when the stream fails to be read. A damaged or cut short file is read up to the
+// damage (its last partial line dropped), and the sink is told what was skipped.
+bool statsReadStream(StatsByteStream* stream, StatsLogSink* sink, std::string* error,
+                     size_t lineMax = STATS_LINE_MAX);
 
 // Time of the first line of a log file (plain or gzip-compressed), or -1 when none is read.
 time_t statsFirstTime(int fd);

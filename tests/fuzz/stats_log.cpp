@@ -2,9 +2,9 @@
 // access log, whose user names and URLs come from clients: written to a file (plain or gzip) and
 // read through the range search, the block reader with its line limit, the line parser and the
 // collector, as getstats2 reads the current log. Input: a flag byte (bit 0: compress the log;
-// bits 1-2: data, url or site), a byte choosing the line limit, then the query and the log
-// (split as fuzzSplit does). A query that does not parse is replaced by one of 10 May 2024, the
-// day of the seeds.
+// bits 1-2: data, url or site; bit 3: the log bytes as a gzip file's deflate data), a byte choosing
+// the line limit, then the query and the log (split as fuzzSplit does). A query that does not parse
+// is replaced by one of 10 May 2024, the day of the seeds.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -18,8 +18,14 @@
 
 namespace {
 
-bool writeLog(const uint8_t* data, size_t size, bool compress) {
-    if (!compress) return fuzzWriteFile("access.log", data, size);
+bool writeLog(const uint8_t* data, size_t size, uint8_t flags) {
+    if (flags & 8) { // the bytes as the deflate data of a gzip file: damage for the inflater
+        std::string file("\x1f\x8b\x08\x00\x00\x00\x00\x00\x00\x03", 10);
+        file.append(reinterpret_cast<const char*>(data), size);
+        return fuzzWriteFile("access.log", reinterpret_cast<const uint8_t*>(file.data()),
+                             file.size());
+    }
+    if (!(flags & 1)) return fuzzWriteFile("access.log", data, size);
     gzFile gz = gzopen("access.log", "wb1");
     if (!gz) return false;
     bool ok = size == 0 || gzwrite(gz, data, static_cast<unsigned>(size)) > 0;
@@ -51,7 +57,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     const StatsKind kinds[] = {StatsKind::Data, StatsKind::Url, StatsKind::Site, StatsKind::Url};
     StatsCollector collector(kinds[(flags >> 1) & 3], query, std::move(bounds));
-    if (!writeLog(log, logSize, flags & 1)) return 0;
+    if (!writeLog(log, logSize, flags)) return 0;
     int fd = open("access.log", O_RDONLY);
     if (fd < 0) return 0;
     collector.addFile(fd, &error, lineMax);

@@ -16,6 +16,7 @@
 
 #include "server/stats_collector.h"
 #include "tests/stats/access_log_lines.h"
+#include "tests/stats/gzip_member.h"
 #include "tests/support/temp_dir.h"
 
 namespace fs = std::filesystem;
@@ -403,10 +404,11 @@ class Getstats2 : public ::testing::Test {
         posix_spawn_file_actions_destroy(&actions);
         return pid;
     }
-    // Runs the tool in the working directory srv; the exit status, stderr in m_stderr.
-    int run(const std::string& args) {
-        std::string cmd = "cd " + m_root + "/srv && VXD_ROOT=" + m_root + " " GETSTATS2_PATH " " +
-                          args + " >/dev/null 2>" + m_root + "/err";
+    // Runs the tool in the working directory srv (env: settings of its environment); the exit
+    // status, stderr in m_stderr.
+    int run(const std::string& args, const std::string& env = "") {
+        std::string cmd = "cd " + m_root + "/srv && VXD_ROOT=" + m_root + " " + env +
+                          " " GETSTATS2_PATH " " + args + " >/dev/null 2>" + m_root + "/err";
         int status = system(cmd.c_str());
         m_stderr = read("/err");
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -458,6 +460,141 @@ TEST_F(Getstats2, RotatedAndCompressedLogsOfTheRange) {
                         "link leads out of the root " +
                             m_root + ")\n");
     EXPECT_EQ(read("/tmp/outfile"), "3\n10\n1100\n");
+}
+
+// A day of requests of a few users (one of them logged URL-encoded), most URLs with a query.
+std::string dayOfLog(int day, int lines) {
+    std::string text;
+    const std::string users[] = {"a", "b", "kiss%20janos", "-", "c"};
+    for (int i = 0; i < lines; ++i) {
+        int user = (i * 7 + day) % 5;
+        std::string url = "http://www.site" + std::to_string((i * 13 + day) % 37) +
+                          ".hu/p?id=" + std::to_string((i * 31) % 211);
+        text += accessLogLine(localTime(2024, 5, day, 0, 0) + i * 86399 / lines,
+                              100 + static_cast<unsigned>(i % 1000), users[user], url);
+    }
+    return text;
+}
+
+TEST_F(Getstats2, RotatedFilesReadAtOnceGiveTheResultOfReadingThemInTurn) {
+    // Days 1 to 6 of May: .5.gz .. .2.gz compressed (.4.gz in two members, as a file appended
+    // to after compression), .1 plain, the current log plain.
+    const std::string log = "/var/log/squid/access.log";
+    std::string days[7];
+    for (int d = 1; d <= 6; ++d)
+        days[d] = dayOfLog(d, 4000);
+    auto writeRotated = [&](bool compressed) {
+        for (int n = 2; n <= 5; ++n) {
+            std::string name = log + "." + std::to_string(n);
+            fs::remove(m_root + name);
+            fs::remove(m_root + name + ".gz");
+            const std::string& text = days[6 - n];
+            if (!compressed)
+                write(name, text);
+            else if (n == 4)
+                write(name + ".gz",
+                      gzipMember(text.substr(0, 150000)) + gzipMember(text.substr(150000)));
+            else
+                write(name + ".gz", gzipMember(text));
+        }
+        write(log + ".1", days[5]);
+        write(log, days[6]);
+    };
+    const char* queries[] = {
+        "2024-05-01 00:00:00\n2024-05-06 23:59:00\n2\n",
+        "2024-05-02 13:10:00\n2024-05-04 07:29:00\n1\n",
+        "2024-05-01 00:00:00\n2024-05-06 23:59:00\n3\nkiss janos\n",
+    };
+    const char* settings[] = {"GETSTATS2_INFLATE=zlib GETSTATS2_JOBS=1", "GETSTATS2_JOBS=1",
+                              "GETSTATS2_JOBS=2", "GETSTATS2_JOBS=3", ""};
+    writeRotated(false);
+    for (const char* query : queries) {
+        write("/tmp/infile", query);
+        for (const char* kind : {"data", "site", "url"}) {
+            writeRotated(false);
+            ASSERT_EQ(run(kind), 0) << m_stderr;
+            const std::string plain = read("/tmp/outfile");
+            EXPECT_GT(plain.size(), 20u);
+            writeRotated(true);
+            for (const char* env : settings) {
+                ASSERT_EQ(run(kind, env), 0) << m_stderr;
+                EXPECT_TRUE(read("/tmp/outfile") == plain) << query << kind << " " << env;
+                EXPECT_EQ(m_stderr, "");
+            }
+        }
+    }
+    // All six days counted: the bytes of the whole period.
+    write("/tmp/infile", "2024-05-01 00:00:00\n2024-05-06 23:59:00\n4\n");
+    ASSERT_EQ(run("data"), 0) << m_stderr;
+    unsigned long long total = 0;
+    for (int i = 0; i < 4000; ++i)
+        total += 100 + i % 1000;
+    EXPECT_EQ(read("/tmp/outfile"), std::to_string(6 * total) + "\n");
+}
+
+TEST_F(Getstats2, DamagedCompressedLogsAreCountedUpToTheDamageAndSaid) {
+    const std::string log = "/var/log/squid/access.log";
+    const std::string day1 = dayOfLog(1, 3000), day2 = dayOfLog(2, 3000), day3 = dayOfLog(3, 3000);
+    const std::string firstHalf = day2.substr(0, day2.find('\n', day2.size() / 2) + 1);
+    const std::string second = gzipMember(day2.substr(firstHalf.size()));
+    write(log, day3);
+    write(log + ".2.gz", gzipMember(day1));
+    write("/tmp/infile", "2024-05-01 00:00:00\n2024-05-03 23:59:00\n3\n");
+    // The expected result: the file as far as it is whole.
+    write(log + ".1", firstHalf);
+    ASSERT_EQ(run("url"), 0) << m_stderr;
+    const std::string urls = read("/tmp/outfile");
+    ASSERT_EQ(run("data"), 0) << m_stderr;
+    const std::string bytes = read("/tmp/outfile");
+    fs::remove(m_root + log + ".1");
+
+    // Cut short within the second member's header, and within its data.
+    const size_t cutShort = gzipMember(firstHalf).size() + 20;
+    write(log + ".1.gz", (gzipMember(firstHalf) + second).substr(0, cutShort));
+    for (const char* env : {"GETSTATS2_INFLATE=zlib GETSTATS2_JOBS=1", ""}) {
+        ASSERT_EQ(run("url", env), 0) << m_stderr;
+        EXPECT_TRUE(read("/tmp/outfile") == urls) << env;
+        EXPECT_EQ(m_stderr, "getstats2: " + log + ".1.gz: cut short: its last member ends early " +
+                                "at byte " + std::to_string(cutShort) +
+                                " (its last partial line is skipped)\n");
+    }
+    // Cut within its data: the lines whole in what was inflated count, the partial last one not.
+    const std::string cut = gzipMember(firstHalf) + second.substr(0, second.size() / 2);
+    std::string inflated = gunzipPrefix(cut);
+    ASSERT_GT(inflated.size(), firstHalf.size() + 1000);
+    ASSERT_NE(inflated.back(), '\n');
+    write(log + ".1", inflated.substr(0, inflated.rfind('\n') + 1));
+    ASSERT_EQ(run("url"), 0) << m_stderr;
+    const std::string urlsOfCut = read("/tmp/outfile");
+    fs::remove(m_root + log + ".1");
+    write(log + ".1.gz", cut);
+    for (const char* env : {"GETSTATS2_INFLATE=zlib GETSTATS2_JOBS=1", ""}) {
+        ASSERT_EQ(run("url", env), 0) << m_stderr;
+        EXPECT_TRUE(read("/tmp/outfile") == urlsOfCut) << env;
+        EXPECT_EQ(m_stderr, "getstats2: " + log + ".1.gz: cut short: its last member ends early " +
+                                "at byte " + std::to_string(cut.size()) +
+                                " (its last partial line is skipped)\n");
+    }
+    std::string out;
+
+    // Damaged data in the middle of the second member: the rest of the file is skipped, the
+    // other files are counted whole.
+    std::string damaged = gzipMember(firstHalf) + second;
+    for (size_t i = 0; i < 32; ++i)
+        damaged[damaged.size() - second.size() / 2 + i] ^= 0x33;
+    write(log + ".1.gz", damaged);
+    ASSERT_EQ(run("data"), 0) << m_stderr;
+    EXPECT_NE(m_stderr.find("getstats2: " + log + ".1.gz: compressed data damaged at byte "),
+              std::string::npos)
+        << m_stderr;
+    EXPECT_NE(m_stderr.find(" of " + std::to_string(damaged.size()) +
+                            ": the rest of the file is skipped\n"),
+              std::string::npos)
+        << m_stderr;
+    out = read("/tmp/outfile");
+    EXPECT_EQ(out.substr(0, out.find('\n')), bytes.substr(0, bytes.find('\n')));
+    EXPECT_EQ(out.substr(out.rfind('\n', out.size() - 2)),
+              bytes.substr(bytes.rfind('\n', bytes.size() - 2)));
 }
 
 TEST_F(Getstats2, LogFromTheParameterFileAndFailures) {

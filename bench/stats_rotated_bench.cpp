@@ -1,0 +1,266 @@
+// Benchmark of the statistics tool over rotated logs: ten days of a busy proxy (about 1 GB a
+// day; STATS_BENCH_DAY_MB and STATS_BENCH_DAYS make it smaller for a quick run), the current
+// day plain and the days before it gzipped as logrotate leaves them (access.log.1.gz, ...),
+// kept between runs. Each query runs twice on the same files (in the page cache, no cache of
+// the tool's own): reading with zlib on one thread, and reading as the tool does by default;
+// the seconds and peak memory of both are printed side by side, with whether the results are
+// the same bytes.
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <string>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+#include <zlib.h>
+
+namespace {
+
+struct Options {
+    long dayMb = 1000;
+    int days = 10;
+    std::string dir = "build-bench/stats-rotated";
+    std::string tool = "build-bench/server/getstats2";
+};
+
+struct Random {
+    uint64_t state;
+    uint64_t next() {
+        state ^= state << 13;
+        state ^= state >> 7;
+        state ^= state << 17;
+        return state;
+    }
+    double uniform() { return static_cast<double>(next() >> 11) / 9007199254740992.0; }
+};
+
+time_t dayStart(int day) {
+    std::tm tm{};
+    tm.tm_year = 2024 - 1900;
+    tm.tm_mon = 9; // 20 October 2024: the days cross the clock change of the 27th
+    tm.tm_mday = 20 + day;
+    tm.tm_isdst = -1;
+    return mktime(&tm);
+}
+
+// The k-th usual site of user u: popular sites are everybody's, the tail differs per user.
+int favourite(int u, int k) {
+    uint64_t x = static_cast<uint64_t>(u) * 1000003u + static_cast<uint64_t>(k) * 7919u + 17;
+    x ^= x >> 31;
+    x *= 0x9e3779b97f4a7c15ull;
+    x ^= x >> 29;
+    return static_cast<int>(30000 * std::pow(static_cast<double>(x >> 11) / 9007199254740992.0, 2));
+}
+
+const char* const kPaths[] = {"/search",        "/api/v2/items", "/watch",        "/ads/click",
+                              "/static/app.js", "/cart/add",     "/news/article", "/track"};
+
+// One line of the log at t: 200 users (a few logged URL-encoded, some unauthenticated),
+// 30,000 sites of skewed popularity; most URLs carry a query string that makes them unique
+// (search terms, session and tracking ids), a tenth are CONNECT tunnels.
+int line(Random& r, double t, char* out, size_t size) {
+    char user[32];
+    char url[256];
+    int u = static_cast<int>(200 * std::pow(r.uniform(), 1.5));
+    if (r.uniform() < 0.03)
+        snprintf(user, sizeof user, "-");
+    else if (u % 40 == 7)
+        snprintf(user, sizeof user, "vendeg%%20%03d", u);
+    else
+        snprintf(user, sizeof user, "user%03d", u);
+    int site = r.uniform() < 0.85 ? favourite(u, static_cast<int>(40 * r.uniform() * r.uniform()))
+                                  : static_cast<int>(30000 * std::pow(r.uniform(), 3.0));
+    double kind = r.uniform();
+    const char* method = kind < 0.1 ? "CONNECT" : "GET";
+    if (kind < 0.1)
+        snprintf(url, sizeof url, "www.site%05d.hu:443", site);
+    else if (kind < 0.9)
+        snprintf(url, sizeof url, "https://www.site%05d.hu%s?q=%llx&sid=%llx&utm_source=feed", site,
+                 kPaths[r.next() % 8], static_cast<unsigned long long>(r.next() % 1000000),
+                 static_cast<unsigned long long>(r.next() >> 20));
+    else
+        snprintf(url, sizeof url, "http://www.site%05d.hu/p/%d.html", site,
+                 static_cast<int>(3000 * std::pow(r.uniform(), 4.0)));
+    uint64_t bytes = static_cast<uint64_t>(300 + 400000 * r.uniform() * r.uniform());
+    return snprintf(out, size,
+                    "%.3f %6d 192.168.%d.%d TCP_MISS/200 %llu %s %s %s %s/93.184.%d.%d "
+                    "text/html\n",
+                    t, static_cast<int>(r.next() % 90000), static_cast<int>(r.next() % 4),
+                    static_cast<int>(r.next() % 250) + 2, static_cast<unsigned long long>(bytes),
+                    method, url, user, r.uniform() < 0.01 ? "TIMEOUT_DIRECT" : "HIER_DIRECT",
+                    static_cast<int>(r.next() % 250), static_cast<int>(r.next() % 250));
+}
+
+// Writes one day of about dayMb MB to path, gzipped (as gzip -6) or plain.
+bool writeDay(const Options& o, int day, const std::string& path, bool compress) {
+    const double bytes = o.dayMb * 1e6;
+    const double perLine = 168; // about; the times are spread over the day by it
+    const long lines = static_cast<long>(bytes / perLine);
+    const double start = static_cast<double>(dayStart(day));
+    const double span = static_cast<double>(dayStart(day + 1)) - start;
+    Random r{88172645463325252ull + static_cast<uint64_t>(day) * 7777};
+    FILE* plain = compress ? nullptr : fopen(path.c_str(), "w");
+    gzFile gz = compress ? gzopen(path.c_str(), "wb6") : nullptr;
+    if (!plain && !gz) return false;
+    if (gz) gzbuffer(gz, 1 << 20);
+    if (plain) setvbuf(plain, nullptr, _IOFBF, 1 << 20);
+    std::string block;
+    char buf[512];
+    for (long i = 0; i < lines; ++i) {
+        block.append(buf, static_cast<size_t>(line(
+                              r, start + span * static_cast<double>(i) / static_cast<double>(lines),
+                              buf, sizeof buf)));
+        if (block.size() < (1 << 20) && i + 1 < lines) continue;
+        if (gz ? gzwrite(gz, block.data(), static_cast<unsigned>(block.size())) <= 0
+               : fwrite(block.data(), 1, block.size(), plain) != block.size())
+            return false;
+        block.clear();
+    }
+    return gz ? gzclose(gz) == Z_OK : fclose(plain) == 0;
+}
+
+// Writes the days not written yet, two at a time: the newest plain, the others gzipped.
+bool generate(const Options& o) {
+    std::vector<pid_t> children;
+    bool ok = true;
+    for (int day = 0; day < o.days; ++day) {
+        int age = o.days - 1 - day; // 0: the current log
+        std::string path = o.dir + "/access.log" + (age ? "." + std::to_string(age) + ".gz" : "");
+        std::string done = path + ".done";
+        struct stat st;
+        if (stat(done.c_str(), &st) == 0) continue;
+        if (children.size() == 2) {
+            int status = 0;
+            waitpid(children.front(), &status, 0);
+            ok = ok && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+            children.erase(children.begin());
+        }
+        pid_t pid = fork();
+        if (pid == 0) {
+            bool written = writeDay(o, day, path, age > 0);
+            if (written) fclose(fopen(done.c_str(), "w"));
+            _exit(written ? 0 : 1);
+        }
+        children.push_back(pid);
+    }
+    for (pid_t pid : children) {
+        int status = 0;
+        waitpid(pid, &status, 0);
+        ok = ok && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    }
+    return ok;
+}
+
+struct Run {
+    double seconds = 0;
+    double cpu = 0; // user and system seconds: on a busy machine beside the wall time
+    double megabytes = 0;
+    int status = -1;
+};
+
+Run run(const std::string& command) {
+    auto t0 = std::chrono::steady_clock::now();
+    pid_t pid = fork();
+    if (pid == 0) {
+        execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    int status = 0;
+    rusage ru{};
+    while (wait4(pid, &status, 0, &ru) < 0 && errno == EINTR) {
+    }
+    Run r;
+    r.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    r.cpu = static_cast<double>(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) +
+            static_cast<double>(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
+    r.megabytes = static_cast<double>(ru.ru_maxrss) / 1024.0;
+    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return r;
+}
+
+std::string writeQuery(const Options& o, const std::string& name, int firstDay, int days) {
+    time_t from = dayStart(firstDay);
+    time_t to = dayStart(firstDay + days) - 60;
+    char a[32];
+    char b[32];
+    strftime(a, sizeof a, "%Y-%m-%d %H:%M:00", localtime(&from));
+    strftime(b, sizeof b, "%Y-%m-%d %H:%M:00", localtime(&to));
+    std::string path = o.dir + "/" + name;
+    FILE* f = fopen(path.c_str(), "w");
+    fprintf(f, "%s\r\n%s\r\n1\r\n", a, b);
+    fclose(f);
+    return path;
+}
+
+bool sameFiles(const std::string& a, const std::string& b) {
+    return run("cmp -s '" + a + "' '" + b + "'").status == 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    Options o;
+    if (const char* v = getenv("STATS_BENCH_DAY_MB")) o.dayMb = atol(v);
+    if (const char* v = getenv("STATS_BENCH_DAYS")) o.days = std::max(2, atoi(v));
+    for (int i = 1; i + 1 < argc; i += 2) {
+        std::string a = argv[i];
+        if (a == "--dir") o.dir = argv[i + 1];
+        if (a == "--tool") o.tool = argv[i + 1];
+    }
+    o.dir += "/" + std::to_string(o.dayMb) + "mb-" + std::to_string(o.days) + "d";
+    run("mkdir -p '" + o.dir + "'");
+    printf("logs: %d days of about %ld MB in %s (generated once)\n", o.days, o.dayMb,
+           o.dir.c_str());
+    fflush(stdout);
+    if (!generate(o)) {
+        fprintf(stderr, "cannot write the logs into %s\n", o.dir.c_str());
+        return 1;
+    }
+    run("du -sh '" + o.dir + "' | cut -f1 | sed 's/^/on disk: /'");
+    run("cat '" + o.dir + "'/access.log* > /dev/null"); // into the page cache
+
+    const std::string log = o.dir + "/access.log";
+    struct Query {
+        const char* name;
+        std::string input;
+        const char* kind;
+    };
+    const int mid = o.days / 2;
+    const Query queries[] = {
+        {"whole period, data per 10 minutes", writeQuery(o, "whole.in", 0, o.days), "data"},
+        {"whole period, site", writeQuery(o, "whole.in", 0, o.days), "site"},
+        {"one rotated day, data", writeQuery(o, "day.in", mid, 1), "data"},
+        {"one rotated day, url", writeQuery(o, "day.in", mid, 1), "url"},
+        {"two rotated days, url", writeQuery(o, "two.in", mid - 1, 2), "url"},
+        {"the current day, site", writeQuery(o, "today.in", o.days - 1, 1), "site"},
+    };
+    printf("\nseconds of wall time (and of CPU), peak memory\n%-34s %28s %28s %8s  %s\n",
+           "cold query (no cache)", "zlib, 1 thread", "ISA-L, all cores", "speed-up", "result");
+    for (const Query& q : queries) {
+        Run r[2];
+        const char* env[2] = {"GETSTATS2_INFLATE=zlib GETSTATS2_JOBS=1", ""};
+        for (int i = 0; i < 2; ++i) {
+            std::string out = o.dir + "/out" + std::to_string(i);
+            unlink(out.c_str());
+            r[i] = run(std::string(env[i]) + " VXD_ROOT=/ '" + o.tool + "' --input '" + q.input +
+                       "' --output '" + out + "' --log '" + log + "' " + q.kind + " 2>/dev/null");
+        }
+        bool same =
+            r[0].status == 0 && r[1].status == 0 && sameFiles(o.dir + "/out0", o.dir + "/out1");
+        printf("%-34s %7.2f s (%6.2f) %6.0f MB %7.2f s (%6.2f) %6.0f MB %7.1fx  %s\n", q.name,
+               r[0].seconds, r[0].cpu, r[0].megabytes, r[1].seconds, r[1].cpu, r[1].megabytes,
+               r[0].seconds / r[1].seconds,
+               same                                   ? "same bytes"
+               : r[0].status != 0 || r[1].status != 0 ? "failed"
+                                                      : "DIFFERENT");
+        fflush(stdout);
+    }
+    return 0;
+}

@@ -1,0 +1,93 @@
+// The statistics tool's log files: opened newest first, read in order with read-ahead.
+#include "server/stats_files.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <thread>
+#include <unistd.h>
+
+#include "server/stats_collector.h"
+#include "server/stats_inflate.h"
+
+int statsOpenLogs(const VxdRoot& root, const std::string& base, std::vector<StatsLogFile>* files,
+                  std::string* failed) {
+    for (int n = 0; n < 10000; ++n) {
+        std::string plain = n == 0 ? base : base + "." + std::to_string(n);
+        int fd = vxdOpenRegular(root, plain.c_str());
+        std::string path = plain;
+        if (fd == -ENOENT && n > 0) {
+            path = plain + ".gz";
+            fd = vxdOpenRegular(root, path.c_str());
+        }
+        if (fd == -ENOENT) {
+            if (n == 0) continue; // rotated away just now: the older files may still hold it
+            break;
+        }
+        if (fd < 0) {
+            *failed = path;
+            return -fd;
+        }
+        files->push_back({fd, statsFirstTime(fd), path});
+    }
+    return 0;
+}
+
+unsigned statsJobs() {
+    if (const char* v = getenv("GETSTATS2_JOBS")) return std::max(1, atoi(v));
+    return std::max(1u, std::thread::hardware_concurrency());
+}
+
+namespace {
+
+// The files worth reading for the collector's range: those whose time range meets it (a file
+// runs from its first time to the first time of the next newer one).
+std::vector<const StatsLogFile*> filesOfRange(const std::vector<StatsLogFile>& files,
+                                              const StatsCollector& collector) {
+    std::vector<const StatsLogFile*> wanted;
+    time_t newer = -1; // first time of the next newer file; -1: none
+    for (const StatsLogFile& f : files) {
+        bool before = newer != -1 && newer <= collector.first() - STATS_ORDER_SLACK;
+        bool after = f.first != -1 && f.first >= collector.last() + STATS_ORDER_SLACK;
+        if (!before && !after) wanted.push_back(&f);
+        if (f.first != -1) newer = f.first;
+    }
+    return wanted;
+}
+
+} // namespace
+
+int statsReadLogs(const std::vector<StatsLogFile>& files, StatsCollector* collector,
+                  unsigned jobs) {
+    std::vector<const StatsLogFile*> wanted = filesOfRange(files, *collector);
+    std::vector<std::unique_ptr<StatsByteStream>> streams(wanted.size());
+    const StatsInflater inflater = statsInflater();
+    const size_t ahead = std::max(1u, jobs - 1);
+    size_t started = 0;
+    int rc = 0;
+    for (size_t k = 0; k < wanted.size(); ++k) {
+        for (; started < wanted.size() && started < k + ahead; ++started) {
+            int fd = wanted[started]->fd;
+            if (!statsIsGzip(fd)) continue;
+            streams[started] = statsGunzip(fd, inflater);
+            if (jobs > 1) streams[started] = statsReadAhead(std::move(streams[started]));
+        }
+        const StatsLogFile& f = *wanted[k];
+        std::string error;
+        bool ok = streams[k] ? collector->addStream(streams[k].get(), &error)
+                             : collector->addFile(f.fd, &error);
+        streams[k].reset();
+        if (!ok) {
+            fprintf(stderr, "getstats2: %s: %s\n", f.path.c_str(), error.c_str());
+            rc = 1;
+        } else if (!collector->skipped().empty()) {
+            fprintf(stderr, "getstats2: %s: %s\n", f.path.c_str(), collector->skipped().c_str());
+        }
+    }
+    streams.clear(); // the read-ahead threads stop before their files close
+    for (const StatsLogFile& f : files)
+        close(f.fd);
+    return rc;
+}
