@@ -92,8 +92,11 @@ MainWindow::MainWindow(PageRegistry pages, int startDelayMs)
     if (startDelayMs >= 0) m_startTimer->start();
 
     // While remote work runs, no other page can be reached to start more on the same lists.
-    connect(RemoteRunner::instance(), &RemoteRunner::busyChanged, m_tree,
-            [this](bool busy) { command(busy ? CMD_LOCK_TREE : CMD_UNLOCK_TREE); });
+    // An editor page holds its own lock while a list is checked out, over several operations.
+    connect(RemoteRunner::instance(), &RemoteRunner::busyChanged, m_tree, [this](bool busy) {
+        m_remoteBusy = busy;
+        m_tree->setEnabled(!m_editLock && !m_remoteBusy);
+    });
 }
 
 MainWindow::~MainWindow() = default;
@@ -311,10 +314,9 @@ void MainWindow::command(int id, quintptr param) {
         break;
     }
     case CMD_LOCK_TREE:
-        m_tree->setEnabled(false);
-        break;
     case CMD_UNLOCK_TREE:
-        m_tree->setEnabled(true);
+        m_editLock = id == CMD_LOCK_TREE;
+        m_tree->setEnabled(!m_editLock && !m_remoteBusy);
         break;
     default:
         break;

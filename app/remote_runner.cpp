@@ -30,17 +30,28 @@ RemoteRunner::~RemoteRunner() {
     delete m_thread;
 }
 
-void RemoteRunner::run(QObject* context, std::function<void()> work, std::function<void()> done) {
+void RemoteRunner::run(QObject* context, std::function<void()> work, std::function<void()> done,
+                       Cancel cancel) {
     const int number = ++m_queued;
+    const bool cancellable = cancel == Cancel::Allowed;
     if (m_pending++ == 0) emit busyChanged(true);
-    auto job = [this, number, context = QPointer<QObject>(context), work = std::move(work),
-                done = std::move(done)]() {
-        // A cancel meant for an earlier operation must not fail this one's first wait; one
-        // meant for this one (given while it was queued) ends it at its first wait.
-        SdResetCancel();
-        if (number < m_cancelTo) SdCancelRemote();
+    auto job = [this, number, cancellable, context = QPointer<QObject>(context),
+                work = std::move(work), done = std::move(done)]() {
+        {
+            // A cancel meant for an earlier operation must not fail this one's first wait; one
+            // meant for this one (given while it was queued) ends it at its first wait.
+            std::lock_guard<std::mutex> hold(m_runLock);
+            m_running = number;
+            m_runningCancellable = cancellable;
+            SdResetCancel();
+            if (cancellable && number < m_cancelTo) SdCancelRemote();
+        }
         work();
-        SdResetCancel();
+        {
+            std::lock_guard<std::mutex> hold(m_runLock);
+            m_running = 0;
+            SdResetCancel();
+        }
         QMetaObject::invokeMethod(
             this,
             [this, context, done] {
@@ -53,19 +64,18 @@ void RemoteRunner::run(QObject* context, std::function<void()> work, std::functi
 }
 
 void RemoteRunner::finished() {
+    // A cancel reaches the link only while an operation's work runs, and the worker drops it as
+    // that work ends: nothing is left pending for whatever talks to the server next.
     if (--m_pending > 0) return;
-    // A cancel given after the last operation's work had ended would fail the next wait of
-    // whatever talks to the server next (the releases at closing, a network sample): the worker
-    // is idle, so it is dropped here.
-    SdResetCancel();
     emit busyChanged(false);
 }
 
 void RemoteRunner::cancel() {
     if (m_pending == 0) return;
+    std::lock_guard<std::mutex> hold(m_runLock);
     m_cancelTo = m_queued + 1;
-    // Between two operations the worker drops this cancel again (SdResetCancel).
-    SdCancelRemote();
+    // The operations still queued cancel themselves as they start.
+    if (m_running != 0 && m_runningCancellable) SdCancelRemote();
 }
 
 void RemoteRunner::cancelAndWait() {

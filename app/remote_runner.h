@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <functional>
+#include <mutex>
 
 #include <QObject>
 
@@ -18,18 +19,23 @@ class RemoteRunner : public QObject {
     static RemoteRunner* instance();
     ~RemoteRunner() override;
 
+    // Whether cancel may end an operation: a save that writes the server's files runs to its end
+    // (its own failure path restores them), so that no cancel leaves them half written.
+    enum class Cancel { Allowed, Never };
+
     // Queues work for the worker thread; when it has run, done runs on context's thread (the UI
     // thread) unless context is gone by then. A pending cancel of an earlier operation does not
     // reach this one.
-    void run(QObject* context, std::function<void()> work, std::function<void()> done);
+    void run(QObject* context, std::function<void()> work, std::function<void()> done,
+             Cancel cancel = Cancel::Allowed);
     // Whether an operation is queued or running (until its done has run).
     bool busy() const { return m_pending > 0; }
     // Ends the waits of the running operation and of those queued behind it, each going its
-    // failure path; returns at once.
+    // failure path (an operation queued with Cancel::Never goes on); returns at once.
     void cancel();
     // Cancels and waits until the worker is idle (the window closing: the link is free again
-    // for the releases). The done parts of the cancelled operations still come through the
-    // event loop, to the contexts that are left.
+    // for the releases; a save that cannot be cancelled is waited for). The done parts of the
+    // operations still come through the event loop, to the contexts that are left.
     void cancelAndWait();
 
   signals:
@@ -45,4 +51,9 @@ class RemoteRunner : public QObject {
     int m_pending = 0;              // UI thread: operations whose done has not run yet
     int m_queued = 0;               // UI thread: operations queued so far (their numbers)
     std::atomic<int> m_cancelTo{0}; // operations numbered below this are cancelled
+    // The operation the worker runs (0 none) and whether it may be cancelled: a cancel and the
+    // start of the next operation take this lock, so a cancel never reaches a save.
+    std::mutex m_runLock;
+    int m_running = 0;
+    bool m_runningCancellable = true;
 };

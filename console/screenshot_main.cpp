@@ -25,6 +25,7 @@
 #include "app/logon_page.h"
 #include "app/main_window.h"
 #include "app/password_dialog.h"
+#include "app/remote_runner.h"
 #include "app/startup_window.h"
 #include "app/text_input_dialog.h"
 #include "pages/editors/editor_dialogs.h"
@@ -45,6 +46,17 @@ int failures = 0;
 void settle() {
     for (int i = 0; i < 5; ++i)
         QApplication::processEvents();
+}
+
+// Lets the remote worker hand back every outcome queued so far.
+void waitRemote() {
+    RemoteRunner* runner = RemoteRunner::instance();
+    if (!runner->busy()) return;
+    QEventLoop idle;
+    QObject::connect(runner, &RemoteRunner::busyChanged, &idle, [&idle](bool busy) {
+        if (!busy) idle.quit();
+    });
+    idle.exec();
 }
 
 void save(QWidget* widget, const QString& name) {
@@ -223,7 +235,9 @@ int main(int argc, char** argv) {
             const PageEntry& entry = *pages.find(g, p);
             auto* urls = dynamic_cast<UrlControlPage*>(window.page(g, p));
             if (urls && serverData.groups.Count() > 0) urls->chooseGroup(0);
+            waitRemote();
             window.command(CMD_SHOW_PAGE, showPageParam(entry.role));
+            waitRemote();
             reportBoxes();
             // The network page samples once a second: a few samples fill its cells and graphs.
             if (entry.role == PageRole::Network) {
@@ -235,9 +249,11 @@ int main(int argc, char** argv) {
             // The editor pages once more while editing, then abandoned.
             if (auto* editor = dynamic_cast<EditorPage*>(window.page(g, p))) {
                 editor->loadForEditing();
+                waitRemote();
                 reportBoxes();
                 save(&window, pageName(entry) + QStringLiteral("-editing"));
                 editor->abandon();
+                waitRemote();
             }
         }
     }
