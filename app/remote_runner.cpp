@@ -63,6 +63,16 @@ void RemoteRunner::run(QObject* context, std::function<void()> work, std::functi
     QMetaObject::invokeMethod(m_worker, std::move(job), Qt::QueuedConnection);
 }
 
+void RemoteRunner::runAndWait(std::function<void()> work) {
+    QMetaObject::invokeMethod(
+        m_worker,
+        [&work] {
+            SdResetCancel();
+            work();
+        },
+        Qt::BlockingQueuedConnection);
+}
+
 void RemoteRunner::finished() {
     // A cancel reaches the link only while an operation's work runs, and the worker drops it as
     // that work ends: nothing is left pending for whatever talks to the server next.

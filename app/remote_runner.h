@@ -28,6 +28,10 @@ class RemoteRunner : public QObject {
     // reach this one.
     void run(QObject* context, std::function<void()> work, std::function<void()> done,
              Cancel cancel = Cancel::Allowed);
+    // Runs work on the worker behind everything queued so far and waits for it (a page going
+    // away that still holds server files: the link is used by one thread at a time). No cancel
+    // reaches it.
+    void runAndWait(std::function<void()> work);
     // Whether an operation is queued or running (until its done has run).
     bool busy() const { return m_pending > 0; }
     // Ends the waits of the running operation and of those queued behind it, each going its

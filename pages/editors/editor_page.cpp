@@ -25,9 +25,12 @@ EditorPage::EditorPage(const PageEntry& entry, SdList list, const Texts& texts, 
     : FramePage(entry, parent), m_texts(texts), m_list(list) {}
 
 EditorPage::~EditorPage() {
+    RemoteRunner* runner = RemoteRunner::instance();
     // The worker may be using this page's session: it ends (cancelled where it may be) before
     // the session goes.
-    if (m_running) RemoteRunner::instance()->cancelAndWait();
+    if (m_running) runner->cancelAndWait();
+    // An edit still open drops its locks on the worker too, behind whatever runs there.
+    if (m_session.IsOpen()) runner->runAndWait([this] { m_session.Abandon(); });
 }
 
 void EditorPage::runRemote(std::function<int()> work, std::function<void(int)> done,

@@ -178,4 +178,17 @@ TEST_F(EditorStallTest, APageGoneWhileItsLoadRunsCancelsItAndLeavesNoLock) {
     nothingLeftOnTheServer();
 }
 
+// A page that goes while it edits (the window closing) releases its locks before it is gone.
+TEST_F(EditorStallTest, APageGoneWhileItEditsReleasesItsLocks) {
+    auto* page = new UsersPage(entryAt(1, 1), &owner);
+    startEditing(*page);
+    EXPECT_TRUE(locked("/l/apache/etc/users"));
+    EXPECT_TRUE(locked("/l/apache/etc/userdata"));
+    delete page;
+    EXPECT_FALSE(RemoteRunner::instance()->busy());
+    EXPECT_EQ(lockCopies(), "");
+    EXPECT_FALSE(exists("vx_users.txt"));
+    EXPECT_FALSE(exists("vx_userdata.txt"));
+}
+
 } // namespace
