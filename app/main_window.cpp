@@ -177,6 +177,10 @@ void MainWindow::startupLoad() {
     }
     buildTree();
     createPages();
+    // The editor pages' first loads run on the remote worker. The start page talks to the server
+    // from the UI thread, and the link is used by one thread at a time: they end first, as the
+    // start-up's own loads above do.
+    RemoteRunner::instance()->runAndWait([] {});
     if (noServer) command(CMD_SHOW_PAGE, showPageParam(NO_SERVER_START_PAGE));
     const PageEntry* start = startEntry();
     m_currentGroup = start ? start->group : 0;
