@@ -92,8 +92,11 @@ MainWindow::MainWindow(PageRegistry pages, int startDelayMs)
     if (startDelayMs >= 0) m_startTimer->start();
 
     // While remote work runs, no other page can be reached to start more on the same lists.
-    connect(RemoteRunner::instance(), &RemoteRunner::busyChanged, m_tree,
-            [this](bool busy) { command(busy ? CMD_LOCK_TREE : CMD_UNLOCK_TREE); });
+    // An editor page holds its own lock while a list is checked out, over several operations.
+    connect(RemoteRunner::instance(), &RemoteRunner::busyChanged, m_tree, [this](bool busy) {
+        m_remoteBusy = busy;
+        m_tree->setEnabled(!m_editLock && !m_remoteBusy);
+    });
 }
 
 MainWindow::~MainWindow() = default;
@@ -174,6 +177,10 @@ void MainWindow::startupLoad() {
     }
     buildTree();
     createPages();
+    // The editor pages' first loads run on the remote worker. The start page talks to the server
+    // from the UI thread, and the link is used by one thread at a time: they end first, as the
+    // start-up's own loads above do.
+    RemoteRunner::instance()->runBlocking([] {});
     if (noServer) command(CMD_SHOW_PAGE, showPageParam(NO_SERVER_START_PAGE));
     const PageEntry* start = startEntry();
     m_currentGroup = start ? start->group : 0;
@@ -311,10 +318,9 @@ void MainWindow::command(int id, quintptr param) {
         break;
     }
     case CMD_LOCK_TREE:
-        m_tree->setEnabled(false);
-        break;
     case CMD_UNLOCK_TREE:
-        m_tree->setEnabled(true);
+        m_editLock = id == CMD_LOCK_TREE;
+        m_tree->setEnabled(!m_editLock && !m_remoteBusy);
         break;
     default:
         break;

@@ -98,4 +98,7 @@ class MainWindow : public QWidget, public CommandTarget {
     bool m_startRan = false;
     bool m_loaded = false;
     bool m_released = false;
+    // The tree is locked while a page edits a server list or while remote work runs.
+    bool m_editLock = false;
+    bool m_remoteBusy = false;
 };

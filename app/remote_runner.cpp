@@ -35,10 +35,12 @@ RemoteRunner::~RemoteRunner() {
     delete m_thread;
 }
 
-void RemoteRunner::run(QObject* context, std::function<void()> work, std::function<void()> done) {
+void RemoteRunner::run(QObject* context, std::function<void()> work, std::function<void()> done,
+                       Cancel cancel) {
     // A sample waiting for the server gives way to what a person asked for.
     cancelJobs(true);
     auto job = std::make_shared<Job>();
+    job->cancellable = cancel == Cancel::Allowed;
     if (m_pending++ == 0) emit busyChanged(true);
     queue(job, context, std::move(work), std::move(done));
 }
@@ -51,6 +53,16 @@ void RemoteRunner::runAndWait(std::function<void()> work) {
         loop.quit();
     });
     if (!done) loop.exec();
+}
+
+void RemoteRunner::runBlocking(std::function<void()> work) {
+    QMetaObject::invokeMethod(
+        m_worker,
+        [&work] {
+            SdResetCancel();
+            work();
+        },
+        Qt::BlockingQueuedConnection);
 }
 
 void RemoteRunner::runBackground(QObject* context, std::function<void()> work,
@@ -102,7 +114,7 @@ void RemoteRunner::finished(const std::shared_ptr<Job>& job) {
 void RemoteRunner::cancelJobs(bool backgroundOnly) {
     std::lock_guard<std::mutex> lock(m_mutex);
     for (const auto& job : m_jobs)
-        if (!backgroundOnly || job->background) job->cancelled = true;
+        if ((!backgroundOnly || job->background) && job->cancellable) job->cancelled = true;
     // Only the running work's waits are ended; with none running there is nothing to end (a
     // cancel left pending would fail whatever talks to the server next).
     if (m_running && m_running->cancelled) SdCancelRemote();
@@ -116,7 +128,7 @@ void RemoteRunner::cancelAndWait() {
     cancel();
     // Runs an empty job through the queue and waits for it: every earlier job has ended then.
     QMetaObject::invokeMethod(
-        m_worker, [] {}, Qt::BlockingQueuedConnection);
+        m_worker, [] { SdResetCancel(); }, Qt::BlockingQueuedConnection);
 }
 
 bool RemoteRunner::waitForIdle(int ms) {

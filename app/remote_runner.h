@@ -27,14 +27,23 @@ class RemoteRunner : public QObject {
     static RemoteRunner* instance();
     ~RemoteRunner() override;
 
+    // Whether cancel may end an operation: a save that writes the server's files runs to its end
+    // (its own failure path restores them), so that no cancel leaves them half written.
+    enum class Cancel { Allowed, Never };
+
     // Queues work for the worker thread; when it has run, done runs on context's thread (the UI
     // thread) unless context is gone by then. A cancel of an earlier operation does not reach
     // this one; background work queued or running is cancelled.
-    void run(QObject* context, std::function<void()> work, std::function<void()> done);
+    void run(QObject* context, std::function<void()> work, std::function<void()> done,
+             Cancel cancel = Cancel::Allowed);
     // Runs work as an operation and keeps the event loop going until it is done (the window
     // paints meanwhile): for a modal dialog that needs the outcome before it goes on. The caller
     // greys what could start more work meanwhile.
     void runAndWait(std::function<void()> work);
+    // Runs work on the worker behind everything queued so far and blocks the UI thread until it
+    // has run (a page going away that still holds server files; the start-up). No cancel
+    // reaches it.
+    void runBlocking(std::function<void()> work);
     // The same for background work: it does not make the runner busy.
     void runBackground(QObject* context, std::function<void()> work, std::function<void()> done);
     // Whether an operation is queued or running (until its done has run); background work does
@@ -45,11 +54,11 @@ class RemoteRunner : public QObject {
     // Runs the event loop until the runner is idle or ms have passed; whether it is idle.
     bool waitForIdle(int ms);
     // Ends the waits of the running work and of all queued behind it, each going its failure
-    // path; returns at once.
+    // path (an operation queued with Cancel::Never goes on); returns at once.
     void cancel();
     // Cancels and waits until the worker is idle (the window closing: the link is free again
-    // for the releases). The done parts of the cancelled work still come through the event loop,
-    // to the contexts that are left.
+    // for the releases; a save that cannot be cancelled is waited for). The done parts of the
+    // cancelled work still come through the event loop, to the contexts that are left.
     void cancelAndWait();
 
   signals:
@@ -59,6 +68,7 @@ class RemoteRunner : public QObject {
   private:
     struct Job {
         bool background = false;
+        bool cancellable = true;
         bool cancelled = false; // under m_mutex
     };
 

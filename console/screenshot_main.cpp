@@ -50,6 +50,17 @@ void settle() {
         QApplication::processEvents();
 }
 
+// Lets the remote worker hand back every outcome queued so far.
+void waitRemote() {
+    RemoteRunner* runner = RemoteRunner::instance();
+    if (!runner->busy()) return;
+    QEventLoop idle;
+    QObject::connect(runner, &RemoteRunner::busyChanged, &idle, [&idle](bool busy) {
+        if (!busy) idle.quit();
+    });
+    idle.exec();
+}
+
 void save(QWidget* widget, const QString& name) {
     settle();
     QString path = outDir.filePath(name + QStringLiteral(".png"));
@@ -227,9 +238,9 @@ int main(int argc, char** argv) {
             const PageEntry& entry = *pages.find(g, p);
             auto* urls = dynamic_cast<UrlControlPage*>(window.page(g, p));
             if (urls && serverData.groups.Count() > 0) urls->chooseGroup(0);
+            waitRemote();
             window.command(CMD_SHOW_PAGE, showPageParam(entry.role));
-            // A page that fetches on its showing (the logs) does so on the remote worker.
-            RemoteRunner::instance()->waitForIdle(REMOTE_WAIT_MS);
+            waitRemote();
             reportBoxes();
             // The network page samples once a second: a few samples fill its cells and graphs.
             if (entry.role == PageRole::Network) {
@@ -247,9 +258,11 @@ int main(int argc, char** argv) {
             // The editor pages once more while editing, then abandoned.
             if (auto* editor = dynamic_cast<EditorPage*>(window.page(g, p))) {
                 editor->loadForEditing();
+                waitRemote();
                 reportBoxes();
                 save(&window, pageName(entry) + QStringLiteral("-editing"));
                 editor->abandon();
+                waitRemote();
             }
         }
     }

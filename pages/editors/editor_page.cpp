@@ -6,6 +6,7 @@
 
 #include "app/commands.h"
 #include "app/frame_buttons.h"
+#include "app/remote_runner.h"
 #include "app/sheet_printing.h"
 #include "app/status_label.h"
 #include "app/text_file_dialogs.h"
@@ -22,6 +23,38 @@ QString EditorResultText(int result) {
 
 EditorPage::EditorPage(const PageEntry& entry, SdList list, const Texts& texts, QWidget* parent)
     : FramePage(entry, parent), m_texts(texts), m_list(list) {}
+
+EditorPage::~EditorPage() {
+    RemoteRunner* runner = RemoteRunner::instance();
+    // The worker may be using this page's session: it ends (cancelled where it may be) before
+    // the session goes.
+    if (m_running) runner->cancelAndWait();
+    // An edit still open drops its locks on the worker too, behind whatever runs there.
+    if (m_session.IsOpen()) runner->runBlocking([this] { m_session.Abandon(); });
+}
+
+void EditorPage::runRemote(std::function<int()> work, std::function<void(int)> done,
+                           bool cancellable) {
+    auto result = std::make_shared<int>(SD_SERVER);
+    setRunning(true);
+    RemoteRunner::instance()->run(
+        this, [work = std::move(work), result] { *result = work(); },
+        [this, done = std::move(done), result] {
+            setRunning(false);
+            done(*result);
+        },
+        cancellable ? RemoteRunner::Cancel::Allowed : RemoteRunner::Cancel::Never);
+}
+
+void EditorPage::setRunning(bool running) {
+    m_running = running;
+    if (running)
+        m_wait = std::make_unique<WaitCursor>();
+    else
+        m_wait.reset();
+    updateButtons();
+    runningChanged(running);
+}
 
 void EditorPage::addSheet(const QString& title, const QRect& geometry, int cols, int rows,
                           const QRect& sheetGeometry) {
@@ -135,20 +168,27 @@ void EditorPage::setEditing(bool on) {
 
 void EditorPage::updateButtons() {
     for (int b = 0; b < ButtonCount; b++)
-        if (m_buttons[b]) m_buttons[b]->setEnabled(b == Load ? m_allowed && !m_editing : m_editing);
+        if (m_buttons[b])
+            m_buttons[b]->setEnabled(!m_running &&
+                                     (b == Load ? m_allowed && !m_editing : m_editing));
 }
 
 void EditorPage::loadForEditing() {
-    if (m_editing || !editingAllowed()) return;
-    WaitCursor wait;
+    if (m_editing || m_running || !editingAllowed()) return;
     clearStatus();
     setStatus(m_texts.loading);
-    // An abandon whose release failed left the locks held: they are released before a new edit.
-    if (m_session.IsOpen() && m_session.Abandon() < 0) {
-        setFailure(m_texts.loadServer);
-        return;
-    }
-    int rc = m_session.Begin(m_list, editGroup());
+    const int group = editGroup();
+    runRemote(
+        [this, group] {
+            // An abandon whose release failed left the locks held: they are released before a
+            // new edit.
+            if (m_session.IsOpen() && m_session.Abandon() < 0) return int(SD_SERVER);
+            return int(m_session.Begin(m_list, group));
+        },
+        [this](int rc) { loaded(rc); });
+}
+
+void EditorPage::loaded(int rc) {
     if (rc < 0 || (rc == SD_NOTHING && !m_texts.loadNothing.isEmpty())) {
         switch (rc) {
         case SD_NOTHING:
@@ -172,11 +212,16 @@ void EditorPage::loadForEditing() {
 }
 
 void EditorPage::save() {
-    if (!m_editing) return;
-    WaitCursor wait;
-    if (!m_texts.saving.isEmpty()) setStatus(m_texts.saving);
-    if (!prepareSave()) return;
-    int rc = m_session.Commit();
+    if (!m_editing || m_running) return;
+    {
+        WaitCursor wait;
+        if (!m_texts.saving.isEmpty()) setStatus(m_texts.saving);
+        if (!prepareSave()) return;
+    }
+    runRemote([this] { return int(m_session.Commit()); }, [this](int rc) { saved(rc); }, false);
+}
+
+void EditorPage::saved(int rc) {
     committed(rc);
     if (rc < 0) {
         setFailure(rc == SD_LOCAL ? m_texts.saveLocal : m_texts.saveServer);
@@ -189,18 +234,19 @@ void EditorPage::save() {
 }
 
 void EditorPage::abandon() {
-    if (!m_editing) return;
-    WaitCursor wait;
+    if (!m_editing || m_running) return;
     clearStatus();
-    if (m_session.Abandon() < 0 && !m_texts.releaseFailed.isEmpty())
-        setStatus(m_texts.releaseFailed);
-    setEditing(false);
-    showViewing();
-    sendToMain(CMD_UNLOCK_TREE);
+    runRemote([this] { return int(m_session.Abandon()); },
+              [this](int rc) {
+                  if (rc < 0 && !m_texts.releaseFailed.isEmpty()) setStatus(m_texts.releaseFailed);
+                  setEditing(false);
+                  showViewing();
+                  sendToMain(CMD_UNLOCK_TREE);
+              });
 }
 
 void EditorPage::importFile() {
-    if (!m_editing) return;
+    if (!m_editing || m_running) return;
     clearStatus();
     QString path;
     if (AskOpenTextFile(this, &path) != 0) {
@@ -211,10 +257,13 @@ void EditorPage::importFile() {
         if (m_session.List() != SdList::Groups) showImported();
         return;
     }
-    WaitCursor wait;
-    int before = entryCount();
-    QByteArray local = path.toLocal8Bit();
-    int rc = m_session.Import(local.constData());
+    const int before = entryCount();
+    runRemote(
+        [this, local = path.toLocal8Bit()] { return int(m_session.Import(local.constData())); },
+        [this, before](int rc) { imported(rc, before); });
+}
+
+void EditorPage::imported(int rc, int before) {
     // A failed import may have added the lines before the one that stopped it; those are in the
     // table and will be saved, so the controls show them too.
     bool changed = entryCount() != before;

@@ -4,6 +4,9 @@
 // with the server and its controls.
 #pragma once
 
+#include <functional>
+#include <memory>
+
 #include <QString>
 
 #include "pages/frame_page.h"
@@ -13,6 +16,7 @@ class CVCF1;
 class QLabel;
 class CzCThreeDPanel;
 class RoundButton;
+class WaitCursor;
 
 // Control ids of the buttons every editor page has at the same id.
 constexpr int ID_IMPORT_BUTTON = 1080;
@@ -54,6 +58,8 @@ class EditorPage : public FramePage {
     CzCThreeDPanel* messagePanel() const { return m_messagePanel; }
     RoundButton* button(Button b) const { return m_buttons[b]; }
     bool editing() const { return m_editing; }
+    // Whether an operation of the page is on the remote worker (its outcome not shown yet).
+    bool running() const { return m_running; }
     QString statusText() const;
     // The recorded cause of the failure the status line reports ("" none): the line under it
     // and the status line's tool tip.
@@ -79,6 +85,14 @@ class EditorPage : public FramePage {
   protected:
     // A page editing `list` through its own edit session.
     EditorPage(const PageEntry& entry, SdList list, const Texts& texts, QWidget* parent);
+    ~EditorPage() override;
+
+    // Runs work (which talks to the server and fills the tables) on the console's remote
+    // worker; its result goes to done on the UI thread. Meanwhile the page shows the wait
+    // cursor and its buttons are locked (the page tree is locked by the worker's busy state).
+    // A save passes cancellable false: nothing ends it half way.
+    void runRemote(std::function<int()> work, std::function<void(int)> done,
+                   bool cancellable = true);
 
     // The panel around the sheet, with the sheet filling it (cols columns, rows rows); with a
     // valid sheetGeometry the sheet is placed there instead, leaving room for column heads.
@@ -111,6 +125,8 @@ class EditorPage : public FramePage {
     virtual void showImported() = 0;
     virtual int entryCount() const = 0; // size of the table an import adds to
     virtual void editingChanged(bool) {}
+    // While an operation runs, the page's own controls that start one are locked as well.
+    virtual void runningChanged(bool) {}
     virtual void pageShown() {}
 
     // Sets the state and the buttons' enabling.
@@ -118,6 +134,10 @@ class EditorPage : public FramePage {
 
   private:
     void updateButtons();
+    void setRunning(bool running);
+    void loaded(int rc);
+    void saved(int rc);
+    void imported(int rc, int before);
 
     Texts m_texts;
     SdList m_list;
@@ -129,4 +149,6 @@ class EditorPage : public FramePage {
     RoundButton* m_buttons[ButtonCount] = {};
     bool m_editing = false;
     bool m_allowed = false;
+    bool m_running = false;
+    std::unique_ptr<WaitCursor> m_wait;
 };

@@ -102,7 +102,8 @@ void UrlControlPage::updateKind() {
 }
 
 void UrlControlPage::chooseGroup(int group) {
-    if (editing()) return; // the selector is disabled while a list is checked out
+    // The selector is disabled while a list is checked out or loaded.
+    if (editing() || running()) return;
     serverData.urls.currentGroup = group >= 0 && group < serverData.groups.Count() ? group : -1;
     if (m_groups->currentIndex() != serverData.urls.currentGroup) {
         m_filling = true;
@@ -125,24 +126,30 @@ void UrlControlPage::fill() {
 }
 
 void UrlControlPage::loadForViewing() {
-    int rc = serverData.urls.Load(false);
-    if (rc == SD_DONE) {
-        fill();
-        setStatus(QStringLiteral("OK !"));
-    } else if (rc == SD_NOTHING) {
-        setStatus(QStringLiteral("Válasszon felhasználót !"));
-    } else {
-        setStatus(EditorResultText(rc < 0 ? rc : SD_SERVER));
-    }
+    runRemote([] { return serverData.urls.Load(false); },
+              [this](int rc) {
+                  if (rc == SD_DONE) {
+                      fill();
+                      setStatus(QStringLiteral("OK !"));
+                  } else if (rc == SD_NOTHING) {
+                      setStatus(QStringLiteral("Válasszon felhasználót !"));
+                  } else {
+                      setStatus(EditorResultText(rc < 0 ? rc : SD_SERVER));
+                  }
+              });
 }
 
 void UrlControlPage::pageShown() {
     // The group table may have changed on the groups page.
-    if (!editing()) fillGroups();
+    if (!editing() && !running()) fillGroups();
 }
 
 void UrlControlPage::editingChanged(bool on) {
-    m_groups->setEnabled(!on);
+    m_groups->setEnabled(!on && !running());
+}
+
+void UrlControlPage::runningChanged(bool on) {
+    m_groups->setEnabled(!on && !editing());
 }
 
 bool UrlControlPage::prepareSave() {

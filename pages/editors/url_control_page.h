@@ -39,6 +39,7 @@ class UrlControlPage : public EditorPage {
     void showImported() override;
     int entryCount() const override;
     void editingChanged(bool on) override;
+    void runningChanged(bool on) override;
     void pageShown() override;
 
   private:

@@ -136,14 +136,16 @@ QString UserGroupsPage::nameRefusal(const QByteArray& name, long row) const {
 }
 
 void UserGroupsPage::loadForViewing() {
-    int rc = serverData.groups.Load(false);
-    if (rc < 0) {
-        setStatus(rc == SD_CONCURRENT ? QStringLiteral("Konkurens használat")
-                  : rc == SD_LOCAL    ? QStringLiteral("Lokalis file olvasasi hiba !")
-                                      : QStringLiteral("Hiba a proxy szerveren !"));
-        return;
-    }
-    fill(false);
+    runRemote([] { return serverData.groups.Load(false); },
+              [this](int rc) {
+                  if (rc < 0) {
+                      setStatus(rc == SD_CONCURRENT ? QStringLiteral("Konkurens használat")
+                                : rc == SD_LOCAL    ? QStringLiteral("Lokalis file olvasasi hiba !")
+                                                    : QStringLiteral("Hiba a proxy szerveren !"));
+                      return;
+                  }
+                  fill(false);
+              });
 }
 
 bool UserGroupsPage::prepareSave() {

@@ -96,16 +96,19 @@ UsersPage::UsersPage(const PageEntry& entry, QWidget* parent)
                     {ID_IMPORT_BUTTON, 515, 210, 90, 35},
                     {ID_EXPORT_BUTTON, 515, 245, 90, 35}});
 
+    // While a load runs the worker fills the user table: the selection waits for its outcome.
     connect(sheet(), &QTableWidget::currentCellChanged, this, [this](int row, int, int, int) {
-        if (m_syncing) return;
+        if (m_syncing || running()) return;
         m_syncing = true;
         m_names->setCurrentRow(row < serverData.users.Count() ? row : -1);
         m_syncing = false;
         showUser(row);
     });
-    connect(sheet(), &QTableWidget::cellClicked, this, [this](int row, int) { showUser(row); });
+    connect(sheet(), &QTableWidget::cellClicked, this, [this](int row, int) {
+        if (!running()) showUser(row);
+    });
     connect(m_names, &QListWidget::currentRowChanged, this, [this](int row) {
-        if (m_syncing || row < 0) return;
+        if (m_syncing || running() || row < 0) return;
         selectUser(row);
     });
 
@@ -221,17 +224,20 @@ void UsersPage::clearData() {
 }
 
 void UsersPage::loadForViewing() {
-    int rc = serverData.users.Load(false);
-    if (rc < 0) {
-        setStatus(EditorResultText(rc));
-        return;
-    }
-    fillTable(0);
+    runRemote([] { return serverData.users.Load(false); },
+              [this](int rc) {
+                  if (rc < 0) {
+                      setStatus(EditorResultText(rc));
+                      return;
+                  }
+                  fillTable(0);
+              });
 }
 
 void UsersPage::pageShown() {
-    // Group names may have changed on the groups page since the table was filled.
-    if (!editing()) fillTable(std::max(selectedIndex(), 0));
+    // Group names may have changed on the groups page since the table was filled (a load that
+    // runs fills it when it is done).
+    if (!editing() && !running()) fillTable(std::max(selectedIndex(), 0));
 }
 
 int UsersPage::exportTo(const char* path) {

@@ -172,7 +172,8 @@ void SetupPage::showSpeeds() {
 void SetupPage::load() {
     WaitCursor wait;
     setStatus(QString());
-    SetupLoaded loaded = SetupLoad();
+    SetupLoaded loaded{};
+    onWorker([&loaded] { loaded = SetupLoad(); });
     if (loaded.speedsMissing && !noServer)
         MessageBox::information(this, APP_NAME,
                                 QStringLiteral("Setup file behívási hiba!, Default setup!!"));
@@ -207,7 +208,23 @@ void SetupPage::save() {
     }
     for (int i = 0; i < 6; i++)
         input.speeds[i] = speeds[i].c_str();
-    setStatus(QString::fromUtf8(SetupSave(input)));
+    const char* outcome = nullptr;
+    onWorker([&outcome, &input] { outcome = SetupSave(input); });
+    setStatus(QString::fromUtf8(outcome));
+}
+
+void SetupPage::onWorker(const std::function<void()>& work) {
+    // The load and the save fetch and send the working hours: they run on the remote worker, the
+    // window painting meanwhile, with the page's buttons greyed so nothing else starts.
+    RoundButton* const buttons[] = {m_load, m_save, m_adminPassword, m_userPassword};
+    bool enabled[4];
+    for (int i = 0; i < 4; i++) {
+        enabled[i] = buttons[i]->isEnabled();
+        buttons[i]->setEnabled(false);
+    }
+    RemoteRunner::instance()->runAndWait(work);
+    for (int i = 0; i < 4; i++)
+        buttons[i]->setEnabled(enabled[i]);
 }
 
 void SetupPage::changePassword(int level) {

@@ -3,6 +3,8 @@
 // console passwords.
 #pragma once
 
+#include <functional>
+
 #include "pages/frame_page.h"
 
 class CzCExtGroup;
@@ -51,6 +53,8 @@ class SetupPage : public FramePage {
     void passwordChanged();
 
   private:
+    // Runs work on the remote worker and waits for it, the page's buttons greyed.
+    void onWorker(const std::function<void()>& work);
     void addServerFields();
     void addSpeedFields();
     void addHourFields();

@@ -5,12 +5,15 @@
 #include <ostream>
 #include <string>
 
+#include <QEventLoop>
 #include <QList>
+#include <QTimer>
 #include <QWidget>
 
 #include "app/help_window.h"
 #include "app/page.h"
 #include "app/password_dialog.h"
+#include "app/remote_runner.h"
 #include "app/text_input_dialog.h"
 #include "pages/page_table.h"
 #include "serverdata/startup.h"
@@ -39,6 +42,20 @@ class CommandRecorder : public QWidget, public CommandTarget {
     QList<int> commands;
     QList<quintptr> params;
 };
+
+// Waits until the remote worker has handed back every outcome queued so far (the pages' loads,
+// saves and queries); false when it is still busy after ms.
+inline bool waitRemoteIdle(int ms = 60000) {
+    RemoteRunner* runner = RemoteRunner::instance();
+    if (!runner->busy()) return true;
+    QEventLoop idle;
+    QObject::connect(runner, &RemoteRunner::busyChanged, &idle, [&idle](bool busy) {
+        if (!busy) idle.quit();
+    });
+    QTimer::singleShot(ms, &idle, &QEventLoop::quit);
+    idle.exec();
+    return !runner->busy();
+}
 
 // The data layer's fixture (fresh working directory, registry store, parameters and tables); the
 // test fails when it leaves a queued dialog answer unused or met a dialog it did not expect.

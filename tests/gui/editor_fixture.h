@@ -45,8 +45,10 @@ class EditorTest : public AppTest {
 
     // The page after a successful "&Behívás".
     template <class P> static void startEditing(P& page) {
+        ASSERT_TRUE(waitRemoteIdle()); // the page's first load for viewing
         page.command(CMD_PAGE_SHOWN);
         page.button(EditorPage::Load)->click();
+        ASSERT_TRUE(waitRemoteIdle());
         ASSERT_TRUE(page.editing()) << page.statusText().toStdString();
     }
     // The server's "orvelan.cnf" set to the line (a post-save command), and the console

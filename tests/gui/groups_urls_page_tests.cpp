@@ -28,6 +28,7 @@ using UserGroupsPageTest = EditorTest;
 
 TEST_F(UserGroupsPageTest, AddChangeDeleteAndSaveWithMembersFollowingTheirGroup) {
     UserGroupsPage page(entryAt(1, 0), &owner);
+    ASSERT_TRUE(waitRemoteIdle());
     startEditing(page);
 
     answerGroup("kulso", false);
@@ -61,6 +62,7 @@ TEST_F(UserGroupsPageTest, AddChangeDeleteAndSaveWithMembersFollowingTheirGroup)
     page.button(EditorPage::Add)->click();
 
     page.button(EditorPage::Save)->click();
+    ASSERT_TRUE(waitRemoteIdle());
     EXPECT_EQ(page.statusText(), "OK !");
     EXPECT_FALSE(page.editing());
     EXPECT_EQ(file("/l/apache/etc/groups"), "diak d \"/l/apache/etc/permit/diak.deny\"\r\n"
@@ -76,6 +78,7 @@ TEST_F(UserGroupsPageTest, MembersFollowTheirGroupThroughRenameAndSort) {
     // runs a command that accepts anything.
     serverConfig("GROUPPROC ./post_ok");
     UserGroupsPage page(entryAt(1, 0), &owner);
+    ASSERT_TRUE(waitRemoteIdle());
     startEditing(page);
     page.sheet()->setCurrentCell(1, 0);
     answerGroup("oktato", true);
@@ -87,6 +90,7 @@ TEST_F(UserGroupsPageTest, MembersFollowTheirGroupThroughRenameAndSort) {
     EXPECT_EQ(page.statusText(), "oktato csoport nem törölhető !");
 
     page.button(EditorPage::Save)->click();
+    ASSERT_TRUE(waitRemoteIdle());
     EXPECT_EQ(page.statusText(), "OK !");
     EXPECT_EQ(column(page.sheet(), 1), "alap|diak|oktato||||||||");
     EXPECT_EQ(serverData.users[0].group, 1); // anna: diak
@@ -99,13 +103,16 @@ TEST_F(UserGroupsPageTest, AbandonAfterARefusedSaveGivesTheUsersBackTheirGroups)
     serverConfig("GROUPPROC ./post_fail");
     serverData.urls.currentGroup = 1; // tanar
     UserGroupsPage page(entryAt(1, 0), &owner);
+    ASSERT_TRUE(waitRemoteIdle());
     startEditing(page);
     answerGroup("alap", false); // sorted first: every group moves down one
     page.button(EditorPage::Add)->click();
     page.button(EditorPage::Save)->click();
+    ASSERT_TRUE(waitRemoteIdle());
     EXPECT_EQ(page.statusText(), "Hiba a proxy szerveren !");
     EXPECT_EQ(serverData.users[0].group, 1);
     page.button(EditorPage::Abandon)->click();
+    ASSERT_TRUE(waitRemoteIdle());
     EXPECT_EQ(column(page.sheet(), 1), "diak|tanar|||||||||");
     EXPECT_EQ(serverData.users[0].group, 0); // anna: diak
     EXPECT_EQ(serverData.users[1].group, 1); // béla: tanar
@@ -117,7 +124,9 @@ TEST_F(UserGroupsPageTest, AbandonAfterARefusedSaveGivesTheUsersBackTheirGroups)
     page.button(EditorPage::Add)->click();
     server.stop();
     page.button(EditorPage::Save)->click();
+    ASSERT_TRUE(waitRemoteIdle());
     page.button(EditorPage::Abandon)->click();
+    ASSERT_TRUE(waitRemoteIdle());
     EXPECT_FALSE(page.editing());
     ASSERT_EQ(serverData.groups.Count(), 2);
     EXPECT_STREQ(serverData.groups.NameOf(serverData.users[0].group), "diak");
@@ -130,6 +139,7 @@ TEST_F(UserGroupsPageTest, AbandonAfterARefusedSaveGivesTheUsersBackTheirGroups)
     page.button(EditorPage::Delete)->click();
     EXPECT_EQ(page.statusText(), "diak csoport nem törölhető !");
     page.button(EditorPage::Abandon)->click();
+    ASSERT_TRUE(waitRemoteIdle());
     EXPECT_EQ(lockCopies(), "");
 }
 
@@ -138,6 +148,7 @@ TEST_F(UserGroupsPageTest, AbandonAfterARefusedSaveGivesTheUsersBackTheirGroups)
 // holds the user list, the save waits for it like any other checkout.
 TEST_F(UserGroupsPageTest, RenamedGroupsKeepTheirMembersInTheSavedUserList) {
     UserGroupsPage page(entryAt(1, 0), &owner);
+    ASSERT_TRUE(waitRemoteIdle());
     startEditing(page);
     page.sheet()->setCurrentCell(0, 0);
     answerGroup("zdiak", false);
@@ -152,6 +163,7 @@ TEST_F(UserGroupsPageTest, RenamedGroupsKeepTheirMembersInTheSavedUserList) {
     ASSERT_EQ(serverData.lock.Checkout("/l/apache/etc/users", "held.txt"), 1);
     std::filesystem::current_path(firstDir);
     page.button(EditorPage::Save)->click();
+    ASSERT_TRUE(waitRemoteIdle());
     EXPECT_EQ(page.statusText(), "Hiba a proxy szerveren !");
     EXPECT_TRUE(page.editing());
     EXPECT_EQ(file("/l/apache/etc/groups"), kGroups);
@@ -162,6 +174,7 @@ TEST_F(UserGroupsPageTest, RenamedGroupsKeepTheirMembersInTheSavedUserList) {
     EXPECT_EQ(lockCopies(), "groups._vx_lck_ ");
 
     page.button(EditorPage::Save)->click();
+    ASSERT_TRUE(waitRemoteIdle());
     ASSERT_EQ(page.statusText(), "OK !");
     EXPECT_EQ(file("/l/apache/etc/groups"), "oktato a \"/l/apache/etc/permit/oktato.allow\"\r\n"
                                             "zdiak d \"/l/apache/etc/permit/zdiak.deny\"\r\n");
@@ -178,6 +191,7 @@ TEST_F(UserGroupsPageTest, RenamedGroupsKeepTheirMembersInTheSavedUserList) {
 // from the server, in a line under the status text and in the status line's tool tip.
 TEST_F(UserGroupsPageTest, RefusedSaveShowsThePostSaveCommandsErrorLine) {
     UserGroupsPage page(entryAt(1, 0), &owner);
+    ASSERT_TRUE(waitRemoteIdle());
     startEditing(page);
     auto* detail = page.findChild<QLabel*>("statusDetail");
     ASSERT_NE(detail, nullptr);
@@ -186,6 +200,7 @@ TEST_F(UserGroupsPageTest, RefusedSaveShowsThePostSaveCommandsErrorLine) {
     answerGroup("ujak", true);
     page.button(EditorPage::Add)->click();
     page.button(EditorPage::Save)->click();
+    ASSERT_TRUE(waitRemoteIdle());
     EXPECT_EQ(page.statusText(), "Hiba a proxy szerveren !");
     const QString cause = "post-save command \"./grouppen\" failed with exit status 1: grouppen: "
                           "/l/apache/etc/users:1: unknown group nincs of user x";
@@ -199,12 +214,14 @@ TEST_F(UserGroupsPageTest, RefusedSaveShowsThePostSaveCommandsErrorLine) {
     EXPECT_NE(server.stderrText().find("unknown group nincs of user x"), std::string::npos);
 
     page.button(EditorPage::Abandon)->click();
+    ASSERT_TRUE(waitRemoteIdle());
     EXPECT_EQ(page.statusDetail(), "");
     EXPECT_FALSE(detail->isVisibleTo(&page));
 }
 
 TEST_F(UserGroupsPageTest, DialogRefusalsAndTheFirstEmptyRowEndingTheList) {
     UserGroupsPage page(entryAt(1, 0), &owner);
+    ASSERT_TRUE(waitRemoteIdle());
     startEditing(page);
     DialogAnswers::form<GroupDialog>([](GroupDialog& d) { d.okButton()->click(); });
     answerGroup("diak", true);
@@ -238,6 +255,7 @@ TEST_F(UserGroupsPageTest, DialogRefusalsAndTheFirstEmptyRowEndingTheList) {
     page.button(EditorPage::Add)->click();
     page.sheet()->SetTextRC(3, 1, QString());
     page.button(EditorPage::Save)->click();
+    ASSERT_TRUE(waitRemoteIdle());
     EXPECT_EQ(page.statusText(), "OK !");
     EXPECT_EQ(file("/l/apache/etc/groups"), "diak a \"/l/apache/etc/permit/diak.allow\"\r\n"
                                             "tanar a \"/l/apache/etc/permit/tanar.allow\"\r\n");
@@ -245,6 +263,7 @@ TEST_F(UserGroupsPageTest, DialogRefusalsAndTheFirstEmptyRowEndingTheList) {
 
 TEST_F(UserGroupsPageTest, KindColoursWhileEditingImportAndExport) {
     UserGroupsPage page(entryAt(1, 0), &owner);
+    ASSERT_TRUE(waitRemoteIdle());
     EXPECT_EQ(page.sheet()->GetMaxRow(), 11);
     EXPECT_EQ(column(page.sheet(), 2), "Tiltó lista|Engedélyezö lista|||||||||");
     EXPECT_EQ(page.sheet()->GetTextColorRC(1, 2), QColor(0, 0, 0)); // one style in viewing
@@ -262,17 +281,20 @@ TEST_F(UserGroupsPageTest, KindColoursWhileEditingImportAndExport) {
 
     page.sheet()->SetTextRC(3, 1, "uj");      // an edit not saved yet, kept in the sheet only
     page.button(EditorPage::Import)->click(); // cancelled: nothing changes
+    ASSERT_TRUE(waitRemoteIdle());
     EXPECT_EQ(page.statusText(), "");
     EXPECT_EQ(page.sheet()->GetTextRC(3, 1), "uj");
     page.sheet()->SetTextRC(3, 1, "");
     put("import.txt", "tanar d\nvendeg a\n");
     DialogAnswers::fileName(QString::fromStdString((dir / "import.txt").string()));
     page.button(EditorPage::Import)->click();
+    ASSERT_TRUE(waitRemoteIdle());
     EXPECT_EQ(page.statusText(), "OK !");
     EXPECT_EQ(column(page.sheet(), 1), "diak|tanar|vendeg||||||||");
     EXPECT_EQ(page.sheet()->GetTextColorRC(3, 2), QColor(0, 155, 0));
 
     page.button(EditorPage::Abandon)->click();
+    ASSERT_TRUE(waitRemoteIdle());
     EXPECT_EQ(lockCopies(), "");
     EXPECT_EQ(column(page.sheet(), 1), "diak|tanar|||||||||"); // the server's list again
     EXPECT_EQ(page.sheet()->GetTextColorRC(1, 2), QColor(0, 0, 0));
@@ -282,22 +304,26 @@ using UrlControlPageTest = EditorTest;
 
 TEST_F(UrlControlPageTest, ChoosingAGroupLoadsItsListAndAbandonShowsItAgain) {
     UrlControlPage page(entryAt(1, 2), &owner);
+    ASSERT_TRUE(waitRemoteIdle());
     EXPECT_EQ(page.groupSelector()->count(), 2);
     EXPECT_EQ(page.groupSelector()->currentIndex(), -1);
     EXPECT_EQ(page.kindLabel()->text(), "");
     page.command(CMD_PAGE_SHOWN);
     page.button(EditorPage::Load)->click();
+    ASSERT_TRUE(waitRemoteIdle());
     EXPECT_EQ(page.statusText(), "Válasszon felhasználói csoportot !");
     EXPECT_FALSE(page.editing());
     EXPECT_TRUE(owner.commands.isEmpty());
 
     page.groupSelector()->setCurrentIndex(0);
+    ASSERT_TRUE(waitRemoteIdle());
     EXPECT_EQ(serverData.urls.currentGroup, 0);
     EXPECT_EQ(page.kindLabel()->text(), "Tiltó lista");
     EXPECT_EQ(page.statusText(), "OK !");
     EXPECT_EQ(column(page.sheet(), 1), "games.example.com|www.chat.example.org||||||||||");
     EXPECT_EQ(page.sheet()->GetTextColorRC(1, 1), QColor(0, 0, 255));
     page.groupSelector()->setCurrentIndex(1);
+    ASSERT_TRUE(waitRemoteIdle());
     EXPECT_EQ(page.kindLabel()->text(), "Engedélyezö lista");
     EXPECT_EQ(column(page.sheet(), 1), "www.school.example.hu|||||||||||");
     EXPECT_EQ(lockCopies(), ""); // viewing locks nothing
@@ -307,9 +333,11 @@ TEST_F(UrlControlPageTest, ChoosingAGroupLoadsItsListAndAbandonShowsItAgain) {
     put("urls.txt", "www.school.example.hu\nnew.example.hu\n");
     DialogAnswers::fileName(QString::fromStdString((dir / "urls.txt").string()));
     page.button(EditorPage::Import)->click();
+    ASSERT_TRUE(waitRemoteIdle());
     EXPECT_EQ(page.statusText(), "OK !");
     EXPECT_EQ(column(page.sheet(), 1), "www.school.example.hu|new.example.hu||||||||||");
     page.button(EditorPage::Abandon)->click();
+    ASSERT_TRUE(waitRemoteIdle());
     EXPECT_FALSE(page.editing());
     EXPECT_TRUE(page.groupSelector()->isEnabled());
     EXPECT_EQ(lockCopies(), "");
@@ -318,7 +346,9 @@ TEST_F(UrlControlPageTest, ChoosingAGroupLoadsItsListAndAbandonShowsItAgain) {
 
 TEST_F(UrlControlPageTest, EditingRoundWithDuplicatesAndAnEmptiedRow) {
     UrlControlPage page(entryAt(1, 2), &owner);
+    ASSERT_TRUE(waitRemoteIdle());
     page.chooseGroup(0);
+    ASSERT_TRUE(waitRemoteIdle());
     startEditing(page);
     EXPECT_FALSE(page.groupSelector()->isEnabled());
     EXPECT_TRUE(locked("/l/apache/etc/permit/diak.deny"));
@@ -351,6 +381,7 @@ TEST_F(UrlControlPageTest, EditingRoundWithDuplicatesAndAnEmptiedRow) {
     EXPECT_EQ(column(page.sheet(), 1), "chat.example.org|zz.example.net||||||||||");
 
     page.button(EditorPage::Save)->click();
+    ASSERT_TRUE(waitRemoteIdle());
     EXPECT_EQ(page.statusText(), "OK !");
     EXPECT_TRUE(page.groupSelector()->isEnabled());
     EXPECT_EQ(file("/l/apache/etc/permit/diak.deny"), "chat.example.org\nzz.example.net\n");
@@ -362,13 +393,16 @@ TEST_F(UrlControlPageTest, EditingRoundWithDuplicatesAndAnEmptiedRow) {
     page.sheet()->SetTextRC(1, 1, QString());
     serverData.urls.modified = 1;
     page.button(EditorPage::Save)->click();
+    ASSERT_TRUE(waitRemoteIdle());
     EXPECT_EQ(file("/l/apache/etc/permit/diak.deny"), "");
 }
 
 // A save the table cannot take leaves the table whole (an export writes every URL) and says why.
 TEST_F(UrlControlPageTest, RefusedSaveKeepsTheTableAndNamesTheCause) {
     UrlControlPage page(entryAt(1, 2), &owner);
+    ASSERT_TRUE(waitRemoteIdle());
     page.chooseGroup(0);
+    ASSERT_TRUE(waitRemoteIdle());
     startEditing(page);
     const std::string exported = (dir / "urls.txt").string();
     auto exportText = [&] {
@@ -381,12 +415,14 @@ TEST_F(UrlControlPageTest, RefusedSaveKeepsTheTableAndNamesTheCause) {
 
     page.sheet()->SetTextRC(3, 1, "bad url"); // typed into the sheet
     page.button(EditorPage::Save)->click();
+    ASSERT_TRUE(waitRemoteIdle());
     EXPECT_EQ(page.statusText(), "3. sor: Az URL nem tartalmazhat szóközt és vezérlő karaktert !");
     EXPECT_TRUE(page.editing());
     EXPECT_EQ(exportText(), whole);
 
     page.sheet()->SetTextRC(3, 1, QString(512, QLatin1Char('u')));
     page.button(EditorPage::Save)->click();
+    ASSERT_TRUE(waitRemoteIdle());
     EXPECT_EQ(page.statusText(), "3. sor: Az URL legfeljebb 511 karakter lehet !");
 
     // 70 URLs of 500 bytes are more than the table's text room; 1025 short ones too many.
@@ -395,16 +431,19 @@ TEST_F(UrlControlPageTest, RefusedSaveKeepsTheTableAndNamesTheCause) {
         page.sheet()->SetTextRC(r, 1,
                                 QStringLiteral("%1.").arg(r) + QString(496, QLatin1Char('x')));
     page.button(EditorPage::Save)->click();
+    ASSERT_TRUE(waitRemoteIdle());
     EXPECT_EQ(page.statusText(), "Az URL lista nem fér el (legfeljebb 32758 bájt) !");
     EXPECT_EQ(exportText(), whole);
     for (int r = 1; r <= 1025; r++)
         page.sheet()->SetTextRC(r, 1, QStringLiteral("u%1.example.hu").arg(r));
     page.button(EditorPage::Save)->click();
+    ASSERT_TRUE(waitRemoteIdle());
     EXPECT_EQ(page.statusText(), "Az URL lista nem fér el (legfeljebb 1024 URL) !");
     EXPECT_EQ(exportText(), whole);
     EXPECT_EQ(serverData.urls.modified, 0);
     EXPECT_EQ(file("/l/apache/etc/permit/diak.deny"), kDiakDeny);
     page.button(EditorPage::Abandon)->click();
+    ASSERT_TRUE(waitRemoteIdle());
     EXPECT_EQ(lockCopies(), "");
 }
 

@@ -1,18 +1,19 @@
-// The UI thread's beat while remote work runs: the longest gap between two ticks of a 10 ms
-// timer on it, from the probe's making on.
+// How long the UI thread went without answering: the longest gap between two ticks of a 10 ms
+// timer on it while the probe lives.
 #pragma once
 
 #include <algorithm>
 
 #include <QElapsedTimer>
+#include <QObject>
 #include <QTimer>
 
 class StallProbe {
   public:
-    static constexpr int kBeatMs = 10;
+    static constexpr int kTickMs = 10;
 
     StallProbe() {
-        m_timer.setInterval(kBeatMs);
+        m_timer.setInterval(kTickMs);
         QObject::connect(&m_timer, &QTimer::timeout, [this] {
             const qint64 now = m_clock.elapsed();
             m_longest = std::max(m_longest, now - m_last);

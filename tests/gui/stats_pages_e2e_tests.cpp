@@ -1,7 +1,5 @@
 // The statistics pages against the reference server and its statistics tool.
 
-#include <algorithm>
-
 #include <QCalendarWidget>
 #include <QComboBox>
 #include <QElapsedTimer>
@@ -9,7 +7,6 @@
 #include <QSignalSpy>
 #include <QSpinBox>
 #include <QTest>
-#include <QTimer>
 
 #include "app/commands.h"
 #include "app/remote_runner.h"
@@ -19,6 +16,7 @@
 #include "remote/vx_remote.h"
 #include "stats/stat_query.h"
 #include "tests/gui/app_fixture.h"
+#include "tests/gui/stall_probe.h"
 #include "tests/stats/access_log_lines.h"
 #include "tests/support/demo_root.h"
 #include "widgets/buttons.h"
@@ -33,28 +31,6 @@ bool runQuery(SelectionPage& page) {
     page.start();
     return done.wait(60000);
 }
-
-// The longest gap between two ticks of a 10 ms timer on the UI thread while the probe lives.
-class StallProbe {
-  public:
-    StallProbe() {
-        m_timer.setInterval(10);
-        QObject::connect(&m_timer, &QTimer::timeout, [this] {
-            const qint64 now = m_clock.elapsed();
-            m_longest = std::max(m_longest, now - m_last);
-            m_last = now;
-        });
-        m_clock.start();
-        m_timer.start();
-    }
-    qint64 longest() const { return m_longest; }
-
-  private:
-    QTimer m_timer;
-    QElapsedTimer m_clock;
-    qint64 m_last = 0;
-    qint64 m_longest = 0;
-};
 
 class StatsE2ETest : public AppTest {
   protected:

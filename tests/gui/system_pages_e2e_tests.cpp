@@ -216,6 +216,7 @@ TEST_F(SystemE2ETest, SetupSaveMovesEveryPageToTheNewServerWithoutARestart) {
     SystemLogPage log(entryAt(0, 2), &owner);
     NetworkPage network(entryAt(0, 1), &owner);
     UserGroupsPage groups(entryAt(1, 0), &owner);
+    ASSERT_TRUE(waitRemoteIdle());
     std::vector<std::string> asked;
     network.setCountersFetch([&asked](const char* host, std::string& text) {
         asked.push_back(host);
@@ -243,6 +244,7 @@ TEST_F(SystemE2ETest, SetupSaveMovesEveryPageToTheNewServerWithoutARestart) {
     groups.command(CMD_PAGE_SHOWN);
     settle();
     groups.button(EditorPage::Load)->click();
+    ASSERT_TRUE(waitRemoteIdle());
     EXPECT_FALSE(groups.editing());
     EXPECT_EQ(newCommands(), ""); // the checkout went to the new server, not to this one
 
@@ -255,8 +257,10 @@ TEST_F(SystemE2ETest, SetupSaveMovesEveryPageToTheNewServerWithoutARestart) {
     settle();
     EXPECT_EQ(asked.back(), "127.0.0.1");
     groups.button(EditorPage::Load)->click();
+    ASSERT_TRUE(waitRemoteIdle());
     EXPECT_TRUE(groups.editing()) << groups.statusText().toStdString();
     groups.button(EditorPage::Abandon)->click();
+    ASSERT_TRUE(waitRemoteIdle());
     EXPECT_FALSE(groups.editing());
 }
 

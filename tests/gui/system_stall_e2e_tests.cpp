@@ -35,7 +35,7 @@ namespace {
 
 constexpr int kLimitMs = 1000;                // the call and command limits the tests set
 constexpr int kBoundMs = 3 * kLimitMs + 1000; // an operation of a few calls, and its hand-back
-constexpr int kBeatBoundMs = StallProbe::kBeatMs + 100;
+constexpr int kBeatBoundMs = StallProbe::kTickMs + 100;
 
 QStringList listed(const LogPage& page) {
     QStringList out;

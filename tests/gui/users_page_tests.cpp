@@ -36,6 +36,7 @@ class UsersPageTest : public EditorTest {
 
 TEST_F(UsersPageTest, ViewingShowsTheUsersTheirDataAndOnlyLoadForTheAdministrator) {
     UsersPage page(entryAt(1, 1), &owner);
+    ASSERT_TRUE(waitRemoteIdle());
     EXPECT_EQ(page.statusText(), "");
     EXPECT_EQ(page.sheet()->GetMaxRow(), 12); // 2 users, never fewer than 12 rows
     EXPECT_EQ(column(page.sheet(), 1), "anna|béla||||||||||");
@@ -68,6 +69,7 @@ TEST_F(UsersPageTest, ViewingShowsTheUsersTheirDataAndOnlyLoadForTheAdministrato
     page.command(CMD_PAGE_SHOWN);
     EXPECT_FALSE(page.button(EditorPage::Load)->isEnabled());
     page.loadForEditing(); // the rule holds for the step itself too
+    ASSERT_TRUE(waitRemoteIdle());
     EXPECT_FALSE(page.editing());
     serverData.session.GrantedLevel = 1;
     page.command(CMD_PAGE_SHOWN);
@@ -110,6 +112,7 @@ TEST_F(UsersPageTest, TheTitleHeadsStandOverTheirColumns) {
 
 TEST_F(UsersPageTest, AddChangeDeleteAndSaveWriteBothFilesAndTheSquidPasswords) {
     UsersPage page(entryAt(1, 1), &owner);
+    ASSERT_TRUE(waitRemoteIdle());
     startEditing(page);
     EXPECT_EQ(page.statusText(), "OK !");
     EXPECT_EQ(owner.commands, QList<int>{CMD_LOCK_TREE});
@@ -177,6 +180,7 @@ TEST_F(UsersPageTest, AddChangeDeleteAndSaveWriteBothFilesAndTheSquidPasswords) 
     EXPECT_EQ(data(page).section('|', 0, 0), "Teljes név:Nagy Béla Péter");
 
     page.button(EditorPage::Save)->click();
+    ASSERT_TRUE(waitRemoteIdle());
     EXPECT_EQ(page.statusText(), "OK !");
     EXPECT_FALSE(page.editing());
     EXPECT_EQ(owner.commands, (QList<int>{CMD_LOCK_TREE, CMD_UNLOCK_TREE}));
@@ -202,15 +206,18 @@ TEST_F(UsersPageTest, SecondConsoleIsRefusedUntilTheFirstSaves) {
     std::filesystem::create_directories(secondDir);
     CommandRecorder secondOwner;
     UsersPage second(entryAt(1, 1), &secondOwner);
+    ASSERT_TRUE(waitRemoteIdle());
     second.command(CMD_PAGE_SHOWN);
 
     UsersPage first(entryAt(1, 1), &owner);
+    ASSERT_TRUE(waitRemoteIdle());
     startEditing(first);
     first.selectUser(1);
     first.button(EditorPage::Delete)->click();
 
     std::filesystem::current_path(secondDir);
     second.button(EditorPage::Load)->click();
+    ASSERT_TRUE(waitRemoteIdle());
     EXPECT_EQ(second.statusText(), "Konkurens használat !");
     EXPECT_FALSE(second.editing());
     EXPECT_TRUE(secondOwner.commands.isEmpty());
@@ -219,21 +226,25 @@ TEST_F(UsersPageTest, SecondConsoleIsRefusedUntilTheFirstSaves) {
 
     std::filesystem::current_path(firstDir);
     first.button(EditorPage::Save)->click();
+    ASSERT_TRUE(waitRemoteIdle());
     EXPECT_EQ(first.statusText(), "OK !");
     EXPECT_EQ(file("/l/apache/etc/users"), "anna:diak:wjabcdefghijk:p:e::anna:\r\n");
 
     std::filesystem::current_path(secondDir);
     second.button(EditorPage::Load)->click();
+    ASSERT_TRUE(waitRemoteIdle());
     EXPECT_EQ(second.statusText(), "OK !");
     EXPECT_TRUE(second.editing());
     EXPECT_EQ(column(second.sheet(), 1), "anna|||||||||||");
     second.button(EditorPage::Abandon)->click();
+    ASSERT_TRUE(waitRemoteIdle());
     std::filesystem::current_path(firstDir);
     EXPECT_EQ(lockCopies(), "");
 }
 
 TEST_F(UsersPageTest, ImportExportCancelledImportAndAbandon) {
     UsersPage page(entryAt(1, 1), &owner);
+    ASSERT_TRUE(waitRemoteIdle());
     startEditing(page);
     std::string exported = (dir / "export.txt").string();
     DialogAnswers::fileName(QString::fromStdString(exported));
@@ -245,12 +256,14 @@ TEST_F(UsersPageTest, ImportExportCancelledImportAndAbandon) {
     // A cancelled import still marks the table changed.
     serverData.users.modified = 0;
     page.button(EditorPage::Import)->click();
+    ASSERT_TRUE(waitRemoteIdle());
     EXPECT_EQ(page.statusText(), "");
     EXPECT_EQ(serverData.users.modified, 1);
 
     put("import.txt", "anna:diak::::::\r\ndora:diak::p:::Dora D:1:2:3:4\r\n");
     DialogAnswers::fileName(QString::fromStdString((dir / "import.txt").string()));
     page.button(EditorPage::Import)->click();
+    ASSERT_TRUE(waitRemoteIdle());
     EXPECT_EQ(page.statusText(), "OK !");
     EXPECT_EQ(column(page.sheet(), 1), "anna|béla|dora|||||||||");
 
@@ -258,6 +271,7 @@ TEST_F(UsersPageTest, ImportExportCancelledImportAndAbandon) {
     put("bad.txt", "emil:diak\r\n" + std::string(200, 'x') + ":diak\r\nfero:diak\r\n");
     DialogAnswers::fileName(QString::fromStdString((dir / "bad.txt").string()));
     page.button(EditorPage::Import)->click();
+    ASSERT_TRUE(waitRemoteIdle());
     EXPECT_EQ(page.statusText(), "File olvasási hiba !");
     EXPECT_EQ(column(page.sheet(), 1), "anna|béla|dora|emil||||||||");
 
@@ -267,6 +281,7 @@ TEST_F(UsersPageTest, ImportExportCancelledImportAndAbandon) {
 
     // Abandon releases both files and shows the server's list again.
     page.button(EditorPage::Abandon)->click();
+    ASSERT_TRUE(waitRemoteIdle());
     EXPECT_EQ(page.statusText(), "");
     EXPECT_FALSE(page.editing());
     EXPECT_EQ(owner.commands, (QList<int>{CMD_LOCK_TREE, CMD_UNLOCK_TREE}));
@@ -281,10 +296,12 @@ TEST_F(UsersPageTest, ImportExportCancelledImportAndAbandon) {
 TEST_F(UsersPageTest, FailedPostSaveCommandKeepsEditingWithTheLocksAndRestoresTheFiles) {
     serverConfig("USERPROC ./post_fail");
     UsersPage page(entryAt(1, 1), &owner);
+    ASSERT_TRUE(waitRemoteIdle());
     startEditing(page);
     page.selectUser(0);
     page.button(EditorPage::Delete)->click();
     page.button(EditorPage::Save)->click();
+    ASSERT_TRUE(waitRemoteIdle());
     EXPECT_EQ(page.statusText(), "Hiba a proxy szerveren !");
     EXPECT_TRUE(page.editing());
     EXPECT_EQ(owner.commands, QList<int>{CMD_LOCK_TREE});
@@ -294,6 +311,7 @@ TEST_F(UsersPageTest, FailedPostSaveCommandKeepsEditingWithTheLocksAndRestoresTh
     EXPECT_EQ(file("/l/apache/etc/userdata"), kUserData);
     EXPECT_EQ(column(page.sheet(), 1), "béla|||||||||||");
     page.button(EditorPage::Abandon)->click();
+    ASSERT_TRUE(waitRemoteIdle());
     EXPECT_EQ(lockCopies(), "");
 }
 
@@ -302,13 +320,16 @@ TEST_F(UsersPageTest, FailedPostSaveCommandKeepsEditingWithTheLocksAndRestoresTh
 // the next "&Behívás", which then edits again.
 TEST_F(UsersPageTest, AbandonWithTheServerDownDropsTheEditAndTheNextLoadReleasesTheLocks) {
     UsersPage page(entryAt(1, 1), &owner);
+    ASSERT_TRUE(waitRemoteIdle());
     startEditing(page);
     page.selectUser(0);
     page.button(EditorPage::Delete)->click();
     server.stop();
     page.button(EditorPage::Save)->click();
+    ASSERT_TRUE(waitRemoteIdle());
     EXPECT_EQ(page.statusText(), "Hiba a proxy szerveren !");
     page.button(EditorPage::Abandon)->click();
+    ASSERT_TRUE(waitRemoteIdle());
     EXPECT_FALSE(page.editing());
     EXPECT_EQ(page.statusText(), "Hiba a proxy szerveren !"); // the list could not be loaded
     EXPECT_EQ(owner.commands, (QList<int>{CMD_LOCK_TREE, CMD_UNLOCK_TREE}));
@@ -321,15 +342,18 @@ TEST_F(UsersPageTest, AbandonWithTheServerDownDropsTheEditAndTheNextLoadReleases
 
     // Still down: the retried release fails and nothing is edited.
     page.button(EditorPage::Load)->click();
+    ASSERT_TRUE(waitRemoteIdle());
     EXPECT_FALSE(page.editing());
     EXPECT_EQ(page.statusText(), "Hiba a proxy szerveren !");
 
     ASSERT_TRUE(server.restart()) << server.error();
     ASSERT_TRUE(connectConsole(server));
     page.button(EditorPage::Load)->click();
+    ASSERT_TRUE(waitRemoteIdle());
     ASSERT_TRUE(page.editing()) << page.statusText().toStdString();
     EXPECT_EQ(column(page.sheet(), 1), "anna|béla||||||||||");
     page.button(EditorPage::Abandon)->click();
+    ASSERT_TRUE(waitRemoteIdle());
     EXPECT_EQ(page.statusText(), "");
     EXPECT_EQ(lockCopies(), "");
     EXPECT_EQ(file("/l/apache/etc/users"), kUsers);
@@ -337,6 +361,7 @@ TEST_F(UsersPageTest, AbandonWithTheServerDownDropsTheEditAndTheNextLoadReleases
 
 TEST_F(UsersPageTest, DialogRefusesWithoutLosingWhatWasTypedAndWorksWithoutGroups) {
     UsersPage page(entryAt(1, 1), &owner);
+    ASSERT_TRUE(waitRemoteIdle());
     startEditing(page);
     DialogAnswers::form<UserDataDialog>([](UserDataDialog& d) {
         d.fullNameEdit()->setText("Valaki");
@@ -449,10 +474,12 @@ TEST_F(UsersPageTest, DialogRefusesWithoutLosingWhatWasTypedAndWorksWithoutGroup
     EXPECT_EQ(serverData.users[3].group, -1);
     EXPECT_EQ(page.sheet()->GetTextRC(4, 2), "");
     page.button(EditorPage::Abandon)->click();
+    ASSERT_TRUE(waitRemoteIdle());
 }
 
 TEST_F(UsersPageTest, PasswordThroughTheServersCryptInBothModes) {
     UsersPage page(entryAt(1, 1), &owner);
+    ASSERT_TRUE(waitRemoteIdle());
     startEditing(page);
     // anna's stored password is checked in modify mode (mode 1: old, new, confirmation).
     std::string stored = crypted("regi");
@@ -517,7 +544,7 @@ TEST_F(UsersPageTest, PasswordCryptWithAStalledServerFailsInTime) {
     });
     page.button(EditorPage::Add)->click();
     EXPECT_EQ(vxLastError().code, RPC_TIMEDOUT) << vxLastError().text;
-    EXPECT_LT(probe.longest(), StallProbe::kBeatMs + 100);
+    EXPECT_LT(probe.longest(), StallProbe::kTickMs + 100);
     EXPECT_EQ(shownTexts(), "Hiba a proxy szerveren !");
     server.resume();
     vxSetCallTimeout(0);
