@@ -549,6 +549,7 @@ TEST_F(UsersPageTest, PasswordCryptWithAStalledServerFailsInTime) {
     server.resume();
     vxSetCallTimeout(0);
     page.button(EditorPage::Abandon)->click();
+    waitRemoteIdle();
     EXPECT_FALSE(page.editing());
 }
 
