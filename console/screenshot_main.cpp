@@ -252,6 +252,7 @@ int main(int argc, char** argv) {
             // The network page once more with the output of its first ping test.
             if (auto* network = dynamic_cast<NetworkPage*>(window.page(g, p))) {
                 network->pingTest(0);
+                waitRemote();
                 reportBoxes();
                 save(&window, pageName(entry) + QStringLiteral("-ping"));
             }
