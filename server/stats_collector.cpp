@@ -103,7 +103,8 @@ void StatsCollector::count(const StatsLogLine& line) {
         }
         user = m_decoded;
     }
-    if (!m_query.user.empty() && user != m_query.user) return;
+    if ((!m_query.user.empty() || !m_query.group.empty()) && !statsAdmits(m_query, user)) return;
+    if (!m_query.group.empty()) user = m_query.group; // the lists name the group
     if (m_kind == StatsKind::Data) {
         size_t i = m_cursor;
         if (!(m_bounds[i] <= line.time && line.time < m_bounds[i + 1])) {

@@ -14,6 +14,12 @@
 #include "server/stats_query.h"
 #include "server/stats_strings.h"
 
+// The last line of a url or site list cut at the query's line limit: the lines and requests left
+// out, in the console's language and code page (Windows-1250: "további ... kérés").
+#define STATS_OMITTED_FORMAT                                                                       \
+    "A lista csonka: tov\xe1"                                                                      \
+    "bbi %llu sor (%llu k\xe9r\xe9s) kimaradt."
+
 // A (user, site, rest) triple of the url and site lists with its request count.
 struct __attribute__((packed)) StatsPair {
     static constexpr uint64_t kEmpty = ~0ull; // key of an unused table slot
@@ -53,8 +59,10 @@ class StatsCollector : private StatsLogSink {
     bool overflow() const { return m_overflow; }
 
     // Writes the result: "data" one byte count a line per bucket; "url" and "site" lines of
-    // user, request count and URL or site, by user and then by count, highest first (equal
-    // counts in the order the log first names their URL or site). false when the stream fails.
+    // user (a group query: the group), request count and URL or site, by user and then by count,
+    // highest first (equal counts in the order the log first names their URL or site), at most
+    // the query's line limit of them and then a line on the rest (STATS_OMITTED_FORMAT). false
+    // when the stream fails.
     // The lists are sorted out of the collector's table, which is used up: the collector is
     // spent, as the && says (std::move(collector).write(out)).
     bool write(FILE* out) &&;

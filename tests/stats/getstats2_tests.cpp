@@ -76,6 +76,36 @@ TEST(StatsQueryFile, LinesUserAndRefusals) {
     EXPECT_EQ(parse("02024-1-01 00:00:00\n2024-01-02 0:0:0\n3\n").start.tm_year, 124);
 }
 
+TEST(StatsQueryFile, GroupAndLineLimitLines) {
+    const std::string head = "2024-05-10 00:00:00\r\n2024-05-10 23:59:00\r\n3\r\n";
+    StatsQuery q = parse(head + "\r\ngroup Könyvelés és pénzügy\r\nlines 99999\r\n");
+    EXPECT_EQ(q.user, "");
+    EXPECT_EQ(q.group, "Könyvelés és pénzügy");
+    EXPECT_EQ(q.lineLimit, 99999u);
+    q = parse(head + "kiss janos\r\nlines 0\r\n");
+    EXPECT_EQ(q.user, "kiss janos");
+    EXPECT_EQ(q.group, "");
+    EXPECT_EQ(q.lineLimit, 0u);
+    // Older files: no limit, no group; an empty line 4 is all users.
+    EXPECT_EQ(parse(head + "kiss janos\r\n").lineLimit, UINT64_MAX);
+    EXPECT_EQ(parse(head + "\r\n").user, "");
+
+    EXPECT_EQ(parseError(head + "anna\r\ngroup staff\r\n"),
+              "a query names a user or a group, not both");
+    EXPECT_EQ(parseError(head + "\r\nlines -1\r\n"), "bad query line: lines -1");
+    EXPECT_EQ(parseError(head + "\r\nlines 12x\r\n"), "bad query line: lines 12x");
+    EXPECT_EQ(parseError(head + "\r\ngroup\r\n"), "bad query line: group");
+    EXPECT_EQ(parseError(head + "\r\ncsoport staff\r\n"), "bad query line: csoport staff");
+
+    q.group = "staff";
+    q.user = "";
+    q.members = {"anna", "kiss janos"};
+    EXPECT_TRUE(statsAdmits(q, "kiss janos"));
+    EXPECT_FALSE(statsAdmits(q, "kiss"));
+    q.members.clear(); // a group without users counts nothing, not everyone
+    EXPECT_FALSE(statsAdmits(q, "anna"));
+}
+
 std::vector<time_t> buckets(const std::string& start, const std::string& end, int resolution) {
     std::vector<time_t> b;
     std::string error;
@@ -308,6 +338,66 @@ TEST(StatsCollect, TextSplitIntoLines) {
     }
 }
 
+// Collects with the query's group made of members.
+std::string collectGroup(StatsKind kind, const std::string& query, const std::string& log,
+                         std::vector<std::string> members) {
+    StatsQuery q = parse(query);
+    q.members = std::move(members);
+    std::vector<time_t> b;
+    std::string error;
+    EXPECT_TRUE(statsBuckets(q, &b, &error));
+    StatsCollector c(kind, q, b);
+    c.addText(log.data(), log.data() + log.size());
+    std::string out;
+    std::move(c).write(&out);
+    return out;
+}
+
+TEST(StatsCollect, AGroupCountsItsUsersUnderItsName) {
+    const std::string query = "2024-05-10 00:00:00\n2024-05-10 23:59:00\n2\n\ngroup Iroda\n";
+    time_t t = localTime(2024, 5, 10, 12, 0);
+    std::string log = accessLogLine(t, 1, "zoli", "http://www.index.hu/a") +
+                      accessLogLine(t, 10, "kiss%20janos", "http://www.index.hu/a") +
+                      accessLogLine(t, 100, "anna", "http://www.hvg.hu/") +
+                      accessLogLine(t + 3600, 1000, "zoli", "http://www.hvg.hu/");
+    EXPECT_EQ(collectGroup(StatsKind::Site, query, log, {"kiss janos", "zoli"}),
+              "Iroda 2 www.index.hu\nIroda 1 www.hvg.hu\n");
+    EXPECT_EQ(collectGroup(StatsKind::Url, query, log, {"anna"}), "Iroda 1 http://www.hvg.hu/\n");
+    std::string hours;
+    for (int h = 0; h < 24; ++h)
+        hours += h == 12 ? "11\n" : h == 13 ? "1000\n" : "0\n";
+    EXPECT_EQ(collectGroup(StatsKind::Data, query, log, {"kiss janos", "zoli"}), hours);
+    EXPECT_EQ(collectGroup(StatsKind::Site, query, log, {}), "");
+    // A group name holding blanks is one field of the console's lines.
+    EXPECT_EQ(collectGroup(StatsKind::Site,
+                           "2024-05-10 00:00:00\n2024-05-10 23:59:00\n3\n\ngroup Kis iroda\n", log,
+                           {"anna"}),
+              "'Kis iroda' 1 www.hvg.hu\n");
+}
+
+TEST(StatsCollect, ALineLimitEndsTheListWithWhatWasLeftOut) {
+    const std::string day = "2024-05-10 00:00:00\n2024-05-10 23:59:00\n3\n";
+    time_t t = localTime(2024, 5, 10, 12, 0);
+    std::string log;
+    for (int i = 0; i < 3; ++i)
+        log += accessLogLine(t, 1, "b", "http://b.hu/");
+    log += accessLogLine(t, 1, "b", "http://c.hu/") + accessLogLine(t, 1, "a", "http://a.hu/");
+    for (int i = 0; i < 5; ++i)
+        log += accessLogLine(t, 1, "c", "http://c.hu/" + std::to_string(i % 2));
+    const std::string all = collect(StatsKind::Site, day, log);
+    EXPECT_EQ(all, "a 1 a.hu\nb 3 b.hu\nb 1 c.hu\nc 5 c.hu\n");
+    EXPECT_EQ(collect(StatsKind::Site, day + "\nlines 4\n", log), all); // exactly the limit
+    EXPECT_EQ(collect(StatsKind::Site, day + "\nlines 2\n", log),
+              "a 1 a.hu\nb 3 b.hu\n"
+              "A lista csonka: tov\xe1"
+              "bbi 2 sor (6 k\xe9r\xe9s) kimaradt.\n");
+    EXPECT_EQ(collect(StatsKind::Url, day + "\nlines 0\n", log),
+              "A lista csonka: tov\xe1"
+              "bbi 5 sor (10 k\xe9r\xe9s) kimaradt.\n");
+    // The traffic kind has no lines to cut.
+    EXPECT_EQ(collect(StatsKind::Data, day + "\nlines 0\n", log), "10\n");
+}
+
 TEST(StatsCollect, TooManyUsersForTheListsIsSaid) {
     StatsCollector c(StatsKind::Site, parse("2024-05-10 00:00:00\n2024-05-10 23:59:00\n3\n"),
                      buckets("2024-05-10 00:00:00", "2024-05-10 23:59:00", 3));
@@ -458,6 +548,41 @@ TEST_F(Getstats2, RotatedAndCompressedLogsOfTheRange) {
                         "link leads out of the root " +
                             m_root + ")\n");
     EXPECT_EQ(read("/tmp/outfile"), "3\n10\n1100\n");
+}
+
+TEST_F(Getstats2, AGroupByTheServersUserListAtTheTimeOfTheQuery) {
+    write("/apache/etc/users", "anna:Iroda:x:p:::\r\n"
+                               "kiss janos :Iroda :y:p:e::\r\n"
+                               "boss:Iroda:z:p::s:\r\n" // a super user: never counted one by one
+                               "zoli:Műhely:w:p:::\r\n");
+    write("/srv/orvelan.cnf", "USERLISTFIL /apache/etc/users\n");
+    time_t t = localTime(2024, 5, 10, 12, 0);
+    write("/var/log/squid/access.log", accessLogLine(t, 1, "anna", "http://a.hu/") +
+                                           accessLogLine(t, 20, "kiss%20janos", "http://a.hu/") +
+                                           accessLogLine(t, 300, "boss", "http://b.hu/") +
+                                           accessLogLine(t, 4000, "zoli", "http://a.hu/"));
+    const std::string day = "2024-05-10 00:00:00\r\n2024-05-10 23:59:00\r\n3\r\n";
+    write("/tmp/infile", day + "\r\ngroup Iroda\r\n");
+    ASSERT_EQ(run("data"), 0) << m_stderr;
+    EXPECT_EQ(read("/tmp/outfile"), "21\n");
+    ASSERT_EQ(run("site"), 0) << m_stderr;
+    EXPECT_EQ(read("/tmp/outfile"), "Iroda 2 a.hu\n");
+
+    // The list as it is when the query runs: zoli moved to Iroda.
+    write("/apache/etc/users", "anna:Iroda:x:p:::\nzoli:Iroda:w:p:::\n");
+    write("/tmp/infile", day + "\r\ngroup Iroda\r\nlines 0\r\n");
+    ASSERT_EQ(run("url"), 0) << m_stderr;
+    EXPECT_EQ(read("/tmp/outfile"), "A lista csonka: tov\xe1"
+                                    "bbi 1 sor (2 k\xe9r\xe9s) kimaradt.\n");
+    write("/tmp/infile", day + "\r\ngroup Raktár\r\n"); // no users: no traffic
+    ASSERT_EQ(run("data"), 0) << m_stderr;
+    EXPECT_EQ(read("/tmp/outfile"), "0\n");
+
+    // Without the user list the group cannot be told: a failure, the old result stays.
+    fs::remove(m_root + "/apache/etc/users");
+    EXPECT_EQ(run("data"), 1);
+    EXPECT_EQ(m_stderr, "getstats2: /apache/etc/users: No such file or directory\n");
+    EXPECT_EQ(read("/tmp/outfile"), "0\n");
 }
 
 TEST_F(Getstats2, LogFromTheParameterFileAndFailures) {
