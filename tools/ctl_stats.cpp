@@ -1,5 +1,5 @@
-// orvelanctl's traffic statistics: the query from the command line, run as the console runs it,
-// and its result as table lines, one line per bucket, or CSV.
+// orvelanctl's traffic statistics: the query from the command line (all users, one user or a
+// group), run as the console runs it, and its result as table lines, one line per bucket, or CSV.
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -20,6 +20,7 @@ struct StatArgs {
     StatQuery q{};
     bool csv = false;
     const char* user = nullptr;
+    const char* group = nullptr;
 };
 
 // "YYYY-MM-DD HH:MM" into the query's five fields; false when it is not a valid date and time.
@@ -63,9 +64,10 @@ std::string parseStatArgs(int argc, char** argv, StatArgs& a) {
         } else if (opt == "--resolution" && more) {
             if ((a.q.resolution = parseResolution(argv[++i])) < 0)
                 return "--resolution needs 10min, hour, day or month";
-        } else if (opt == "--user" && more) {
-            a.user = argv[++i];
-            a.q.scope = STAT_SCOPE_USER;
+        } else if ((opt == "--user" || opt == "--group") && more) {
+            if (a.user || a.group) return "stats takes one --user or one --group";
+            (opt == "--user" ? a.user : a.group) = argv[++i];
+            a.q.scope = opt == "--user" ? STAT_SCOPE_USER : STAT_SCOPE_GROUP;
         } else if (opt == "--csv") {
             a.csv = true;
         } else {
@@ -82,7 +84,12 @@ int runQuery(const StatArgs& a, StatResult& result) {
     int rc = serverData.groups.Load(false);
     if (rc >= 0) rc = serverData.users.Load(false);
     if (rc < 0) return report(rc);
+    if (a.group && serverData.groups.Find(a.group) < 0) {
+        fprintf(stderr, "orvelanctl: no group %s\n", a.group);
+        return EXIT_REFUSED;
+    }
     StatRequest request{a.q, a.user, a.user && serverData.users.IsSuper(a.user)};
+    request.groupName = a.group;
     vxClearError();
     StatOutcome outcome = RunStatQuery(serverData.session.host, request, &result);
     if (outcome == StatOutcome::Chart || outcome == StatOutcome::Table) return -1;
@@ -126,7 +133,7 @@ int printTable(bool csv) {
             continue;
         }
         StatEntry e = StatTableEntry(piece, UserList::IsSuperIn, &serverData.users);
-        if (e.kind == StatEntry::Text) emitLine(csvField(e.text));
+        if (e.kind == StatEntry::Text || e.kind == StatEntry::Note) emitLine(csvField(e.text));
         if (e.kind == StatEntry::Entry)
             emitLine(csvField(e.user) + "," + std::to_string(e.count) + "," + csvField(e.target));
     }

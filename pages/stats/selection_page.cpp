@@ -273,6 +273,7 @@ namespace {
 struct QueryRun {
     StatRequest request{};
     std::string userName;
+    std::string groupName;
     std::string host;
     StatResult result;
     StatOutcome outcome = StatOutcome::ServerFailed;
@@ -299,6 +300,11 @@ void SelectionPage::start() {
             request.userIsSuper = serverData.users.IsSuper(run->userName.c_str());
         }
         request.userName = run->userName.c_str();
+    }
+    if (q.scope == STAT_SCOPE_GROUP) {
+        int i = m_names->currentIndex();
+        if (i >= 0 && i < serverData.groups.Count()) run->groupName = serverData.groups[i].name;
+        request.groupName = run->groupName.c_str();
     }
     const QDate from = m_startCalendar->selectedDate();
     const QDate to = m_endCalendar->selectedDate();

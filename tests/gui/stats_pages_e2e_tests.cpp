@@ -132,10 +132,58 @@ TEST_F(StatsE2ETest, UrlAndSiteQueriesGoToTheTable) {
     selection.scopeButton(STAT_SCOPE_USER)->click();
     selection.nameList()->setCurrentIndex(0);
     ASSERT_TRUE(runQuery(selection));
-    EXPECT_EQ(get("statin.txt"), "2024-06-03 00:00:00\r\n2024-06-04 23:59:00\r\n1\r\nalice\r\n");
+    EXPECT_EQ(get("statin.txt"),
+              "2024-06-03 00:00:00\r\n2024-06-04 23:59:00\r\n1\r\nalice\r\nlines 99999\r\n");
     table.command(CMD_PAGE_SHOWN);
     EXPECT_EQ(table.lineCount(), 2);
     EXPECT_EQ(table.grid()->QuickGetText(0, 1), "           alice         1    www.hvg.hu");
+}
+
+// "Csoport": the group chosen in the name list; the server counts its users by its own user
+// list (the super user left out), and the pages name the group.
+TEST_F(StatsE2ETest, AGroupsTrafficAndSitesUnderTheGroupsName) {
+    ASSERT_GE(serverData.groups.Add("Rakt\xe1r", "e", ""), 0);
+    ASSERT_GE(serverData.groups.Add("Iroda", "e", ""), 0);
+    ASSERT_TRUE(
+        server.writeFile("/l/apache/etc/users", "alice:Iroda::p:::\r\nboss:Iroda::p::s:\r\n"));
+    SelectionPage selection(entryAt(2, 0), &owner);
+    TablePage table(entryAt(2, 1), &owner);
+    ChartPage chart(entryAt(2, 2), &owner);
+    choosePeriod(selection);
+    selection.resolutionButton(STAT_RES_DAY)->click();
+    selection.scopeButton(STAT_SCOPE_GROUP)->click();
+    EXPECT_EQ(selection.nameList()->count(), 2);
+    ASSERT_TRUE(runQuery(selection)); // none chosen yet: nothing is sent
+    EXPECT_EQ(selection.statusLabel()->text(), "Nincs kiválasztott csoport !");
+    EXPECT_FALSE(exists("statin.txt"));
+
+    selection.nameList()->setCurrentIndex(1);
+    ASSERT_TRUE(runQuery(selection));
+    EXPECT_EQ(selection.statusLabel()->text(), "Lépjen a Grafikonra");
+    EXPECT_EQ(get("statin.txt"),
+              "2024-06-03 00:00:00\r\n2024-06-04 23:59:00\r\n3\r\n\r\ngroup Iroda\r\n");
+    EXPECT_EQ(get("statout.txt"), "300\n0\n");
+    chart.command(CMD_PAGE_SHOWN);
+    EXPECT_EQ(chart.chart()->GetTotalLine(), "Adatforgalom:        300");
+    EXPECT_TRUE(chart.scopeNote()->isVisibleTo(&chart));
+    EXPECT_EQ(chart.scopeNote()->text(), "Csoport: Iroda");
+
+    selection.kindButton(STAT_KIND_SITE)->click();
+    ASSERT_TRUE(runQuery(selection));
+    EXPECT_EQ(get("statin.txt"), "2024-06-03 00:00:00\r\n2024-06-04 23:59:00\r\n3\r\n\r\n"
+                                 "group Iroda\r\nlines 99999\r\n");
+    table.command(CMD_PAGE_SHOWN);
+    EXPECT_EQ(table.lineCount(), 2);
+    EXPECT_EQ(table.grid()->QuickGetText(0, 0), "           Iroda         1    www.index.hu");
+    EXPECT_FALSE(table.cutNote()->isVisibleTo(&table));
+
+    // All users again: the chart's next drawing names no group.
+    selection.kindButton(STAT_KIND_TRAFFIC)->click();
+    selection.scopeButton(STAT_SCOPE_ALL)->click();
+    ASSERT_TRUE(runQuery(selection));
+    chart.command(CMD_PAGE_SHOWN);
+    EXPECT_EQ(chart.chart()->GetTotalLine(), "Adatforgalom:        700");
+    EXPECT_FALSE(chart.scopeNote()->isVisibleTo(&chart));
 }
 
 TEST_F(StatsE2ETest, ToolFailureIsReportedAndTheServerFilesStay) {

@@ -74,6 +74,32 @@ TEST_F(StatsCtl, DataUrlAndSiteWithTheirCsvForms) {
     EXPECT_EQ(r.out, "alice,1,http://www.index.hu/\nalice,1,\"http://a.hu/x,y\"\n");
 }
 
+TEST_F(StatsCtl, AGroupUnderItsNameWithoutItsSuperUser) {
+    ASSERT_TRUE(server.writeFile("/l/apache/etc/groups",
+                                 "staff d \"/l/apache/etc/permit/staff.deny\"\r\n"
+                                 "empty d \"/l/apache/etc/permit/empty.deny\"\r\n"));
+    CtlRun r = ctl("stats data --from '2024-03-01 00:00' --to '2024-03-02 23:59' --resolution day "
+                   "--group staff");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "2024 03.01 00:00  500\n2024 03.02 00:00  800\n"); // boss's 700 left out
+    EXPECT_EQ(read(dir / "work" / "statin.txt"),
+              "2024-03-01 00:00:00\r\n2024-03-02 23:59:00\r\n3\r\n\r\ngroup staff\r\n");
+    r = ctl("stats site --from '2024-03-01 00:00' --to '2024-03-03 23:59' --group staff --csv");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "staff,1,www.index.hu\nstaff,1,a.hu\n");
+    r = ctl("stats site --from '2024-03-01 00:00' --to '2024-03-03 23:59' --group empty");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "");
+
+    r = ctl("stats site --from '2024-03-01 00:00' --to '2024-03-03 23:59' --group nobody");
+    EXPECT_EQ(r.status, 5);
+    EXPECT_EQ(r.err, "orvelanctl: no group nobody\n");
+    EXPECT_EQ(ctl("stats site --from '2024-03-01 00:00' --to '2024-03-03 23:59' --group staff "
+                  "--user alice")
+                  .status,
+              64);
+}
+
 TEST_F(StatsCtl, SuperUserAndBadArgumentsAreRefused) {
     CtlRun r = ctl("stats url --from '2024-03-01 00:00' --to '2024-03-03 23:59' --user boss");
     EXPECT_EQ(r.status, 5);

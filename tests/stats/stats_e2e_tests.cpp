@@ -83,12 +83,30 @@ TEST_F(StatsRemote, EachKindFetchesItsResultAndCleansUp) {
               StatOutcome::Table);
     EXPECT_EQ(readFileBytes("statout.txt"), "'kiss janos' 1 www.hvg.hu\n");
     EXPECT_EQ(readFileBytes("statin.txt"),
-              "2024-05-10 10:00:00\r\n2024-05-10 12:59:00\r\n2\r\nkiss janos\r\n");
+              "2024-05-10 10:00:00\r\n2024-05-10 12:59:00\r\n2\r\nkiss janos\r\nlines 99999\r\n");
     EXPECT_EQ(result.query.scope, STAT_SCOPE_USER);
-    EXPECT_EQ(RunStatQuery(HOST, request(STAT_KIND_SITE, STAT_SCOPE_GROUP), &result),
-              StatOutcome::Table);
+}
+
+// A group's requests by the server's user list, under the group's name.
+TEST_F(StatsRemote, AGroupQueryCountsTheGroupsUsersUnderItsName) {
+    ASSERT_TRUE(m_server.writeFile("/l/apache/etc/users", "alice:Iroda::p:::\r\n"
+                                                          "kiss janos:Iroda::p:::\r\n"
+                                                          "root:Iroda::p::s:\r\n"));
+    StatRequest sites = request(STAT_KIND_SITE, STAT_SCOPE_GROUP);
+    sites.groupName = "Iroda";
+    StatResult result;
+    EXPECT_EQ(RunStatQuery(HOST, sites, &result), StatOutcome::Table);
+    EXPECT_EQ(readFileBytes("statin.txt"), "2024-05-10 10:00:00\r\n2024-05-10 12:59:00\r\n2\r\n"
+                                           "\r\ngroup Iroda\r\nlines 99999\r\n");
     EXPECT_EQ(result.query.scope, STAT_SCOPE_GROUP);
-    EXPECT_EQ(readFileBytes("statin.txt"), "2024-05-10 10:00:00\r\n2024-05-10 12:59:00\r\n2\r\n");
+    EXPECT_EQ(result.scopeName, "Iroda");
+    EXPECT_EQ(result.lines, (std::vector<std::string>{"           Iroda         3    www.index.hu",
+                                                      "           Iroda         1    www.hvg.hu"}));
+    StatRequest traffic = request(STAT_KIND_TRAFFIC, STAT_SCOPE_GROUP);
+    traffic.groupName = "Iroda";
+    EXPECT_EQ(RunStatQuery(HOST, traffic, &result), StatOutcome::Chart);
+    EXPECT_EQ(result.values, (std::vector<double>{3000, 4000, 16000})); // root's 8000 left out
+    EXPECT_FALSE(m_server.exists("/tmp/outfile"));
 }
 
 TEST_F(StatsRemote, ToolFailureOrNoServerTmpKeepsTheOldResult) {
