@@ -12,6 +12,7 @@
 #include "lib/vx_version.h"
 #include "server/stats_collector.h"
 #include "server/stats_members.h"
+#include "server/stats_progress.h"
 #include "server/vxd_fs.h"
 
 namespace {
@@ -53,6 +54,10 @@ const char kHelp[] =
     "only files whose time range meets the query are read, and the current log is searched\n"
     "for the range instead of read whole. Paths lie below $VXD_ROOT when it is set.\n"
     "Malformed lines are skipped and counted on standard error.\n"
+    "\n"
+    "While the logs are read, OUTPUT.progress beside the result holds one line \"read\n"
+    "total\": the bytes of the log files read so far and in all (compressed files by\n"
+    "their compressed size), replaced at most four times a second and removed at the end.\n"
     "\n"
     "Exit status: 0 done, 1 failure (message on standard error), 2 usage.\n";
 
@@ -157,20 +162,42 @@ int openLogs(const VxdRoot& root, const std::string& base, std::vector<LogFile>*
     return 0;
 }
 
+// Which of the files (newest first) have a time range that meets the collector's.
+std::vector<bool> filesOfTheRange(const std::vector<LogFile>& files,
+                                  const StatsCollector& collector) {
+    std::vector<bool> wanted;
+    time_t newer = -1; // first time of the next newer file; -1: none
+    for (const LogFile& f : files) {
+        bool before = newer != -1 && newer <= collector.first() - STATS_ORDER_SLACK;
+        bool after = f.first != -1 && f.first >= collector.last() + STATS_ORDER_SLACK;
+        wanted.push_back(!before && !after);
+        if (f.first != -1) newer = f.first;
+    }
+    return wanted;
+}
+
 // Reads the files whose time range meets the collector's, and closes them all; 0 or 1 with the
 // failure said.
-int readLogs(const std::vector<LogFile>& files, StatsCollector* collector) {
-    time_t newer = -1; // first time of the next newer file; -1: none
+int readLogs(const std::vector<LogFile>& files, StatsCollector* collector,
+             StatsProgress* progress) {
+    const std::vector<bool> wanted = filesOfTheRange(files, *collector);
+    uint64_t total = 0;
+    for (size_t i = 0; i < files.size(); ++i)
+        if (wanted[i]) total += StatsProgress::fileSize(files[i].fd);
+    progress->setTotal(total);
+    collector->setProgress(progress);
     int rc = 0;
     std::string error;
-    for (const LogFile& f : files) {
-        bool before = newer != -1 && newer <= collector->first() - STATS_ORDER_SLACK;
-        bool after = f.first != -1 && f.first >= collector->last() + STATS_ORDER_SLACK;
-        if (!before && !after && !collector->addFile(f.fd, &error))
-            rc = fail(f.path + ": " + error);
-        if (f.first != -1) newer = f.first;
+    for (size_t i = 0; i < files.size(); ++i) {
+        const LogFile& f = files[i];
+        if (wanted[i]) {
+            progress->beginFile(f.fd);
+            if (!collector->addFile(f.fd, &error)) rc = fail(f.path + ": " + error);
+            progress->endFile();
+        }
         close(f.fd);
     }
+    collector->setProgress(nullptr);
     return rc;
 }
 
@@ -247,7 +274,8 @@ int main(int argc, char** argv) {
         return fail(failed + ": " + strerror(err));
     }
     if (files.empty()) return fail(base + ": " + strerror(ENOENT));
-    rc = readLogs(files, &collector);
+    StatsProgress progress(root, opt.output);
+    rc = readLogs(files, &collector, &progress);
     if (rc != 0) return rc;
     if (collector.overflow())
         return fail("more than 65535 users or 16777215 sites or URLs in the range: query a shorter "

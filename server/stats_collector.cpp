@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "server/stats_progress.h"
+
 namespace {
 
 // Longest URL or site kept; longer ones are cut so a result line stays one console line.
@@ -145,6 +147,12 @@ void StatsCollector::addLine(const char* begin, const char* end) {
     else
         ++m_malformed;
     flushBatch();
+}
+
+const char* StatsCollector::addBlock(const char* begin, const char* end) {
+    const char* stop = addRange(begin, end);
+    if (m_progress) m_progress->advance(static_cast<uint64_t>(stop - begin));
+    return stop;
 }
 
 const char* StatsCollector::addRange(const char* begin, const char* end) {

@@ -27,6 +27,8 @@ struct __attribute__((packed)) StatsPair {
     uint32_t count;
 };
 
+class StatsProgress;
+
 // Collects the requests of one query.
 class StatsCollector : private StatsLogSink {
   public:
@@ -50,6 +52,9 @@ class StatsCollector : private StatsLogSink {
     // A plain file in time order is searched for the query's range instead of read whole.
     bool addFile(int fd, std::string* error, size_t lineMax = STATS_LINE_MAX);
 
+    // Tells progress how much of each file's text was taken (nullptr: nobody).
+    void setProgress(StatsProgress* progress) { m_progress = progress; }
+
     uint64_t malformed() const { return m_malformed; }
     // Lines well past the query's end that were followed by lines of the range again (a clock
     // that jumped ahead for a while): skipped.
@@ -70,9 +75,7 @@ class StatsCollector : private StatsLogSink {
     void write(std::string* out) &&;
 
   private:
-    const char* addBlock(const char* begin, const char* end) override {
-        return addRange(begin, end);
-    }
+    const char* addBlock(const char* begin, const char* end) override;
     size_t pastEndRun() const override { return m_pastEnd; }
     void skippedLongLine() override { ++m_malformed; }
     // Stops after every STATS_PAST_END_LINES-th line of a run well past the query's end;
@@ -89,6 +92,7 @@ class StatsCollector : private StatsLogSink {
 
     StatsKind m_kind;
     StatsQuery m_query;
+    StatsProgress* m_progress = nullptr;
     std::vector<time_t> m_bounds;
     std::vector<uint64_t> m_bytes;
     size_t m_cursor = 0;

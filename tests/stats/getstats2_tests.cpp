@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <map>
+#include <set>
 #include <signal.h>
 #include <spawn.h>
 #include <string>
@@ -478,11 +479,12 @@ class Getstats2 : public ::testing::Test {
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
     // Starts the tool "getstats2 data" in the working directory srv, its standard error to the
-    // root's file "err"; its process.
-    pid_t start() const {
+    // root's file "err", with a further variable of the environment; its process.
+    pid_t start(const char* extraEnv = nullptr) const {
         std::string root = "VXD_ROOT=" + m_root, err = m_root + "/err";
         char* argv[] = {const_cast<char*>(GETSTATS2_PATH), const_cast<char*>("data"), nullptr};
-        char* envp[] = {root.data(), const_cast<char*>("TZ=Europe/Budapest"), nullptr};
+        char* envp[] = {root.data(), const_cast<char*>("TZ=Europe/Budapest"),
+                        const_cast<char*>(extraEnv), nullptr};
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
@@ -583,6 +585,44 @@ TEST_F(Getstats2, AGroupByTheServersUserListAtTheTimeOfTheQuery) {
     EXPECT_EQ(run("data"), 1);
     EXPECT_EQ(m_stderr, "getstats2: /apache/etc/users: No such file or directory\n");
     EXPECT_EQ(read("/tmp/outfile"), "0\n");
+}
+
+// The progress file beside the result while the logs are read (a test pause after each block
+// of log text keeps the tool running), gone at the end.
+TEST_F(Getstats2, ProgressBesideTheResultWhileReading) {
+    // The rotated file begins before the range: the older one is not read.
+    std::string current, rotated = accessLogLine(localTime(2024, 5, 8, 12, 0), 8, "b");
+    for (int i = 0; i < 200; ++i) {
+        current += accessLogLine(localTime(2024, 5, 10, 12, 0) + i, 1, "a");
+        rotated += accessLogLine(localTime(2024, 5, 9, 12, 0) + i, 2, "b");
+    }
+    write("/var/log/squid/access.log", current);
+    writeGz("/var/log/squid/access.log.1.gz", rotated);
+    write("/var/log/squid/access.log.2", accessLogLine(localTime(2024, 5, 1, 12, 0), 4, "c"));
+    const uint64_t plain = current.size();
+    const uint64_t gz = fs::file_size(m_root + "/var/log/squid/access.log.1.gz");
+    const std::string total = std::to_string(plain + gz);
+    write("/tmp/infile", "2024-05-09 00:00:00\n2024-05-10 23:59:00\n3\n");
+    pid_t pid = start("ORVELAN_STATS_SLOW_MS=400");
+    ASSERT_GT(pid, 0);
+    std::vector<std::string> seen;
+    int status = 0;
+    while (waitpid(pid, &status, WNOHANG) == 0) {
+        std::string now = read("/tmp/outfile.progress");
+        if (!now.empty() && (seen.empty() || seen.back() != now)) seen.push_back(now);
+        usleep(10000);
+    }
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << read("/err");
+    EXPECT_EQ(read("/tmp/outfile"), "400\n200\n");
+    EXPECT_FALSE(fs::exists(m_root + "/tmp/outfile.progress"));
+    // The current log first, then the compressed one, each to its end; nothing else is left.
+    ASSERT_FALSE(seen.empty());
+    EXPECT_EQ(seen.front(), std::to_string(plain) + " " + total + "\n");
+    EXPECT_EQ(seen.back(), total + " " + total + "\n");
+    std::set<std::string> left;
+    for (const auto& e : fs::directory_iterator(m_root + "/tmp"))
+        left.insert(e.path().filename().string());
+    EXPECT_EQ(left, (std::set<std::string>{"infile", "outfile"}));
 }
 
 TEST_F(Getstats2, LogFromTheParameterFileAndFailures) {
