@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <mutex>
 #include <netdb.h>
 #include <pthread.h>
 
@@ -104,6 +105,9 @@ int RpcClient::callError(const char* subject) const {
 }
 
 bool resolveHost(const char* host, struct in_addr* address, const char* subject) {
+    // gethostbyname answers in one static record: a side thread's look-up waits its turn.
+    static std::mutex lookup;
+    std::lock_guard<std::mutex> hold(lookup);
     errno = 0;
     struct hostent* entry = host && *host ? gethostbyname(host) : nullptr;
     if (entry && entry->h_addrtype == AF_INET && entry->h_length == sizeof *address &&

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -138,7 +139,14 @@ StatOutcome RunStatQuery(const char* host, const StatRequest& request, StatResul
         return StatOutcome::LocalFile;
     if (vxPutRemoteFile(host, STAT_INPUT_FILE, STAT_REMOTE_INPUT) != 0)
         return StatOutcome::RemoteWrite;
-    if (vxRemoteExec(host, StatToolCommand(q.kind)) != 0) return StatOutcome::ServerFailed;
+    int rc;
+    {
+        // The link's thread waits for the tool; a watch beside it reads its progress.
+        std::optional<StatProgressWatch> watch;
+        if (request.progress) watch.emplace(host, request.progress, request.progressContext);
+        rc = vxRemoteExec(host, StatToolCommand(q.kind));
+    }
+    if (rc != 0) return StatOutcome::ServerFailed;
     // The result arrives beside the old one and replaces it only when complete, so that a
     // broken transfer leaves the previous result readable.
     char part[64];

@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "stats/stat_progress.h"
+
 // Kinds, resolutions and scopes as the selection page's radio groups code them.
 constexpr int STAT_KIND_TRAFFIC = 0;
 constexpr int STAT_KIND_URL = 1;
@@ -63,6 +65,10 @@ struct StatRequest {
     StatSuperCheck superCheck = nullptr;
     void* superContext = nullptr;
     const char* groupName = nullptr;
+    // Told the tool's progress while it runs longer than a second (nullptr: nobody), on a
+    // thread of its own.
+    StatProgressSink progress = nullptr;
+    void* progressContext = nullptr;
 };
 
 struct StatResult;

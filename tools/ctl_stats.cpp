@@ -4,9 +4,11 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <unistd.h>
 
 #include "lib/vx_err.h"
 #include "serverdata/server_data.h"
+#include "stats/stat_progress.h"
 #include "stats/stat_query.h"
 #include "stats/stat_result.h"
 #include "tools/ctl.h"
@@ -77,6 +79,14 @@ std::string parseStatArgs(int argc, char** argv, StatArgs& a) {
     return from && to ? std::string() : "stats needs --from and --to";
 }
 
+// The tool's progress on a terminal's standard error: one line, rewritten in place.
+void printProgress(uint64_t done, uint64_t total, void* shown) {
+    const std::string text = StatProgressText(done, total);
+    fprintf(stderr, "\r%-40s", text.c_str());
+    fflush(stderr);
+    *static_cast<bool*>(shown) = true;
+}
+
 // Runs the query as the console does ("statin.txt" up, "statout.txt" back); -1 when the result
 // is there to print, else the exit status (with the reason on standard error).
 int runQuery(const StatArgs& a, StatResult& result) {
@@ -90,8 +100,14 @@ int runQuery(const StatArgs& a, StatResult& result) {
     }
     StatRequest request{a.q, a.user, a.user && serverData.users.IsSuper(a.user)};
     request.groupName = a.group;
+    bool shown = false;
+    if (isatty(STDERR_FILENO)) {
+        request.progress = printProgress;
+        request.progressContext = &shown;
+    }
     vxClearError();
     StatOutcome outcome = RunStatQuery(serverData.session.host, request, &result);
+    if (shown) fprintf(stderr, "\r%40s\r", ""); // the line is cleared for what follows
     if (outcome == StatOutcome::Chart || outcome == StatOutcome::Table) return -1;
     fprintf(stderr, "%s\n", StatOutcomeMessage(outcome));
     if (outcome == StatOutcome::SuperUser) return EXIT_REFUSED;

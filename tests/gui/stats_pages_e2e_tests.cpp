@@ -56,8 +56,24 @@ class StallProbe {
     qint64 m_longest = 0;
 };
 
+// Sets a variable of the environment while it lives, or none for a null value.
+class ScopedEnv {
+  public:
+    ScopedEnv(const char* name, const char* value) : m_name(value ? name : nullptr) {
+        if (value) setenv(name, value, 1);
+    }
+    ~ScopedEnv() {
+        if (m_name) unsetenv(m_name);
+    }
+
+  private:
+    const char* m_name;
+};
+
 class StatsE2ETest : public AppTest {
   protected:
+    // slowMs: the server's tool pauses this long after each block of log text it reads.
+    explicit StatsE2ETest(const char* slowMs = nullptr) : m_slow("ORVELAN_STATS_SLOW_MS", slowMs) {}
     void SetUp() override {
         AppTest::SetUp();
         ASSERT_TRUE(server.running()) << server.error();
@@ -93,8 +109,37 @@ class StatsE2ETest : public AppTest {
         page.endCalendar()->setSelectedDate(QDate(2024, 6, 4));
     }
     CommandRecorder owner;
+    ScopedEnv m_slow; // before the server, whose tool is to see it
     TestServer server{withStatsTool()};
 };
+
+class StatsSlowE2ETest : public StatsE2ETest {
+  protected:
+    StatsSlowE2ETest() : StatsE2ETest("1200") {}
+};
+
+// A query that runs longer than a second shows how much of the logs the tool has read, read
+// beside the worker's wait for the tool; the outcome replaces it.
+TEST_F(StatsSlowE2ETest, ALongQueryShowsHowMuchOfTheLogsIsRead) {
+    SelectionPage selection(entryAt(2, 0), &owner);
+    choosePeriod(selection);
+    selection.resolutionButton(STAT_RES_DAY)->click();
+    QStringList texts;
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        if (texts.isEmpty() || texts.back() != selection.statusLabel()->text())
+            texts << selection.statusLabel()->text();
+    });
+    watch.start(20);
+    StallProbe probe;
+    ASSERT_TRUE(runQuery(selection));
+    watch.stop();
+    EXPECT_EQ(selection.statusLabel()->text(), "Lépjen a Grafikonra");
+    EXPECT_TRUE(texts.contains("Olvasva: 100% (0 / 0 MB)")) << texts.join("|").toStdString();
+    EXPECT_EQ(texts.front(), "...");
+    EXPECT_LT(probe.longest(), 10 + 100);
+    EXPECT_EQ(get("statout.txt"), "300\n400\n");
+}
 
 TEST_F(StatsE2ETest, TrafficQueryGoesToTheChart) {
     SelectionPage selection(entryAt(2, 0), &owner);

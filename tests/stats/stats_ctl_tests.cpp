@@ -1,5 +1,6 @@
 // End-to-end tests of "orvelanctl stats" against a real rpcbind, vxd and getstats2: each kind's
 // output and CSV form, super users, and the refusals.
+#include <chrono>
 #include <ctime>
 #include <filesystem>
 #include <gtest/gtest.h>
@@ -98,6 +99,23 @@ TEST_F(StatsCtl, AGroupUnderItsNameWithoutItsSuperUser) {
                   "--user alice")
                   .status,
               64);
+}
+
+// The tool's progress goes to a terminal only: standard error here is a file.
+class StatsCtlSlow : public StatsCtl {
+  protected:
+    static void SetUpTestSuite() { setenv("ORVELAN_STATS_SLOW_MS", "1200", 1); }
+    static void TearDownTestSuite() { unsetenv("ORVELAN_STATS_SLOW_MS"); }
+};
+
+TEST_F(StatsCtlSlow, NoProgressWhenStandardErrorIsNoTerminal) {
+    const auto started = std::chrono::steady_clock::now();
+    CtlRun r = ctl("stats data --from '2024-03-01 00:00' --to '2024-03-03 23:59' --resolution day");
+    ASSERT_EQ(r.status, 0) << r.err;
+    // Long enough that a terminal would have been told.
+    EXPECT_GT(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(1500));
+    EXPECT_EQ(r.out, "2024 03.01 00:00  500\n2024 03.02 00:00  1500\n2024 03.03 00:00  0\n");
+    EXPECT_EQ(r.err, "");
 }
 
 TEST_F(StatsCtl, SuperUserAndBadArgumentsAreRefused) {
