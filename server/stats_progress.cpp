@@ -41,6 +41,7 @@ StatsProgress::StatsProgress(const VxdRoot& root, const char* resultPath, int in
         close(m_dirFd);
         m_dirFd = -1;
     }
+    unlinkat(m_dirFd, m_name.c_str(), 0); // one a killed run left would tell of that run
     // Tests slow the tool down to see its progress while it runs.
     if (const char* slow = getenv("ORVELAN_STATS_SLOW_MS")) m_slowMs = std::max(0, atoi(slow));
 }
