@@ -34,10 +34,6 @@ bool writeAll(int fd, const char* text, size_t size) {
 constexpr size_t kUserNameMax = 255;
 constexpr size_t kInputMax = 5 * 64 + 2 * kUserNameMax;
 
-} // namespace
-
-namespace {
-
 // A name of the query file: at most kUserNameMax bytes, no line end.
 bool validName(const char* name) {
     return name != nullptr && *name != '\0' && strlen(name) <= kUserNameMax &&

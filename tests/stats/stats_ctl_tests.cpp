@@ -4,7 +4,9 @@
 #include <ctime>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <pty.h>
 #include <string>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "tests/stats/access_log_lines.h"
@@ -116,6 +118,35 @@ TEST_F(StatsCtlSlow, NoProgressWhenStandardErrorIsNoTerminal) {
     EXPECT_GT(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(1500));
     EXPECT_EQ(r.out, "2024 03.01 00:00  500\n2024 03.02 00:00  1500\n2024 03.03 00:00  0\n");
     EXPECT_EQ(r.err, "");
+}
+
+// On a terminal the progress is one line, rewritten in place and cleared at the end.
+TEST_F(StatsCtlSlow, ProgressOnATerminalsStandardError) {
+    int master = -1, slave = -1;
+    ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+    const std::string command = "cd '" + (dir / "work").string() + "' && '" ORVELANCTL "' stats " +
+                                "data --from '2024-03-01 00:00' --to '2024-03-03 23:59' >out";
+    pid_t pid = fork();
+    if (pid == 0) {
+        dup2(slave, 2);
+        close(master);
+        execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(slave);
+    ASSERT_GT(pid, 0);
+    std::string seen;
+    char buf[256];
+    ssize_t n;
+    while ((n = ::read(master, buf, sizeof buf)) > 0) // ends when the last holder of the slave goes
+        seen.append(buf, static_cast<size_t>(n));
+    close(master);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << seen;
+    const std::string line = "Olvasva: 100% (0 / 0 MB)";
+    EXPECT_EQ(seen, "\r" + line + std::string(40 - line.size(), ' ') + "\r" + std::string(40, ' ') +
+                        "\r");
 }
 
 TEST_F(StatsCtl, SuperUserAndBadArgumentsAreRefused) {
