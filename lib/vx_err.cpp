@@ -98,6 +98,10 @@ VxQuietErrors::~VxQuietErrors() {
     --g_quiet;
 }
 
+bool vxErrorsQuiet() {
+    return g_quiet > 0;
+}
+
 int vxSetError(int code, int severity, int kind, const char* text) {
     if (g_quiet > 0) return 0;
     g_error.code = code;

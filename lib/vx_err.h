@@ -36,6 +36,9 @@ class VxQuietErrors {
     VxQuietErrors& operator=(const VxQuietErrors&) = delete;
 };
 
+// Whether a VxQuietErrors lives on this thread (a reporter may then skip making its text).
+bool vxErrorsQuiet();
+
 // The last recorded error; code 0 when nothing has been recorded since vxClearError.
 const VxError& vxLastError();
 void vxClearError();
