@@ -86,7 +86,24 @@ const ErrorRow* findRow(int code, int kind) {
 
 } // namespace
 
+namespace {
+thread_local int g_quiet = 0; // VxQuietErrors alive on this thread
+} // namespace
+
+VxQuietErrors::VxQuietErrors() {
+    ++g_quiet;
+}
+
+VxQuietErrors::~VxQuietErrors() {
+    --g_quiet;
+}
+
+bool vxErrorsQuiet() {
+    return g_quiet > 0;
+}
+
 int vxSetError(int code, int severity, int kind, const char* text) {
+    if (g_quiet > 0) return 0;
     g_error.code = code;
     g_error.severity = severity;
     g_error.kind = kind;

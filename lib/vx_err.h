@@ -26,6 +26,19 @@ using VxErrorHandler = int (*)(int code, int severity, int kind, const char* tex
 // Returns the handler's result, or 0 without a handler. A null text records an empty text.
 int vxSetError(int code, int severity, int kind, const char* text);
 
+// While one lives, the errors of its thread are not recorded (nor handed to the handler): the
+// work of a helper thread beside the thread whose errors the recorder tells.
+class VxQuietErrors {
+  public:
+    VxQuietErrors();
+    ~VxQuietErrors();
+    VxQuietErrors(const VxQuietErrors&) = delete;
+    VxQuietErrors& operator=(const VxQuietErrors&) = delete;
+};
+
+// Whether a VxQuietErrors lives on this thread (a reporter may then skip making its text).
+bool vxErrorsQuiet();
+
 // The last recorded error; code 0 when nothing has been recorded since vxClearError.
 const VxError& vxLastError();
 void vxClearError();

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <mutex>
 #include <netdb.h>
 #include <pthread.h>
 
@@ -104,6 +105,9 @@ int RpcClient::callError(const char* subject) const {
 }
 
 bool resolveHost(const char* host, struct in_addr* address, const char* subject) {
+    // gethostbyname answers in one static record: a side thread's look-up waits its turn.
+    static std::mutex lookup;
+    std::lock_guard<std::mutex> hold(lookup);
     errno = 0;
     struct hostent* entry = host && *host ? gethostbyname(host) : nullptr;
     if (entry && entry->h_addrtype == AF_INET && entry->h_length == sizeof *address &&
@@ -152,6 +156,8 @@ const vx_reply& vxLastReply() {
 }
 
 int vxCreateError(const char* subject) {
+    // libtirpc makes its error texts in one static buffer: a quiet thread leaves it alone.
+    if (vxErrorsQuiet()) return 111;
     char text[VX_ERROR_TEXT_MAX + 1];
     trimRpcText(text, sizeof text, clnt_spcreateerror(""), subject);
     vxSetError(111, rpcSeverity(111), VX_KIND_RPC, text);
@@ -161,6 +167,7 @@ int vxCreateError(const char* subject) {
 int vxCallError(CLIENT* client, const char* subject) {
     struct rpc_err error = {};
     clnt_geterr(client, &error);
+    if (vxErrorsQuiet()) return static_cast<int>(error.re_status);
     char text[VX_ERROR_TEXT_MAX + 1];
     trimRpcText(text, sizeof text, clnt_sperror(client, ""), subject);
     int status = static_cast<int>(error.re_status);

@@ -24,8 +24,8 @@
 // the next wait on. vxCancel may be called from any thread (not from a signal handler: it takes
 // a lock). The operations themselves share the process-wide reply record and block buffer, so
 // they must not run at the same time in two threads: one thread at a time may use the link
-// (a worker thread of its own, for instance). Recorded errors go to the recorder (vx_err.h),
-// which is process-wide as well.
+// (a worker thread of its own, for instance); only vxPeekRemoteFile may run beside it. Recorded
+// errors go to the recorder (vx_err.h), which is process-wide as well.
 constexpr int VX_CALL_TIMEOUT_DEFAULT_MS = 30000;     // a call, or a client's creation
 constexpr int VX_COMMAND_TIMEOUT_DEFAULT_MS = 600000; // procedure 4: a command running
 constexpr int VX_RELEASE_TIMEOUT_MS = 2000;           // procedure 9
@@ -79,6 +79,12 @@ int vxExec(const char* host, const char* command, unsigned long instance);
 int vxGetRemoteFile(const char* host, const char* remotePath, const char* localPath);
 int vxReceiveFile(const char* host, const char* remotePath, const char* localPath,
                   unsigned long instance);
+
+// The first bytes of a small server file (at most size - 1, NUL-ended in out) through a server
+// instance of its own, for a second thread while the link's thread waits on a remote command: it
+// uses none of the link's shared records and records no error; a cancel ends its waits too, and
+// one that finds only its waits is kept for the link's thread. The count of bytes, or -1.
+int vxPeekRemoteFile(const char* host, const char* remotePath, char* out, size_t size);
 
 // Upload a local file as a new server file: 0; the server's code or the local read's errno; -1.
 int vxPutRemoteFile(const char* host, const char* localPath, const char* remotePath);

@@ -27,6 +27,7 @@ std::atomic<int> g_commandMs{VX_COMMAND_TIMEOUT_DEFAULT_MS};
 std::mutex g_scopesLock;
 std::vector<WaitScope*> g_scopes;
 bool g_pending = false;
+thread_local int g_sideDepth = 0; // SideWaits alive on this thread
 
 int validLimit(int ms, int fallback) {
     return ms > 0 ? ms : fallback;
@@ -46,9 +47,17 @@ int Deadline::remainingMs() const {
     return static_cast<int>(std::min<long long>(left, INT_MAX));
 }
 
-WaitScope::WaitScope() {
+SideWaits::SideWaits() {
+    ++g_sideDepth;
+}
+
+SideWaits::~SideWaits() {
+    --g_sideDepth;
+}
+
+WaitScope::WaitScope() : m_side(g_sideDepth > 0) {
     std::lock_guard<std::mutex> lock(g_scopesLock);
-    if (g_pending) {
+    if (g_pending && !m_side) {
         g_pending = false;
         m_cancelled = true;
     }
@@ -68,15 +77,14 @@ void WaitScope::watch(int fd) {
 
 void cancelWaits() {
     std::lock_guard<std::mutex> lock(g_scopesLock);
-    if (g_scopes.empty()) {
-        g_pending = true;
-        return;
-    }
+    bool mainWait = false;
     for (WaitScope* scope : g_scopes) {
+        mainWait = mainWait || !scope->m_side;
         scope->m_cancelled = true;
         // A blocked read sees the end of the stream, a blocked write an error: the call returns.
         if (scope->m_fd >= 0) shutdown(scope->m_fd, SHUT_RDWR);
     }
+    if (!mainWait) g_pending = true;
 }
 
 void forgetPendingCancel() {

@@ -40,9 +40,21 @@ class WaitScope {
     friend void cancelWaits();
     std::atomic<bool> m_cancelled{false};
     int m_fd = -1;
+    bool m_side;
 };
 
-// Marks every scope in progress cancelled (or, with none, the next one made).
+// While one lives, the waits of its thread are side waits: a cancel ends them as any other, but a
+// cancel that finds only side waits in progress is still kept for the next wait of another
+// thread, and a side wait never takes a kept cancel (a helper thread beside the link's thread).
+class SideWaits {
+  public:
+    SideWaits();
+    ~SideWaits();
+    SideWaits(const SideWaits&) = delete;
+    SideWaits& operator=(const SideWaits&) = delete;
+};
+
+// Marks every scope in progress cancelled (or, with none but side waits, the next one made).
 void cancelWaits();
 void forgetPendingCancel();
 

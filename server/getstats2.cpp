@@ -12,6 +12,8 @@
 #include "lib/vx_version.h"
 #include "server/stats_collector.h"
 #include "server/stats_files.h"
+#include "server/stats_members.h"
+#include "server/stats_progress.h"
 #include "server/vxd_fs.h"
 
 namespace {
@@ -26,7 +28,15 @@ const char kHelp[] =
     "  start      YYYY-MM-DD HH:MM:SS   local time of the server; seconds are ignored\n"
     "  end        YYYY-MM-DD HH:MM:SS   the end minute is included\n"
     "  resolution 0 minute, 1 ten minutes, 2 hour, 3 day, 4 calendar month\n"
-    "  user       optional: only this user's requests (as the console names users)\n"
+    "  user       optional: only this user's requests (as the console names users);\n"
+    "             empty for all users when more lines follow\n"
+    "  then optional lines, a keyword and its value:\n"
+    "  group NAME the requests of the group's users by the server's user list\n"
+    "             (USERLISTFIL of \"orvelan.cnf\", default /l/apache/etc/users) at the\n"
+    "             time of the query, super users left out; the lists name the group\n"
+    "             in place of its users\n"
+    "  lines N    url and site: at most N lines, then one line saying how many lines\n"
+    "             and requests were left out (default: every line)\n"
     "\n"
     "Buckets start at the start minute, are as wide as the resolution (days and months\n"
     "follow the local calendar) and run until one covers the end minute (at most 1000000).\n"
@@ -52,6 +62,9 @@ const char kHelp[] =
     "file is counted up to the damage and named on standard error with what was skipped.\n"
     "Environment: GETSTATS2_JOBS=N reading threads (default: the cores),\n"
     "GETSTATS2_INFLATE=zlib inflates with zlib instead (for comparison).\n"
+    "While the logs are read, OUTPUT.progress beside the result holds one line \"read\n"
+    "total\": the bytes of the log files read so far and in all (compressed files by\n"
+    "their compressed size), replaced at most four times a second and removed at the end.\n"
     "\n"
     "Exit status: 0 done, 1 failure (message on standard error), 2 usage.\n";
 
@@ -93,22 +106,7 @@ bool readSmall(const VxdRoot& root, const char* path, size_t max, std::string* o
 
 // ACCESSLOG of the server's parameter file, or the default.
 std::string accessLogPath(const VxdRoot& root) {
-    std::string conf;
-    int err = 0;
-    if (readSmall(root, "orvelan.cnf", 1 << 20, &conf, &err)) {
-        size_t at = 0;
-        while (at < conf.size()) {
-            size_t nl = conf.find('\n', at);
-            std::string line = conf.substr(at, nl == std::string::npos ? nl : nl - at);
-            at = nl == std::string::npos ? conf.size() : nl + 1;
-            char key[64];
-            char value[PATH_MAX];
-            if (sscanf(line.c_str(), " %63s %4095s", key, value) == 2 &&
-                strcmp(key, "ACCESSLOG") == 0)
-                return value;
-        }
-    }
-    return "/var/log/squid/access.log";
+    return statsParam(root, "ACCESSLOG", "/var/log/squid/access.log");
 }
 
 // Writes the result beside path and renames it into place.
@@ -192,6 +190,8 @@ int main(int argc, char** argv) {
     StatsQuery query;
     std::string error;
     if (!statsParseQuery(text, &query, &error)) return fail(std::string(opt.input) + ": " + error);
+    if (!query.group.empty() && (err = statsSetMembers(root, &query, &error)))
+        return fail(error + ": " + strerror(err));
     std::vector<time_t> bounds;
     if (!statsBuckets(query, &bounds, &error)) return fail(error);
     StatsCollector collector(opt.kind, query, std::move(bounds));
@@ -209,7 +209,8 @@ int main(int argc, char** argv) {
         return fail(failed + ": " + strerror(err));
     }
     if (files.empty()) return fail(base + ": " + strerror(ENOENT));
-    rc = statsReadLogs(files, &collector, statsJobs());
+    StatsProgress progress(root, opt.output);
+    rc = statsReadLogs(files, &collector, statsJobs(), &progress);
     if (rc != 0) return rc;
     if (collector.overflow())
         return fail("more than 65535 users or 16777215 sites or URLs in the range: query a shorter "

@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "server/stats_progress.h"
+
 namespace {
 
 // Longest URL or site kept; longer ones are cut so a result line stays one console line.
@@ -103,7 +105,8 @@ void StatsCollector::count(const StatsLogLine& line) {
         }
         user = m_decoded;
     }
-    if (!m_query.user.empty() && user != m_query.user) return;
+    if ((!m_query.user.empty() || !m_query.group.empty()) && !statsAdmits(m_query, user)) return;
+    if (!m_query.group.empty()) user = m_query.group; // the lists name the group
     if (m_kind == StatsKind::Data) {
         size_t i = m_cursor;
         if (!(m_bounds[i] <= line.time && line.time < m_bounds[i + 1])) {
@@ -144,6 +147,12 @@ void StatsCollector::addLine(const char* begin, const char* end) {
     else
         ++m_malformed;
     flushBatch();
+}
+
+const char* StatsCollector::addBlock(const char* begin, const char* end) {
+    const char* stop = addRange(begin, end);
+    if (m_progress) m_progress->advance(static_cast<uint64_t>(stop - begin));
+    return stop;
 }
 
 const char* StatsCollector::addRange(const char* begin, const char* end) {

@@ -14,12 +14,20 @@
 #include "server/stats_query.h"
 #include "server/stats_strings.h"
 
+// The last line of a url or site list cut at the query's line limit: the lines and requests left
+// out, in the console's language and code page (Windows-1250: "további ... kérés").
+#define STATS_OMITTED_FORMAT                                                                       \
+    "A lista csonka: tov\xe1"                                                                      \
+    "bbi %llu sor (%llu k\xe9r\xe9s) kimaradt."
+
 // A (user, site, rest) triple of the url and site lists with its request count.
 struct __attribute__((packed)) StatsPair {
     static constexpr uint64_t kEmpty = ~0ull; // key of an unused table slot
     uint64_t key;                             // user << 48 | site << 24 | rest
     uint32_t count;
 };
+
+class StatsProgress;
 
 // Collects the requests of one query.
 class StatsCollector : private StatsLogSink {
@@ -48,6 +56,9 @@ class StatsCollector : private StatsLogSink {
     // What of the file read last was skipped as damaged or cut short ("" when nothing was).
     const std::string& skipped() const { return m_skipped; }
 
+    // Tells progress how much of each file's text was taken (nullptr: nobody).
+    void setProgress(StatsProgress* progress) { m_progress = progress; }
+
     uint64_t malformed() const { return m_malformed; }
     // Lines well past the query's end that were followed by lines of the range again (a clock
     // that jumped ahead for a while): skipped.
@@ -57,8 +68,10 @@ class StatsCollector : private StatsLogSink {
     bool overflow() const { return m_overflow; }
 
     // Writes the result: "data" one byte count a line per bucket; "url" and "site" lines of
-    // user, request count and URL or site, by user and then by count, highest first (equal
-    // counts in the order the log first names their URL or site). false when the stream fails.
+    // user (a group query: the group), request count and URL or site, by user and then by count,
+    // highest first (equal counts in the order the log first names their URL or site), at most
+    // the query's line limit of them and then a line on the rest (STATS_OMITTED_FORMAT). false
+    // when the stream fails.
     // The lists are sorted out of the collector's table, which is used up: the collector is
     // spent, as the && says (std::move(collector).write(out)).
     bool write(FILE* out) &&;
@@ -66,9 +79,7 @@ class StatsCollector : private StatsLogSink {
     void write(std::string* out) &&;
 
   private:
-    const char* addBlock(const char* begin, const char* end) override {
-        return addRange(begin, end);
-    }
+    const char* addBlock(const char* begin, const char* end) override;
     size_t pastEndRun() const override { return m_pastEnd; }
     void skippedLongLine() override { ++m_malformed; }
     void skippedRest(const std::string& what) override { m_skipped = what; }
@@ -86,6 +97,7 @@ class StatsCollector : private StatsLogSink {
 
     StatsKind m_kind;
     StatsQuery m_query;
+    StatsProgress* m_progress = nullptr;
     std::vector<time_t> m_bounds;
     std::vector<uint64_t> m_bytes;
     size_t m_cursor = 0;

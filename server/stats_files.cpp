@@ -11,6 +11,7 @@
 
 #include "server/stats_collector.h"
 #include "server/stats_inflate.h"
+#include "server/stats_progress.h"
 
 int statsOpenLogs(const VxdRoot& root, const std::string& base, std::vector<StatsLogFile>* files,
                   std::string* failed) {
@@ -59,9 +60,16 @@ std::vector<const StatsLogFile*> filesOfRange(const std::vector<StatsLogFile>& f
 
 } // namespace
 
-int statsReadLogs(const std::vector<StatsLogFile>& files, StatsCollector* collector,
-                  unsigned jobs) {
+int statsReadLogs(const std::vector<StatsLogFile>& files, StatsCollector* collector, unsigned jobs,
+                  StatsProgress* progress) {
     std::vector<const StatsLogFile*> wanted = filesOfRange(files, *collector);
+    if (progress) {
+        uint64_t total = 0;
+        for (const StatsLogFile* f : wanted)
+            total += StatsProgress::fileSize(f->fd);
+        progress->setTotal(total);
+        collector->setProgress(progress);
+    }
     std::vector<std::unique_ptr<StatsByteStream>> streams(wanted.size());
     const StatsInflater inflater = statsInflater();
     const size_t ahead = std::max(1u, jobs - 1);
@@ -76,8 +84,10 @@ int statsReadLogs(const std::vector<StatsLogFile>& files, StatsCollector* collec
         }
         const StatsLogFile& f = *wanted[k];
         std::string error;
+        if (progress) progress->beginFile(f.fd);
         bool ok = streams[k] ? collector->addStream(streams[k].get(), &error)
                              : collector->addFile(f.fd, &error);
+        if (progress) progress->endFile();
         streams[k].reset();
         if (!ok) {
             fprintf(stderr, "getstats2: %s: %s\n", f.path.c_str(), error.c_str());
@@ -86,6 +96,7 @@ int statsReadLogs(const std::vector<StatsLogFile>& files, StatsCollector* collec
             fprintf(stderr, "getstats2: %s: %s\n", f.path.c_str(), collector->skipped().c_str());
         }
     }
+    collector->setProgress(nullptr);
     streams.clear(); // the read-ahead threads stop before their files close
     for (const StatsLogFile& f : files)
         close(f.fd);

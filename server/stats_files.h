@@ -9,6 +9,7 @@
 #include "server/vxd_fs.h"
 
 class StatsCollector;
+class StatsProgress;
 
 struct StatsLogFile {
     int fd;
@@ -31,5 +32,7 @@ unsigned statsJobs();
 // order (so the result is that of reading them one after the other), and closes them all; 0, or
 // 1 with the failure said on standard error. With jobs above 1, compressed files are inflated
 // on other threads, up to jobs - 1 of them ahead of the one being counted. A damaged or cut
-// short compressed file is counted up to the damage, and what was skipped is said.
-int statsReadLogs(const std::vector<StatsLogFile>& files, StatsCollector* collector, unsigned jobs);
+// short compressed file is counted up to the damage, and what was skipped is said. With a
+// progress, it learns the total and how far the reading has come.
+int statsReadLogs(const std::vector<StatsLogFile>& files, StatsCollector* collector, unsigned jobs,
+                  StatsProgress* progress = nullptr);

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 
 namespace {
 
@@ -70,17 +71,38 @@ time_t localTime(std::tm tm) {
 
 } // namespace
 
-bool statsParseQuery(std::string_view text, StatsQuery* query, std::string* error) {
-    std::string_view lines[4];
+namespace {
+
+// The optional keyword lines after the user line; false with a reason.
+bool parseOptionLine(std::string_view line, StatsQuery* query, std::string* error) {
+    size_t blank = line.find(' ');
+    std::string_view key = line.substr(0, blank);
+    std::string_view value = blank == std::string_view::npos ? "" : line.substr(blank + 1);
+    if (key == "group" && !value.empty() && value.size() <= STATS_USER_MAX) {
+        query->group = value;
+        return true;
+    }
     int n = 0;
-    while (!text.empty() && n < 4) {
+    if (key == "lines" && parseInt(&value, &n) && value.empty() && n >= 0) {
+        query->lineLimit = static_cast<uint64_t>(n);
+        return true;
+    }
+    *error = "bad query line: " + std::string(line);
+    return false;
+}
+
+} // namespace
+
+bool statsParseQuery(std::string_view text, StatsQuery* query, std::string* error) {
+    std::vector<std::string_view> lines;
+    while (!text.empty()) {
         size_t nl = text.find('\n');
         std::string_view line = text.substr(0, nl);
         if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-        lines[n++] = line;
+        lines.push_back(line);
         text = nl == std::string_view::npos ? std::string_view() : text.substr(nl + 1);
     }
-    if (n < 3) {
+    if (lines.size() < 3) {
         *error = "the query needs a start, an end and a resolution line";
         return false;
     }
@@ -97,12 +119,24 @@ bool statsParseQuery(std::string_view text, StatsQuery* query, std::string* erro
         return false;
     }
     query->resolution = lines[2][0] - '0';
-    query->user = n == 4 ? std::string(lines[3]) : std::string();
+    query->user = lines.size() > 3 ? std::string(lines[3]) : std::string();
     if (query->user.size() > STATS_USER_MAX) {
         *error = "user name too long";
         return false;
     }
+    for (size_t i = 4; i < lines.size(); ++i)
+        if (!lines[i].empty() && !parseOptionLine(lines[i], query, error)) return false;
+    if (!query->user.empty() && !query->group.empty()) {
+        *error = "a query names a user or a group, not both";
+        return false;
+    }
     return true;
+}
+
+bool statsAdmits(const StatsQuery& query, std::string_view user) {
+    if (!query.group.empty())
+        return std::binary_search(query.members.begin(), query.members.end(), user, std::less<>());
+    return query.user.empty() || user == query.user;
 }
 
 bool statsBuckets(const StatsQuery& query, std::vector<time_t>* bounds, std::string* error) {

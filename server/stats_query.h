@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <ctime>
 #include <string>
 #include <string_view>
@@ -13,14 +14,27 @@ enum class StatsKind { Data, Url, Site };
 constexpr size_t STATS_USER_MAX = 255;
 
 // The query file: start and end ("YYYY-MM-DD HH:MM:SS", local time of the server), the
-// resolution code (0 minute, 1 ten minutes, 2 hour, 3 day, 4 calendar month) and an optional
-// user name. Lines end with LF or CR LF.
+// resolution code (0 minute, 1 ten minutes, 2 hour, 3 day, 4 calendar month), an optional user
+// name (empty: all users), then optional lines of a keyword and its value: "group NAME" (the
+// requests of the group's users) and "lines N" (at most N lines of a url or site list). Lines end
+// with LF or CR LF.
 struct StatsQuery {
     std::tm start{};
     std::tm end{};
     int resolution = 1;
-    std::string user; // empty: all users
+    std::string user;  // empty: all users
+    std::string group; // empty: no group
+    // The group's users by the server's user list, sorted (statsSetMembers); the lists name
+    // their requests after the group.
+    std::vector<std::string> members;
+    uint64_t lineLimit = UINT64_MAX; // url and site lists: lines written at most
 };
+
+// Longest query file read.
+constexpr size_t STATS_QUERY_MAX = 4096;
+
+// Whether a user's requests count for the query (its user, its group's users, or everyone).
+bool statsAdmits(const StatsQuery& query, std::string_view user);
 
 // Parses the query file's text. true, or false with a reason in error.
 bool statsParseQuery(std::string_view text, StatsQuery* query, std::string* error);

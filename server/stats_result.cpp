@@ -186,9 +186,9 @@ std::vector<uint8_t> plainFlags(const StatsStrings& strings) {
 // Writes the lines "user count target" of the url and site lists.
 class ListWriter {
   public:
-    ListWriter(FILE* out, bool url, const StatsStrings& sites, const StatsStrings& rests,
-               std::vector<std::string> userField)
-        : m_writer(out), m_url(url), m_sites(sites), m_rests(rests),
+    ListWriter(FILE* out, bool url, uint64_t limit, const StatsStrings& sites,
+               const StatsStrings& rests, std::vector<std::string> userField)
+        : m_writer(out), m_url(url), m_limit(limit), m_sites(sites), m_rests(rests),
           m_userField(std::move(userField)), m_plainSite(plainFlags(sites)),
           m_plainRest(url ? plainFlags(rests) : std::vector<uint8_t>()) {}
 
@@ -199,6 +199,12 @@ class ListWriter {
     }
 
     void line(uint64_t key, uint32_t count) {
+        if (m_written == m_limit) {
+            ++m_leftLines;
+            m_leftRequests += count;
+            return;
+        }
+        ++m_written;
         m_writer.append(m_userField[key >> 48]);
         char number[24];
         char* e = number + sizeof number;
@@ -226,11 +232,25 @@ class ListWriter {
         m_writer.append("\n", 1);
     }
 
-    bool flush() { return m_writer.flush(); }
+    // Ends the list: past the limit, the line that says what was left out.
+    bool finish() {
+        if (m_leftLines > 0) {
+            char note[128];
+            int n = snprintf(note, sizeof note, STATS_OMITTED_FORMAT "\n",
+                             static_cast<unsigned long long>(m_leftLines),
+                             static_cast<unsigned long long>(m_leftRequests));
+            m_writer.append(note, static_cast<size_t>(n));
+        }
+        return m_writer.flush();
+    }
 
   private:
     BlockWriter m_writer;
     const bool m_url;
+    const uint64_t m_limit;
+    uint64_t m_written = 0;
+    uint64_t m_leftLines = 0;
+    uint64_t m_leftRequests = 0;
     const StatsStrings& m_sites;
     const StatsStrings& m_rests;
     const std::vector<std::string> m_userField;
@@ -276,9 +296,10 @@ bool StatsCollector::writeLists(FILE* out) {
     const OrderedPairs pairs = orderPairs(std::move(m_pairs), m_pairCount, users.rank, packing);
     m_pairs.clear();
     m_pairCount = 0;
-    ListWriter writer(out, m_kind == StatsKind::Url, m_sites, m_rests, std::move(users.field));
+    ListWriter writer(out, m_kind == StatsKind::Url, m_query.lineLimit, m_sites, m_rests,
+                      std::move(users.field));
     writeMerged(pairs, packing, &writer);
-    return writer.flush() && fflush(out) == 0 && !ferror(out);
+    return writer.finish() && fflush(out) == 0 && !ferror(out);
 }
 
 bool StatsCollector::write(FILE* out) && {

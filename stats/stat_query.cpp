@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -28,18 +29,25 @@ bool writeAll(int fd, const char* text, size_t size) {
     return true;
 }
 
-// Largest query file: two 21-byte date lines, a code line and a name line; names longer than
-// this are not user names of the server's lists.
+// Largest query file: two 21-byte date lines, a code line, a user line, a group line and a
+// limit line; names longer than this are not names of the server's lists.
 constexpr size_t kUserNameMax = 255;
-constexpr size_t kInputMax = 3 * 64 + kUserNameMax + 2;
+constexpr size_t kInputMax = 5 * 64 + 2 * kUserNameMax;
+
+// A name of the query file: at most kUserNameMax bytes, no line end.
+bool validName(const char* name) {
+    return name != nullptr && *name != '\0' && strlen(name) <= kUserNameMax &&
+           strpbrk(name, "\r\n") == nullptr;
+}
 
 } // namespace
 
-int WriteStatInput(const char* path, const StatQuery& q, const char* userName) {
+int WriteStatInput(const char* path, const StatQuery& q, const char* userName,
+                   const char* groupName) {
     const bool withUser = q.scope == STAT_SCOPE_USER;
-    if (withUser && (userName == nullptr || strlen(userName) > kUserNameMax ||
-                     strpbrk(userName, "\r\n") != nullptr)) {
-        vxSetError(22, 3, VX_KIND_LIB, "Invalid user name for the statistics query");
+    const bool withGroup = q.scope == STAT_SCOPE_GROUP;
+    if ((withUser && !validName(userName)) || (withGroup && !validName(groupName))) {
+        vxSetError(22, 3, VX_KIND_LIB, "Invalid user or group name for the statistics query");
         return -1;
     }
     char text[kInputMax];
@@ -47,8 +55,16 @@ int WriteStatInput(const char* path, const StatQuery& q, const char* userName) {
                      "%4d-%02d-%02d %02d:%02d:00\r\n%4d-%02d-%02d %02d:%02d:00\r\n%d\r\n",
                      q.startYear, q.startMonth, q.startDay, q.startHour, q.startMinute, q.endYear,
                      q.endMonth, q.endDay, q.endHour, q.endMinute, q.resolution);
-    if (n > 0 && withUser)
-        n += snprintf(text + n, sizeof text - static_cast<size_t>(n), "%s\r\n", userName);
+    const bool list = q.kind == STAT_KIND_URL || q.kind == STAT_KIND_SITE;
+    // Later lines follow a user line, empty for all users.
+    if (n > 0 && (withUser || withGroup || list))
+        n += snprintf(text + n, sizeof text - static_cast<size_t>(n), "%s\r\n",
+                      withUser ? userName : "");
+    if (n > 0 && withGroup)
+        n += snprintf(text + n, sizeof text - static_cast<size_t>(n), "group %s\r\n", groupName);
+    if (n > 0 && list)
+        n += snprintf(text + n, sizeof text - static_cast<size_t>(n), "lines %d\r\n",
+                      STAT_QUERY_LINES);
     if (n < 0 || static_cast<size_t>(n) >= sizeof text) {
         vxSetError(12, 3, VX_KIND_LIB, "Statistics query too long");
         return -1;
@@ -86,6 +102,8 @@ const char* StatOutcomeMessage(StatOutcome outcome) {
         return "Szuper user !!!";
     case StatOutcome::NoUser:
         return "Nincs kiválasztott felhasználó !";
+    case StatOutcome::NoGroup:
+        return "Nincs kiválasztott csoport !";
     case StatOutcome::LocalFile:
         return "Lokális file olvasási hiba";
     case StatOutcome::RemoteWrite:
@@ -111,10 +129,20 @@ StatOutcome RunStatQuery(const char* host, const StatRequest& request, StatResul
         if (request.userIsSuper) return StatOutcome::SuperUser;
         userName = request.userName;
     }
-    if (WriteStatInput(STAT_INPUT_FILE, q, userName) != 0) return StatOutcome::LocalFile;
+    if (q.scope == STAT_SCOPE_GROUP && (request.groupName == nullptr || *request.groupName == '\0'))
+        return StatOutcome::NoGroup;
+    if (WriteStatInput(STAT_INPUT_FILE, q, userName, request.groupName) != 0)
+        return StatOutcome::LocalFile;
     if (vxPutRemoteFile(host, STAT_INPUT_FILE, STAT_REMOTE_INPUT) != 0)
         return StatOutcome::RemoteWrite;
-    if (vxRemoteExec(host, StatToolCommand(q.kind)) != 0) return StatOutcome::ServerFailed;
+    int rc;
+    {
+        // The link's thread waits for the tool; a watch beside it reads its progress.
+        std::optional<StatProgressWatch> watch;
+        if (request.progress) watch.emplace(host, request.progress, request.progressContext);
+        rc = vxRemoteExec(host, StatToolCommand(q.kind));
+    }
+    if (rc != 0) return StatOutcome::ServerFailed;
     // The result arrives beside the old one and replaces it only when complete, so that a
     // broken transfer leaves the previous result readable.
     char part[64];
@@ -130,5 +158,6 @@ StatOutcome RunStatQuery(const char* host, const StatRequest& request, StatResul
     }
     vxRemoteExec(host, "rm /tmp/infile /tmp/outfile");
     ReadStatResult(STAT_OUTPUT_FILE, q, request.superCheck, request.superContext, result);
+    result->scopeName = q.scope == STAT_SCOPE_GROUP ? request.groupName : userName;
     return q.kind == STAT_KIND_TRAFFIC ? StatOutcome::Chart : StatOutcome::Table;
 }

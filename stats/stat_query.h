@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "stats/stat_progress.h"
+
 // Kinds, resolutions and scopes as the selection page's radio groups code them.
 constexpr int STAT_KIND_TRAFFIC = 0;
 constexpr int STAT_KIND_URL = 1;
@@ -35,24 +37,38 @@ struct StatQuery {
 };
 static_assert(sizeof(StatQuery) == 13 * sizeof(int32_t));
 
-// Writes the query file: start and end as "YYYY-MM-DD HH:MM:00", the resolution code, and for
-// scope STAT_SCOPE_USER the user name; every line ends with CR LF. The file is written complete
-// or left as it was (temporary file and rename). 0, or -1 with the error recorded (also for a
-// user name holding a line end, which would break the file's lines).
-int WriteStatInput(const char* path, const StatQuery& query, const char* userName);
+// Lines of a URL or site result the tool writes at most (the table page's limit); the tool adds
+// one line on what it left out.
+constexpr int STAT_QUERY_LINES = 99999;
+
+// Writes the query file: start and end as "YYYY-MM-DD HH:MM:00", the resolution code, for scope
+// STAT_SCOPE_USER the user name; for STAT_SCOPE_GROUP an empty user line and "group NAME"; for a
+// URL or site query "lines 99999" (after an empty user line when there is no user). A traffic
+// query of all users or of one user has the three or four lines of old. Every line ends with
+// CR LF. The file is written complete or left as it was (temporary file and rename). 0, or -1
+// with the error recorded (also for a name holding a line end, which would break the file's
+// lines).
+int WriteStatInput(const char* path, const StatQuery& query, const char* userName,
+                   const char* groupName = nullptr);
 
 // Tells whether a user name belongs to a super user (right S); the table drops their lines.
 using StatSuperCheck = bool (*)(const char* name, void* context);
 
 // What the selection page hands to a run: the choices and, for scope STAT_SCOPE_USER, the chosen
-// user (userName nullptr when no entry of the name list is selected); superCheck (nullptr:
-// nobody) tells the super users whose entries a table result leaves out.
+// user (userName nullptr when no entry of the name list is selected), for STAT_SCOPE_GROUP the
+// chosen group (groupName, likewise); superCheck (nullptr: nobody) tells the super users whose
+// entries a table result leaves out.
 struct StatRequest {
     StatQuery query;
     const char* userName;
     bool userIsSuper;
     StatSuperCheck superCheck = nullptr;
     void* superContext = nullptr;
+    const char* groupName = nullptr;
+    // Told the tool's progress while it runs longer than a second (nullptr: nobody), on a
+    // thread of its own.
+    StatProgressSink progress = nullptr;
+    void* progressContext = nullptr;
 };
 
 struct StatResult;
@@ -63,6 +79,7 @@ enum class StatOutcome {
     NoServerName, // "ProxyServerName !"
     SuperUser,    // "Szuper user !!!"
     NoUser,       // one user asked for but none chosen: nothing is sent
+    NoGroup,      // a group asked for but none chosen: nothing is sent
     LocalFile,    // "Lokális file olvasási hiba"
     RemoteWrite,  // "Távoli file írási hiba"
     ServerFailed, // "Hiba a proxy szerveren": the tool failed or its result was not fetched

@@ -42,7 +42,19 @@ int StatCount(const char* field) {
     return value > INT_MAX ? INT_MAX : static_cast<int>(value);
 }
 
+bool StatOmittedLine(const char* piece) {
+    unsigned long long lines = 0, requests = 0;
+    int used = -1;
+    if (sscanf(piece, STAT_OMITTED_FORMAT "%n", &lines, &requests, &used) != 2 || used < 0)
+        return false;
+    return strspn(piece + used, "\r\n") == strlen(piece + used);
+}
+
 StatEntry StatTableEntry(char* piece, StatSuperCheck isSuper, void* context) {
+    if (StatOmittedLine(piece)) {
+        piece[strcspn(piece, "\r\n")] = '\0';
+        return StatEntry{StatEntry::Note, piece, nullptr, 0, nullptr};
+    }
     char* fields[STAT_FIELDS_MAX + 1];
     int n = vxSplitWords(piece, 0x21, 0xFF, fields, STAT_FIELDS_MAX + 1);
     if (n == 0) return StatEntry{StatEntry::None, nullptr, nullptr, 0, nullptr};
@@ -56,7 +68,7 @@ StatEntry StatTableEntry(char* piece, StatSuperCheck isSuper, void* context) {
 int StatTableLine(char* piece, StatSuperCheck isSuper, void* context, char* out, size_t outSize) {
     StatEntry e = StatTableEntry(piece, isSuper, context);
     if (e.kind == StatEntry::None) return 0;
-    if (e.kind == StatEntry::Text)
+    if (e.kind == StatEntry::Text || e.kind == StatEntry::Note)
         snprintf(out, outSize, "%s", e.text);
     else
         snprintf(out, outSize, "%16s  %8d    %s", e.user, e.count, e.target);
@@ -72,8 +84,9 @@ int ReadStatTable(const char* path, StatSuperCheck isSuper, void* superContext, 
     char line[STAT_LINE_MAX];
     int shown = 0;
     while (fgets(piece, sizeof piece, f) != nullptr) {
+        const bool note = StatOmittedLine(piece);
         if (StatTableLine(piece, isSuper, superContext, line, sizeof line) == 1) {
-            if (maxLines >= 0 && shown >= maxLines) {
+            if (!note && maxLines >= 0 && shown >= maxLines) {
                 if (truncated != nullptr) *truncated = true;
                 break;
             }
@@ -213,10 +226,14 @@ bool ReadStatResult(const char* path, const StatQuery& query, StatSuperCheck isS
                     void* superContext, StatResult* result) {
     *result = StatResult{};
     result->query = query;
-    if (query.kind == STAT_KIND_URL || query.kind == STAT_KIND_SITE)
+    if (query.kind == STAT_KIND_URL || query.kind == STAT_KIND_SITE) {
         result->read = ReadStatTable(path, isSuper, superContext, collectLine, &result->lines,
                                      STAT_TABLE_LINES_MAX, &result->truncated) >= 0;
-    else
+        if (!result->lines.empty() && StatOmittedLine(result->lines.back().c_str())) {
+            result->omitted = std::move(result->lines.back());
+            result->lines.pop_back();
+        }
+    } else
         result->read = readSeries(path, query, result);
     return result->read;
 }

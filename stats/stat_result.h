@@ -21,14 +21,23 @@ constexpr int STAT_POINTS_MAX = 10000;
 constexpr int STAT_TABLE_LINES_MAX = 99999;
 constexpr size_t STAT_LABEL_SIZE = 20;
 
+// The last line of a URL or site result that the tool cut at the query's line limit: the lines
+// and requests it left out, in the file's Windows-1250 ("további ... kérés").
+#define STAT_OMITTED_FORMAT                                                                        \
+    "A lista csonka: tov\xe1"                                                                      \
+    "bbi %llu sor (%llu k\xe9r\xe9s) kimaradt."
+
+// Whether a piece of a table result is that line (its line end aside).
+bool StatOmittedLine(const char* piece);
+
 // Receives one shown table line.
 using StatLineSink = void (*)(const char* line, void* context);
 
 // One piece of a table result, split in place: no field or a super user's entry (None), a free
 // text line (Text: its text before the first separator), or an entry (user, count, target).
 struct StatEntry {
-    enum Kind { None, Text, Entry } kind;
-    const char* text; // Text: the piece's text before its first separator
+    enum Kind { None, Text, Entry, Note } kind;
+    const char* text; // Text: the piece's text before its first separator; Note: the line
     const char* user; // Entry: the fields
     int count;
     const char* target;
@@ -43,7 +52,8 @@ int StatTableLine(char* piece, StatSuperCheck isSuper, void* context, char* out,
 
 // Reads a result file for the table and hands each shown line to sink. The number of lines
 // shown, or -1 (recorded) when the file cannot be opened. With maxLines >= 0 reading stops at the
-// first shown line beyond maxLines, and *truncated (when given) tells whether there was one.
+// first shown line beyond maxLines, and *truncated (when given) tells whether there was one; the
+// tool's line on what it left out (StatOmittedLine) is shown whole and beyond the limit.
 int ReadStatTable(const char* path, StatSuperCheck isSuper, void* superContext, StatLineSink sink,
                   void* sinkContext, int maxLines = -1, bool* truncated = nullptr);
 
@@ -85,6 +95,11 @@ struct StatResult {
     // URL and site queries: the shown lines (ReadStatTable's, at most STAT_TABLE_LINES_MAX;
     // truncated: the file held more), in the file's Windows-1250.
     std::vector<std::string> lines;
+    // The tool's line on what it left out of a cut list (STAT_OMITTED_FORMAT), or empty.
+    std::string omitted;
+    // Whose requests: the user's or the group's name of the query (Windows-1250), or empty for
+    // all users.
+    std::string scopeName;
     // Traffic queries: a value and a label per time bucket (ReadStatValues' and
     // StatChartLabels'; truncated: the file held more than STAT_POINTS_MAX), their lowest and
     // highest (StatValueRange) and sum, and the chart's period and total lines.

@@ -1,12 +1,14 @@
-// orvelanctl's traffic statistics: the query from the command line, run as the console runs it,
-// and its result as table lines, one line per bucket, or CSV.
+// orvelanctl's traffic statistics: the query from the command line (all users, one user or a
+// group), run as the console runs it, and its result as table lines, one line per bucket, or CSV.
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <unistd.h>
 
 #include "lib/vx_err.h"
 #include "serverdata/server_data.h"
+#include "stats/stat_progress.h"
 #include "stats/stat_query.h"
 #include "stats/stat_result.h"
 #include "tools/ctl.h"
@@ -20,6 +22,7 @@ struct StatArgs {
     StatQuery q{};
     bool csv = false;
     const char* user = nullptr;
+    const char* group = nullptr;
 };
 
 // "YYYY-MM-DD HH:MM" into the query's five fields; false when it is not a valid date and time.
@@ -63,9 +66,10 @@ std::string parseStatArgs(int argc, char** argv, StatArgs& a) {
         } else if (opt == "--resolution" && more) {
             if ((a.q.resolution = parseResolution(argv[++i])) < 0)
                 return "--resolution needs 10min, hour, day or month";
-        } else if (opt == "--user" && more) {
-            a.user = argv[++i];
-            a.q.scope = STAT_SCOPE_USER;
+        } else if ((opt == "--user" || opt == "--group") && more) {
+            if (a.user || a.group) return "stats takes one --user or one --group";
+            (opt == "--user" ? a.user : a.group) = argv[++i];
+            a.q.scope = opt == "--user" ? STAT_SCOPE_USER : STAT_SCOPE_GROUP;
         } else if (opt == "--csv") {
             a.csv = true;
         } else {
@@ -75,6 +79,14 @@ std::string parseStatArgs(int argc, char** argv, StatArgs& a) {
     return from && to ? std::string() : "stats needs --from and --to";
 }
 
+// The tool's progress on a terminal's standard error: one line, rewritten in place.
+void printProgress(uint64_t done, uint64_t total, void* shown) {
+    const std::string text = StatProgressText(done, total);
+    fprintf(stderr, "\r%-40s", text.c_str());
+    fflush(stderr);
+    *static_cast<bool*>(shown) = true;
+}
+
 // Runs the query as the console does ("statin.txt" up, "statout.txt" back); -1 when the result
 // is there to print, else the exit status (with the reason on standard error).
 int runQuery(const StatArgs& a, StatResult& result) {
@@ -82,9 +94,20 @@ int runQuery(const StatArgs& a, StatResult& result) {
     int rc = serverData.groups.Load(false);
     if (rc >= 0) rc = serverData.users.Load(false);
     if (rc < 0) return report(rc);
+    if (a.group && serverData.groups.Find(a.group) < 0) {
+        fprintf(stderr, "orvelanctl: no group %s\n", a.group);
+        return EXIT_REFUSED;
+    }
     StatRequest request{a.q, a.user, a.user && serverData.users.IsSuper(a.user)};
+    request.groupName = a.group;
+    bool shown = false;
+    if (isatty(STDERR_FILENO)) {
+        request.progress = printProgress;
+        request.progressContext = &shown;
+    }
     vxClearError();
     StatOutcome outcome = RunStatQuery(serverData.session.host, request, &result);
+    if (shown) fprintf(stderr, "\r%40s\r", ""); // the line is cleared for what follows
     if (outcome == StatOutcome::Chart || outcome == StatOutcome::Table) return -1;
     fprintf(stderr, "%s\n", StatOutcomeMessage(outcome));
     if (outcome == StatOutcome::SuperUser) return EXIT_REFUSED;
@@ -126,7 +149,7 @@ int printTable(bool csv) {
             continue;
         }
         StatEntry e = StatTableEntry(piece, UserList::IsSuperIn, &serverData.users);
-        if (e.kind == StatEntry::Text) emitLine(csvField(e.text));
+        if (e.kind == StatEntry::Text || e.kind == StatEntry::Note) emitLine(csvField(e.text));
         if (e.kind == StatEntry::Entry)
             emitLine(csvField(e.user) + "," + std::to_string(e.count) + "," + csvField(e.target));
     }

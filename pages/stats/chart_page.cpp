@@ -9,6 +9,7 @@
 #include "pages/stats/stats_pages.h"
 #include "stats/stat_query.h"
 #include "widgets/chartfx.h"
+#include "widgets/cp1250.h"
 #include "widgets/panels.h"
 #include "widgets/waitcursor.h"
 
@@ -25,6 +26,12 @@ ChartPage::ChartPage(const PageEntry& entry, QWidget* parent)
     m_cutNote->setGeometry(12, 24, 586, 16);
     m_cutNote->setStyleSheet(QStringLiteral("color: #a00000"));
     m_cutNote->hide();
+    // A group's traffic names the group, on the caption's line.
+    m_scopeNote = new QLabel(this);
+    m_scopeNote->setObjectName(QStringLiteral("scopeNote"));
+    m_scopeNote->setGeometry(300, 8, 296, 16);
+    m_scopeNote->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    m_scopeNote->hide();
     addFrameButtons(); // its print button is never shown (the page table's row says so)
 }
 
@@ -57,6 +64,11 @@ bool ChartPage::showResult(const StatResult& result) {
     m_chart->setUpdatesEnabled(true);
     m_chart->Refresh();
     showCut(result);
+    const bool group = result.query.scope == STAT_SCOPE_GROUP && !result.scopeName.empty();
+    m_scopeNote->setText(
+        group ? QStringLiteral("Csoport: %1").arg(fromCp1250(result.scopeName.c_str()))
+              : QString());
+    m_scopeNote->setVisible(group);
     return true;
 }
 

@@ -1,5 +1,6 @@
 // The selection page: period, resolution, kind and scope of a statistics query, and its run,
 // whose result the window's statistics pages share.
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -17,6 +18,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
+#include <QPointer>
 #include <QRadioButton>
 #include <QSpinBox>
 #include <QTableView>
@@ -30,6 +32,7 @@
 #include "pages/stats/stats_pages.h"
 #include "serverdata/sd_host.h"
 #include "serverdata/server_data.h"
+#include "stats/stat_progress.h"
 #include "stats/stat_query.h"
 #include "widgets/buttons.h"
 #include "widgets/cp1250.h"
@@ -273,10 +276,25 @@ namespace {
 struct QueryRun {
     StatRequest request{};
     std::string userName;
+    std::string groupName;
     std::string host;
     StatResult result;
     StatOutcome outcome = StatOutcome::ServerFailed;
+    QPointer<SelectionPage> page; // the progress goes to its message line
 };
+
+// The tool's progress, from the query's watch thread: shown in the message line while the
+// query still runs.
+void showProgress(uint64_t done, uint64_t total, void* context) {
+    QPointer<SelectionPage> page = static_cast<QueryRun*>(context)->page;
+    const QString text = QString::fromStdString(StatProgressText(done, total));
+    QMetaObject::invokeMethod(
+        qApp,
+        [page, text] {
+            if (page && page->running()) page->statusLabel()->setStatusText(text);
+        },
+        Qt::QueuedConnection);
+}
 
 } // namespace
 
@@ -287,6 +305,9 @@ void SelectionPage::start() {
     StatRequest& request = run->request;
     request.superCheck = UserList::IsSuperIn;
     request.superContext = &serverData.users;
+    run->page = this;
+    request.progress = showProgress;
+    request.progressContext = run.get();
     StatQuery& q = request.query;
     q.resolution = m_resolution->checkedId() < 0 ? 0 : m_resolution->checkedId();
     q.kind = m_kind->checkedId() < 0 ? 0 : m_kind->checkedId();
@@ -299,6 +320,11 @@ void SelectionPage::start() {
             request.userIsSuper = serverData.users.IsSuper(run->userName.c_str());
         }
         request.userName = run->userName.c_str();
+    }
+    if (q.scope == STAT_SCOPE_GROUP) {
+        int i = m_names->currentIndex();
+        if (i >= 0 && i < serverData.groups.Count()) run->groupName = serverData.groups[i].name;
+        request.groupName = run->groupName.c_str();
     }
     const QDate from = m_startCalendar->selectedDate();
     const QDate to = m_endCalendar->selectedDate();

@@ -160,6 +160,8 @@ class ChartPage : public FramePage {
     bool truncated() const { return m_truncated; }
     // Shown while the drawing holds only the first buckets of the period.
     QLabel* cutNote() const { return m_cutNote; }
+    // Shown while the drawing is a group's traffic: "Csoport: NAME".
+    QLabel* scopeNote() const { return m_scopeNote; }
 
   private:
     void setValueRange(double lowest, double highest);
@@ -168,6 +170,7 @@ class ChartPage : public FramePage {
     CzCExtGroup* m_group;
     CChartfx* m_chart;
     QLabel* m_cutNote;
+    QLabel* m_scopeNote;
     StatResults* m_results;
     int m_shown = 0; // the serial of the result drawn
     double m_lowest = 0;

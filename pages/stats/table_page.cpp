@@ -179,11 +179,16 @@ void TablePage::showResult(const StatResult& result) {
     m_sheet->SetRepaint(true);
     m_grid->setUpdatesEnabled(true);
     m_grid->RedrawAll();
+    // The tool's own line on what it left out says more than the page's count.
     const bool cut = result.truncated || result.lines.size() > static_cast<size_t>(kMaxRows);
-    m_cutNote->setText(
-        cut ? QStringLiteral("A lista csonka: csak az első %1 sor látható.").arg(kMaxRows)
-            : QString());
-    m_cutNote->setVisible(cut);
+    if (!result.omitted.empty())
+        m_cutNote->setText(fromCp1250(result.omitted.c_str()));
+    else if (cut)
+        m_cutNote->setText(
+            QStringLiteral("A lista csonka: csak az első %1 sor látható.").arg(kMaxRows));
+    else
+        m_cutNote->clear();
+    m_cutNote->setVisible(cut || !result.omitted.empty());
     if (!result.read)
         MessageBox::plain(this, QStringLiteral("Error!!!"),
                           QStringLiteral("Adatfile beolvasasi hiba!"));

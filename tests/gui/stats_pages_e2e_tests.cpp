@@ -32,8 +32,24 @@ bool runQuery(SelectionPage& page) {
     return done.wait(60000);
 }
 
+// Sets a variable of the environment while it lives, or none for a null value.
+class ScopedEnv {
+  public:
+    ScopedEnv(const char* name, const char* value) : m_name(value ? name : nullptr) {
+        if (value) setenv(name, value, 1);
+    }
+    ~ScopedEnv() {
+        if (m_name) unsetenv(m_name);
+    }
+
+  private:
+    const char* m_name;
+};
+
 class StatsE2ETest : public AppTest {
   protected:
+    // slowMs: the server's tool pauses this long after each block of log text it reads.
+    explicit StatsE2ETest(const char* slowMs = nullptr) : m_slow("ORVELAN_STATS_SLOW_MS", slowMs) {}
     void SetUp() override {
         AppTest::SetUp();
         ASSERT_TRUE(server.running()) << server.error();
@@ -69,8 +85,37 @@ class StatsE2ETest : public AppTest {
         page.endCalendar()->setSelectedDate(QDate(2024, 6, 4));
     }
     CommandRecorder owner;
+    ScopedEnv m_slow; // before the server, whose tool is to see it
     TestServer server{withStatsTool()};
 };
+
+class StatsSlowE2ETest : public StatsE2ETest {
+  protected:
+    StatsSlowE2ETest() : StatsE2ETest("1200") {}
+};
+
+// A query that runs longer than a second shows how much of the logs the tool has read, read
+// beside the worker's wait for the tool; the outcome replaces it.
+TEST_F(StatsSlowE2ETest, ALongQueryShowsHowMuchOfTheLogsIsRead) {
+    SelectionPage selection(entryAt(2, 0), &owner);
+    choosePeriod(selection);
+    selection.resolutionButton(STAT_RES_DAY)->click();
+    QStringList texts;
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        if (texts.isEmpty() || texts.back() != selection.statusLabel()->text())
+            texts << selection.statusLabel()->text();
+    });
+    watch.start(20);
+    StallProbe probe;
+    ASSERT_TRUE(runQuery(selection));
+    watch.stop();
+    EXPECT_EQ(selection.statusLabel()->text(), "Lépjen a Grafikonra");
+    EXPECT_TRUE(texts.contains("Olvasva: 100% (0 / 0 MB)")) << texts.join("|").toStdString();
+    EXPECT_EQ(texts.front(), "...");
+    EXPECT_LT(probe.longest(), 10 + 100);
+    EXPECT_EQ(get("statout.txt"), "300\n400\n");
+}
 
 TEST_F(StatsE2ETest, TrafficQueryGoesToTheChart) {
     SelectionPage selection(entryAt(2, 0), &owner);
@@ -108,10 +153,58 @@ TEST_F(StatsE2ETest, UrlAndSiteQueriesGoToTheTable) {
     selection.scopeButton(STAT_SCOPE_USER)->click();
     selection.nameList()->setCurrentIndex(0);
     ASSERT_TRUE(runQuery(selection));
-    EXPECT_EQ(get("statin.txt"), "2024-06-03 00:00:00\r\n2024-06-04 23:59:00\r\n1\r\nalice\r\n");
+    EXPECT_EQ(get("statin.txt"),
+              "2024-06-03 00:00:00\r\n2024-06-04 23:59:00\r\n1\r\nalice\r\nlines 99999\r\n");
     table.command(CMD_PAGE_SHOWN);
     EXPECT_EQ(table.lineCount(), 2);
     EXPECT_EQ(table.grid()->QuickGetText(0, 1), "           alice         1    www.hvg.hu");
+}
+
+// "Csoport": the group chosen in the name list; the server counts its users by its own user
+// list (the super user left out), and the pages name the group.
+TEST_F(StatsE2ETest, AGroupsTrafficAndSitesUnderTheGroupsName) {
+    ASSERT_GE(serverData.groups.Add("Rakt\xe1r", "e", ""), 0);
+    ASSERT_GE(serverData.groups.Add("Iroda", "e", ""), 0);
+    ASSERT_TRUE(
+        server.writeFile("/l/apache/etc/users", "alice:Iroda::p:::\r\nboss:Iroda::p::s:\r\n"));
+    SelectionPage selection(entryAt(2, 0), &owner);
+    TablePage table(entryAt(2, 1), &owner);
+    ChartPage chart(entryAt(2, 2), &owner);
+    choosePeriod(selection);
+    selection.resolutionButton(STAT_RES_DAY)->click();
+    selection.scopeButton(STAT_SCOPE_GROUP)->click();
+    EXPECT_EQ(selection.nameList()->count(), 2);
+    ASSERT_TRUE(runQuery(selection)); // none chosen yet: nothing is sent
+    EXPECT_EQ(selection.statusLabel()->text(), "Nincs kiválasztott csoport !");
+    EXPECT_FALSE(exists("statin.txt"));
+
+    selection.nameList()->setCurrentIndex(1);
+    ASSERT_TRUE(runQuery(selection));
+    EXPECT_EQ(selection.statusLabel()->text(), "Lépjen a Grafikonra");
+    EXPECT_EQ(get("statin.txt"),
+              "2024-06-03 00:00:00\r\n2024-06-04 23:59:00\r\n3\r\n\r\ngroup Iroda\r\n");
+    EXPECT_EQ(get("statout.txt"), "300\n0\n");
+    chart.command(CMD_PAGE_SHOWN);
+    EXPECT_EQ(chart.chart()->GetTotalLine(), "Adatforgalom:        300");
+    EXPECT_TRUE(chart.scopeNote()->isVisibleTo(&chart));
+    EXPECT_EQ(chart.scopeNote()->text(), "Csoport: Iroda");
+
+    selection.kindButton(STAT_KIND_SITE)->click();
+    ASSERT_TRUE(runQuery(selection));
+    EXPECT_EQ(get("statin.txt"), "2024-06-03 00:00:00\r\n2024-06-04 23:59:00\r\n3\r\n\r\n"
+                                 "group Iroda\r\nlines 99999\r\n");
+    table.command(CMD_PAGE_SHOWN);
+    EXPECT_EQ(table.lineCount(), 2);
+    EXPECT_EQ(table.grid()->QuickGetText(0, 0), "           Iroda         1    www.index.hu");
+    EXPECT_FALSE(table.cutNote()->isVisibleTo(&table));
+
+    // All users again: the chart's next drawing names no group.
+    selection.kindButton(STAT_KIND_TRAFFIC)->click();
+    selection.scopeButton(STAT_SCOPE_ALL)->click();
+    ASSERT_TRUE(runQuery(selection));
+    chart.command(CMD_PAGE_SHOWN);
+    EXPECT_EQ(chart.chart()->GetTotalLine(), "Adatforgalom:        700");
+    EXPECT_FALSE(chart.scopeNote()->isVisibleTo(&chart));
 }
 
 TEST_F(StatsE2ETest, ToolFailureIsReportedAndTheServerFilesStay) {

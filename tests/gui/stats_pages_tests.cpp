@@ -351,6 +351,21 @@ TEST_F(StatsPagesTest, TableHoldsAtMost99999Lines) {
     EXPECT_FALSE(page.cutNote()->isVisibleTo(&page));
 }
 
+TEST_F(StatsPagesTest, TableShowsTheToolsLineOnWhatItLeftOut) {
+    TablePage page(entryAt(2, 1), &owner);
+    deliver("u 3 s.hu\nboss 2 t.hu\n"
+            "A lista csonka: tov\xe1"
+            "bbi 40 sor (1234 k\xe9r\xe9s) kimaradt.\r\n",
+            ofKind(STAT_KIND_SITE));
+    page.command(CMD_PAGE_SHOWN);
+    EXPECT_EQ(gridLines(page), QStringList{"               u         3    s.hu"});
+    EXPECT_TRUE(page.cutNote()->isVisibleTo(&page));
+    EXPECT_EQ(page.cutNote()->text(), "A lista csonka: további 40 sor (1234 kérés) kimaradt.");
+    deliver("u 1 s.hu\n", ofKind(STAT_KIND_URL));
+    page.command(CMD_PAGE_SHOWN);
+    EXPECT_FALSE(page.cutNote()->isVisibleTo(&page));
+}
+
 TEST_F(StatsPagesTest, TableWithoutResultFileSaysSoAndStaysEmpty) {
     TablePage page(entryAt(2, 1), &owner);
     page.command(CMD_PAGE_SHOWN); // no result yet: nothing to show, nothing to say

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <gtest/gtest.h>
 #include <string>
+#include <thread>
 
 #include "lib/vx_err.h"
 #include "tests/support/temp_dir.h"
@@ -28,6 +29,28 @@ TEST(ErrorRecorder, KeepsLastErrorCutsLongTextsAndCallsTheHandler) {
     EXPECT_EQ(seen, "110 Object not found");
     vxSetErrorHandler(previous);
     EXPECT_EQ(vxSetError(110, 5, 8, "again"), 0);
+}
+
+// A quiet thread records nothing; other threads, and the same one afterwards, record as before.
+TEST(ErrorRecorder, AQuietThreadRecordsNothing) {
+    vxClearError();
+    std::thread quiet([] {
+        VxQuietErrors hush;
+        EXPECT_TRUE(vxErrorsQuiet());
+        vxSetError(5, 2, VX_KIND_RPC, "from the quiet thread");
+        errno = ENOENT;
+        vxSysError("quiet");
+    });
+    quiet.join();
+    EXPECT_EQ(vxLastError().code, 0);
+    EXPECT_FALSE(vxErrorsQuiet());
+    {
+        VxQuietErrors hush;
+        vxSetError(7, 2, VX_KIND_LIB, "hushed");
+    }
+    vxSetError(8, 2, VX_KIND_LIB, "heard");
+    EXPECT_EQ(vxLastError().code, 8);
+    EXPECT_STREQ(vxLastError().text, "heard");
 }
 
 TEST(ErrorTable, SeveritiesByCodeAndKind) {

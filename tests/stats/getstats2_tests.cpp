@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <map>
+#include <set>
 #include <signal.h>
 #include <spawn.h>
 #include <string>
@@ -75,6 +76,36 @@ TEST(StatsQueryFile, LinesUserAndRefusals) {
     EXPECT_EQ(parseError("2024-01-01 00:00:00\n2024-01-02 00:00:-4294967296\n3\n"),
               "bad end date-time: 2024-01-02 00:00:-4294967296");
     EXPECT_EQ(parse("02024-1-01 00:00:00\n2024-01-02 0:0:0\n3\n").start.tm_year, 124);
+}
+
+TEST(StatsQueryFile, GroupAndLineLimitLines) {
+    const std::string head = "2024-05-10 00:00:00\r\n2024-05-10 23:59:00\r\n3\r\n";
+    StatsQuery q = parse(head + "\r\ngroup Könyvelés és pénzügy\r\nlines 99999\r\n");
+    EXPECT_EQ(q.user, "");
+    EXPECT_EQ(q.group, "Könyvelés és pénzügy");
+    EXPECT_EQ(q.lineLimit, 99999u);
+    q = parse(head + "kiss janos\r\nlines 0\r\n");
+    EXPECT_EQ(q.user, "kiss janos");
+    EXPECT_EQ(q.group, "");
+    EXPECT_EQ(q.lineLimit, 0u);
+    // Older files: no limit, no group; an empty line 4 is all users.
+    EXPECT_EQ(parse(head + "kiss janos\r\n").lineLimit, UINT64_MAX);
+    EXPECT_EQ(parse(head + "\r\n").user, "");
+
+    EXPECT_EQ(parseError(head + "anna\r\ngroup staff\r\n"),
+              "a query names a user or a group, not both");
+    EXPECT_EQ(parseError(head + "\r\nlines -1\r\n"), "bad query line: lines -1");
+    EXPECT_EQ(parseError(head + "\r\nlines 12x\r\n"), "bad query line: lines 12x");
+    EXPECT_EQ(parseError(head + "\r\ngroup\r\n"), "bad query line: group");
+    EXPECT_EQ(parseError(head + "\r\ncsoport staff\r\n"), "bad query line: csoport staff");
+
+    q.group = "staff";
+    q.user = "";
+    q.members = {"anna", "kiss janos"};
+    EXPECT_TRUE(statsAdmits(q, "kiss janos"));
+    EXPECT_FALSE(statsAdmits(q, "kiss"));
+    q.members.clear(); // a group without users counts nothing, not everyone
+    EXPECT_FALSE(statsAdmits(q, "anna"));
 }
 
 std::vector<time_t> buckets(const std::string& start, const std::string& end, int resolution) {
@@ -309,6 +340,66 @@ TEST(StatsCollect, TextSplitIntoLines) {
     }
 }
 
+// Collects with the query's group made of members.
+std::string collectGroup(StatsKind kind, const std::string& query, const std::string& log,
+                         std::vector<std::string> members) {
+    StatsQuery q = parse(query);
+    q.members = std::move(members);
+    std::vector<time_t> b;
+    std::string error;
+    EXPECT_TRUE(statsBuckets(q, &b, &error));
+    StatsCollector c(kind, q, b);
+    c.addText(log.data(), log.data() + log.size());
+    std::string out;
+    std::move(c).write(&out);
+    return out;
+}
+
+TEST(StatsCollect, AGroupCountsItsUsersUnderItsName) {
+    const std::string query = "2024-05-10 00:00:00\n2024-05-10 23:59:00\n2\n\ngroup Iroda\n";
+    time_t t = localTime(2024, 5, 10, 12, 0);
+    std::string log = accessLogLine(t, 1, "zoli", "http://www.index.hu/a") +
+                      accessLogLine(t, 10, "kiss%20janos", "http://www.index.hu/a") +
+                      accessLogLine(t, 100, "anna", "http://www.hvg.hu/") +
+                      accessLogLine(t + 3600, 1000, "zoli", "http://www.hvg.hu/");
+    EXPECT_EQ(collectGroup(StatsKind::Site, query, log, {"kiss janos", "zoli"}),
+              "Iroda 2 www.index.hu\nIroda 1 www.hvg.hu\n");
+    EXPECT_EQ(collectGroup(StatsKind::Url, query, log, {"anna"}), "Iroda 1 http://www.hvg.hu/\n");
+    std::string hours;
+    for (int h = 0; h < 24; ++h)
+        hours += h == 12 ? "11\n" : h == 13 ? "1000\n" : "0\n";
+    EXPECT_EQ(collectGroup(StatsKind::Data, query, log, {"kiss janos", "zoli"}), hours);
+    EXPECT_EQ(collectGroup(StatsKind::Site, query, log, {}), "");
+    // A group name holding blanks is one field of the console's lines.
+    EXPECT_EQ(collectGroup(StatsKind::Site,
+                           "2024-05-10 00:00:00\n2024-05-10 23:59:00\n3\n\ngroup Kis iroda\n", log,
+                           {"anna"}),
+              "'Kis iroda' 1 www.hvg.hu\n");
+}
+
+TEST(StatsCollect, ALineLimitEndsTheListWithWhatWasLeftOut) {
+    const std::string day = "2024-05-10 00:00:00\n2024-05-10 23:59:00\n3\n";
+    time_t t = localTime(2024, 5, 10, 12, 0);
+    std::string log;
+    for (int i = 0; i < 3; ++i)
+        log += accessLogLine(t, 1, "b", "http://b.hu/");
+    log += accessLogLine(t, 1, "b", "http://c.hu/") + accessLogLine(t, 1, "a", "http://a.hu/");
+    for (int i = 0; i < 5; ++i)
+        log += accessLogLine(t, 1, "c", "http://c.hu/" + std::to_string(i % 2));
+    const std::string all = collect(StatsKind::Site, day, log);
+    EXPECT_EQ(all, "a 1 a.hu\nb 3 b.hu\nb 1 c.hu\nc 5 c.hu\n");
+    EXPECT_EQ(collect(StatsKind::Site, day + "\nlines 4\n", log), all); // exactly the limit
+    EXPECT_EQ(collect(StatsKind::Site, day + "\nlines 2\n", log),
+              "a 1 a.hu\nb 3 b.hu\n"
+              "A lista csonka: tov\xe1"
+              "bbi 2 sor (6 k\xe9r\xe9s) kimaradt.\n");
+    EXPECT_EQ(collect(StatsKind::Url, day + "\nlines 0\n", log),
+              "A lista csonka: tov\xe1"
+              "bbi 5 sor (10 k\xe9r\xe9s) kimaradt.\n");
+    // The traffic kind has no lines to cut.
+    EXPECT_EQ(collect(StatsKind::Data, day + "\nlines 0\n", log), "10\n");
+}
+
 TEST(StatsCollect, TooManyUsersForTheListsIsSaid) {
     StatsCollector c(StatsKind::Site, parse("2024-05-10 00:00:00\n2024-05-10 23:59:00\n3\n"),
                      buckets("2024-05-10 00:00:00", "2024-05-10 23:59:00", 3));
@@ -389,11 +480,12 @@ class Getstats2 : public ::testing::Test {
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
     // Starts the tool "getstats2 data" in the working directory srv, its standard error to the
-    // root's file "err"; its process.
-    pid_t start() const {
+    // root's file "err", with a further variable of the environment; its process.
+    pid_t start(const char* extraEnv = nullptr) const {
         std::string root = "VXD_ROOT=" + m_root, err = m_root + "/err";
         char* argv[] = {const_cast<char*>(GETSTATS2_PATH), const_cast<char*>("data"), nullptr};
-        char* envp[] = {root.data(), const_cast<char*>("TZ=Europe/Budapest"), nullptr};
+        char* envp[] = {root.data(), const_cast<char*>("TZ=Europe/Budapest"),
+                        const_cast<char*>(extraEnv), nullptr};
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
@@ -595,6 +687,79 @@ TEST_F(Getstats2, DamagedCompressedLogsAreCountedUpToTheDamageAndSaid) {
     EXPECT_EQ(out.substr(0, out.find('\n')), bytes.substr(0, bytes.find('\n')));
     EXPECT_EQ(out.substr(out.rfind('\n', out.size() - 2)),
               bytes.substr(bytes.rfind('\n', bytes.size() - 2)));
+}
+
+TEST_F(Getstats2, AGroupByTheServersUserListAtTheTimeOfTheQuery) {
+    write("/apache/etc/users", "anna:Iroda:x:p:::\r\n"
+                               "kiss janos :Iroda :y:p:e::\r\n"
+                               "boss:Iroda:z:p::s:\r\n" // a super user: never counted one by one
+                               "zoli:Műhely:w:p:::\r\n");
+    write("/srv/orvelan.cnf", "USERLISTFIL /apache/etc/users\n");
+    time_t t = localTime(2024, 5, 10, 12, 0);
+    write("/var/log/squid/access.log", accessLogLine(t, 1, "anna", "http://a.hu/") +
+                                           accessLogLine(t, 20, "kiss%20janos", "http://a.hu/") +
+                                           accessLogLine(t, 300, "boss", "http://b.hu/") +
+                                           accessLogLine(t, 4000, "zoli", "http://a.hu/"));
+    const std::string day = "2024-05-10 00:00:00\r\n2024-05-10 23:59:00\r\n3\r\n";
+    write("/tmp/infile", day + "\r\ngroup Iroda\r\n");
+    ASSERT_EQ(run("data"), 0) << m_stderr;
+    EXPECT_EQ(read("/tmp/outfile"), "21\n");
+    ASSERT_EQ(run("site"), 0) << m_stderr;
+    EXPECT_EQ(read("/tmp/outfile"), "Iroda 2 a.hu\n");
+
+    // The list as it is when the query runs: zoli moved to Iroda.
+    write("/apache/etc/users", "anna:Iroda:x:p:::\nzoli:Iroda:w:p:::\n");
+    write("/tmp/infile", day + "\r\ngroup Iroda\r\nlines 0\r\n");
+    ASSERT_EQ(run("url"), 0) << m_stderr;
+    EXPECT_EQ(read("/tmp/outfile"), "A lista csonka: tov\xe1"
+                                    "bbi 1 sor (2 k\xe9r\xe9s) kimaradt.\n");
+    write("/tmp/infile", day + "\r\ngroup Raktár\r\n"); // no users: no traffic
+    ASSERT_EQ(run("data"), 0) << m_stderr;
+    EXPECT_EQ(read("/tmp/outfile"), "0\n");
+
+    // Without the user list the group cannot be told: a failure, the old result stays.
+    fs::remove(m_root + "/apache/etc/users");
+    EXPECT_EQ(run("data"), 1);
+    EXPECT_EQ(m_stderr, "getstats2: /apache/etc/users: No such file or directory\n");
+    EXPECT_EQ(read("/tmp/outfile"), "0\n");
+}
+
+// The progress file beside the result while the logs are read (a test pause after each block
+// of log text keeps the tool running), gone at the end.
+TEST_F(Getstats2, ProgressBesideTheResultWhileReading) {
+    // The rotated file begins before the range: the older one is not read.
+    std::string current, rotated = accessLogLine(localTime(2024, 5, 8, 12, 0), 8, "b");
+    for (int i = 0; i < 200; ++i) {
+        current += accessLogLine(localTime(2024, 5, 10, 12, 0) + i, 1, "a");
+        rotated += accessLogLine(localTime(2024, 5, 9, 12, 0) + i, 2, "b");
+    }
+    write("/var/log/squid/access.log", current);
+    writeGz("/var/log/squid/access.log.1.gz", rotated);
+    write("/var/log/squid/access.log.2", accessLogLine(localTime(2024, 5, 1, 12, 0), 4, "c"));
+    const uint64_t plain = current.size();
+    const uint64_t gz = fs::file_size(m_root + "/var/log/squid/access.log.1.gz");
+    const std::string total = std::to_string(plain + gz);
+    write("/tmp/infile", "2024-05-09 00:00:00\n2024-05-10 23:59:00\n3\n");
+    pid_t pid = start("ORVELAN_STATS_SLOW_MS=400");
+    ASSERT_GT(pid, 0);
+    std::vector<std::string> seen;
+    int status = 0;
+    while (waitpid(pid, &status, WNOHANG) == 0) {
+        std::string now = read("/tmp/outfile.progress");
+        if (!now.empty() && (seen.empty() || seen.back() != now)) seen.push_back(now);
+        usleep(10000);
+    }
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << read("/err");
+    EXPECT_EQ(read("/tmp/outfile"), "400\n200\n");
+    EXPECT_FALSE(fs::exists(m_root + "/tmp/outfile.progress"));
+    // The current log first, then the compressed one, each to its end; nothing else is left.
+    ASSERT_FALSE(seen.empty());
+    EXPECT_EQ(seen.front(), std::to_string(plain) + " " + total + "\n");
+    EXPECT_EQ(seen.back(), total + " " + total + "\n");
+    std::set<std::string> left;
+    for (const auto& e : fs::directory_iterator(m_root + "/tmp"))
+        left.insert(e.path().filename().string());
+    EXPECT_EQ(left, (std::set<std::string>{"infile", "outfile"}));
 }
 
 TEST_F(Getstats2, LogFromTheParameterFileAndFailures) {

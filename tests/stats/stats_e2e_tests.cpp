@@ -4,9 +4,13 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <string>
+#include <thread>
+#include <unistd.h>
 #include <vector>
 
+#include "lib/vx_err.h"
 #include "remote/vx_remote.h"
+#include "stats/stat_progress.h"
 #include "stats/stat_query.h"
 #include "stats/stat_result.h"
 #include "tests/stats/access_log_lines.h"
@@ -83,12 +87,126 @@ TEST_F(StatsRemote, EachKindFetchesItsResultAndCleansUp) {
               StatOutcome::Table);
     EXPECT_EQ(readFileBytes("statout.txt"), "'kiss janos' 1 www.hvg.hu\n");
     EXPECT_EQ(readFileBytes("statin.txt"),
-              "2024-05-10 10:00:00\r\n2024-05-10 12:59:00\r\n2\r\nkiss janos\r\n");
+              "2024-05-10 10:00:00\r\n2024-05-10 12:59:00\r\n2\r\nkiss janos\r\nlines 99999\r\n");
     EXPECT_EQ(result.query.scope, STAT_SCOPE_USER);
-    EXPECT_EQ(RunStatQuery(HOST, request(STAT_KIND_SITE, STAT_SCOPE_GROUP), &result),
-              StatOutcome::Table);
+}
+
+// A group's requests by the server's user list, under the group's name.
+TEST_F(StatsRemote, AGroupQueryCountsTheGroupsUsersUnderItsName) {
+    ASSERT_TRUE(m_server.writeFile("/l/apache/etc/users", "alice:Iroda::p:::\r\n"
+                                                          "kiss janos:Iroda::p:::\r\n"
+                                                          "root:Iroda::p::s:\r\n"));
+    StatRequest sites = request(STAT_KIND_SITE, STAT_SCOPE_GROUP);
+    sites.groupName = "Iroda";
+    StatResult result;
+    EXPECT_EQ(RunStatQuery(HOST, sites, &result), StatOutcome::Table);
+    EXPECT_EQ(readFileBytes("statin.txt"), "2024-05-10 10:00:00\r\n2024-05-10 12:59:00\r\n2\r\n"
+                                           "\r\ngroup Iroda\r\nlines 99999\r\n");
     EXPECT_EQ(result.query.scope, STAT_SCOPE_GROUP);
-    EXPECT_EQ(readFileBytes("statin.txt"), "2024-05-10 10:00:00\r\n2024-05-10 12:59:00\r\n2\r\n");
+    EXPECT_EQ(result.scopeName, "Iroda");
+    EXPECT_EQ(result.lines, (std::vector<std::string>{"           Iroda         3    www.index.hu",
+                                                      "           Iroda         1    www.hvg.hu"}));
+    StatRequest traffic = request(STAT_KIND_TRAFFIC, STAT_SCOPE_GROUP);
+    traffic.groupName = "Iroda";
+    EXPECT_EQ(RunStatQuery(HOST, traffic, &result), StatOutcome::Chart);
+    EXPECT_EQ(result.values, (std::vector<double>{3000, 4000, 16000})); // root's 8000 left out
+    EXPECT_FALSE(m_server.exists("/tmp/outfile"));
+}
+
+// Sets a variable of the environment while it lives (before the server it is to reach starts).
+class ScopedEnv {
+  public:
+    ScopedEnv(const char* name, const char* value) : m_name(name) { setenv(name, value, 1); }
+    ~ScopedEnv() { unsetenv(m_name); }
+
+  private:
+    const char* m_name;
+};
+
+// The server's tool pauses after each block of log text it reads: a query that runs for a while.
+class StatsSlowTool : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(m_slowServer.running()) << m_slowServer.error();
+        ASSERT_TRUE(m_local.ok());
+        fs::current_path(m_local.path());
+    }
+    void TearDown() override { fs::current_path(m_previous); }
+
+    ScopedEnv m_slow{"ORVELAN_STATS_SLOW_MS", "1500"};
+    TestServer m_slowServer{statsServer()};
+    fs::path m_previous = fs::current_path();
+    TempDir m_local{"orvelan-stats-slow"};
+};
+
+struct Readings {
+    std::vector<std::pair<uint64_t, uint64_t>> seen;
+    std::thread::id thread;
+};
+
+void keepReading(uint64_t done, uint64_t total, void* context) {
+    auto* r = static_cast<Readings*>(context);
+    r->seen.emplace_back(done, total);
+    r->thread = std::this_thread::get_id();
+}
+
+// A tool that runs longer than a second tells its progress, read beside the link's wait.
+TEST_F(StatsSlowTool, ItsProgressIsToldWhileItRuns) {
+    time_t t = localTime(2024, 5, 10, 10, 5);
+    const std::string log = accessLogLine(t, 3000, "alice") + accessLogLine(t + 7200, 16000, "bob");
+    ASSERT_TRUE(m_slowServer.writeFile("/var/log/squid/access.log", log));
+    StatRequest traffic{StatQuery{STAT_KIND_TRAFFIC, STAT_RES_HOUR, STAT_SCOPE_ALL, 2024, 5, 10, 10,
+                                  0, 2024, 5, 10, 12, 59},
+                        nullptr, false};
+    Readings readings;
+    traffic.progress = keepReading;
+    traffic.progressContext = &readings;
+    StatResult result;
+    vxClearError();
+    EXPECT_EQ(RunStatQuery(HOST, traffic, &result), StatOutcome::Chart);
+    EXPECT_EQ(result.values, (std::vector<double>{3000, 0, 16000}));
+    EXPECT_EQ(vxLastError().code, 0) << vxLastError().text;
+    ASSERT_FALSE(readings.seen.empty());
+    EXPECT_EQ(readings.seen.back(), std::make_pair(uint64_t(log.size()), uint64_t(log.size())));
+    EXPECT_NE(readings.thread, std::this_thread::get_id());
+    EXPECT_FALSE(m_slowServer.exists("/tmp/outfile.progress"));
+}
+
+TEST(StatProgress, LinesAndTheirText) {
+    uint64_t done = 0, total = 0;
+    EXPECT_TRUE(StatParseProgress("125829120 314572800\n", &done, &total));
+    EXPECT_EQ(StatProgressText(done, total), "Olvasva: 40% (120 / 300 MB)");
+    EXPECT_EQ(StatProgressText(0, 0), "Olvasva: 0% (0 / 0 MB)");
+    EXPECT_FALSE(StatParseProgress("12 10\n", &done, &total)); // more read than there is
+    EXPECT_FALSE(StatParseProgress("12\n", &done, &total));
+    EXPECT_FALSE(StatParseProgress("1 2 3\n", &done, &total));
+}
+
+// The look beside the link: its own instance and records, no error recorded; a cancel that
+// finds only its wait is kept for the link's next wait.
+TEST_F(StatsRemote, APeekBesideTheLinkLeavesTheLinksRecordsAndCancels) {
+    ASSERT_TRUE(m_server.writeFile("/tmp/outfile.progress", "10 20\n"));
+    char text[64];
+    vxClearError();
+    EXPECT_EQ(vxPeekRemoteFile(HOST, "/tmp/outfile.progress", text, sizeof text), 6);
+    EXPECT_STREQ(text, "10 20\n");
+    EXPECT_EQ(vxPeekRemoteFile(HOST, "/tmp/outfile.progress", text, 4), 3);
+    EXPECT_STREQ(text, "10 ");
+    EXPECT_EQ(vxPeekRemoteFile(HOST, "/tmp/missing", text, sizeof text), -1);
+    EXPECT_EQ(vxLastError().code, 0) << vxLastError().text;
+
+    m_server.pause();
+    int got = 0;
+    std::thread side([&] { got = vxPeekRemoteFile(HOST, "/tmp/outfile.progress", text, 64); });
+    usleep(300000); // the peek waits on the stopped server
+    vxCancel();
+    side.join();
+    m_server.resume();
+    EXPECT_EQ(got, -1);
+    EXPECT_EQ(vxRemoteExec(HOST, "true"), -1); // the link's next wait takes the cancel
+    EXPECT_EQ(vxLastError().code, VX_CANCELLED) << vxLastError().text;
+    vxResetCancel();
+    EXPECT_EQ(vxRemoteExec(HOST, "true"), 0) << vxLastError().text;
 }
 
 TEST_F(StatsRemote, ToolFailureOrNoServerTmpKeepsTheOldResult) {

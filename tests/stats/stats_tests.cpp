@@ -34,15 +34,30 @@ TEST_F(StatFiles, QueryFileLinesAndLineEnds) {
     ASSERT_EQ(WriteStatInput(path("statin.txt").c_str(), all, ""), 0);
     EXPECT_EQ(read("statin.txt"), "2001-03-05 00:00:00\r\n2001-03-05 23:59:00\r\n1\r\n");
 
-    StatQuery one = query(STAT_KIND_URL, STAT_RES_DAY, STAT_SCOPE_USER, 2024, 12, 31, 7, 5);
+    StatQuery one = query(STAT_KIND_TRAFFIC, STAT_RES_DAY, STAT_SCOPE_USER, 2024, 12, 31, 7, 5);
     ASSERT_EQ(WriteStatInput(path("statin.txt").c_str(), one, "kiss janos"), 0);
     EXPECT_EQ(read("statin.txt"),
               "2024-12-31 07:05:00\r\n2024-12-31 23:59:00\r\n3\r\nkiss janos\r\n");
+    // URL and site lists carry the table's line limit, after the user line (empty: all users).
+    one.kind = STAT_KIND_URL;
+    ASSERT_EQ(WriteStatInput(path("statin.txt").c_str(), one, "kiss janos"), 0);
+    EXPECT_EQ(read("statin.txt"), "2024-12-31 07:05:00\r\n2024-12-31 23:59:00\r\n3\r\n"
+                                  "kiss janos\r\nlines 99999\r\n");
+    all.kind = STAT_KIND_SITE;
+    ASSERT_EQ(WriteStatInput(path("statin.txt").c_str(), all, nullptr), 0);
+    EXPECT_EQ(read("statin.txt"),
+              "2001-03-05 00:00:00\r\n2001-03-05 23:59:00\r\n1\r\n\r\nlines 99999\r\n");
 
-    // A group is written like all users; the zero record of a fresh run keeps its widths.
+    // A group: an empty user line and the group's name (Windows-1250 as the lists hold it).
     StatQuery group = query(STAT_KIND_SITE, STAT_RES_HOUR, STAT_SCOPE_GROUP, 2024, 1, 2, 3, 4);
-    ASSERT_EQ(WriteStatInput(path("statin.txt").c_str(), group, "ignored"), 0);
-    EXPECT_EQ(read("statin.txt"), "2024-01-02 03:04:00\r\n2024-01-02 23:59:00\r\n2\r\n");
+    ASSERT_EQ(WriteStatInput(path("statin.txt").c_str(), group, "ignored", "M\xfbhely"), 0);
+    EXPECT_EQ(read("statin.txt"), "2024-01-02 03:04:00\r\n2024-01-02 23:59:00\r\n2\r\n"
+                                  "\r\ngroup M\xfbhely\r\nlines 99999\r\n");
+    group.kind = STAT_KIND_TRAFFIC;
+    ASSERT_EQ(WriteStatInput(path("statin.txt").c_str(), group, nullptr, "Iroda"), 0);
+    EXPECT_EQ(read("statin.txt"), "2024-01-02 03:04:00\r\n2024-01-02 23:59:00\r\n2\r\n"
+                                  "\r\ngroup Iroda\r\n");
+    // The zero record of a fresh run keeps its widths.
     StatQuery zero{};
     zero.scope = STAT_SCOPE_ALL;
     ASSERT_EQ(WriteStatInput(path("statin.txt").c_str(), zero, nullptr), 0);
@@ -53,9 +68,14 @@ TEST_F(StatFiles, QueryFileRefusesBrokenNamesAndKeepsTheOldFile) {
     StatQuery one = query(STAT_KIND_URL, STAT_RES_DAY, STAT_SCOPE_USER, 2024, 1, 1, 0, 0);
     write("statin.txt", "old");
     EXPECT_EQ(WriteStatInput(path("statin.txt").c_str(), one, "evil\r\nname"), -1);
-    EXPECT_STREQ(vxLastError().text, "Invalid user name for the statistics query");
+    EXPECT_STREQ(vxLastError().text, "Invalid user or group name for the statistics query");
     EXPECT_EQ(WriteStatInput(path("statin.txt").c_str(), one, nullptr), -1);
     EXPECT_EQ(WriteStatInput(path("statin.txt").c_str(), one, std::string(256, 'x').c_str()), -1);
+    StatQuery group = one;
+    group.scope = STAT_SCOPE_GROUP;
+    EXPECT_EQ(WriteStatInput(path("statin.txt").c_str(), group, nullptr, "a\nlines 1"), -1);
+    EXPECT_EQ(WriteStatInput(path("statin.txt").c_str(), group, "a", nullptr), -1);
+    EXPECT_EQ(WriteStatInput(path("statin.txt").c_str(), group, nullptr, ""), -1);
     EXPECT_EQ(read("statin.txt"), "old");
     EXPECT_EQ(WriteStatInput(path("nodir/statin.txt").c_str(), one, "a"), -1);
     // Only the file itself is left in the directory, no temporary file.
@@ -88,6 +108,11 @@ TEST(StatQueryRun, RefusesBeforeWriting) {
     EXPECT_EQ(RunStatQuery("127.0.0.1", request, &result), StatOutcome::NoUser);
     EXPECT_EQ(RunStatQuery(nullptr, request, &result), StatOutcome::NoServerName);
     EXPECT_EQ(RunStatQuery("", request, &result), StatOutcome::NoServerName);
+    request.query.scope = STAT_SCOPE_GROUP;
+    EXPECT_EQ(RunStatQuery("127.0.0.1", request, &result), StatOutcome::NoGroup);
+    request.groupName = "";
+    EXPECT_EQ(RunStatQuery("127.0.0.1", request, &result), StatOutcome::NoGroup);
+    EXPECT_STREQ(StatOutcomeMessage(StatOutcome::NoGroup), "Nincs kiválasztott csoport !");
     EXPECT_EQ(result.query.kind, 0);
     EXPECT_EQ(result.lines, std::vector<std::string>{"previous"});
     EXPECT_FALSE(fs::exists(STAT_INPUT_FILE));
@@ -316,6 +341,29 @@ TEST_F(StatFiles, ResultOfATableQueryHoldsTheShownLines) {
               (std::vector<std::string>{"           alice        12    www.pelda.hu", "Total:"}));
     EXPECT_TRUE(r.values.empty());
     EXPECT_TRUE(r.labels.empty());
+
+    // The tool's line on what it left out is held apart, whole, beyond the page's limit too.
+    const std::string note = "A lista csonka: tov\xe1"
+                             "bbi 12 sor (345 k\xe9r\xe9s) kimaradt.";
+    std::string lines;
+    for (int i = 0; i < STAT_TABLE_LINES_MAX; ++i)
+        lines += "alice 1 a" + std::to_string(i) + ".hu\n";
+    write("statout.txt", lines + note + "\r\n");
+    ASSERT_TRUE(ReadStatResult(path("statout.txt").c_str(), q, superByName, nullptr, &r));
+    EXPECT_EQ(r.omitted, note);
+    EXPECT_EQ(r.lines.size(), static_cast<size_t>(STAT_TABLE_LINES_MAX));
+    EXPECT_FALSE(r.truncated);
+    EXPECT_TRUE(StatOmittedLine(note.c_str()));
+    // Only that line: not one with more after it, nor another count, nor an entry line.
+    EXPECT_FALSE(StatOmittedLine((note + " x").c_str()));
+    EXPECT_FALSE(StatOmittedLine("A lista csonka: tov\xe1"
+                                 "bbi x sor (345 k\xe9r\xe9s) kimaradt."));
+    EXPECT_FALSE(StatOmittedLine("A 1 lista"));
+    write("statout.txt", "alice 1 a.hu\n" + note + "\nbob 2 b.hu\n"); // not last: a text line
+    ASSERT_TRUE(ReadStatResult(path("statout.txt").c_str(), q, superByName, nullptr, &r));
+    EXPECT_EQ(r.omitted, "");
+    EXPECT_EQ(r.lines.size(), 3u);
+    EXPECT_EQ(r.lines[1], note);
 
     vxClearError();
     EXPECT_FALSE(ReadStatResult(path("missing").c_str(), q, nullptr, nullptr, &r));
