@@ -13,6 +13,7 @@
 #include "lib/vx_err.h"
 #include "remote/vx_client.h"
 #include "remote/vx_remote.h"
+#include "remote/vx_ssh.h"
 #include "remote/vx_wait.h"
 
 namespace vxremote {
@@ -158,11 +159,100 @@ bool tryOpen(RpcClient& client, struct in_addr address, unsigned long program,
     return true;
 }
 
+// A client of (program, version) on a connected stream socket: a TCP connection, or a channel
+// through SSH. The client owns the socket; nullptr (the socket closed) when none can be made.
+CLIENT* clientOnSocket(int fd, unsigned short port, unsigned long program, unsigned long version,
+                       u_int bufferSize) {
+    // The address only names the server in the client; the socket is connected already.
+    struct sockaddr_in server = {};
+    server.sin_family = AF_INET;
+    server.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    server.sin_port = htons(port);
+    struct netbuf address = {sizeof server, sizeof server, &server};
+    boundWrites(fd);
+    CLIENT* made = clnt_vc_create(fd, &address, program, version, bufferSize, bufferSize);
+    if (!made) {
+        close(fd);
+        return nullptr;
+    }
+    clnt_control(made, CLSET_FD_CLOSE, nullptr);
+    return made;
+}
+
+// The port of (program, 1, TCP) at the server's portmapper, asked over a channel through SSH
+// within the deadline. 0 with rpc_createerr set, or with an SSH failure recorded (*failed).
+unsigned short lookUpPortSsh(const char* destination, unsigned long program,
+                             const Deadline& deadline, WaitScope& scope, SshResult* result) {
+    int fd = -1, control = -1;
+    *result = openSshChannel(destination, PMAPPORT, deadline, scope, &fd, &control);
+    if (*result != SshResult::Ok) return 0;
+    RpcClient portmapper;
+    portmapper.reset(clientOnSocket(fd, PMAPPORT, PMAPPROG, PMAPVERS, RPCSMALLMSGSIZE));
+    portmapper.throughSsh(destination, control);
+    if (!portmapper) return 0;
+    struct pmap query = {program, VXVERS, IPPROTO_TCP, 0};
+    u_short port = 0;
+    enum clnt_stat status =
+        portmapper.call(PMAPPROC_GETPORT, reinterpret_cast<xdrproc_t>(xdr_pmap), &query,
+                        reinterpret_cast<xdrproc_t>(xdr_u_short), &port, deadline.remainingMs());
+    if (status != RPC_SUCCESS) {
+        if (status == RPC_INTR) return 0; // the scope knows the cancel
+        rpc_createerr.cf_stat = RPC_PMAPFAILURE;
+        rpc_createerr.cf_error.re_status = status;
+        return 0;
+    }
+    if (port == 0) rpc_createerr.cf_stat = RPC_PROGNOTREGISTERED;
+    return port;
+}
+
+// One attempt through SSH: look-up and channel, client. Failed: an SSH failure is recorded.
+SshResult tryOpenSsh(RpcClient& client, const char* destination, unsigned long program,
+                     const Deadline& deadline, WaitScope& scope) {
+    SshResult result = SshResult::Ok;
+    unsigned short port = lookUpPortSsh(destination, program, deadline, scope, &result);
+    if (result != SshResult::Ok) return result;
+    if (port == 0) return scope.cancelled() ? SshResult::Cancelled : SshResult::Refused;
+    int fd = -1, control = -1;
+    result = openSshChannel(destination, port, deadline, scope, &fd, &control);
+    if (result != SshResult::Ok) return result;
+    CLIENT* made = clientOnSocket(fd, port, program, VXVERS, CLIENT_BUFFER);
+    if (!made) {
+        close(control);
+        return SshResult::Refused;
+    }
+    client.reset(made);
+    client.throughSsh(destination, control);
+    return SshResult::Ok;
+}
+
+// openClient for an SSH destination: the same attempts and limits; an SSH failure ends them.
+bool openSshClient(RpcClient& client, const char* destination, unsigned long program, int attempts,
+                   const char* createSubject) {
+    WaitScope scope;
+    const Deadline deadline(vxCallTimeout());
+    for (int attempt = 1; attempt <= attempts && !scope.cancelled(); ++attempt) {
+        if (attempt > 1) pauseMs(RETRY_PAUSE_MS, scope);
+        if (scope.cancelled()) break;
+        SshResult result = tryOpenSsh(client, destination, program, deadline, scope);
+        if (result == SshResult::Ok) return true;
+        if (result == SshResult::Failed) return false;
+        if (deadline.passed()) break;
+    }
+    if (scope.cancelled()) {
+        recordCancel(createSubject);
+        return false;
+    }
+    vxCreateError(createSubject);
+    return false;
+}
+
 } // namespace
 
 bool openClient(RpcClient& client, const char* host, unsigned long program, int attempts,
                 const char* createSubject) {
     keepClientBuffers();
+    if (isSshDestination(host))
+        return openSshClient(client, host, program, attempts, createSubject);
     struct in_addr address;
     if (!resolveHost(host, &address, host)) return false;
     WaitScope scope;
