@@ -21,6 +21,9 @@
 #include "remote/vx_remote.h"
 #include "serverdata/edit_session.h"
 #include "serverdata/server_data.h"
+#include "stats/stat_query.h"
+#include "stats/stat_result.h"
+#include "tests/stats/access_log_lines.h"
 #include "tests/support/console_run.h"
 #include "tests/support/demo_root.h"
 #include "tests/support/ssh_server.h"
@@ -248,6 +251,33 @@ TEST_F(SshSaveTest, SshdKilledMidSaveLeavesTheListWholeAndTheLocksReleasable) {
     EXPECT_FALSE(server().exists("/l/apache/etc/userdata._vx_lck_"));
 }
 
+TEST(SshStats, AStatisticsQueryRunsThroughSsh) {
+    TestServerOptions options;
+    options.statsTool = true;
+    SshTestServer ssh(options);
+    ASSERT_TRUE(ssh.running()) << ssh.error();
+    ASSERT_TRUE(ssh.trustHostKey());
+    TempDir local("sshstats");
+    const fs::path previous = fs::current_path();
+    fs::current_path(local.path());
+    setenv("ORVELAN_SSH_CONFIG", ssh.clientConfig().c_str(), 1);
+    const time_t t = localTime(2024, 5, 10, 10, 5);
+    ASSERT_TRUE(ssh.server().writeFile("/var/log/squid/access.log",
+                                       accessLogLine(t, 1000, "alice", "http://www.index.hu/a") +
+                                           accessLogLine(t + 3600, 4000, "bob", "http://hvg.hu/")));
+    const StatRequest request{StatQuery{STAT_KIND_TRAFFIC, STAT_RES_HOUR, STAT_SCOPE_ALL, 2024, 5,
+                                        10, 10, 0, 2024, 5, 10, 11, 59},
+                              nullptr, false};
+    StatResult result;
+    EXPECT_EQ(RunStatQuery(ssh.destination().c_str(), request, &result), StatOutcome::Chart)
+        << vxLastError().text;
+    EXPECT_EQ(result.values, (std::vector<double>{1000, 4000}));
+    EXPECT_FALSE(ssh.server().exists("/tmp/infile"));
+    vxSshDisconnect();
+    unsetenv("ORVELAN_SSH_CONFIG");
+    fs::current_path(previous);
+}
+
 class SshCtlTest : public SshLinkTest {
   protected:
     void SetUp() override {
@@ -317,5 +347,37 @@ TEST_F(SshCtlTest, AKilledOrvelanctlLeavesNoSshBehind) {
     usleep(1000000);
     EXPECT_TRUE(ssh.clientProcesses().empty());
 }
+
+#ifdef ORVELAN_CONSOLE
+// The console started on an SSH server: its master connection lives while the console runs,
+// and goes when the console is killed.
+TEST_F(SshCtlTest, AKilledConsoleLeavesNoSshBehind) {
+    ASSERT_TRUE(ssh.trustHostKey());
+    ASSERT_TRUE(server().writeFile("orvelan.cnf", "USERPROC kaka\nGROUPPROC grouppen\n"));
+    const std::string program = ORVELAN_CONSOLE;
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    posix_spawn_file_actions_t files;
+    posix_spawn_file_actions_init(&files);
+    posix_spawn_file_actions_addchdir_np(&files, tmp.file("work").c_str());
+    posix_spawn_file_actions_addopen(&files, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&files, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&files, 2, "/dev/null", O_WRONLY, 0);
+    const char* argv[] = {program.c_str(), nullptr};
+    pid_t pid = -1;
+    ASSERT_EQ(
+        posix_spawn(&pid, program.c_str(), &files, nullptr, const_cast<char**>(argv), environ), 0);
+    posix_spawn_file_actions_destroy(&files);
+    // The start-up fetches the server's configuration through the master.
+    for (int i = 0; i < 500 && !fs::exists(tmp.file("work/orvelan.cnf")); ++i)
+        usleep(20000);
+    EXPECT_TRUE(fs::exists(tmp.file("work/orvelan.cnf")));
+    EXPECT_EQ(ssh.clientProcesses().size(), 1u);
+    kill(pid, SIGKILL);
+    ASSERT_EQ(waitpid(pid, nullptr, 0), pid);
+    usleep(1000000);
+    EXPECT_TRUE(ssh.clientProcesses().empty());
+    unsetenv("QT_QPA_PLATFORM");
+}
+#endif
 
 } // namespace
