@@ -7,6 +7,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <rpc/rpc.h>
+#include <string>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -180,7 +181,8 @@ CLIENT* clientOnSocket(int fd, unsigned short port, unsigned long program, unsig
 }
 
 // The port of (program, 1, TCP) at the server's portmapper, asked over a channel through SSH
-// within the deadline. 0 with rpc_createerr set, or with an SSH failure recorded (*failed).
+// within the deadline. 0 with rpc_createerr set, or with *result telling of an SSH failure
+// (recorded) or a cancel.
 unsigned short lookUpPortSsh(const char* destination, unsigned long program,
                              const Deadline& deadline, WaitScope& scope, SshResult* result) {
     int fd = -1, control = -1;
@@ -205,16 +207,45 @@ unsigned short lookUpPortSsh(const char* destination, unsigned long program,
     return port;
 }
 
+// Ports found through SSH: the service's own program, and the last instance (an operation
+// looks its instance up for the command and again for the release). A look-up through SSH
+// costs a channel of its own, a round trip to the server; a kept port that refuses the channel
+// is forgotten and looked up again.
+struct KnownPort {
+    std::string destination;
+    unsigned long program = 0;
+    unsigned short port = 0;
+};
+KnownPort g_knownPorts[2]; // [0] the service, [1] the last instance
+
+KnownPort& knownPortSlot(unsigned long program) {
+    return g_knownPorts[program == VXPROG_MAIN ? 0 : 1];
+}
+
+unsigned short knownPort(const char* destination, unsigned long program) {
+    const KnownPort& known = knownPortSlot(program);
+    return known.program == program && known.destination == destination ? known.port : 0;
+}
+
 // One attempt through SSH: look-up and channel, client. Failed: an SSH failure is recorded.
 SshResult tryOpenSsh(RpcClient& client, const char* destination, unsigned long program,
                      const Deadline& deadline, WaitScope& scope) {
     SshResult result = SshResult::Ok;
-    unsigned short port = lookUpPortSsh(destination, program, deadline, scope, &result);
-    if (result != SshResult::Ok) return result;
-    if (port == 0) return scope.cancelled() ? SshResult::Cancelled : SshResult::Refused;
     int fd = -1, control = -1;
-    result = openSshChannel(destination, port, deadline, scope, &fd, &control);
-    if (result != SshResult::Ok) return result;
+    unsigned short port = knownPort(destination, program);
+    if (port != 0) {
+        result = openSshChannel(destination, port, deadline, scope, &fd, &control);
+        if (result == SshResult::Refused) knownPortSlot(program) = KnownPort();
+        if (result != SshResult::Ok && result != SshResult::Refused) return result;
+    }
+    if (fd < 0) {
+        port = lookUpPortSsh(destination, program, deadline, scope, &result);
+        if (result != SshResult::Ok) return result;
+        if (port == 0) return scope.cancelled() ? SshResult::Cancelled : SshResult::Refused;
+        result = openSshChannel(destination, port, deadline, scope, &fd, &control);
+        if (result != SshResult::Ok) return result;
+        knownPortSlot(program) = KnownPort{destination, program, port};
+    }
     CLIENT* made = clientOnSocket(fd, port, program, VXVERS, CLIENT_BUFFER);
     if (!made) {
         close(control);

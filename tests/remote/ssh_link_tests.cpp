@@ -198,7 +198,8 @@ TEST_F(SshLinkTest, SshdKilledMidUploadLeavesTheFileWholeAndTheNextOperationReco
     int result = 0;
     std::thread upload(
         [&] { result = vxPutRemoteFile(dest.c_str(), local.c_str(), "/l/big.bin"); });
-    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    // 64 MiB take far longer than this at any speed the link reaches.
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
     ssh.killSessions();
     upload.join();
     EXPECT_EQ(result, -1);

@@ -24,9 +24,9 @@ namespace {
 
 constexpr int START_WAIT_MS = 20000;
 
-TestServerOptions withoutStart(TestServerOptions options) {
+TestServerOptions withoutStart(TestServerOptions options, bool hidden) {
     options.start = false;
-    options.ownNetwork = true;
+    options.ownNetwork = hidden;
     return options;
 }
 
@@ -101,7 +101,8 @@ std::string keyFingerprint(const std::string& publicKeyFile) {
     return read ? fingerprint : "";
 }
 
-SshTestServer::SshTestServer(TestServerOptions options) : m_server(withoutStart(options)) {
+SshTestServer::SshTestServer(TestServerOptions options, bool hidden)
+    : m_server(withoutStart(options, hidden)), m_hide(hidden) {
     if (!m_dir.ok()) {
         fail("no test directory");
         return;
@@ -110,7 +111,7 @@ SshTestServer::SshTestServer(TestServerOptions options) : m_server(withoutStart(
         fail(m_server.error());
         return;
     }
-    if (!enterOwnNetwork(&m_error) || !makeKeys()) return;
+    if ((m_hide && !enterOwnNetwork(&m_error)) || !makeKeys()) return;
     startHidden();
 }
 
@@ -144,7 +145,7 @@ bool SshTestServer::makeKeys() {
                                    "\nStrictModes no\nPasswordAuthentication no\n"
                                    "KbdInteractiveAuthentication no\nUsePAM no\n"
                                    "PermitRootLogin prohibit-password\nAllowTcpForwarding yes\n"
-                                   "PidFile none\n");
+                                   "PidFile none\nSubsystem sftp internal-sftp\n");
     m_dir.write("known_hosts", "");
     m_dir.write("ssh_config", "Host *\n  IdentityFile " + m_dir.file("user_key") +
                                   "\n  IdentitiesOnly yes\n  UserKnownHostsFile " + knownHosts() +
@@ -212,20 +213,20 @@ void SshTestServer::runHidden(int listener, int status, int stop) {
         if (write(status, text.data(), text.size()) < 0) _exit(2);
     };
     // rpcbind and vxd get a network of their own and a /run of their own (rpcbind's socket).
-    if (unshare(CLONE_NEWNET | CLONE_NEWNS) != 0 ||
-        mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-        mount("tmpfs", "/run", "tmpfs", 0, "mode=0755") != 0 || !bringLoopbackUp()) {
+    if (m_hide && (unshare(CLONE_NEWNET | CLONE_NEWNS) != 0 ||
+                   mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+                   mount("tmpfs", "/run", "tmpfs", 0, "mode=0755") != 0 || !bringLoopbackUp())) {
         report(std::string("namespace: ") + strerror(errno));
         _exit(1);
     }
     mkdir("/run/rpcbind", 0755);
     mkdir("/run/sshd", 0755); // sshd's privilege separation directory
-    pid_t rpcbind = startProgram({"rpcbind", "-f"}, -1, -1, -1);
+    pid_t rpcbind = m_hide ? startProgram({"rpcbind", "-f"}, -1, -1, -1) : -1;
     for (int i = 0; i < 400 && testRegisteredPort(100000) == 0; ++i)
         usleep(10000);
     if (!m_server.start()) {
         report("vxd: " + m_server.error());
-        kill(rpcbind, SIGTERM);
+        if (rpcbind > 0) kill(rpcbind, SIGTERM);
         _exit(1);
     }
     report("ok");
@@ -248,8 +249,10 @@ void SshTestServer::runHidden(int listener, int status, int stop) {
     for (pid_t s : this->sessions())
         kill(s, SIGKILL);
     m_server.stop();
-    kill(rpcbind, SIGTERM);
-    waitpid(rpcbind, nullptr, 0);
+    if (rpcbind > 0) {
+        kill(rpcbind, SIGTERM);
+        waitpid(rpcbind, nullptr, 0);
+    }
     _exit(0);
 }
 

@@ -13,9 +13,11 @@
 
 // Usage: SshTestServer ssh; ASSERT_TRUE(ssh.running()) << ssh.error();
 // setenv("ORVELAN_SSH_CONFIG", ssh.clientConfig()) makes the link use the test's keys.
+// With hidden false nothing moves: vxd runs on the process's own rpcbind, reachable directly as
+// well (a benchmark compares both ways to the one server).
 class SshTestServer {
   public:
-    explicit SshTestServer(TestServerOptions options = {});
+    explicit SshTestServer(TestServerOptions options = {}, bool hidden = true);
     ~SshTestServer();
     SshTestServer(const SshTestServer&) = delete;
     SshTestServer& operator=(const SshTestServer&) = delete;
@@ -59,6 +61,7 @@ class SshTestServer {
     unsigned short m_port = 0;
     pid_t m_hidden = -1; // the process that holds the hidden namespace
     int m_stop = -1;     // closing it ends the hidden namespace's processes
+    bool m_hide = true;
     std::string m_error;
 };
 
