@@ -183,8 +183,8 @@ CLIENT* clientOnSocket(int fd, unsigned short port, unsigned long program, unsig
 // The port of (program, 1, TCP) at the server's portmapper, asked over a channel through SSH
 // within the deadline. 0 with rpc_createerr set, or with *result telling of an SSH failure
 // (recorded) or a cancel.
-unsigned short lookUpPortSsh(const char* destination, unsigned long program,
-                             const Deadline& deadline, WaitScope& scope, SshResult* result) {
+unsigned short lookUpPortSsh(const char* destination, unsigned long program, Deadline& deadline,
+                             WaitScope& scope, SshResult* result) {
     int fd = -1, control = -1;
     *result = openSshChannel(destination, PMAPPORT, deadline, scope, &fd, &control);
     if (*result != SshResult::Ok) return 0;
@@ -229,7 +229,7 @@ unsigned short knownPort(const char* destination, unsigned long program) {
 
 // One attempt through SSH: look-up and channel, client. Failed: an SSH failure is recorded.
 SshResult tryOpenSsh(RpcClient& client, const char* destination, unsigned long program,
-                     const Deadline& deadline, WaitScope& scope) {
+                     Deadline& deadline, WaitScope& scope) {
     SshResult result = SshResult::Ok;
     int fd = -1, control = -1;
     unsigned short port = knownPort(destination, program);
@@ -260,7 +260,7 @@ SshResult tryOpenSsh(RpcClient& client, const char* destination, unsigned long p
 bool openSshClient(RpcClient& client, const char* destination, unsigned long program, int attempts,
                    const char* createSubject) {
     WaitScope scope;
-    const Deadline deadline(vxCallTimeout());
+    Deadline deadline(vxCallTimeout());
     for (int attempt = 1; attempt <= attempts && !scope.cancelled(); ++attempt) {
         if (attempt > 1) pauseMs(RETRY_PAUSE_MS, scope);
         if (scope.cancelled()) break;

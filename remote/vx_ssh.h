@@ -35,8 +35,9 @@ enum class SshResult {
 // A stream socket connected to 127.0.0.1:port on the server of destination, through the
 // master connection (started first when there is none or it has ended). *control receives the
 // channel's control socket, which must stay open as long as the channel is used and be closed
-// after it. On anything but Ok, no descriptor is left open.
-SshResult openSshChannel(const char* destination, unsigned short port, const Deadline& deadline,
+// after it. On anything but Ok, no descriptor is left open. A host key question asked on the
+// way restarts the deadline.
+SshResult openSshChannel(const char* destination, unsigned short port, Deadline& deadline,
                          const WaitScope& scope, int* fd, int* control);
 
 // Whether the master of destination has ended since it was started (a lost connection).

@@ -199,7 +199,9 @@ bool acceptHostKey(const SshDestination& d, const char* destination, const Deadl
     return true;
 }
 
-SshResult ensureMaster(const char* destination, const Deadline& deadline, const WaitScope& scope) {
+// Starts the master when there is none for destination. A host key question restarts the
+// deadline: the time a person takes to answer is no wait of the link.
+SshResult ensureMaster(const char* destination, Deadline& deadline, const WaitScope& scope) {
     if (g_master.pid > 0 && g_master.destination == destination && !reaped(g_master))
         return SshResult::Ok;
     static std::once_flag registered;
@@ -214,6 +216,7 @@ SshResult ensureMaster(const char* destination, const Deadline& deadline, const 
     if (end == StartEnd::UnknownKey) {
         endMaster(g_master);
         if (!acceptHostKey(d, destination, deadline)) return SshResult::Failed;
+        deadline = Deadline(vxCallTimeout());
         end = startOnce(d, destination, deadline, scope);
         if (end == StartEnd::UnknownKey) {
             recordSsh("Host key verification failed", destination);
@@ -265,7 +268,7 @@ bool parseSshDestination(const char* name, SshDestination* out) {
     return out->port >= 1 && out->port <= 65535;
 }
 
-SshResult openSshChannel(const char* destination, unsigned short port, const Deadline& deadline,
+SshResult openSshChannel(const char* destination, unsigned short port, Deadline& deadline,
                          const WaitScope& scope, int* fd, int* control) {
     std::lock_guard<std::recursive_mutex> lock(g_lock);
     SshResult started = ensureMaster(destination, deadline, scope);

@@ -36,9 +36,11 @@ namespace {
 
 int g_asked = 0;
 std::string g_acceptOnly; // the fingerprint the question accepts ("" none)
+int g_answerMs = 0;       // how long the person takes to answer
 
 bool question(const char*, const char* fingerprint) {
     ++g_asked;
+    std::this_thread::sleep_for(std::chrono::milliseconds(g_answerMs));
     return !g_acceptOnly.empty() && g_acceptOnly == fingerprint;
 }
 
@@ -63,12 +65,14 @@ class SshLinkTest : public ::testing::Test {
         dest = ssh.destination();
         g_asked = 0;
         g_acceptOnly.clear();
+        g_answerMs = 0;
         vxSetHostKeyQuestion(question);
         vxClearError();
     }
     void TearDown() override {
         vxSshDisconnect();
         vxSetHostKeyQuestion(nullptr);
+        vxSetCallTimeout(0);
         fs::current_path(home);
         unsetenv("ORVELAN_SSH_CONFIG");
         unsetenv("ORVELAN_REGISTRY");
@@ -150,9 +154,13 @@ TEST_F(SshLinkTest, UnknownHostKeyIsAskedOnceAndAChangedOneIsAlwaysRefused) {
     EXPECT_EQ(g_asked, 1);
     EXPECT_EQ(readFileBytes(ssh.knownHosts()), "");
 
-    // Accepted once: known_hosts holds it, and a new connection does not ask again.
+    // Accepted once: known_hosts holds it, and a new connection does not ask again. The time
+    // the answer takes is not counted against the call limit.
     g_acceptOnly = fingerprint;
+    g_answerMs = 1500;
+    vxSetCallTimeout(1000);
     EXPECT_EQ(vxRemoteExec(dest.c_str(), "true"), 0) << lastText();
+    g_answerMs = 0;
     EXPECT_EQ(g_asked, 2);
     EXPECT_NE(readFileBytes(ssh.knownHosts()).find("[127.0.0.1]:" + std::to_string(ssh.port())),
               std::string::npos);
