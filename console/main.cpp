@@ -4,6 +4,7 @@
 
 #include <QApplication>
 
+#include "app/host_key_question.h"
 #include "app/main_window.h"
 #include "app/startup_window.h"
 #include "lib/vx_version.h"
@@ -22,6 +23,7 @@ int main(int argc, char** argv) {
         if (i > 1) commandLine += ' ';
         commandLine += argv[i];
     }
+    installHostKeyQuestion();
     int exitCode = ShowStartupOutcome(RunStartup(commandLine.c_str()));
     if (exitCode >= 0) return exitCode;
 

@@ -10,9 +10,11 @@
 #include <mutex>
 #include <netdb.h>
 #include <pthread.h>
+#include <unistd.h>
 
 #include "lib/vx_err.h"
 #include "remote/vx_remote.h"
+#include "remote/vx_ssh.h"
 #include "remote/vx_wait.h"
 
 namespace vxremote {
@@ -55,7 +57,15 @@ void recordCancel(const char* subject) {
 
 void RpcClient::reset(CLIENT* client) {
     if (m_client) clnt_destroy(m_client);
+    if (m_control >= 0) close(m_control);
     m_client = client;
+    m_control = -1;
+    m_sshDestination.clear();
+}
+
+void RpcClient::throughSsh(const char* destination, int control) {
+    m_sshDestination = destination;
+    m_control = control;
 }
 
 enum clnt_stat RpcClient::call(unsigned long procedure, xdrproc_t argFilter, const void* argument,
@@ -101,6 +111,13 @@ int RpcClient::callError(const char* subject) const {
         recordCancel(subject);
         return VX_CANCELLED;
     }
+    struct rpc_err error = {};
+    clnt_geterr(m_client, &error);
+    // A connection through SSH that ended with the master: the SSH connection was lost.
+    const bool connectionEnded = error.re_status == RPC_CANTRECV ||
+                                 error.re_status == RPC_CANTSEND || error.re_status == RPC_TIMEDOUT;
+    if (!m_sshDestination.empty() && connectionEnded && sshMasterLost(m_sshDestination.c_str()))
+        return recordSshLost(m_sshDestination.c_str(), static_cast<int>(error.re_status));
     return vxCallError(m_client, subject);
 }
 

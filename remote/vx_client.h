@@ -4,6 +4,7 @@
 
 #include <netinet/in.h>
 #include <rpc/rpc.h>
+#include <string>
 
 #include "remote/vx_xdr.h"
 
@@ -19,6 +20,9 @@ class RpcClient {
 
     explicit operator bool() const { return m_client != nullptr; }
     void reset(CLIENT* client = nullptr);
+    // The client's connection is a channel through SSH to destination; control is the channel's
+    // control socket, closed with the client.
+    void throughSsh(const char* destination, int control);
 
     // clnt_call waiting at most limitMs (the call limit when 0) for the answer; the RPC status.
     // A cancel ends the wait.
@@ -30,6 +34,8 @@ class RpcClient {
   private:
     CLIENT* m_client = nullptr;
     bool m_cancelled = false;
+    int m_control = -1;
+    std::string m_sshDestination;
 };
 
 // An XDR filter in the form clnt_call takes.

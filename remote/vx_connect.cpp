@@ -4,15 +4,18 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <malloc.h>
+#include <mutex>
 #include <netinet/in.h>
 #include <poll.h>
 #include <rpc/rpc.h>
+#include <string>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include "lib/vx_err.h"
 #include "remote/vx_client.h"
 #include "remote/vx_remote.h"
+#include "remote/vx_ssh.h"
 #include "remote/vx_wait.h"
 
 namespace vxremote {
@@ -158,11 +161,139 @@ bool tryOpen(RpcClient& client, struct in_addr address, unsigned long program,
     return true;
 }
 
+// A client of (program, version) on a connected stream socket: a TCP connection, or a channel
+// through SSH. The client owns the socket; nullptr (the socket closed) when none can be made.
+CLIENT* clientOnSocket(int fd, unsigned short port, unsigned long program, unsigned long version,
+                       u_int bufferSize) {
+    // The address only names the server in the client; the socket is connected already.
+    struct sockaddr_in server = {};
+    server.sin_family = AF_INET;
+    server.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    server.sin_port = htons(port);
+    struct netbuf address = {sizeof server, sizeof server, &server};
+    boundWrites(fd);
+    CLIENT* made = clnt_vc_create(fd, &address, program, version, bufferSize, bufferSize);
+    if (!made) {
+        close(fd);
+        return nullptr;
+    }
+    clnt_control(made, CLSET_FD_CLOSE, nullptr);
+    return made;
+}
+
+// The port of (program, 1, TCP) at the server's portmapper, asked over a channel through SSH
+// within the deadline. 0 with rpc_createerr set, or with *result telling of an SSH failure
+// (recorded) or a cancel.
+unsigned short lookUpPortSsh(const char* destination, unsigned long program, Deadline& deadline,
+                             WaitScope& scope, SshResult* result) {
+    int fd = -1, control = -1;
+    *result = openSshChannel(destination, PMAPPORT, deadline, scope, &fd, &control);
+    if (*result != SshResult::Ok) return 0;
+    RpcClient portmapper;
+    portmapper.reset(clientOnSocket(fd, PMAPPORT, PMAPPROG, PMAPVERS, RPCSMALLMSGSIZE));
+    portmapper.throughSsh(destination, control);
+    if (!portmapper) return 0;
+    struct pmap query = {program, VXVERS, IPPROTO_TCP, 0};
+    u_short port = 0;
+    enum clnt_stat status =
+        portmapper.call(PMAPPROC_GETPORT, reinterpret_cast<xdrproc_t>(xdr_pmap), &query,
+                        reinterpret_cast<xdrproc_t>(xdr_u_short), &port, deadline.remainingMs());
+    if (status != RPC_SUCCESS) {
+        if (status == RPC_INTR) return 0; // the scope knows the cancel
+        rpc_createerr.cf_stat = RPC_PMAPFAILURE;
+        rpc_createerr.cf_error.re_status = status;
+        return 0;
+    }
+    if (port == 0) rpc_createerr.cf_stat = RPC_PROGNOTREGISTERED;
+    return port;
+}
+
+// Ports found through SSH: the service's own program, and the last instance (an operation
+// looks its instance up for the command and again for the release). A look-up through SSH
+// costs a channel of its own, a round trip to the server; a kept port that refuses the channel
+// is forgotten and looked up again.
+struct KnownPort {
+    std::string destination;
+    unsigned long program = 0;
+    unsigned short port = 0;
+};
+// The link's worker and the progress look beside it may both connect: the kept ports are shared
+// under a lock of their own.
+std::mutex g_knownLock;
+KnownPort g_knownPorts[2]; // [0] the service, [1] the last instance; under g_knownLock
+
+KnownPort& knownPortSlot(unsigned long program) {
+    return g_knownPorts[program == VXPROG_MAIN ? 0 : 1];
+}
+
+unsigned short knownPort(const char* destination, unsigned long program) {
+    std::lock_guard<std::mutex> lock(g_knownLock);
+    const KnownPort& known = knownPortSlot(program);
+    return known.program == program && known.destination == destination ? known.port : 0;
+}
+
+void keepPort(unsigned long program, KnownPort known) {
+    std::lock_guard<std::mutex> lock(g_knownLock);
+    knownPortSlot(program) = std::move(known);
+}
+
+// One attempt through SSH: look-up and channel, client. Failed: an SSH failure is recorded.
+SshResult tryOpenSsh(RpcClient& client, const char* destination, unsigned long program,
+                     Deadline& deadline, WaitScope& scope) {
+    SshResult result = SshResult::Ok;
+    int fd = -1, control = -1;
+    unsigned short port = knownPort(destination, program);
+    if (port != 0) {
+        result = openSshChannel(destination, port, deadline, scope, &fd, &control);
+        if (result == SshResult::Refused) keepPort(program, KnownPort());
+        if (result != SshResult::Ok && result != SshResult::Refused) return result;
+    }
+    if (fd < 0) {
+        port = lookUpPortSsh(destination, program, deadline, scope, &result);
+        if (result != SshResult::Ok) return result;
+        if (port == 0) return scope.cancelled() ? SshResult::Cancelled : SshResult::Refused;
+        result = openSshChannel(destination, port, deadline, scope, &fd, &control);
+        if (result != SshResult::Ok) return result;
+        keepPort(program, KnownPort{destination, program, port});
+    }
+    CLIENT* made = clientOnSocket(fd, port, program, VXVERS, CLIENT_BUFFER);
+    if (!made) {
+        close(control);
+        return SshResult::Refused;
+    }
+    client.reset(made);
+    client.throughSsh(destination, control);
+    return SshResult::Ok;
+}
+
+// openClient for an SSH destination: the same attempts and limits; an SSH failure ends them.
+bool openSshClient(RpcClient& client, const char* destination, unsigned long program, int attempts,
+                   const char* createSubject) {
+    WaitScope scope;
+    Deadline deadline(vxCallTimeout());
+    for (int attempt = 1; attempt <= attempts && !scope.cancelled(); ++attempt) {
+        if (attempt > 1) pauseMs(RETRY_PAUSE_MS, scope);
+        if (scope.cancelled()) break;
+        SshResult result = tryOpenSsh(client, destination, program, deadline, scope);
+        if (result == SshResult::Ok) return true;
+        if (result == SshResult::Failed) return false;
+        if (deadline.passed()) break;
+    }
+    if (scope.cancelled()) {
+        recordCancel(createSubject);
+        return false;
+    }
+    vxCreateError(createSubject);
+    return false;
+}
+
 } // namespace
 
 bool openClient(RpcClient& client, const char* host, unsigned long program, int attempts,
                 const char* createSubject) {
     keepClientBuffers();
+    if (isSshDestination(host))
+        return openSshClient(client, host, program, attempts, createSubject);
     struct in_addr address;
     if (!resolveHost(host, &address, host)) return false;
     WaitScope scope;

@@ -13,6 +13,7 @@
 #include "lib/vx_err.h"
 #include "remote/vx_client.h"
 #include "remote/vx_remote.h"
+#include "remote/vx_ssh.h"
 
 using namespace vxremote;
 
@@ -165,7 +166,10 @@ int fnPing(const char* host, FILE* out, int count) {
     vxFormat(subject, sizeof subject, "fnPing: %s", host);
     struct sockaddr_in target = {};
     target.sin_family = AF_INET;
-    if (!resolveHost(host, &target.sin_addr, subject)) return -1;
+    // An SSH destination is pinged at its host.
+    SshDestination destination;
+    const bool ssh = parseSshDestination(host, &destination);
+    if (!resolveHost(ssh ? destination.host.c_str() : host, &target.sin_addr, subject)) return -1;
 
     unsigned char request[PING_BUFFER] = {};
     const uint16_t identifier = static_cast<uint16_t>(getpid() & 0xFFFF);

@@ -102,3 +102,28 @@ int vxPingProc(const char* host, const char* target, unsigned long instance, con
 // Interface byte counters of the server ("name tx rx" triples); out gets at most outSize-1 bytes.
 int vxNetCounters(const char* host, char* out, size_t outSize);
 int vxNetCountersProg(const char* host, char* out, size_t outSize, unsigned long program);
+
+// ---- The link over SSH ----
+//
+// A server name "ssh://[user@]host[:port]" reaches the service through SSH: one OpenSSH master
+// connection per process (the user's ssh configuration, agent and keys apply; the variable
+// ORVELAN_SSH_CONFIG names another configuration file) carries the portmapper look-up to the
+// server's 127.0.0.1:111 and every connection to an instance at the server's 127.0.0.1. The
+// master ends with the process, also when the process is killed. Host keys are checked against
+// known_hosts; a changed key is always refused. A failure of SSH itself is recorded as 111 with
+// its own text: "SSH: Authentication failed (server) !", "SSH: Host unreachable: ... !",
+// "SSH: Unknown host key SHA256:...; refused (server) !", "SSH: The server's host key has
+// changed; ...", and a call whose connection went with the master "SSH: Connection lost
+// (server) !" under the call's RPC status.
+
+// Asked, from the thread of the operation, whether an unknown host key of destination with the
+// given SHA256 fingerprint ("SHA256:...") is to be accepted; an accepted key is added to
+// known_hosts. Without a question every unknown key is refused.
+using VxHostKeyQuestion = bool (*)(const char* destination, const char* fingerprint);
+void vxSetHostKeyQuestion(VxHostKeyQuestion question);
+
+// Batch mode: ssh never asks for a password or a passphrase (a command-line run).
+void vxSetSshBatchMode(bool batch);
+
+// Ends the SSH master connection, if any; the next operation starts a new one.
+void vxSshDisconnect();

@@ -27,3 +27,7 @@ void SdCancelRemote() {
 void SdResetCancel() {
     vxResetCancel();
 }
+
+void SdSetHostKeyQuestion(SdHostKeyQuestion question) {
+    vxSetHostKeyQuestion(question);
+}

@@ -17,3 +17,9 @@ bool sdServerUsable();
 // removed). With no wait in progress the next wait fails; SdResetCancel drops such a cancel.
 void SdCancelRemote();
 void SdResetCancel();
+
+// The question asked when the server is an SSH destination whose host key known_hosts does not
+// hold: the destination and the key's fingerprint ("SHA256:..."); true accepts the key, which is
+// then added to known_hosts. Without one, such a key is refused.
+using SdHostKeyQuestion = bool (*)(const char* destination, const char* fingerprint);
+void SdSetHostKeyQuestion(SdHostKeyQuestion question);

@@ -42,6 +42,8 @@ const char kHelp[] =
     "  -t, --timeout SECONDS  give up waiting for the server after SECONDS (a fraction allowed):\n"
     "                       each call, and a remote command such as the statistics tool;\n"
     "                       default 30 for a call, 600 for a remote command\n"
+    "      --accept-host-key SHA256:...  accept the SSH server's unknown host key when it has\n"
+    "                       this fingerprint (added to known_hosts); a changed key is refused\n"
     "  -h, --help           this text\n"
     "      --version        the release of orvelanctl\n"
     "\n"
@@ -92,6 +94,12 @@ const char kHelp[] =
     "taken are released and no partial local file is left.\n";
 
 bool g_verbose = false;
+std::string g_acceptedKey; // --accept-host-key
+
+// An unknown SSH host key is accepted only when its fingerprint was given, exactly.
+bool acceptHostKey(const char*, const char* fingerprint) {
+    return !g_acceptedKey.empty() && g_acceptedKey == fingerprint;
+}
 
 // --timeout: one limit for every wait on the server, a remote command's included.
 bool setTimeout(const char* text) {
@@ -187,6 +195,8 @@ int parseOptions(int argc, char** argv, const char** source, int* next) {
             g_verbose = true;
         } else if (opt == "-u" || opt == "--utf8") {
             g_utf8 = true;
+        } else if (opt == "--accept-host-key" && i + 1 < argc) {
+            g_acceptedKey = argv[++i];
         } else if ((opt == "-t" || opt == "--timeout") && i + 1 < argc) {
             if (!setTimeout(argv[++i])) return usage("--timeout takes a number of seconds");
         } else {
@@ -226,6 +236,9 @@ int startUp(const char* source) {
         fprintf(stderr, "orvelanctl: no server: the start-up checks failed");
         if (vxLastError().code != 0) fprintf(stderr, " (%s)", vxLastError().text);
         fprintf(stderr, "\n");
+        if (strstr(vxLastError().text, "SSH: Unknown host key "))
+            fprintf(stderr, "orvelanctl: check the fingerprint, then accept the key with "
+                            "--accept-host-key\n");
         return EXIT_NOSERVER;
     }
     return -1;
@@ -235,6 +248,10 @@ int startUp(const char* source) {
 
 int main(int argc, char** argv) {
     watchSignals();
+    // No question can be answered here: ssh never prompts, and an unknown host key is accepted
+    // only by its fingerprint.
+    vxSetSshBatchMode(true);
+    vxSetHostKeyQuestion(acceptHostKey);
     const char* source = nullptr;
     int next = 0;
     int rc = parseOptions(argc, argv, &source, &next);

@@ -131,7 +131,7 @@ bool ensureRpcbind(std::string* error) {
 }
 
 TestServer::TestServer(TestServerOptions options) : m_options(std::move(options)) {
-    takeMachineLock();
+    if (!m_options.ownNetwork) takeMachineLock();
     char base[] = "/tmp/orvelan-vxd-XXXXXX";
     if (!mkdtemp(base)) {
         fail(std::string("mkdtemp: ") + strerror(errno));
@@ -156,7 +156,7 @@ TestServer::~TestServer() {
         std::error_code ec;
         fs::remove_all(m_base, ec);
     }
-    dropMachineLock();
+    if (!m_options.ownNetwork) dropMachineLock();
 }
 
 bool TestServer::fail(const std::string& text) {

@@ -12,6 +12,9 @@ struct TestServerOptions {
     std::vector<std::string> extraArgs; // more vxd options
     bool start = true;                  // start vxd in the constructor
     bool statsTool = false;             // install getstats2 as /l/tools/getstats2 of the root
+    // Servers on the machine's rpcbind take turns (one program number per machine); a server
+    // in a network namespace of its own has its own rpcbind and need not wait for the others.
+    bool ownNetwork = false;
 };
 
 // Usage: TestServer server; ASSERT_TRUE(server.running()) << server.error();
