@@ -222,7 +222,13 @@ void SetupPage::onWorker(const std::function<void()>& work) {
         enabled[i] = buttons[i]->isEnabled();
         buttons[i]->setEnabled(false);
     }
-    RemoteRunner::instance()->runAndWait(work);
+    // Without a server nothing goes to it: the work runs here. That is also the start-up's case
+    // (the Setup page is the start page then), where an event loop of its own would run the
+    // start-up's queued work inside the page's showing.
+    if (noServer)
+        work();
+    else
+        RemoteRunner::instance()->runAndWait(work);
     for (int i = 0; i < 4; i++)
         buttons[i]->setEnabled(enabled[i]);
 }
