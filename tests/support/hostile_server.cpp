@@ -169,8 +169,7 @@ std::string hostileErrorText() {
 HostileServer::HostileServer(HostileMode mode, int noReplyCloseMs)
     : m_mode(mode), m_noReplyCloseMs(noReplyCloseMs),
       m_nextInstance(0x5E000000UL + (static_cast<unsigned long>(getpid()) & 0xFFFF) * 0x100) {
-    m_lockFd = open("/tmp/orvelan-vxd-tests.lock", O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-    if (m_lockFd >= 0) flock(m_lockFd, LOCK_EX);
+    m_lockFd = lockRpcbindForTests();
     if (!ensureRpcbind(&m_error)) return;
     int fd = listenLoopback(&m_port);
     if (fd < 0) {

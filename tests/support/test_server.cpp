@@ -60,16 +60,15 @@ int runWait(const std::vector<std::string>& args) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-// Program 0x48000003 is one per machine, so every test server of this machine takes one lock
-// file: CTest's RESOURCE_LOCK orders the tests of one run, this orders separate runs (two build
-// trees tested at once). Held per process while any of its test servers exists.
+// Program 0x48000003 is one per rpcbind, so every test server meeting at one rpcbind takes one
+// lock file: CTest's RESOURCE_LOCK orders the tests of one run, this orders separate runs (two
+// build trees tested at once). Held per process while any of its test servers exists.
 int g_machineLockFd = -1;
 int g_machineLockUsers = 0;
 
 void takeMachineLock() {
     if (g_machineLockUsers++ > 0) return;
-    g_machineLockFd = open("/tmp/orvelan-vxd-tests.lock", O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-    if (g_machineLockFd >= 0) flock(g_machineLockFd, LOCK_EX);
+    g_machineLockFd = lockRpcbindForTests();
 }
 
 void dropMachineLock() {
@@ -79,6 +78,13 @@ void dropMachineLock() {
 }
 
 } // namespace
+
+int lockRpcbindForTests() {
+    int fd = open("/run/orvelan-vxd-tests.lock", O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    if (fd < 0) fd = open("/tmp/orvelan-vxd-tests.lock", O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    if (fd >= 0) flock(fd, LOCK_EX);
+    return fd;
+}
 
 std::string testServerBinDir() {
     const char* env = getenv("ORVELAN_SERVER_BIN_DIR");

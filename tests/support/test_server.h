@@ -80,6 +80,12 @@ bool ensureRpcbind(std::string* error);
 // be opened (errno says why).
 int listenLoopback(unsigned short* port);
 
+// Opens the lock file that orders the test servers meeting at one rpcbind (program 0x48000003
+// is one per rpcbind), and takes it: beside rpcbind's own files in /run, so that runs in network
+// and mount namespaces of their own (each with its rpcbind and its /run) do not wait for each
+// other; in /tmp where /run cannot be written. The descriptor, or -1.
+int lockRpcbindForTests();
+
 // Port registered with the local rpcbind for (program, version 1, TCP); 0 when none.
 unsigned short testRegisteredPort(unsigned long program);
 
