@@ -206,8 +206,20 @@ TEST_F(SshLinkTest, SshdKilledMidUploadLeavesTheFileWholeAndTheNextOperationReco
     int result = 0;
     std::thread upload(
         [&] { result = vxPutRemoteFile(dest.c_str(), local.c_str(), "/l/big.bin"); });
-    // 64 MiB take far longer than this at any speed the link reaches.
-    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    // Killed once the upload is under way: its temporary file beside the target has data (on a
+    // busy machine the thread may start late, and a kill before the upload only makes the
+    // upload start a new connection). 64 MiB take far longer than this wait at any speed.
+    const std::filesystem::path dir = server().local("/l");
+    bool underWay = false;
+    for (int wait = 0; wait < 2000 && !underWay; ++wait) {
+        std::error_code ec;
+        for (const auto& entry : std::filesystem::directory_iterator(dir, ec))
+            if (entry.path().filename().string().rfind(".vxtmp.", 0) == 0 &&
+                entry.file_size(ec) > 0)
+                underWay = true;
+        if (!underWay) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    EXPECT_TRUE(underWay);
     ssh.killSessions();
     upload.join();
     EXPECT_EQ(result, -1);
