@@ -55,11 +55,14 @@ TEST(VxdConcurrency, LongCommandDoesNotDelayOtherConsoles) {
     TestServer server;
     ASSERT_TRUE(server.running()) << server.error();
     ASSERT_TRUE(server.writeFile("/data/.keep", ""));
-    // The other console: a process of its own, running a command that sleeps 5 s.
+    // The other console: a process of its own, running a command that waits until this test
+    // lets it end (at most a minute): fifty rounds of this console done while it still runs
+    // prove that it delays nothing, however slow the machine.
     pid_t sleeper = fork();
     ASSERT_GE(sleeper, 0);
     if (sleeper == 0) {
-        Reply r = remoteExec("touch sleeping; sleep 5; touch slept");
+        Reply r = remoteExec("touch sleeping; i=0; while [ ! -e go ] && [ $i -lt 1200 ]; do "
+                             "sleep 0.05; i=$((i+1)); done; touch slept");
         _exit(r.status == RPC_SUCCESS && r.r.value == 0 ? 0 : 1);
     }
     ASSERT_TRUE(waitFor([&] { return server.exists("sleeping"); }, 5000));
@@ -77,11 +80,11 @@ TEST(VxdConcurrency, LongCommandDoesNotDelayOtherConsoles) {
         failures += readFileBytes(local.file("down")) != content;
     }
     double elapsed = secondsSince(start);
-    bool sleeperDone = server.exists("slept");
     EXPECT_EQ(failures, 0);
-    EXPECT_FALSE(sleeperDone) << "50 rounds took " << elapsed << " s";
-    EXPECT_LT(elapsed, 4.0);
+    EXPECT_FALSE(server.exists("slept")) << "50 rounds took " << elapsed << " s";
+    // The time is recorded, not judged here (the remote bench measures it).
     RecordProperty("fifty_rounds_ms", static_cast<int>(elapsed * 1000));
+    ASSERT_TRUE(server.writeFile("go", ""));
 
     int status = 0;
     ASSERT_EQ(waitpid(sleeper, &status, 0), sleeper);
