@@ -77,21 +77,9 @@ class StalledServerTest : public AppTest {
     // A call it takes late from a client that gave up is not run, so no ask is left over.
     void expectNoInstanceLeft() {
         server.resume();
-        const std::regex ask(" 5 ASK -> (0x[0-9a-f]{8})"),
-            release("instance (0x[0-9a-f]{8}) released");
-        std::set<std::string> asked, released;
-        for (int wait = 0; wait < 250; ++wait) {
-            asked.clear();
-            released.clear();
-            std::istringstream log(server.logText());
-            std::smatch match;
-            for (std::string line; std::getline(log, line);) {
-                if (std::regex_search(line, match, ask)) asked.insert(match[1]);
-                if (std::regex_search(line, match, release)) released.insert(match[1]);
-            }
-            if (asked == released) break;
-            usleep(20000);
-        }
+        const InstanceLedger ledger = waitForReleases(server);
+        const std::set<std::string>& asked = ledger.asked;
+        const std::set<std::string>& released = ledger.released;
         EXPECT_EQ(asked, released);
         for (const std::string& number : asked)
             EXPECT_EQ(testRegisteredPort(std::stoul(number, nullptr, 16)), 0) << number;

@@ -57,21 +57,9 @@ class RemoteLink : public ::testing::Test {
     // The server logs and unregisters a release just after its reply, so this waits for it (5 s
     // at most).
     void expectAllInstancesReleased() const {
-        const std::regex ask(" 5 ASK -> (0x[0-9a-f]{8})"),
-            release("instance (0x[0-9a-f]{8}) released");
-        std::set<std::string> asked, released;
-        for (int wait = 0; wait < 250; ++wait) {
-            asked.clear();
-            released.clear();
-            std::istringstream log(m_server.logText());
-            std::smatch match;
-            for (std::string line; std::getline(log, line);) {
-                if (std::regex_search(line, match, ask)) asked.insert(match[1]);
-                if (std::regex_search(line, match, release)) released.insert(match[1]);
-            }
-            if (asked == released) break;
-            usleep(20000);
-        }
+        const InstanceLedger ledger = waitForReleases(m_server);
+        const std::set<std::string>& asked = ledger.asked;
+        const std::set<std::string>& released = ledger.released;
         EXPECT_FALSE(asked.empty());
         EXPECT_EQ(asked, released);
         for (const std::string& number : asked)

@@ -11,9 +11,11 @@
 #include <filesystem>
 #include <fstream>
 #include <netinet/in.h>
+#include <regex>
 #include <rpc/pmap_clnt.h>
 #include <rpc/rpc.h>
 #include <spawn.h>
+#include <sstream>
 #include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -84,6 +86,22 @@ int lockRpcbindForTests() {
     if (fd < 0) fd = open("/tmp/orvelan-vxd-tests.lock", O_RDWR | O_CREAT | O_CLOEXEC, 0666);
     if (fd >= 0) flock(fd, LOCK_EX);
     return fd;
+}
+
+InstanceLedger waitForReleases(const TestServer& server, int waitMs) {
+    const std::regex ask(" 5 ASK -> (0x[0-9a-f]{8})"), release("instance (0x[0-9a-f]{8}) released");
+    InstanceLedger ledger;
+    for (int waited = 0;; waited += 20) {
+        ledger = InstanceLedger();
+        std::istringstream log(server.logText());
+        std::smatch match;
+        for (std::string line; std::getline(log, line);) {
+            if (std::regex_search(line, match, ask)) ledger.asked.insert(match[1]);
+            if (std::regex_search(line, match, release)) ledger.released.insert(match[1]);
+        }
+        if (ledger.asked == ledger.released || waited >= waitMs) return ledger;
+        usleep(20000);
+    }
 }
 
 std::string testServerBinDir() {

@@ -2,6 +2,7 @@
 // temporary root of its own, with the server programs installed in its working directory.
 #pragma once
 
+#include <set>
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -91,3 +92,10 @@ unsigned short testRegisteredPort(unsigned long program);
 
 // Directory of the built vxd and server programs.
 std::string testServerBinDir();
+
+// The instances a server handed out (its daemon log's ASK) and those it released. It logs a
+// release just after its reply, so this waits (up to waitMs) until the two sets agree.
+struct InstanceLedger {
+    std::set<std::string> asked, released;
+};
+InstanceLedger waitForReleases(const TestServer& server, int waitMs = 5000);
