@@ -5,11 +5,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <memory>
 #include <string>
 #include <unistd.h>
 #include <vector>
 
 #include "lib/vx_version.h"
+#include "server/stats_cache.h"
 #include "server/stats_collector.h"
 #include "server/stats_files.h"
 #include "server/stats_members.h"
@@ -136,6 +138,36 @@ int writeResult(const VxdRoot& root, const char* path, StatsCollector&& collecto
     return err;
 }
 
+// Whether the query's buckets start at whole minutes, as the summaries count bytes.
+bool wholeMinutes(const std::vector<time_t>& bounds) {
+    for (time_t t : bounds)
+        if (t % 60 != 0) return false;
+    return true;
+}
+
+// The summaries of the log files for a data or site query, from the cache (STATSCACHE of the
+// parameter file), unless GETSTATS2_CACHE=off; nullptr: the files are read.
+std::unique_ptr<StatsCachedLogs> summariesOf(const VxdRoot& root, StatsKind kind,
+                                             const std::vector<StatsLogFile>& files,
+                                             const StatsCollector& collector, StatsCache* cache) {
+    const char* setting = getenv("GETSTATS2_CACHE");
+    if (kind == StatsKind::Url || (setting && strcmp(setting, "off") == 0)) return nullptr;
+    const std::vector<const StatsLogFile*> wanted = statsFilesOfRange(files, collector);
+    if (wanted.empty() || (kind == StatsKind::Data && !wholeMinutes(collector.bounds())))
+        return nullptr;
+    const std::string dir = statsParam(root, "STATSCACHE", STATS_CACHE_DEFAULT);
+    std::string error;
+    if (!cache->open(root, dir, &error)) {
+        fprintf(stderr, "getstats2: cache %s: %s (the logs are read)\n", dir.c_str(),
+                error.c_str());
+        return nullptr;
+    }
+    auto summaries =
+        std::make_unique<StatsCachedLogs>(cache, wanted, kind == StatsKind::Site, statsJobs());
+    cache->prune(files);
+    return summaries;
+}
+
 struct Options {
     const char* input = "/tmp/infile";
     const char* output = "/tmp/outfile";
@@ -209,8 +241,11 @@ int main(int argc, char** argv) {
         return fail(failed + ": " + strerror(err));
     }
     if (files.empty()) return fail(base + ": " + strerror(ENOENT));
+    StatsCache cache;
+    std::unique_ptr<StatsCachedLogs> summaries =
+        summariesOf(root, opt.kind, files, collector, &cache);
     StatsProgress progress(root, opt.output);
-    rc = statsReadLogs(files, &collector, statsJobs(), &progress);
+    rc = statsReadLogs(files, &collector, statsJobs(), &progress, summaries.get());
     if (rc != 0) return rc;
     if (collector.overflow())
         return fail("more than 65535 users or 16777215 sites or URLs in the range: query a shorter "

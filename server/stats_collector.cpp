@@ -140,6 +140,58 @@ void StatsCollector::count(const StatsLogLine& line) {
     if (++m_batchSize == kBatch) flushBatch();
 }
 
+bool StatsCollector::admits(std::string_view user) const {
+    return (m_query.user.empty() && m_query.group.empty()) || statsAdmits(m_query, user);
+}
+
+void StatsCollector::addBytes(time_t minute, uint64_t bytes) {
+    if (m_kind != StatsKind::Data || minute < first() || minute >= last()) return;
+    size_t i = m_cursor;
+    if (!(m_bounds[i] <= minute && minute < m_bounds[i + 1])) {
+        i = static_cast<size_t>(std::upper_bound(m_bounds.begin(), m_bounds.end(), minute) -
+                                m_bounds.begin()) -
+            1;
+        m_cursor = i;
+    }
+    m_bytes[i] += bytes;
+}
+
+uint32_t StatsCollector::listUser(std::string_view user) {
+    flushBatch(); // lines counted before come first
+    uint32_t u = m_users.intern(m_query.group.empty() ? user : std::string_view(m_query.group));
+    if (u < 0xffff) return u;
+    m_overflow = true;
+    return STATS_NO_NUMBER;
+}
+
+uint32_t StatsCollector::listSite(std::string_view site) {
+    flushBatch();
+    uint32_t s = m_sites.intern(site);
+    if (s < (1u << 24)) return s;
+    m_overflow = true;
+    return STATS_NO_NUMBER;
+}
+
+void StatsCollector::addPairCount(uint32_t user, uint32_t site, uint32_t count) {
+    if (user == STATS_NO_NUMBER || site == STATS_NO_NUMBER) return;
+    const uint64_t key = static_cast<uint64_t>(user) << 48 | static_cast<uint64_t>(site) << 24;
+    if (m_pairCount * 10 >= m_pairs.size() * 7) growPairs();
+    size_t mask = m_pairs.size() - 1;
+    for (size_t i = mix(key) & mask;; i = (i + 1) & mask) {
+        StatsPair& p = m_pairs[i];
+        if (p.key == key) {
+            p.count = static_cast<uint32_t>(
+                std::min<uint64_t>(UINT32_MAX, static_cast<uint64_t>(p.count) + count));
+            return;
+        }
+        if (p.key == StatsPair::kEmpty) {
+            p = StatsPair{key, count};
+            ++m_pairCount;
+            return;
+        }
+    }
+}
+
 void StatsCollector::addLine(const char* begin, const char* end) {
     StatsLogLine line;
     if (statsParseLine(begin, end, &line))

@@ -40,6 +40,7 @@ class StatsCollector : private StatsLogSink {
     // The time range worth reading: [first, last).
     time_t first() const { return m_bounds.empty() ? 0 : m_bounds.front(); }
     time_t last() const { return m_bounds.empty() ? 0 : m_bounds.back(); }
+    const std::vector<time_t>& bounds() const { return m_bounds; }
 
     // Counts one line of the log (malformed lines are counted, not collected).
     void addLine(const char* begin, const char* end);
@@ -53,6 +54,22 @@ class StatsCollector : private StatsLogSink {
     bool addFile(int fd, std::string* error, size_t lineMax = STATS_LINE_MAX);
     // Reads the inflated bytes of a compressed log file; false with a reason.
     bool addStream(StatsByteStream* stream, std::string* error, size_t lineMax = STATS_LINE_MAX);
+    // Counts what a summary of the log holds, in the order the log would be read (so that equal
+    // counts keep the order in which the log first names their site). addBytes: the bytes
+    // delivered in the minute starting at minute by an admitted user, when the minute lies in
+    // the query's range (whose bounds are whole minutes). The site lists: listUser and listSite
+    // number an admitted user (listUser names a group query's users after the group) and a site, in
+    // the order of first appearance; addPairCount counts requests of such a pair. A number of
+    // STATS_NO_NUMBER (too many users or sites) counts nothing and fails the query.
+    void addBytes(time_t minute, uint64_t bytes);
+    static constexpr uint32_t STATS_NO_NUMBER = ~0u;
+    uint32_t listUser(std::string_view user);
+    uint32_t listSite(std::string_view site);
+    void addPairCount(uint32_t user, uint32_t site, uint32_t count);
+    // Whether the query's user or group admits a (decoded) user.
+    bool admits(std::string_view user) const;
+    // Before the lines or summaries of the next file: a run past the end is the file's own.
+    void beginFile() { m_pastEnd = 0; }
     // What of the file read last was skipped as damaged or cut short ("" when nothing was).
     const std::string& skipped() const { return m_skipped; }
 

@@ -41,12 +41,8 @@ unsigned statsJobs() {
     return std::max(1u, std::thread::hardware_concurrency());
 }
 
-namespace {
-
-// The files worth reading for the collector's range: those whose time range meets it (a file
-// runs from its first time to the first time of the next newer one).
-std::vector<const StatsLogFile*> filesOfRange(const std::vector<StatsLogFile>& files,
-                                              const StatsCollector& collector) {
+std::vector<const StatsLogFile*> statsFilesOfRange(const std::vector<StatsLogFile>& files,
+                                                   const StatsCollector& collector) {
     std::vector<const StatsLogFile*> wanted;
     time_t newer = -1; // first time of the next newer file; -1: none
     for (const StatsLogFile& f : files) {
@@ -58,15 +54,14 @@ std::vector<const StatsLogFile*> filesOfRange(const std::vector<StatsLogFile>& f
     return wanted;
 }
 
-} // namespace
-
 int statsReadLogs(const std::vector<StatsLogFile>& files, StatsCollector* collector, unsigned jobs,
-                  StatsProgress* progress) {
-    std::vector<const StatsLogFile*> wanted = filesOfRange(files, *collector);
+                  StatsProgress* progress, StatsSummaries* summaries) {
+    std::vector<const StatsLogFile*> wanted = statsFilesOfRange(files, *collector);
+    auto summarised = [&](const StatsLogFile& f) { return summaries && summaries->covers(f); };
     if (progress) {
         uint64_t total = 0;
         for (const StatsLogFile* f : wanted)
-            total += StatsProgress::fileSize(f->fd);
+            if (!summarised(*f)) total += StatsProgress::fileSize(f->fd);
         progress->setTotal(total);
         collector->setProgress(progress);
     }
@@ -78,12 +73,20 @@ int statsReadLogs(const std::vector<StatsLogFile>& files, StatsCollector* collec
     for (size_t k = 0; k < wanted.size(); ++k) {
         for (; started < wanted.size() && started < k + ahead; ++started) {
             int fd = wanted[started]->fd;
-            if (!statsIsGzip(fd)) continue;
+            if (summarised(*wanted[started]) || !statsIsGzip(fd)) continue;
             streams[started] = statsGunzip(fd, inflater);
             if (jobs > 1) streams[started] = statsReadAhead(std::move(streams[started]));
         }
         const StatsLogFile& f = *wanted[k];
         std::string error;
+        if (summarised(f)) {
+            collector->beginFile();
+            if (!summaries->count(f, collector, &error)) {
+                fprintf(stderr, "getstats2: %s: %s\n", f.path.c_str(), error.c_str());
+                rc = 1;
+            }
+            continue;
+        }
         if (progress) progress->beginFile(f.fd);
         bool ok = streams[k] ? collector->addStream(streams[k].get(), &error)
                              : collector->addFile(f.fd, &error);

@@ -28,11 +28,28 @@ int statsOpenLogs(const VxdRoot& root, const std::string& base, std::vector<Stat
 // machine's cores.
 unsigned statsJobs();
 
+// The files whose time range meets the collector's range (a file runs from its first time to the
+// first time of the next newer one), newest first.
+std::vector<const StatsLogFile*> statsFilesOfRange(const std::vector<StatsLogFile>& files,
+                                                   const StatsCollector& collector);
+
+// Files counted from their summaries instead of read.
+class StatsSummaries {
+  public:
+    virtual bool covers(const StatsLogFile& file) const = 0;
+    // Counts the file into the collector; false with a reason.
+    virtual bool count(const StatsLogFile& file, StatsCollector* collector, std::string* error) = 0;
+
+  protected:
+    ~StatsSummaries() = default;
+};
+
 // Reads the files whose time range meets the collector's into it, newest first and each in its
 // order (so the result is that of reading them one after the other), and closes them all; 0, or
 // 1 with the failure said on standard error. With jobs above 1, compressed files are inflated
 // on other threads, up to jobs - 1 of them ahead of the one being counted. A damaged or cut
 // short compressed file is counted up to the damage, and what was skipped is said. With a
-// progress, it learns the total and how far the reading has come.
+// progress, it learns the total and how far the reading has come. Files that summaries covers are
+// counted from their summaries, in their place.
 int statsReadLogs(const std::vector<StatsLogFile>& files, StatsCollector* collector, unsigned jobs,
-                  StatsProgress* progress = nullptr);
+                  StatsProgress* progress = nullptr, StatsSummaries* summaries = nullptr);
