@@ -62,8 +62,26 @@ const char kHelp[] =
     "being counted (one per core); the files are counted one after the other, newest\n"
     "first, so the result is that of reading them in turn. A damaged or cut short gzip\n"
     "file is counted up to the damage and named on standard error with what was skipped.\n"
+    "\n"
+    "Data and site queries keep summaries of the log files in a cache directory,\n"
+    "STATSCACHE of \"orvelan.cnf\" (default /var/cache/orvelan, below $VXD_ROOT when\n"
+    "set; made 0700, its files 0600): one file a log file, named by its device and\n"
+    "inode, holding the bytes per user and minute and the requests per user and site\n"
+    "in each hour. A rotated file is summarised once; the current log is summarised\n"
+    "up to its last whole line and continued from there by the next query. A file\n"
+    "is known by its device, inode, the hashes of its first and last summarised bytes\n"
+    "(compressed files also by their size and time), so a rotation, truncation or\n"
+    "replaced file is noticed; a cache file that is damaged or not the file's own is\n"
+    "rebuilt, never trusted. Only files whose lines are all well formed and in time\n"
+    "order are summarised (for them the summary gives exactly what reading gives);\n"
+    "other files, and the hours a range covers only in part, are read from the log.\n"
+    "The cache takes about 1 to 2% of the size of the logs' text; removing the\n"
+    "directory's files clears it (the next query rebuilds what it needs). A cache\n"
+    "that cannot be written (a full disk) only makes the queries slower, with a line\n"
+    "on standard error. URL queries read the logs.\n"
     "Environment: GETSTATS2_JOBS=N reading threads (default: the cores),\n"
-    "GETSTATS2_INFLATE=zlib inflates with zlib instead (for comparison).\n"
+    "GETSTATS2_INFLATE=zlib inflates with zlib instead (for comparison),\n"
+    "GETSTATS2_CACHE=off neither uses nor writes the cache.\n"
     "While the logs are read, OUTPUT.progress beside the result holds one line \"read\n"
     "total\": the bytes of the log files read so far and in all (compressed files by\n"
     "their compressed size), replaced at most four times a second and removed at the end.\n"
@@ -162,8 +180,8 @@ std::unique_ptr<StatsCachedLogs> summariesOf(const VxdRoot& root, StatsKind kind
                 error.c_str());
         return nullptr;
     }
-    auto summaries =
-        std::make_unique<StatsCachedLogs>(cache, wanted, kind == StatsKind::Site, statsJobs());
+    auto summaries = std::make_unique<StatsCachedLogs>(cache, wanted, collector,
+                                                       kind == StatsKind::Site, statsJobs());
     cache->prune(files);
     return summaries;
 }

@@ -140,6 +140,7 @@ bool writeParams(Setup& s) {
                        "PROXYPROC kaka\n"
                        "SQUIDCONFDIR /etc/squid/orvelan\n"
                        "ACCESSLOG /var/log/squid/access.log\n"
+                       "STATSCACHE /var/cache/orvelan\n"
                        "SQUIDRECONFIGURE " +
                        s.helpers + "/squid-reload\n";
     bool ok = true;

@@ -260,7 +260,8 @@ bool StatsCache::open(const VxdRoot& root, const std::string& dir, std::string* 
     return true;
 }
 
-StatsSummary StatsCache::summary(const StatsLogFile& file, int parts, std::string* note) {
+StatsSummary StatsCache::summary(const StatsLogFile& file, int parts, time_t from, time_t to,
+                                 std::string* note) {
     StatsSummary out;
     struct stat st;
     if (m_dirFd < 0 || fstat(file.fd, &st) != 0) return out;
@@ -283,8 +284,11 @@ StatsSummary StatsCache::summary(const StatsLogFile& file, int parts, std::strin
         index = std::make_unique<StatsIndex>();
         index->length = h.length;
         index->lastTime = h.lastTime;
-        if (!statsIndexRead(std::string_view(bytes).substr(kHeaderSize),
-                            grows ? StatsIndex::kAll : parts, index.get())) {
+        const bool read = grows ? statsIndexRead(std::string_view(bytes).substr(kHeaderSize),
+                                                 StatsIndex::kAll, index.get())
+                                : statsIndexRead(std::string_view(bytes).substr(kHeaderSize), parts,
+                                                 index.get(), from, to);
+        if (!read) {
             index.reset();
         } else if (grows) {
             StatsIndexBuilder builder(std::move(*index));
@@ -424,7 +428,7 @@ class TextOfLog : public StatsTextReader {
 } // namespace
 
 StatsCachedLogs::StatsCachedLogs(StatsCache* cache, const std::vector<const StatsLogFile*>& files,
-                                 bool site, unsigned jobs)
+                                 const StatsCollector& collector, bool site, unsigned jobs)
     : m_site(site) {
     m_summaries.resize(files.size());
     std::vector<std::string> notes(files.size());
@@ -434,7 +438,7 @@ StatsCachedLogs::StatsCachedLogs(StatsCache* cache, const std::vector<const Stat
             Entry& e = m_summaries[k];
             e.file = files[k];
             e.summary = cache->summary(*files[k], site ? StatsIndex::kHours : StatsIndex::kMinutes,
-                                       &notes[k]);
+                                       collector.first(), collector.last(), &notes[k]);
             e.covered = e.summary.index != nullptr;
         }
     };

@@ -39,7 +39,9 @@ class StatsCache {
     // foreign cache file is never trusted). A summary built or continued is written back; when
     // that fails (a full disk) it is still used, and *note says why it was not kept. Safe to
     // call from several threads at once.
-    StatsSummary summary(const StatsLogFile& file, int parts, std::string* note);
+    // Site summaries hold the request counts of the hours that meet [from, to) only.
+    StatsSummary summary(const StatsLogFile& file, int parts, time_t from, time_t to,
+                         std::string* note);
 
     // Removes the cache files of log files that are gone (not among files) and temporary files
     // left by killed runs.
@@ -59,8 +61,8 @@ class StatsCache {
 // What was not kept in the cache is said on standard error.
 class StatsCachedLogs : public StatsSummaries {
   public:
-    StatsCachedLogs(StatsCache* cache, const std::vector<const StatsLogFile*>& files, bool site,
-                    unsigned jobs);
+    StatsCachedLogs(StatsCache* cache, const std::vector<const StatsLogFile*>& files,
+                    const StatsCollector& collector, bool site, unsigned jobs);
     bool covers(const StatsLogFile& file) const override;
     bool count(const StatsLogFile& file, StatsCollector* collector, std::string* error) override;
 

@@ -173,22 +173,39 @@ uint32_t StatsCollector::listSite(std::string_view site) {
 }
 
 void StatsCollector::addPairCount(uint32_t user, uint32_t site, uint32_t count) {
-    if (user == STATS_NO_NUMBER || site == STATS_NO_NUMBER) return;
-    const uint64_t key = static_cast<uint64_t>(user) << 48 | static_cast<uint64_t>(site) << 24;
-    if (m_pairCount * 10 >= m_pairs.size() * 7) growPairs();
-    size_t mask = m_pairs.size() - 1;
-    for (size_t i = mix(key) & mask;; i = (i + 1) & mask) {
-        StatsPair& p = m_pairs[i];
-        if (p.key == key) {
-            p.count = static_cast<uint32_t>(
-                std::min<uint64_t>(UINT32_MAX, static_cast<uint64_t>(p.count) + count));
-            return;
+    addPairCounts(&user, &site, &count, 1);
+}
+
+void StatsCollector::addPairCounts(const uint32_t* users, const uint32_t* sites,
+                                   const uint32_t* counts, size_t n) {
+    if ((m_pairCount + n) * 10 >= m_pairs.size() * 7) growPairs();
+    const size_t mask = m_pairs.size() - 1;
+    uint64_t keys[64];
+    for (size_t done = 0; done < n;) {
+        const size_t batch = std::min<size_t>(64, n - done);
+        for (size_t i = 0; i < batch; ++i) {
+            keys[i] = static_cast<uint64_t>(users[done + i]) << 48 |
+                      static_cast<uint64_t>(sites[done + i]) << 24;
+            __builtin_prefetch(&m_pairs[mix(keys[i]) & mask]);
         }
-        if (p.key == StatsPair::kEmpty) {
-            p = StatsPair{key, count};
-            ++m_pairCount;
-            return;
+        for (size_t i = 0; i < batch; ++i) {
+            if (users[done + i] == STATS_NO_NUMBER || sites[done + i] == STATS_NO_NUMBER) continue;
+            const uint32_t count = counts[done + i];
+            for (size_t j = mix(keys[i]) & mask;; j = (j + 1) & mask) {
+                StatsPair& p = m_pairs[j];
+                if (p.key == keys[i]) {
+                    p.count = static_cast<uint32_t>(
+                        std::min<uint64_t>(UINT32_MAX, static_cast<uint64_t>(p.count) + count));
+                    break;
+                }
+                if (p.key == StatsPair::kEmpty) {
+                    p = StatsPair{keys[i], count};
+                    ++m_pairCount;
+                    break;
+                }
+            }
         }
+        done += batch;
     }
 }
 

@@ -66,6 +66,9 @@ class StatsCollector : private StatsLogSink {
     uint32_t listUser(std::string_view user);
     uint32_t listSite(std::string_view site);
     void addPairCount(uint32_t user, uint32_t site, uint32_t count);
+    // The same for n pairs at once (their table slots fetched from memory together).
+    void addPairCounts(const uint32_t* users, const uint32_t* sites, const uint32_t* counts,
+                       size_t n);
     // Whether the query's user or group admits a (decoded) user.
     bool admits(std::string_view user) const;
     // Before the lines or summaries of the next file: a run past the end is the file's own.

@@ -4,13 +4,13 @@
 
 #include <algorithm>
 #include <cstring>
-#include <unordered_map>
 #include <zlib.h>
 
 #include "server/stats_collector.h"
 #include "server/stats_inflate.h"
 #include "server/stats_line.h"
 #include "server/stats_log.h"
+#include "server/stats_strings.h"
 
 namespace {
 
@@ -26,82 +26,158 @@ constexpr uint32_t kNone = ~0u;
 // whole number of hours, long before any log).
 constexpr int64_t kTimeBase = -(int64_t(3600) << 28);
 
-// A string's number in a list of strings, kept beside it.
-class Numbering {
+// Pairs of numbers below 2^32 and an entry number each: open addressing, emptied for each hour.
+class PairTable {
   public:
-    explicit Numbering(std::vector<std::string>* list) : m_list(list) {
-        for (uint32_t i = 0; i < list->size(); ++i)
-            m_numbers.emplace((*list)[i], i);
+    PairTable() : m_slots(1 << 12, Slot{kEmpty, 0}) {}
+    // The entry of key; *fresh when it was not there (and is now, as entry).
+    uint32_t find(uint64_t key, uint32_t entry, bool* fresh) {
+        if (m_used * 10 >= m_slots.size() * 7) grow();
+        const size_t mask = m_slots.size() - 1;
+        for (size_t i = mix(key) & mask;; i = (i + 1) & mask) {
+            if (m_slots[i].key == key) {
+                *fresh = false;
+                return m_slots[i].entry;
+            }
+            if (m_slots[i].key == kEmpty) {
+                m_slots[i] = Slot{key, entry};
+                ++m_used;
+                *fresh = true;
+                return entry;
+            }
+        }
     }
-    uint32_t number(std::string_view s) {
-        auto it = m_numbers.find(s);
-        if (it != m_numbers.end()) return it->second;
-        uint32_t n = static_cast<uint32_t>(m_list->size());
-        m_list->emplace_back(s);
-        m_numbers.emplace(m_list->back(), n);
-        return n;
+    void prefetch(uint64_t key) const {
+        __builtin_prefetch(&m_slots[mix(key) & (m_slots.size() - 1)]);
+    }
+    void clear() {
+        if (m_used == 0) return;
+        std::fill(m_slots.begin(), m_slots.end(), Slot{kEmpty, 0});
+        m_used = 0;
     }
 
   private:
-    struct Hash {
-        using is_transparent = void;
-        size_t operator()(std::string_view s) const { return std::hash<std::string_view>()(s); }
+    static constexpr uint64_t kEmpty = ~0ull;
+    struct Slot {
+        uint64_t key;
+        uint32_t entry;
     };
-    std::vector<std::string>* m_list;
-    std::unordered_map<std::string, uint32_t, Hash, std::equal_to<>> m_numbers;
+    static uint64_t mix(uint64_t x) {
+        x ^= x >> 33;
+        x *= 0xff51afd7ed558ccdull;
+        x ^= x >> 33;
+        return x;
+    }
+    void grow() {
+        std::vector<Slot> bigger(m_slots.size() * 2, Slot{kEmpty, 0});
+        const size_t mask = bigger.size() - 1;
+        for (const Slot& e : m_slots) {
+            if (e.key == kEmpty) continue;
+            size_t i = mix(e.key) & mask;
+            while (bigger[i].key != kEmpty)
+                i = (i + 1) & mask;
+            bigger[i] = e;
+        }
+        m_slots.swap(bigger);
+    }
+    std::vector<Slot> m_slots;
+    size_t m_used = 0;
 };
 
 } // namespace
 
 struct StatsIndexBuilder::State : StatsLogSink {
     explicit State(StatsIndex idx)
-        : index(std::move(idx)), users(&index.users), sites(&index.sites), at(index.length) {
+        : index(std::move(idx)), lastTime(index.lastTime), takenLength(index.length),
+          at(index.length) {
+        for (const std::string& u : index.users)
+            users.intern(u);
+        for (const std::string& site : index.sites)
+            sites.intern(site);
+        index.users.clear();
+        index.sites.clear();
         // The last minute and hour may go on in the text that follows.
         if (!index.minutes.empty())
             for (uint32_t e = index.minutes.back().begin; e < index.bytes.size(); ++e)
-                minuteEntry[index.bytes[e].user] = e;
+                minuteEntry(index.bytes[e].user) = e;
         if (!index.hours.empty())
-            for (uint32_t e = index.hours.back().begin; e < index.counts.size(); ++e)
-                hourEntry[pairKey(index.counts[e].user, index.counts[e].site)] = e;
+            for (uint32_t e = index.hours.back().begin; e < index.counts.size(); ++e) {
+                bool fresh;
+                hourEntries.find(pairKey(index.counts[e].user, index.counts[e].site), e, &fresh);
+            }
     }
 
     static uint64_t pairKey(uint32_t user, uint32_t site) {
         return static_cast<uint64_t>(user) << 32 | site;
     }
+    // The user's entry in the last minute's bytes (kNone: none yet).
+    uint32_t& minuteEntry(uint32_t user) {
+        if (user >= minuteEntries.size()) minuteEntries.resize(user + 1, kNone);
+        return minuteEntries[user];
+    }
 
-    void take(const StatsLogLine& line, uint64_t lineAt) {
-        std::string_view user = line.user;
-        if (user.find('%') != std::string_view::npos) {
-            if (!statsDecodeUser(user, &decoded)) {
-                index.usable = false;
-                return;
-            }
-            user = decoded;
+    // Lines are taken in batches, so that the table slots of a batch's users, sites and pairs
+    // are fetched from memory together rather than one cache miss after the other.
+    struct Pending {
+        time_t time;
+        uint64_t bytes;
+        uint64_t lineAt;
+        std::string_view user; // decoded
+        std::string_view site;
+        uint32_t userHash, siteHash;
+        uint32_t userNumber, siteNumber;
+        std::string decoded;
+    };
+    static constexpr size_t kBatch = 32;
+
+    void flush() {
+        const size_t n = batchSize;
+        batchSize = 0;
+        for (size_t i = 0; i < n; ++i) {
+            users.prefetchSlot(batch[i].userHash);
+            sites.prefetchSlot(batch[i].siteHash);
         }
-        const uint32_t u = users.number(user);
-        const int64_t minute = floorTo(line.time, 60);
+        for (size_t i = 0; i < n; ++i) {
+            users.prefetchText(batch[i].userHash);
+            sites.prefetchText(batch[i].siteHash);
+        }
+        for (size_t i = 0; i < n; ++i) {
+            Pending& q = batch[i];
+            q.userNumber = users.intern(q.user, q.userHash);
+            q.siteNumber = sites.intern(q.site, q.siteHash);
+            hourEntries.prefetch(pairKey(q.userNumber, q.siteNumber));
+        }
+        for (size_t i = 0; i < n; ++i)
+            take(batch[i]);
+        index.length = takenLength;
+    }
+
+    void take(const Pending& q) {
+        const uint32_t u = q.userNumber, s = q.siteNumber;
+        const int64_t minute = floorTo(q.time, 60);
         if (index.minutes.empty() || index.minutes.back().start != minute) {
             index.minutes.push_back({minute, static_cast<uint32_t>(index.bytes.size())});
-            minuteEntry.clear();
+            std::fill(minuteEntries.begin(), minuteEntries.end(), kNone);
         }
-        auto [m, newUser] = minuteEntry.try_emplace(u, static_cast<uint32_t>(index.bytes.size()));
-        if (newUser)
-            index.bytes.push_back({u, line.bytes});
-        else
-            index.bytes[m->second].bytes += line.bytes;
-
-        const uint32_t s = sites.number(statsSite(line.method, line.url));
-        const int64_t hour = floorTo(line.time, 3600);
+        uint32_t& m = minuteEntry(u);
+        if (m == kNone) {
+            m = static_cast<uint32_t>(index.bytes.size());
+            index.bytes.push_back({u, q.bytes});
+        } else {
+            index.bytes[m].bytes += q.bytes;
+        }
+        const int64_t hour = floorTo(q.time, 3600);
         if (index.hours.empty() || index.hours.back().start != hour) {
-            index.hours.push_back({hour, lineAt, static_cast<uint32_t>(index.counts.size())});
-            hourEntry.clear();
+            index.hours.push_back({hour, q.lineAt, static_cast<uint32_t>(index.counts.size())});
+            hourEntries.clear();
         }
-        auto [h, newPair] =
-            hourEntry.try_emplace(pairKey(u, s), static_cast<uint32_t>(index.counts.size()));
-        if (newPair) {
+        bool fresh;
+        const uint32_t e =
+            hourEntries.find(pairKey(u, s), static_cast<uint32_t>(index.counts.size()), &fresh);
+        if (fresh) {
             index.counts.push_back({u, s, 1});
-        } else if (index.counts[h->second].count != UINT32_MAX) {
-            ++index.counts[h->second].count;
+        } else if (index.counts[e].count != UINT32_MAX) {
+            ++index.counts[e].count;
         }
     }
 
@@ -113,19 +189,37 @@ struct StatsIndexBuilder::State : StatsLogSink {
             const bool whole = next > p && next[-1] == '\n';
             if (!whole && !final) break; // a line still being written: taken when it is whole
             const uint64_t lineAt = at + static_cast<uint64_t>(p - begin);
-            if (r == StatsLineResult::Malformed ||
-                (r == StatsLineResult::Parsed && line.time < index.lastTime)) {
+            bool bad = r == StatsLineResult::Malformed ||
+                       (r == StatsLineResult::Parsed && line.time < lastTime);
+            if (r == StatsLineResult::Parsed && !bad) {
+                Pending& q = batch[batchSize];
+                q.user = line.user;
+                if (q.user.find('%') != std::string_view::npos) {
+                    bad = !statsDecodeUser(q.user, &q.decoded);
+                    q.user = q.decoded;
+                }
+                if (!bad) {
+                    q.time = line.time;
+                    q.bytes = line.bytes;
+                    q.lineAt = lineAt;
+                    q.site = statsSite(line.method, line.url);
+                    q.userHash = StatsStrings::hash(q.user);
+                    q.siteHash = StatsStrings::hash(q.site);
+                    lastTime = line.time;
+                    ++batchSize;
+                }
+            }
+            if (bad) {
+                flush();
                 index.usable = false;
                 break;
             }
-            if (r == StatsLineResult::Parsed) {
-                take(line, lineAt);
-                if (!index.usable) break;
-                index.lastTime = line.time;
-            }
-            index.length = lineAt + static_cast<uint64_t>(next - p);
+            takenLength = lineAt + static_cast<uint64_t>(next - p);
+            if (batchSize == kBatch) flush();
             p = next;
         }
+        flush();
+        index.lastTime = lastTime;
         at += static_cast<uint64_t>(end - begin);
         return end;
     }
@@ -133,14 +227,18 @@ struct StatsIndexBuilder::State : StatsLogSink {
     void skippedLongLine() override { index.usable = false; }
     void skippedRest(const std::string&) override { index.usable = false; }
 
-    StatsIndex index;
-    Numbering users;
-    Numbering sites;
+    StatsIndex index;     // its users and sites are in users and sites until taken
+    time_t lastTime;      // of the last line taken into the batch
+    uint64_t takenLength; // where the last line taken into the batch ends
+    Pending batch[kBatch];
+    size_t batchSize = 0;
+    StatsStrings users;
+    StatsStrings sites;
     uint64_t at; // offset in the log's text of the block handed next
     bool final = false;
     std::string decoded;
-    std::unordered_map<uint32_t, uint32_t> minuteEntry; // user: its entry in the last minute
-    std::unordered_map<uint64_t, uint32_t> hourEntry;   // pair: its entry in the last hour
+    std::vector<uint32_t> minuteEntries; // by user: its entry in the last minute's bytes
+    PairTable hourEntries;               // (user, site): its entry in the last hour's counts
 };
 
 StatsIndexBuilder::StatsIndexBuilder(StatsIndex index)
@@ -155,6 +253,10 @@ bool StatsIndexBuilder::read(StatsByteStream* stream, bool final, std::string* e
 
 StatsIndex StatsIndexBuilder::take() {
     StatsIndex index = std::move(m_state->index);
+    for (uint32_t i = 0; i < m_state->users.size(); ++i)
+        index.users.emplace_back(m_state->users.at(i));
+    for (uint32_t i = 0; i < m_state->sites.size(); ++i)
+        index.sites.emplace_back(m_state->sites.at(i));
     if (!index.usable)
         index = StatsIndex{false, index.length, index.lastTime, {}, {}, {}, {}, {}, {}};
     return index;
@@ -262,32 +364,55 @@ bool readMinutes(std::string_view s, size_t users, StatsIndex* index) {
     return r.done();
 }
 
-bool readHours(std::string_view s, size_t users, size_t sites, uint64_t length, StatsIndex* index) {
+// The hours: their count, then for each its time, text offset, entries and the bytes its entries
+// take, then the entries of all hours. Only the entries of the hours that meet [from, to) are
+// read; the others keep their place with no entries.
+bool readHours(std::string_view s, size_t users, size_t sites, uint64_t length, int64_t from,
+               int64_t to, StatsIndex* index) {
     Reader r(s);
     uint64_t n;
     if (!r.number(&n) || n > r.left()) return false;
+    struct Place {
+        uint64_t entries, size;
+    };
+    std::vector<Place> places;
+    places.reserve(n);
     index->hours.reserve(n);
     int64_t t = 0;
-    uint64_t offset = 0;
+    uint64_t offset = 0, total = 0;
     for (uint64_t i = 0; i < n; ++i) {
-        uint64_t step, offsetStep, entries;
-        if (!r.number(&step) || !r.number(&offsetStep) || !r.number(&entries) || entries > r.left())
+        uint64_t step, offsetStep;
+        Place p;
+        if (!r.number(&step) || !r.number(&offsetStep) || !r.number(&p.entries) ||
+            !r.number(&p.size) || p.size > r.left() || p.entries > p.size)
             return false;
-        if (i > 0 && step == 0) return false;
+        if (i > 0 && (step == 0 || offsetStep == 0)) return false;
         t = (i == 0 ? kTimeBase : t) + static_cast<int64_t>(step) * 3600;
-        if (i > 0 && offsetStep == 0) return false;
         offset += offsetStep;
         if (offset >= length) return false;
-        index->hours.push_back({t, offset, static_cast<uint32_t>(index->counts.size())});
-        for (uint64_t e = 0; e < entries; ++e) {
+        index->hours.push_back({t, offset, 0});
+        places.push_back(p);
+        total += p.size;
+    }
+    if (total != r.left()) return false;
+    std::string_view entries = s.substr(s.size() - r.left());
+    for (size_t i = 0; i < places.size(); ++i) {
+        index->hours[i].begin = static_cast<uint32_t>(index->counts.size());
+        std::string_view mine = entries.substr(0, places[i].size);
+        entries.remove_prefix(places[i].size);
+        const int64_t start = index->hours[i].start;
+        if (start + 3600 <= from || start >= to) continue;
+        Reader e(mine);
+        for (uint64_t k = 0; k < places[i].entries; ++k) {
             StatsIndex::PairCount c;
-            if (!r.number32(&c.user, users) || !r.number32(&c.site, sites) ||
-                !r.number32(&c.count, uint64_t(UINT32_MAX) + 1) || c.count == 0)
+            if (!e.number32(&c.user, users) || !e.number32(&c.site, sites) ||
+                !e.number32(&c.count, uint64_t(UINT32_MAX) + 1) || c.count == 0)
                 return false;
             index->counts.push_back(c);
         }
+        if (!e.done()) return false;
     }
-    return r.done();
+    return true;
 }
 
 } // namespace
@@ -311,19 +436,23 @@ void statsIndexWrite(const StatsIndex& index, std::string* out) {
     }
     std::string& h = sections[3];
     putNumber(&h, index.hours.size());
+    std::string entries;
     for (size_t i = 0; i < index.hours.size(); ++i) {
         const int64_t before = i == 0 ? kTimeBase : index.hours[i - 1].start;
         putNumber(&h, static_cast<uint64_t>(index.hours[i].start - before) / 3600);
         putNumber(&h, index.hours[i].offset - (i == 0 ? 0 : index.hours[i - 1].offset));
         const uint32_t end =
             i + 1 < index.hours.size() ? index.hours[i + 1].begin : index.counts.size();
-        putNumber(&h, end - index.hours[i].begin);
+        const size_t at = entries.size();
         for (uint32_t e = index.hours[i].begin; e < end; ++e) {
-            putNumber(&h, index.counts[e].user);
-            putNumber(&h, index.counts[e].site);
-            putNumber(&h, index.counts[e].count);
+            putNumber(&entries, index.counts[e].user);
+            putNumber(&entries, index.counts[e].site);
+            putNumber(&entries, index.counts[e].count);
         }
+        putNumber(&h, end - index.hours[i].begin);
+        putNumber(&h, entries.size() - at);
     }
+    h += entries;
     const size_t table = out->size();
     out->resize(table + kTableSize);
     for (int i = 0; i < kSections; ++i) {
@@ -336,7 +465,8 @@ void statsIndexWrite(const StatsIndex& index, std::string* out) {
         out->append(s);
 }
 
-bool statsIndexRead(std::string_view payload, int parts, StatsIndex* index) {
+bool statsIndexRead(std::string_view payload, int parts, StatsIndex* index, time_t from,
+                    time_t to) {
     if (payload.size() < kTableSize) return false;
     std::string_view section[kSections];
     size_t at = kTableSize;
@@ -358,7 +488,8 @@ bool statsIndexRead(std::string_view payload, int parts, StatsIndex* index) {
     if ((parts & StatsIndex::kMinutes) && !readMinutes(section[2], index->users.size(), index))
         return false;
     if ((parts & StatsIndex::kHours) &&
-        !readHours(section[3], index->users.size(), index->sites.size(), index->length, index))
+        !readHours(section[3], index->users.size(), index->sites.size(), index->length, from, to,
+                   index))
         return false;
     return true;
 }
@@ -400,15 +531,23 @@ bool statsIndexCount(const StatsIndex& index, bool site, StatsCollector* collect
             continue;
         }
         const uint32_t end = last_ ? static_cast<uint32_t>(index.counts.size()) : h[1].begin;
-        for (uint32_t e = h->begin; e < end; ++e) {
-            const StatsIndex::PairCount& c = index.counts[e];
-            uint32_t& u = userNumber[c.user];
-            if (u == kNone - 1)
-                u = admits(c.user) ? collector->listUser(index.users[c.user]) : kNone;
-            if (u == kNone) continue;
-            uint32_t& s = siteNumber[c.site];
-            if (s == kNone - 1) s = collector->listSite(index.sites[c.site]);
-            collector->addPairCount(u, s, c.count);
+        for (uint32_t e = h->begin; e < end;) {
+            // In batches, so that the collector fetches their table slots together.
+            uint32_t users[256], sites[256], counts[256];
+            size_t n = 0;
+            for (; e < end && n < 256; ++e) {
+                const StatsIndex::PairCount& c = index.counts[e];
+                uint32_t& u = userNumber[c.user];
+                if (u == kNone - 1)
+                    u = admits(c.user) ? collector->listUser(index.users[c.user]) : kNone;
+                if (u == kNone) continue;
+                uint32_t& s = siteNumber[c.site];
+                if (s == kNone - 1) s = collector->listSite(index.sites[c.site]);
+                users[n] = u;
+                sites[n] = s;
+                counts[n++] = c.count;
+            }
+            collector->addPairCounts(users, sites, counts, n);
         }
     }
     return true;

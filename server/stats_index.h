@@ -77,10 +77,13 @@ class StatsIndexBuilder {
     std::unique_ptr<State> m_state;
 };
 
-// Appends the summary's parts to out (the payload of a cache file); loads them back. load
-// returns false for anything that is not a whole, well formed summary.
+// Appends the summary's parts to out (the payload of a cache file); loads them back, false for
+// anything that is not a whole, well formed summary. Only the request counts of the hours that
+// meet [from, to) are loaded (the other hours are kept without them): enough to count a query
+// of that range, not to continue the summary.
 void statsIndexWrite(const StatsIndex& index, std::string* out);
-bool statsIndexRead(std::string_view payload, int parts, StatsIndex* index);
+bool statsIndexRead(std::string_view payload, int parts, StatsIndex* index, time_t from = INT64_MIN,
+                    time_t to = INT64_MAX);
 
 // Counts a summarised file into the collector for its range: the data query from the minutes;
 // the site query from the hours wholly inside the range, and the lines of an hour only partly

@@ -89,7 +89,7 @@ std::string timeText(time_t t) {
 
 // The answer of reading the text, and of its summary.
 struct Answers {
-    std::string read, summary;
+    std::string read, summary, loaded; // loaded: of the summary loaded for the range only
 };
 
 Answers answer(StatsKind kind, const std::string& queryText, const std::string& text,
@@ -109,6 +109,17 @@ Answers answer(StatsKind kind, const std::string& queryText, const std::string& 
     EXPECT_TRUE(statsIndexCount(index, kind == StatsKind::Site, &bySummary, &reader, &error));
     std::move(bySummary).write(&a.summary);
     if (partialReads) *partialReads = reader.reads;
+    if (bounds.empty()) {
+        a.loaded = a.summary;
+        return a;
+    }
+    StatsIndex loaded;
+    loaded.length = index.length;
+    EXPECT_TRUE(statsIndexRead(serialised(index), StatsIndex::kAll, &loaded, bounds.front(),
+                               bounds.back()));
+    StatsCollector byLoaded(kind, q, bounds);
+    EXPECT_TRUE(statsIndexCount(loaded, kind == StatsKind::Site, &byLoaded, &reader, &error));
+    std::move(byLoaded).write(&a.loaded);
     return a;
 }
 
@@ -209,6 +220,7 @@ TEST(StatsIndexTest, QueriesCountedFromTheSummaryAreThoseOfTheLines) {
             int reads = 0;
             Answers a = answer(kind, q, text, index, &reads);
             EXPECT_EQ(a.summary, a.read) << q;
+            EXPECT_EQ(a.loaded, a.read) << q;
             (reads ? partial : whole)++;
         }
     }
