@@ -334,6 +334,7 @@ StatsSummary StatsCache::summary(const StatsLogFile& file, int parts, time_t fro
         }
     }
     if (!index->usable) return out;
+    if (fresh) statsIndexKeep(index.get(), parts, from, to);
     if (!gz) {
         // Text written after the summarised part: the start of a line still being written, or
         // lines added since; counted from the text when they could have been summarised.

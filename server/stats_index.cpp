@@ -100,11 +100,13 @@ struct StatsIndexBuilder::State : StatsLogSink {
         if (!index.minutes.empty())
             for (uint32_t e = index.minutes.back().begin; e < index.bytes.size(); ++e)
                 minuteEntry(index.bytes[e].user) = e;
+        bool fresh;
         if (!index.hours.empty())
-            for (uint32_t e = index.hours.back().begin; e < index.counts.size(); ++e) {
-                bool fresh;
+            for (uint32_t e = index.hours.back().begin; e < index.counts.size(); ++e)
                 hourEntries.find(pairKey(index.counts[e].user, index.counts[e].site), e, &fresh);
-            }
+        for (uint32_t e = 0; e < index.fileCounts.size(); ++e)
+            fileEntries.find(pairKey(index.fileCounts[e].user, index.fileCounts[e].site), e,
+                             &fresh);
     }
 
     static uint64_t pairKey(uint32_t user, uint32_t site) {
@@ -146,6 +148,7 @@ struct StatsIndexBuilder::State : StatsLogSink {
             q.userNumber = users.intern(q.user, q.userHash);
             q.siteNumber = sites.intern(q.site, q.siteHash);
             hourEntries.prefetch(pairKey(q.userNumber, q.siteNumber));
+            fileEntries.prefetch(pairKey(q.userNumber, q.siteNumber));
         }
         for (size_t i = 0; i < n; ++i)
             take(batch[i]);
@@ -178,6 +181,13 @@ struct StatsIndexBuilder::State : StatsLogSink {
             index.counts.push_back({u, s, 1});
         } else if (index.counts[e].count != UINT32_MAX) {
             ++index.counts[e].count;
+        }
+        const uint32_t f =
+            fileEntries.find(pairKey(u, s), static_cast<uint32_t>(index.fileCounts.size()), &fresh);
+        if (fresh) {
+            index.fileCounts.push_back({u, s, 1});
+        } else if (index.fileCounts[f].count != UINT32_MAX) {
+            ++index.fileCounts[f].count;
         }
     }
 
@@ -239,6 +249,7 @@ struct StatsIndexBuilder::State : StatsLogSink {
     std::string decoded;
     std::vector<uint32_t> minuteEntries; // by user: its entry in the last minute's bytes
     PairTable hourEntries;               // (user, site): its entry in the last hour's counts
+    PairTable fileEntries;               // (user, site): its entry in the file's counts
 };
 
 StatsIndexBuilder::StatsIndexBuilder(StatsIndex index)
@@ -257,14 +268,19 @@ StatsIndex StatsIndexBuilder::take() {
         index.users.emplace_back(m_state->users.at(i));
     for (uint32_t i = 0; i < m_state->sites.size(); ++i)
         index.sites.emplace_back(m_state->sites.at(i));
-    if (!index.usable)
-        index = StatsIndex{false, index.length, index.lastTime, {}, {}, {}, {}, {}, {}};
+    if (!index.usable) {
+        StatsIndex none;
+        none.usable = false;
+        none.length = index.length;
+        none.lastTime = index.lastTime;
+        index = std::move(none);
+    }
     return index;
 }
 
-// The payload: a table of four sections (users, sites, minutes, hours), each its size and
-// CRC-32, then the sections. Numbers are LEB128; times and offsets are written as steps from the
-// one before.
+// The payload: a table of five sections (users, sites, minutes, hours, the file's pairs), each
+// its size and CRC-32, then the sections. Numbers are LEB128; times and offsets are written as
+// steps from the one before.
 namespace {
 
 void putNumber(std::string* out, uint64_t v) {
@@ -325,7 +341,7 @@ class Reader {
     const char* m_end;
 };
 
-constexpr int kSections = 4;
+constexpr int kSections = 5;
 constexpr size_t kTableSize = kSections * 12;
 
 uint32_t crcOf(std::string_view s) {
@@ -368,7 +384,7 @@ bool readMinutes(std::string_view s, size_t users, StatsIndex* index) {
 // take, then the entries of all hours. Only the entries of the hours that meet [from, to) are
 // read; the others keep their place with no entries.
 bool readHours(std::string_view s, size_t users, size_t sites, uint64_t length, int64_t from,
-               int64_t to, StatsIndex* index) {
+               int64_t to, bool entriesToo, StatsIndex* index) {
     Reader r(s);
     uint64_t n;
     if (!r.number(&n) || n > r.left()) return false;
@@ -395,6 +411,7 @@ bool readHours(std::string_view s, size_t users, size_t sites, uint64_t length, 
         total += p.size;
     }
     if (total != r.left()) return false;
+    if (!entriesToo) return true;
     std::string_view entries = s.substr(s.size() - r.left());
     for (size_t i = 0; i < places.size(); ++i) {
         index->hours[i].begin = static_cast<uint32_t>(index->counts.size());
@@ -413,6 +430,28 @@ bool readHours(std::string_view s, size_t users, size_t sites, uint64_t length, 
         if (!e.done()) return false;
     }
     return true;
+}
+
+bool readPairs(std::string_view s, size_t users, size_t sites,
+               std::vector<StatsIndex::PairCount>* pairs) {
+    Reader r(s);
+    uint64_t n;
+    if (!r.number(&n) || n > r.left()) return false;
+    pairs->reserve(n);
+    for (uint64_t k = 0; k < n; ++k) {
+        StatsIndex::PairCount c;
+        if (!r.number32(&c.user, users) || !r.number32(&c.site, sites) ||
+            !r.number32(&c.count, uint64_t(UINT32_MAX) + 1) || c.count == 0)
+            return false;
+        pairs->push_back(c);
+    }
+    return r.done();
+}
+
+// Whether a range holds all of a summary's hours.
+bool holdsAllHours(const StatsIndex& index, int64_t from, int64_t to) {
+    return !index.hours.empty() && index.hours.front().start >= from &&
+           index.hours.back().start + 3600 <= to;
 }
 
 } // namespace
@@ -453,6 +492,13 @@ void statsIndexWrite(const StatsIndex& index, std::string* out) {
         putNumber(&h, entries.size() - at);
     }
     h += entries;
+    std::string& f = sections[4];
+    putNumber(&f, index.fileCounts.size());
+    for (const StatsIndex::PairCount& c : index.fileCounts) {
+        putNumber(&f, c.user);
+        putNumber(&f, c.site);
+        putNumber(&f, c.count);
+    }
     const size_t table = out->size();
     out->resize(table + kTableSize);
     for (int i = 0; i < kSections; ++i) {
@@ -469,29 +515,58 @@ bool statsIndexRead(std::string_view payload, int parts, StatsIndex* index, time
                     time_t to) {
     if (payload.size() < kTableSize) return false;
     std::string_view section[kSections];
+    uint32_t crc[kSections];
     size_t at = kTableSize;
     for (int i = 0; i < kSections; ++i) {
         const uint64_t size = get64(payload.data() + 12 * i);
         if (size > payload.size() - at) return false;
         section[i] = payload.substr(at, size);
         at += size;
-        const bool wanted = i == 0 || (i == 1 && (parts & StatsIndex::kHours)) ||
-                            (i == 2 && (parts & StatsIndex::kMinutes)) ||
-                            (i == 3 && (parts & StatsIndex::kHours));
-        uint32_t crc;
-        memcpy(&crc, payload.data() + 12 * i + 8, 4);
-        if (wanted && crcOf(section[i]) != crc) return false;
+        memcpy(&crc[i], payload.data() + 12 * i + 8, 4);
     }
     if (at != payload.size()) return false;
-    if (!Reader(section[0]).strings(&index->users)) return false;
-    if ((parts & StatsIndex::kHours) && !Reader(section[1]).strings(&index->sites)) return false;
-    if ((parts & StatsIndex::kMinutes) && !readMinutes(section[2], index->users.size(), index))
+    auto whole = [&](int i) { return crcOf(section[i]) == crc[i]; };
+    const bool hours = parts & StatsIndex::kHours;
+    if (!whole(0) || !Reader(section[0]).strings(&index->users)) return false;
+    if (hours && (!whole(1) || !Reader(section[1]).strings(&index->sites))) return false;
+    if ((parts & StatsIndex::kMinutes) &&
+        (!whole(2) || !readMinutes(section[2], index->users.size(), index)))
         return false;
-    if ((parts & StatsIndex::kHours) &&
-        !readHours(section[3], index->users.size(), index->sites.size(), index->length, from, to,
-                   index))
+    if (!hours) return true;
+    const size_t users = index->users.size(), sites = index->sites.size();
+    if (!whole(3) || !readHours(section[3], users, sites, index->length, from, to, false, index))
+        return false;
+    // The file's pairs when the range holds every hour (and to continue the summary), else the
+    // hours' own.
+    const bool all = parts == StatsIndex::kAll && from == INT64_MIN && to == INT64_MAX;
+    if (all || !holdsAllHours(*index, from, to)) {
+        index->hours.clear();
+        if (!readHours(section[3], users, sites, index->length, from, to, true, index))
+            return false;
+    }
+    if ((all || holdsAllHours(*index, from, to)) &&
+        (!whole(4) || !readPairs(section[4], users, sites, &index->fileCounts)))
         return false;
     return true;
+}
+
+void statsIndexKeep(StatsIndex* index, int parts, time_t from, time_t to) {
+    if (!(parts & StatsIndex::kMinutes)) {
+        std::vector<StatsIndex::Minute>().swap(index->minutes);
+        std::vector<StatsIndex::UserBytes>().swap(index->bytes);
+    }
+    if (!(parts & StatsIndex::kHours)) {
+        std::vector<std::string>().swap(index->sites);
+        std::vector<StatsIndex::Hour>().swap(index->hours);
+        std::vector<StatsIndex::PairCount>().swap(index->counts);
+        std::vector<StatsIndex::PairCount>().swap(index->fileCounts);
+    } else if (holdsAllHours(*index, from, to)) {
+        std::vector<StatsIndex::PairCount>().swap(index->counts);
+        for (StatsIndex::Hour& h : index->hours)
+            h.begin = 0;
+    } else {
+        std::vector<StatsIndex::PairCount>().swap(index->fileCounts);
+    }
 }
 
 bool statsIndexCount(const StatsIndex& index, bool site, StatsCollector* collector,
@@ -520,6 +595,29 @@ bool statsIndexCount(const StatsIndex& index, bool site, StatsCollector* collect
     }
     std::vector<uint32_t> userNumber(index.users.size(), kNone - 1); // kNone - 1: not asked yet
     std::vector<uint32_t> siteNumber(index.sites.size(), kNone - 1);
+    // Counts pairs in batches, so that the collector fetches their table slots together.
+    auto count = [&](const StatsIndex::PairCount* from, const StatsIndex::PairCount* to) {
+        for (const StatsIndex::PairCount* c = from; c < to;) {
+            uint32_t users[256], sites[256], counts[256];
+            size_t n = 0;
+            for (; c < to && n < 256; ++c) {
+                uint32_t& u = userNumber[c->user];
+                if (u == kNone - 1)
+                    u = admits(c->user) ? collector->listUser(index.users[c->user]) : kNone;
+                if (u == kNone) continue;
+                uint32_t& s = siteNumber[c->site];
+                if (s == kNone - 1) s = collector->listSite(index.sites[c->site]);
+                users[n] = u;
+                sites[n] = s;
+                counts[n++] = c->count;
+            }
+            collector->addPairCounts(users, sites, counts, n);
+        }
+    };
+    if (holdsAllHours(index, first, last) && !index.fileCounts.empty()) {
+        count(index.fileCounts.data(), index.fileCounts.data() + index.fileCounts.size());
+        return true;
+    }
     auto h = std::lower_bound(index.hours.begin(), index.hours.end(), first - 3600 + 1,
                               [](const StatsIndex::Hour& a, int64_t t) { return a.start < t; });
     for (; h != index.hours.end() && h->start < last; ++h) {
@@ -531,24 +629,7 @@ bool statsIndexCount(const StatsIndex& index, bool site, StatsCollector* collect
             continue;
         }
         const uint32_t end = last_ ? static_cast<uint32_t>(index.counts.size()) : h[1].begin;
-        for (uint32_t e = h->begin; e < end;) {
-            // In batches, so that the collector fetches their table slots together.
-            uint32_t users[256], sites[256], counts[256];
-            size_t n = 0;
-            for (; e < end && n < 256; ++e) {
-                const StatsIndex::PairCount& c = index.counts[e];
-                uint32_t& u = userNumber[c.user];
-                if (u == kNone - 1)
-                    u = admits(c.user) ? collector->listUser(index.users[c.user]) : kNone;
-                if (u == kNone) continue;
-                uint32_t& s = siteNumber[c.site];
-                if (s == kNone - 1) s = collector->listSite(index.sites[c.site]);
-                users[n] = u;
-                sites[n] = s;
-                counts[n++] = c.count;
-            }
-            collector->addPairCounts(users, sites, counts, n);
-        }
+        count(index.counts.data() + h->begin, index.counts.data() + end);
     }
     return true;
 }

@@ -49,6 +49,9 @@ struct StatsIndex {
     };
     std::vector<Hour> hours; // in time order
     std::vector<PairCount> counts;
+    // The pairs of the whole file in the order its lines first name them: what a range that
+    // holds all of the file's hours counts.
+    std::vector<PairCount> fileCounts;
 
     // Serialised sections (see stats_index.cpp): a summary loaded for a data query holds no
     // hours, one for a site query no minutes.
@@ -78,12 +81,17 @@ class StatsIndexBuilder {
 };
 
 // Appends the summary's parts to out (the payload of a cache file); loads them back, false for
-// anything that is not a whole, well formed summary. Only the request counts of the hours that
-// meet [from, to) are loaded (the other hours are kept without them): enough to count a query
-// of that range, not to continue the summary.
+// anything that is not a whole, well formed summary. Only what a query of [from, to) counts is
+// loaded: the whole file's pairs when the range holds all of its hours, else the pairs of the
+// hours that meet the range (the other hours are kept without them). Such a summary counts
+// queries of that range but cannot be continued.
 void statsIndexWrite(const StatsIndex& index, std::string* out);
 bool statsIndexRead(std::string_view payload, int parts, StatsIndex* index, time_t from = INT64_MIN,
                     time_t to = INT64_MAX);
+
+// Keeps of a summary only what statsIndexRead would load for the parts and range (to count a
+// query with a summary just built, in less memory).
+void statsIndexKeep(StatsIndex* index, int parts, time_t from, time_t to);
 
 // Counts a summarised file into the collector for its range: the data query from the minutes;
 // the site query from the hours wholly inside the range, and the lines of an hour only partly
