@@ -167,7 +167,8 @@ bool wholeMinutes(const std::vector<time_t>& bounds) {
 // parameter file), unless GETSTATS2_CACHE=off; nullptr: the files are read.
 std::unique_ptr<StatsCachedLogs> summariesOf(const VxdRoot& root, StatsKind kind,
                                              const std::vector<StatsLogFile>& files,
-                                             const StatsCollector& collector, StatsCache* cache) {
+                                             const StatsCollector& collector, StatsCache* cache,
+                                             StatsProgress* progress) {
     const char* setting = getenv("GETSTATS2_CACHE");
     if (kind == StatsKind::Url || (setting && strcmp(setting, "off") == 0)) return nullptr;
     const std::vector<const StatsLogFile*> wanted = statsFilesOfRange(files, collector);
@@ -180,8 +181,8 @@ std::unique_ptr<StatsCachedLogs> summariesOf(const VxdRoot& root, StatsKind kind
                 error.c_str());
         return nullptr;
     }
-    auto summaries = std::make_unique<StatsCachedLogs>(cache, wanted, collector,
-                                                       kind == StatsKind::Site, statsJobs());
+    auto summaries = std::make_unique<StatsCachedLogs>(
+        cache, wanted, collector, kind == StatsKind::Site, statsJobs(), progress);
     cache->prune(files);
     return summaries;
 }
@@ -260,9 +261,9 @@ int main(int argc, char** argv) {
     }
     if (files.empty()) return fail(base + ": " + strerror(ENOENT));
     StatsCache cache;
-    std::unique_ptr<StatsCachedLogs> summaries =
-        summariesOf(root, opt.kind, files, collector, &cache);
     StatsProgress progress(root, opt.output);
+    std::unique_ptr<StatsCachedLogs> summaries =
+        summariesOf(root, opt.kind, files, collector, &cache, &progress);
     rc = statsReadLogs(files, &collector, statsJobs(), &progress, summaries.get());
     if (rc != 0) return rc;
     if (collector.overflow())

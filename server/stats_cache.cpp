@@ -261,10 +261,22 @@ bool StatsCache::open(const VxdRoot& root, const std::string& dir, std::string* 
 }
 
 StatsSummary StatsCache::summary(const StatsLogFile& file, int parts, time_t from, time_t to,
-                                 std::string* note) {
+                                 std::string* note, StatsProgress* progress) {
     StatsSummary out;
     struct stat st;
     if (m_dirFd < 0 || fstat(file.fd, &st) != 0) return out;
+    // Progress: the file's bytes as its text is summarised, the rest once it is done.
+    uint64_t text = 0, told = 0;
+    auto taken = [&](uint64_t bytes) {
+        text += bytes;
+        const uint64_t now = StatsProgress::fileBytesOf(file.fd, text);
+        if (progress && now > told) progress->advanceShared(now - told);
+        told = std::max(told, now);
+    };
+    auto done = [&] {
+        if (progress && static_cast<uint64_t>(st.st_size) > told)
+            progress->advanceShared(static_cast<uint64_t>(st.st_size) - told);
+    };
     const bool gz = statsIsGzip(file.fd);
     const std::string name = cacheName(st);
 
@@ -294,7 +306,8 @@ StatsSummary StatsCache::summary(const StatsLogFile& file, int parts, time_t fro
             StatsIndexBuilder builder(std::move(*index));
             PlainStream stream(file.fd, h.length);
             std::string error;
-            if (!builder.read(&stream, false, &error)) return out;
+            text = h.length; // the part summarised before counts as read
+            if (!builder.read(&stream, false, &error, taken)) return out;
             index = std::make_unique<StatsIndex>(builder.take());
             fresh = true;
         }
@@ -308,7 +321,7 @@ StatsSummary StatsCache::summary(const StatsLogFile& file, int parts, time_t fro
         else
             stream = std::make_unique<PlainStream>(file.fd, 0);
         std::string error;
-        if (!builder.read(stream.get(), gz, &error)) return out;
+        if (!builder.read(stream.get(), gz, &error, taken)) return out;
         index = std::make_unique<StatsIndex>(builder.take());
         fresh = true;
     }
@@ -334,6 +347,7 @@ StatsSummary StatsCache::summary(const StatsLogFile& file, int parts, time_t fro
         }
     }
     if (!index->usable) return out;
+    done();
     if (fresh) statsIndexKeep(index.get(), parts, from, to);
     if (!gz) {
         // Text written after the summarised part: the start of a line still being written, or
@@ -429,8 +443,15 @@ class TextOfLog : public StatsTextReader {
 } // namespace
 
 StatsCachedLogs::StatsCachedLogs(StatsCache* cache, const std::vector<const StatsLogFile*>& files,
-                                 const StatsCollector& collector, bool site, unsigned jobs)
+                                 const StatsCollector& collector, bool site, unsigned jobs,
+                                 StatsProgress* progress)
     : m_site(site) {
+    if (progress) {
+        uint64_t total = 0;
+        for (const StatsLogFile* f : files)
+            total += StatsProgress::fileSize(f->fd);
+        progress->setTotal(total);
+    }
     m_summaries.resize(files.size());
     std::vector<std::string> notes(files.size());
     std::atomic<size_t> next{0};
@@ -439,7 +460,7 @@ StatsCachedLogs::StatsCachedLogs(StatsCache* cache, const std::vector<const Stat
             Entry& e = m_summaries[k];
             e.file = files[k];
             e.summary = cache->summary(*files[k], site ? StatsIndex::kHours : StatsIndex::kMinutes,
-                                       collector.first(), collector.last(), &notes[k]);
+                                       collector.first(), collector.last(), &notes[k], progress);
             e.covered = e.summary.index != nullptr;
         }
     };
@@ -449,6 +470,7 @@ StatsCachedLogs::StatsCachedLogs(StatsCache* cache, const std::vector<const Stat
     work();
     for (std::thread& t : threads)
         t.join();
+    if (progress) progress->flush();
     for (const std::string& note : notes)
         if (!note.empty()) fprintf(stderr, "getstats2: %s\n", note.c_str());
 }

@@ -10,6 +10,7 @@
 
 #include "server/stats_files.h"
 #include "server/stats_index.h"
+#include "server/stats_progress.h"
 #include "server/vxd_fs.h"
 
 // Default cache directory (below the root, like every path of the tool).
@@ -39,9 +40,11 @@ class StatsCache {
     // foreign cache file is never trusted). A summary built or continued is written back; when
     // that fails (a full disk) it is still used, and *note says why it was not kept. Safe to
     // call from several threads at once.
-    // Site summaries hold the request counts of the hours that meet [from, to) only.
+    // Site summaries hold the request counts of the hours that meet [from, to) only. progress
+    // (when given) learns the bytes of the file as they are summarised, or the file's size at
+    // once when its summary is kept.
     StatsSummary summary(const StatsLogFile& file, int parts, time_t from, time_t to,
-                         std::string* note);
+                         std::string* note, StatsProgress* progress = nullptr);
 
     // Removes the cache files of log files that are gone (not among files) and temporary files
     // left by killed runs.
@@ -61,8 +64,10 @@ class StatsCache {
 // What was not kept in the cache is said on standard error.
 class StatsCachedLogs : public StatsSummaries {
   public:
+    // progress (when given) learns the total of the files and how far their summaries are.
     StatsCachedLogs(StatsCache* cache, const std::vector<const StatsLogFile*>& files,
-                    const StatsCollector& collector, bool site, unsigned jobs);
+                    const StatsCollector& collector, bool site, unsigned jobs,
+                    StatsProgress* progress = nullptr);
     bool covers(const StatsLogFile& file) const override;
     bool count(const StatsLogFile& file, StatsCollector* collector, std::string* error) override;
 

@@ -59,7 +59,8 @@ int statsReadLogs(const std::vector<StatsLogFile>& files, StatsCollector* collec
     std::vector<const StatsLogFile*> wanted = statsFilesOfRange(files, *collector);
     auto summarised = [&](const StatsLogFile& f) { return summaries && summaries->covers(f); };
     if (progress) {
-        uint64_t total = 0;
+        // What the summaries took is done; the files to read come on top of it.
+        uint64_t total = summaries ? progress->done() : 0;
         for (const StatsLogFile* f : wanted)
             if (!summarised(*f)) total += StatsProgress::fileSize(f->fd);
         progress->setTotal(total);

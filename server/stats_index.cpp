@@ -231,6 +231,7 @@ struct StatsIndexBuilder::State : StatsLogSink {
         flush();
         index.lastTime = lastTime;
         at += static_cast<uint64_t>(end - begin);
+        if (told) told(static_cast<uint64_t>(end - begin));
         return end;
     }
     size_t pastEndRun() const override { return 0; }
@@ -246,7 +247,7 @@ struct StatsIndexBuilder::State : StatsLogSink {
     StatsStrings sites;
     uint64_t at; // offset in the log's text of the block handed next
     bool final = false;
-    std::string decoded;
+    std::function<void(uint64_t)> told;  // of the text taken
     std::vector<uint32_t> minuteEntries; // by user: its entry in the last minute's bytes
     PairTable hourEntries;               // (user, site): its entry in the last hour's counts
     PairTable fileEntries;               // (user, site): its entry in the file's counts
@@ -257,8 +258,10 @@ StatsIndexBuilder::StatsIndexBuilder(StatsIndex index)
 
 StatsIndexBuilder::~StatsIndexBuilder() = default;
 
-bool StatsIndexBuilder::read(StatsByteStream* stream, bool final, std::string* error) {
+bool StatsIndexBuilder::read(StatsByteStream* stream, bool final, std::string* error,
+                             const std::function<void(uint64_t)>& read) {
     m_state->final = final;
+    m_state->told = read;
     return statsReadStream(stream, m_state.get(), error);
 }
 

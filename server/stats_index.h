@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <ctime>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -69,9 +70,11 @@ class StatsIndexBuilder {
     StatsIndexBuilder(const StatsIndexBuilder&) = delete;
     StatsIndexBuilder& operator=(const StatsIndexBuilder&) = delete;
 
-    // Reads a byte stream (the log's text from index.length on) to its end. false with a
-    // reason when the stream fails; a damaged compressed file makes the summary unusable.
-    bool read(StatsByteStream* stream, bool final, std::string* error);
+    // Reads a byte stream (the log's text from index.length on) to its end, telling read (when
+    // given) the bytes of text it takes in each block. false with a reason when the stream
+    // fails; a damaged compressed file makes the summary unusable.
+    bool read(StatsByteStream* stream, bool final, std::string* error,
+              const std::function<void(uint64_t)>& read = nullptr);
     // The summary, once read.
     StatsIndex take();
 

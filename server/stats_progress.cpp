@@ -69,16 +69,51 @@ void StatsProgress::advance(uint64_t textBytes) {
     m_text += textBytes;
     // A gzip trailer's size wraps beyond 4 GB: the estimate stops short of the file's end.
     const double part = std::min(1.0, double(m_text) / double(m_fileText));
-    m_current = std::min(m_fileSize, static_cast<uint64_t>(part * double(m_fileSize)));
-    const long long now = monotonicMs();
-    if (m_lastMs < 0 || now - m_lastMs >= m_intervalMs) {
-        m_lastMs = now;
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        m_current = std::min(m_fileSize, static_cast<uint64_t>(part * double(m_fileSize)));
+    }
+    tick();
+}
+
+void StatsProgress::tick() {
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        const long long now = monotonicMs();
+        if (m_lastMs < 0 || now - m_lastMs >= m_intervalMs) {
+            m_lastMs = now;
+            write();
+        }
+    }
+    if (m_slowMs > 0) usleep(static_cast<useconds_t>(m_slowMs) * 1000);
+}
+
+void StatsProgress::flush() {
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        m_lastMs = monotonicMs();
         write();
     }
     if (m_slowMs > 0) usleep(static_cast<useconds_t>(m_slowMs) * 1000);
 }
 
+void StatsProgress::advanceShared(uint64_t bytes) {
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        m_done += bytes;
+    }
+    tick();
+}
+
+uint64_t StatsProgress::fileBytesOf(int fd, uint64_t textBytes) {
+    const uint64_t size = fileSize(fd);
+    const uint64_t text = gzipTextSize(fd, size);
+    if (text == 0) return std::min(size, textBytes);
+    return std::min(size, static_cast<uint64_t>(double(textBytes) / double(text) * double(size)));
+}
+
 void StatsProgress::endFile() {
+    std::lock_guard<std::mutex> guard(m_lock);
     m_done += m_fileSize;
     m_current = 0;
     m_fileSize = 0;

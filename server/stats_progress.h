@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <ctime>
+#include <mutex>
 #include <string>
 
 #include "server/vxd_fs.h"
@@ -29,12 +30,23 @@ class StatsProgress {
     void advance(uint64_t textBytes);
     void endFile();
 
+    // Files read on other threads (summaries being built), counted as a whole: bytes of them
+    // read, as fileBytes says. Safe beside the other calls.
+    void advanceShared(uint64_t bytes);
+    // How many of a file's bytes its text of textBytes stands for (a gzip file's by the size
+    // its trailer gives).
+    static uint64_t fileBytesOf(int fd, uint64_t textBytes);
+    // Writes the file now (after work on other threads, whose last steps may not be written).
+    void flush();
+
     uint64_t done() const { return m_done + m_current; }
     uint64_t total() const { return m_total; }
 
   private:
     void write();
+    void tick(); // writes when the interval has passed; a test's pause
 
+    std::mutex m_lock;
     int m_dirFd = -1;
     std::string m_name;
     int m_intervalMs;

@@ -481,11 +481,11 @@ class Getstats2 : public ::testing::Test {
     }
     // Starts the tool "getstats2 data" in the working directory srv, its standard error to the
     // root's file "err", with a further variable of the environment; its process.
-    pid_t start(const char* extraEnv = nullptr) const {
+    pid_t start(const char* extraEnv = nullptr, const char* moreEnv = nullptr) const {
         std::string root = "VXD_ROOT=" + m_root, err = m_root + "/err";
         char* argv[] = {const_cast<char*>(GETSTATS2_PATH), const_cast<char*>("data"), nullptr};
         char* envp[] = {root.data(), const_cast<char*>("TZ=Europe/Budapest"),
-                        const_cast<char*>(extraEnv), nullptr};
+                        const_cast<char*>(extraEnv), const_cast<char*>(moreEnv), nullptr};
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
@@ -740,7 +740,8 @@ TEST_F(Getstats2, ProgressBesideTheResultWhileReading) {
     const uint64_t gz = fs::file_size(m_root + "/var/log/squid/access.log.1.gz");
     const std::string total = std::to_string(plain + gz);
     write("/tmp/infile", "2024-05-09 00:00:00\n2024-05-10 23:59:00\n3\n");
-    pid_t pid = start("ORVELAN_STATS_SLOW_MS=400");
+    // Read, not summarised (the summaries' progress is told below).
+    pid_t pid = start("ORVELAN_STATS_SLOW_MS=400", "GETSTATS2_CACHE=off");
     ASSERT_GT(pid, 0);
     std::vector<std::string> seen;
     int status = 0;
@@ -760,6 +761,49 @@ TEST_F(Getstats2, ProgressBesideTheResultWhileReading) {
     for (const auto& e : fs::directory_iterator(m_root + "/tmp"))
         left.insert(e.path().filename().string());
     EXPECT_EQ(left, (std::set<std::string>{"infile", "outfile"}));
+}
+
+TEST_F(Getstats2, ProgressWhileTheSummariesAreMade) {
+    // Summaries of a plain and a compressed log made at once on two threads: the progress goes
+    // up to the total of both files; with the summaries kept, the next query has nothing to read.
+    std::string current, rotated;
+    for (int i = 0; i < 3000; ++i) {
+        current += accessLogLine(localTime(2024, 5, 10, 12, 0) + i, 1, "a");
+        rotated += accessLogLine(localTime(2024, 5, 9, 12, 0) + i, 2, "b");
+    }
+    write("/var/log/squid/access.log", current);
+    writeGz("/var/log/squid/access.log.1.gz", rotated);
+    const uint64_t total =
+        current.size() + fs::file_size(m_root + "/var/log/squid/access.log.1.gz");
+    write("/tmp/infile", "2024-05-09 00:00:00\n2024-05-10 23:59:00\n3\n");
+    for (int run = 0; run < 2; ++run) {
+        pid_t pid = start("ORVELAN_STATS_SLOW_MS=100", "GETSTATS2_JOBS=2");
+        ASSERT_GT(pid, 0);
+        std::vector<std::pair<uint64_t, uint64_t>> seen;
+        int status = 0;
+        while (waitpid(pid, &status, WNOHANG) == 0) {
+            unsigned long long done = 0, all = 0;
+            std::string now = read("/tmp/outfile.progress");
+            if (sscanf(now.c_str(), "%llu %llu", &done, &all) == 2 &&
+                (seen.empty() || seen.back() != std::make_pair(uint64_t(done), uint64_t(all))))
+                seen.emplace_back(done, all);
+            usleep(5000);
+        }
+        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << read("/err");
+        EXPECT_EQ(read("/tmp/outfile"), "6000\n3000\n") << run;
+        ASSERT_FALSE(seen.empty()) << run;
+        for (size_t i = 0; i < seen.size(); ++i) {
+            EXPECT_EQ(seen[i].second, total) << run;
+            if (i > 0) {
+                EXPECT_GE(seen[i].first, seen[i - 1].first) << run;
+            }
+        }
+        EXPECT_EQ(seen.back().first, total) << run;
+        if (run == 0) {
+            EXPECT_GE(seen.size(), 2u) << "the summaries are told as they are made";
+        }
+    }
+    EXPECT_TRUE(fs::exists(m_root + "/var/cache/orvelan/lock"));
 }
 
 TEST_F(Getstats2, LogFromTheParameterFileAndFailures) {
