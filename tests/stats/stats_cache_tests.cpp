@@ -347,7 +347,7 @@ class StatsCache : public ::testing::Test {
             met += q.start <= q.end && q.start <= changed.second && q.end + 59 >= changed.first;
             if (!agree(q, step + ", query " + std::to_string(i + 1))) ++m_failures;
         }
-        if (changed.second > 0) {
+        if (changed.second > 0 && m_failures < 3) {
             EXPECT_GE(met, n / 3) << step;
         }
     }
@@ -380,6 +380,13 @@ bool toolHasCache() {
     std::string help = readFileBytes(dir.file("help"));
     return help.find("GETSTATS2_CACHE") != std::string::npos ||
            help.find("STATSCACHE") != std::string::npos;
+}
+
+// A file's permission bits in octal.
+std::string octal(mode_t mode) {
+    char text[8];
+    snprintf(text, sizeof text, "%o", static_cast<unsigned>(mode & 07777));
+    return text;
 }
 
 // A file's bytes with n bytes in its middle turned over.
@@ -486,7 +493,7 @@ TEST_F(StatsCache, RandomQueriesAgreeWithAndWithoutTheCacheAsTheLogsChange) {
     if (idx.size() >= 2) write(kCache + "/" + idx[0], read(kCache + "/" + idx.back()));
     randomQueries(queries, 25, "a cache file of another log", all);
 
-    EXPECT_EQ(m_agreed, 1000);
+    ASSERT_EQ(m_agreed, 1000);
     // The queries meet the logs: most are answered, many with traffic, some over the flawed
     // files.
     EXPECT_GT(m_answered, 900);
@@ -519,7 +526,7 @@ TEST_F(StatsCache, TheCacheDirectoryIsPrivateAndHoldsNoTemporaryFiles) {
         GTEST_SKIP() << "this getstats2 keeps no cache: the queries agree, the logs were read";
     }
     EXPECT_FALSE(fs::exists(m_root + kCache)) << "the cache lies where STATSCACHE says";
-    EXPECT_EQ(st.st_mode & 07777, 0700u);
+    EXPECT_EQ(octal(st.st_mode), "700");
     std::vector<std::string> idx = cacheFiles("/data/stats-cache");
     EXPECT_GE(idx.size(), 4u) << "one a log file the query read";
     EXPECT_LE(idx.size(), 6u);
@@ -528,7 +535,7 @@ TEST_F(StatsCache, TheCacheDirectoryIsPrivateAndHoldsNoTemporaryFiles) {
         const std::string name = e.path().filename().string();
         ASSERT_EQ(lstat(e.path().c_str(), &st), 0);
         EXPECT_TRUE(S_ISREG(st.st_mode)) << name;
-        EXPECT_EQ(st.st_mode & 07777, 0600u) << name;
+        EXPECT_EQ(octal(st.st_mode), "600") << name;
         if (e.path().extension() != ".idx" && name != "lock") others += " " + name;
     }
     EXPECT_EQ(others, "") << "files left beside the cache files and the lock";
