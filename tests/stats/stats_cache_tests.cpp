@@ -234,6 +234,13 @@ std::string firstDifference(const std::string& a, const std::string& b) {
            " bytes)";
 }
 
+// A file's permission bits in octal.
+std::string octal(mode_t mode) {
+    char text[8];
+    snprintf(text, sizeof text, "%o", static_cast<unsigned>(mode & 07777));
+    return text;
+}
+
 struct Outcome {
     int status = -1;
     std::string result;
@@ -362,6 +369,22 @@ class StatsCache : public ::testing::Test {
         return names;
     }
 
+    // The cache directory is 0700 and holds nothing but cache files and the lock, 0600 each.
+    void expectPrivateCache(const std::string& dir = kCache) const {
+        struct stat st {};
+        ASSERT_EQ(stat((m_root + dir).c_str(), &st), 0) << dir;
+        EXPECT_EQ(octal(st.st_mode), "700") << dir;
+        std::string others;
+        for (const auto& e : fs::directory_iterator(m_root + dir)) {
+            const std::string name = e.path().filename().string();
+            ASSERT_EQ(lstat(e.path().c_str(), &st), 0);
+            EXPECT_TRUE(S_ISREG(st.st_mode)) << name;
+            EXPECT_EQ(octal(st.st_mode), "600") << name;
+            if (e.path().extension() != ".idx" && name != "lock") others += " " + name;
+        }
+        EXPECT_EQ(others, "") << "files left beside the cache files and the lock";
+    }
+
     TempDir m_tmp{"statscache"};
     std::string m_root;
     std::vector<time_t> m_times{day(0), day(3), day(3) + 2 * 3600, day(3) + 3 * 3600, day(6)};
@@ -380,13 +403,6 @@ bool toolHasCache() {
     std::string help = readFileBytes(dir.file("help"));
     return help.find("GETSTATS2_CACHE") != std::string::npos ||
            help.find("STATSCACHE") != std::string::npos;
-}
-
-// A file's permission bits in octal.
-std::string octal(mode_t mode) {
-    char text[8];
-    snprintf(text, sizeof text, "%o", static_cast<unsigned>(mode & 07777));
-    return text;
 }
 
 // A file's bytes with n bytes in its middle turned over.
@@ -494,6 +510,7 @@ TEST_F(StatsCache, RandomQueriesAgreeWithAndWithoutTheCacheAsTheLogsChange) {
     randomQueries(queries, 25, "a cache file of another log", all);
 
     ASSERT_EQ(m_agreed, 1000);
+    if (fs::exists(m_root + kCache)) expectPrivateCache();
     // The queries meet the logs: most are answered, many with traffic, some over the flawed
     // files.
     EXPECT_GT(m_answered, 900);
@@ -526,19 +543,10 @@ TEST_F(StatsCache, TheCacheDirectoryIsPrivateAndHoldsNoTemporaryFiles) {
         GTEST_SKIP() << "this getstats2 keeps no cache: the queries agree, the logs were read";
     }
     EXPECT_FALSE(fs::exists(m_root + kCache)) << "the cache lies where STATSCACHE says";
-    EXPECT_EQ(octal(st.st_mode), "700");
     std::vector<std::string> idx = cacheFiles("/data/stats-cache");
     EXPECT_GE(idx.size(), 4u) << "one a log file the query read";
     EXPECT_LE(idx.size(), 6u);
-    std::string others;
-    for (const auto& e : fs::directory_iterator(dir)) {
-        const std::string name = e.path().filename().string();
-        ASSERT_EQ(lstat(e.path().c_str(), &st), 0);
-        EXPECT_TRUE(S_ISREG(st.st_mode)) << name;
-        EXPECT_EQ(octal(st.st_mode), "600") << name;
-        if (e.path().extension() != ".idx" && name != "lock") others += " " + name;
-    }
-    EXPECT_EQ(others, "") << "files left beside the cache files and the lock";
+    expectPrivateCache("/data/stats-cache");
     // GETSTATS2_CACHE=off reads and writes no cache: a missing directory stays missing.
     fs::remove_all(dir);
     write("/tmp/infile", whole.text);
@@ -596,6 +604,7 @@ TEST_F(StatsCache, TwoRunsAtOnceOnAColdCacheBothAnswerRight) {
         for (const Query& q : queries)
             ASSERT_TRUE(agree(q, "round " + std::to_string(round) + ", second warm run"));
         EXPECT_EQ(cacheFiles(), built) << "round " << round;
+        if (!built.empty()) expectPrivateCache();
     }
 }
 
