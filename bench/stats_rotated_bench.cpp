@@ -320,8 +320,12 @@ void cacheRows(const Options& o) {
     const Run url = rows.query(wholeList, "url");
     rows.print("warm: whole period, url", url, 2, 512);
     const off_t fetched = fileSize(o.dir + "/cache.out");
-    printf("%-44s %s\n", "  the same bytes as the first run",
-           sameFiles(o.dir + "/first.out", o.dir + "/cache.out") ? "yes" : "NO");
+    rows.query(wholeList, "url", false, "off.out");
+    printf("%-44s %s\n", "  the first and the warm url as with it off",
+           sameFiles(o.dir + "/first.out", o.dir + "/off.out") &&
+                   sameFiles(o.dir + "/cache.out", o.dir + "/off.out")
+               ? "same bytes"
+               : "DIFFERENT");
     for (int day = 0; day + 1 < o.days; ++day) {
         const std::string in = writeQuery(o, "c-day.in", day, 1, 1);
         const std::string list = writeQuery(o, "c-day-list.in", day, 1, 3, lines);
@@ -371,6 +375,9 @@ void cacheRows(const Options& o) {
     }
     rows.print("after 100 MB appended: whole period, url", rows.query(wholeList, "url"),
                url.seconds + 0.6, 512);
+    rows.query(wholeList, "url", false, "off.out");
+    printf("%-44s %s\n", "  as with the cache off",
+           sameFiles(o.dir + "/cache.out", o.dir + "/off.out") ? "same bytes" : "DIFFERENT");
     if (truncate(current.c_str(), size) == 0) unlink((current + ".before-append").c_str());
 
     // The current log alone, each query on an empty cache.
