@@ -642,7 +642,10 @@ TEST_F(StatsCache, AFullDiskUnderTheCacheOnlyCostsTime) {
                   "ls -A \"$1\" >\"$2/listing\"\n");
         const std::string cmd = "unshare -m --propagation private sh " + m_root + "/mounted.sh '" +
                                 cache + "' '" + m_root + "' '" GETSTATS2_PATH "'";
-        ASSERT_EQ(system(cmd.c_str()), 0) << cmd;
+        const int status = system(cmd.c_str());
+        if (WIFEXITED(status) && WEXITSTATUS(status) == 3)
+            GTEST_SKIP() << "no tmpfs can be mounted here";
+        ASSERT_EQ(status, 0) << cmd;
         for (const std::string n : {"1", "2"}) {
             EXPECT_EQ(read("/status" + n), "0\n") << fill << " " << read("/err" + n);
             EXPECT_TRUE(read("/tmp/out" + n) == expected) << fill << ", run " << n;
