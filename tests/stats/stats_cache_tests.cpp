@@ -492,8 +492,8 @@ TEST_F(StatsCache, RandomQueriesAgreeWithAndWithoutTheCacheAsTheLogsChange) {
                       {from, from + 3600});
     }
 
-    // Damaged cache files: bytes turned over in the middle of each, one cut short, one holding
-    // another's bytes.
+    // Damaged cache files: bytes turned over in the middle of each; one cut short, one empty and
+    // one removed; one holding another's bytes.
     std::vector<std::string> idx = cacheFiles();
     for (const std::string& name : idx)
         write(kCache + "/" + name, flipped(read(kCache + "/" + name), 16));
@@ -504,7 +504,11 @@ TEST_F(StatsCache, RandomQueriesAgreeWithAndWithoutTheCacheAsTheLogsChange) {
         const std::string name = kCache + "/" + idx[idx.size() / 2];
         ASSERT_EQ(truncate((m_root + name).c_str(), static_cast<off_t>(read(name).size() / 2)), 0);
     }
-    randomQueries(queries, 25, "a cache file cut short", all);
+    if (idx.size() >= 3) {
+        ASSERT_EQ(truncate((m_root + kCache + "/" + idx[0]).c_str(), 0), 0);
+        fs::remove(m_root + kCache + "/" + idx.back());
+    }
+    randomQueries(queries, 25, "a cache file cut short, one empty, one removed", all);
     idx = cacheFiles();
     if (idx.size() >= 2) write(kCache + "/" + idx[0], read(kCache + "/" + idx.back()));
     randomQueries(queries, 25, "a cache file of another log", all);
