@@ -274,8 +274,11 @@ class CacheRows {
     const std::string& cache() const { return m_cache; }
     // One row: the run beside its targets (seconds, megabytes; 0: none).
     static void print(const std::string& name, const Run& r, double seconds, double megabytes) {
-        char target[48] = "";
-        if (seconds > 0) snprintf(target, sizeof target, "<= %.2f s, %.0f MB", seconds, megabytes);
+        char target[48]; // "<= 1234.56 s, 512 MB"
+        if (seconds > 0)
+            snprintf(target, sizeof target, "<= %.2f s, %.0f MB", seconds, megabytes);
+        else
+            snprintf(target, sizeof target, "<= %.0f MB", megabytes);
         bool met =
             r.status == 0 && (seconds <= 0 || r.seconds <= seconds) && r.megabytes <= megabytes;
         printf("%-44s %7.2f s (%6.2f) %6.0f MB  %-20s %s\n", name.c_str(), r.seconds, r.cpu,
