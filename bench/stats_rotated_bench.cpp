@@ -1,10 +1,13 @@
 // Benchmark of the statistics tool over rotated logs: ten days of a busy proxy (about 1 GB a
 // day; STATS_BENCH_DAY_MB and STATS_BENCH_DAYS make it smaller for a quick run), the current
 // day plain and the days before it gzipped as logrotate leaves them (access.log.1.gz, ...),
-// kept between runs. Each query runs twice on the same files (in the page cache, no cache of
-// the tool's own): reading with zlib on one thread, and reading as the tool does by default;
+// kept between runs. Each cold query runs twice on the same files (in the page cache, the tool's
+// summary cache off): reading with zlib on one thread, and reading as the tool does by default;
 // the seconds and peak memory of both are printed side by side, with whether the results are
-// the same bytes.
+// the same bytes. Then the queries of the console with the summary cache (STATSCACHE in the
+// bench's own directory): the run that builds it, warm runs, a group, the run after 100 MB
+// appended to the current log (taken off again afterwards), the current log alone on an empty
+// cache, and the cache's size; each beside its target.
 #include <cerrno>
 #include <chrono>
 #include <cmath>
@@ -13,6 +16,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <dirent.h>
+#include <fcntl.h>
 #include <string>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -96,6 +101,24 @@ int line(Random& r, double t, char* out, size_t size) {
                     static_cast<int>(r.next() % 250) + 2, static_cast<unsigned long long>(bytes),
                     method, url, user, r.uniform() < 0.01 ? "TIMEOUT_DIRECT" : "HIER_DIRECT",
                     static_cast<int>(r.next() % 250), static_cast<int>(r.next() % 250));
+}
+
+// Appends about mb MB of requests from the day after the logs' last (dayStart(days)), two hours
+// of them, to path; false when it cannot be written.
+bool appendLines(const Options& o, const std::string& path, long mb) {
+    const long lines = static_cast<long>(mb * 1e6 / 168);
+    const double start = static_cast<double>(dayStart(o.days));
+    Random r{4242424242ull};
+    FILE* f = fopen(path.c_str(), "a");
+    if (!f) return false;
+    setvbuf(f, nullptr, _IOFBF, 1 << 20);
+    char buf[512];
+    for (long i = 0; i < lines; ++i) {
+        int n = line(r, start + 7200.0 * static_cast<double>(i) / static_cast<double>(lines), buf,
+                     sizeof buf);
+        fwrite(buf, 1, static_cast<size_t>(n), f);
+    }
+    return fclose(f) == 0;
 }
 
 // Writes one day of about dayMb MB to path, gzipped (as gzip -6) or plain.
@@ -185,7 +208,10 @@ Run run(const std::string& command) {
     return r;
 }
 
-std::string writeQuery(const Options& o, const std::string& name, int firstDay, int days) {
+// Writes a query file of whole days (the console's CR LF lines) with the resolution and the
+// further lines extra; its path.
+std::string writeQuery(const Options& o, const std::string& name, int firstDay, int days,
+                       int resolution = 1, const std::string& extra = "") {
     time_t from = dayStart(firstDay);
     time_t to = dayStart(firstDay + days) - 60;
     char a[32];
@@ -194,13 +220,187 @@ std::string writeQuery(const Options& o, const std::string& name, int firstDay, 
     strftime(b, sizeof b, "%Y-%m-%d %H:%M:00", localtime(&to));
     std::string path = o.dir + "/" + name;
     FILE* f = fopen(path.c_str(), "w");
-    fprintf(f, "%s\r\n%s\r\n1\r\n", a, b);
+    fprintf(f, "%s\r\n%s\r\n%d\r\n%s", a, b, resolution, extra.c_str());
     fclose(f);
     return path;
 }
 
 bool sameFiles(const std::string& a, const std::string& b) {
     return run("cmp -s '" + a + "' '" + b + "'").status == 0;
+}
+
+off_t fileSize(const std::string& path) {
+    struct stat st;
+    return stat(path.c_str(), &st) == 0 ? st.st_size : -1;
+}
+
+// The cache files (*.idx) in dir.
+int cacheFiles(const std::string& dir) {
+    int n = 0;
+    if (DIR* d = opendir(dir.c_str())) {
+        while (dirent* e = readdir(d)) {
+            size_t len = strlen(e->d_name);
+            n += len > 4 && strcmp(e->d_name + len - 4, ".idx") == 0;
+        }
+        closedir(d);
+    }
+    return n;
+}
+
+// The queries of the console with the summary cache: the tool runs in dir/srv, whose
+// orvelan.cnf puts the cache into dir/cache and names a user list with a group of a tenth of
+// the users.
+class CacheRows {
+  public:
+    explicit CacheRows(const Options& o) : m_o(o), m_cache(o.dir + "/cache") {
+        run("mkdir -p '" + o.dir + "/srv'");
+        FILE* f = fopen((o.dir + "/srv/orvelan.cnf").c_str(), "w");
+        fprintf(f, "STATSCACHE %s\nUSERLISTFIL %s/users\n", m_cache.c_str(), o.dir.c_str());
+        fclose(f);
+        f = fopen((o.dir + "/users").c_str(), "w");
+        for (int u = 0; u < 200; ++u)
+            fprintf(f, u % 40 == 7 ? "vendeg %03d:%s:x:p:::\n" : "user%03d:%s:x:p:::\n", u,
+                    u % 10 == 3 ? "Beszerzes" : "Iroda");
+        fclose(f);
+    }
+    // Runs the query file input of kind with the cache (or with it off); the result in out.
+    Run query(const std::string& input, const char* kind, bool cache = true,
+              const std::string& out = "cache.out") const {
+        return run("cd '" + m_o.dir + "/srv' && " + (cache ? "" : "GETSTATS2_CACHE=off ") +
+                   "VXD_ROOT=/ '" + m_o.tool + "' --input '" + input + "' --output '" + m_o.dir +
+                   "/" + out + "' --log '" + m_o.dir + "/access.log' " + kind + " 2>/dev/null");
+    }
+    void emptyCache() const { run("rm -rf '" + m_cache + "'"); }
+    const std::string& cache() const { return m_cache; }
+    // One row: the run beside its targets (seconds, megabytes; 0: none).
+    static void print(const std::string& name, const Run& r, double seconds, double megabytes) {
+        char target[48]; // "<= 1234.56 s, 512 MB"
+        if (seconds > 0)
+            snprintf(target, sizeof target, "<= %.2f s, %.0f MB", seconds, megabytes);
+        else
+            snprintf(target, sizeof target, "<= %.0f MB", megabytes);
+        bool met =
+            r.status == 0 && (seconds <= 0 || r.seconds <= seconds) && r.megabytes <= megabytes;
+        printf("%-44s %7.2f s (%6.2f) %6.0f MB  %-20s %s\n", name.c_str(), r.seconds, r.cpu,
+               r.megabytes, target,
+               r.status != 0 ? "FAILED"
+               : met         ? "ok"
+                             : "OVER");
+        fflush(stdout);
+    }
+
+  private:
+    const Options& m_o;
+    std::string m_cache;
+};
+
+// The rows with the summary cache; each run is checked against its target.
+void cacheRows(const Options& o) {
+    CacheRows rows(o);
+    const std::string lines = "\r\nlines 99999\r\n"; // as the console asks for lists
+    const int period = o.days + 1; // the logs' days and the day the appended lines fall on
+    const std::string whole = writeQuery(o, "c-whole.in", 0, period);
+    const std::string wholeList = writeQuery(o, "c-whole-list.in", 0, period, 3, lines);
+    const std::string group =
+        writeQuery(o, "c-group.in", 0, period, 3, "\r\ngroup Beszerzes\r\nlines 99999\r\n");
+
+    printf("\nwith the summary cache in %s: seconds of wall time (and of CPU), peak memory\n",
+           rows.cache().c_str());
+    rows.emptyCache();
+    Run first = rows.query(wholeList, "url", true, "first.out");
+    const int built = cacheFiles(rows.cache());
+    if (built == 0)
+        printf("NOTE: this getstats2 wrote no cache (no *.idx in %s): the rows below read the "
+               "logs\nas the cold rows do; the targets are those of the cache.\n",
+               rows.cache().c_str());
+    else
+        printf("%d cache files built\n", built);
+    rows.print("first run (cache being built), url, lines", first, 0, 512);
+    // Warm runs.
+    rows.print("warm: whole period, data per 10 minutes", rows.query(whole, "data"), 0.2, 512);
+    const Run site = rows.query(wholeList, "site");
+    rows.print("warm: whole period, site", site, 1, 512);
+    const Run url = rows.query(wholeList, "url");
+    rows.print("warm: whole period, url", url, 2, 512);
+    const off_t fetched = fileSize(o.dir + "/cache.out");
+    rows.query(wholeList, "url", false, "off.out");
+    printf("%-44s %s\n", "  the first and the warm url as with it off",
+           sameFiles(o.dir + "/first.out", o.dir + "/off.out") &&
+                   sameFiles(o.dir + "/cache.out", o.dir + "/off.out")
+               ? "same bytes"
+               : "DIFFERENT");
+    for (int day = 0; day + 1 < o.days; ++day) {
+        const std::string in = writeQuery(o, "c-day.in", day, 1, 1);
+        const std::string list = writeQuery(o, "c-day-list.in", day, 1, 3, lines);
+        char name[64];
+        time_t t = dayStart(day);
+        strftime(name, sizeof name, "warm: rotated day %m-%d, ", localtime(&t));
+        rows.print(std::string(name) + "data", rows.query(in, "data"), 0.1, 512);
+        rows.print(std::string(name) + "site", rows.query(list, "site"), 0.1, 512);
+        rows.print(std::string(name) + "url", rows.query(list, "url"), 0.1, 512);
+    }
+    rows.print("warm: whole period, site, a group of 1/10", rows.query(group, "site"),
+               site.seconds * 1.2, 512);
+
+    // The cache's size beside the compressed logs', and the bytes the console fetches.
+    long long compressed = 0;
+    for (int age = 1; age < o.days; ++age)
+        compressed += fileSize(o.dir + "/access.log." + std::to_string(age) + ".gz");
+    run("du -sk '" + rows.cache() + "' 2>/dev/null | cut -f1 > '" + o.dir + "/cache.kb'");
+    long long cacheKb = 0;
+    if (FILE* f = fopen((o.dir + "/cache.kb").c_str(), "r")) {
+        if (fscanf(f, "%lld", &cacheKb) != 1) cacheKb = 0;
+        fclose(f);
+    }
+    const double share = compressed > 0 ? 100.0 * static_cast<double>(cacheKb) * 1024.0 /
+                                              static_cast<double>(compressed)
+                                        : 0;
+    printf("%-44s %7.1f MB of %.1f MB compressed logs = %.1f %%  (<= 15 %%) %s\n", "cache on disk",
+           static_cast<double>(cacheKb) / 1024.0, static_cast<double>(compressed) / 1048576.0,
+           share,
+           built == 0    ? "(no cache)"
+           : share <= 15 ? "ok"
+                         : "OVER");
+    printf("%-44s %7.2f MB  (<= 10 MB) %s\n", "whole period url result (lines 99999)",
+           static_cast<double>(fetched) / 1048576.0,
+           fetched >= 0 && fetched <= 10 << 20 ? "ok" : "OVER");
+
+    // 100 MB appended to the current log; afterwards the log is cut back to its own size (also
+    // when an earlier run was stopped in between) so that runs stay comparable.
+    const std::string current = o.dir + "/access.log";
+    const off_t size = fileSize(current);
+    FILE* mark = fopen((current + ".before-append").c_str(), "w");
+    fprintf(mark, "%lld\n", static_cast<long long>(size));
+    fclose(mark);
+    if (!appendLines(o, current, 100)) {
+        fprintf(stderr, "cannot append to %s\n", current.c_str());
+        return;
+    }
+    rows.print("after 100 MB appended: whole period, url", rows.query(wholeList, "url"),
+               url.seconds + 0.6, 512);
+    rows.query(wholeList, "url", false, "off.out");
+    printf("%-44s %s\n", "  as with the cache off",
+           sameFiles(o.dir + "/cache.out", o.dir + "/off.out") ? "same bytes" : "DIFFERENT");
+    if (truncate(current.c_str(), size) == 0) unlink((current + ".before-append").c_str());
+
+    // The current log alone, each query on an empty cache.
+    const std::string today = writeQuery(o, "c-today-list.in", o.days - 1, 1, 3, lines);
+    rows.emptyCache();
+    rows.print("current log alone, empty cache: site, lines", rows.query(today, "site"), 1.5, 256);
+    rows.emptyCache();
+    rows.print("current log alone, empty cache: url, lines", rows.query(today, "url"), 3, 256);
+    rows.print("current log alone, the day again: url", rows.query(today, "url"), 0.1, 256);
+}
+
+// Cuts the current log back to its size before an append that an earlier run did not undo.
+void undoAppend(const Options& o) {
+    const std::string current = o.dir + "/access.log";
+    FILE* mark = fopen((current + ".before-append").c_str(), "r");
+    if (!mark) return;
+    long long size = -1;
+    if (fscanf(mark, "%lld", &size) == 1 && size >= 0 && truncate(current.c_str(), size) == 0)
+        unlink((current + ".before-append").c_str());
+    fclose(mark);
 }
 
 } // namespace
@@ -216,6 +416,15 @@ int main(int argc, char** argv) {
     }
     o.dir += "/" + std::to_string(o.dayMb) + "mb-" + std::to_string(o.days) + "d";
     run("mkdir -p '" + o.dir + "'");
+    // Absolute paths: the tool runs in the bench's srv directory (its orvelan.cnf).
+    char dir[PATH_MAX];
+    char tool[PATH_MAX];
+    if (!realpath(o.dir.c_str(), dir) || !realpath(o.tool.c_str(), tool)) {
+        fprintf(stderr, "no %s or %s\n", o.dir.c_str(), o.tool.c_str());
+        return 1;
+    }
+    o.dir = dir;
+    o.tool = tool;
     printf("logs: %d days of about %ld MB in %s (generated once)\n", o.days, o.dayMb,
            o.dir.c_str());
     fflush(stdout);
@@ -223,6 +432,7 @@ int main(int argc, char** argv) {
         fprintf(stderr, "cannot write the logs into %s\n", o.dir.c_str());
         return 1;
     }
+    undoAppend(o);
     run("du -sh '" + o.dir + "' | cut -f1 | sed 's/^/on disk: /'");
     run("cat '" + o.dir + "'/access.log* > /dev/null"); // into the page cache
 
@@ -245,7 +455,8 @@ int main(int argc, char** argv) {
            "cold query (no cache)", "zlib, 1 thread", "ISA-L, all cores", "speed-up", "result");
     for (const Query& q : queries) {
         Run r[2];
-        const char* env[2] = {"GETSTATS2_INFLATE=zlib GETSTATS2_JOBS=1", ""};
+        const char* env[2] = {"GETSTATS2_CACHE=off GETSTATS2_INFLATE=zlib GETSTATS2_JOBS=1",
+                              "GETSTATS2_CACHE=off"};
         for (int i = 0; i < 2; ++i) {
             std::string out = o.dir + "/out" + std::to_string(i);
             unlink(out.c_str());
@@ -262,5 +473,6 @@ int main(int argc, char** argv) {
                                                       : "DIFFERENT");
         fflush(stdout);
     }
+    cacheRows(o);
     return 0;
 }

@@ -7,7 +7,6 @@
 #include <map>
 #include <set>
 #include <signal.h>
-#include <spawn.h>
 #include <string>
 #include <sys/ptrace.h>
 #include <sys/wait.h>
@@ -17,6 +16,7 @@
 
 #include "server/stats_collector.h"
 #include "tests/stats/access_log_lines.h"
+#include "tests/stats/getstats2_run.h"
 #include "tests/stats/gzip_member.h"
 #include "tests/support/temp_dir.h"
 
@@ -482,28 +482,16 @@ class Getstats2 : public ::testing::Test {
     // Starts the tool "getstats2 data" in the working directory srv, its standard error to the
     // root's file "err", with a further variable of the environment; its process.
     pid_t start(const char* extraEnv = nullptr, const char* moreEnv = nullptr) const {
-        std::string root = "VXD_ROOT=" + m_root, err = m_root + "/err";
-        char* argv[] = {const_cast<char*>(GETSTATS2_PATH), const_cast<char*>("data"), nullptr};
-        char* envp[] = {root.data(), const_cast<char*>("TZ=Europe/Budapest"),
-                        const_cast<char*>(extraEnv), const_cast<char*>(moreEnv), nullptr};
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                         0644);
-        posix_spawn_file_actions_addchdir_np(&actions, (m_root + "/srv").c_str());
-        pid_t pid = -1;
-        if (posix_spawn(&pid, GETSTATS2_PATH, &actions, nullptr, argv, envp) != 0) pid = -1;
-        posix_spawn_file_actions_destroy(&actions);
-        return pid;
+        std::string env = std::string(extraEnv ? extraEnv : "") + " " + (moreEnv ? moreEnv : "");
+        return getstats2Start(m_root, {"data"}, getstats2Words(env), m_root + "/err");
     }
     // Runs the tool in the working directory srv (env: settings of its environment); the exit
     // status, stderr in m_stderr.
     int run(const std::string& args, const std::string& env = "") {
-        std::string cmd = "cd " + m_root + "/srv && VXD_ROOT=" + m_root + " " + env +
-                          " " GETSTATS2_PATH " " + args + " >/dev/null 2>" + m_root + "/err";
-        int status = system(cmd.c_str());
+        int status = getstats2Wait(
+            getstats2Start(m_root, getstats2Words(args), getstats2Words(env), m_root + "/err"));
         m_stderr = read("/err");
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        return status;
     }
 
     TempDir m_tmp{"getstats2"};
