@@ -330,15 +330,15 @@ StatsSummary StatsCache::summary(const StatsLogFile& file, int parts, time_t fro
         if (identity(file.fd, st, gz, index->length, &w)) {
             w.flags |= index->usable ? kUsable : 0;
             w.lastTime = index->lastTime;
-            std::string file_(kHeaderSize, '\0');
-            statsIndexWrite(*index, &file_);
-            w.payloadLen = file_.size() - kHeaderSize;
-            encodeHeader(w, file_.data());
+            std::string record(kHeaderSize, '\0');
+            statsIndexWrite(*index, &record);
+            w.payloadLen = record.size() - kHeaderSize;
+            encodeHeader(w, record.data());
             std::lock_guard<std::mutex> guard(m_writing);
             flock(m_lockFd, LOCK_EX);
             char temp[NAME_MAX + 1];
             int fd = vxdCreateTemp(m_dirFd, temp, sizeof temp, 0600);
-            int err = fd < 0 ? -fd : vxdWriteAll(fd, file_.data(), file_.size());
+            int err = fd < 0 ? -fd : vxdWriteAll(fd, record.data(), record.size());
             if (fd >= 0 && close(fd) != 0 && err == 0) err = errno;
             if (err == 0 && renameat(m_dirFd, temp, m_dirFd, name.c_str()) != 0) err = errno;
             if (err != 0 && fd >= 0) unlinkat(m_dirFd, temp, 0);
