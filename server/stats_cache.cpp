@@ -296,10 +296,15 @@ StatsSummary StatsCache::summary(const StatsLogFile& file, int parts, time_t fro
         index = std::make_unique<StatsIndex>();
         index->length = h.length;
         index->lastTime = h.lastTime;
-        const bool read = grows ? statsIndexRead(std::string_view(bytes).substr(kHeaderSize),
-                                                 StatsIndex::kAll, index.get())
-                                : statsIndexRead(std::string_view(bytes).substr(kHeaderSize), parts,
-                                                 index.get(), from, to);
+        // A file whose summarised lines all lie outside the range (the day before a one-day
+        // query, read for the lines out of order at its end) counts nothing of it: not loaded.
+        const bool outside = h.lastTime < from || (file.first >= 0 && file.first >= to);
+        const std::string_view payload = std::string_view(bytes).substr(kHeaderSize);
+        bool read = true;
+        if (grows)
+            read = statsIndexRead(payload, StatsIndex::kAll, index.get());
+        else if (!outside)
+            read = statsIndexRead(payload, parts, index.get(), from, to);
         if (!read) {
             index.reset();
         } else if (grows) {
