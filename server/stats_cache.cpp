@@ -44,50 +44,39 @@ struct Header {
     uint64_t payloadLen = 0;
 };
 
-void put64(char* p, uint64_t v) {
-    for (int i = 0; i < 8; ++i)
-        p[i] = static_cast<char>(v >> (8 * i));
-}
-uint64_t get64(const char* p) {
-    uint64_t v = 0;
-    for (int i = 0; i < 8; ++i)
-        v |= static_cast<uint64_t>(static_cast<uint8_t>(p[i])) << (8 * i);
-    return v;
-}
-
 void encodeHeader(const Header& h, char* out) {
     memset(out, 0, kHeaderSize);
     memcpy(out, kMagic, 8);
-    put64(out + 8, static_cast<uint64_t>(h.flags) << 32 | kVersion);
-    put64(out + 16, h.dev);
-    put64(out + 24, h.ino);
-    put64(out + 32, h.size);
-    put64(out + 40, static_cast<uint64_t>(h.mtimeNs));
-    put64(out + 48, h.headLen);
-    put64(out + 56, h.headHash);
-    put64(out + 64, h.length);
-    put64(out + 72, h.tailHash);
-    put64(out + 80, static_cast<uint64_t>(h.lastTime));
-    put64(out + 88, h.payloadLen);
-    put64(out + 96, crc32_z(0, reinterpret_cast<const Bytef*>(out), 96));
+    statsPut64(out + 8, static_cast<uint64_t>(h.flags) << 32 | kVersion);
+    statsPut64(out + 16, h.dev);
+    statsPut64(out + 24, h.ino);
+    statsPut64(out + 32, h.size);
+    statsPut64(out + 40, static_cast<uint64_t>(h.mtimeNs));
+    statsPut64(out + 48, h.headLen);
+    statsPut64(out + 56, h.headHash);
+    statsPut64(out + 64, h.length);
+    statsPut64(out + 72, h.tailHash);
+    statsPut64(out + 80, static_cast<uint64_t>(h.lastTime));
+    statsPut64(out + 88, h.payloadLen);
+    statsPut64(out + 96, crc32_z(0, reinterpret_cast<const Bytef*>(out), 96));
 }
 
 bool decodeHeader(const char* in, Header* h) {
     if (memcmp(in, kMagic, 8) != 0) return false;
-    if (get64(in + 96) != crc32_z(0, reinterpret_cast<const Bytef*>(in), 96)) return false;
-    const uint64_t word = get64(in + 8);
+    if (statsGet64(in + 96) != crc32_z(0, reinterpret_cast<const Bytef*>(in), 96)) return false;
+    const uint64_t word = statsGet64(in + 8);
     if ((word & 0xffffffff) != kVersion) return false;
     h->flags = static_cast<uint32_t>(word >> 32);
-    h->dev = get64(in + 16);
-    h->ino = get64(in + 24);
-    h->size = get64(in + 32);
-    h->mtimeNs = static_cast<int64_t>(get64(in + 40));
-    h->headLen = get64(in + 48);
-    h->headHash = get64(in + 56);
-    h->length = get64(in + 64);
-    h->tailHash = get64(in + 72);
-    h->lastTime = static_cast<int64_t>(get64(in + 80));
-    h->payloadLen = get64(in + 88);
+    h->dev = statsGet64(in + 16);
+    h->ino = statsGet64(in + 24);
+    h->size = statsGet64(in + 32);
+    h->mtimeNs = static_cast<int64_t>(statsGet64(in + 40));
+    h->headLen = statsGet64(in + 48);
+    h->headHash = statsGet64(in + 56);
+    h->length = statsGet64(in + 64);
+    h->tailHash = statsGet64(in + 72);
+    h->lastTime = static_cast<int64_t>(statsGet64(in + 80));
+    h->payloadLen = statsGet64(in + 88);
     return true;
 }
 

@@ -351,17 +351,6 @@ uint32_t crcOf(std::string_view s) {
     return static_cast<uint32_t>(crc32_z(0, reinterpret_cast<const Bytef*>(s.data()), s.size()));
 }
 
-void put64(char* p, uint64_t v) {
-    for (int i = 0; i < 8; ++i)
-        p[i] = static_cast<char>(v >> (8 * i));
-}
-uint64_t get64(const char* p) {
-    uint64_t v = 0;
-    for (int i = 0; i < 8; ++i)
-        v |= static_cast<uint64_t>(static_cast<uint8_t>(p[i])) << (8 * i);
-    return v;
-}
-
 bool readMinutes(std::string_view s, size_t users, StatsIndex* index) {
     Reader r(s);
     uint64_t n;
@@ -459,6 +448,18 @@ bool holdsAllHours(const StatsIndex& index, int64_t from, int64_t to) {
 
 } // namespace
 
+void statsPut64(char* p, uint64_t v) {
+    for (int i = 0; i < 8; ++i)
+        p[i] = static_cast<char>(v >> (8 * i));
+}
+
+uint64_t statsGet64(const char* p) {
+    uint64_t v = 0;
+    for (int i = 0; i < 8; ++i)
+        v |= static_cast<uint64_t>(static_cast<uint8_t>(p[i])) << (8 * i);
+    return v;
+}
+
 void statsIndexWrite(const StatsIndex& index, std::string* out) {
     std::string sections[kSections];
     putStrings(&sections[0], index.users);
@@ -506,7 +507,7 @@ void statsIndexWrite(const StatsIndex& index, std::string* out) {
     out->resize(table + kTableSize);
     for (int i = 0; i < kSections; ++i) {
         char* entry = out->data() + table + 12 * i;
-        put64(entry, sections[i].size());
+        statsPut64(entry, sections[i].size());
         const uint32_t crc = crcOf(sections[i]);
         memcpy(entry + 8, &crc, 4);
     }
@@ -521,7 +522,7 @@ bool statsIndexRead(std::string_view payload, int parts, StatsIndex* index, time
     uint32_t crc[kSections];
     size_t at = kTableSize;
     for (int i = 0; i < kSections; ++i) {
-        const uint64_t size = get64(payload.data() + 12 * i);
+        const uint64_t size = statsGet64(payload.data() + 12 * i);
         if (size > payload.size() - at) return false;
         section[i] = payload.substr(at, size);
         at += size;

@@ -83,6 +83,10 @@ class StatsIndexBuilder {
     std::unique_ptr<State> m_state;
 };
 
+// The 64-bit little-endian words of the cache files.
+void statsPut64(char* p, uint64_t v);
+uint64_t statsGet64(const char* p);
+
 // Appends the summary's parts to out (the payload of a cache file); loads them back, false for
 // anything that is not a whole, well formed summary. Only what a query of [from, to) counts is
 // loaded: the whole file's pairs when the range holds all of its hours, else the pairs of the
