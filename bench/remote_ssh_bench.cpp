@@ -74,6 +74,9 @@ int run(const Options& options) {
     if (!ssh.trustHostKey() || !ssh.server().writeFile("/bench/.keep", ""))
         return fail("cannot prepare");
     setenv("ORVELAN_SSH_CONFIG", ssh.clientConfig().c_str(), 1);
+    // The relay that the build made (ORVELAN_SSH_RELAY=none: ssh connects by itself).
+    setenv("ORVELAN_SSH_RELAY", ORVELAN_SSH_RELAY_PROGRAM, 0);
+    printf("relay in front of ssh: %s\n", getenv("ORVELAN_SSH_RELAY"));
     const std::string direct = TestServer::host(), tunnel = ssh.destination();
 
     if (vxRemoteExec(tunnel.c_str(), "true") != 0) return fail("first command through SSH");
@@ -85,7 +88,8 @@ int run(const Options& options) {
            p95(viaDirect));
     printf("  through SSH            median %7.2f ms   p95 %7.2f ms\n", median(viaSsh),
            p95(viaSsh));
-    printf("  ratio SSH/direct median %.2f, p95 %.2f\n", median(viaSsh) / median(viaDirect),
+    const double commandRatio = median(viaSsh) / median(viaDirect);
+    printf("  ratio SSH/direct median %.2f, p95 %.2f\n", commandRatio,
            p95(viaSsh) / p95(viaDirect));
 
     char dir[] = "/tmp/orvelan-sshbench-XXXXXX";
@@ -133,6 +137,11 @@ int run(const Options& options) {
            rate(scpPut), scpPut / put);
     printf("  vxGetRemoteFile        %8.1f MB/s   scp down %8.1f MB/s   ratio %.2f\n", rate(get),
            rate(scpGet), scpGet / get);
+    const double putRatio = scpPut / put, getRatio = scpGet / get;
+    printf("targets: (a) command median SSH/direct %.2f <= 3: %s; (b) transfer/scp up %.2f, down "
+           "%.2f >= 0.5: %s\n",
+           commandRatio, commandRatio <= 3 ? "met" : "NOT met", putRatio, getRatio,
+           putRatio >= 0.5 && getRatio >= 0.5 ? "met" : "NOT met");
     std::system(("rm -rf '" + std::string(dir) + "'").c_str());
     vxSshDisconnect();
     return 0;

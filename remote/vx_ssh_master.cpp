@@ -100,12 +100,12 @@ std::vector<std::string> sshCommand(const SshDestination& d, int timeoutMs) {
 }
 
 // The relay program that the master uses as its ProxyCommand (tools/orvelan-ssh-relay.cpp says
-// why): ORVELAN_SSH_RELAY when it names one, else beside the running program (the build tree),
-// else in BIN/../lib/orvelan of an installed one. Empty when there is none.
+// why): ORVELAN_SSH_RELAY when it is set ("none": no relay), else beside the running program
+// (the build tree), else in BIN/../lib/orvelan of an installed one. Empty when there is none.
 std::string relayProgram() {
     constexpr const char* NAME = "orvelan-ssh-relay";
     if (const char* named = getenv("ORVELAN_SSH_RELAY"); named && *named)
-        return access(named, X_OK) == 0 ? named : "";
+        return strcmp(named, "none") != 0 && access(named, X_OK) == 0 ? named : "";
     char self[PATH_MAX];
     ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
     if (n <= 0) return {};
