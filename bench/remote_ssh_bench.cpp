@@ -6,12 +6,14 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <rpc/rpc.h>
 #include <string>
 #include <unistd.h>
 #include <vector>
 
 #include "lib/vx_err.h"
 #include "remote/vx_remote.h"
+#include "remote/vx_ssh.h"
 #include "tests/support/ssh_server.h"
 
 namespace {
@@ -60,6 +62,38 @@ double bestOf(int rounds, const std::string& command) {
     return best;
 }
 
+// Where the time of one remote command through SSH goes: each step of vxRemoteExec on its own,
+// and one channel through the master (greeting and stdio forward, no call) beside them.
+void printSteps(const std::string& host, int runs) {
+    std::vector<double> ask, exec, release, channel;
+    for (int i = 0; i < runs; ++i) {
+        auto t0 = Clock::now();
+        unsigned long number = vxAskServer(host.c_str(), VXPROG_MAIN);
+        auto t1 = Clock::now();
+        bool ok = number != 0 && vxExec(host.c_str(), "true", number) == 0;
+        auto t2 = Clock::now();
+        if (number) vxReleaseServer(host.c_str(), number);
+        auto t3 = Clock::now();
+        if (!ok) return;
+        ask.push_back(seconds(t1 - t0) * 1000.0);
+        exec.push_back(seconds(t2 - t1) * 1000.0);
+        release.push_back(seconds(t3 - t2) * 1000.0);
+        vxremote::Deadline deadline(vxCallTimeout());
+        vxremote::WaitScope scope;
+        int fd = -1, control = -1;
+        auto t4 = Clock::now();
+        if (vxremote::openSshChannel(host.c_str(), PMAPPORT, deadline, scope, &fd, &control) !=
+            vxremote::SshResult::Ok)
+            return;
+        channel.push_back(seconds(Clock::now() - t4) * 1000.0);
+        close(fd);
+        close(control);
+    }
+    printf("  its steps through SSH, median: ask %.2f ms, exec %.2f ms, release %.2f ms; "
+           "one channel %.2f ms\n",
+           median(ask), median(exec), median(release), median(channel));
+}
+
 int fail(const char* what) {
     fprintf(stderr, "remote_ssh_bench: %s: %s\n", what, vxLastError().text);
     return 1;
@@ -91,6 +125,7 @@ int run(const Options& options) {
     const double commandRatio = median(viaSsh) / median(viaDirect);
     printf("  ratio SSH/direct median %.2f, p95 %.2f\n", commandRatio,
            p95(viaSsh) / p95(viaDirect));
+    printSteps(tunnel, options.execRuns);
 
     char dir[] = "/tmp/orvelan-sshbench-XXXXXX";
     if (!mkdtemp(dir)) return fail("mkdtemp");
