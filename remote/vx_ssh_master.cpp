@@ -18,6 +18,7 @@
 #include <unistd.h>
 
 #include "lib/vx_err.h"
+#include "remote/vx_client.h"
 #include "remote/vx_remote.h"
 #include "remote/vx_ssh.h"
 #include "remote/vx_ssh_hostkey.h"
@@ -404,5 +405,6 @@ void vxSetSshBatchMode(bool batch) {
 }
 
 void vxSshDisconnect() {
+    vxremote::dropKeptClient();
     vxremote::stopSshMaster();
 }

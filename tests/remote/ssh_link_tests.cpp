@@ -348,6 +348,37 @@ TEST(SshStats, AStatisticsQueryRunsThroughSsh) {
     fs::current_path(previous);
 }
 
+// A command's release goes over the connection of its last call; one that the server has closed
+// meanwhile (here after a second without a call) gives the release to a new connection.
+TEST(SshRelease, TheCommandsConnectionTakesItsReleaseOrANewOneWhenTheServerClosedIt) {
+    TestServerOptions options;
+    options.extraArgs = {"--connection-timeout", "1"};
+    SshTestServer ssh(options);
+    ASSERT_TRUE(ssh.running()) << ssh.error();
+    ASSERT_TRUE(ssh.trustHostKey());
+    setenv("ORVELAN_SSH_CONFIG", ssh.clientConfig().c_str(), 1);
+    setenv("ORVELAN_SSH_RELAY", ORVELAN_SSH_RELAY_PROGRAM, 1);
+    const std::string dest = ssh.destination();
+    EXPECT_EQ(vxRemoteExec(dest.c_str(), "exit 5"), 5) << vxLastError().text;
+    const unsigned long instance = vxAskServer(dest.c_str(), VXPROG_MAIN);
+    ASSERT_NE(instance, 0u) << vxLastError().text;
+    EXPECT_EQ(vxExec(dest.c_str(), "true", instance), 0) << vxLastError().text;
+    bool dropped = false;
+    for (int i = 0; i < 500 && !dropped; ++i) {
+        dropped =
+            ssh.server().logText().find("dropped after 1 s without a call") != std::string::npos;
+        if (!dropped) usleep(10000);
+    }
+    EXPECT_TRUE(dropped) << ssh.server().logText();
+    vxReleaseServer(dest.c_str(), instance);
+    const InstanceLedger ledger = waitForReleases(ssh.server());
+    EXPECT_EQ(ledger.asked.size(), 2u);
+    EXPECT_EQ(ledger.asked, ledger.released);
+    vxSshDisconnect();
+    unsetenv("ORVELAN_SSH_CONFIG");
+    unsetenv("ORVELAN_SSH_RELAY");
+}
+
 class SshCtlTest : public SshLinkTest {
   protected:
     void SetUp() override {
