@@ -6,12 +6,14 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <rpc/rpc.h>
 #include <string>
 #include <unistd.h>
 #include <vector>
 
 #include "lib/vx_err.h"
 #include "remote/vx_remote.h"
+#include "remote/vx_ssh.h"
 #include "tests/support/ssh_server.h"
 
 namespace {
@@ -60,6 +62,38 @@ double bestOf(int rounds, const std::string& command) {
     return best;
 }
 
+// Where the time of one remote command through SSH goes: each step of vxRemoteExec on its own,
+// and one channel through the master (greeting and stdio forward, no call) beside them.
+void printSteps(const std::string& host, int runs) {
+    std::vector<double> ask, exec, release, channel;
+    for (int i = 0; i < runs; ++i) {
+        auto t0 = Clock::now();
+        unsigned long number = vxAskServer(host.c_str(), VXPROG_MAIN);
+        auto t1 = Clock::now();
+        bool ok = number != 0 && vxExec(host.c_str(), "true", number) == 0;
+        auto t2 = Clock::now();
+        if (number) vxReleaseServer(host.c_str(), number);
+        auto t3 = Clock::now();
+        if (!ok) return;
+        ask.push_back(seconds(t1 - t0) * 1000.0);
+        exec.push_back(seconds(t2 - t1) * 1000.0);
+        release.push_back(seconds(t3 - t2) * 1000.0);
+        vxremote::Deadline deadline(vxCallTimeout());
+        vxremote::WaitScope scope;
+        int fd = -1, control = -1;
+        auto t4 = Clock::now();
+        if (vxremote::openSshChannel(host.c_str(), PMAPPORT, deadline, scope, &fd, &control) !=
+            vxremote::SshResult::Ok)
+            return;
+        channel.push_back(seconds(Clock::now() - t4) * 1000.0);
+        close(fd);
+        close(control);
+    }
+    printf("  its steps through SSH, median: ask %.2f ms, exec %.2f ms, release %.2f ms; "
+           "one channel %.2f ms\n",
+           median(ask), median(exec), median(release), median(channel));
+}
+
 int fail(const char* what) {
     fprintf(stderr, "remote_ssh_bench: %s: %s\n", what, vxLastError().text);
     return 1;
@@ -74,6 +108,9 @@ int run(const Options& options) {
     if (!ssh.trustHostKey() || !ssh.server().writeFile("/bench/.keep", ""))
         return fail("cannot prepare");
     setenv("ORVELAN_SSH_CONFIG", ssh.clientConfig().c_str(), 1);
+    // The relay that the build made (ORVELAN_SSH_RELAY=none: ssh connects by itself).
+    setenv("ORVELAN_SSH_RELAY", ORVELAN_SSH_RELAY_PROGRAM, 0);
+    printf("relay in front of ssh: %s\n", getenv("ORVELAN_SSH_RELAY"));
     const std::string direct = TestServer::host(), tunnel = ssh.destination();
 
     if (vxRemoteExec(tunnel.c_str(), "true") != 0) return fail("first command through SSH");
@@ -85,8 +122,10 @@ int run(const Options& options) {
            p95(viaDirect));
     printf("  through SSH            median %7.2f ms   p95 %7.2f ms\n", median(viaSsh),
            p95(viaSsh));
-    printf("  ratio SSH/direct median %.2f, p95 %.2f\n", median(viaSsh) / median(viaDirect),
+    const double commandRatio = median(viaSsh) / median(viaDirect);
+    printf("  ratio SSH/direct median %.2f, p95 %.2f\n", commandRatio,
            p95(viaSsh) / p95(viaDirect));
+    printSteps(tunnel, options.execRuns);
 
     char dir[] = "/tmp/orvelan-sshbench-XXXXXX";
     if (!mkdtemp(dir)) return fail("mkdtemp");
@@ -133,6 +172,11 @@ int run(const Options& options) {
            rate(scpPut), scpPut / put);
     printf("  vxGetRemoteFile        %8.1f MB/s   scp down %8.1f MB/s   ratio %.2f\n", rate(get),
            rate(scpGet), scpGet / get);
+    const double putRatio = scpPut / put, getRatio = scpGet / get;
+    printf("targets: (a) command median SSH/direct %.2f <= 3: %s; (b) transfer/scp up %.2f, down "
+           "%.2f >= 0.5: %s\n",
+           commandRatio, commandRatio <= 3 ? "met" : "NOT met", putRatio, getRatio,
+           putRatio >= 0.5 && getRatio >= 0.5 ? "met" : "NOT met");
     std::system(("rm -rf '" + std::string(dir) + "'").c_str());
     vxSshDisconnect();
     return 0;

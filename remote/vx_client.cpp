@@ -47,7 +47,45 @@ int rpcSeverity(int code) {
     return severity < 0 ? 2 : severity;
 }
 
+// The connection through SSH of an instance's last call, kept for the release that follows it:
+// the release then costs one call instead of a new channel and a call.
+struct KeptClient {
+    std::mutex lock;
+    std::string host;
+    unsigned long program = 0;
+    RpcClient client; // under lock
+};
+KeptClient& kept() {
+    static KeptClient* one = new KeptClient; // used up to the process's end, never destroyed
+    return *one;
+}
+
+void keepForRelease(const char* host, unsigned long program, RpcClient& client) {
+    KeptClient& k = kept();
+    std::lock_guard<std::mutex> hold(k.lock);
+    k.client.swap(client); // the one kept before goes with client
+    k.host = host;
+    k.program = program;
+}
+
+bool takeKept(const char* host, unsigned long program, RpcClient& out) {
+    KeptClient& k = kept();
+    std::lock_guard<std::mutex> hold(k.lock);
+    if (!k.client || k.program != program || k.host != host) return false;
+    out.swap(k.client);
+    k.client.reset();
+    k.program = 0;
+    return true;
+}
+
 } // namespace
+
+void dropKeptClient() {
+    KeptClient& k = kept();
+    std::lock_guard<std::mutex> hold(k.lock);
+    k.client.reset();
+    k.program = 0;
+}
 
 void recordCancel(const char* subject) {
     char text[VX_ERROR_TEXT_MAX + 1];
@@ -61,6 +99,13 @@ void RpcClient::reset(CLIENT* client) {
     m_client = client;
     m_control = -1;
     m_sshDestination.clear();
+}
+
+void RpcClient::swap(RpcClient& other) {
+    std::swap(m_client, other.m_client);
+    std::swap(m_cancelled, other.m_cancelled);
+    std::swap(m_control, other.m_control);
+    std::swap(m_sshDestination, other.m_sshDestination);
 }
 
 void RpcClient::throughSsh(const char* destination, int control) {
@@ -217,13 +262,19 @@ unsigned long vxAskServer(const char* host, unsigned long program) {
 }
 
 void vxReleaseServer(const char* host, unsigned long instance) {
-    RpcClient client;
-    if (!openClient(client, host, instance, RETRY_ATTEMPTS, ProgramSubject(host, instance).text))
-        return;
     // The release has no result; its failure is not reported (the server drops idle instances,
     // and acts on a release that reached it after its client gave up waiting for the answer).
-    client.call(vxRPC_RELEASE, filter(xdrNothing), nullptr, filter(xdrNothing), nullptr,
-                std::min(vxCallTimeout(), VX_RELEASE_TIMEOUT_MS));
+    const int limit = std::min(vxCallTimeout(), VX_RELEASE_TIMEOUT_MS);
+    RpcClient client;
+    if (takeKept(host, instance, client)) {
+        const enum clnt_stat status = client.call(vxRPC_RELEASE, filter(xdrNothing), nullptr,
+                                                  filter(xdrNothing), nullptr, limit);
+        // A kept connection that the server has closed meanwhile: a new one takes the release.
+        if (status != RPC_CANTSEND && status != RPC_CANTRECV) return;
+    }
+    if (!openClient(client, host, instance, RETRY_ATTEMPTS, ProgramSubject(host, instance).text))
+        return;
+    client.call(vxRPC_RELEASE, filter(xdrNothing), nullptr, filter(xdrNothing), nullptr, limit);
 }
 
 int vxServerCall(const char* host, const char* argument, unsigned long program,
@@ -242,6 +293,7 @@ int vxServerCall(const char* host, const char* argument, unsigned long program,
         client.callError(subject);
         return -1;
     }
+    if (client.viaSsh()) keepForRelease(host, program, client);
     if (vxReplyError(reply) != 0) return -1;
     return reply->value;
 }

@@ -23,6 +23,8 @@ class RpcClient {
     // The client's connection is a channel through SSH to destination; control is the channel's
     // control socket, closed with the client.
     void throughSsh(const char* destination, int control);
+    bool viaSsh() const { return !m_sshDestination.empty(); }
+    void swap(RpcClient& other);
 
     // clnt_call waiting at most limitMs (the call limit when 0) for the answer; the RPC status.
     // A cancel ends the wait.
@@ -76,6 +78,9 @@ struct ProgramSubject {
 vx_reply* replyForDecode();
 vx_block* blockForDecode();
 char* blockBuffer();
+
+// Closes the connection through SSH that the last call on an instance left for its release.
+void dropKeptClient();
 
 // Records a cancelled wait: code VX_CANCELLED of kind 7, "RPC: Cancelled (subject) !".
 void recordCancel(const char* subject);

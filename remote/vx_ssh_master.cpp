@@ -3,6 +3,7 @@
 // ended with the process. A failed start is recorded with its own cause.
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
@@ -17,6 +18,7 @@
 #include <unistd.h>
 
 #include "lib/vx_err.h"
+#include "remote/vx_client.h"
 #include "remote/vx_remote.h"
 #include "remote/vx_ssh.h"
 #include "remote/vx_ssh_hostkey.h"
@@ -98,6 +100,72 @@ std::vector<std::string> sshCommand(const SshDestination& d, int timeoutMs) {
     return argv;
 }
 
+// The relay program that the master uses as its ProxyCommand (tools/orvelan-ssh-relay.cpp says
+// why): ORVELAN_SSH_RELAY when it is set ("none": no relay), else beside the running program
+// (the build tree), else in BIN/../lib/orvelan of an installed one. Empty when there is none.
+std::string relayProgram() {
+    constexpr const char* NAME = "orvelan-ssh-relay";
+    if (const char* named = getenv("ORVELAN_SSH_RELAY"); named && *named)
+        return strcmp(named, "none") != 0 && access(named, X_OK) == 0 ? named : "";
+    char self[PATH_MAX];
+    ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+    if (n <= 0) return {};
+    std::string dir(self, static_cast<size_t>(n));
+    dir.erase(dir.rfind('/') + 1);
+    for (const std::string& candidate : {dir + NAME, dir + "../lib/orvelan/" + NAME})
+        if (access(candidate.c_str(), X_OK) == 0) return candidate;
+    return {};
+}
+
+// Text as one word of ssh's ProxyCommand: quoted for the shell that runs it, '%' doubled for
+// ssh's own expansion of the command.
+std::string proxyWord(const std::string& text) {
+    std::string word = "'";
+    for (char c : text) {
+        if (c == '\'')
+            word += "'\\''";
+        else if (c == '%')
+            word += "%%";
+        else
+            word += c;
+    }
+    return word + "'";
+}
+
+// A value of `ssh -G` output: the rest of the line after "key "; empty when there is none.
+std::string resolvedValue(const std::string& config, const char* key) {
+    std::istringstream lines(config);
+    std::string line;
+    const std::string prefix = std::string(key) + " ";
+    while (std::getline(lines, line))
+        if (line.rfind(prefix, 0) == 0) return line.substr(prefix.size());
+    return {};
+}
+
+// The options that put the relay in front of ssh's connection to the server: none when there is
+// no relay, when the configuration cannot be read, or when the administrator's configuration
+// reaches this host through a ProxyCommand or ProxyJump of its own (left as it is). The relay
+// connects where the configuration resolves the host and port.
+std::vector<std::string> relayOptions(const std::vector<std::string>& ssh,
+                                      const Deadline& deadline) {
+    const std::string relay = relayProgram();
+    if (relay.empty()) return {};
+    std::vector<std::string> query = ssh;
+    query.insert(query.begin() + 1, "-G");
+    int status = -1;
+    const std::string config = runCapture(query, "", deadline, &status);
+    const std::string host = resolvedValue(config, "hostname");
+    const std::string port = resolvedValue(config, "port");
+    const std::string command = resolvedValue(config, "proxycommand");
+    const std::string jump = resolvedValue(config, "proxyjump");
+    if (status != 0 || host.empty() || port.empty() || (!command.empty() && command != "none") ||
+        (!jump.empty() && jump != "none"))
+        return {};
+    const int seconds = std::max(1, deadline.remainingMs() / 1000);
+    return {"-o", "ProxyCommand=" + proxyWord(relay) + " " + proxyWord(host) + " " +
+                      proxyWord(port) + " " + std::to_string(seconds)};
+}
+
 std::string readText(const std::string& path) {
     std::ifstream in(path);
     std::stringstream text;
@@ -105,15 +173,19 @@ std::string readText(const std::string& path) {
     return text.str();
 }
 
-// The last line of ssh's messages that says something (its warnings' frames are '@' lines).
+// The last line of ssh's messages that says something (its warnings' frames are '@' lines). The
+// relay's own message, when it failed, says more than ssh's "Connection closed" after it.
 std::string lastMessage(const std::string& log) {
+    constexpr const char* RELAY = "orvelan-ssh-relay: ";
     std::istringstream lines(log);
-    std::string line, last;
+    std::string line, last, relay;
     while (std::getline(lines, line)) {
         while (!line.empty() && (line.back() == '\r' || line.back() == ' '))
             line.pop_back();
+        if (line.rfind(RELAY, 0) == 0) relay = line.substr(strlen(RELAY));
         if (!line.empty() && line[0] != '@') last = line;
     }
+    if (!relay.empty()) return relay;
     return last.empty() ? "ssh ended" : last;
 }
 
@@ -155,6 +227,8 @@ StartEnd startOnce(const SshDestination& d, const char* destination, const Deadl
     g_master.destination = destination;
     g_master.dir = path.data();
     std::vector<std::string> argv = sshCommand(d, deadline.remainingMs());
+    const std::vector<std::string> relay = relayOptions(argv, deadline);
+    argv.insert(argv.begin() + 1, relay.begin(), relay.end());
     argv.insert(argv.begin() + 1, {"-M", "-N", "-S", g_master.control(), "-o", "ControlPersist=no",
                                    "-o", "ControlMaster=yes"});
     int log = open(g_master.log().c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
@@ -331,5 +405,6 @@ void vxSetSshBatchMode(bool batch) {
 }
 
 void vxSshDisconnect() {
+    vxremote::dropKeptClient();
     vxremote::stopSshMaster();
 }

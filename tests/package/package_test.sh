@@ -56,7 +56,7 @@ contents() {
   for f in ./usr/bin/orvelan ./usr/bin/orvelanctl ./usr/share/applications/orvelan.desktop \
     ./usr/share/icons/hicolor/256x256/apps/orvelan.png ./usr/share/man/man1/orvelanctl.1.gz \
     ./usr/share/man/man1/orvelan.1.gz ./usr/lib/orvelan/orvelan-desktop \
-    ./usr/share/doc/orvelan-console/copyright; do
+    ./usr/lib/orvelan/orvelan-ssh-relay ./usr/share/doc/orvelan-console/copyright; do
     grep -qx "$f" "$tmp/console.list" || fail "orvelan-console lacks $f"
   done
   # No file in both packages (apt would refuse to install the second one).
@@ -87,6 +87,13 @@ contents() {
   systemd-analyze verify --man=no "$tmp/vxd.service" >"$tmp/verify.out" 2>&1 ||
     fail "systemd-analyze verify: $(cat "$tmp/verify.out")"
   [ ! -s "$tmp/verify.out" ] || fail "systemd-analyze verify: $(cat "$tmp/verify.out")"
+
+  # The relay in front of ssh runs from the unpacked tree: a refused connect names its cause.
+  local status=0
+  "$tmp/t/usr/lib/orvelan/orvelan-ssh-relay" 127.0.0.1 1 </dev/null >/dev/null 2>"$tmp/relay.err" ||
+    status=$?
+  [ "$status" = 255 ] && grep -qx "orvelan-ssh-relay: connect to host 127.0.0.1 port 1: Connection refused" \
+    "$tmp/relay.err" || fail "orvelan-ssh-relay: status $status: $(cat "$tmp/relay.err")"
 
   # Every program answers --version; man finds the manual pages.
   local p

@@ -2,6 +2,7 @@
 // network, and behind it rpcbind and vxd in a network that only sshd reaches. The link itself,
 // the data layer's edit sessions and orvelanctl go through it; host keys, authentication and a
 // lost connection each fail with their own message.
+#include <algorithm>
 #include <chrono>
 #include <crypt.h>
 #include <csignal>
@@ -61,6 +62,7 @@ class SshLinkTest : public ::testing::Test {
         fs::create_directories(tmp.path() / "work");
         fs::current_path(tmp.path() / "work");
         setenv("ORVELAN_SSH_CONFIG", ssh.clientConfig().c_str(), 1);
+        setenv("ORVELAN_SSH_RELAY", ORVELAN_SSH_RELAY_PROGRAM, 1);
         setenv("ORVELAN_REGISTRY", tmp.file("registry.reg").c_str(), 1);
         dest = ssh.destination();
         g_asked = 0;
@@ -75,6 +77,7 @@ class SshLinkTest : public ::testing::Test {
         vxSetCallTimeout(0);
         fs::current_path(home);
         unsetenv("ORVELAN_SSH_CONFIG");
+        unsetenv("ORVELAN_SSH_RELAY");
         unsetenv("ORVELAN_REGISTRY");
     }
     // The console connected to the server as its start-up does, through SSH.
@@ -196,6 +199,52 @@ TEST_F(SshLinkTest, AuthenticationAndReachFailuresHaveTheirOwnMessages) {
     EXPECT_TRUE(ssh.clientProcesses().empty());
 }
 
+// The master's command line, its arguments separated by spaces.
+std::string commandLine(pid_t pid) {
+    std::string text = readFileBytes("/proc/" + std::to_string(pid) + "/cmdline");
+    std::replace(text.begin(), text.end(), '\0', ' ');
+    return text;
+}
+
+TEST_F(SshLinkTest, TheRelayServesUnlessTheConfigurationHasAProxyCommand) {
+    ASSERT_TRUE(ssh.trustHostKey());
+    ASSERT_EQ(vxRemoteExec(dest.c_str(), "true"), 0) << lastText();
+    ASSERT_EQ(ssh.clientProcesses().size(), 1u);
+    EXPECT_NE(commandLine(ssh.clientProcesses()[0])
+                  .find("ProxyCommand='" + std::string(ORVELAN_SSH_RELAY_PROGRAM) +
+                        "' '127.0.0.1' '" + std::to_string(ssh.port()) + "' "),
+              std::string::npos)
+        << commandLine(ssh.clientProcesses()[0]);
+    EXPECT_EQ(ssh.relayProcesses().size(), 1u);
+    vxSshDisconnect();
+    for (int i = 0; i < 200 && !ssh.relayProcesses().empty(); ++i)
+        usleep(10000);
+    EXPECT_TRUE(ssh.relayProcesses().empty()); // it ends with its master
+
+    // The administrator's own ProxyCommand (here a copy of the relay under another name, after
+    // it leaves a mark) is what ssh uses; the link adds nothing.
+    const std::string own = tmp.file("own-proxy");
+    fs::copy_file(ORVELAN_SSH_RELAY_PROGRAM, own);
+    ASSERT_TRUE(ssh.addClientConfig("  ProxyCommand /bin/sh -c 'echo used >> " + tmp.file("mark") +
+                                    "; exec " + own + " %h %p'\n"));
+    EXPECT_EQ(vxRemoteExec(dest.c_str(), "exit 4"), 4) << lastText();
+    EXPECT_EQ(readFileBytes(tmp.file("mark")), "used\n");
+    ASSERT_EQ(ssh.clientProcesses().size(), 1u);
+    EXPECT_EQ(commandLine(ssh.clientProcesses()[0]).find("ProxyCommand="), std::string::npos)
+        << commandLine(ssh.clientProcesses()[0]);
+    EXPECT_TRUE(ssh.relayProcesses().empty());
+
+    // A failed connect of the relay still names its cause.
+    vxSshDisconnect();
+    unsigned short closed = 0;
+    close(listenLoopback(&closed));
+    unsetenv("ORVELAN_SSH_CONFIG");
+    const std::string nowhere = "ssh://root@127.0.0.1:" + std::to_string(closed);
+    EXPECT_EQ(vxRemoteExec(nowhere.c_str(), "true"), -1);
+    EXPECT_EQ(lastText(), "SSH: Host unreachable: connect to host 127.0.0.1 port " +
+                              std::to_string(closed) + ": Connection refused (" + nowhere + ") !");
+}
+
 TEST_F(SshLinkTest, SshdKilledMidUploadLeavesTheFileWholeAndTheNextOperationReconnects) {
     ASSERT_TRUE(ssh.trustHostKey());
     const std::string old = "old content\n";
@@ -299,6 +348,37 @@ TEST(SshStats, AStatisticsQueryRunsThroughSsh) {
     fs::current_path(previous);
 }
 
+// A command's release goes over the connection of its last call; one that the server has closed
+// meanwhile (here after a second without a call) gives the release to a new connection.
+TEST(SshRelease, TheCommandsConnectionTakesItsReleaseOrANewOneWhenTheServerClosedIt) {
+    TestServerOptions options;
+    options.extraArgs = {"--connection-timeout", "1"};
+    SshTestServer ssh(options);
+    ASSERT_TRUE(ssh.running()) << ssh.error();
+    ASSERT_TRUE(ssh.trustHostKey());
+    setenv("ORVELAN_SSH_CONFIG", ssh.clientConfig().c_str(), 1);
+    setenv("ORVELAN_SSH_RELAY", ORVELAN_SSH_RELAY_PROGRAM, 1);
+    const std::string dest = ssh.destination();
+    EXPECT_EQ(vxRemoteExec(dest.c_str(), "exit 5"), 5) << vxLastError().text;
+    const unsigned long instance = vxAskServer(dest.c_str(), VXPROG_MAIN);
+    ASSERT_NE(instance, 0u) << vxLastError().text;
+    EXPECT_EQ(vxExec(dest.c_str(), "true", instance), 0) << vxLastError().text;
+    bool dropped = false;
+    for (int i = 0; i < 500 && !dropped; ++i) {
+        dropped =
+            ssh.server().logText().find("dropped after 1 s without a call") != std::string::npos;
+        if (!dropped) usleep(10000);
+    }
+    EXPECT_TRUE(dropped) << ssh.server().logText();
+    vxReleaseServer(dest.c_str(), instance);
+    const InstanceLedger ledger = waitForReleases(ssh.server());
+    EXPECT_EQ(ledger.asked.size(), 2u);
+    EXPECT_EQ(ledger.asked, ledger.released);
+    vxSshDisconnect();
+    unsetenv("ORVELAN_SSH_CONFIG");
+    unsetenv("ORVELAN_SSH_RELAY");
+}
+
 class SshCtlTest : public SshLinkTest {
   protected:
     void SetUp() override {
@@ -349,6 +429,7 @@ TEST_F(SshCtlTest, OrvelanctlRefusesAnUnknownKeyUnlessItsFingerprintIsGiven) {
 
 TEST_F(SshCtlTest, AKilledOrvelanctlLeavesNoSshBehind) {
     ASSERT_TRUE(ssh.trustHostKey());
+    unsetenv("ORVELAN_SSH_RELAY"); // orvelanctl finds the relay beside itself
     const std::string program = ORVELANCTL;
     posix_spawn_file_actions_t files;
     posix_spawn_file_actions_init(&files);
@@ -363,10 +444,12 @@ TEST_F(SshCtlTest, AKilledOrvelanctlLeavesNoSshBehind) {
     for (int i = 0; i < 500 && server().logText().find(" EXEC sleep 23") == std::string::npos; ++i)
         usleep(20000);
     ASSERT_EQ(ssh.clientProcesses().size(), 1u);
+    EXPECT_EQ(ssh.relayProcesses().size(), 1u);
     kill(pid, SIGKILL);
     ASSERT_EQ(waitpid(pid, nullptr, 0), pid);
     usleep(1000000);
     EXPECT_TRUE(ssh.clientProcesses().empty());
+    EXPECT_TRUE(ssh.relayProcesses().empty());
 }
 
 #ifdef ORVELAN_CONSOLE
@@ -393,10 +476,12 @@ TEST_F(SshCtlTest, AKilledConsoleLeavesNoSshBehind) {
         usleep(20000);
     EXPECT_TRUE(fs::exists(tmp.file("work/orvelan.cnf")));
     EXPECT_EQ(ssh.clientProcesses().size(), 1u);
+    EXPECT_EQ(ssh.relayProcesses().size(), 1u);
     kill(pid, SIGKILL);
     ASSERT_EQ(waitpid(pid, nullptr, 0), pid);
     usleep(1000000);
     EXPECT_TRUE(ssh.clientProcesses().empty());
+    EXPECT_TRUE(ssh.relayProcesses().empty());
     unsetenv("QT_QPA_PLATFORM");
 }
 #endif

@@ -284,3 +284,21 @@ std::vector<pid_t> SshTestServer::clientProcesses() const {
     }
     return found;
 }
+
+std::vector<pid_t> SshTestServer::relayProcesses() const {
+    std::vector<pid_t> found;
+    // The arguments are HOST PORT [SECONDS], each ended by a NUL in cmdline.
+    const std::string port = std::string(1, '\0') + std::to_string(m_port) + '\0';
+    for (const ProcessInfo& p : processes()) {
+        if (p.name != std::string("orvelan-ssh-relay").substr(0, 15)) continue; // comm's limit
+        std::string cmdline = readFileBytes("/proc/" + std::to_string(p.pid) + "/cmdline");
+        if (cmdline.find(port) != std::string::npos) found.push_back(p.pid);
+    }
+    return found;
+}
+
+bool SshTestServer::addClientConfig(const std::string& lines) {
+    std::ofstream out(clientConfig(), std::ios::app);
+    out << lines;
+    return static_cast<bool>(out.flush());
+}

@@ -45,6 +45,10 @@ class SshTestServer {
     void killSessions();
     // Processes running ssh with this test's client configuration (the client's masters).
     std::vector<pid_t> clientProcesses() const;
+    // Relays (orvelan-ssh-relay) in front of an ssh to this sshd's port.
+    std::vector<pid_t> relayProcesses() const;
+    // Appends lines to the client's ssh configuration (they join its "Host *" block).
+    bool addClientConfig(const std::string& lines);
 
     // The server behind sshd: its files, as TestServer gives them.
     const TestServer& server() const { return m_server; }
