@@ -164,11 +164,13 @@ bool wholeMinutes(const std::vector<time_t>& bounds) {
 }
 
 // The summaries of the log files for a data or site query, from the cache (STATSCACHE of the
-// parameter file), unless GETSTATS2_CACHE=off; nullptr: the files are read.
+// parameter file), unless GETSTATS2_CACHE=off; nullptr: the files are read. With prune, the
+// summaries of log files that are gone are removed (not for a log named on the command line,
+// whose files are not the server's own set).
 std::unique_ptr<StatsCachedLogs> summariesOf(const VxdRoot& root, StatsKind kind,
                                              const std::vector<StatsLogFile>& files,
                                              const StatsCollector& collector, StatsCache* cache,
-                                             StatsProgress* progress) {
+                                             StatsProgress* progress, bool prune) {
     const char* setting = getenv("GETSTATS2_CACHE");
     if (kind == StatsKind::Url || (setting && strcmp(setting, "off") == 0)) return nullptr;
     const std::vector<const StatsLogFile*> wanted = statsFilesOfRange(files, collector);
@@ -183,7 +185,7 @@ std::unique_ptr<StatsCachedLogs> summariesOf(const VxdRoot& root, StatsKind kind
     }
     auto summaries = std::make_unique<StatsCachedLogs>(
         cache, wanted, collector, kind == StatsKind::Site, statsJobs(), progress);
-    cache->prune(files);
+    if (prune) cache->prune(files);
     return summaries;
 }
 
@@ -263,7 +265,7 @@ int main(int argc, char** argv) {
     StatsCache cache;
     StatsProgress progress(root, opt.output);
     std::unique_ptr<StatsCachedLogs> summaries =
-        summariesOf(root, opt.kind, files, collector, &cache, &progress);
+        summariesOf(root, opt.kind, files, collector, &cache, &progress, !opt.log);
     rc = statsReadLogs(files, &collector, statsJobs(), &progress, summaries.get());
     if (rc != 0) return rc;
     if (collector.overflow())

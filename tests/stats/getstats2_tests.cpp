@@ -751,6 +751,32 @@ TEST_F(Getstats2, ProgressBesideTheResultWhileReading) {
     EXPECT_EQ(left, (std::set<std::string>{"infile", "outfile"}));
 }
 
+TEST_F(Getstats2, SummariesOfGoneLogsGoButNotForALogNamedOnTheCommandLine) {
+    const time_t t = localTime(2024, 5, 10, 12, 0);
+    write("/var/log/squid/access.log", accessLogLine(t, 5, "a"));
+    write("/var/log/squid/access.log.1", accessLogLine(t - 86400, 7, "a"));
+    write("/other/access.log", accessLogLine(t, 11, "b"));
+    write("/tmp/infile", "2024-05-09 00:00:00\n2024-05-10 23:59:00\n3\n");
+    auto summaries = [&] {
+        size_t n = 0;
+        for (const auto& e : fs::directory_iterator(m_root + "/var/cache/orvelan"))
+            n += e.path().extension() == ".idx";
+        return n;
+    };
+    ASSERT_EQ(run("data"), 0) << m_stderr;
+    EXPECT_EQ(read("/tmp/outfile"), "7\n5\n");
+    EXPECT_EQ(summaries(), 2u);
+    // Another log set in the same cache keeps the server's summaries.
+    ASSERT_EQ(run("--log /other/access.log data"), 0) << m_stderr;
+    EXPECT_EQ(read("/tmp/outfile"), "0\n11\n");
+    EXPECT_EQ(summaries(), 3u);
+    // The server's query removes what is not its own, and a rotated-away file's summary.
+    fs::remove(m_root + "/var/log/squid/access.log.1");
+    ASSERT_EQ(run("data"), 0) << m_stderr;
+    EXPECT_EQ(read("/tmp/outfile"), "0\n5\n");
+    EXPECT_EQ(summaries(), 1u);
+}
+
 TEST_F(Getstats2, ProgressWhileTheSummariesAreMade) {
     // Summaries of a plain and a compressed log made at once on two threads: the progress goes
     // up to the total of both files; with the summaries kept, the next query has nothing to read.
