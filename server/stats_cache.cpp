@@ -80,19 +80,26 @@ bool decodeHeader(const char* in, Header* h) {
     return true;
 }
 
+// Reads the bytes [at, at + size) of a file into out; false when they cannot all be read.
+bool readAt(int fd, uint64_t at, size_t size, std::string* out) {
+    out->resize(size);
+    size_t got = 0;
+    while (got < size) {
+        ssize_t n = pread(fd, out->data() + got, size - got, static_cast<off_t>(at + got));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        got += static_cast<size_t>(n);
+    }
+    out->resize(got);
+    return got == size;
+}
+
 // The hash of the bytes [at, at + size) of a file: CRC-32 and Adler-32 side by side; false when
 // they cannot all be read.
 bool hashOf(int fd, uint64_t at, uint64_t size, uint64_t* hash) {
-    char buf[kProbe];
-    if (size > sizeof buf) return false;
-    size_t got = 0;
-    while (got < size) {
-        ssize_t n = pread(fd, buf + got, size - got, static_cast<off_t>(at + got));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        got += static_cast<size_t>(n);
-    }
-    const Bytef* b = reinterpret_cast<const Bytef*>(buf);
+    std::string bytes;
+    if (size > kProbe || !readAt(fd, at, static_cast<size_t>(size), &bytes)) return false;
+    const Bytef* b = reinterpret_cast<const Bytef*>(bytes.data());
     *hash = static_cast<uint64_t>(crc32_z(0, b, size)) << 32 | adler32_z(1, b, size);
     return true;
 }
@@ -136,17 +143,7 @@ bool readCacheFile(int dirFd, const std::string& name, std::string* out) {
     bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
               static_cast<uint64_t>(st.st_size) <= kCacheFileMax &&
               static_cast<size_t>(st.st_size) >= kHeaderSize;
-    if (ok) {
-        out->resize(static_cast<size_t>(st.st_size));
-        size_t got = 0;
-        while (got < out->size()) {
-            ssize_t n = pread(fd, out->data() + got, out->size() - got, static_cast<off_t>(got));
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) break;
-            got += static_cast<size_t>(n);
-        }
-        ok = got == out->size();
-    }
+    ok = ok && readAt(fd, 0, static_cast<size_t>(st.st_size), out);
     close(fd);
     return ok;
 }
@@ -184,19 +181,6 @@ bool tailFits(std::string_view text, time_t after) {
         after = line.time;
     }
     return true;
-}
-
-bool readAt(int fd, uint64_t at, size_t size, std::string* out) {
-    out->resize(size);
-    size_t got = 0;
-    while (got < size) {
-        ssize_t n = pread(fd, out->data() + got, size - got, static_cast<off_t>(at + got));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        got += static_cast<size_t>(n);
-    }
-    out->resize(got);
-    return got == size;
 }
 
 } // namespace
@@ -256,9 +240,11 @@ StatsSummary StatsCache::summary(const StatsLogFile& file, int parts, time_t fro
     if (m_dirFd < 0 || fstat(file.fd, &st) != 0) return out;
     // Progress: the file's bytes as its text is summarised, the rest once it is done.
     uint64_t text = 0, told = 0;
+    const double perText = progress ? StatsProgress::bytesPerText(file.fd) : 1.0;
     auto taken = [&](uint64_t bytes) {
         text += bytes;
-        const uint64_t now = StatsProgress::fileBytesOf(file.fd, text);
+        const uint64_t now = std::min(static_cast<uint64_t>(st.st_size),
+                                      static_cast<uint64_t>(double(text) * perText));
         if (progress && now > told) progress->advanceShared(now - told);
         told = std::max(told, now);
     };

@@ -108,14 +108,7 @@ void StatsCollector::count(const StatsLogLine& line) {
     if ((!m_query.user.empty() || !m_query.group.empty()) && !statsAdmits(m_query, user)) return;
     if (!m_query.group.empty()) user = m_query.group; // the lists name the group
     if (m_kind == StatsKind::Data) {
-        size_t i = m_cursor;
-        if (!(m_bounds[i] <= line.time && line.time < m_bounds[i + 1])) {
-            i = static_cast<size_t>(std::upper_bound(m_bounds.begin(), m_bounds.end(), line.time) -
-                                    m_bounds.begin()) -
-                1;
-            m_cursor = i;
-        }
-        m_bytes[i] += line.bytes;
+        m_bytes[bucketOf(line.time)] += line.bytes;
         return;
     }
     Pending& q = m_batch[m_batchSize];
@@ -144,16 +137,17 @@ bool StatsCollector::admits(std::string_view user) const {
     return (m_query.user.empty() && m_query.group.empty()) || statsAdmits(m_query, user);
 }
 
+size_t StatsCollector::bucketOf(time_t t) {
+    if (!(m_bounds[m_cursor] <= t && t < m_bounds[m_cursor + 1]))
+        m_cursor = static_cast<size_t>(std::upper_bound(m_bounds.begin(), m_bounds.end(), t) -
+                                       m_bounds.begin()) -
+                   1;
+    return m_cursor;
+}
+
 void StatsCollector::addBytes(time_t minute, uint64_t bytes) {
     if (m_kind != StatsKind::Data || minute < first() || minute >= last()) return;
-    size_t i = m_cursor;
-    if (!(m_bounds[i] <= minute && minute < m_bounds[i + 1])) {
-        i = static_cast<size_t>(std::upper_bound(m_bounds.begin(), m_bounds.end(), minute) -
-                                m_bounds.begin()) -
-            1;
-        m_cursor = i;
-    }
-    m_bytes[i] += bytes;
+    m_bytes[bucketOf(minute)] += bytes;
 }
 
 uint32_t StatsCollector::listUser(std::string_view user) {
@@ -170,10 +164,6 @@ uint32_t StatsCollector::listSite(std::string_view site) {
     if (s < (1u << 24)) return s;
     m_overflow = true;
     return STATS_NO_NUMBER;
-}
-
-void StatsCollector::addPairCount(uint32_t user, uint32_t site, uint32_t count) {
-    addPairCounts(&user, &site, &count, 1);
 }
 
 void StatsCollector::addPairCounts(const uint32_t* users, const uint32_t* sites,

@@ -59,14 +59,13 @@ class StatsCollector : private StatsLogSink {
     // delivered in the minute starting at minute by an admitted user, when the minute lies in
     // the query's range (whose bounds are whole minutes). The site lists: listUser and listSite
     // number an admitted user (listUser names a group query's users after the group) and a site, in
-    // the order of first appearance; addPairCount counts requests of such a pair. A number of
-    // STATS_NO_NUMBER (too many users or sites) counts nothing and fails the query.
+    // the order of first appearance; addPairCounts counts requests of n such pairs (their table
+    // slots fetched from memory together). A number of STATS_NO_NUMBER (too many users or
+    // sites) counts nothing and fails the query.
     void addBytes(time_t minute, uint64_t bytes);
     static constexpr uint32_t STATS_NO_NUMBER = ~0u;
     uint32_t listUser(std::string_view user);
     uint32_t listSite(std::string_view site);
-    void addPairCount(uint32_t user, uint32_t site, uint32_t count);
-    // The same for n pairs at once (their table slots fetched from memory together).
     void addPairCounts(const uint32_t* users, const uint32_t* sites, const uint32_t* counts,
                        size_t n);
     // Whether the query's user or group admits a (decoded) user.
@@ -107,6 +106,8 @@ class StatsCollector : private StatsLogSink {
     // returns where (end when it took them all).
     const char* addRange(const char* begin, const char* end);
     void count(const StatsLogLine& line);
+    // The bucket of a time within the range (the one found last is looked at first).
+    size_t bucketOf(time_t t);
     void countPair(uint64_t key);
     void growPairs();
     // url and site: requests are counted in batches, so that the table slots of a batch are

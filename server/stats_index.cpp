@@ -174,21 +174,20 @@ struct StatsIndexBuilder::State : StatsLogSink {
             index.hours.push_back({hour, q.lineAt, static_cast<uint32_t>(index.counts.size())});
             hourEntries.clear();
         }
+        countPair(u, s, &hourEntries, &index.counts);
+        countPair(u, s, &fileEntries, &index.fileCounts);
+    }
+
+    // One request of the pair (u, s) in a list of pair counts and its table.
+    static void countPair(uint32_t u, uint32_t s, PairTable* table,
+                          std::vector<StatsIndex::PairCount>* counts) {
         bool fresh;
         const uint32_t e =
-            hourEntries.find(pairKey(u, s), static_cast<uint32_t>(index.counts.size()), &fresh);
-        if (fresh) {
-            index.counts.push_back({u, s, 1});
-        } else if (index.counts[e].count != UINT32_MAX) {
-            ++index.counts[e].count;
-        }
-        const uint32_t f =
-            fileEntries.find(pairKey(u, s), static_cast<uint32_t>(index.fileCounts.size()), &fresh);
-        if (fresh) {
-            index.fileCounts.push_back({u, s, 1});
-        } else if (index.fileCounts[f].count != UINT32_MAX) {
-            ++index.fileCounts[f].count;
-        }
+            table->find(pairKey(u, s), static_cast<uint32_t>(counts->size()), &fresh);
+        if (fresh)
+            counts->push_back({u, s, 1});
+        else if ((*counts)[e].count != UINT32_MAX)
+            ++(*counts)[e].count;
     }
 
     const char* addBlock(const char* begin, const char* end) override {

@@ -105,11 +105,10 @@ void StatsProgress::advanceShared(uint64_t bytes) {
     tick();
 }
 
-uint64_t StatsProgress::fileBytesOf(int fd, uint64_t textBytes) {
+double StatsProgress::bytesPerText(int fd) {
     const uint64_t size = fileSize(fd);
     const uint64_t text = gzipTextSize(fd, size);
-    if (text == 0) return std::min(size, textBytes);
-    return std::min(size, static_cast<uint64_t>(double(textBytes) / double(text) * double(size)));
+    return text == 0 ? 1.0 : double(size) / double(text);
 }
 
 void StatsProgress::endFile() {

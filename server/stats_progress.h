@@ -33,9 +33,9 @@ class StatsProgress {
     // Files read on other threads (summaries being built), counted as a whole: bytes of them
     // read, as fileBytes says. Safe beside the other calls.
     void advanceShared(uint64_t bytes);
-    // How many of a file's bytes its text of textBytes stands for (a gzip file's by the size
-    // its trailer gives).
-    static uint64_t fileBytesOf(int fd, uint64_t textBytes);
+    // How many of a file's bytes one byte of its text stands for (a gzip file's by the size its
+    // trailer gives; 1 for a plain file).
+    static double bytesPerText(int fd);
     // Writes the file now (after work on other threads, whose last steps may not be written).
     void flush();
 
