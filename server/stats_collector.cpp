@@ -96,7 +96,7 @@ void StatsCollector::flushBatch() {
 }
 
 void StatsCollector::count(const StatsLogLine& line) {
-    if (line.time < first() || line.time >= last()) return;
+    if (line.time < first() || line.time >= last() || m_overflow) return;
     std::string_view user = line.user;
     if (user.find('%') != std::string_view::npos) {
         if (!statsDecodeUser(user, &m_decoded)) {

@@ -83,7 +83,7 @@ class StatsCollector : private StatsLogSink {
     // that jumped ahead for a while): skipped.
     uint64_t outOfOrder() const { return m_outOfOrder; }
     // More than 65,535 users or 16,777,215 sites or URL rests in the range: the lists cannot be
-    // made.
+    // made, and nothing more is counted (the reading stops).
     bool overflow() const { return m_overflow; }
 
     // Writes the result: "data" one byte count a line per bucket; "url" and "site" lines of
@@ -102,6 +102,8 @@ class StatsCollector : private StatsLogSink {
     size_t pastEndRun() const override { return m_pastEnd; }
     void skippedLongLine() override { ++m_malformed; }
     void skippedRest(const std::string& what) override { m_skipped = what; }
+    // Once the lists cannot be made, the rest of the logs is not read.
+    bool takesNoMore() const override { return m_overflow; }
     // Stops after every STATS_PAST_END_LINES-th line of a run well past the query's end;
     // returns where (end when it took them all).
     const char* addRange(const char* begin, const char* end);

@@ -71,7 +71,9 @@ int statsReadLogs(const std::vector<StatsLogFile>& files, StatsCollector* collec
     const size_t ahead = std::max(1u, jobs - 1);
     size_t started = 0;
     int rc = 0;
-    for (size_t k = 0; k < wanted.size(); ++k) {
+    // Once the lists cannot be made (too many users, sites or URLs), the older files are left
+    // unread: the query fails whatever they hold.
+    for (size_t k = 0; k < wanted.size() && !collector->overflow(); ++k) {
         for (; started < wanted.size() && started < k + ahead; ++started) {
             int fd = wanted[started]->fd;
             if (summarised(*wanted[started]) || !statsIsGzip(fd)) continue;

@@ -50,6 +50,7 @@ class StatsSummaries {
 // on other threads, up to jobs - 1 of them ahead of the one being counted. A damaged or cut
 // short compressed file is counted up to the damage, and what was skipped is said. With a
 // progress, it learns the total and how far the reading has come. Files that summaries covers are
-// counted from their summaries, in their place.
+// counted from their summaries, in their place. Once the collector's lists cannot be made (too
+// many users, sites or URLs), the files after are left unread.
 int statsReadLogs(const std::vector<StatsLogFile>& files, StatsCollector* collector, unsigned jobs,
                   StatsProgress* progress = nullptr, StatsSummaries* summaries = nullptr);

@@ -165,6 +165,7 @@ bool readStream(Source* src, StatsLogSink* sink, std::string* error, size_t line
         const off_t blockAt = src->at - static_cast<off_t>(have); // plain files only
         for (const char* p = buf.data(); (p = sink->addBlock(p, blockEnd)) < blockEnd;)
             if (!src->goOn(sink->pastEndRun(), blockAt + (p - buf.data()))) return true;
+        if (sink->takesNoMore()) return true;
         kept = have - done;
         memmove(buf.data(), blockEnd, kept);
     }
@@ -177,7 +178,8 @@ bool statsReadStream(StatsByteStream* stream, StatsLogSink* sink, std::string* e
     Source src;
     src.stream = stream;
     bool ok = readStream(&src, sink, error, lineMax);
-    if (ok && !stream->skipped().empty()) sink->skippedRest(stream->skipped());
+    if (ok && !sink->takesNoMore() && !stream->skipped().empty())
+        sink->skippedRest(stream->skipped());
     return ok;
 }
 

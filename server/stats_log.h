@@ -32,6 +32,9 @@ class StatsLogSink {
     virtual void skippedLongLine() = 0;
     // The rest of a damaged or cut short compressed file was skipped; what says how much.
     virtual void skippedRest(const std::string& what) = 0;
+    // The sink takes no more lines (what it makes of them has already failed): the reading
+    // stops after the block at hand.
+    virtual bool takesNoMore() const { return false; }
 
   protected:
     ~StatsLogSink() = default;

@@ -414,6 +414,47 @@ TEST(StatsCollect, TooManyUsersForTheListsIsSaid) {
     EXPECT_TRUE(c.overflow());
 }
 
+// Lines of n users named prefix0, prefix1, ... at t, one each.
+std::string linesOfUsers(time_t t, int n, const std::string& prefix) {
+    std::string text;
+    for (int i = 0; i < n; ++i)
+        text += accessLogLine(t, 1, prefix + std::to_string(i));
+    return text;
+}
+
+TEST(StatsCollect, OnceTheListsCannotBeMadeTheFileIsReadNoFurther) {
+    // 70,000 users (about 7 MB, past the first 4 MB read), then 5 MB of one user's lines, then
+    // malformed lines: counted only when the reading goes on past the block of the overflow.
+    TempDir dir{"overflow"};
+    const time_t t = localTime(2024, 5, 10, 12, 0);
+    std::string rest;
+    while (rest.size() < 5u << 20)
+        rest += accessLogLine(t, 1, "u1");
+    for (int i = 0; i < 1000; ++i)
+        rest += "broken line\n";
+    dir.write("access.log", linesOfUsers(t, 70000, "u") + rest);
+    StatsCollector c(StatsKind::Site, parse("2024-05-10 00:00:00\n2024-05-10 23:59:00\n3\n"),
+                     buckets("2024-05-10 00:00:00", "2024-05-10 23:59:00", 3));
+    int fd = open(dir.file("access.log").c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    std::string error;
+    EXPECT_TRUE(c.addFile(fd, &error)) << error;
+    close(fd);
+    EXPECT_TRUE(c.overflow());
+    EXPECT_EQ(c.malformed(), 0u);
+
+    // The same file within the limit is read to its end.
+    StatsCollector fits(StatsKind::Site, parse("2024-05-10 00:00:00\n2024-05-10 23:59:00\n3\n"),
+                        buckets("2024-05-10 00:00:00", "2024-05-10 23:59:00", 3));
+    dir.write("access.log", linesOfUsers(t, 60000, "u") + rest);
+    fd = open(dir.file("access.log").c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    EXPECT_TRUE(fits.addFile(fd, &error)) << error;
+    close(fd);
+    EXPECT_FALSE(fits.overflow());
+    EXPECT_EQ(fits.malformed(), 1000u);
+}
+
 TEST(StatsStringsTable, NumbersAcrossArenaBlocksInFirstAppearanceOrder) {
     StatsStrings strings;
     std::vector<uint32_t> ids;
@@ -675,6 +716,32 @@ TEST_F(Getstats2, DamagedCompressedLogsAreCountedUpToTheDamageAndSaid) {
     EXPECT_EQ(out.substr(0, out.find('\n')), bytes.substr(0, bytes.find('\n')));
     EXPECT_EQ(out.substr(out.rfind('\n', out.size() - 2)),
               bytes.substr(bytes.rfind('\n', bytes.size() - 2)));
+}
+
+TEST_F(Getstats2, OlderFilesAreLeftUnreadOnceTheListsCannotBeMade) {
+    // The newest file names 70,000 users; the older ones are damaged and would be said to be.
+    const std::string log = "/var/log/squid/access.log";
+    write(log, linesOfUsers(localTime(2024, 5, 10, 12, 0), 70000, "u"));
+    const std::string day9 = accessLogLine(localTime(2024, 5, 9, 12, 0), 1, "a");
+    std::string damaged = gzipMember(day9 + day9) + gzipMember(day9 + day9 + day9);
+    for (size_t i = 0; i < 8; ++i)
+        damaged[damaged.size() - 16 + i] ^= 0x5a;
+    write(log + ".1.gz", damaged);
+    write(log + ".2.gz", gzipMember(day9) + gzipMember(day9 + day9).substr(0, 30));
+    write("/tmp/infile", "2024-05-08 00:00:00\r\n2024-05-10 23:59:00\r\n3\r\n");
+    const std::string refusal = "getstats2: more than 65535 users or 16777215 sites or URLs in "
+                                "the range: query a shorter period or one user\n";
+    for (const char* kind : {"site", "url"}) {
+        for (const char* env : {"GETSTATS2_JOBS=1", "GETSTATS2_JOBS=3", "GETSTATS2_CACHE=off"}) {
+            EXPECT_EQ(run(kind, env), 1) << kind << " " << env;
+            EXPECT_EQ(m_stderr, refusal) << kind << " " << env;
+        }
+    }
+    // Within the limit, the damaged files are read and said.
+    write(log, linesOfUsers(localTime(2024, 5, 10, 12, 0), 100, "u"));
+    ASSERT_EQ(run("site", "GETSTATS2_CACHE=off"), 0) << m_stderr;
+    EXPECT_NE(m_stderr.find("getstats2: " + log + ".1.gz: "), std::string::npos) << m_stderr;
+    EXPECT_NE(m_stderr.find("getstats2: " + log + ".2.gz: "), std::string::npos) << m_stderr;
 }
 
 TEST_F(Getstats2, AGroupByTheServersUserListAtTheTimeOfTheQuery) {
