@@ -289,6 +289,10 @@ bool StatsCollector::writeData(FILE* out) const {
 }
 
 bool StatsCollector::writeLists(FILE* out) {
+    // Nothing is counted any more: the tables that found the strings go before the sorts.
+    m_users.endInterning();
+    m_sites.endInterning();
+    m_rests.endInterning();
     UserOrder users = orderUsers(m_users);
     const KeyPacking packing{bitWidth(std::max<size_t>(m_rests.size(), 1)),
                              bitWidth(std::max<size_t>(m_sites.size(), 1)),

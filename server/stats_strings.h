@@ -34,6 +34,9 @@ class StatsStrings {
     size_t size() const { return m_refs.size(); }
     // The numbers of all strings, in the order of first appearance.
     std::vector<uint32_t> ids() const;
+    // Lets go of the table that finds a string's number (8 to 16 bytes a string) once no more
+    // are interned: at() and ids() go on working, intern() may not be called again.
+    void endInterning() { std::vector<Slot>().swap(m_slots); }
 
   private:
     static constexpr unsigned kBlockBits = 22;
