@@ -31,8 +31,11 @@ StatsCollector::StatsCollector(StatsKind kind, const StatsQuery& query, std::vec
 
 StatsCollector::~StatsCollector() = default;
 
-void StatsCollector::growPairs() {
-    std::vector<StatsPair> bigger(m_pairs.size() * 2, StatsPair{StatsPair::kEmpty, 0});
+void StatsCollector::growPairs(size_t atLeast) {
+    size_t size = m_pairs.size() * 2;
+    while (atLeast * 10 >= size * 7)
+        size *= 2;
+    std::vector<StatsPair> bigger(size, StatsPair{StatsPair::kEmpty, 0});
     size_t mask = bigger.size() - 1;
     for (const StatsPair& p : m_pairs) {
         if (p.key == StatsPair::kEmpty) continue;
@@ -164,6 +167,13 @@ uint32_t StatsCollector::listSite(std::string_view site) {
     if (s < (1u << 24)) return s;
     m_overflow = true;
     return STATS_NO_NUMBER;
+}
+
+void StatsCollector::expectPairs(size_t n) {
+    // A user's or group's query counts a part of them only.
+    if (m_kind != StatsKind::Data && m_query.user.empty() && m_query.group.empty() &&
+        n > m_pairCount && (m_pairCount + n) * 10 >= m_pairs.size() * 7)
+        growPairs(m_pairCount + n);
 }
 
 void StatsCollector::addPairCounts(const uint32_t* users, const uint32_t* sites,

@@ -68,6 +68,11 @@ class StatsCollector : private StatsLogSink {
     uint32_t listSite(std::string_view site);
     void addPairCounts(const uint32_t* users, const uint32_t* sites, const uint32_t* counts,
                        size_t n);
+    // Makes room at once for n pairs about to be counted (a summary's), rather than growing the
+    // table step by step; only for a query of all users, and while the table holds fewer than
+    // n, so that the pairs of further files, which mostly repeat those counted, do not make it
+    // larger than it needs to be.
+    void expectPairs(size_t n);
     // Whether the query's user or group admits a (decoded) user.
     bool admits(std::string_view user) const;
     // Before the lines or summaries of the next file: a run past the end is the file's own.
@@ -111,7 +116,8 @@ class StatsCollector : private StatsLogSink {
     // The bucket of a time within the range (the one found last is looked at first).
     size_t bucketOf(time_t t);
     void countPair(uint64_t key);
-    void growPairs();
+    // Doubles the pair table, and again until atLeast pairs fit.
+    void growPairs(size_t atLeast = 0);
     // url and site: requests are counted in batches, so that the table slots of a batch are
     // fetched from memory together rather than one cache miss after the other.
     void flushBatch();

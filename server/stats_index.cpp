@@ -618,6 +618,7 @@ bool statsIndexCount(const StatsIndex& index, bool site, StatsCollector* collect
         }
     };
     if (holdsAllHours(index, first, last) && !index.fileCounts.empty()) {
+        collector->expectPairs(index.fileCounts.size());
         count(index.fileCounts.data(), index.fileCounts.data() + index.fileCounts.size());
         return true;
     }

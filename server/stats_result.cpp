@@ -144,20 +144,52 @@ struct KeyPacking {
 // The pairs in the order of the result: by the user's rank, then by count, highest first, then
 // by site and rest in the order the log first names them (their numbers). Pairs counted once
 // (most URLs of a long period) are sorted as packed numbers, the others as pairs; for each user
-// the others come first.
+// the others come first. With a line limit, the pairs of the users after those whose lines fill
+// it are not ordered at all, only counted in leftLines and leftRequests.
 struct OrderedPairs {
     std::vector<StatsPair> more; // ranked keys
     std::vector<uint64_t> once;  // packed ranked keys
+    uint64_t leftLines = 0;
+    uint64_t leftRequests = 0;
 };
 
-OrderedPairs orderPairs(std::vector<StatsPair> table, size_t count,
-                        const std::vector<uint64_t>& rank, const KeyPacking& packing) {
+OrderedPairs orderPairs(std::vector<StatsPair> table, const std::vector<uint64_t>& rank,
+                        const KeyPacking& packing, uint64_t limit) {
     constexpr uint64_t kSiteRest = (uint64_t(1) << 48) - 1;
+    // Per rank: the pairs counted once, the others, and the requests of all.
+    struct Tally {
+        uint64_t once = 0;
+        uint64_t more = 0;
+        uint64_t requests = 0;
+    };
+    std::vector<Tally> perRank(rank.size());
+    for (const StatsPair& p : table) {
+        if (p.key == StatsPair::kEmpty) continue;
+        Tally& t = perRank[rank[p.key >> 48] >> 48];
+        ++(p.count == 1 ? t.once : t.more);
+        t.requests += p.count;
+    }
+    // The last rank whose lines are written, at least in part; the ranks after it are left out.
     OrderedPairs out;
-    out.once.reserve(count);
+    uint64_t lastRank = 0;
+    uint64_t lines = 0;
+    size_t once = 0;
+    size_t more = 0;
+    for (; lastRank < perRank.size(); ++lastRank) {
+        once += perRank[lastRank].once;
+        more += perRank[lastRank].more;
+        if ((lines += perRank[lastRank].once + perRank[lastRank].more) >= limit) break;
+    }
+    for (uint64_t r = lastRank + 1; r < perRank.size(); ++r) {
+        out.leftLines += perRank[r].once + perRank[r].more;
+        out.leftRequests += perRank[r].requests;
+    }
+    out.once.reserve(once);
+    out.more.reserve(more);
     for (const StatsPair& p : table) {
         if (p.key == StatsPair::kEmpty) continue;
         const uint64_t ranked = rank[p.key >> 48] | (p.key & kSiteRest);
+        if (ranked >> 48 > lastRank) continue;
         if (p.count == 1)
             out.once.push_back(packing.pack(ranked));
         else
@@ -232,6 +264,12 @@ class ListWriter {
         m_writer.append("\n", 1);
     }
 
+    // Lines left out that were never handed to line().
+    void leftOut(uint64_t lines, uint64_t requests) {
+        m_leftLines += lines;
+        m_leftRequests += requests;
+    }
+
     // Ends the list: past the limit, the line that says what was left out.
     bool finish() {
         if (m_leftLines > 0) {
@@ -297,12 +335,14 @@ bool StatsCollector::writeLists(FILE* out) {
     const KeyPacking packing{bitWidth(std::max<size_t>(m_rests.size(), 1)),
                              bitWidth(std::max<size_t>(m_sites.size(), 1)),
                              bitWidth(std::max<size_t>(users.field.size(), 1))};
-    const OrderedPairs pairs = orderPairs(std::move(m_pairs), m_pairCount, users.rank, packing);
+    const OrderedPairs pairs =
+        orderPairs(std::move(m_pairs), users.rank, packing, m_query.lineLimit);
     m_pairs.clear();
     m_pairCount = 0;
     ListWriter writer(out, m_kind == StatsKind::Url, m_query.lineLimit, m_sites, m_rests,
                       std::move(users.field));
     writeMerged(pairs, packing, &writer);
+    writer.leftOut(pairs.leftLines, pairs.leftRequests);
     return writer.finish() && fflush(out) == 0 && !ferror(out);
 }
 

@@ -400,6 +400,56 @@ TEST(StatsCollect, ALineLimitEndsTheListWithWhatWasLeftOut) {
     EXPECT_EQ(collect(StatsKind::Data, day + "\nlines 0\n", log), "10\n");
 }
 
+TEST(StatsCollect, EveryLineLimitCutsTheWholeListAndCountsTheRest) {
+    // Users of many lines and of few, URLs asked once and several times, in mixed order.
+    std::string log;
+    const time_t t = localTime(2024, 5, 10, 12, 0);
+    for (int i = 0; i < 3000; ++i) {
+        const int user = (i * 7919) % 13 == 0 ? 12 : (i * 31) % 6;
+        const int page = i % 5 == 0 ? i % 17 : i;
+        log += accessLogLine(t + i, 1, "u" + std::to_string(user),
+                             "http://s" + std::to_string(i % 7) + ".hu/p" + std::to_string(page));
+    }
+    const std::string day = "2024-05-10 00:00:00\n2024-05-10 23:59:00\n3\n";
+    for (StatsKind kind : {StatsKind::Url, StatsKind::Site}) {
+        const std::string whole = collect(kind, day, log);
+        std::vector<std::string> lines;
+        std::vector<uint64_t> counts;
+        for (size_t at = 0; at < whole.size();) {
+            size_t nl = whole.find('\n', at);
+            lines.push_back(whole.substr(at, nl + 1 - at));
+            counts.push_back(std::stoull(lines.back().substr(lines.back().find(' ') + 1)));
+            at = nl + 1;
+        }
+        ASSERT_GT(lines.size(), 20u);
+        uint64_t requests = 0;
+        for (uint64_t c : counts)
+            requests += c;
+        // Every limit up to 50, then every 37th, and those about the list's end.
+        std::vector<uint64_t> writtenBefore(1, 0); // requests of the first n lines
+        for (uint64_t c : counts)
+            writtenBefore.push_back(writtenBefore.back() + c);
+        std::set<size_t> limits;
+        for (size_t limit = 0; limit <= lines.size() + 1; limit += limit < 50 ? 1 : 37)
+            limits.insert(limit);
+        for (size_t back = 0; back <= 3; ++back)
+            limits.insert(lines.size() + 1 - back);
+        for (size_t limit : limits) {
+            const uint64_t written = writtenBefore[std::min(limit, lines.size())];
+            std::string expected;
+            for (size_t i = 0; i < limit && i < lines.size(); ++i)
+                expected += lines[i];
+            if (limit < lines.size())
+                expected += "A lista csonka: tov\xe1"
+                            "bbi " +
+                            std::to_string(lines.size() - limit) + " sor (" +
+                            std::to_string(requests - written) + " k\xe9r\xe9s) kimaradt.\n";
+            ASSERT_EQ(collect(kind, day + "\nlines " + std::to_string(limit) + "\n", log), expected)
+                << "limit " << limit;
+        }
+    }
+}
+
 TEST(StatsCollect, TooManyUsersForTheListsIsSaid) {
     StatsCollector c(StatsKind::Site, parse("2024-05-10 00:00:00\n2024-05-10 23:59:00\n3\n"),
                      buckets("2024-05-10 00:00:00", "2024-05-10 23:59:00", 3));
