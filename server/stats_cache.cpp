@@ -135,15 +135,21 @@ int64_t mtimeNs(const struct stat& st) {
     return static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
 }
 
-// Reads a whole cache file (at most kCacheFileMax bytes); false when there is none to read.
-bool readCacheFile(int dirFd, const std::string& name, std::string* out) {
+// Reads a cache file's header, and its payload (the bytes after the header) when
+// wantPayload(header) asks for it; false when the file is missing, no cache file or not whole.
+template <typename Want>
+bool readCacheFile(int dirFd, const std::string& name, Header* h, std::string* payload,
+                   Want wantPayload) {
     int fd = openat(dirFd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) return false;
     struct stat st;
+    std::string header;
     bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
               static_cast<uint64_t>(st.st_size) <= kCacheFileMax &&
-              static_cast<size_t>(st.st_size) >= kHeaderSize;
-    ok = ok && readAt(fd, 0, static_cast<size_t>(st.st_size), out);
+              static_cast<size_t>(st.st_size) >= kHeaderSize &&
+              readAt(fd, 0, kHeaderSize, &header) && decodeHeader(header.data(), h) &&
+              h->payloadLen == static_cast<uint64_t>(st.st_size) - kHeaderSize;
+    if (ok && wantPayload(*h)) ok = readAt(fd, kHeaderSize, h->payloadLen, payload);
     close(fd);
     return ok;
 }
@@ -260,29 +266,35 @@ StatsSummary StatsCache::summary(const StatsLogFile& file, int parts, time_t fro
     bool fresh = false; // summarised now: to be written back
     std::string bytes;
     Header h, now;
-    if (readCacheFile(m_dirFd, name, &bytes) && decodeHeader(bytes.data(), &h) &&
-        h.payloadLen == bytes.size() - kHeaderSize && h.dev == st.st_dev && h.ino == st.st_ino &&
-        ((h.flags & kGzip) != 0) == gz && (gz || static_cast<uint64_t>(st.st_size) >= h.length) &&
+    // A file whose summarised lines all lie outside the range (a neighbour of a one-day query's
+    // file, taken for lines out of order at the range's ends) counts nothing of it: its summary
+    // is not read, unless the file has grown and its summary goes on.
+    auto outside = [&](const Header& c) {
+        return c.lastTime < from || (file.first >= 0 && file.first >= to);
+    };
+    auto grows = [&](const Header& c) {
+        return !gz && static_cast<uint64_t>(st.st_size) > c.length;
+    };
+    if (readCacheFile(m_dirFd, name, &h, &bytes,
+                      [&](const Header& c) { return grows(c) || !outside(c); }) &&
+        h.dev == st.st_dev && h.ino == st.st_ino && ((h.flags & kGzip) != 0) == gz &&
+        (gz || static_cast<uint64_t>(st.st_size) >= h.length) &&
         identity(file.fd, st, gz, h.length, &now) && now.size == h.size &&
         now.mtimeNs == h.mtimeNs && now.headLen == h.headLen && now.headHash == h.headHash &&
         now.tailHash == h.tailHash) {
         if (!(h.flags & kUsable)) return out; // known to be a file that is read
-        const bool grows = !gz && static_cast<uint64_t>(st.st_size) > h.length;
         index = std::make_unique<StatsIndex>();
         index->length = h.length;
         index->lastTime = h.lastTime;
-        // A file whose summarised lines all lie outside the range (the day before a one-day
-        // query, read for the lines out of order at its end) counts nothing of it: not loaded.
-        const bool outside = h.lastTime < from || (file.first >= 0 && file.first >= to);
-        const std::string_view payload = std::string_view(bytes).substr(kHeaderSize);
+        const std::string_view payload = bytes;
         bool read = true;
-        if (grows)
+        if (grows(h))
             read = statsIndexRead(payload, StatsIndex::kAll, index.get());
-        else if (!outside)
+        else if (!outside(h))
             read = statsIndexRead(payload, parts, index.get(), from, to);
         if (!read) {
             index.reset();
-        } else if (grows) {
+        } else if (grows(h)) {
             StatsIndexBuilder builder(std::move(*index));
             PlainStream stream(file.fd, h.length);
             std::string error;
