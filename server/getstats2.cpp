@@ -78,7 +78,10 @@ const char kHelp[] =
     "The cache takes about 1 to 2% of the size of the logs' text; removing the\n"
     "directory's files clears it (the next query rebuilds what it needs). A cache\n"
     "that cannot be written (a full disk) only makes the queries slower, with a line\n"
-    "on standard error. URL queries read the logs.\n"
+    "on standard error. URL queries read the logs. A URL list keeps the text of the\n"
+    "URLs of a plain (not compressed) log where it lies in the log, reading it back to\n"
+    "write the list; when that log is cut short or rewritten meanwhile, the query\n"
+    "fails with \"the log changed while it was read\" and is to be asked again.\n"
     "Environment: GETSTATS2_JOBS=N reading threads (default: the cores),\n"
     "GETSTATS2_INFLATE=zlib inflates with zlib instead (for comparison),\n"
     "GETSTATS2_CACHE=off neither uses nor writes the cache.\n"
@@ -271,6 +274,9 @@ int main(int argc, char** argv) {
     if (collector.overflow())
         return fail("more than 65535 users or 16777215 sites or URLs in the range: query a shorter "
                     "period or one user");
+    const char* changed = "the log changed while it was read (cut short, or rotated by copying): "
+                          "query again";
+    if (!collector.placesKept()) return fail(changed);
     if (collector.malformed() > 0)
         fprintf(stderr, "getstats2: %llu malformed lines skipped\n",
                 static_cast<unsigned long long>(collector.malformed()));
@@ -278,6 +284,7 @@ int main(int argc, char** argv) {
         fprintf(stderr, "getstats2: %llu lines out of time order skipped\n",
                 static_cast<unsigned long long>(collector.outOfOrder()));
     err = writeResult(root, opt.output, std::move(collector));
+    if (err && !collector.placesKept()) return fail(changed); // spent, its strings are there
     if (err) return fail(std::string(opt.output) + ": " + strerror(err));
     return 0;
 }

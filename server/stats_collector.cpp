@@ -2,7 +2,11 @@
 #include "server/stats_collector.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "server/stats_progress.h"
 
@@ -29,7 +33,70 @@ StatsCollector::StatsCollector(StatsKind kind, const StatsQuery& query, std::vec
         m_pairs.assign(1 << 12, StatsPair{StatsPair::kEmpty, 0});
 }
 
-StatsCollector::~StatsCollector() = default;
+StatsCollector::~StatsCollector() {
+    for (int fd : m_fds)
+        close(fd);
+}
+
+namespace {
+
+// The hash of the first size bytes of a file; false when they cannot all be read.
+bool headHash(int fd, uint32_t size, uint32_t* hash) {
+    std::string head(size, '\0');
+    size_t got = 0;
+    while (got < size) {
+        ssize_t n = pread(fd, head.data() + got, size - got, static_cast<off_t>(got));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        got += static_cast<size_t>(n);
+    }
+    *hash = StatsStrings::hash(head);
+    return true;
+}
+
+} // namespace
+
+uint64_t StatsCollector::placeOf(std::string_view rest) {
+    if (m_textOffset < 0 || !m_textStart || m_readingFd < 0) return StatsStrings::kNoPlace;
+    if (m_readingFile < 0) {
+        struct stat st;
+        KeptFile kept{0, 0, 0};
+        if (m_fds.size() >= StatsStrings::kFiles || fstat(m_readingFd, &st) != 0)
+            return StatsStrings::kNoPlace;
+        kept.headSize = static_cast<uint32_t>(std::min<off_t>(st.st_size, 4096));
+        int fd = fcntl(m_readingFd, F_DUPFD_CLOEXEC, 0);
+        if (fd < 0) return StatsStrings::kNoPlace;
+        if (!headHash(fd, kept.headSize, &kept.headHash)) {
+            close(fd);
+            return StatsStrings::kNoPlace;
+        }
+        m_readingFile = static_cast<int>(m_fds.size());
+        m_fds.push_back(fd);
+        m_kept.push_back(kept);
+        m_rests.setFiles(&m_fds);
+    }
+    const uint64_t offset =
+        static_cast<uint64_t>(m_textOffset) + static_cast<uint64_t>(rest.data() - m_textStart);
+    const uint64_t place =
+        StatsStrings::place(static_cast<unsigned>(m_readingFile), offset, rest.size());
+    if (place != StatsStrings::kNoPlace) {
+        KeptFile& kept = m_kept[static_cast<size_t>(m_readingFile)];
+        kept.end = std::max<uint64_t>(kept.end, offset + rest.size());
+    }
+    return place;
+}
+
+bool StatsCollector::placesKept() const {
+    if (m_rests.placesLost()) return false;
+    for (size_t i = 0; i < m_fds.size(); ++i) {
+        struct stat st;
+        uint32_t hash = 0;
+        if (fstat(m_fds[i], &st) != 0 || static_cast<uint64_t>(st.st_size) < m_kept[i].end ||
+            !headHash(m_fds[i], m_kept[i].headSize, &hash) || hash != m_kept[i].headHash)
+            return false;
+    }
+    return true;
+}
 
 void StatsCollector::growPairs(size_t atLeast) {
     size_t size = m_pairs.size() * 2;
@@ -80,7 +147,7 @@ void StatsCollector::flushBatch() {
     for (size_t i = 0; i < n; ++i) {
         Pending& q = m_batch[i];
         uint32_t site = m_sites.intern(q.site, q.siteHash);
-        uint32_t rest = url ? m_rests.intern(q.rest, q.restHash) : 0;
+        uint32_t rest = url ? m_rests.intern(q.rest, q.restHash, q.restPlace) : 0;
         if (site >= (1u << 24) || rest >= (1u << 24)) {
             m_overflow = true;
             q.key = StatsPair::kEmpty;
@@ -131,6 +198,7 @@ void StatsCollector::count(const StatsLogLine& line) {
         q.site = url.substr(0, rest);
         q.rest = url.substr(rest);
         q.restHash = StatsStrings::hash(q.rest);
+        q.restPlace = placeOf(q.rest);
     }
     q.siteHash = StatsStrings::hash(q.site);
     if (++m_batchSize == kBatch) flushBatch();
@@ -252,8 +320,13 @@ bool StatsCollector::addFile(int fd, std::string* error, size_t lineMax) {
     if (m_bounds.empty()) return true;
     m_pastEnd = 0; // a run at the end of the file before is no run in this one
     m_skipped.clear();
-    return statsReadLog(fd, first() - STATS_ORDER_SLACK, last() + STATS_ORDER_SLACK, this, error,
-                        lineMax);
+    if (m_kind == StatsKind::Url) m_readingFd = fd;
+    const bool ok = statsReadLog(fd, first() - STATS_ORDER_SLACK, last() + STATS_ORDER_SLACK, this,
+                                 error, lineMax);
+    m_readingFd = -1;
+    m_readingFile = -1;
+    m_textOffset = -1;
+    return ok;
 }
 
 bool StatsCollector::addStream(StatsByteStream* stream, std::string* error, size_t lineMax) {

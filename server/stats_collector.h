@@ -84,6 +84,10 @@ class StatsCollector : private StatsLogSink {
     void setProgress(StatsProgress* progress) { m_progress = progress; }
 
     uint64_t malformed() const { return m_malformed; }
+    // Whether the URL rests kept as their places in the logs read (a url list of plain logs)
+    // are still there: false when a log was cut short or its start rewritten since it was read
+    // (rotated by copying, then written again), and the list would be wrong.
+    bool placesKept() const;
     // Lines well past the query's end that were followed by lines of the range again (a clock
     // that jumped ahead for a while): skipped.
     uint64_t outOfOrder() const { return m_outOfOrder; }
@@ -109,6 +113,12 @@ class StatsCollector : private StatsLogSink {
     void skippedRest(const std::string& what) override { m_skipped = what; }
     // Once the lists cannot be made, the rest of the logs is not read.
     bool takesNoMore() const override { return m_overflow; }
+    void textAt(const char* start, long long offset) override {
+        m_textStart = start;
+        m_textOffset = offset;
+    }
+    // The place in the file being read of a URL rest in the text at hand (kNoPlace: none).
+    uint64_t placeOf(std::string_view rest);
     // Stops after every STATS_PAST_END_LINES-th line of a run well past the query's end;
     // returns where (end when it took them all).
     const char* addRange(const char* begin, const char* end);
@@ -144,6 +154,20 @@ class StatsCollector : private StatsLogSink {
     std::vector<StatsPair> m_pairs; // open addressing; emptied by write()
     size_t m_pairCount = 0;
     std::string m_decoded;
+    // url: the plain logs read, whose text need not be kept: their descriptors (duplicated, so
+    // they outlive the reading), and for each the hash of its first bytes and the end of the
+    // last rest taken from it, to see at the end that they are still what was read.
+    struct KeptFile {
+        uint32_t headSize;
+        uint32_t headHash;
+        uint64_t end;
+    };
+    std::vector<int> m_fds;
+    std::vector<KeptFile> m_kept;
+    int m_readingFd = -1;   // the file addFile reads
+    int m_readingFile = -1; // its number in m_fds (-1: none yet)
+    const char* m_textStart = nullptr;
+    long long m_textOffset = -1;
     struct Pending {
         uint32_t user;
         uint32_t siteHash;
@@ -151,6 +175,7 @@ class StatsCollector : private StatsLogSink {
         uint64_t key;
         std::string_view site; // into the text being read
         std::string_view rest; // the same; url only
+        uint64_t restPlace;    // its place in the file being read (kNoPlace: none)
     };
     static constexpr size_t kBatch = 32;
     Pending m_batch[kBatch];

@@ -146,6 +146,7 @@ bool readStream(Source* src, StatsLogSink* sink, std::string* error, size_t line
                 const char* lastNl = static_cast<const char*>(memrchr(buf.data(), '\n', have));
                 have = lastNl ? static_cast<size_t>(lastNl - buf.data()) + 1 : 0;
             }
+            sink->textAt(buf.data(), src->stream ? -1 : src->at - static_cast<off_t>(have));
             sink->addBlock(buf.data(), buf.data() + have);
             return true;
         }
@@ -163,6 +164,7 @@ bool readStream(Source* src, StatsLogSink* sink, std::string* error, size_t line
         size_t done = static_cast<size_t>(lastNl - buf.data()) + 1;
         const char* blockEnd = buf.data() + done;
         const off_t blockAt = src->at - static_cast<off_t>(have); // plain files only
+        sink->textAt(buf.data(), src->stream ? -1 : blockAt);
         for (const char* p = buf.data(); (p = sink->addBlock(p, blockEnd)) < blockEnd;)
             if (!src->goOn(sink->pastEndRun(), blockAt + (p - buf.data()))) return true;
         if (sink->takesNoMore()) return true;
@@ -199,7 +201,9 @@ bool statsReadLog(int fd, time_t from, time_t until, StatsLogSink* sink, std::st
     if (st.st_size == 0) return true;
     src.fd = fd;
     src.at = PlainLog(fd, st.st_size).search(0, from);
-    return readStream(&src, sink, error, lineMax);
+    const bool ok = readStream(&src, sink, error, lineMax);
+    sink->textAt(nullptr, -1); // the buffer is gone
+    return ok;
 }
 
 time_t statsFirstTime(int fd) {

@@ -32,6 +32,12 @@ class StatsLogSink {
     virtual void skippedLongLine() = 0;
     // The rest of a damaged or cut short compressed file was skipped; what says how much.
     virtual void skippedRest(const std::string& what) = 0;
+    // The text handed on next, from start on, lies at offset of the file being read (offset -1:
+    // it is no file's own bytes, such as inflated text).
+    virtual void textAt(const char* start, long long offset) {
+        (void)start;
+        (void)offset;
+    }
     // The sink takes no more lines (what it makes of them has already failed): the reading
     // stops after the block at hand.
     virtual bool takesNoMore() const { return false; }

@@ -205,13 +205,16 @@ OrderedPairs orderPairs(std::vector<StatsPair> table, const std::vector<uint64_t
     return out;
 }
 
-// Which strings can be written as they are (no quoting, no escape).
+// Whether a string can be written as it is (no quoting, no escape).
+bool isPlain(std::string_view s) {
+    return s.find('\'') == std::string_view::npos && !needsQuotes(s);
+}
+
+// Which strings can be written as they are.
 std::vector<uint8_t> plainFlags(const StatsStrings& strings) {
     std::vector<uint8_t> plain(strings.size());
-    for (uint32_t i = 0; i < plain.size(); ++i) {
-        std::string_view s = strings.at(i);
-        plain[i] = s.find('\'') == std::string_view::npos && !needsQuotes(s);
-    }
+    for (uint32_t i = 0; i < plain.size(); ++i)
+        plain[i] = isPlain(strings.at(i));
     return plain;
 }
 
@@ -221,10 +224,14 @@ class ListWriter {
     ListWriter(FILE* out, bool url, uint64_t limit, const StatsStrings& sites,
                const StatsStrings& rests, std::vector<std::string> userField)
         : m_writer(out), m_url(url), m_limit(limit), m_sites(sites), m_rests(rests),
-          m_userField(std::move(userField)), m_plainSite(plainFlags(sites)),
-          m_plainRest(url ? plainFlags(rests) : std::vector<uint8_t>()) {}
+          m_userField(std::move(userField)), m_plainSite(plainFlags(sites)) {}
 
-    // Asks for the texts of a line to come to be brought into the cache.
+    // Asks for the texts of a line to come to be brought into the cache: where they are kept
+    // first (far ahead), then the texts themselves.
+    void prefetchWhere(uint64_t key) const {
+        m_sites.prefetchWhere(static_cast<uint32_t>(key >> 24) & 0xffffff);
+        if (m_url) m_rests.prefetchWhere(static_cast<uint32_t>(key) & 0xffffff);
+    }
     void prefetch(uint64_t key) const {
         m_sites.prefetch(static_cast<uint32_t>(key >> 24) & 0xffffff);
         if (m_url) m_rests.prefetch(static_cast<uint32_t>(key) & 0xffffff);
@@ -250,7 +257,9 @@ class ListWriter {
         const uint32_t rest = static_cast<uint32_t>(key) & 0xffffff;
         const std::string_view siteText = m_sites.at(site);
         const std::string_view restText = m_url ? m_rests.at(rest) : std::string_view();
-        if (m_plainSite[site] && (!m_url || m_plainRest[rest]) &&
+        // A URL rest is looked at as it is written: most are written once, and many are
+        // read back from their log.
+        if (m_plainSite[site] && (!m_url || isPlain(restText)) &&
             !(siteText.empty() && restText.empty())) {
             m_writer.append(siteText);
             m_writer.append(restText);
@@ -279,7 +288,8 @@ class ListWriter {
                              static_cast<unsigned long long>(m_leftRequests));
             m_writer.append(note, static_cast<size_t>(n));
         }
-        return m_writer.flush();
+        // A rest that could not be read back from its log would have been written wrong.
+        return m_writer.flush() && !m_rests.placesLost();
     }
 
   private:
@@ -293,24 +303,27 @@ class ListWriter {
     const StatsStrings& m_rests;
     const std::vector<std::string> m_userField;
     const std::vector<uint8_t> m_plainSite;
-    const std::vector<uint8_t> m_plainRest;
     std::string m_target;
 };
 
 // Writes the two sorted runs merged by the user's rank.
 void writeMerged(const OrderedPairs& pairs, const KeyPacking& packing, ListWriter* writer) {
-    // The texts of a line a few lines ahead are asked for while this one is written.
+    // The texts of a line a few lines ahead are asked for while this one is written, and where
+    // they are kept four times as far ahead.
     constexpr size_t kAhead = 8;
+    constexpr size_t kFar = 4 * kAhead;
     const std::vector<StatsPair>& more = pairs.more;
     const std::vector<uint64_t>& once = pairs.once;
     size_t i = 0;
     size_t j = 0;
     while (i < more.size() || j < once.size()) {
         if (i < more.size() && (j == once.size() || more[i].key >> 48 <= packing.rankOf(once[j]))) {
+            if (i + kFar < more.size()) writer->prefetchWhere(more[i + kFar].key);
             if (i + kAhead < more.size()) writer->prefetch(more[i + kAhead].key);
             writer->line(more[i].key, more[i].count);
             ++i;
         } else {
+            if (j + kFar < once.size()) writer->prefetchWhere(packing.unpack(once[j + kFar]));
             if (j + kAhead < once.size()) writer->prefetch(packing.unpack(once[j + kAhead]));
             writer->line(packing.unpack(once[j]), 1);
             ++j;

@@ -1,7 +1,10 @@
-// The statistics tool's string table: an arena of blocks and an open-addressing hash table.
+// The statistics tool's string table: an arena of blocks, places in log files, and an
+// open-addressing hash table.
 #include "server/stats_strings.h"
 
+#include <cerrno>
 #include <cstring>
+#include <unistd.h>
 
 namespace {
 
@@ -56,22 +59,48 @@ uint32_t hashText(std::string_view s) {
 
 } // namespace
 
-StatsStrings::StatsStrings() : m_slots(1 << 10, Slot{0, kNoRef}) {}
+StatsStrings::StatsStrings() : m_slots(1 << 10, Slot{0, kNoId}) {}
 
 StatsStrings::~StatsStrings() {
     for (char* block : m_blocks)
         delete[] block;
 }
 
+uint64_t StatsStrings::place(unsigned file, uint64_t offset, size_t size) {
+    if (file >= kFiles || size > 2047 || offset >> 48) return kNoPlace;
+    return kPlaceBit | uint64_t(file) << 59 | uint64_t(size) << 48 | offset;
+}
+
+bool StatsStrings::readPlace(uint64_t place) const {
+    const size_t size = place >> 48 & 2047;
+    const unsigned file = place >> 59 & (kFiles - 1);
+    const off_t offset = static_cast<off_t>(place & ((uint64_t(1) << 48) - 1));
+    m_scratch.resize(size);
+    size_t got = 0;
+    while (m_files && file < m_files->size() && got < size) {
+        ssize_t n = pread((*m_files)[file], m_scratch.data() + got, size - got,
+                          offset + static_cast<off_t>(got));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        got += static_cast<size_t>(n);
+    }
+    if (got == size) return true;
+    m_lost = true;
+    m_scratch.clear();
+    return false;
+}
+
 std::string_view StatsStrings::at(uint32_t id) const {
-    const char* text = record(m_refs[id]);
+    const uint64_t where = m_where[id];
+    if (where & kPlaceBit) return readPlace(where) ? std::string_view(m_scratch) : "";
+    const char* text = record(where);
     uint16_t size;
     memcpy(&size, text, sizeof size);
     return {text + kHeader, size};
 }
 
 std::vector<uint32_t> StatsStrings::ids() const {
-    std::vector<uint32_t> out(m_refs.size());
+    std::vector<uint32_t> out(m_where.size());
     for (uint32_t i = 0; i < out.size(); ++i)
         out[i] = i;
     return out;
@@ -81,15 +110,46 @@ uint32_t StatsStrings::hash(std::string_view s) {
     return hashText(s.substr(0, 0xfffe));
 }
 
-uint32_t StatsStrings::intern(std::string_view s, uint32_t hash) {
+uint64_t StatsStrings::store(std::string_view s) {
+    const size_t blockSize = size_t(1) << kBlockBits;
+    const size_t need = kHeader + s.size();
+    if (m_used + need > blockSize) {
+        m_blocks.push_back(new char[blockSize]);
+        m_used = 0;
+    }
+    char* at = m_blocks.back() + m_used;
+    const uint16_t size = static_cast<uint16_t>(s.size());
+    memcpy(at, &size, sizeof size);
+    memcpy(at + kHeader, s.data(), s.size());
+    const uint64_t ref = (m_blocks.size() - 1) << kBlockBits | m_used;
+    m_used += need;
+    return ref;
+}
+
+bool StatsStrings::same(uint32_t id, std::string_view s) {
+    const uint64_t where = m_where[id];
+    if (!(where & kPlaceBit)) {
+        const char* text = record(where);
+        uint16_t size;
+        memcpy(&size, text, sizeof size);
+        return size == s.size() && memcmp(text + kHeader, s.data(), size) == 0;
+    }
+    if ((where >> 48 & 2047) != s.size() || !readPlace(where) ||
+        memcmp(m_scratch.data(), s.data(), s.size()) != 0)
+        return false;
+    m_where[id] = store(s); // it occurs again: kept from now on
+    return true;
+}
+
+uint32_t StatsStrings::intern(std::string_view s, uint32_t hash, uint64_t place) {
     if (s.size() > 0xfffe) s = s.substr(0, 0xfffe);
-    if (m_refs.size() * 10 >= m_slots.size() * 6) {
-        std::vector<Slot> bigger(m_slots.size() * 2, Slot{0, kNoRef});
+    if (m_where.size() * 10 >= m_slots.size() * 6) {
+        std::vector<Slot> bigger(m_slots.size() * 2, Slot{0, kNoId});
         size_t mask = bigger.size() - 1;
         for (const Slot& e : m_slots) {
-            if (e.ref == kNoRef) continue;
+            if (e.id == kNoId) continue;
             size_t i = e.hash & mask;
-            while (bigger[i].ref != kNoRef)
+            while (bigger[i].id != kNoId)
                 i = (i + 1) & mask;
             bigger[i] = e;
         }
@@ -98,33 +158,12 @@ uint32_t StatsStrings::intern(std::string_view s, uint32_t hash) {
     size_t mask = m_slots.size() - 1;
     for (size_t i = hash & mask;; i = (i + 1) & mask) {
         Slot& e = m_slots[i];
-        if (e.ref == kNoRef) {
-            const size_t blockSize = size_t(1) << kBlockBits;
-            uint16_t size = static_cast<uint16_t>(s.size());
-            uint32_t id = static_cast<uint32_t>(m_refs.size());
-            size_t need = kHeader + s.size();
-            if (m_used + need > blockSize) {
-                m_blocks.push_back(new char[blockSize]);
-                m_used = 0;
-            }
-            char* at = m_blocks.back() + m_used;
-            memcpy(at, &size, sizeof size);
-            memcpy(at + sizeof size, &id, sizeof id);
-            memcpy(at + kHeader, s.data(), s.size());
-            e = Slot{hash, static_cast<uint32_t>((m_blocks.size() - 1) << kBlockBits | m_used)};
-            m_refs.push_back(e.ref);
-            m_used += need;
+        if (e.id == kNoId) {
+            const uint32_t id = static_cast<uint32_t>(m_where.size());
+            m_where.push_back(place != kNoPlace && m_files ? place : store(s));
+            e = Slot{hash, id};
             return id;
         }
-        if (e.hash == hash) {
-            const char* text = record(e.ref);
-            uint16_t size;
-            memcpy(&size, text, sizeof size);
-            if (size == s.size() && memcmp(text + kHeader, s.data(), size) == 0) {
-                uint32_t id;
-                memcpy(&id, text + sizeof size, sizeof id);
-                return id;
-            }
-        }
+        if (e.hash == hash && same(e.id, s)) return e.id;
     }
 }

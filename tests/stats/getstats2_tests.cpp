@@ -518,6 +518,123 @@ TEST(StatsStringsTable, NumbersAcrossArenaBlocksInFirstAppearanceOrder) {
     EXPECT_EQ(strings.at(strings.intern(std::string(70000, 'x'))).size(), 0xfffeu);
 }
 
+TEST(StatsStringsTable, TextsKeptAsTheirPlaceInAFileAreReadBackAndKeptOnceTheyRecur) {
+    TempDir dir{"places"};
+    const std::string text = "/a?x=1/b/a?x=1/c'd/a?x=2";
+    dir.write("log", text);
+    int fd = open(dir.file("log").c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    std::vector<int> fds = {fd};
+    StatsStrings strings;
+    strings.setFiles(&fds);
+    auto at = [&](size_t offset, size_t size) {
+        std::string_view s(text.data() + offset, size);
+        return strings.intern(s, StatsStrings::hash(s), StatsStrings::place(0, offset, size));
+    };
+    const uint32_t a = at(0, 6);            // "/a?x=1" as a place
+    const uint32_t b = at(6, 2);            // "/b"
+    EXPECT_EQ(at(8, 6), a);                 // the same text elsewhere: read back, then kept
+    EXPECT_EQ(strings.intern("/a?x=1"), a); // and found without the file
+    const uint32_t c = strings.intern("/c'd");
+    EXPECT_EQ(at(14, 4), c);       // a text kept first, met again as a place
+    const uint32_t a2 = at(18, 6); // same size and start, other text
+    EXPECT_NE(a2, a);
+    EXPECT_EQ(strings.size(), 4u);
+    EXPECT_EQ(strings.at(b), "/b");
+    EXPECT_EQ(strings.at(a2), "/a?x=2");
+    EXPECT_EQ(strings.at(a), "/a?x=1");
+    EXPECT_FALSE(strings.placesLost());
+    // What a place cannot tell is kept as text.
+    EXPECT_EQ(StatsStrings::place(StatsStrings::kFiles, 0, 1), StatsStrings::kNoPlace);
+    EXPECT_EQ(StatsStrings::place(0, 0, 2048), StatsStrings::kNoPlace);
+    // A file cut short: the place cannot be read back, and that is said.
+    ASSERT_EQ(truncate(dir.file("log").c_str(), 7), 0);
+    EXPECT_EQ(strings.at(a2), "");
+    EXPECT_TRUE(strings.placesLost());
+    EXPECT_EQ(strings.at(a), "/a?x=1"); // kept when it recurred
+    close(fd);
+}
+
+// A url list of a log read from its file (its URLs kept as their places in it) and of its text
+// handed over (kept in memory).
+std::pair<std::string, std::string> urlsOfFileAndText(const std::string& query,
+                                                      const std::string& path) {
+    const std::string log = readFileBytes(path);
+    std::string fromText = collect(StatsKind::Url, query, log);
+    StatsQuery q = parse(query);
+    std::vector<time_t> b;
+    std::string error;
+    EXPECT_TRUE(statsBuckets(q, &b, &error));
+    StatsCollector c(StatsKind::Url, q, b);
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    EXPECT_TRUE(c.addFile(fd, &error)) << error;
+    close(fd); // the collector keeps its own
+    EXPECT_TRUE(c.placesKept());
+    std::string fromFile;
+    std::move(c).write(&fromFile);
+    return {fromFile, fromText};
+}
+
+TEST(StatsCollect, AUrlListOfALogFileIsThatOfItsText) {
+    TempDir dir{"urls"};
+    std::string log;
+    const time_t t = localTime(2024, 5, 10, 0, 0);
+    const std::string odd[] = {"/q?a='b'", "/%20x", "/" + std::string(500, 'l'), "", "/"};
+    for (int i = 0; i < 20000; ++i) {
+        const int user = (i * 37) % 9;
+        const int site = (i * 11) % 23;
+        std::string rest = i % 7 == 0 ? odd[i % 5] : "/p" + std::to_string((i * 13) % 4001);
+        log += accessLogLine(t + i * 4, 1, "u" + std::to_string(user),
+                             "http://s" + std::to_string(site) + ".hu" + rest);
+    }
+    // More than a read block of the reader, so that places lie in several of its blocks.
+    while (log.size() < (5u << 20))
+        log += accessLogLine(t + 86000, 1, "late", "http://z.hu/z" + std::to_string(log.size()));
+    dir.write("access.log", log);
+    for (const char* query : {"2024-05-10 00:00:00\n2024-05-10 23:59:00\n3\n",
+                              "2024-05-10 03:00:00\n2024-05-10 20:59:00\n3\n\nlines 5000\n",
+                              "2024-05-10 00:00:00\n2024-05-10 23:59:00\n3\nu4\n"}) {
+        const auto [fromFile, fromText] = urlsOfFileAndText(query, dir.file("access.log"));
+        EXPECT_GT(fromText.size(), 1000u);
+        EXPECT_TRUE(fromFile == fromText) << query;
+    }
+}
+
+TEST(StatsCollect, AUrlListSaysWhenItsLogChangedWhileItWasRead) {
+    TempDir dir{"changed"};
+    const time_t t = localTime(2024, 5, 10, 12, 0);
+    std::string log;
+    for (int i = 0; i < 3000; ++i)
+        log += accessLogLine(t + i, 1, "u", "http://s.hu/p?id=" + std::to_string(i));
+    const std::string query = "2024-05-10 00:00:00\n2024-05-10 23:59:00\n3\n";
+    // 0: appended to, which keeps every place; 1: cut short; 2: rotated by copying and written
+    // again past where it was read.
+    for (int change = 0; change < 3; ++change) {
+        dir.write("access.log", log);
+        StatsQuery q = parse(query);
+        std::vector<time_t> b;
+        std::string error;
+        ASSERT_TRUE(statsBuckets(q, &b, &error));
+        StatsCollector c(StatsKind::Url, q, b);
+        int fd = open(dir.file("access.log").c_str(), O_RDONLY | O_CLOEXEC);
+        ASSERT_TRUE(c.addFile(fd, &error)) << error;
+        close(fd);
+        const std::string later = accessLogLine(t + 5000, 1, "v", "http://t.hu/q");
+        if (change == 0) {
+            dir.write("access.log", log + later);
+        } else if (change == 1) {
+            ASSERT_EQ(truncate(dir.file("access.log").c_str(), 1000), 0);
+        } else {
+            std::string again;
+            while (again.size() < log.size() + 100)
+                again += later;
+            ASSERT_EQ(truncate(dir.file("access.log").c_str(), 0), 0);
+            dir.write("access.log", again);
+        }
+        EXPECT_EQ(c.placesKept(), change == 0) << change;
+    }
+}
+
 // The program ----------------------------------------------------------------------------------
 
 class Getstats2 : public ::testing::Test {
