@@ -78,9 +78,11 @@ const char kHelp[] =
     "The cache takes about 1 to 2% of the size of the logs' text; removing the\n"
     "directory's files clears it (the next query rebuilds what it needs). A cache\n"
     "that cannot be written (a full disk) only makes the queries slower, with a line\n"
-    "on standard error. URL queries read the logs. A URL list keeps the text of the\n"
-    "URLs of a plain (not compressed) log where it lies in the log, reading it back to\n"
-    "write the list; when that log is cut short or rewritten meanwhile, the query\n"
+    "on standard error. URL queries read the logs.\n"
+    "A URL list of a line limit up to 1000000 keeps the text of its URLs out of\n"
+    "memory: a plain log's as its place in the log, a compressed log's in an unnamed\n"
+    "scratch file in the cache directory (a full disk keeps it in memory); each URL\n"
+    "written is read back. When a log is cut short or rewritten meanwhile, the query\n"
     "fails with \"the log changed while it was read\" and is to be asked again.\n"
     "Environment: GETSTATS2_JOBS=N reading threads (default: the cores),\n"
     "GETSTATS2_INFLATE=zlib inflates with zlib instead (for comparison),\n"
@@ -192,6 +194,20 @@ std::unique_ptr<StatsCachedLogs> summariesOf(const VxdRoot& root, StatsKind kind
     return summaries;
 }
 
+// A url list of a line limit: the text of the URLs of compressed logs goes to a scratch file in
+// the cache directory, not into memory (none with GETSTATS2_CACHE=off, or when the directory
+// cannot be used: then the text is kept in memory).
+void spillOf(const VxdRoot& root, StatsCollector* collector, StatsCache* cache) {
+    const char* setting = getenv("GETSTATS2_CACHE");
+    if (setting && strcmp(setting, "off") == 0) return;
+    std::string error;
+    if (!cache->isOpen() &&
+        !cache->open(root, statsParam(root, "STATSCACHE", STATS_CACHE_DEFAULT), &error))
+        return;
+    int fd = cache->scratchFile();
+    if (fd >= 0) collector->spillTo(fd);
+}
+
 struct Options {
     const char* input = "/tmp/infile";
     const char* output = "/tmp/outfile";
@@ -269,6 +285,7 @@ int main(int argc, char** argv) {
     StatsProgress progress(root, opt.output);
     std::unique_ptr<StatsCachedLogs> summaries =
         summariesOf(root, opt.kind, files, collector, &cache, &progress, !opt.log);
+    if (collector.keepsTextOut()) spillOf(root, &collector, &cache);
     rc = statsReadLogs(files, &collector, statsJobs(), &progress, summaries.get());
     if (rc != 0) return rc;
     if (collector.overflow())

@@ -239,6 +239,24 @@ bool StatsCache::open(const VxdRoot& root, const std::string& dir, std::string* 
     return true;
 }
 
+int StatsCache::scratchFile() const {
+    if (m_dirFd < 0) return -1;
+    int fd = openat(m_dirFd, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    if (fd >= 0 || (errno != EOPNOTSUPP && errno != EISDIR)) return fd;
+    // A file system without unnamed files: a named one, removed at once.
+    for (int i = 0; i < 100; ++i) {
+        char name[64];
+        snprintf(name, sizeof name, "scratch-%d-%d.tmp", static_cast<int>(getpid()), i);
+        fd = openat(m_dirFd, name, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (fd >= 0) {
+            unlinkat(m_dirFd, name, 0);
+            return fd;
+        }
+        if (errno != EEXIST) break;
+    }
+    return -1;
+}
+
 StatsSummary StatsCache::summary(const StatsLogFile& file, int parts, time_t from, time_t to,
                                  std::string* note, StatsProgress* progress) {
     StatsSummary out;

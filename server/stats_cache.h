@@ -53,6 +53,10 @@ class StatsCache {
     // Whether open succeeded.
     bool isOpen() const { return m_dirFd >= 0; }
 
+    // An unnamed file in the directory for a query's scratch, gone when it is closed; -1 when
+    // none can be made.
+    int scratchFile() const;
+
   private:
     int m_dirFd = -1;
     int m_lockFd = -1;

@@ -86,6 +86,15 @@ uint64_t StatsCollector::placeOf(std::string_view rest) {
     return place;
 }
 
+void StatsCollector::spillTo(int fd) {
+    if (!keepsTextOut() || m_spill) {
+        close(fd);
+        return;
+    }
+    m_spill = std::make_unique<StatsSpill>(fd);
+    m_rests.setSpill(m_spill.get());
+}
+
 bool StatsCollector::placesKept() const {
     if (m_rests.placesLost()) return false;
     for (size_t i = 0; i < m_fds.size(); ++i) {
@@ -320,7 +329,7 @@ bool StatsCollector::addFile(int fd, std::string* error, size_t lineMax) {
     if (m_bounds.empty()) return true;
     m_pastEnd = 0; // a run at the end of the file before is no run in this one
     m_skipped.clear();
-    if (m_kind == StatsKind::Url) m_readingFd = fd;
+    if (keepsTextOut()) m_readingFd = fd;
     const bool ok = statsReadLog(fd, first() - STATS_ORDER_SLACK, last() + STATS_ORDER_SLACK, this,
                                  error, lineMax);
     m_readingFd = -1;

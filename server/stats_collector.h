@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <ctime>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -80,6 +81,17 @@ class StatsCollector : private StatsLogSink {
     // What of the file read last was skipped as damaged or cut short ("" when nothing was).
     const std::string& skipped() const { return m_skipped; }
 
+    // url lists of at most this many lines (the console asks for 99,999) keep the text of URL
+    // rests out of memory: a plain log's as their places in it, others' in a scratch file
+    // (spillTo). Each line written reads its text back, a system call, which a list of every
+    // URL would make millions of times: such lists keep the text in memory.
+    static constexpr uint64_t STATS_PLACES_LINES = 1000000;
+    bool keepsTextOut() const {
+        return m_kind == StatsKind::Url && m_query.lineLimit <= STATS_PLACES_LINES;
+    }
+    // When keepsTextOut(): the text of URL rests that are not in a plain log read goes to the
+    // scratch file fd (taken over: an empty file open for reading and writing).
+    void spillTo(int fd);
     // Tells progress how much of each file's text was taken (nullptr: nobody).
     void setProgress(StatsProgress* progress) { m_progress = progress; }
 
@@ -163,6 +175,7 @@ class StatsCollector : private StatsLogSink {
         uint64_t end;
     };
     std::vector<int> m_fds;
+    std::unique_ptr<StatsSpill> m_spill;
     std::vector<KeptFile> m_kept;
     int m_readingFd = -1;   // the file addFile reads
     int m_readingFile = -1; // its number in m_fds (-1: none yet)

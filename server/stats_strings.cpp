@@ -2,6 +2,7 @@
 // open-addressing hash table.
 #include "server/stats_strings.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <unistd.h>
@@ -59,6 +60,69 @@ uint32_t hashText(std::string_view s) {
 
 } // namespace
 
+StatsSpill::~StatsSpill() {
+    close(m_fd);
+}
+
+uint64_t StatsSpill::append(std::string_view s) {
+    const uint64_t at = m_size;
+    while (!s.empty()) {
+        const size_t block = static_cast<size_t>(m_size / kBlock);
+        const size_t in = static_cast<size_t>(m_size % kBlock);
+        if (block == m_blocks.size()) m_blocks.push_back(std::make_unique<char[]>(kBlock));
+        const size_t n = std::min(s.size(), kBlock - in);
+        memcpy(m_blocks[block].get() + in, s.data(), n);
+        s.remove_prefix(n);
+        m_size += n;
+        if (in + n < kBlock || !m_writes) continue;
+        // A full block goes to the file, or stays (and so do the blocks after it).
+        size_t done = 0;
+        while (done < kBlock) {
+            ssize_t w = pwrite(m_fd, m_blocks[block].get() + done, kBlock - done,
+                               static_cast<off_t>(block * kBlock + done));
+            if (w < 0 && errno == EINTR) continue;
+            if (w <= 0) break;
+            done += static_cast<size_t>(w);
+        }
+        if (done == kBlock)
+            m_blocks[block].reset();
+        else
+            m_writes = false;
+    }
+    return at;
+}
+
+bool StatsSpill::read(uint64_t offset, size_t size, char* out) const {
+    if (offset > m_size || size > m_size - offset) return false;
+    while (size > 0) {
+        const size_t block = static_cast<size_t>(offset / kBlock);
+        const size_t in = static_cast<size_t>(offset % kBlock);
+        const size_t n = std::min(size, kBlock - in);
+        if (m_blocks[block]) {
+            memcpy(out, m_blocks[block].get() + in, n);
+        } else {
+            size_t got = 0;
+            while (got < n) {
+                ssize_t r = pread(m_fd, out + got, n - got, static_cast<off_t>(offset + got));
+                if (r < 0 && errno == EINTR) continue;
+                if (r <= 0) return false;
+                got += static_cast<size_t>(r);
+            }
+        }
+        out += n;
+        offset += n;
+        size -= n;
+    }
+    return true;
+}
+
+uint64_t StatsSpill::inMemory() const {
+    uint64_t n = 0;
+    for (size_t b = 0; b < m_blocks.size(); ++b)
+        if (m_blocks[b]) n += std::min<uint64_t>(kBlock, m_size - b * kBlock);
+    return n;
+}
+
 StatsStrings::StatsStrings() : m_slots(1 << 10, Slot{0, kNoId}) {}
 
 StatsStrings::~StatsStrings() {
@@ -73,9 +137,16 @@ uint64_t StatsStrings::place(unsigned file, uint64_t offset, size_t size) {
 
 bool StatsStrings::readPlace(uint64_t place) const {
     const size_t size = place >> 48 & 2047;
-    const unsigned file = place >> 59 & (kFiles - 1);
+    const unsigned file = place >> 59 & 15;
     const off_t offset = static_cast<off_t>(place & ((uint64_t(1) << 48) - 1));
     m_scratch.resize(size);
+    if (file == kFiles) { // the spill's
+        if (m_spill && m_spill->read(static_cast<uint64_t>(offset), size, m_scratch.data()))
+            return true;
+        m_lost = true;
+        m_scratch.clear();
+        return false;
+    }
     size_t got = 0;
     while (m_files && file < m_files->size() && got < size) {
         ssize_t n = pread((*m_files)[file], m_scratch.data() + got, size - got,
@@ -160,7 +231,13 @@ uint32_t StatsStrings::intern(std::string_view s, uint32_t hash, uint64_t place)
         Slot& e = m_slots[i];
         if (e.id == kNoId) {
             const uint32_t id = static_cast<uint32_t>(m_where.size());
-            m_where.push_back(place != kNoPlace && m_files ? place : store(s));
+            if (place != kNoPlace && m_files)
+                m_where.push_back(place);
+            else if (m_spill && s.size() <= 2047 && m_spill->size() >> 48 == 0)
+                m_where.push_back(kPlaceBit | uint64_t(kFiles) << 59 | uint64_t(s.size()) << 48 |
+                                  m_spill->append(s));
+            else
+                m_where.push_back(store(s));
             e = Slot{hash, id};
             return id;
         }

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -17,6 +18,32 @@ inline void statsPrefetch(const void* p) {
     __builtin_prefetch(p);
 #endif
 }
+
+// Text written out to an unnamed scratch file in blocks of 1 MB and read back at its offset: the
+// text a string table would hold of strings met once, out of memory. A block that cannot be
+// written (a full disk) stays in memory, and so do the blocks after it.
+class StatsSpill {
+  public:
+    // Takes the descriptor of an empty file open for reading and writing.
+    explicit StatsSpill(int fd) : m_fd(fd) {}
+    ~StatsSpill();
+    StatsSpill(const StatsSpill&) = delete;
+    StatsSpill& operator=(const StatsSpill&) = delete;
+    // Appends s: its offset.
+    uint64_t append(std::string_view s);
+    // Reads size bytes at offset into out; false when they cannot all be read.
+    bool read(uint64_t offset, size_t size, char* out) const;
+    // Bytes appended, and of them those only in memory (not written out).
+    uint64_t size() const { return m_size; }
+    uint64_t inMemory() const;
+
+  private:
+    static constexpr size_t kBlock = size_t(1) << 20;
+    int m_fd;
+    std::vector<std::unique_ptr<char[]>> m_blocks; // by number; empty: written out
+    uint64_t m_size = 0;
+    bool m_writes = true; // false once a write failed
+};
 
 // Interned byte strings: each distinct string is stored once and numbered from 0 in the order of
 // first appearance. A string's text is kept in an arena of 4 MB blocks, or, for a string of a log
@@ -33,10 +60,13 @@ class StatsStrings {
     // The files whose places intern() may be given (their descriptors, by number; the table
     // only reads them).
     void setFiles(const std::vector<int>* fds) { m_files = fds; }
+    // Where the text of new strings without a place goes instead of the arena (nullptr: the
+    // arena); texts met again are kept in the arena as ever.
+    void setSpill(StatsSpill* spill) { m_spill = spill; }
     // A place: the size bytes at offset of file number file; kNoPlace when it cannot be told
     // (a file number of kFiles or more, a string of more than 2047 bytes).
     static constexpr uint64_t kNoPlace = 0;
-    static constexpr unsigned kFiles = 16;
+    static constexpr unsigned kFiles = 15; // the next number is the spill's
     static uint64_t place(unsigned file, uint64_t offset, size_t size);
 
     // Strings are at most 65534 bytes (longer ones are cut).
@@ -99,6 +129,7 @@ class StatsStrings {
     std::vector<char*> m_blocks;
     size_t m_used = size_t(1) << kBlockBits; // bytes used in the last block (full: none yet)
     const std::vector<int>* m_files = nullptr;
+    StatsSpill* m_spill = nullptr;
     mutable std::string m_scratch;
     mutable bool m_lost = false;
 };

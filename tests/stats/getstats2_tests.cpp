@@ -555,12 +555,41 @@ TEST(StatsStringsTable, TextsKeptAsTheirPlaceInAFileAreReadBackAndKeptOnceTheyRe
     close(fd);
 }
 
-// A url list of a log read from its file (its URLs kept as their places in it) and of its text
-// handed over (kept in memory).
-std::pair<std::string, std::string> urlsOfFileAndText(const std::string& query,
-                                                      const std::string& path) {
+TEST(StatsStringsTable, TextsSpiltToAScratchFileAreReadBackAlsoWhenTheFileCannotBeWritten) {
+    TempDir dir{"spill"};
+    // A scratch file that takes the blocks, and one that refuses every write (as a full disk
+    // would): the blocks then stay in memory.
+    for (bool writable : {true, false}) {
+        dir.write("scratch", "");
+        int fd = open(dir.file("scratch").c_str(), writable ? O_RDWR : O_RDONLY);
+        ASSERT_GE(fd, 0);
+        StatsSpill spill(fd);
+        StatsStrings strings;
+        strings.setSpill(&spill);
+        std::vector<uint32_t> ids;
+        std::vector<std::string> texts;
+        for (int i = 0; i < 80000; ++i) { // about 3 MB: blocks of 1 MB, texts across their ends
+            texts.push_back("/p?q=" + std::to_string(i * 7919) + std::string(i % 41, 'x'));
+            ids.push_back(strings.intern(texts.back()));
+        }
+        EXPECT_EQ(strings.intern(texts[12345]), ids[12345]); // read back, then kept
+        EXPECT_EQ(strings.size(), texts.size());
+        for (size_t i = 0; i < texts.size(); i += 7)
+            ASSERT_EQ(strings.at(ids[i]), texts[i]) << i;
+        EXPECT_FALSE(strings.placesLost());
+        EXPECT_GT(spill.size(), 2u << 20);
+        EXPECT_EQ(spill.inMemory() < (1u << 20), writable) << spill.inMemory();
+        struct stat st;
+        ASSERT_EQ(stat(dir.file("scratch").c_str(), &st), 0);
+        EXPECT_EQ(st.st_size >= (2 << 20), writable);
+    }
+}
+
+// A url list of a log read from its file (its URLs kept as their places in it), of its text
+// handed over with a scratch file (a list of a line limit keeps its URLs there), and of its
+// text handed over (kept in memory).
+std::vector<std::string> urlsOfFileAndText(const std::string& query, const std::string& path) {
     const std::string log = readFileBytes(path);
-    std::string fromText = collect(StatsKind::Url, query, log);
     StatsQuery q = parse(query);
     std::vector<time_t> b;
     std::string error;
@@ -572,7 +601,14 @@ std::pair<std::string, std::string> urlsOfFileAndText(const std::string& query,
     EXPECT_TRUE(c.placesKept());
     std::string fromFile;
     std::move(c).write(&fromFile);
-    return {fromFile, fromText};
+    StatsCollector spilt(StatsKind::Url, q, b);
+    const std::string scratch = path + ".scratch";
+    spilt.spillTo(open(scratch.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
+    spilt.addText(log.data(), log.data() + log.size());
+    std::string fromScratch;
+    std::move(spilt).write(&fromScratch);
+    unlink(scratch.c_str());
+    return {fromFile, fromScratch, collect(StatsKind::Url, query, log)};
 }
 
 TEST(StatsCollect, AUrlListOfALogFileIsThatOfItsText) {
@@ -589,14 +625,19 @@ TEST(StatsCollect, AUrlListOfALogFileIsThatOfItsText) {
     }
     // More than a read block of the reader, so that places lie in several of its blocks.
     while (log.size() < (5u << 20))
-        log += accessLogLine(t + 86000, 1, "late", "http://z.hu/z" + std::to_string(log.size()));
+        log += accessLogLine(t + 86000, 1, "late",
+                             "http://z.hu/z?session=" + std::to_string(log.size() * 7919) +
+                                 std::string(40, 's'));
     dir.write("access.log", log);
-    for (const char* query : {"2024-05-10 00:00:00\n2024-05-10 23:59:00\n3\n",
+    // Lists of a line limit keep their URLs out of memory; one without keeps them in.
+    for (const char* query : {"2024-05-10 00:00:00\n2024-05-10 23:59:00\n3\n\nlines 999999\n",
                               "2024-05-10 03:00:00\n2024-05-10 20:59:00\n3\n\nlines 5000\n",
-                              "2024-05-10 00:00:00\n2024-05-10 23:59:00\n3\nu4\n"}) {
-        const auto [fromFile, fromText] = urlsOfFileAndText(query, dir.file("access.log"));
-        EXPECT_GT(fromText.size(), 1000u);
-        EXPECT_TRUE(fromFile == fromText) << query;
+                              "2024-05-10 00:00:00\n2024-05-10 23:59:00\n3\nu4\nlines 99\n",
+                              "2024-05-10 00:00:00\n2024-05-10 23:59:00\n3\n"}) {
+        const std::vector<std::string> lists = urlsOfFileAndText(query, dir.file("access.log"));
+        EXPECT_GT(lists[2].size(), 1000u);
+        EXPECT_TRUE(lists[0] == lists[2]) << query;
+        EXPECT_TRUE(lists[1] == lists[2]) << query;
     }
 }
 
@@ -606,7 +647,7 @@ TEST(StatsCollect, AUrlListSaysWhenItsLogChangedWhileItWasRead) {
     std::string log;
     for (int i = 0; i < 3000; ++i)
         log += accessLogLine(t + i, 1, "u", "http://s.hu/p?id=" + std::to_string(i));
-    const std::string query = "2024-05-10 00:00:00\n2024-05-10 23:59:00\n3\n";
+    const std::string query = "2024-05-10 00:00:00\n2024-05-10 23:59:00\n3\n\nlines 99999\n";
     // 0: appended to, which keeps every place; 1: cut short; 2: rotated by copying and written
     // again past where it was read.
     for (int change = 0; change < 3; ++change) {
@@ -790,6 +831,7 @@ TEST_F(Getstats2, RotatedFilesReadAtOnceGiveTheResultOfReadingThemInTurn) {
     };
     const char* queries[] = {
         "2024-05-01 00:00:00\n2024-05-06 23:59:00\n2\n",
+        "2024-05-01 00:00:00\n2024-05-06 23:59:00\n2\n\nlines 5000\n",
         "2024-05-02 13:10:00\n2024-05-04 07:29:00\n1\n",
         "2024-05-01 00:00:00\n2024-05-06 23:59:00\n3\nkiss janos\n",
     };
