@@ -332,7 +332,7 @@ void cacheRows(const Options& o) {
     same(wholeList, "site");
     // URL queries are not summarised: most URLs carry a query string met once, so a summary
     // would be as large as the logs. Over ten days the tool refuses the query (more URLs than a
-    // list holds), after reading the logs.
+    // list holds) as soon as it has read that many.
     const Run url = rows.query(wholeList, "url");
     rows.print("whole period, url (read from the logs)", url, 2, 512);
     if (url.status != 0) printf("%-44s\n", "  refused: more URLs in the range than a list holds");
@@ -374,7 +374,8 @@ void cacheRows(const Options& o) {
                static_cast<double>(fetched) / 1048576.0,
                fetched >= 0 && fetched <= 10 << 20 ? "ok" : "OVER");
     const std::string daysList = writeQuery(o, "c-days-list.in", o.days - 3, 2, 3, lines);
-    rows.query(daysList, "url", true, "cache.out");
+    rows.print("two rotated days, url, lines", rows.query(daysList, "url", true, "cache.out"), 0,
+               512);
     printf("%-44s %7.2f MB  (<= 10 MB) %s\n", "two days' url result (lines 99999)",
            static_cast<double>(fileSize(o.dir + "/cache.out")) / 1048576.0,
            fileSize(o.dir + "/cache.out") <= 10 << 20 ? "ok" : "OVER");
