@@ -75,13 +75,15 @@ class StatsStrings {
     // lies (kNoPlace: its text is kept).
     uint32_t intern(std::string_view s, uint32_t hash, uint64_t place = kNoPlace);
     static uint32_t hash(std::string_view s);
-    // Ask for the table slot of a hash, and then for where the string that slot names is kept,
+    // Ask for the table slot of a hash, and then for the text of the string that slot names,
     // to be brought into the cache ahead of intern() (a batch of lookups then waits for memory
     // once).
     void prefetchSlot(uint32_t hash) const { statsPrefetch(&m_slots[hash & (m_slots.size() - 1)]); }
     void prefetchText(uint32_t hash) const {
         const Slot& e = m_slots[hash & (m_slots.size() - 1)];
-        if (e.id != kNoId && e.hash == hash) statsPrefetch(&m_where[e.id]);
+        if (e.id == kNoId || e.hash != hash) return;
+        const uint64_t where = m_where[e.id];
+        if (!(where & kPlaceBit)) statsPrefetch(record(where));
     }
     // Ask for where a string is kept, and later (once that has come) for its text, to be
     // brought into the cache ahead of at().
