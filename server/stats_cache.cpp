@@ -83,15 +83,7 @@ bool decodeHeader(const char* in, Header* h) {
 // Reads the bytes [at, at + size) of a file into out; false when they cannot all be read.
 bool readAt(int fd, uint64_t at, size_t size, std::string* out) {
     out->resize(size);
-    size_t got = 0;
-    while (got < size) {
-        ssize_t n = pread(fd, out->data() + got, size - got, static_cast<off_t>(at + got));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        got += static_cast<size_t>(n);
-    }
-    out->resize(got);
-    return got == size;
+    return statsReadAt(fd, at, size, out->data());
 }
 
 // The hash of the bytes [at, at + size) of a file: CRC-32 and Adler-32 side by side; false when

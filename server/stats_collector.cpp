@@ -43,13 +43,7 @@ namespace {
 // The hash of the first size bytes of a file; false when they cannot all be read.
 bool headHash(int fd, uint32_t size, uint32_t* hash) {
     std::string head(size, '\0');
-    size_t got = 0;
-    while (got < size) {
-        ssize_t n = pread(fd, head.data() + got, size - got, static_cast<off_t>(got));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        got += static_cast<size_t>(n);
-    }
+    if (!statsReadAt(fd, 0, size, head.data())) return false;
     *hash = StatsStrings::hash(head);
     return true;
 }

@@ -60,6 +60,17 @@ uint32_t hashText(std::string_view s) {
 
 } // namespace
 
+bool statsReadAt(int fd, uint64_t at, size_t size, char* out) {
+    size_t got = 0;
+    while (got < size) {
+        ssize_t n = pread(fd, out + got, size - got, static_cast<off_t>(at + got));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        got += static_cast<size_t>(n);
+    }
+    return true;
+}
+
 StatsSpill::~StatsSpill() {
     close(m_fd);
 }
@@ -98,17 +109,10 @@ bool StatsSpill::read(uint64_t offset, size_t size, char* out) const {
         const size_t block = static_cast<size_t>(offset / kBlock);
         const size_t in = static_cast<size_t>(offset % kBlock);
         const size_t n = std::min(size, kBlock - in);
-        if (m_blocks[block]) {
+        if (m_blocks[block])
             memcpy(out, m_blocks[block].get() + in, n);
-        } else {
-            size_t got = 0;
-            while (got < n) {
-                ssize_t r = pread(m_fd, out + got, n - got, static_cast<off_t>(offset + got));
-                if (r < 0 && errno == EINTR) continue;
-                if (r <= 0) return false;
-                got += static_cast<size_t>(r);
-            }
-        }
+        else if (!statsReadAt(m_fd, offset, n, out))
+            return false;
         out += n;
         offset += n;
         size -= n;
@@ -147,15 +151,9 @@ bool StatsStrings::readPlace(uint64_t place) const {
         m_scratch.clear();
         return false;
     }
-    size_t got = 0;
-    while (m_files && file < m_files->size() && got < size) {
-        ssize_t n = pread((*m_files)[file], m_scratch.data() + got, size - got,
-                          offset + static_cast<off_t>(got));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        got += static_cast<size_t>(n);
-    }
-    if (got == size) return true;
+    if (m_files && file < m_files->size() &&
+        statsReadAt((*m_files)[file], static_cast<uint64_t>(offset), size, m_scratch.data()))
+        return true;
     m_lost = true;
     m_scratch.clear();
     return false;

@@ -19,6 +19,9 @@ inline void statsPrefetch(const void* p) {
 #endif
 }
 
+// Reads the size bytes at offset at of a file into out; false when they cannot all be read.
+bool statsReadAt(int fd, uint64_t at, size_t size, char* out);
+
 // Text written out to an unnamed scratch file in blocks of 1 MB and read back at its offset: the
 // text a string table would hold of strings met once, out of memory. A block that cannot be
 // written (a full disk) stays in memory, and so do the blocks after it.
