@@ -172,20 +172,29 @@ bool wholeMinutes(const std::vector<time_t>& bounds) {
 // parameter file), unless GETSTATS2_CACHE=off; nullptr: the files are read. With prune, the
 // summaries of log files that are gone are removed (not for a log named on the command line,
 // whose files are not the server's own set).
+// Opens the cache directory (STATSCACHE of the parameter file) unless GETSTATS2_CACHE=off or it
+// is open already; false when there is none to use, with what failed in *error ("" when off).
+bool openCache(const VxdRoot& root, StatsCache* cache, std::string* dir, std::string* error) {
+    error->clear();
+    const char* setting = getenv("GETSTATS2_CACHE");
+    if (setting && strcmp(setting, "off") == 0) return false;
+    *dir = statsParam(root, "STATSCACHE", STATS_CACHE_DEFAULT);
+    return cache->isOpen() || cache->open(root, *dir, error);
+}
+
 std::unique_ptr<StatsCachedLogs> summariesOf(const VxdRoot& root, StatsKind kind,
                                              const std::vector<StatsLogFile>& files,
                                              const StatsCollector& collector, StatsCache* cache,
                                              StatsProgress* progress, bool prune) {
-    const char* setting = getenv("GETSTATS2_CACHE");
-    if (kind == StatsKind::Url || (setting && strcmp(setting, "off") == 0)) return nullptr;
+    if (kind == StatsKind::Url) return nullptr;
     const std::vector<const StatsLogFile*> wanted = statsFilesOfRange(files, collector);
     if (wanted.empty() || (kind == StatsKind::Data && !wholeMinutes(collector.bounds())))
         return nullptr;
-    const std::string dir = statsParam(root, "STATSCACHE", STATS_CACHE_DEFAULT);
-    std::string error;
-    if (!cache->open(root, dir, &error)) {
-        fprintf(stderr, "getstats2: cache %s: %s (the logs are read)\n", dir.c_str(),
-                error.c_str());
+    std::string dir, error;
+    if (!openCache(root, cache, &dir, &error)) {
+        if (!error.empty())
+            fprintf(stderr, "getstats2: cache %s: %s (the logs are read)\n", dir.c_str(),
+                    error.c_str());
         return nullptr;
     }
     auto summaries = std::make_unique<StatsCachedLogs>(
@@ -198,12 +207,8 @@ std::unique_ptr<StatsCachedLogs> summariesOf(const VxdRoot& root, StatsKind kind
 // the cache directory, not into memory (none with GETSTATS2_CACHE=off, or when the directory
 // cannot be used: then the text is kept in memory).
 void spillOf(const VxdRoot& root, StatsCollector* collector, StatsCache* cache) {
-    const char* setting = getenv("GETSTATS2_CACHE");
-    if (setting && strcmp(setting, "off") == 0) return;
-    std::string error;
-    if (!cache->isOpen() &&
-        !cache->open(root, statsParam(root, "STATSCACHE", STATS_CACHE_DEFAULT), &error))
-        return;
+    std::string dir, error;
+    if (!openCache(root, cache, &dir, &error)) return;
     int fd = cache->scratchFile();
     if (fd >= 0) collector->spillTo(fd);
 }

@@ -135,28 +135,24 @@ StatsStrings::~StatsStrings() {
 }
 
 uint64_t StatsStrings::place(unsigned file, uint64_t offset, size_t size) {
-    if (file >= kFiles || size > 2047 || offset >> 48) return kNoPlace;
-    return kPlaceBit | uint64_t(file) << 59 | uint64_t(size) << 48 | offset;
+    if (file >= kFiles || size > kPlaceSizeMax || offset >> kOffsetBits) return kNoPlace;
+    return encode(file, offset, size);
 }
 
 bool StatsStrings::readPlace(uint64_t place) const {
-    const size_t size = place >> 48 & 2047;
+    const size_t size = placeSize(place);
     const unsigned file = place >> 59 & 15;
-    const off_t offset = static_cast<off_t>(place & ((uint64_t(1) << 48) - 1));
+    const uint64_t offset = place & ((uint64_t(1) << kOffsetBits) - 1);
     m_scratch.resize(size);
-    if (file == kFiles) { // the spill's
-        if (m_spill && m_spill->read(static_cast<uint64_t>(offset), size, m_scratch.data()))
-            return true;
+    const bool read = file == kFiles
+                          ? m_spill && m_spill->read(offset, size, m_scratch.data())
+                          : m_files && file < m_files->size() &&
+                                statsReadAt((*m_files)[file], offset, size, m_scratch.data());
+    if (!read) {
         m_lost = true;
         m_scratch.clear();
-        return false;
     }
-    if (m_files && file < m_files->size() &&
-        statsReadAt((*m_files)[file], static_cast<uint64_t>(offset), size, m_scratch.data()))
-        return true;
-    m_lost = true;
-    m_scratch.clear();
-    return false;
+    return read;
 }
 
 std::string_view StatsStrings::at(uint32_t id) const {
@@ -203,7 +199,7 @@ bool StatsStrings::same(uint32_t id, std::string_view s) {
         memcpy(&size, text, sizeof size);
         return size == s.size() && memcmp(text + kHeader, s.data(), size) == 0;
     }
-    if ((where >> 48 & 2047) != s.size() || !readPlace(where) ||
+    if (placeSize(where) != s.size() || !readPlace(where) ||
         memcmp(m_scratch.data(), s.data(), s.size()) != 0)
         return false;
     m_where[id] = store(s); // it occurs again: kept from now on
@@ -231,9 +227,8 @@ uint32_t StatsStrings::intern(std::string_view s, uint32_t hash, uint64_t place)
             const uint32_t id = static_cast<uint32_t>(m_where.size());
             if (place != kNoPlace && m_files)
                 m_where.push_back(place);
-            else if (m_spill && s.size() <= 2047 && m_spill->size() >> 48 == 0)
-                m_where.push_back(kPlaceBit | uint64_t(kFiles) << 59 | uint64_t(s.size()) << 48 |
-                                  m_spill->append(s));
+            else if (m_spill && s.size() <= kPlaceSizeMax && m_spill->size() >> kOffsetBits == 0)
+                m_where.push_back(encode(kFiles, m_spill->append(s), s.size()));
             else
                 m_where.push_back(store(s));
             e = Slot{hash, id};

@@ -111,6 +111,14 @@ class StatsStrings {
     static constexpr unsigned kBlockBits = 22;
     static constexpr uint32_t kNoId = ~0u;
     static constexpr uint64_t kPlaceBit = uint64_t(1) << 63;
+    // A place word: kPlaceBit, 4 bits of file number (kFiles: the spill), 11 bits of size and 48
+    // bits of offset.
+    static constexpr size_t kPlaceSizeMax = 2047;
+    static constexpr unsigned kOffsetBits = 48;
+    static uint64_t encode(unsigned file, uint64_t offset, size_t size) {
+        return kPlaceBit | uint64_t(file) << 59 | uint64_t(size) << kOffsetBits | offset;
+    }
+    static size_t placeSize(uint64_t place) { return place >> kOffsetBits & kPlaceSizeMax; }
     // A string in the arena: its size (2 bytes) and its bytes.
     static constexpr size_t kHeader = 2;
     struct Slot {
@@ -128,8 +136,7 @@ class StatsStrings {
     bool readPlace(uint64_t place) const;
 
     std::vector<Slot> m_slots;
-    // Where each string is: its arena place (block << 22 | offset), or kPlaceBit | a place of a
-    // file (4 bits of file number, 11 bits of size, 48 bits of offset).
+    // Where each string is: its arena place (block << 22 | offset), or a place word (encode).
     std::vector<uint64_t> m_where;
     std::vector<char*> m_blocks;
     size_t m_used = size_t(1) << kBlockBits; // bytes used in the last block (full: none yet)
