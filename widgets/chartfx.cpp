@@ -35,8 +35,10 @@ QString distinctLabel(QString label, QSet<QString>& seen) {
 }
 } // namespace
 
-CChartfx::CChartfx(QWidget* parent) : QChartView(parent) {
-    auto* chart = new QChart;
+// The view is made on its chart: a view made without one makes a chart of its own, which a later
+// setChart() lets go of without deleting.
+CChartfx::CChartfx(QWidget* parent) : QChartView(new QChart, parent) {
+    QChart* chart = this->chart();
     chart->legend()->hide();
     m_set = new QBarSet(QString());
     m_set->setColor(kBarColor);
@@ -69,7 +71,6 @@ CChartfx::CChartfx(QWidget* parent) : QChartView(parent) {
     chart->addAxis(m_stepAxis, Qt::AlignBottom);
     m_stepSeries->attachAxis(m_stepAxis);
     m_stepSeries->attachAxis(m_valueAxis);
-    setChart(chart);
     setRenderHint(QPainter::Antialiasing);
     m_totalItem = new QGraphicsSimpleTextItem(chart);
     QMargins margins = chart->margins();
