@@ -168,10 +168,6 @@ bool wholeMinutes(const std::vector<time_t>& bounds) {
     return true;
 }
 
-// The summaries of the log files for a data or site query, from the cache (STATSCACHE of the
-// parameter file), unless GETSTATS2_CACHE=off; nullptr: the files are read. With prune, the
-// summaries of log files that are gone are removed (not for a log named on the command line,
-// whose files are not the server's own set).
 // Opens the cache directory (STATSCACHE of the parameter file) unless GETSTATS2_CACHE=off or it
 // is open already; false when there is none to use, with what failed in *error ("" when off).
 bool openCache(const VxdRoot& root, StatsCache* cache, std::string* dir, std::string* error) {
@@ -182,6 +178,10 @@ bool openCache(const VxdRoot& root, StatsCache* cache, std::string* dir, std::st
     return cache->isOpen() || cache->open(root, *dir, error);
 }
 
+// The summaries of the log files for a data or site query, from the cache (STATSCACHE of the
+// parameter file), unless GETSTATS2_CACHE=off; nullptr: the files are read. With prune, the
+// summaries of log files that are gone are removed (not for a log named on the command line,
+// whose files are not the server's own set).
 std::unique_ptr<StatsCachedLogs> summariesOf(const VxdRoot& root, StatsKind kind,
                                              const std::vector<StatsLogFile>& files,
                                              const StatsCollector& collector, StatsCache* cache,

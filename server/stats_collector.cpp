@@ -50,25 +50,27 @@ bool headHash(int fd, uint32_t size, uint32_t* hash) {
 
 } // namespace
 
+int StatsCollector::keepReadingFile() {
+    struct stat st;
+    KeptFile kept{0, 0, 0};
+    if (m_fds.size() >= StatsStrings::kFiles || fstat(m_readingFd, &st) != 0) return kNotKept;
+    kept.headSize = static_cast<uint32_t>(std::min<off_t>(st.st_size, 4096));
+    int fd = fcntl(m_readingFd, F_DUPFD_CLOEXEC, 0);
+    if (fd < 0) return kNotKept;
+    if (!headHash(fd, kept.headSize, &kept.headHash)) {
+        close(fd);
+        return kNotKept;
+    }
+    m_fds.push_back(fd);
+    m_kept.push_back(kept);
+    m_rests.setFiles(&m_fds);
+    return static_cast<int>(m_fds.size()) - 1;
+}
+
 uint64_t StatsCollector::placeOf(std::string_view rest) {
     if (m_textOffset < 0 || !m_textStart || m_readingFd < 0) return StatsStrings::kNoPlace;
-    if (m_readingFile < 0) {
-        struct stat st;
-        KeptFile kept{0, 0, 0};
-        if (m_fds.size() >= StatsStrings::kFiles || fstat(m_readingFd, &st) != 0)
-            return StatsStrings::kNoPlace;
-        kept.headSize = static_cast<uint32_t>(std::min<off_t>(st.st_size, 4096));
-        int fd = fcntl(m_readingFd, F_DUPFD_CLOEXEC, 0);
-        if (fd < 0) return StatsStrings::kNoPlace;
-        if (!headHash(fd, kept.headSize, &kept.headHash)) {
-            close(fd);
-            return StatsStrings::kNoPlace;
-        }
-        m_readingFile = static_cast<int>(m_fds.size());
-        m_fds.push_back(fd);
-        m_kept.push_back(kept);
-        m_rests.setFiles(&m_fds);
-    }
+    if (m_readingFile == kNotYet) m_readingFile = keepReadingFile();
+    if (m_readingFile == kNotKept) return StatsStrings::kNoPlace;
     const uint64_t offset =
         static_cast<uint64_t>(m_textOffset) + static_cast<uint64_t>(rest.data() - m_textStart);
     const uint64_t place =
@@ -327,7 +329,7 @@ bool StatsCollector::addFile(int fd, std::string* error, size_t lineMax) {
     const bool ok = statsReadLog(fd, first() - STATS_ORDER_SLACK, last() + STATS_ORDER_SLACK, this,
                                  error, lineMax);
     m_readingFd = -1;
-    m_readingFile = -1;
+    m_readingFile = kNotYet;
     m_textOffset = -1;
     return ok;
 }

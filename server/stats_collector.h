@@ -131,6 +131,9 @@ class StatsCollector : private StatsLogSink {
     }
     // The place in the file being read of a URL rest in the text at hand (kNoPlace: none).
     uint64_t placeOf(std::string_view rest);
+    // Keeps the file being read for its places to be read back: its number in m_fds, or
+    // kNotKept (too many files, or it cannot be read), which is tried once per file.
+    int keepReadingFile();
     // Stops after every STATS_PAST_END_LINES-th line of a run well past the query's end;
     // returns where (end when it took them all).
     const char* addRange(const char* begin, const char* end);
@@ -177,8 +180,10 @@ class StatsCollector : private StatsLogSink {
     std::vector<int> m_fds;
     std::unique_ptr<StatsSpill> m_spill;
     std::vector<KeptFile> m_kept;
-    int m_readingFd = -1;   // the file addFile reads
-    int m_readingFile = -1; // its number in m_fds (-1: none yet)
+    int m_readingFd = -1; // the file addFile reads
+    static constexpr int kNotYet = -1;
+    static constexpr int kNotKept = -2; // it could not be kept: its rests are kept as text
+    int m_readingFile = kNotYet;        // its number in m_fds
     const char* m_textStart = nullptr;
     long long m_textOffset = -1;
     struct Pending {

@@ -172,13 +172,12 @@ OrderedPairs orderPairs(std::vector<StatsPair> table, const std::vector<uint64_t
     // The last rank whose lines are written, at least in part; the ranks after it are left out.
     OrderedPairs out;
     uint64_t lastRank = 0;
-    uint64_t lines = 0;
     size_t once = 0;
     size_t more = 0;
     for (; lastRank < perRank.size(); ++lastRank) {
         once += perRank[lastRank].once;
         more += perRank[lastRank].more;
-        if ((lines += perRank[lastRank].once + perRank[lastRank].more) >= limit) break;
+        if (once + more >= limit) break;
     }
     for (uint64_t r = lastRank + 1; r < perRank.size(); ++r) {
         out.leftLines += perRank[r].once + perRank[r].more;

@@ -141,8 +141,8 @@ uint64_t StatsStrings::place(unsigned file, uint64_t offset, size_t size) {
 
 bool StatsStrings::readPlace(uint64_t place) const {
     const size_t size = placeSize(place);
-    const unsigned file = place >> 59 & 15;
-    const uint64_t offset = place & ((uint64_t(1) << kOffsetBits) - 1);
+    const unsigned file = placeFile(place);
+    const uint64_t offset = placeOffset(place);
     m_scratch.resize(size);
     const bool read = file == kFiles
                           ? m_spill && m_spill->read(offset, size, m_scratch.data())
@@ -155,13 +155,17 @@ bool StatsStrings::readPlace(uint64_t place) const {
     return read;
 }
 
-std::string_view StatsStrings::at(uint32_t id) const {
-    const uint64_t where = m_where[id];
-    if (where & kPlaceBit) return readPlace(where) ? std::string_view(m_scratch) : "";
-    const char* text = record(where);
+std::string_view StatsStrings::arenaText(uint64_t ref) const {
+    const char* text = record(ref);
     uint16_t size;
     memcpy(&size, text, sizeof size);
     return {text + kHeader, size};
+}
+
+std::string_view StatsStrings::at(uint32_t id) const {
+    const uint64_t where = m_where[id];
+    if (where & kPlaceBit) return readPlace(where) ? std::string_view(m_scratch) : "";
+    return arenaText(where);
 }
 
 std::vector<uint32_t> StatsStrings::ids() const {
@@ -193,12 +197,7 @@ uint64_t StatsStrings::store(std::string_view s) {
 
 bool StatsStrings::same(uint32_t id, std::string_view s) {
     const uint64_t where = m_where[id];
-    if (!(where & kPlaceBit)) {
-        const char* text = record(where);
-        uint16_t size;
-        memcpy(&size, text, sizeof size);
-        return size == s.size() && memcmp(text + kHeader, s.data(), size) == 0;
-    }
+    if (!(where & kPlaceBit)) return arenaText(where) == s;
     if (placeSize(where) != s.size() || !readPlace(where) ||
         memcmp(m_scratch.data(), s.data(), s.size()) != 0)
         return false;

@@ -115,10 +115,15 @@ class StatsStrings {
     // bits of offset.
     static constexpr size_t kPlaceSizeMax = 2047;
     static constexpr unsigned kOffsetBits = 48;
+    static constexpr unsigned kFileShift = 59;
     static uint64_t encode(unsigned file, uint64_t offset, size_t size) {
-        return kPlaceBit | uint64_t(file) << 59 | uint64_t(size) << kOffsetBits | offset;
+        return kPlaceBit | uint64_t(file) << kFileShift | uint64_t(size) << kOffsetBits | offset;
     }
     static size_t placeSize(uint64_t place) { return place >> kOffsetBits & kPlaceSizeMax; }
+    static unsigned placeFile(uint64_t place) { return place >> kFileShift & 15; }
+    static uint64_t placeOffset(uint64_t place) {
+        return place & ((uint64_t(1) << kOffsetBits) - 1);
+    }
     // A string in the arena: its size (2 bytes) and its bytes.
     static constexpr size_t kHeader = 2;
     struct Slot {
@@ -128,6 +133,8 @@ class StatsStrings {
     const char* record(uint64_t ref) const {
         return m_blocks[ref >> kBlockBits] + (ref & ((1u << kBlockBits) - 1));
     }
+    // The text of the string at an arena place.
+    std::string_view arenaText(uint64_t ref) const;
     // Stores s in the arena: its place there.
     uint64_t store(std::string_view s);
     // Whether string id is s (hashes equal); a place found to be s is stored in the arena.
